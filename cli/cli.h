@@ -1,0 +1,52 @@
+#pragma once
+// The batch commands of `weavil`: global options, dispatch, and helpers the commands share.
+#include <iosfwd>
+#include <string>
+#include <vector>
+
+namespace weavil {
+
+class DbSession;
+
+constexpr int kExitOk = 0;
+constexpr int kExitFailure = 1;
+constexpr int kExitUsage = 2;
+// RunCli's answer when no command was given: the caller opens the window.
+constexpr int kExitOpenWindow = -1;
+
+struct CliContext {
+  std::string programDir;  // folder of the program file, with a trailing "/"
+  std::string dbPath;      // --db FILE, empty for the data source "Log"
+  std::ostream* out;
+  std::ostream* err;
+  bool saveSettings = false;  // a command changed the settings record: write it at exit
+};
+
+struct CliCommand {
+  const char* name;
+  const char* summary;
+  // args: the words after the command name. Returns an exit code.
+  int (*run)(CliContext& context, const std::vector<std::string>& args);
+  // Prints the command's own --help text.
+  void (*help)(std::ostream& out);
+};
+
+// Every command, in the order `weavil --help` lists them.
+const std::vector<CliCommand>& CliCommands();
+
+// Parses the global options, loads the settings, prepares the database and runs the
+// command. Returns an exit code, or kExitOpenWindow when no command was given.
+int RunCli(int argc, char** argv, std::ostream& out, std::ostream& err);
+
+// Opens a database session on the data source (or the --db file); prints one line and
+// returns false when it cannot.
+bool OpenCliDatabase(CliContext& context, DbSession& session);
+
+// Prints "weavil: message" on stderr and returns kExitFailure / kExitUsage.
+int CliFail(CliContext& context, const std::string& message);
+int CliUsage(CliContext& context, const std::string& message, const char* command);
+
+// True when args holds --help or -h.
+bool WantsHelp(const std::vector<std::string>& args);
+
+}  // namespace weavil

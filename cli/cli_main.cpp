@@ -1,0 +1,138 @@
+#include "cli/cli.h"
+
+#include <algorithm>
+#include <iostream>
+
+#include "settings/settings_store.h"
+#include "store/data_source_registry.h"
+#include "store/database.h"
+#include "store/result.h"
+
+namespace weavil {
+
+// Commands live in files of their own.
+int RunSettingsCommand(CliContext& context, const std::vector<std::string>& args);
+void PrintSettingsHelp(std::ostream& out);
+int RunClearCommand(CliContext& context, const std::vector<std::string>& args);
+void PrintClearHelp(std::ostream& out);
+
+const std::vector<CliCommand>& CliCommands() {
+  static const std::vector<CliCommand> commands = {
+      {"settings", "show or change the settings", RunSettingsCommand, PrintSettingsHelp},
+      {"clear", "remove all sessions from the database", RunClearCommand, PrintClearHelp},
+  };
+  return commands;
+}
+
+namespace {
+
+void PrintHelp(std::ostream& out) {
+  out << "Usage: weavil [--db FILE] [COMMAND [ARGS...]]\n"
+         "\n"
+         "Weavil analyses web-server access logs: it imports W3C extended and\n"
+         "common/combined logs into a database of visitor sessions and reports on them.\n"
+         "Started without a command it opens its window.\n"
+         "\n"
+         "Global options:\n"
+         "  --db FILE     use this database file instead of the data source \"Log\"\n"
+         "                (created from the program's template when missing)\n"
+         "  --help        show this help\n"
+         "  --version     show the version\n"
+         "\n"
+         "Commands:\n";
+  for (const CliCommand& command : CliCommands()) {
+    std::string name = command.name;
+    name.resize(std::max<size_t>(name.size() + 2, 12), ' ');
+    out << "  " << name << command.summary << '\n';
+  }
+  out << "\n'weavil COMMAND --help' tells more about a command.\n";
+}
+
+}  // namespace
+
+int CliFail(CliContext& context, const std::string& message) {
+  *context.err << "weavil: " << message << '\n';
+  return kExitFailure;
+}
+
+int CliUsage(CliContext& context, const std::string& message, const char* command) {
+  *context.err << "weavil: " << message << '\n';
+  if (command) *context.err << "Try 'weavil " << command << " --help'.\n";
+  return kExitUsage;
+}
+
+bool WantsHelp(const std::vector<std::string>& args) {
+  return std::any_of(args.begin(), args.end(), [](const std::string& a) { return a == "--help" || a == "-h"; });
+}
+
+bool OpenCliDatabase(CliContext& context, DbSession& session) {
+  LogDataSource& source = LogDataSource::Obtain();
+  if (!source.IsOpen() || Failed(session.Open(source))) {
+    std::string where = source.Path().empty() ? std::string("data source \"Log\"") : source.Path();
+    CliFail(context, "cannot open the database " + where);
+    return false;
+  }
+  return true;
+}
+
+int RunCli(int argc, char** argv, std::ostream& out, std::ostream& err) {
+  CliContext context{ProgramDir(), {}, &out, &err};
+  std::vector<std::string> words(argv + 1, argv + argc);
+  size_t i = 0;
+  for (; i < words.size(); ++i) {
+    const std::string& word = words[i];
+    if (word == "--help" || word == "-h") {
+      PrintHelp(out);
+      return kExitOk;
+    }
+    if (word == "--version") {
+      out << "Weavil 1.4\n";
+      return kExitOk;
+    }
+    if (word == "--db") {
+      if (i + 1 >= words.size()) return CliUsage(context, "--db needs a file name", nullptr);
+      context.dbPath = words[++i];
+      continue;
+    }
+    if (word.rfind("--db=", 0) == 0) {
+      context.dbPath = word.substr(5);
+      continue;
+    }
+    if (!word.empty() && word[0] == '-') return CliUsage(context, "unknown option " + word, nullptr);
+    break;
+  }
+
+  // Settings come before anything else.
+  LoadAppSettings(context.programDir);
+
+  if (!context.dbPath.empty()) {
+    std::string error;
+    if (!CreateDatabaseFromTemplate(TemplateDatabasePath(context.programDir), context.dbPath, error))
+      return CliFail(context, error);
+    LogDataSource::UseDatabaseFile(context.dbPath);
+  } else {
+    EnsureDataSource(context.programDir);
+  }
+
+  if (i >= words.size()) return kExitOpenWindow;
+
+  const std::string& name = words[i];
+  auto found = std::find_if(CliCommands().begin(), CliCommands().end(),
+                            [&](const CliCommand& command) { return name == command.name; });
+  if (found == CliCommands().end()) {
+    *context.err << "weavil: unknown command " << name << '\n';
+    *context.err << "Try 'weavil --help'.\n";
+    return kExitUsage;
+  }
+  std::vector<std::string> args(words.begin() + static_cast<long>(i) + 1, words.end());
+  if (WantsHelp(args)) {
+    found->help(out);
+    return kExitOk;
+  }
+  int code = found->run(context, args);
+  if (code == kExitOk && context.saveSettings && !SaveAppSettings())
+    return CliFail(context, "cannot write the settings to " + DefaultSettingsFile());
+  return code;
+}
+
+}  // namespace weavil

@@ -1,0 +1,49 @@
+#include <iostream>
+
+#include "cli/cli.h"
+#include "settings/settings.h"
+#include "settings/settings_store.h"
+
+namespace weavil {
+
+void PrintSettingsHelp(std::ostream& out) {
+  out << "Usage: weavil settings [NAME [VALUE]]\n"
+         "\n"
+         "Without arguments, prints every setting as NAME=VALUE.\n"
+         "With NAME, prints that setting's value.\n"
+         "With NAME and VALUE, sets the value and saves the settings.\n"
+         "Settings file: " << DefaultSettingsFile() << '\n';
+}
+
+int RunSettingsCommand(CliContext& context, const std::vector<std::string>& args) {
+  if (args.size() > 2) return CliUsage(context, "settings takes at most NAME and VALUE", "settings");
+  if (args.empty()) {
+    Settings settings = CopySettings();
+    for (const char* name : kSettingNamesCreateOrder) {
+      std::string value;
+      GetSettingByName(settings, name, value);
+      *context.out << name << '=' << value << '\n';
+    }
+    return kExitOk;
+  }
+  if (args.size() == 1) {
+    std::string value;
+    if (!GetSettingByName(CopySettings(), args[0], value))
+      return CliUsage(context, "unknown setting " + args[0], "settings");
+    *context.out << value << '\n';
+    return kExitOk;
+  }
+  std::lock_guard<std::mutex> lock(SettingsMutex());
+  std::string ignored;
+  if (!GetSettingByName(AppSettings(), args[0], ignored))
+    return CliUsage(context, "unknown setting " + args[0], "settings");
+  if (args[1].size() > kMaxSettingText)
+    return CliFail(context, "value for " + args[0] + " is longer than " + std::to_string(kMaxSettingText) +
+                                " characters");
+  if (!SetSettingByName(AppSettings(), args[0], args[1]))
+    return CliFail(context, "value for " + args[0] + " is not a number: " + args[1]);
+  context.saveSettings = true;
+  return kExitOk;
+}
+
+}  // namespace weavil

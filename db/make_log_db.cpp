@@ -1,0 +1,139 @@
+// Builds the database template db/log.db: the schema, the address ranges and the
+// country names. Run by the build; the program itself never creates tables.
+//   make_log_db SCHEMA.sql RANGES.csv.gz COUNTRIES.csv OUT.db
+#include <sqlite3.h>
+#include <zlib.h>
+
+#include <cmath>
+#include <cstdint>
+#include <cstdio>
+#include <cstdlib>
+#include <fstream>
+#include <sstream>
+#include <string>
+#include <vector>
+
+namespace {
+
+int Fail(const std::string& message) {
+  std::fprintf(stderr, "make_log_db: %s\n", message.c_str());
+  return 1;
+}
+
+bool Exec(sqlite3* db, const std::string& sql, std::string& error) {
+  char* message = nullptr;
+  if (sqlite3_exec(db, sql.c_str(), nullptr, nullptr, &message) != SQLITE_OK) {
+    error = message ? message : "unknown error";
+    sqlite3_free(message);
+    return false;
+  }
+  return true;
+}
+
+// Narrower ranges rank higher: the number of leading address bits the range shares,
+// as for a network prefix (a /24 gets 24, a single address 32).
+int64_t ValueBitsOf(uint32_t start, uint32_t end) {
+  uint64_t size = static_cast<uint64_t>(end) - start + 1;
+  int bits = 0;
+  while ((uint64_t{1} << (bits + 1)) <= size && bits < 32) ++bits;
+  return 32 - bits;
+}
+
+std::vector<std::string> SplitCsv(const std::string& line) {
+  std::vector<std::string> fields;
+  std::string field;
+  bool quoted = false;
+  for (size_t i = 0; i < line.size(); ++i) {
+    char c = line[i];
+    if (quoted) {
+      if (c == '"' && i + 1 < line.size() && line[i + 1] == '"') field.push_back('"'), ++i;
+      else if (c == '"') quoted = false;
+      else field.push_back(c);
+    } else if (c == '"') {
+      quoted = true;
+    } else if (c == ',') {
+      fields.push_back(field);
+      field.clear();
+    } else if (c != '\r') {
+      field.push_back(c);
+    }
+  }
+  fields.push_back(field);
+  return fields;
+}
+
+}  // namespace
+
+int main(int argc, char** argv) {
+  if (argc != 5) return Fail("usage: make_log_db SCHEMA.sql RANGES.csv.gz COUNTRIES.csv OUT.db");
+  std::string outPath = argv[4];
+  std::string tempPath = outPath + ".tmp";
+  std::remove(tempPath.c_str());
+
+  std::ifstream schemaFile(argv[1]);
+  if (!schemaFile) return Fail(std::string("cannot read ") + argv[1]);
+  std::stringstream schema;
+  schema << schemaFile.rdbuf();
+
+  sqlite3* db = nullptr;
+  if (sqlite3_open(tempPath.c_str(), &db) != SQLITE_OK) return Fail("cannot create " + tempPath);
+  std::string error;
+  if (!Exec(db, "PRAGMA journal_mode=OFF; PRAGMA synchronous=OFF; BEGIN;", error) || !Exec(db, schema.str(), error))
+    return Fail("schema: " + error);
+
+  sqlite3_stmt* insert = nullptr;
+  sqlite3_prepare_v2(db, "INSERT INTO IPRanges (StartIP, EndIP, Code, ValueBits) VALUES (?,?,?,?)", -1, &insert,
+                     nullptr);
+  gzFile ranges = gzopen(argv[2], "rb");
+  if (!ranges) return Fail(std::string("cannot read ") + argv[2]);
+  char buffer[512];
+  long rangeCount = 0, lineNumber = 0;
+  while (gzgets(ranges, buffer, sizeof buffer)) {
+    ++lineNumber;
+    std::string line(buffer);
+    while (!line.empty() && (line.back() == '\n' || line.back() == '\r')) line.pop_back();
+    if (line.empty()) continue;
+    std::vector<std::string> fields = SplitCsv(line);
+    char* end1 = nullptr;
+    char* end2 = nullptr;
+    unsigned long long start = std::strtoull(fields[0].c_str(), &end1, 10);
+    unsigned long long end = fields.size() > 1 ? std::strtoull(fields[1].c_str(), &end2, 10) : 0;
+    if (fields.size() < 3 || *end1 || !end2 || *end2 || start > end || end > 0xFFFFFFFFull)
+      return Fail(std::string(argv[2]) + ":" + std::to_string(lineNumber) + ": bad range line: " + line);
+    sqlite3_bind_int64(insert, 1, static_cast<int64_t>(start));
+    sqlite3_bind_int64(insert, 2, static_cast<int64_t>(end));
+    sqlite3_bind_text(insert, 3, fields[2].c_str(), -1, SQLITE_TRANSIENT);
+    sqlite3_bind_int64(insert, 4, ValueBitsOf(static_cast<uint32_t>(start), static_cast<uint32_t>(end)));
+    if (sqlite3_step(insert) != SQLITE_DONE) return Fail(std::string("insert range: ") + sqlite3_errmsg(db));
+    sqlite3_reset(insert);
+    ++rangeCount;
+  }
+  gzclose(ranges);
+  sqlite3_finalize(insert);
+
+  std::ifstream countries(argv[3]);
+  if (!countries) return Fail(std::string("cannot read ") + argv[3]);
+  sqlite3_prepare_v2(db, "INSERT INTO Countries (Code, Name) VALUES (?,?)", -1, &insert, nullptr);
+  std::string line;
+  long countryCount = 0;
+  bool header = true;
+  while (std::getline(countries, line)) {
+    if (header) {
+      header = false;
+      continue;
+    }
+    std::vector<std::string> fields = SplitCsv(line);
+    if (fields.size() < 2 || fields[0].empty()) continue;
+    sqlite3_bind_text(insert, 1, fields[0].c_str(), -1, SQLITE_TRANSIENT);
+    sqlite3_bind_text(insert, 2, fields[1].c_str(), -1, SQLITE_TRANSIENT);
+    if (sqlite3_step(insert) != SQLITE_DONE) return Fail(std::string("insert country: ") + sqlite3_errmsg(db));
+    sqlite3_reset(insert);
+    ++countryCount;
+  }
+  sqlite3_finalize(insert);
+  if (!Exec(db, "COMMIT; VACUUM;", error)) return Fail("commit: " + error);
+  sqlite3_close(db);
+  if (std::rename(tempPath.c_str(), outPath.c_str()) != 0) return Fail("cannot write " + outPath);
+  std::printf("log.db: %ld address ranges, %ld countries\n", rangeCount, countryCount);
+  return 0;
+}

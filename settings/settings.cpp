@@ -1,0 +1,121 @@
+#include "settings/settings.h"
+
+#include <charconv>
+#include <cstring>
+
+namespace weavil {
+namespace {
+
+struct Field {
+  const char* name;
+  std::string Settings::*text;
+  int32_t Settings::*number;
+};
+
+// Stored names and their fields, in the order the key is first written.
+const Field kFields[] = {
+    {"Url", &Settings::url, nullptr},
+    {"Path", &Settings::path, nullptr},
+    {"File", &Settings::file, nullptr},
+    {"OpenFilePath", &Settings::openFilePath, nullptr},
+    {"IsLogin", nullptr, &Settings::isLogin},
+    {"Login", &Settings::login, nullptr},
+    {"Pass", &Settings::pass, nullptr},
+    {"Offset", nullptr, &Settings::offset},
+    {"NoRobots", nullptr, &Settings::noRobots},
+    {"ApplyFilter", nullptr, &Settings::applyFilter},
+    {"IsPages", nullptr, &Settings::isPages},
+    {"IsCountries", nullptr, &Settings::isCountries},
+    {"IsKeywords", nullptr, &Settings::isKeywords},
+    {"IsReferers", nullptr, &Settings::isReferers},
+    {"IsPeriod", nullptr, &Settings::isPeriod},
+    {"Pages", &Settings::pages, nullptr},
+    {"Countries", &Settings::countries, nullptr},
+    {"Keywords", &Settings::keywords, nullptr},
+    {"Referers", &Settings::referers, nullptr},
+    {"Period", &Settings::period, nullptr},
+    {"DefaultHost", &Settings::defaultHost, nullptr},
+    {"LogFormat", &Settings::logFormat, nullptr},
+    {"IsBackThread", nullptr, &Settings::isBackThread},
+    {"Extensions", &Settings::extensions, nullptr},
+    {"IsAutoConnect", nullptr, &Settings::isAutoConnect},
+    {"IsAutoResolve", nullptr, &Settings::isAutoResolve},
+    {"IsIncremental", nullptr, &Settings::isIncremental},
+    {"IsProxy", nullptr, &Settings::isProxy},
+    {"ProxyHTTP", &Settings::proxyHttp, nullptr},
+    {"ProxyPortHTTP", nullptr, &Settings::proxyPortHttp},
+    {"ProxyFTP", &Settings::proxyFtp, nullptr},
+    {"ProxyPortFTP", nullptr, &Settings::proxyPortFtp},
+    {"Proxy", &Settings::proxy, nullptr},
+    {"ProxyPort", nullptr, &Settings::proxyPort},
+};
+
+const Field* FindField(std::string_view name) {
+  for (const Field& field : kFields)
+    if (name == field.name) return &field;
+  return nullptr;
+}
+
+}  // namespace
+
+const char* const kSettingNamesCreateOrder[34] = {
+    "Url",         "Path",        "File",         "OpenFilePath",  "IsLogin",       "Login",         "Pass",
+    "Offset",      "NoRobots",    "ApplyFilter",  "IsPages",       "IsCountries",   "IsKeywords",    "IsReferers",
+    "IsPeriod",    "Pages",       "Countries",    "Keywords",      "Referers",      "Period",        "DefaultHost",
+    "LogFormat",   "IsBackThread", "Extensions",  "IsAutoConnect", "IsAutoResolve", "IsIncremental", "IsProxy",
+    "ProxyHTTP",   "ProxyPortHTTP", "ProxyFTP",   "ProxyPortFTP",  "Proxy",         "ProxyPort"};
+
+Settings& AppSettings() {
+  static Settings settings;
+  return settings;
+}
+
+std::mutex& SettingsMutex() {
+  static std::mutex mutex;
+  return mutex;
+}
+
+Settings CopySettings() {
+  std::lock_guard<std::mutex> lock(SettingsMutex());
+  return AppSettings();
+}
+
+ImportCopies& AppImportCopies() {
+  static ImportCopies copies;
+  return copies;
+}
+
+ImportCopies CopyImportCopies() {
+  std::lock_guard<std::mutex> lock(SettingsMutex());
+  return AppImportCopies();
+}
+
+bool IsNumericSetting(std::string_view name) {
+  const Field* field = FindField(name);
+  return field && field->number;
+}
+
+bool GetSettingByName(const Settings& settings, std::string_view name, std::string& value) {
+  const Field* field = FindField(name);
+  if (!field) return false;
+  value = field->text ? settings.*(field->text) : std::to_string(settings.*(field->number));
+  return true;
+}
+
+bool SetSettingByName(Settings& settings, std::string_view name, std::string_view value) {
+  const Field* field = FindField(name);
+  if (!field) return false;
+  if (field->text) {
+    settings.*(field->text) = std::string(value);
+    return true;
+  }
+  // Numbers are stored as 32-bit values; accept the unsigned range as the registry does.
+  int64_t number = 0;
+  auto [end, ec] = std::from_chars(value.data(), value.data() + value.size(), number);
+  if (ec != std::errc() || end != value.data() + value.size() || number < INT32_MIN || number > UINT32_MAX)
+    return false;
+  settings.*(field->number) = static_cast<int32_t>(static_cast<uint32_t>(number));
+  return true;
+}
+
+}  // namespace weavil

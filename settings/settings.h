@@ -1,0 +1,77 @@
+#pragma once
+// The process-wide settings record: download and proxy parameters, the report filter,
+// and the switches that steer importing and start-up. Plain values; the store below
+// loads it at start and writes it back at normal exit.
+#include <cstdint>
+#include <mutex>
+#include <string>
+
+namespace weavil {
+
+inline constexpr const char* kDefaultExtensions = "html htm shtml asp jsp txt pl cfm exe msi aspx zip doc ";
+
+struct Settings {
+  std::string url;           // "Url"
+  std::string path;          // "Path"
+  std::string file;          // "File"
+  std::string openFilePath;  // "OpenFilePath"
+  int32_t isLogin = 0;       // "IsLogin"
+  std::string login;         // "Login"
+  std::string pass;          // "Pass"
+  int32_t offset = 0;        // "Offset"
+  int32_t noRobots = 0;      // "NoRobots"
+  int32_t applyFilter = 0;   // "ApplyFilter"
+  int32_t isPages = 0;       // "IsPages"
+  int32_t isCountries = 0;   // "IsCountries"
+  int32_t isKeywords = 0;    // "IsKeywords"
+  int32_t isReferers = 0;    // "IsReferers"
+  int32_t isPeriod = 0;      // "IsPeriod"
+  std::string pages;         // "Pages"
+  std::string countries;     // "Countries"
+  std::string keywords;      // "Keywords"
+  std::string referers;      // "Referers"
+  std::string period;        // "Period"
+  std::string defaultHost;   // "DefaultHost"
+  std::string logFormat;     // "LogFormat"
+  std::string extensions = kDefaultExtensions;  // "Extensions"
+  int32_t isBackThread = 0;   // "IsBackThread"
+  int32_t isAutoConnect = 0;  // "IsAutoConnect"
+  int32_t isAutoResolve = 0;  // "IsAutoResolve"
+  int32_t isIncremental = 0;  // "IsIncremental"
+  int32_t isProxy = 0;        // "IsProxy"
+  std::string proxyHttp;      // "ProxyHTTP"
+  int32_t proxyPortHttp = 0;  // "ProxyPortHTTP"
+  std::string proxyFtp;       // "ProxyFTP"
+  int32_t proxyPortFtp = 0;   // "ProxyPortFTP"
+  std::string proxy;          // "Proxy" (SOCKS, whois)
+  int32_t proxyPort = 0;      // "ProxyPort"
+};
+
+// The import reads these copies, taken when the settings are loaded: a change in the
+// Options sheet reaches the import only after the next start.
+struct ImportCopies {
+  std::string defaultHost;
+  std::string extensions = kDefaultExtensions;
+};
+
+// The one record of the process. The user-interface thread changes it in dialogs;
+// workers take a copy under the lock when they start.
+Settings& AppSettings();
+std::mutex& SettingsMutex();
+Settings CopySettings();
+ImportCopies& AppImportCopies();
+ImportCopies CopyImportCopies();
+
+// Texts are read into a 260-byte buffer: longer ones are not read and become empty.
+inline constexpr size_t kMaxSettingText = 259;
+
+// Names of every value, in the order the store writes them when it creates the key.
+extern const char* const kSettingNamesCreateOrder[34];
+
+// Reads or writes one value by its stored name; false for an unknown name. Numbers are
+// given and taken as decimal text.
+bool GetSettingByName(const Settings& settings, std::string_view name, std::string& value);
+bool SetSettingByName(Settings& settings, std::string_view name, std::string_view value);
+bool IsNumericSetting(std::string_view name);
+
+}  // namespace weavil

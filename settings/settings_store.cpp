@@ -1,0 +1,98 @@
+#include "settings/settings_store.h"
+
+#include <QFileInfo>
+#include <QSettings>
+#include <QString>
+
+#include <cstdlib>
+
+namespace weavil {
+namespace {
+
+const char* const kSaveOrder[] = {
+    "Url",          "Path",        "File",       "OpenFilePath", "IsLogin",       "Login",         "Pass",
+    "Offset",       "NoRobots",    "IsPages",    "IsCountries",  "IsKeywords",    "IsReferers",    "IsPeriod",
+    "ApplyFilter",  "Pages",       "Countries",  "Keywords",     "Referers",      "DefaultHost",   "LogFormat",
+    "Extensions",   "Period",      "IsBackThread", "IsAutoConnect", "IsAutoResolve", "IsIncremental", "IsProxy",
+    "ProxyHTTP",    "ProxyPortHTTP", "ProxyFTP", "ProxyPortFTP", "Proxy",         "ProxyPort"};
+
+void WriteValues(QSettings& ini, const Settings& settings, const char* const* names, size_t count) {
+  for (size_t i = 0; i < count; ++i) {
+    std::string value;
+    GetSettingByName(settings, names[i], value);
+    if (IsNumericSetting(names[i])) {
+      ini.setValue(QString::fromLatin1(names[i]), static_cast<int32_t>(std::stoll(value)));
+    } else {
+      ini.setValue(QString::fromLatin1(names[i]), QString::fromUtf8(value.data(), static_cast<qsizetype>(value.size())));
+    }
+  }
+}
+
+}  // namespace
+
+std::string DefaultSettingsFile() {
+  const char* config = std::getenv("XDG_CONFIG_HOME");
+  std::string base;
+  if (config && *config) {
+    base = config;
+  } else {
+    const char* home = std::getenv("HOME");
+    base = std::string(home && *home ? home : "/tmp") + "/.config";
+  }
+  return base + "/Vyr/Weavil/1.4/Weavil.ini";
+}
+
+SettingsStore::SettingsStore(std::string filePath) : filePath_(std::move(filePath)) {}
+
+bool SettingsStore::Exists() const { return QFileInfo::exists(QString::fromStdString(filePath_)); }
+
+void SettingsStore::Load(Settings& settings, ImportCopies& copies, const std::string& programDir) const {
+  QSettings ini(QString::fromStdString(filePath_), QSettings::IniFormat);
+  if (!Exists()) {
+    Settings defaults;
+    defaults.extensions = kDefaultExtensions;
+    std::string dir = programDir;
+    if (!dir.empty() && dir.back() != '/') dir.push_back('/');
+    defaults.path = dir + "log/";
+    WriteValues(ini, defaults, kSettingNamesCreateOrder, std::size(kSettingNamesCreateOrder));
+    ini.sync();
+  }
+  Settings loaded;
+  for (const char* name : kSettingNamesCreateOrder) {
+    QVariant value = ini.value(QString::fromLatin1(name));
+    if (IsNumericSetting(name)) {
+      bool ok = false;
+      qlonglong number = value.toLongLong(&ok);
+      if (!ok) number = 0;
+      SetSettingByName(loaded, name, std::to_string(static_cast<int32_t>(static_cast<uint32_t>(number))));
+    } else {
+      QByteArray text = value.isValid() ? value.toString().toUtf8() : QByteArray();
+      if (static_cast<size_t>(text.size()) > kMaxSettingText) text.clear();
+      SetSettingByName(loaded, name, std::string_view(text.constData(), static_cast<size_t>(text.size())));
+    }
+  }
+  if (loaded.extensions.empty()) loaded.extensions = kDefaultExtensions;
+  settings = loaded;
+  copies.defaultHost = loaded.defaultHost;
+  copies.extensions = loaded.extensions;
+}
+
+bool SettingsStore::Save(const Settings& settings) const {
+  QSettings ini(QString::fromStdString(filePath_), QSettings::IniFormat);
+  if (!ini.isWritable()) return false;
+  WriteValues(ini, settings, kSaveOrder, std::size(kSaveOrder));
+  ini.sync();
+  return ini.status() == QSettings::NoError;
+}
+
+void LoadAppSettings(const std::string& programDir, const SettingsStore& store) {
+  std::lock_guard<std::mutex> lock(SettingsMutex());
+  store.Load(AppSettings(), AppImportCopies(), programDir);
+}
+
+bool SaveAppSettings(const SettingsStore& store) {
+  Settings copy = CopySettings();
+  return store.Save(copy);
+}
+
+}  // namespace weavil

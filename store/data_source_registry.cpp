@@ -1,0 +1,157 @@
+#include "store/data_source_registry.h"
+
+#include <sqlite3.h>
+#include <unistd.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <fstream>
+#include <map>
+#include <sstream>
+#include <vector>
+
+#include "store/database.h"
+#include "store/trace.h"
+
+namespace fs = std::filesystem;
+
+namespace weavil {
+namespace {
+
+std::string EnvOr(const char* name, const std::string& fallbackUnderHome) {
+  const char* value = std::getenv(name);
+  if (value && *value) return value;
+  const char* home = std::getenv("HOME");
+  return std::string(home && *home ? home : "/tmp") + "/" + fallbackUnderHome;
+}
+
+// Reads the list as section -> (key -> value), keeping unknown sections intact on rewrite.
+using IniData = std::map<std::string, std::map<std::string, std::string>>;
+
+IniData ReadIni(const std::string& path) {
+  IniData data;
+  std::ifstream in(path);
+  std::string line, section;
+  while (std::getline(in, line)) {
+    if (!line.empty() && line.back() == '\r') line.pop_back();
+    if (line.empty() || line[0] == ';' || line[0] == '#') continue;
+    if (line.front() == '[' && line.back() == ']') {
+      section = line.substr(1, line.size() - 2);
+      data[section];
+      continue;
+    }
+    size_t eq = line.find('=');
+    if (eq == std::string::npos || section.empty()) continue;
+    data[section][line.substr(0, eq)] = line.substr(eq + 1);
+  }
+  return data;
+}
+
+bool WriteIni(const std::string& path, const IniData& data) {
+  std::error_code ec;
+  fs::create_directories(fs::path(path).parent_path(), ec);
+  std::string temp = path + ".tmp";
+  {
+    std::ofstream out(temp, std::ios::trunc);
+    if (!out) return false;
+    for (const auto& [section, values] : data) {
+      out << '[' << section << "]\n";
+      for (const auto& [key, value] : values) out << key << '=' << value << '\n';
+      out << '\n';
+    }
+    if (!out.flush()) return false;
+  }
+  fs::rename(temp, path, ec);
+  return !ec;
+}
+
+bool TryOpen(const std::string& name) {
+  std::string path;
+  if (!LookupDataSource(name, path)) return false;
+  sqlite3* db = nullptr;
+  int32_t result = OpenDatabaseFile(path, &db);
+  if (db) sqlite3_close(db);
+  return result >= 0;
+}
+
+bool FolderWritable(const std::string& folder) { return ::access(folder.c_str(), W_OK) == 0; }
+
+}  // namespace
+
+std::string UserConfigDir() { return EnvOr("XDG_CONFIG_HOME", ".config") + "/Vyr/Weavil/1.4"; }
+std::string UserDataDir() { return EnvOr("XDG_DATA_HOME", ".local/share") + "/Vyr/Weavil"; }
+std::string DataSourceListPath() { return UserConfigDir() + "/datasources.ini"; }
+
+bool LookupDataSource(const std::string& name, std::string& databasePath) {
+  IniData data = ReadIni(DataSourceListPath());
+  auto section = data.find(name);
+  if (section == data.end()) return false;
+  auto value = section->second.find("Database");
+  if (value == section->second.end() || value->second.empty()) return false;
+  databasePath = value->second;
+  return true;
+}
+
+bool RegisterDataSource(const std::string& name, const std::string& databasePath) {
+  std::string listPath = DataSourceListPath();
+  IniData data = ReadIni(listPath);
+  data[name]["Database"] = databasePath;
+  data[name]["Driver"] = "SQLite 3";
+  return WriteIni(listPath, data);
+}
+
+namespace {
+std::string WithSlash(std::string dir) {
+  if (!dir.empty() && dir.back() != '/') dir.push_back('/');
+  return dir;
+}
+}  // namespace
+
+std::string ProgramDatabasePath(const std::string& programDir) { return WithSlash(programDir) + "db/log.db"; }
+
+std::string TemplateDatabasePath(const std::string& programDir) {
+  return WithSlash(programDir) + "db/log-template.db";
+}
+
+std::string ProgramDir() {
+  std::error_code ec;
+  fs::path exe = fs::read_symlink("/proc/self/exe", ec);
+  if (ec) return "./";
+  std::string dir = exe.parent_path().string();
+  if (dir.empty() || dir.back() != '/') dir.push_back('/');
+  return dir;
+}
+
+bool CreateDatabaseFromTemplate(const std::string& templatePath, const std::string& path, std::string& error) {
+  std::error_code ec;
+  if (fs::exists(path, ec)) return true;
+  if (!fs::exists(templatePath, ec)) {
+    error = "database template " + templatePath + " is missing";
+    return false;
+  }
+  fs::path target(path);
+  if (target.has_parent_path()) fs::create_directories(target.parent_path(), ec);
+  if (!fs::copy_file(templatePath, path, ec)) {
+    error = "cannot create " + path + ": " + ec.message();
+    return false;
+  }
+  return true;
+}
+
+void EnsureDataSource(const std::string& programDir) {
+  if (TryOpen("Log")) return;
+  WriteTrace("Fail to open ODBC source");
+  std::string databasePath = ProgramDatabasePath(programDir);
+  // A program folder we may not write to (installed system-wide) gets a per-user copy;
+  // SQLite needs to write beside the file for its journal.
+  if (!FolderWritable(fs::path(databasePath).parent_path().string())) {
+    std::string userCopy = UserDataDir() + "/log.db";
+    std::string error;
+    if (CreateDatabaseFromTemplate(TemplateDatabasePath(programDir), userCopy, error)) databasePath = userCopy;
+  }
+  WriteTrace("Creating new ODBC source...");
+  RegisterDataSource("Log", databasePath);
+  WriteTrace(TryOpen("Log") ? "succeed" : "faild");
+}
+
+}  // namespace weavil

@@ -1,0 +1,316 @@
+#include "store/database.h"
+
+#include <sqlite3.h>
+
+#include <cctype>
+#include <utility>
+
+#include "store/data_source_registry.h"
+#include "store/jet_functions.h"
+#include "store/result.h"
+
+namespace weavil {
+namespace {
+
+std::mutex g_sourceMutex;
+std::unique_ptr<LogDataSource> g_source;
+std::string g_overridePath;
+
+bool StartsWithNoCase(std::string_view text, std::string_view prefix) {
+  if (text.size() < prefix.size()) return false;
+  for (size_t i = 0; i < prefix.size(); ++i) {
+    if (std::tolower(static_cast<unsigned char>(text[i])) !=
+        std::tolower(static_cast<unsigned char>(prefix[i])))
+      return false;
+  }
+  return true;
+}
+
+}  // namespace
+
+// ---------------------------------------------------------------- data source
+
+LogDataSource& LogDataSource::Obtain() {
+  std::lock_guard<std::mutex> lock(g_sourceMutex);
+  if (!g_source) {
+    g_source.reset(new LogDataSource());
+    g_source->Open();
+  }
+  return *g_source;
+}
+
+void LogDataSource::UseDatabaseFile(std::string path) {
+  std::lock_guard<std::mutex> lock(g_sourceMutex);
+  g_overridePath = std::move(path);
+}
+
+void LogDataSource::Release() {
+  std::lock_guard<std::mutex> lock(g_sourceMutex);
+  g_source.reset();
+  g_overridePath.clear();
+}
+
+void LogDataSource::Open() {
+  if (!g_overridePath.empty()) {
+    path_ = g_overridePath;
+  } else if (!LookupDataSource("Log", path_)) {
+    openResult_ = kResultFail;
+    return;
+  }
+  sqlite3* db = nullptr;
+  openResult_ = OpenDatabaseFile(path_, &db);
+  if (db) sqlite3_close(db);
+}
+
+int32_t OpenDatabaseFile(const std::string& path, sqlite3** connection) {
+  *connection = nullptr;
+  if (path.empty()) return kResultFail;
+  sqlite3* db = nullptr;
+  int rc = sqlite3_open_v2(path.c_str(), &db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOMUTEX, nullptr);
+  if (rc != SQLITE_OK) {
+    if (db) sqlite3_close(db);
+    return kResultFail;
+  }
+  sqlite3_busy_timeout(db, 30000);
+  // A file that is not a Weavil database (or not a database at all) does not open.
+  sqlite3_stmt* check = nullptr;
+  rc = sqlite3_prepare_v2(db, "SELECT 1 FROM sqlite_master WHERE type='table' AND name='Session'", -1,
+                          &check, nullptr);
+  bool ok = rc == SQLITE_OK && sqlite3_step(check) == SQLITE_ROW;
+  sqlite3_finalize(check);
+  if (!ok) {
+    sqlite3_close(db);
+    return kResultFail;
+  }
+  sqlite3_exec(db, "PRAGMA journal_mode=WAL; PRAGMA synchronous=NORMAL;", nullptr, nullptr, nullptr);
+  RegisterJetFunctions(db);
+  *connection = db;
+  return kResultOk;
+}
+
+// ---------------------------------------------------------------- session
+
+DbSession::~DbSession() { Close(); }
+
+DbSession::DbSession(DbSession&& other) noexcept
+    : db_(std::exchange(other.db_, nullptr)), inTransaction_(std::exchange(other.inTransaction_, false)) {}
+
+DbSession& DbSession::operator=(DbSession&& other) noexcept {
+  if (this != &other) {
+    Close();
+    db_ = std::exchange(other.db_, nullptr);
+    inTransaction_ = std::exchange(other.inTransaction_, false);
+  }
+  return *this;
+}
+
+int32_t DbSession::Open(LogDataSource& source) {
+  Close();
+  if (!source.IsOpen()) return kResultFail;
+  return OpenDatabaseFile(source.Path(), &db_);
+}
+
+int32_t DbSession::OpenFile(const std::string& path) {
+  Close();
+  return OpenDatabaseFile(path, &db_);
+}
+
+void DbSession::Close() {
+  if (!db_) return;
+  if (inTransaction_) Abort();
+  sqlite3_close_v2(db_);
+  db_ = nullptr;
+}
+
+int32_t DbSession::StartTransaction() {
+  if (!db_ || inTransaction_) return kResultFail;
+  if (sqlite3_exec(db_, "BEGIN", nullptr, nullptr, nullptr) != SQLITE_OK) return kResultFail;
+  inTransaction_ = true;
+  return kResultOk;
+}
+
+int32_t DbSession::Commit() {
+  if (!db_ || !inTransaction_) return kResultFail;
+  if (sqlite3_exec(db_, "COMMIT", nullptr, nullptr, nullptr) != SQLITE_OK) return kResultFail;
+  inTransaction_ = false;
+  return kResultOk;
+}
+
+int32_t DbSession::Abort() {
+  if (!db_ || !inTransaction_) return kResultFail;
+  inTransaction_ = false;
+  return sqlite3_exec(db_, "ROLLBACK", nullptr, nullptr, nullptr) == SQLITE_OK ? kResultOk : kResultFail;
+}
+
+int64_t DbSession::LastInsertId() const { return db_ ? sqlite3_last_insert_rowid(db_) : 0; }
+
+// ---------------------------------------------------------------- statement
+
+std::string TranslateSql(std::string_view sql) {
+  size_t start = 0;
+  while (start < sql.size() && std::isspace(static_cast<unsigned char>(sql[start]))) ++start;
+  std::string_view body = sql.substr(start);
+  if (StartsWithNoCase(body, "delete")) {
+    size_t i = 6;
+    while (i < body.size() && std::isspace(static_cast<unsigned char>(body[i]))) ++i;
+    if (i < body.size() && body[i] == '*') {
+      std::string out(sql.substr(0, start));
+      out.append("Delete");
+      out.append(body.substr(i + 1));
+      return out;
+    }
+  }
+  return std::string(sql);
+}
+
+Statement::~Statement() { Close(); }
+
+Statement::Statement(Statement&& other) noexcept
+    : stmt_(std::exchange(other.stmt_, nullptr)),
+      pendingRow_(other.pendingRow_),
+      onRow_(other.onRow_),
+      done_(other.done_),
+      ran_(other.ran_) {}
+
+Statement& Statement::operator=(Statement&& other) noexcept {
+  if (this != &other) {
+    Close();
+    stmt_ = std::exchange(other.stmt_, nullptr);
+    pendingRow_ = other.pendingRow_;
+    onRow_ = other.onRow_;
+    done_ = other.done_;
+    ran_ = other.ran_;
+  }
+  return *this;
+}
+
+void Statement::Close() {
+  if (stmt_) sqlite3_finalize(stmt_);
+  stmt_ = nullptr;
+  pendingRow_ = onRow_ = done_ = ran_ = false;
+}
+
+int32_t Statement::Prepare(DbSession& session, std::string_view sql) {
+  Close();
+  if (!session.IsOpen()) return kResultFail;
+  std::string text = TranslateSql(sql);
+  if (sqlite3_prepare_v2(session.Handle(), text.c_str(), static_cast<int>(text.size()), &stmt_, nullptr) !=
+          SQLITE_OK ||
+      !stmt_) {
+    if (stmt_) sqlite3_finalize(stmt_);
+    stmt_ = nullptr;
+    return kResultFail;
+  }
+  return kResultOk;
+}
+
+int32_t Statement::Execute(DbSession& session, std::string_view sql) {
+  int32_t result = Prepare(session, sql);
+  if (Failed(result)) return result;
+  return Run();
+}
+
+void Statement::ResetIfRan() {
+  if (stmt_ && ran_) {
+    sqlite3_reset(stmt_);
+    ran_ = false;
+    pendingRow_ = onRow_ = done_ = false;
+  }
+}
+
+void Statement::BindText(int index, std::string_view value) {
+  ResetIfRan();
+  if (stmt_) sqlite3_bind_text(stmt_, index, value.data(), static_cast<int>(value.size()), SQLITE_TRANSIENT);
+}
+void Statement::BindInt(int index, int32_t value) {
+  ResetIfRan();
+  if (stmt_) sqlite3_bind_int(stmt_, index, value);
+}
+void Statement::BindInt64(int index, int64_t value) {
+  ResetIfRan();
+  if (stmt_) sqlite3_bind_int64(stmt_, index, value);
+}
+void Statement::BindNull(int index) {
+  ResetIfRan();
+  if (stmt_) sqlite3_bind_null(stmt_, index);
+}
+
+int32_t Statement::Run() {
+  if (!stmt_) return kResultFail;
+  ResetIfRan();
+  ran_ = true;
+  return StepFirst();
+}
+
+int32_t Statement::StepFirst() {
+  int rc = sqlite3_step(stmt_);
+  if (rc == SQLITE_ROW) {
+    pendingRow_ = true;
+    return kResultOk;
+  }
+  if (rc == SQLITE_DONE) {
+    done_ = true;
+    return kResultOk;
+  }
+  done_ = true;
+  sqlite3_reset(stmt_);  // keeps the connection's error state from leaking into the next statement
+  return kResultFail;
+}
+
+int32_t Statement::MoveNext() {
+  if (!stmt_ || !ran_) return kResultFail;
+  if (pendingRow_) {
+    pendingRow_ = false;
+    onRow_ = true;
+    return kResultOk;
+  }
+  if (done_) {
+    onRow_ = false;
+    return kResultFalse;
+  }
+  int rc = sqlite3_step(stmt_);
+  if (rc == SQLITE_ROW) {
+    onRow_ = true;
+    return kResultOk;
+  }
+  onRow_ = false;
+  done_ = true;
+  return rc == SQLITE_DONE ? kResultFalse : kResultFail;
+}
+
+int Statement::ColumnCount() const { return stmt_ ? sqlite3_column_count(stmt_) : 0; }
+
+bool Statement::ColumnPresent(int ordinal) const {
+  return stmt_ && onRow_ && ordinal >= 1 && ordinal <= sqlite3_column_count(stmt_) &&
+         sqlite3_column_type(stmt_, ordinal - 1) != SQLITE_NULL;
+}
+
+bool Statement::IsNull(int ordinal) const { return !ColumnPresent(ordinal); }
+
+bool Statement::GetText(int ordinal, std::string& out) const {
+  if (!ColumnPresent(ordinal)) return false;
+  const unsigned char* text = sqlite3_column_text(stmt_, ordinal - 1);
+  int size = sqlite3_column_bytes(stmt_, ordinal - 1);
+  out.assign(reinterpret_cast<const char*>(text), static_cast<size_t>(size));
+  return true;
+}
+
+bool Statement::GetInt(int ordinal, int32_t& out) const {
+  if (!ColumnPresent(ordinal)) return false;
+  out = static_cast<int32_t>(sqlite3_column_int64(stmt_, ordinal - 1));
+  return true;
+}
+
+bool Statement::GetInt64(int ordinal, int64_t& out) const {
+  if (!ColumnPresent(ordinal)) return false;
+  out = sqlite3_column_int64(stmt_, ordinal - 1);
+  return true;
+}
+
+bool Statement::GetDouble(int ordinal, double& out) const {
+  if (!ColumnPresent(ordinal)) return false;
+  out = sqlite3_column_double(stmt_, ordinal - 1);
+  return true;
+}
+
+}  // namespace weavil
