@@ -1,0 +1,41 @@
+#pragma once
+// Classification of a newly stored session: its user agent (browser, operating system,
+// robot flag) and its referrer (host, search engine, search phrase and words), written
+// with their link rows. The free functions issue one statement at a time; the
+// ClassificationStore gives the same rows for a whole import while caching what cannot
+// change within it (the class of a user-agent text, ids of known names, prepared
+// statements).
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <string_view>
+
+namespace weavil {
+
+class DbSession;
+
+// Returns the robot flag: 1 when a robot rule matched, else 0. Always stores the
+// browser and operating-system names (possibly empty) with their link row.
+int32_t ClassifyUserAgent(std::string_view userAgent, std::string_view sessionId, DbSession& session);
+
+// Stores the referrer's host with its group, the search phrase and its words, and the
+// session's link rows. Nothing is stored for a referrer without a host ("-", empty).
+void AnalyzeReferrer(std::string_view referrer, std::string_view sessionId, DbSession& session);
+
+class ClassificationStore {
+ public:
+  explicit ClassificationStore(DbSession& session);
+  ~ClassificationStore();
+  ClassificationStore(const ClassificationStore&) = delete;
+  ClassificationStore& operator=(const ClassificationStore&) = delete;
+
+  // Same rows and result as the free functions above, on the session given at construction.
+  int32_t ClassifyUserAgent(std::string_view userAgent, std::string_view sessionId);
+  void AnalyzeReferrer(std::string_view referrer, std::string_view sessionId);
+
+ private:
+  struct Impl;
+  std::unique_ptr<Impl> impl_;
+};
+
+}  // namespace weavil
