@@ -1,0 +1,68 @@
+#pragma once
+// Importing one log file: parse it from a byte offset to its end, group the requests
+// into sessions in memory, then store the sessions not stored before. Progress and
+// errors go to the trace log; callers get counts back and may watch and cancel.
+#include <cstdint>
+#include <functional>
+#include <string>
+
+#include "settings/settings.h"
+
+namespace weavil {
+
+struct ImportStats {
+  int64_t linesRead = 0;              // physical lines read (directives included)
+  int64_t linesRejected = 0;          // data lines traced as unusable
+  int64_t sessionsStored = 0;         // new sessions written
+  int64_t sessionsAlreadyStored = 0;  // sessions found in the database and skipped
+  double seconds = 0;                 // wall time of parsing and storing
+  bool opened = false;                // the log file could be opened
+  bool cancelled = false;             // the caller cancelled: nothing was stored
+  bool databaseFailed = false;        // the data source or database session did not open
+};
+
+// Reported from the import thread. OnProgress is called every few hundred
+// milliseconds at most, while parsing (bytesRead grows) and while storing
+// (bytesRead == bytesTotal, sessions counts the sessions handled so far).
+class ImportProgress {
+ public:
+  virtual ~ImportProgress() = default;
+  virtual void OnProgress(int64_t bytesRead, int64_t bytesTotal, int64_t lines, int64_t sessions) = 0;
+  // Polled from the import thread; true abandons the import and stores nothing.
+  virtual bool Cancelled() { return false; }
+};
+
+// Imports path from byte offset into the data source "Log" (LogDataSource::Obtain()),
+// with the default host and page extensions copied when the settings were loaded.
+// Traces "File Open:"/path, "File Close", "Start storing to DB", "DB stored" and the
+// store's lines. A file that cannot be opened stores nothing (stats.opened false).
+ImportStats RunImport(const std::string& path, int64_t offset, ImportProgress* progress = nullptr);
+// The same with explicit copies of "DefaultHost" and "Extensions".
+ImportStats RunImport(const std::string& path, int64_t offset, const ImportCopies& copies,
+                      ImportProgress* progress = nullptr);
+
+struct HeaderOffset {
+  int64_t offset = 0;  // just after the last "#Software:" directive line, 0 when none
+  int64_t size = 0;    // length of the file in bytes, 0 when it cannot be opened
+};
+
+// Where an incremental import starts: the position just after the last directive line
+// whose text after its first character begins with "Software:" (W3C logs), so the
+// last header block with its Fields directive is read again. 0 when there is none or
+// the file cannot be opened.
+HeaderOffset FindLastHeader(const std::string& path);
+int64_t FindLastHeaderOffset(const std::string& path);
+
+struct ImportJob {
+  std::string path;
+  int64_t offset = 0;
+};
+
+// Body of the import worker thread: raises the reset of the report views (and
+// withdraws a pending reload), runs the import, then withdraws the reset and raises
+// the reload, and finally calls finished (the window posts its import-finished
+// command there). Exactly one worker runs at a time; the caller guards that.
+void ImportWorker(const ImportJob& job, ImportProgress* progress = nullptr,
+                  const std::function<void(const ImportStats&)>& finished = {});
+
+}  // namespace weavil
