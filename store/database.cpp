@@ -146,21 +146,63 @@ int64_t DbSession::LastInsertId() const { return db_ ? sqlite3_last_insert_rowid
 
 // ---------------------------------------------------------------- statement
 
+namespace {
+
+bool IsIdentifierChar(char c) {
+  return std::isalnum(static_cast<unsigned char>(c)) || c == '_' || c == '$';
+}
+
+// Jet's Left() is written as a call: "left(x, n)". SQLite reads LEFT as the join
+// keyword, so calls are renamed to the registered JetLeft, outside quoted texts.
+std::string RenameLeftCalls(std::string_view sql) {
+  std::string out;
+  out.reserve(sql.size() + 8);
+  char quote = 0;
+  for (size_t i = 0; i < sql.size(); ++i) {
+    char c = sql[i];
+    if (quote) {
+      out.push_back(c);
+      if (c == quote) quote = 0;
+      continue;
+    }
+    if (c == '\'' || c == '"' || c == '[' || c == '`') {
+      quote = c == '[' ? ']' : c;
+      out.push_back(c);
+      continue;
+    }
+    if ((c == 'l' || c == 'L') && (i == 0 || !IsIdentifierChar(sql[i - 1])) && StartsWithNoCase(sql.substr(i), "left") &&
+        (i + 4 >= sql.size() || !IsIdentifierChar(sql[i + 4]))) {
+      size_t j = i + 4;
+      while (j < sql.size() && std::isspace(static_cast<unsigned char>(sql[j]))) ++j;
+      if (j < sql.size() && sql[j] == '(') {
+        out.append("JetLeft");
+        i += 3;
+        continue;
+      }
+    }
+    out.push_back(c);
+  }
+  return out;
+}
+
+}  // namespace
+
 std::string TranslateSql(std::string_view sql) {
   size_t start = 0;
   while (start < sql.size() && std::isspace(static_cast<unsigned char>(sql[start]))) ++start;
   std::string_view body = sql.substr(start);
+  std::string text;
   if (StartsWithNoCase(body, "delete")) {
     size_t i = 6;
     while (i < body.size() && std::isspace(static_cast<unsigned char>(body[i]))) ++i;
     if (i < body.size() && body[i] == '*') {
-      std::string out(sql.substr(0, start));
-      out.append("Delete");
-      out.append(body.substr(i + 1));
-      return out;
+      text.assign(sql.substr(0, start));
+      text.append("Delete");
+      text.append(body.substr(i + 1));
+      sql = text;
     }
   }
-  return std::string(sql);
+  return RenameLeftCalls(sql);
 }
 
 Statement::~Statement() { Close(); }

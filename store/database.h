@@ -124,7 +124,7 @@ class Statement {
 };
 
 // Rewrites the few statement forms of the original dialect that SQLite does not take
-// as written ("Delete * from"). Everything else passes unchanged.
+// as written: "Delete * from" and calls of Left(). Everything else passes unchanged.
 std::string TranslateSql(std::string_view sql);
 
 }  // namespace weavil

@@ -300,6 +300,7 @@ void RegisterJetFunctions(sqlite3* db) {
   Register(db, "Str", 1, StrFunction);
   Register(db, "Len", 1, LenFunction);
   Register(db, "Left", 2, LeftFunction);
+  Register(db, "JetLeft", 2, LeftFunction);  // what TranslateSql makes of "left(" calls
   Register(db, "Space", 1, SpaceFunction);
   Register(db, "Hour", 1, TimePartFunction<0>);
   Register(db, "Minute", 1, TimePartFunction<1>);

@@ -1,0 +1,87 @@
+// Registering the data source "Log" at start-up, with its trace lines.
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <filesystem>
+#include <sstream>
+
+#include "store/data_source_registry.h"
+#include "store/database.h"
+#include "store/trace.h"
+#include "tests/support/test_support.h"
+
+namespace weavil {
+namespace {
+
+class DataSourceTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    CloseTrace();
+    previous_ = std::filesystem::current_path();
+    std::filesystem::current_path(dir_.Path());
+    setenv("XDG_CONFIG_HOME", dir_.File("config").c_str(), 1);
+    setenv("XDG_DATA_HOME", dir_.File("data").c_str(), 1);
+    program_ = dir_.File("program/");
+    std::filesystem::create_directories(program_ + "db");
+  }
+  void TearDown() override {
+    CloseTrace();
+    LogDataSource::Release();
+    std::filesystem::current_path(previous_);
+    unsetenv("XDG_CONFIG_HOME");
+    unsetenv("XDG_DATA_HOME");
+  }
+  std::string Trace() { return test::ReadFile(dir_.File("RovanTrace.txt")); }
+
+  test::TempDir dir_;
+  std::filesystem::path previous_;
+  std::string program_;
+};
+
+TEST_F(DataSourceTest, FirstStartRegistersTheDatabaseBesideTheProgram) {
+  test::CopyTemplateDatabase(program_ + "db/log.db");
+  EnsureDataSource(program_);
+  EXPECT_EQ(Trace(), "Fail to open ODBC source\nCreating new ODBC source...\nsucceed\n");
+  std::string path;
+  ASSERT_TRUE(LookupDataSource("Log", path));
+  EXPECT_EQ(path, program_ + "db/log.db");
+  EXPECT_TRUE(LogDataSource::Obtain().IsOpen());
+  EXPECT_EQ(LogDataSource::Obtain().Path(), path);
+
+  // The next start finds it and traces nothing more.
+  EnsureDataSource(program_);
+  EXPECT_EQ(Trace(), "Fail to open ODBC source\nCreating new ODBC source...\nsucceed\n");
+}
+
+TEST_F(DataSourceTest, AMissingDatabaseFileEndsWithFaildAndTheProgramGoesOn) {
+  EnsureDataSource(program_);
+  EXPECT_EQ(Trace(), "Fail to open ODBC source\nCreating new ODBC source...\nfaild\n");
+  EXPECT_FALSE(LogDataSource::Obtain().IsOpen());
+}
+
+TEST_F(DataSourceTest, OtherSourcesInTheListSurviveRegistration) {
+  ASSERT_TRUE(RegisterDataSource("Other", "/somewhere/else.db"));
+  test::CopyTemplateDatabase(program_ + "db/log.db");
+  EnsureDataSource(program_);
+  std::string path;
+  ASSERT_TRUE(LookupDataSource("Other", path));
+  EXPECT_EQ(path, "/somewhere/else.db");
+  EXPECT_FALSE(LookupDataSource("Nothing", path));
+}
+
+TEST_F(DataSourceTest, NewDatabaseFilesComeFromTheTemplate) {
+  std::string error;
+  std::string target = dir_.File("new/sub/t.db");
+  ASSERT_TRUE(CreateDatabaseFromTemplate(WEAVIL_DB_TEMPLATE, target, error)) << error;
+  DbSession session;
+  EXPECT_GE(session.OpenFile(target), 0);
+  // An existing file is kept as it is.
+  test::WriteFile(dir_.File("keep.db"), "mine");
+  ASSERT_TRUE(CreateDatabaseFromTemplate(WEAVIL_DB_TEMPLATE, dir_.File("keep.db"), error));
+  EXPECT_EQ(test::ReadFile(dir_.File("keep.db")), "mine");
+  EXPECT_FALSE(CreateDatabaseFromTemplate(dir_.File("no-template.db"), dir_.File("x.db"), error));
+  EXPECT_NE(error.find("no-template.db"), std::string::npos);
+}
+
+}  // namespace
+}  // namespace weavil

@@ -1,0 +1,193 @@
+// The database client: statements, rows, nulls, transactions, the remembered open
+// result of the data source, and quoting of pasted values.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+
+#include "store/database.h"
+#include "store/result.h"
+#include "store/sql_text.h"
+#include "tests/support/test_support.h"
+
+namespace weavil {
+namespace {
+
+class DatabaseTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    path_ = dir_.File("log.db");
+    test::CopyTemplateDatabase(path_);
+    ASSERT_GE(session_.OpenFile(path_), 0);
+  }
+  void TearDown() override { LogDataSource::Release(); }
+
+  int64_t Count(const std::string& table) {
+    Statement statement;
+    EXPECT_GE(statement.Execute(session_, "SELECT Count(*) FROM " + table), 0);
+    EXPECT_EQ(statement.MoveNext(), kResultOk);
+    int64_t n = -1;
+    statement.GetInt64(1, n);
+    return n;
+  }
+
+  test::TempDir dir_;
+  std::string path_;
+  DbSession session_;
+};
+
+TEST_F(DatabaseTest, RowsAreReadForwardByOrdinalWithNullAsNoValue) {
+  Statement statement;
+  ASSERT_GE(statement.Execute(session_, "INSERT INTO DNSLookUp (UserIP, rURL, CountryCode) VALUES "
+                                        "('10.0.0.1', 'ip.10.0.0.1', ''), ('10.0.0.2', 'ip.10.0.0.2', '')"),
+            0);
+  ASSERT_GE(statement.Execute(session_, "UPDATE DNSLookUp SET FullName='host.example' WHERE UserIP='10.0.0.2'"), 0);
+  ASSERT_GE(statement.Execute(session_, "SELECT UserIP, FullName, IsRobot FROM DNSLookUp ORDER BY UserIP"), 0);
+  EXPECT_EQ(statement.ColumnCount(), 3);
+
+  std::string text = "unchanged";
+  int32_t number = 7;
+  ASSERT_EQ(statement.MoveNext(), kResultOk);
+  EXPECT_TRUE(statement.GetText(1, text));
+  EXPECT_EQ(text, "10.0.0.1");
+  text = "unchanged";
+  EXPECT_FALSE(statement.GetText(2, text)) << "a null FullName is no value, not an empty text";
+  EXPECT_EQ(text, "unchanged");
+  EXPECT_FALSE(statement.GetInt(3, number));
+  EXPECT_FALSE(statement.GetText(0, text)) << "ordinals start at 1";
+  EXPECT_FALSE(statement.GetText(4, text));
+
+  ASSERT_EQ(statement.MoveNext(), kResultOk);
+  EXPECT_TRUE(statement.GetText(2, text));
+  EXPECT_EQ(text, "host.example");
+  EXPECT_EQ(statement.MoveNext(), kResultFalse);
+  EXPECT_EQ(statement.MoveNext(), kResultFalse);
+}
+
+TEST_F(DatabaseTest, FailuresAreNegativeAndUniqueColumnsRefuseSecondInsert) {
+  Statement statement;
+  EXPECT_LT(statement.Execute(session_, "SELECT nothing FROM NoSuchTable"), 0);
+  EXPECT_LT(statement.MoveNext(), 0);
+  ASSERT_GE(statement.Execute(session_, "INSERT INTO Browser (Browser) VALUES ('Opera')"), 0);
+  EXPECT_LT(statement.Execute(session_, "INSERT INTO Browser (Browser) VALUES ('Opera')"), 0);
+  ASSERT_GE(statement.Execute(session_, "INSERT INTO Keyword (Word) VALUES ('web')"), 0);
+  EXPECT_LT(statement.Execute(session_, "INSERT INTO Keyword (Word) VALUES ('Web')"), 0)
+      << "names compare without regard to case";
+  ASSERT_GE(statement.Execute(session_, "INSERT INTO DNSLookUp (UserIP) VALUES ('1.1.1.1')"), 0);
+  EXPECT_LT(statement.Execute(session_, "INSERT INTO DNSLookUp (UserIP) VALUES ('1.1.1.1')"), 0);
+  // The connection stays usable after a failed statement.
+  ASSERT_GE(statement.Execute(session_, "SELECT BrowserId FROM Browser WHERE Browser='Opera'"), 0);
+  int32_t id = 0;
+  ASSERT_EQ(statement.MoveNext(), kResultOk);
+  EXPECT_TRUE(statement.GetInt(1, id));
+  EXPECT_GT(id, 0);
+}
+
+TEST_F(DatabaseTest, PreparedStatementsRunRepeatedly) {
+  Statement insert;
+  ASSERT_GE(insert.Prepare(session_, "INSERT INTO Resource (SessionId, UriStem, BytesLoad) VALUES (?,?,?)"), 0);
+  for (int i = 0; i < 3; ++i) {
+    insert.BindText(1, "s");
+    insert.BindText(2, "/page" + std::to_string(i));
+    insert.BindInt64(3, 5000000000LL + i);  // byte sums beyond 32 bits stay whole
+    ASSERT_GE(insert.Run(), 0);
+  }
+  Statement read;
+  ASSERT_GE(read.Execute(session_, "SELECT Sum(BytesLoad) FROM Resource"), 0);
+  ASSERT_EQ(read.MoveNext(), kResultOk);
+  int64_t sum = 0;
+  ASSERT_TRUE(read.GetInt64(1, sum));
+  EXPECT_EQ(sum, 15000000003LL);
+}
+
+TEST_F(DatabaseTest, DeleteStarFromIsUnderstood) {
+  EXPECT_EQ(TranslateSql("Delete * from Resource"), "Delete from Resource");
+  EXPECT_EQ(TranslateSql("  delete   *  FROM x"), "  Delete  FROM x");
+  EXPECT_EQ(TranslateSql("Select * from Resource"), "Select * from Resource");
+  EXPECT_EQ(TranslateSql("ORDER BY left(b.rURL,100) + Left (x,2)"), "ORDER BY JetLeft(b.rURL,100) + JetLeft (x,2)");
+  EXPECT_EQ(TranslateSql("SELECT 'left(' FROM a LEFT JOIN b ON leftover(1)"),
+            "SELECT 'left(' FROM a LEFT JOIN b ON leftover(1)");
+  Statement statement;
+  ASSERT_GE(statement.Execute(session_, "INSERT INTO Resource (SessionId) VALUES ('x')"), 0);
+  ASSERT_GE(statement.Execute(session_, "Delete * from Resource"), 0);
+  EXPECT_EQ(Count("Resource"), 0);
+}
+
+TEST_F(DatabaseTest, TransactionsCommitAndRollBack) {
+  Statement statement;
+  ASSERT_GE(session_.StartTransaction(), 0);
+  EXPECT_LT(session_.StartTransaction(), 0) << "no nested transaction";
+  ASSERT_GE(statement.Execute(session_, "INSERT INTO Resource (SessionId) VALUES ('x')"), 0);
+  ASSERT_GE(session_.Abort(), 0);
+  EXPECT_EQ(Count("Resource"), 0);
+  ASSERT_GE(session_.StartTransaction(), 0);
+  ASSERT_GE(statement.Execute(session_, "INSERT INTO Resource (SessionId) VALUES ('y')"), 0);
+  ASSERT_GE(session_.Commit(), 0);
+  EXPECT_EQ(Count("Resource"), 1);
+  EXPECT_LT(session_.Commit(), 0) << "nothing to commit";
+}
+
+TEST_F(DatabaseTest, QuotedValuesNeitherBreakNorInject) {
+  const std::string agent = "Mozilla/4.0 (compatible; O'Reilly'); DROP TABLE Browser; --";
+  Statement statement;
+  ASSERT_GE(statement.Execute(session_, "INSERT INTO [Session] (SessionId, UserAgent) VALUES ('s1', " +
+                                            QuoteSql(agent) + ")"),
+            0);
+  ASSERT_GE(statement.Execute(session_, "SELECT UserAgent FROM [Session] WHERE UserAgent='" + EscapeSql(agent) + "'"),
+            0);
+  ASSERT_EQ(statement.MoveNext(), kResultOk);
+  std::string stored;
+  ASSERT_TRUE(statement.GetText(1, stored));
+  EXPECT_EQ(stored, agent);
+  EXPECT_EQ(Count("Browser"), 0);
+  EXPECT_EQ(QuoteSql("''"), "''''''");
+  EXPECT_EQ(EscapeSql("a'b"), "a''b");
+  EXPECT_EQ(EscapeSql(""), "");
+}
+
+TEST_F(DatabaseTest, DataSourceRemembersAFailedOpenForTheRun) {
+  std::string missing = dir_.File("missing.db");
+  LogDataSource::UseDatabaseFile(missing);
+  EXPECT_FALSE(LogDataSource::Obtain().IsOpen());
+  // The file appearing later does not help: the failure is kept for the run.
+  test::CopyTemplateDatabase(missing);
+  EXPECT_FALSE(LogDataSource::Obtain().IsOpen());
+  DbSession session;
+  EXPECT_LT(session.Open(LogDataSource::Obtain()), 0);
+  // A new run (released source) opens it.
+  LogDataSource::Release();
+  LogDataSource::UseDatabaseFile(missing);
+  EXPECT_TRUE(LogDataSource::Obtain().IsOpen());
+  EXPECT_GE(session.Open(LogDataSource::Obtain()), 0);
+}
+
+TEST_F(DatabaseTest, OnlyWeavilDatabasesOpen) {
+  std::string junk = dir_.File("junk.db");
+  test::WriteFile(junk, "this is not a database");
+  DbSession session;
+  EXPECT_LT(session.OpenFile(junk), 0);
+  EXPECT_LT(session.OpenFile(dir_.File("absent.db")), 0);
+  EXPECT_FALSE(std::filesystem::exists(dir_.File("absent.db"))) << "opening never creates a file";
+}
+
+TEST_F(DatabaseTest, TemplateHoldsReferenceDataAndStoredQueries) {
+  EXPECT_GT(Count("IPRanges"), 100000);
+  EXPECT_GT(Count("Countries"), 200);
+  EXPECT_EQ(Count("[Session]"), 0);
+  Statement statement;
+  ASSERT_GE(statement.Execute(session_, "INSERT INTO Resource (SessionId, TimeEnter) VALUES "
+                                        "('a','2004-01-01 10:00:00'),('a','2004-01-01 10:05:00'),"
+                                        "('b','2004-01-01 11:00:00')"),
+            0);
+  ASSERT_GE(statement.Execute(session_, "SELECT b.['ResourceId'] FROM FirstSessionResource b WHERE SessionId='a'"), 0);
+  ASSERT_EQ(statement.MoveNext(), kResultOk);
+  int32_t first = 0;
+  statement.GetInt(1, first);
+  ASSERT_GE(statement.Execute(session_, "SELECT b.['ResourceId'] FROM LastSessionResource b WHERE SessionId='a'"), 0);
+  ASSERT_EQ(statement.MoveNext(), kResultOk);
+  int32_t last = 0;
+  statement.GetInt(1, last);
+  EXPECT_EQ(first + 1, last);
+}
+
+}  // namespace
+}  // namespace weavil
