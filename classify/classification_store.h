@@ -33,6 +33,11 @@ class ClassificationStore {
   int32_t ClassifyUserAgent(std::string_view userAgent, std::string_view sessionId);
   void AnalyzeReferrer(std::string_view referrer, std::string_view sessionId);
 
+  // Drops the remembered ids (the classification of user-agent texts stays). Call it
+  // after the import's transaction was rolled back: rows it created are gone. Statements
+  // stay prepared; destroy the store before closing its database session.
+  void ForgetIds();
+
  private:
   struct Impl;
   std::unique_ptr<Impl> impl_;

@@ -1,0 +1,182 @@
+#include "classify/classification_store.h"
+
+#include <array>
+#include <string>
+#include <unordered_map>
+#include <vector>
+
+#include "classify/referrer_analyzer.h"
+#include "classify/url_unescape.h"
+#include "classify/user_agent_classifier.h"
+#include "store/database.h"
+#include "store/result.h"
+
+namespace weavil {
+namespace {
+
+struct TextHash {
+  using is_transparent = void;
+  size_t operator()(std::string_view text) const noexcept { return std::hash<std::string_view>{}(text); }
+};
+template <typename Value>
+using TextMap = std::unordered_map<std::string, Value, TextHash, std::equal_to<>>;
+
+// The name columns compare with NOCASE, which folds ASCII letters only: "Web" and "web"
+// are one row, whichever came first.
+void FoldAsciiCase(std::string_view text, std::string& out) {
+  out.assign(text);
+  for (char& c : out) {
+    if (c >= 'A' && c <= 'Z') c = static_cast<char>(c - 'A' + 'a');
+  }
+}
+
+// One name table (Browser, OS, Referer, Keyphrase, Keyword) reached by insert-then-select
+// through prepared statements, with the ids already known. An id is only remembered once
+// the select gave it, so a name whose lookup failed is tried again next time, as the
+// one-statement-at-a-time path does.
+class NameTable {
+ public:
+  // linkSql may be empty for a table whose link row another table writes (OS).
+  bool Prepare(DbSession& session, std::string_view insertSql, std::string_view selectSql, std::string_view linkSql) {
+    return Succeeded(insert_.Prepare(session, insertSql)) && Succeeded(select_.Prepare(session, selectSql)) &&
+           (linkSql.empty() || Succeeded(link_.Prepare(session, linkSql)));
+  }
+
+  // extra is bound as the insert's second value when the table has one (Referer's group).
+  int32_t Id(std::string_view name, std::string_view extra = {}, bool hasExtra = false) {
+    FoldAsciiCase(name, key_);
+    if (auto found = ids_.find(key_); found != ids_.end()) return found->second;
+    insert_.BindText(1, name);
+    if (hasExtra) insert_.BindText(2, extra);
+    insert_.Run();  // fails for a known name, which is fine
+    select_.BindText(1, name);
+    int32_t id = -1;
+    if (Succeeded(select_.Run()) && select_.MoveNext() == kResultOk && select_.GetInt(1, id) && id >= 0) {
+      ids_.emplace(key_, id);
+      return id;
+    }
+    return -1;
+  }
+
+  void Link(std::string_view sessionId, int32_t id) {
+    link_.BindText(1, sessionId);
+    link_.BindInt(2, id);
+    link_.Run();
+  }
+
+  Statement& LinkStatement() { return link_; }
+  void Forget() { ids_.clear(); }
+
+ private:
+  Statement insert_, select_, link_;
+  TextMap<int32_t> ids_;
+  std::string key_;
+};
+
+struct UserAgentEntry {
+  UserAgentClass userAgentClass;
+  int32_t browserId = -1;
+  int32_t osId = -1;
+};
+
+}  // namespace
+
+struct ClassificationStore::Impl {
+  explicit Impl(DbSession& db) : session(db) {
+    prepared = browsers.Prepare(session, "Insert Into Browser (Browser) Values (?);",
+                                "Select BrowserId FROM Browser WHERE Browser=?;",
+                                "Insert Into SessionBrowserOS (SessionId, BrowserId, OSId) Values (?, ?, ?);") &&
+               systems.Prepare(session, "Insert Into OS (OS) Values (?);", "Select OSId FROM OS WHERE OS=?;", "") &&
+               referers.Prepare(session, "Insert Into Referer (Url, [Group]) Values (?, ?);",
+                                "Select RefererId FROM Referer WHERE Url=?;",
+                                "Insert Into SessionReferer (SessionId, RefererId) Values (?, ?);") &&
+               keyphrases.Prepare(session, "Insert Into Keyphrase (Keyphrase) Values (?);",
+                                  "Select KeyphraseId FROM Keyphrase WHERE Keyphrase=?;",
+                                  "Insert Into SessionKeyphrase (SessionId, KeyphraseId) Values (?, ?);") &&
+               keywords.Prepare(session, "Insert Into Keyword (Word) Values (?);",
+                                "Select KeywordId FROM Keyword WHERE Word=?;",
+                                "Insert Into SessionKeywords (SessionId, KeywordId) Values (?, ?);");
+  }
+
+  int32_t ClassifyUserAgent(std::string_view userAgent, std::string_view sessionId) {
+    userAgent = TextBeforeNul(userAgent);
+    auto found = userAgents.find(userAgent);
+    if (found == userAgents.end()) {
+      found = userAgents.emplace(std::string(userAgent), UserAgentEntry{ClassifyUserAgentText(userAgent)}).first;
+    }
+    UserAgentEntry& entry = found->second;
+    // Same order of inserts per table as StoreBrowserOs, so new names get the same ids.
+    if (entry.browserId < 0) entry.browserId = browsers.Id(entry.userAgentClass.browser);
+    if (entry.osId < 0) entry.osId = systems.Id(entry.userAgentClass.os);
+    if (entry.browserId >= 0 && entry.osId >= 0) {
+      Statement& link = browsers.LinkStatement();
+      link.BindText(1, sessionId);
+      link.BindInt(2, entry.browserId);
+      link.BindInt(3, entry.osId);
+      link.Run();
+    }
+    return entry.userAgentClass.robot;
+  }
+
+  void AnalyzeReferrer(std::string_view referrer, std::string_view sessionId) {
+    ReferrerParts parts;
+    if (!SplitReferrer(referrer, parts)) return;
+
+    // The engine row depends on the host alone; the phrase needs the rest every time.
+    auto host = hostRules.find(parts.host);
+    if (host == hostRules.end()) host = hostRules.emplace(std::string(parts.host), FindSearchEngineRule(parts.host)).first;
+    phrase.clear();
+    std::string_view group = kUnclassifiedGroup;
+    if (host->second >= 0) {
+      const SearchEngineRule& rule = SearchEngineRules()[static_cast<size_t>(host->second)];
+      if (MatchSearchQuery(rule, parts.rest, phrase)) group = rule.engine;
+    }
+
+    int32_t refererId = referers.Id(parts.host, group, true);
+    if (refererId >= 0) referers.Link(sessionId, refererId);
+    int32_t keyphraseId = keyphrases.Id(phrase);
+    if (keyphraseId >= 0) keyphrases.Link(sessionId, keyphraseId);
+
+    UrlUnescapeInPlace(phrase);
+    for (std::string_view word : CutKeywords(phrase)) {
+      int32_t keywordId = keywords.Id(word);
+      if (keywordId >= 0) keywords.Link(sessionId, keywordId);
+    }
+  }
+
+  void Forget() {
+    for (auto& [text, entry] : userAgents) entry.browserId = entry.osId = -1;
+    browsers.Forget();
+    systems.Forget();
+    referers.Forget();
+    keyphrases.Forget();
+    keywords.Forget();
+  }
+
+  DbSession& session;
+  bool prepared = false;
+  NameTable browsers, systems, referers, keyphrases, keywords;
+  TextMap<UserAgentEntry> userAgents;
+  TextMap<int> hostRules;
+  std::string phrase;
+};
+
+ClassificationStore::ClassificationStore(DbSession& session) : impl_(std::make_unique<Impl>(session)) {}
+
+ClassificationStore::~ClassificationStore() = default;
+
+int32_t ClassificationStore::ClassifyUserAgent(std::string_view userAgent, std::string_view sessionId) {
+  // Without its statements (a database lacking a table) the store takes the plain path,
+  // which then fails statement by statement exactly as it would have anyway.
+  if (!impl_->prepared) return weavil::ClassifyUserAgent(userAgent, sessionId, impl_->session);
+  return impl_->ClassifyUserAgent(userAgent, sessionId);
+}
+
+void ClassificationStore::AnalyzeReferrer(std::string_view referrer, std::string_view sessionId) {
+  if (!impl_->prepared) return weavil::AnalyzeReferrer(referrer, sessionId, impl_->session);
+  impl_->AnalyzeReferrer(referrer, sessionId);
+}
+
+void ClassificationStore::ForgetIds() { impl_->Forget(); }
+
+}  // namespace weavil
