@@ -1,0 +1,87 @@
+// Address numbers and the country of an address from IPRanges.
+#include "classify/country_lookup.h"
+
+#include <gtest/gtest.h>
+
+#include <string>
+
+#include "store/database.h"
+#include "tests/classify/classify_test_db.h"
+
+namespace weavil {
+namespace {
+
+TEST(AddressNumberTest, DottedAddresses) {
+  EXPECT_EQ(AddressNumber("10.0.0.1"), 167772161u);
+  EXPECT_EQ(AddressNumber("0.0.0.0"), 0u);
+  EXPECT_EQ(AddressNumber("192.168.1.20"), 3232235796u);
+  EXPECT_EQ(AddressNumber("255.255.255.254"), 4294967294u);
+  EXPECT_EQ(AddressNumber("255.255.255.255"), 4294967295u);
+  // The short and octal/hex forms of the standard conversion.
+  EXPECT_EQ(AddressNumber("10.1"), 167772161u);
+  EXPECT_EQ(AddressNumber("0x0A.0.0.010"), 167772168u);
+}
+
+TEST(AddressNumberTest, InvalidTextIsAllOnes) {
+  for (std::string_view text : {"", "abc", "1.2.3.256", "1.2.3.4.5", "1..2.3", "-1.2.3.4", "::1", "4294967296"})
+    EXPECT_EQ(AddressNumber(text), 4294967295u) << text;
+}
+
+TEST(AddressNumberTest, QueryText) {
+  EXPECT_EQ(CountryQuery("10.0.0.1"),
+            "Select Code from IPRanges where StartIP<=167772161 and EndIP>=167772161 order by ValueBits DESC;");
+  EXPECT_EQ(CountryQuery("bogus"),
+            "Select Code from IPRanges where StartIP<=4294967295 and EndIP>=4294967295 order by ValueBits DESC;");
+}
+
+class LookupCountryTest : public test::ClassifyDbTest {
+ protected:
+  void SetUp() override {
+    ClassifyDbTest::SetUp();
+    Execute("Delete From IPRanges;");
+    // A wide range with a small rank, a narrow one inside it with a larger rank, a long
+    // code, a range above 2^31 and a range without code.
+    Execute("Insert Into IPRanges (StartIP, EndIP, Code, ValueBits) Values (167772160, 184549375, 'US', 8);");
+    Execute("Insert Into IPRanges (StartIP, EndIP, Code, ValueBits) Values (167772416, 167772671, 'DE', 24);");
+    Execute("Insert Into IPRanges (StartIP, EndIP, Code, ValueBits) Values (3232235520, 3232301055, 'GBR', 16);");
+    Execute("Insert Into IPRanges (StartIP, EndIP, Code, ValueBits) Values (4294967040, 4294967295, Null, 24);");
+  }
+  void Execute(const std::string& sql) {
+    Statement statement;
+    ASSERT_GE(statement.Execute(session_, sql), 0) << sql;
+  }
+  std::string Lookup(std::string_view address, std::string start = "") {
+    EXPECT_EQ(LookupCountry(address, start, session_), 0);
+    return start;
+  }
+};
+
+TEST_F(LookupCountryTest, LargestValueBitsWins) {
+  EXPECT_EQ(Lookup("10.0.0.1"), "US");
+  EXPECT_EQ(Lookup("10.0.1.7"), "DE");
+  EXPECT_EQ(Lookup("10.0.2.0"), "US");
+}
+
+TEST_F(LookupCountryTest, CodeIsCutToTwoCharacters) { EXPECT_EQ(Lookup("192.168.1.20"), "GB"); }
+
+TEST_F(LookupCountryTest, NoRangeNoCodeOrFailureLeavesTheBuffer) {
+  EXPECT_EQ(Lookup("11.0.0.1"), "");
+  EXPECT_EQ(Lookup("11.0.0.1", "--"), "--");
+  EXPECT_EQ(Lookup("255.255.255.255"), "");
+  EXPECT_EQ(Lookup("not an address"), "");
+  Execute("Drop Table IPRanges;");
+  EXPECT_EQ(Lookup("10.0.0.1", "xx"), "xx");
+}
+
+TEST(LookupCountryTemplateTest, ShippedRangesKnowPublicAddresses) {
+  test::TempDir dir;
+  test::CopyTemplateDatabase(dir.File("log.db"));
+  DbSession session;
+  ASSERT_GE(session.OpenFile(dir.File("log.db")), 0);
+  std::string code;
+  LookupCountry("8.8.8.8", code, session);
+  EXPECT_EQ(code.size(), 2u);
+}
+
+}  // namespace
+}  // namespace weavil
