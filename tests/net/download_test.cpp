@@ -1,0 +1,324 @@
+#include "net/download.h"
+
+#include <gtest/gtest.h>
+
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
+#include <filesystem>
+#include <mutex>
+
+#include "tests/net/loopback_servers.h"
+#include "tests/support/test_support.h"
+
+namespace weavil {
+namespace {
+
+using test::HttpLogServer;
+using test::ReadFile;
+using test::TempDir;
+using test::WriteFile;
+
+class RecordingProgress : public DownloadProgress {
+ public:
+  void SetProgress(int64_t done, int64_t total) override {
+    std::lock_guard<std::mutex> lock(mutex);
+    progress.emplace_back(done, total);
+  }
+  void SetLine2(const std::string& text) override {
+    std::lock_guard<std::mutex> lock(mutex);
+    lines.push_back(text);
+  }
+  void Start() override { started = true; }
+  bool HasUserCancelled() override {
+    std::lock_guard<std::mutex> lock(mutex);
+    return cancelAfterLines > 0 && static_cast<int>(lines.size()) >= cancelAfterLines;
+  }
+  void Stop() override { stopped = true; }
+
+  std::mutex mutex;
+  std::vector<std::pair<int64_t, int64_t>> progress;
+  std::vector<std::string> lines;
+  int cancelAfterLines = 0;
+  std::atomic<bool> started{false};
+  std::atomic<bool> stopped{false};
+};
+
+DownloadRequest RequestFor(const std::string& url, const TempDir& dir, int64_t offset = 0) {
+  DownloadRequest request;
+  request.url = url;
+  request.localPath = dir.Path() + "/";
+  request.fileName = FileNameFromUrl(url);
+  request.downloadOffset = offset;
+  return request;
+}
+
+std::string LogText(int lines) {
+  std::string text = "#Software: Test\n#Fields: date time c-ip cs-uri-stem\n";
+  for (int i = 0; i < lines; ++i) text += "2024-01-01 10:00:" + std::to_string(10 + i % 50) + " 10.0.0.1 /p" + std::to_string(i) + ".html\n";
+  return text;
+}
+
+TEST(DownloadNames, FileNameIsTheLastSegmentWithoutItsQuery) {
+  EXPECT_EQ(FileNameFromUrl("http://host/logs/access.log"), "access.log");
+  EXPECT_EQ(FileNameFromUrl("http://host/logs/access.log?x=1"), "access.log");
+  EXPECT_EQ(FileNameFromUrl("http://host/a?b/c.log"), "c.log");  // only a "?" after the last "/" cuts
+  EXPECT_EQ(FileNameFromUrl("access.log"), "access.log");
+  EXPECT_EQ(FileNameFromUrl("http://host/"), "");
+  EXPECT_EQ(WithTrailingSlash("/tmp/logs"), "/tmp/logs/");
+  EXPECT_EQ(WithTrailingSlash("/tmp/logs/"), "/tmp/logs/");
+}
+
+TEST(DownloadNames, ProgressTextSwitchesToKilobytesAboveOneThousandBytes) {
+  EXPECT_EQ(DownloadProgressText(500, 1000), "500 (1000)");
+  EXPECT_EQ(DownloadProgressText(1500, 1001), "1 Kb (1 Kb)");
+  EXPECT_EQ(DownloadProgressText(32000, 2500000), "32 Kb (2500 Kb)");
+  // Sizes past 4 GiB are counted, not wrapped.
+  EXPECT_EQ(DownloadProgressText(5000000000LL, 6000000000LL), "5000000 Kb (6000000 Kb)");
+}
+
+TEST(HttpDownload, IncrementalRequestAppendsOnlyTheNewBytes) {
+  TempDir dir;
+  std::string full = LogText(200);
+  std::string old = full.substr(0, 3000);
+  HttpLogServer server(HttpLogServer::Mode::kRanges, full);
+  WriteFile(dir.File("access.log"), old);
+
+  RecordingProgress progress;
+  DownloadResult result = RunDownload(RequestFor(server.Url("/logs/access.log?x=1"), dir, 3000), &progress);
+
+  ASSERT_TRUE(result.Succeeded()) << result.message;
+  EXPECT_EQ(ReadFile(dir.File("access.log")), full);
+  EXPECT_EQ(result.writtenFrom, 3000);
+  EXPECT_EQ(result.received, static_cast<int64_t>(full.size() - 3000));
+  EXPECT_EQ(result.total, static_cast<int64_t>(full.size() - 3000));
+
+  auto requests = server.Requests();
+  ASSERT_EQ(requests.size(), 1u);
+  EXPECT_EQ(requests[0].rfind("GET /logs/access.log?x=1 HTTP/1.1\r\n", 0), 0u) << requests[0];
+  EXPECT_EQ(test::HeaderValue(requests[0], "Range"), "bytes=3000-");
+  EXPECT_EQ(test::HeaderValue(requests[0], "User-Agent"), "Weavil 1.4");
+  EXPECT_EQ(test::HeaderValue(requests[0], "Accept"), "");
+
+  // The window: 0 of 100 while connecting, 0 of the total when data starts, then lines.
+  ASSERT_GE(progress.progress.size(), 3u);
+  EXPECT_EQ(progress.progress[0], (std::pair<int64_t, int64_t>(0, 100)));
+  EXPECT_EQ(progress.progress[1], (std::pair<int64_t, int64_t>(0, result.total)));
+  EXPECT_EQ(progress.progress.back(), std::make_pair(result.received, result.total));
+  EXPECT_EQ(progress.lines.back(), DownloadProgressText(result.received, result.total));
+  EXPECT_TRUE(progress.started);
+  EXPECT_FALSE(progress.stopped);
+}
+
+TEST(HttpDownload, ServerWithoutRangesRewritesTheWholeFile) {
+  TempDir dir;
+  std::string full = LogText(20);
+  HttpLogServer server(HttpLogServer::Mode::kNoRanges, full);
+  // The old copy is longer than the new text: the file must be cut, not overwritten in part.
+  WriteFile(dir.File("access.log"), std::string(full.size() * 2, 'x'));
+
+  DownloadResult result = RunDownload(RequestFor(server.Url("/access.log"), dir, 1234), nullptr);
+
+  ASSERT_TRUE(result.Succeeded()) << result.message;
+  EXPECT_EQ(result.writtenFrom, 0);
+  EXPECT_EQ(ReadFile(dir.File("access.log")), full);
+  EXPECT_EQ(test::HeaderValue(server.Requests().at(0), "Range"), "bytes=1234-");
+}
+
+TEST(HttpDownload, NothingNewLeavesTheLocalCopyAlone) {
+  TempDir dir;
+  std::string full = LogText(10);
+  HttpLogServer server(HttpLogServer::Mode::kRanges, full);
+  WriteFile(dir.File("access.log"), full);
+
+  DownloadResult result =
+      RunDownload(RequestFor(server.Url("/access.log"), dir, static_cast<int64_t>(full.size())), nullptr);
+
+  ASSERT_TRUE(result.Succeeded()) << result.message;
+  EXPECT_TRUE(result.nothingNew);
+  EXPECT_EQ(result.received, 0);
+  EXPECT_EQ(ReadFile(dir.File("access.log")), full);
+}
+
+TEST(HttpDownload, HtmlPageIsRefusedAndNothingIsWritten) {
+  TempDir dir;
+  HttpLogServer server(HttpLogServer::Mode::kFixed, "<!DOCTYPE html><html><body>Not here</body></html>", 404);
+  WriteFile(dir.File("access.log"), "old");
+  RecordingProgress progress;
+
+  DownloadResult result = RunDownload(RequestFor(server.Url("/access.log"), dir), &progress);
+
+  EXPECT_EQ(result.outcome, DownloadOutcome::kHtmlPage);
+  EXPECT_EQ(result.message, "File reading error");
+  EXPECT_EQ(ReadFile(dir.File("access.log")).find("DOCTYPE"), std::string::npos);
+  EXPECT_TRUE(progress.stopped);
+}
+
+TEST(HttpDownload, ErrorAnswerThatIsNoPageIsWrittenLikeLogData) {
+  TempDir dir;
+  HttpLogServer server(HttpLogServer::Mode::kFixed, "Not Found\n", 404);
+  DownloadResult result = RunDownload(RequestFor(server.Url("/access.log"), dir), nullptr);
+  ASSERT_TRUE(result.Succeeded()) << result.message;
+  EXPECT_EQ(result.httpStatus, 404);
+  EXPECT_EQ(ReadFile(dir.File("access.log")), "Not Found\n");
+}
+
+TEST(HttpDownload, SmallFilesShowPlainByteCounts) {
+  TempDir dir;
+  HttpLogServer server(HttpLogServer::Mode::kRanges, std::string(700, 'a'));
+  RecordingProgress progress;
+  DownloadResult result = RunDownload(RequestFor(server.Url("/small.log"), dir), &progress);
+  ASSERT_TRUE(result.Succeeded());
+  EXPECT_EQ(progress.lines.back(), "700 (700)");
+}
+
+TEST(HttpDownload, CancelEndsLikeTheEndOfTheData) {
+  TempDir dir;
+  std::string big(400000, 'L');
+  HttpLogServer server(HttpLogServer::Mode::kRanges, big);
+  RecordingProgress progress;
+  progress.cancelAfterLines = 1;
+
+  DownloadResult result = RunDownload(RequestFor(server.Url("/big.log"), dir), &progress);
+
+  ASSERT_TRUE(result.Succeeded()) << result.message;
+  EXPECT_TRUE(result.cancelled);
+  EXPECT_GT(result.received, 0);
+  EXPECT_LE(result.received, static_cast<int64_t>(kDownloadPieceSize));
+  EXPECT_EQ(static_cast<int64_t>(ReadFile(dir.File("big.log")).size()), result.received);
+  EXPECT_FALSE(progress.stopped);  // the window stays for the import
+}
+
+TEST(HttpDownload, UnreachableServerGivesTheSystemText) {
+  TempDir dir;
+  uint16_t port = test::FreePort();  // nobody listens there
+  RecordingProgress progress;
+  DownloadResult result =
+      RunDownload(RequestFor("http://127.0.0.1:" + std::to_string(port) + "/access.log", dir), &progress);
+  EXPECT_EQ(result.outcome, DownloadOutcome::kConnect);
+  EXPECT_FALSE(result.message.empty());
+  EXPECT_FALSE(std::filesystem::exists(dir.File("access.log")));  // the local file is not touched
+  EXPECT_TRUE(progress.stopped);
+}
+
+TEST(HttpDownload, LocalFolderThatDoesNotExistFailsTheRequest) {
+  TempDir dir;
+  HttpLogServer server(HttpLogServer::Mode::kRanges, "data\n");
+  DownloadRequest request = RequestFor(server.Url("/access.log"), dir);
+  request.localPath = dir.Path() + "/missing/";
+  DownloadResult result = RunDownload(request, nullptr);
+  EXPECT_EQ(result.outcome, DownloadOutcome::kRequest);
+  EXPECT_NE(result.message.find(dir.Path() + "/missing/access.log"), std::string::npos) << result.message;
+}
+
+TEST(HttpDownload, ProxySwitchSendsTheRequestThroughTheHttpProxy) {
+  TempDir dir;
+  HttpLogServer proxy(HttpLogServer::Mode::kNoRanges, "via proxy\n");
+  DownloadRequest request = RequestFor("http://logs.example.invalid/access.log", dir);
+  request.isProxy = true;
+  request.proxyHttp = "127.0.0.1";
+  request.proxyPortHttp = proxy.Port();
+  request.proxyFtp = "ftp-proxy.invalid";  // not used for HTTP
+
+  DownloadResult result = RunDownload(request, nullptr);
+
+  ASSERT_TRUE(result.Succeeded()) << result.message;
+  EXPECT_EQ(ReadFile(dir.File("access.log")), "via proxy\n");
+  ASSERT_EQ(proxy.Requests().size(), 1u);
+  EXPECT_EQ(proxy.Requests()[0].rfind("GET http://logs.example.invalid/access.log HTTP/1.1", 0), 0u)
+      << proxy.Requests()[0];
+}
+
+TEST(FtpDownload, AlwaysFetchesTheWholeFileWithItsSizeAsTotal) {
+  TempDir served;
+  TempDir dir;
+  std::string full = LogText(300);
+  WriteFile(served.File("access.log"), full);
+  test::FtpServer ftp(served.Path(), "weavil", "secret");
+  ASSERT_TRUE(ftp.Running()) << "python3-pyftpdlib is needed";
+  WriteFile(dir.File("access.log"), full.substr(0, 100) + "stale tail that must go");
+
+  DownloadRequest request = RequestFor("ftp://127.0.0.1:" + std::to_string(ftp.Port()) + "/access.log", dir, 123);
+  request.login = "weavil";
+  request.password = "secret";
+  RecordingProgress progress;
+  DownloadResult result = RunDownload(request, &progress);
+
+  ASSERT_TRUE(result.Succeeded()) << result.message;
+  EXPECT_EQ(result.writtenFrom, 0);
+  EXPECT_EQ(result.total, static_cast<int64_t>(full.size()));
+  EXPECT_EQ(ReadFile(dir.File("access.log")), full);
+  EXPECT_EQ(progress.lines.back(), DownloadProgressText(result.total, result.total));
+}
+
+TEST(FtpDownload, MissingFileOrWrongLoginFails) {
+  TempDir served;
+  TempDir dir;
+  WriteFile(served.File("access.log"), "x\n");
+  test::FtpServer ftp(served.Path(), "weavil", "secret");
+  ASSERT_TRUE(ftp.Running());
+  std::string base = "ftp://127.0.0.1:" + std::to_string(ftp.Port());
+
+  DownloadRequest missing = RequestFor(base + "/nothing.log", dir);
+  missing.login = "weavil";
+  missing.password = "secret";
+  DownloadResult result = RunDownload(missing, nullptr);
+  EXPECT_EQ(result.outcome, DownloadOutcome::kRequest) << result.message;
+  EXPECT_FALSE(result.message.empty());
+
+  DownloadRequest wrong = RequestFor(base + "/access.log", dir);
+  wrong.login = "weavil";
+  wrong.password = "wrong";
+  result = RunDownload(wrong, nullptr);
+  EXPECT_EQ(result.outcome, DownloadOutcome::kConnect) << result.message;
+}
+
+TEST(DownloadWorkerThread, OneDownloadAtATimeAndFinishedAlwaysComes) {
+  TempDir dir;
+  HttpLogServer server(HttpLogServer::Mode::kRanges, LogText(5));
+  std::mutex mutex;
+  std::condition_variable done;
+  std::vector<DownloadResult> results;
+
+  // A progress that holds the first worker until the second start has been tried.
+  struct Gate : RecordingProgress {
+    std::mutex gateMutex;
+    std::condition_variable opened;
+    bool open = false;
+    void Start() override {
+      std::unique_lock<std::mutex> lock(gateMutex);
+      opened.wait(lock, [&] { return open; });
+    }
+  } gate;
+
+  DownloadWorker first;
+  DownloadWorker second;
+  auto finished = [&](const DownloadResult& result) {
+    std::lock_guard<std::mutex> lock(mutex);
+    results.push_back(result);
+    done.notify_all();
+  };
+  ASSERT_TRUE(first.Start(RequestFor(server.Url("/a.log"), dir), &gate, finished));
+  EXPECT_TRUE(DownloadWorker::IsRunning());
+  EXPECT_FALSE(second.Start(RequestFor(server.Url("/b.log"), dir), nullptr, finished));
+  {
+    std::lock_guard<std::mutex> lock(gate.gateMutex);
+    gate.open = true;
+  }
+  gate.opened.notify_all();
+  first.Join();
+  EXPECT_FALSE(DownloadWorker::IsRunning());
+  ASSERT_EQ(results.size(), 1u);
+  EXPECT_TRUE(results[0].Succeeded());
+
+  // A failing download reports too, and frees the flag.
+  ASSERT_TRUE(second.Start(RequestFor("http://127.0.0.1:" + std::to_string(test::FreePort()) + "/x.log", dir),
+                           nullptr, finished));
+  second.Join();
+  ASSERT_EQ(results.size(), 2u);
+  EXPECT_EQ(results[1].outcome, DownloadOutcome::kConnect);
+  EXPECT_FALSE(DownloadWorker::IsRunning());
+}
+
+}  // namespace
+}  // namespace weavil
