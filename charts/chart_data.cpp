@@ -1,0 +1,201 @@
+#include "charts/chart_data.h"
+
+#include <cstring>
+#include <limits>
+#include <new>
+
+#include <QDomDocument>
+#include <QDomElement>
+#include <QDomNode>
+
+namespace plotwell {
+
+namespace {
+
+constexpr std::int32_t kInt32Max = std::numeric_limits<std::int32_t>::max();
+constexpr std::int32_t kInt32Min = std::numeric_limits<std::int32_t>::min();
+
+bool IsBlank(QChar c) { return c == u' ' || c == u'\t' || c == u'\r' || c == u'\n'; }
+
+}  // namespace
+
+std::int32_t ConvertToInt32(const QString& text) {
+  qsizetype begin = 0;
+  qsizetype end = text.size();
+  while (begin < end && IsBlank(text[begin])) ++begin;
+  while (end > begin && IsBlank(text[end - 1])) --end;
+  bool negative = false;
+  if (begin < end && (text[begin] == u'+' || text[begin] == u'-')) {
+    negative = text[begin] == u'-';
+    ++begin;
+  }
+  if (begin == end) throw CSimplEx(DISP_E_TYPEMISMATCH);
+  std::int64_t magnitude = 0;
+  bool overflow = false;
+  for (qsizetype i = begin; i < end; ++i) {
+    const char16_t c = text[i].unicode();
+    if (c < u'0' || c > u'9') throw CSimplEx(DISP_E_TYPEMISMATCH);
+    if (!overflow) {
+      magnitude = magnitude * 10 + (c - u'0');
+      if (magnitude > std::int64_t{kInt32Max} + 1) overflow = true;
+    }
+  }
+  const std::int64_t value = negative ? -magnitude : magnitude;
+  if (overflow || value > kInt32Max || value < kInt32Min) throw CSimplEx(DISP_E_OVERFLOW);
+  return static_cast<std::int32_t>(value);
+}
+
+ItemFields ReadItemFields(const QDomElement& item) {
+  ItemFields fields;
+  for (QDomNode child = item.firstChild(); !child.isNull(); child = child.nextSibling()) {
+    if (child.nodeType() == QDomNode::TextNode) {
+      fields.value = ConvertToInt32(child.nodeValue());
+      break;
+    }
+  }
+  const QString count = QStringLiteral("CNT");
+  if (item.hasAttribute(count)) {
+    const std::int32_t n = ConvertToInt32(item.attribute(count));
+    fields.count = n < 1 ? 0 : n;
+  }
+  const QString alt = QStringLiteral("ALT");
+  if (item.hasAttribute(alt)) fields.alt = ConvertToInt32(item.attribute(alt)) != 0 ? 1 : 0;
+  return fields;
+}
+
+// ---------------------------------------------------------------------------------
+
+ChartData::~ChartData() = default;
+
+void ChartData::Load(const QString& document) {
+  try {
+    QDomDocument dom;
+    if (!dom.setContent(document)) throw CSimplEx(E_CHARTDATA);
+    const QDomElement root = dom.documentElement();
+    if (root.isNull()) throw CSimplEx(E_POINTER);
+    if (root.nodeName().compare(QLatin1String("VYR_CHART_DATA"), Qt::CaseInsensitive) != 0) {
+      throw CSimplEx(E_CHARTDATA);
+    }
+    const QDomNodeList children = root.childNodes();
+    BeginLoad(static_cast<int>(children.size()));
+    for (QDomNode child = root.firstChild(); !child.isNull(); child = child.nextSibling()) {
+      if (!child.isElement()) continue;
+      if (child.nodeName().compare(QLatin1String("ITM"), Qt::CaseInsensitive) != 0) continue;
+      ReadItem(child.toElement());
+    }
+    EndLoad();
+  } catch (const CSimplEx&) {
+    Empty();
+    throw;
+  } catch (const std::bad_alloc&) {
+    Empty();
+    throw CSimplEx(E_OUTOFMEMORY);
+  } catch (...) {
+    Empty();
+    throw CSimplEx(E_FAIL);
+  }
+}
+
+HRESULT ChartData::TryLoad(const QString& document) noexcept {
+  return CatchChartFailure([&] { Load(document); });
+}
+
+void ChartData::CheckIndex(int i) const {
+  if (i < 0 || i >= entries_) throw CSimplEx(E_INVALIDARG);
+}
+
+void ChartData::ZeroExtremes() {
+  maxCount_ = minCount_ = maxValue_ = minValue_ = 0;
+}
+
+// ---------------------------------------------------------------------------------
+
+NonNumericData::~NonNumericData() = default;
+
+void NonNumericData::Clear() {
+  std::vector<std::int32_t>().swap(values_);
+  std::vector<std::int32_t>().swap(counts_);
+  std::vector<std::int32_t>().swap(labelOffsets_);
+  std::vector<std::uint8_t>().swap(alts_);
+  std::vector<char>().swap(pool_);
+  poolCapacity_ = poolUsed_ = 0;
+  entries_ = 0;
+  ZeroExtremes();
+}
+
+std::int32_t NonNumericData::CountAt(int i) const {
+  CheckIndex(i);
+  return counts_[i];
+}
+
+std::int32_t NonNumericData::ValueAt(int i) const {
+  CheckIndex(i);
+  return values_[i];
+}
+
+std::uint8_t NonNumericData::AltAt(int i) const {
+  CheckIndex(i);
+  return alts_[i];
+}
+
+const char* NonNumericData::LabelAt(int i) const {
+  CheckIndex(i);
+  return pool_.data() + labelOffsets_[i];
+}
+
+void NonNumericData::BeginLoad(int capacity) {
+  Empty();
+  // Every child of the root may be an item, so nothing grows while reading.
+  const std::size_t n = static_cast<std::size_t>(capacity);
+  values_.reserve(n);
+  counts_.reserve(n);
+  labelOffsets_.reserve(n);
+  alts_.reserve(n);
+  maxCount_ = maxValue_ = kInt32Min;
+  minCount_ = minValue_ = kInt32Max;
+}
+
+void NonNumericData::ReadItem(const QDomElement& item) {
+  const QByteArray label = item.attribute(QStringLiteral("LBL")).toUtf8();
+  const ItemFields fields = ReadItemFields(item);
+  AppendLabel(label);
+  values_.push_back(fields.value);
+  counts_.push_back(fields.count);
+  alts_.push_back(fields.alt);
+  if (fields.count > maxCount_) maxCount_ = fields.count;
+  if (fields.count < minCount_) minCount_ = fields.count;
+  if (fields.value > maxValue_) maxValue_ = fields.value;
+  if (fields.value < minValue_) minValue_ = fields.value;
+}
+
+void NonNumericData::AppendLabel(const QByteArray& label) {
+  const std::size_t needed = static_cast<std::size_t>(label.size()) + 1;
+  if (poolCapacity_ - poolUsed_ < needed) {
+    const std::size_t growth = needed > kLabelPoolGrowth ? needed : kLabelPoolGrowth;
+    pool_.resize(poolCapacity_ + growth);
+    poolCapacity_ += growth;
+  }
+  if (poolUsed_ > static_cast<std::size_t>(kInt32Max)) throw CSimplEx(E_OUTOFMEMORY);
+  labelOffsets_.push_back(static_cast<std::int32_t>(poolUsed_));
+  std::memcpy(pool_.data() + poolUsed_, label.constData(), needed - 1);
+  pool_[poolUsed_ + needed - 1] = '\0';
+  poolUsed_ += needed;
+}
+
+void NonNumericData::EndLoad() {
+  entries_ = static_cast<int>(values_.size());
+  if (maxValue_ < minValue_) maxValue_ = minValue_ = 0;
+  if (maxCount_ < minCount_) maxCount_ = minCount_ = 0;
+}
+
+void NonNumericData::Empty() {
+  values_.clear();
+  counts_.clear();
+  labelOffsets_.clear();
+  alts_.clear();
+  poolUsed_ = 0;
+  entries_ = 0;
+  ZeroExtremes();
+}
+
+}  // namespace plotwell
