@@ -1,0 +1,308 @@
+#include "net/host_resolver.h"
+
+#include <gtest/gtest.h>
+
+#include <chrono>
+#include <condition_variable>
+#include <map>
+#include <mutex>
+#include <set>
+#include <thread>
+
+#include "store/database.h"
+#include "store/result.h"
+#include "tests/support/test_support.h"
+
+namespace weavil {
+namespace {
+
+using namespace std::chrono_literals;
+
+// A reverse name service that answers from a table after a pause, and keeps count of how
+// many lookups run at once. With a closed gate every lookup waits until it is opened.
+class StubResolver : public ReverseResolver {
+ public:
+  bool LookUp(const std::string& address, std::string& hostName) override {
+    {
+      std::unique_lock<std::mutex> lock(mutex_);
+      ++running_;
+      ++calls_;
+      peak_ = std::max(peak_, running_);
+      looked_.insert(address);
+      changed_.notify_all();
+      changed_.wait(lock, [&] { return gateOpen_; });
+    }
+    std::this_thread::sleep_for(pause_);
+    std::lock_guard<std::mutex> lock(mutex_);
+    --running_;
+    auto found = names_.find(address);
+    if (found == names_.end()) return false;
+    hostName = found->second;
+    return true;
+  }
+
+  void SetName(const std::string& address, const std::string& name) { names_[address] = name; }
+  void SetPause(std::chrono::milliseconds pause) { pause_ = pause; }
+  void CloseGate() { gateOpen_ = false; }
+  void OpenGate() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    gateOpen_ = true;
+    changed_.notify_all();
+  }
+  bool WaitForCalls(int count) {
+    std::unique_lock<std::mutex> lock(mutex_);
+    return changed_.wait_for(lock, 10s, [&] { return calls_ >= count; });
+  }
+  int Peak() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return peak_;
+  }
+  int Calls() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return calls_;
+  }
+
+ private:
+  std::map<std::string, std::string> names_;
+  std::chrono::milliseconds pause_{0};
+  std::mutex mutex_;
+  std::condition_variable changed_;
+  bool gateOpen_ = true;
+  int running_ = 0;
+  int peak_ = 0;
+  int calls_ = 0;
+  std::set<std::string> looked_;
+};
+
+class RecordingObserver : public ResolveObserver {
+ public:
+  void RowChanged(size_t row, const std::string& url) override {
+    std::lock_guard<std::mutex> lock(mutex_);
+    changes_.emplace_back(row, url);
+  }
+  void RunFinished(bool autoClose) override {
+    std::lock_guard<std::mutex> lock(mutex_);
+    ++finished_;
+    autoClose_ = autoClose;
+    done_.notify_all();
+  }
+  bool WaitFinished(int count) {
+    std::unique_lock<std::mutex> lock(mutex_);
+    return done_.wait_for(lock, 20s, [&] { return finished_ >= count; });
+  }
+  bool AutoClose() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return autoClose_;
+  }
+  std::vector<std::pair<size_t, std::string>> Changes() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return changes_;
+  }
+
+ private:
+  std::mutex mutex_;
+  std::condition_variable done_;
+  std::vector<std::pair<size_t, std::string>> changes_;
+  int finished_ = 0;
+  bool autoClose_ = false;
+};
+
+class ResolveTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    path_ = dir_.File("log.db");
+    test::CopyTemplateDatabase(path_);
+    ASSERT_TRUE(Succeeded(session_.OpenFile(path_)));
+  }
+
+  void AddAddress(const std::string& address, const char* fullName = nullptr) {
+    std::string sql = "Insert into DNSLookUp (UserIP, FullName, CountryCode) values ('" + address + "', " +
+                      (fullName ? "'" + std::string(fullName) + "'" : std::string("NULL")) + ", '')";
+    Statement statement;
+    ASSERT_TRUE(Succeeded(statement.Execute(session_, sql))) << sql;
+  }
+
+  // FullName, URL, rURL and CountryCode of one row, joined with "|".
+  std::string RowOf(const std::string& address) {
+    Statement statement;
+    statement.Execute(session_, "Select FullName, URL, rURL, CountryCode from DNSLookUp where UserIP='" + address + "'");
+    if (statement.MoveNext() != kResultOk) return "<none>";
+    std::string result;
+    for (int i = 1; i <= 4; ++i) {
+      std::string value;
+      if (!statement.GetText(i, value)) value = "<null>";
+      result += (i > 1 ? "|" : "") + value;
+    }
+    return result;
+  }
+
+  test::TempDir dir_;
+  std::string path_;
+  DbSession session_;
+};
+
+TEST(ReverseHostNameTest, ReversesLabels) {
+  EXPECT_EQ(ReverseHostName("a.b.c"), "c.b.a");
+  EXPECT_EQ(ReverseHostName("crawl-66-249-66-1.googlebot.com"), "com.googlebot.crawl-66-249-66-1");
+  EXPECT_EQ(ReverseHostName("localhost"), "localhost");
+  EXPECT_EQ(ReverseHostName("-"), "-");
+  EXPECT_EQ(ReverseHostName(""), "");
+  EXPECT_EQ(ReverseHostName("host."), ".host");  // a trailing dot gives an empty first label
+}
+
+TEST_F(ResolveTest, UpdateWritesNameReversedFormAndCountry) {
+  AddAddress("8.8.8.8");
+  AddAddress("127.0.0.1");
+  AddAddress("10.1.2.3");
+
+  UpdateHostName(session_, "8.8.8.8", "Dns.Google");
+  UpdateHostName(session_, "127.0.0.1", "-");
+  UpdateHostName(session_, "10.1.2.3", "");
+
+  // Capitals stay in FullName and URL, rURL is lower-cased; the country comes from the
+  // shipped ranges.
+  EXPECT_EQ(RowOf("8.8.8.8"), "Dns.Google|Dns.Google|google.dns|US");
+  // No name: "-" and "ip." with the address; an address outside every range keeps "".
+  EXPECT_EQ(RowOf("127.0.0.1"), "-|-|ip.127.0.0.1|");
+  EXPECT_EQ(RowOf("10.1.2.3"), "-|-|ip.10.1.2.3|");
+}
+
+TEST_F(ResolveTest, QuotesInNamesAndAddressesDoNotBreakTheUpdate) {
+  AddAddress("1.2.3.4''x");  // stored as 1.2.3.4'x
+  UpdateHostName(session_, "1.2.3.4'x", "o'brien.example");
+  EXPECT_EQ(RowOf("1.2.3.4''x"), "o'brien.example|o'brien.example|example.o'brien|");
+}
+
+TEST_F(ResolveTest, ListHoldsUnresolvedAddressesAndFailuresOnlyWhenAsked) {
+  AddAddress("1.1.1.1");
+  AddAddress("2.2.2.2", "");
+  AddAddress("3.3.3.3", "-");
+  AddAddress("4.4.4.4", "known.example");
+
+  StubResolver resolver;
+  ResolveRun run(session_, resolver);
+  ASSERT_TRUE(Succeeded(run.FillList(false)));
+  std::vector<std::string> ips;
+  for (const ResolveRow& row : run.Rows()) {
+    ips.push_back(row.ip);
+    EXPECT_FALSE(row.done);
+    EXPECT_EQ(row.url, "");
+  }
+  EXPECT_EQ(ips, (std::vector<std::string>{"1.1.1.1", "2.2.2.2"}));
+
+  ASSERT_TRUE(Succeeded(run.FillList(true)));
+  EXPECT_EQ(run.RowCount(), 3u);
+  EXPECT_EQ(run.Row(2).ip, "3.3.3.3");
+}
+
+TEST_F(ResolveTest, TwentyAddressesNeverRunMoreThanNineLookupsAtOnce) {
+  StubResolver resolver;
+  resolver.SetPause(30ms);
+  for (int i = 1; i <= 20; ++i) {
+    std::string address = "192.0.2." + std::to_string(i);
+    AddAddress(address);
+    if (i % 2) resolver.SetName(address, "Host" + std::to_string(i) + ".Example.ORG");
+  }
+  RecordingObserver observer;
+  ResolveRun run(session_, resolver, &observer);
+  ASSERT_TRUE(Succeeded(run.FillList(false)));
+  ASSERT_EQ(run.RowCount(), 20u);
+
+  ASSERT_TRUE(run.Start());
+  EXPECT_FALSE(run.Start());  // one run at a time
+  ASSERT_TRUE(observer.WaitFinished(1));
+  run.Wait();
+
+  EXPECT_LE(resolver.Peak(), kMaxResolveWorkers);
+  EXPECT_GE(resolver.Peak(), 2);  // the lookups did overlap
+  EXPECT_EQ(resolver.Calls(), 20);
+  EXPECT_EQ(run.ActiveCount(), 0);
+  EXPECT_EQ(run.StartedCount(), 20);
+  EXPECT_FALSE(run.IsRunning());
+  EXPECT_FALSE(observer.AutoClose());
+  for (const ResolveRow& row : run.Rows()) EXPECT_TRUE(row.done) << row.ip;
+  EXPECT_EQ(run.Row(0).url, "Host1.Example.ORG");
+  EXPECT_EQ(run.Row(1).url, "-");
+  EXPECT_EQ(RowOf("192.0.2.1"), "Host1.Example.ORG|Host1.Example.ORG|org.example.host1|");
+  EXPECT_EQ(RowOf("192.0.2.2"), "-|-|ip.192.0.2.2|");
+
+  // Every row showed "*" before its result.
+  auto changes = observer.Changes();
+  EXPECT_EQ(changes.size(), 40u);
+  for (size_t row = 0; row < 20; ++row) {
+    auto star = std::find(changes.begin(), changes.end(), std::make_pair(row, std::string("*")));
+    auto result = std::find(changes.begin(), changes.end(), std::make_pair(row, run.Row(row).url));
+    ASSERT_NE(star, changes.end());
+    ASSERT_NE(result, changes.end());
+    EXPECT_LT(star - changes.begin(), result - changes.begin());
+  }
+
+  // A second start visits only pending rows: there are none.
+  ASSERT_TRUE(run.Start());
+  ASSERT_TRUE(observer.WaitFinished(2));
+  run.Wait();
+  EXPECT_EQ(resolver.Calls(), 20);
+}
+
+TEST_F(ResolveTest, StopStartsNoNewWorkerAndRunningRowsAreWritten) {
+  StubResolver resolver;
+  resolver.CloseGate();
+  for (int i = 1; i <= 20; ++i) AddAddress("198.51.100." + std::to_string(i));
+  RecordingObserver observer;
+  ResolveRun run(session_, resolver, &observer);
+  ASSERT_TRUE(Succeeded(run.FillList(false)));
+
+  ASSERT_TRUE(run.Start());
+  ASSERT_TRUE(resolver.WaitForCalls(kMaxResolveWorkers));
+  // Give the dispatcher time to block on the tenth row.
+  std::this_thread::sleep_for(150ms);
+  run.Stop();
+  std::this_thread::sleep_for(150ms);
+  resolver.OpenGate();
+  ASSERT_TRUE(observer.WaitFinished(1));
+  run.Wait();
+
+  EXPECT_EQ(resolver.Calls(), kMaxResolveWorkers);
+  EXPECT_EQ(run.StartedCount(), kMaxResolveWorkers);
+  int done = 0;
+  for (const ResolveRow& row : run.Rows()) done += row.done ? 1 : 0;
+  EXPECT_EQ(done, kMaxResolveWorkers);
+  EXPECT_EQ(RowOf("198.51.100.1").rfind("-|-|ip.198.51.100.1|", 0), 0u);
+  EXPECT_EQ(RowOf("198.51.100.20"), "<null>|<null>|<null>|");
+
+  // Start again: the remaining rows are done and the earlier ones are not looked up twice.
+  ASSERT_TRUE(run.Start());
+  ASSERT_TRUE(observer.WaitFinished(2));
+  run.Wait();
+  EXPECT_EQ(resolver.Calls(), 20);
+}
+
+TEST_F(ResolveTest, ClosingDuringARunClosesWhenTheWorkersAreDone) {
+  StubResolver resolver;
+  resolver.CloseGate();
+  for (int i = 1; i <= 12; ++i) AddAddress("203.0.113." + std::to_string(i));
+  RecordingObserver observer;
+  ResolveRun run(session_, resolver, &observer);
+  ASSERT_TRUE(Succeeded(run.FillList(false)));
+  ASSERT_TRUE(run.Start());
+  ASSERT_TRUE(resolver.WaitForCalls(3));
+
+  EXPECT_FALSE(run.RequestClose());  // a run is active: the window stays until it ends
+  EXPECT_FALSE(Succeeded(run.FillList(true)));  // the list is not refilled under the workers
+  resolver.OpenGate();
+  ASSERT_TRUE(observer.WaitFinished(1));
+  run.Wait();
+  EXPECT_TRUE(observer.AutoClose());
+  EXPECT_LT(resolver.Calls(), 12);
+  EXPECT_TRUE(run.RequestClose());  // nothing runs now: close at once
+}
+
+TEST(SystemResolver, LoopbackHasAName) {
+  SystemReverseResolver resolver;
+  std::string name;
+  ASSERT_TRUE(resolver.LookUp("127.0.0.1", name));
+  EXPECT_FALSE(name.empty());
+}
+
+}  // namespace
+}  // namespace weavil
