@@ -15,11 +15,14 @@ int RunSettingsCommand(CliContext& context, const std::vector<std::string>& args
 void PrintSettingsHelp(std::ostream& out);
 int RunClearCommand(CliContext& context, const std::vector<std::string>& args);
 void PrintClearHelp(std::ostream& out);
+int RunImportCommand(CliContext& context, const std::vector<std::string>& args);
+void PrintImportHelp(std::ostream& out);
 
 const std::vector<CliCommand>& CliCommands() {
   static const std::vector<CliCommand> commands = {
       {"settings", "show or change the settings", RunSettingsCommand, PrintSettingsHelp},
       {"clear", "remove all sessions from the database", RunClearCommand, PrintClearHelp},
+      {"import", "import a log file into the database", RunImportCommand, PrintImportHelp},
   };
   return commands;
 }

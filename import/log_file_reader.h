@@ -1,0 +1,47 @@
+#pragma once
+// Reads a log file in large blocks and hands out its physical lines. A line longer
+// than the parser's buffer is given in its first 7999 bytes and the rest of it skipped.
+// A regular file is read up to the size it had when it was opened (and to the end of
+// the line being written there), so a log that keeps growing cannot hold the import.
+#include <cstdint>
+#include <string>
+#include <string_view>
+#include <vector>
+
+#include "import/log_parser.h"
+
+namespace weavil {
+
+class LogFileReader : public LineSource {
+ public:
+  LogFileReader();
+  ~LogFileReader() override;
+  LogFileReader(const LogFileReader&) = delete;
+  LogFileReader& operator=(const LogFileReader&) = delete;
+
+  // Opens path for reading from offset (an offset past the end reads nothing). False
+  // when the file cannot be opened or is a folder.
+  bool Open(const std::string& path, int64_t offset);
+  void Close();
+
+  bool NextPhysicalLine(std::string_view& raw) override;
+
+  int64_t LinesRead() const { return lines_; }
+  // Bytes handed out (or skipped) since the offset, and the bytes there were to read.
+  int64_t BytesRead() const { return consumed_; }
+  int64_t BytesTotal() const { return total_; }
+
+ private:
+  bool Fill();
+
+  int fd_ = -1;
+  std::vector<char> buffer_;
+  size_t begin_ = 0, end_ = 0;
+  bool eof_ = false;
+  bool skipRest_ = false;     // the rest of an over-long line is still to be skipped
+  bool bounded_ = false;
+  int64_t remaining_ = 0;     // bytes left before the size seen at open (when bounded)
+  int64_t consumed_ = 0, total_ = 0, lines_ = 0;
+};
+
+}  // namespace weavil

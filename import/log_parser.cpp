@@ -1,0 +1,285 @@
+#include "import/log_parser.h"
+
+#include <cstring>
+
+#include "store/jet_date.h"
+#include "store/trace.h"
+
+namespace weavil {
+
+const char* const kKnownFields[kKnownFieldCount] = {
+    "date",        "time",          "c-ip",      "cs-username",     "s-sitename",     "s-computername",
+    "s-ip",        "s-port",        "cs-method", "cs-uri-stem",     "cs-uri-query",   "sc-status",
+    "sc-win32-status", "sc-bytes",  "cs-bytes",  "time-taken",      "cs-version",     "cs-host",
+    "cs(User-Agent)",  "cs(Cookie)", "cs(Referer)"};
+
+ColumnMap DefaultColumnMap() {
+  ColumnMap map;
+  map.fill(-1);
+  map[kFieldDate] = 3;
+  map[kFieldTime] = 4;
+  map[kFieldClientIp] = 0;
+  map[kFieldMethod] = 6;
+  map[kFieldUriStem] = 7;
+  map[kFieldStatus] = 9;
+  map[kFieldScBytes] = 10;
+  return map;
+}
+
+namespace {
+
+bool ReadNumber(std::string_view text, int& value) {
+  if (text.empty() || text.size() > 9) return false;
+  int v = 0;
+  for (char c : text) {
+    if (c < '0' || c > '9') return false;
+    v = v * 10 + (c - '0');
+  }
+  value = v;
+  return true;
+}
+
+// Splits text on sep into exactly three decimal parts.
+bool SplitThree(std::string_view text, char sep, int& a, int& b, int& c) {
+  size_t first = text.find(sep);
+  if (first == std::string_view::npos) return false;
+  size_t second = text.find(sep, first + 1);
+  if (second == std::string_view::npos) return false;
+  if (text.find(sep, second + 1) != std::string_view::npos) return false;
+  return ReadNumber(text.substr(0, first), a) && ReadNumber(text.substr(first + 1, second - first - 1), b) &&
+         ReadNumber(text.substr(second + 1), c);
+}
+
+inline bool IsTokenSeparator(char c) { return c == ' ' || c == '\t' || c == '\n'; }
+
+void Tokenise(std::string_view line, std::vector<std::string_view>& tokens) {
+  tokens.clear();
+  const char* p = line.data();
+  const char* end = p + line.size();
+  while (p < end) {
+    while (p < end && IsTokenSeparator(*p)) ++p;
+    if (p >= end) break;
+    const char* start = p;
+    while (p < end && !IsTokenSeparator(*p)) ++p;
+    tokens.emplace_back(start, static_cast<size_t>(p - start));
+  }
+}
+
+size_t CountTokens(std::string_view line) {
+  size_t count = 0;
+  bool inToken = false;
+  for (char c : line) {
+    bool sep = IsTokenSeparator(c);
+    if (!sep && !inToken) ++count;
+    inToken = !sep;
+  }
+  return count;
+}
+
+void ReadFieldsDirective(ParserState& state, std::string_view afterFirst) {
+  state.columns.fill(-1);
+  int32_t position = -1;  // the directive name itself is skipped
+  size_t i = 0;
+  while (i < afterFirst.size()) {
+    while (i < afterFirst.size() && afterFirst[i] == ' ') ++i;
+    if (i >= afterFirst.size()) break;
+    size_t start = i;
+    while (i < afterFirst.size() && afterFirst[i] != ' ') ++i;
+    std::string_view name = afterFirst.substr(start, i - start);
+    if (position >= 0) {
+      for (int f = 0; f < kKnownFieldCount; ++f)
+        if (name == kKnownFields[f]) state.columns[f] = position;
+    }
+    ++position;
+  }
+  state.declaredFieldCount = position < 0 ? 0 : position;
+  state.mode = LogMode::kW3c;
+}
+
+void TraceRejected(std::string_view line) {
+  WriteTrace("Line parsing error:");
+  WriteTrace(line);
+}
+
+}  // namespace
+
+bool TryRequestTime(std::string_view date, std::string_view time, int64_t& seconds) {
+  DateTimeParts parts;
+  if (!SplitThree(date.substr(0, 10), '-', parts.year, parts.month, parts.day)) return false;
+  if (!SplitThree(time.substr(0, 8), ':', parts.hour, parts.minute, parts.second)) return false;
+  // The range the stored 'yyyy-mm-dd' text and the platform's calendar both cover.
+  if (parts.year < 1601 || parts.year > 9999 || !IsValidDate(parts.year, parts.month, parts.day)) return false;
+  if (parts.hour > 23 || parts.minute > 59 || parts.second > 59) return false;
+  seconds = EpochSecondsFromParts(parts);
+  return true;
+}
+
+int64_t RequestTime(std::string_view date, std::string_view time) {
+  int64_t seconds = 0;
+  if (!TryRequestTime(date, time, seconds)) throw CTest();
+  return seconds;
+}
+
+std::optional<int64_t> ParseDecimal(std::string_view text) {
+  size_t i = 0;
+  bool negative = false;
+  if (i < text.size() && (text[i] == '-' || text[i] == '+')) {
+    negative = text[i] == '-';
+    ++i;
+  }
+  if (i >= text.size()) return std::nullopt;
+  uint64_t value = 0;
+  for (; i < text.size(); ++i) {
+    char c = text[i];
+    if (c < '0' || c > '9') return std::nullopt;
+    if (value > (static_cast<uint64_t>(INT64_MAX) - static_cast<uint64_t>(c - '0')) / 10) return std::nullopt;
+    value = value * 10 + static_cast<uint64_t>(c - '0');
+  }
+  return negative ? -static_cast<int64_t>(value) : static_cast<int64_t>(value);
+}
+
+std::string_view CutLine(std::string_view physical) {
+  std::string_view line = physical.substr(0, kMaxLineLength);
+  // The line is a C string in the buffer: a NUL byte ends it.
+  if (const void* nul = std::memchr(line.data(), '\0', line.size()))
+    line = line.substr(0, static_cast<size_t>(static_cast<const char*>(nul) - line.data()));
+  for (int i = 0; i < 2 && !line.empty() && (line.back() == '\n' || line.back() == '\r'); ++i)
+    line.remove_suffix(1);
+  return line;
+}
+
+bool ConvertNcsaLine(std::string& line) {
+  static constexpr std::string_view kMonths = "Jan Feb Mar Apr May Jun Jul Aug Sep Oct Nov Dec ";
+  size_t open = line.find('[');
+  if (open == std::string::npos || open + 12 >= line.size()) return false;
+  std::string_view rest(line.data() + open, 13);
+  std::string_view day = rest.substr(1, 2), month = rest.substr(4, 3), year = rest.substr(8, 4);
+  int monthNumber = 0;
+  for (int m = 0; m < 12; ++m) {
+    if (kMonths.substr(static_cast<size_t>(m) * 4, 3) == month) {
+      monthNumber = m + 1;
+      break;
+    }
+  }
+  if (monthNumber == 0) return false;
+  char date[12];
+  std::memcpy(date, year.data(), 4);
+  date[4] = '-';
+  date[5] = static_cast<char>('0' + monthNumber / 10);
+  date[6] = static_cast<char>('0' + monthNumber % 10);
+  date[7] = '-';
+  std::memcpy(date + 8, day.data(), 2);
+  date[10] = ' ';
+  date[11] = ' ';
+  line[open] = ' ';
+  std::memcpy(line.data() + open + 1, date, 12);
+
+  size_t pos = open + 13;
+  size_t close = line.find(']', pos);
+  if (close != std::string::npos) {
+    line[close] = ' ';
+    pos = close + 1;
+  }
+  int quotes = 0;
+  for (; pos < line.size() && quotes < 5; ++pos) {
+    if (line[pos] == '"') {
+      line[pos] = ' ';
+      ++quotes;
+    }
+  }
+  if (quotes == 5) {
+    // Inside the user agent blanks become "+", which keeps it one token.
+    for (; pos < line.size(); ++pos)
+      if (line[pos] == ' ') line[pos] = '+';
+  }
+  return true;
+}
+
+ParseOutcome ParseLogLine(ParserState& state, std::string_view line, LineSource* more, RequestRecord& record) {
+  if (line.empty() || line[0] == '#' || line[0] == ' ') {
+    std::string_view afterFirst = line.empty() ? line : line.substr(1);
+    if (afterFirst.substr(0, 6) == "Fields") ReadFieldsDirective(state, afterFirst);
+    return ParseOutcome::kDirective;
+  }
+
+  std::string& work = state.work;
+  if (work.capacity() < kLineBufferSize) work.reserve(kLineBufferSize);
+  work.assign(line);
+  if (state.mode == LogMode::kCommon) {
+    if (!ConvertNcsaLine(work)) {
+      TraceRejected(line);
+      return ParseOutcome::kRejected;
+    }
+  } else if (more && state.declaredFieldCount > 0 &&
+             CountTokens(work) < static_cast<size_t>(state.declaredFieldCount)) {
+    // A broken line: the next physical line is appended as read, its line break
+    // acting as a separator.
+    // The reader may move its buffer: keep the line as first read for the report.
+    state.firstLine.assign(line);
+    line = state.firstLine;
+    std::string_view next;
+    if (more->NextPhysicalLine(next)) {
+      size_t room = kMaxLineLength > work.size() ? kMaxLineLength - work.size() : 0;
+      next = next.substr(0, room);
+      if (const void* nul = std::memchr(next.data(), '\0', next.size()))
+        next = next.substr(0, static_cast<size_t>(static_cast<const char*>(nul) - next.data()));
+      work.append(next);
+    }
+  }
+
+  std::vector<std::string_view>& tokens = state.tokens;
+  Tokenise(work, tokens);
+  if (tokens.empty()) {
+    TraceRejected(line);
+    return ParseOutcome::kRejected;
+  }
+
+  if (state.mode == LogMode::kCommon) {
+    if (tokens.size() > 12) {
+      state.columns[kFieldUserAgent] = 12;
+      state.columns[kFieldReferer] = 11;
+    } else if (tokens.size() < 11) {
+      WriteTrace("Incorrect number of fields:");
+      WriteTrace(line);
+    }
+  }
+
+  const ColumnMap& columns = state.columns;
+  auto column = [&](int field) -> std::optional<std::string_view> {
+    int32_t at = columns[field];
+    if (at < 0 || static_cast<size_t>(at) >= tokens.size()) return std::nullopt;
+    return tokens[static_cast<size_t>(at)];
+  };
+  // Filled values for columns the log does not have.
+  auto defaulted = [&](int field, std::string_view fallback) -> std::optional<std::string_view> {
+    if (columns[field] < 0) return fallback;
+    return column(field);
+  };
+
+  std::optional<std::string_view> date = column(kFieldDate), time = column(kFieldTime),
+                                  clientIp = column(kFieldClientIp), path = column(kFieldUriStem),
+                                  status = column(kFieldStatus);
+  std::optional<std::string_view> host = defaulted(kFieldHost, state.defaultHost),
+                                  referrer = defaulted(kFieldReferer, "-"),
+                                  userAgent = defaulted(kFieldUserAgent, "-");
+  if (!date || !time || !clientIp || !path || !status || !host || !referrer || !userAgent ||
+      !TryRequestTime(*date, *time, record.requestTime)) {
+    TraceRejected(line);
+    return ParseOutcome::kRejected;
+  }
+  record.date = *date;
+  record.time = *time;
+  record.clientIp = *clientIp;
+  record.path = *path;
+  record.status = *status;
+  record.host = *host;
+  record.referrer = *referrer;
+  record.userAgent = *userAgent;
+  record.query = column(kFieldUriQuery);
+  record.scBytes = column(kFieldScBytes);
+  record.csBytes = column(kFieldCsBytes);
+  record.timeTaken = column(kFieldTimeTaken);
+  return ParseOutcome::kRecord;
+}
+
+}  // namespace weavil

@@ -1,0 +1,126 @@
+#pragma once
+// The session builder: groups the requests of one import into visitor sessions. A
+// request joins the first open session (in creation order) of its address within 20
+// minutes; failing that, the first open session with the same user agent whose
+// referrer continues its navigation; failing that, it starts a new session. A session
+// found more than 20 minutes behind a request is closed for good.
+//
+// Texts are interned once per import (addresses, user agents, referrers, paths and
+// queries repeat endlessly); records keep their ids. The matching looks only at open
+// sessions through indexes by address, user agent and (user agent, referrer), and a
+// min-tree over the sessions' exit times closes exactly the sessions a scan in creation
+// order would have closed, so the result is that of the plain scan over every session.
+#include <cstdint>
+#include <deque>
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <unordered_map>
+#include <vector>
+
+#include "import/log_parser.h"
+
+namespace weavil {
+
+inline constexpr int64_t kSessionGap = 1200;       // seconds; a request within it joins
+inline constexpr int64_t kStatusThreshold = 399;   // a status above it is an error
+inline constexpr size_t kPageKeyLength = 10;       // characters of a file extension compared
+inline constexpr uint32_t kNoText = UINT32_MAX;    // an absent text
+
+// Interned texts of one import; ids are stable, views stay valid while the pool lives.
+class TextPool {
+ public:
+  TextPool();
+  uint32_t Intern(std::string_view text);
+  std::string_view Text(uint32_t id) const { return views_[id]; }
+  size_t Size() const { return views_.size(); }
+
+ private:
+  struct Hash {
+    size_t operator()(std::string_view text) const noexcept;
+  };
+  std::vector<std::unique_ptr<char[]>> blocks_;
+  size_t blockUsed_ = 0, blockSize_ = 0;
+  std::vector<std::string_view> views_;
+  std::unordered_map<std::string_view, uint32_t, Hash> ids_;
+};
+
+// A stored page request (a page by its extension, or a failed request).
+struct ResourceRecord {
+  int64_t time = 0;                  // request time; date and time are written from it
+  uint32_t path = kNoText;           // UriStem
+  uint32_t query = kNoText;          // UriQuery, kNoText when the log has none
+  std::optional<int64_t> status;     // StatusCode; none when not a decimal integer
+  int64_t scBytes = 0;               // BytesLoad: 0 when absent or not numeric
+  int64_t csBytes = 0;               // Bytes2
+  int64_t timeTaken = 0;             // TimeLoad
+  uint32_t next = UINT32_MAX;        // next resource of the same session
+};
+
+struct SessionRecord {
+  int64_t enterTime = 0;             // first request (TimeEnter)
+  int64_t exitTime = 0;              // latest request attached (TimeExit)
+  uint32_t address = kNoText;        // UserIP
+  uint32_t userAgent = kNoText;      // UserAgent
+  uint32_t referrer = kNoText;       // Referer, absent until a referrer from outside came
+  bool hasStatus = false;
+  std::optional<int64_t> status;     // ErrorCode; none when not a decimal integer
+  int64_t bytes = 0;                 // sum of sc-bytes
+  int64_t bytesIn = 0;               // sum of cs-bytes
+  bool closed = false;
+  uint32_t resourceCount = 0;        // NumVisited
+  uint32_t firstResource = UINT32_MAX;
+  uint32_t lastResource = UINT32_MAX;
+};
+
+class SessionList {
+ public:
+  explicit SessionList(std::string extensions = "html htm shtml asp jsp txt pl cfm exe msi aspx zip doc ");
+  ~SessionList();
+  SessionList(const SessionList&) = delete;
+  SessionList& operator=(const SessionList&) = delete;
+
+  size_t Count() const { return sessions_.size(); }
+  const SessionRecord& At(size_t index) const { return sessions_[index]; }
+  std::string_view Text(uint32_t id) const { return id == kNoText ? std::string_view() : pool_.Text(id); }
+  const ResourceRecord& Resource(uint32_t index) const { return resources_[index]; }
+  size_t ResourceTotal() const { return resources_.size(); }
+
+  // The resources of a session in the order they were attached.
+  template <typename F>
+  void ForEachResource(const SessionRecord& session, F&& visit) const {
+    for (uint32_t r = session.firstResource; r != UINT32_MAX; r = resources_[r].next) visit(resources_[r]);
+  }
+
+  const std::string& Extensions() const { return extensions_; }
+
+ private:
+  friend void AddRequest(SessionList& list, const RequestRecord& request);
+  friend void FinishSessionList(SessionList& list);
+  struct Matcher;
+
+  std::string extensions_;
+  TextPool pool_;
+  std::vector<SessionRecord> sessions_;
+  std::vector<ResourceRecord> resources_;
+  std::unique_ptr<Matcher> matcher_;
+};
+
+// Attaches one request to an open session or starts a new one (in file order).
+void AddRequest(SessionList& list, const RequestRecord& request);
+// After the last line: every session without a referrer gets "-".
+void FinishSessionList(SessionList& list);
+
+// The referrer points into the site: longer than 7 characters and, after its first 7
+// (the scheme), beginning with the host.
+bool IsInternalReferrer(std::string_view referrer, std::string_view host);
+
+// The page key of a path: the text after its last "." cut to 10 characters, then one
+// blank; empty when the path has no ".".
+std::string PageKey(std::string_view path);
+// A page: no extension, an extension found in the list (plain substring search), or a
+// status above 399.
+bool IsPage(std::string_view path, std::optional<int64_t> status, std::string_view extensions);
+
+}  // namespace weavil

@@ -1,0 +1,84 @@
+#pragma once
+// The store writer: writes every session of an import that is not in the database yet,
+// with its page requests, byte sums, address row and classification. Sessions are
+// recognised as stored by their start time and client address, so importing a file
+// again writes nothing. Everything goes into one transaction through prepared
+// statements; a failed Session or Resource insert is traced with its full text.
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <string_view>
+
+#include "import/session_builder.h"
+
+namespace weavil {
+
+class DbSession;
+
+// What the writer asks of classification for each new session.
+class SessionClassifier {
+ public:
+  virtual ~SessionClassifier() = default;
+  // Robot flag 0 or 1; stores the browser and operating system.
+  virtual int32_t ClassifyUserAgent(std::string_view userAgent, std::string_view sessionId) = 0;
+  virtual void AnalyzeReferrer(std::string_view referrer, std::string_view sessionId) = 0;
+};
+
+// A 128-bit identifier in its platform group layout.
+struct SessionGuid {
+  uint32_t data1 = 0;
+  uint16_t data2 = 0, data3 = 0;
+  uint8_t data4[8] = {};
+  bool IsNil() const;
+};
+
+// A new random identifier whose second and third groups are mixed with now (seconds
+// since 1970): data2 = (data1 >> 16) ^ (now >> 16), data3 = data1 ^ now, each kept to
+// 16 bits. Never nil.
+SessionGuid MakeSessionGuid(int64_t now);
+// Lower-case hyphenated 8-4-4-4-12 form without braces.
+std::string FormatSessionId(const SessionGuid& guid);
+std::string MakeSessionId(int64_t now);
+
+// 'yyyy-mm-dd hh:mm:ss' of a request time.
+std::string FormatRequestTime(int64_t seconds);
+
+struct StoreResult {
+  int64_t stored = 0;
+  int64_t alreadyStored = 0;
+  bool databaseFailed = false;  // no data source, no session, or the commit failed
+  bool cancelled = false;       // rolled back at the caller's request
+};
+
+// Called every few hundred sessions with the number handled; false cancels.
+using StoreProgress = std::function<bool(int64_t handled)>;
+
+// The whole store pass on the data source "Log", with the trace lines "Getting
+// DBConnection instance...", "Getting the result..." ("failed"), "Opening Session..."
+// and "Closing Session...".
+StoreResult StoreSessions(const SessionList& list, const StoreProgress& progress = {});
+
+// Writes the sessions on an open database session, in list order, in one transaction.
+// classifier may be null: the classification store of the session is used.
+StoreResult StoreSessionList(const SessionList& list, DbSession& db, SessionClassifier* classifier,
+                             const StoreProgress& progress = {});
+
+// One session at a time (the writer above uses this): StoreSession returns the new
+// identifier's text, or empty when the session was stored before (nothing written);
+// StoreResources writes its page requests.
+class SessionWriter {
+ public:
+  SessionWriter(DbSession& db, const SessionList& list, SessionClassifier& classifier);
+  ~SessionWriter();
+  SessionWriter(const SessionWriter&) = delete;
+  SessionWriter& operator=(const SessionWriter&) = delete;
+
+  std::string StoreSession(const SessionRecord& session);
+  void StoreResources(const SessionRecord& session, std::string_view sessionId);
+
+ private:
+  struct Impl;
+  std::unique_ptr<Impl> impl_;
+};
+
+}  // namespace weavil
