@@ -1,0 +1,310 @@
+#include "charts/controls/chart_controls.h"
+
+#include <new>
+
+#include "charts/controls/log_chart_control.h"
+
+namespace plotwell {
+
+using namespace vyr::com;
+
+namespace {
+
+// The dual interface of one control over LogChartControl: IUnknown, IDispatch and the
+// IVyrLogChart slots, shared by both classes.
+template <class Dual>
+class ChartControl : public LogChartControl, public Dual {
+ public:
+  // IUnknown, for every interface of the object.
+  HRESULT QueryInterface(const IID& iid, void** object) override {
+    if (!object) return E_POINTER;
+    *object = nullptr;
+    if (iid == IID_IUnknown || iid == IID_IDispatch || iid == IID_IVyrLogChart || iid == DualIid())
+      *object = static_cast<Dual*>(this);
+    else if (iid == IID_IPersistStreamInit || iid == IID_IPersist)
+      *object = static_cast<IPersistStreamInit*>(this);
+    else if (iid == IID_IConnectionPointContainer)
+      *object = static_cast<IConnectionPointContainer*>(this);
+    else if (iid == IID_ISpecifyPropertyPages)
+      *object = static_cast<ISpecifyPropertyPages*>(this);
+    else if (iid == IID_IVyrWindowlessControl)
+      *object = static_cast<IVyrWindowlessControl*>(this);
+    if (!*object) return E_NOINTERFACE;
+    AddRef();
+    return S_OK;
+  }
+  ULONG AddRef() override { return refs_.fetch_add(1, std::memory_order_relaxed) + 1; }
+  ULONG Release() override {
+    ULONG left = refs_.fetch_sub(1, std::memory_order_acq_rel) - 1;
+    if (left == 0) delete this;
+    return left;
+  }
+
+  // IDispatch
+  HRESULT GetTypeInfoCount(UINT* count) override {
+    if (!count) return E_POINTER;
+    *count = 0;
+    return S_OK;
+  }
+  HRESULT GetTypeInfo(UINT, LCID, void** typeInfo) override {
+    if (typeInfo) *typeInfo = nullptr;
+    return E_NOTIMPL;
+  }
+  HRESULT GetIDsOfNames(const IID&, LPOLESTR* names, UINT count, LCID, DISPID* ids) override {
+    return DispatchIdsOfNames(names, count, ids);
+  }
+  HRESULT Invoke(DISPID id, const IID&, LCID, WORD flags, DISPPARAMS* params, VARIANT* result, EXCEPINFO*,
+                 UINT* argError) override {
+    return DispatchInvoke(id, flags, params, result, argError);
+  }
+
+  // IVyrLogChart
+  HRESULT SetData(BSTR bstrData) override { return DoSetData(bstrData); }
+  HRESULT get_ChartType(SHORT* pVal) override { return GetChartType(pVal); }
+  HRESULT put_ChartType(SHORT newVal) override { return PutChartType(newVal); }
+  HRESULT get_MeasureType(SHORT* pVal) override { return GetMeasureType(pVal); }
+  HRESULT put_MeasureType(SHORT newVal) override { return PutMeasureType(newVal); }
+  HRESULT get_Caption(BSTR* pVal) override { return GetCaption(pVal); }
+  HRESULT put_Caption(BSTR newVal) override { return PutCaption(newVal); }
+  HRESULT get_ChartFillColor(OLE_COLOR* pVal) override { return GetColor(&ChartProperties::chartFillColor, pVal); }
+  HRESULT put_ChartFillColor(OLE_COLOR newVal) override { return PutColor(&ChartProperties::chartFillColor, newVal); }
+  HRESULT get_ChartBkgColor(OLE_COLOR* pVal) override { return GetColor(&ChartProperties::chartBkgColor, pVal); }
+  HRESULT put_ChartBkgColor(OLE_COLOR newVal) override { return PutColor(&ChartProperties::chartBkgColor, newVal); }
+  HRESULT get_ChartItemHollow(BOOL* pVal) override { return GetChartItemHollow(pVal); }
+  HRESULT put_ChartItemHollow(BOOL newVal) override { return PutChartItemHollow(newVal); }
+  HRESULT get_ChartPenColor(OLE_COLOR* pVal) override { return GetColor(&ChartProperties::chartPenColor, pVal); }
+  HRESULT put_ChartPenColor(OLE_COLOR newVal) override { return PutColor(&ChartProperties::chartPenColor, newVal); }
+  HRESULT get_RulerBkgColor(OLE_COLOR* pVal) override { return GetColor(&ChartProperties::rulerBkgColor, pVal); }
+  HRESULT put_RulerBkgColor(OLE_COLOR newVal) override { return PutColor(&ChartProperties::rulerBkgColor, newVal); }
+  HRESULT get_RulerPenColor(OLE_COLOR* pVal) override { return GetColor(&ChartProperties::rulerPenColor, pVal); }
+  HRESULT put_RulerPenColor(OLE_COLOR newVal) override { return PutColor(&ChartProperties::rulerPenColor, newVal); }
+  HRESULT get_RulerAltColor(OLE_COLOR* pVal) override { return GetColor(&ChartProperties::rulerAltColor, pVal); }
+  HRESULT put_RulerAltColor(OLE_COLOR newVal) override { return PutColor(&ChartProperties::rulerAltColor, newVal); }
+  HRESULT get_ChartAltFillColor(OLE_COLOR* pVal) override {
+    return GetColor(&ChartProperties::chartAltFillColor, pVal);
+  }
+  HRESULT put_ChartAltFillColor(OLE_COLOR newVal) override {
+    return PutColor(&ChartProperties::chartAltFillColor, newVal);
+  }
+  HRESULT get_ChartAltPenColor(OLE_COLOR* pVal) override {
+    return GetColor(&ChartProperties::chartAltPenColor, pVal);
+  }
+  HRESULT put_ChartAltPenColor(OLE_COLOR newVal) override {
+    return PutColor(&ChartProperties::chartAltPenColor, newVal);
+  }
+
+ protected:
+  using LogChartControl::LogChartControl;
+  virtual const IID& DualIid() const = 0;
+  IUnknown* Identity() override { return static_cast<Dual*>(this); }
+  void FireHover(int index, WPARAM wParam, LPARAM lParam) override {
+    Fire(DISPID_ONMOUSEHOVER, index, wParam, lParam);
+  }
+  void FireClick(int index, WPARAM wParam, LPARAM lParam) override {
+    Fire(DISPID_ONMOUSECLICK, index, wParam, lParam);
+  }
+  void FireDblClick(int index, WPARAM wParam, LPARAM lParam) override {
+    Fire(DISPID_ONMOUSEDBLCLICK, index, wParam, lParam);
+  }
+};
+
+constexpr PersistedProperty kTimeSeriesMap[] = {
+    {"Caption", DISPID_CAPTION, VT_BSTR},
+    {"Measure Type", DISPID_MEASURETYPE, VT_I2},
+    {"Regular Grid", DISPID_REGULARGRID, VT_BOOL},
+    {"TS Filter", DISPID_FILTERTYPE, VT_I2},
+    {"Chart Type", DISPID_CHARTTYPE, VT_I2},
+    {"Chart Fill Color", DISPID_CHARTFILLCOLOR, VT_UI4},
+    {"Chart Bkg Color", DISPID_CHARTBKGCOLOR, VT_UI4},
+    {"Chart Pen Color", DISPID_CHARTPENCOLOR, VT_UI4},
+    {"Hollow items", DISPID_CHARTITEMHOLLOW, VT_BOOL},
+    {"Ruler Bkg Color", DISPID_RULERBKGCOLOR, VT_UI4},
+    {"Ruler Pen Color", DISPID_RULERPENCOLOR, VT_UI4},
+    {"Ruler Alt Pen Color", DISPID_RULERALTCOLOR, VT_UI4},
+    {"Chart alternative fill color", DISPID_CHARTALTFILLCOLOR, VT_UI4},
+    {"Chart alternative pen color", DISPID_CHARTALTPENCOLOR, VT_UI4},
+};
+
+constexpr PersistedProperty kNonNumericMap[] = {
+    {"Caption", DISPID_CAPTION, VT_BSTR},
+    {"Measure Type", DISPID_MEASURETYPE, VT_I2},
+    {"Maximum Label Length", DISPID_LABELLENGTH, VT_I4},
+    {"Chart Type", DISPID_CHARTTYPE, VT_I2},
+    {"Chart Fill Color", DISPID_CHARTFILLCOLOR, VT_UI4},
+    {"Chart Bkg Color", DISPID_CHARTBKGCOLOR, VT_UI4},
+    {"Chart Pen Color", DISPID_CHARTPENCOLOR, VT_UI4},
+    {"Hollow items", DISPID_CHARTITEMHOLLOW, VT_BOOL},
+    {"Ruler Bkg Color", DISPID_RULERBKGCOLOR, VT_UI4},
+    {"Ruler Pen Color", DISPID_RULERPENCOLOR, VT_UI4},
+    {"Ruler Alt Pen Color", DISPID_RULERALTCOLOR, VT_UI4},
+    {"Chart alternative fill color", DISPID_CHARTALTFILLCOLOR, VT_UI4},
+    {"Chart alternative pen color", DISPID_CHARTALTPENCOLOR, VT_UI4},
+};
+
+// Distinct pages of each map in order of first appearance.
+constexpr CLSID kTimeSeriesPages[] = {CLSID_PPGeneral, CLSID_PPTimeSeries, CLSID_PPAppear};
+constexpr CLSID kNonNumericPages[] = {CLSID_PPGeneral, CLSID_PPLabels, CLSID_PPAppear};
+
+class TimeSeriesChart final : public ChartControl<ITimeSeriesChart> {
+ public:
+  TimeSeriesChart() : ChartControl(CLSID_TimeSeriesChart, DIID__ITimeSeriesChartEvents) { Initialise(); }
+
+  HRESULT get_FilterType(SHORT* pVal) override {
+    if (!pVal) return E_POINTER;
+    *pVal = Chart().Properties().filterType;
+    return S_OK;
+  }
+  HRESULT put_FilterType(SHORT newVal) override {
+    if (!IsValidFilterType(newVal)) return E_INVALIDARG;
+    // The value stays even when rebucketing fails; that failure is the answer.
+    HRESULT hr = TimeSeries().PutFilterType(newVal);
+    SetDirty();
+    Repaint();
+    return hr;
+  }
+  HRESULT get_RegularGrid(BOOL* pVal) override {
+    if (!pVal) return E_POINTER;
+    *pVal = Chart().Properties().regularGrid ? 1 : 0;
+    return S_OK;
+  }
+  HRESULT put_RegularGrid(BOOL newVal) override {
+    HRESULT hr = TimeSeries().PutRegularGrid(newVal);
+    SetDirty();
+    Repaint();
+    return hr;
+  }
+
+ protected:
+  const IID& DualIid() const override { return IID_ITimeSeriesChart; }
+  std::unique_ptr<LogChart> CreateDataModel() override { return std::make_unique<TimeSeriesLogChart>(); }
+  bool EventArguments(int index, VARIANT* second) override {
+    try {
+      second->vt = VT_I4;
+      second->lVal = static_cast<int32_t>(TimeSeries().Data().BucketTime(index));
+      return true;
+    } catch (...) {
+      return false;
+    }
+  }
+  HRESULT InvokeOwn(DISPID id, WORD flags, VARIANT* value, VARIANT* result) override {
+    const bool put = flags == DISPATCH_PROPERTYPUT;
+    if (id == DISPID_FILTERTYPE) {
+      if (!put) {
+        result->vt = VT_I2;
+        return get_FilterType(&result->iVal);
+      }
+      SHORT v = 0;
+      HRESULT hr = ShortArgument(value, &v);
+      return FAILED(hr) ? hr : put_FilterType(v);
+    }
+    if (id == DISPID_REGULARGRID) {
+      if (!put) {
+        BOOL v = 0;
+        HRESULT hr = get_RegularGrid(&v);
+        result->vt = VT_BOOL;
+        result->boolVal = v ? VARIANT_TRUE : VARIANT_FALSE;
+        return hr;
+      }
+      BOOL v = 0;
+      HRESULT hr = BoolArgument(value, &v);
+      return FAILED(hr) ? hr : put_RegularGrid(v);
+    }
+    return DISP_E_MEMBERNOTFOUND;
+  }
+  DISPID OwnIdOfName(const std::u16string& name) override {
+    if (name == u"filtertype") return DISPID_FILTERTYPE;
+    if (name == u"regulargrid") return DISPID_REGULARGRID;
+    return DISPID_UNKNOWN;
+  }
+  const PersistedProperty* PropertyMap(size_t* count) const override {
+    *count = std::size(kTimeSeriesMap);
+    return kTimeSeriesMap;
+  }
+  const CLSID* Pages(size_t* count) const override {
+    *count = std::size(kTimeSeriesPages);
+    return kTimeSeriesPages;
+  }
+
+ private:
+  TimeSeriesLogChart& TimeSeries() { return static_cast<TimeSeriesLogChart&>(Chart()); }
+};
+
+class NNChart final : public ChartControl<INNChart> {
+ public:
+  NNChart() : ChartControl(CLSID_NNChart, DIID__INNChartEvents) { Initialise(); }
+
+  HRESULT get_LabelLength(LONG* pVal) override {
+    if (!pVal) return E_POINTER;
+    *pVal = Chart().Properties().labelLength;
+    return S_OK;
+  }
+  // Stored only: neither dirty nor a repaint.
+  HRESULT put_LabelLength(LONG newVal) override { return NonNumeric().PutLabelLength(newVal); }
+
+ protected:
+  const IID& DualIid() const override { return IID_INNChart; }
+  std::unique_ptr<LogChart> CreateDataModel() override { return std::make_unique<NonNumericLogChart>(); }
+  bool EventArguments(int index, VARIANT* second) override {
+    try {
+      QString label = NonNumeric().Data().LabelTextAt(index);
+      second->vt = VT_BSTR;
+      second->bstrVal =
+          SysAllocStringLen(reinterpret_cast<const OLECHAR*>(label.utf16()), static_cast<UINT>(label.size()));
+      return second->bstrVal != nullptr;
+    } catch (...) {
+      return false;
+    }
+  }
+  HRESULT InvokeOwn(DISPID id, WORD flags, VARIANT* value, VARIANT* result) override {
+    if (id != DISPID_LABELLENGTH) return DISP_E_MEMBERNOTFOUND;
+    if (flags != DISPATCH_PROPERTYPUT) {
+      result->vt = VT_I4;
+      return get_LabelLength(&result->lVal);
+    }
+    LONG v = 0;
+    HRESULT hr = LongArgument(value, &v);
+    return FAILED(hr) ? hr : put_LabelLength(v);
+  }
+  DISPID OwnIdOfName(const std::u16string& name) override {
+    return name == u"labellength" ? DISPID_LABELLENGTH : DISPID_UNKNOWN;
+  }
+  const PersistedProperty* PropertyMap(size_t* count) const override {
+    *count = std::size(kNonNumericMap);
+    return kNonNumericMap;
+  }
+  const CLSID* Pages(size_t* count) const override {
+    *count = std::size(kNonNumericPages);
+    return kNonNumericPages;
+  }
+
+ private:
+  NonNumericLogChart& NonNumeric() { return static_cast<NonNumericLogChart&>(Chart()); }
+};
+
+template <class T>
+HRESULT CreateControl(IUnknown* outer, const IID& iid, void** object) {
+  if (!object) return E_POINTER;
+  *object = nullptr;
+  if (outer) return CLASS_E_NOAGGREGATION;
+  T* control = nullptr;
+  try {
+    control = new T;
+  } catch (...) {
+    return E_OUTOFMEMORY;  // the data model could not be made
+  }
+  HRESULT hr = control->QueryInterface(iid, object);
+  control->Release();
+  return hr;
+}
+
+}  // namespace
+
+HRESULT CreateTimeSeriesChart(IUnknown* outer, const IID& iid, void** object) {
+  return CreateControl<TimeSeriesChart>(outer, iid, object);
+}
+
+HRESULT CreateNNChart(IUnknown* outer, const IID& iid, void** object) {
+  return CreateControl<NNChart>(outer, iid, object);
+}
+
+}  // namespace plotwell
