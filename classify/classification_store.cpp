@@ -5,6 +5,8 @@
 #include <unordered_map>
 #include <vector>
 
+#include <sqlite3.h>
+
 #include "classify/referrer_analyzer.h"
 #include "classify/url_unescape.h"
 #include "classify/user_agent_classifier.h"
@@ -38,6 +40,7 @@ class NameTable {
  public:
   // linkSql may be empty for a table whose link row another table writes (OS).
   bool Prepare(DbSession& session, std::string_view insertSql, std::string_view selectSql, std::string_view linkSql) {
+    session_ = &session;
     return Succeeded(insert_.Prepare(session, insertSql)) && Succeeded(select_.Prepare(session, selectSql)) &&
            (linkSql.empty() || Succeeded(link_.Prepare(session, linkSql)));
   }
@@ -48,14 +51,18 @@ class NameTable {
     if (auto found = ids_.find(key_); found != ids_.end()) return found->second;
     insert_.BindText(1, name);
     if (hasExtra) insert_.BindText(2, extra);
-    insert_.Run();  // fails for a known name, which is fine
-    select_.BindText(1, name);
     int32_t id = -1;
-    if (Succeeded(select_.Run()) && select_.MoveNext() == kResultOk && select_.GetInt(1, id) && id >= 0) {
-      ids_.emplace(key_, id);
-      return id;
+    if (Succeeded(insert_.Run()) && sqlite3_changes(session_->Handle()) == 1) {
+      // A new row: its key is the id the select would find, without asking again.
+      id = static_cast<int32_t>(session_->LastInsertId());
+    } else {
+      // Known already (the insert failed on the unique name), or the insert went wrong.
+      select_.BindText(1, name);
+      if (Failed(select_.Run()) || select_.MoveNext() != kResultOk || !select_.GetInt(1, id)) id = -1;
     }
-    return -1;
+    if (id < 0) return -1;
+    ids_.emplace(key_, id);
+    return id;
   }
 
   void Link(std::string_view sessionId, int32_t id) {
@@ -68,6 +75,7 @@ class NameTable {
   void Forget() { ids_.clear(); }
 
  private:
+  DbSession* session_ = nullptr;
   Statement insert_, select_, link_;
   TextMap<int32_t> ids_;
   std::string key_;

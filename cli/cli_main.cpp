@@ -15,6 +15,8 @@ int RunSettingsCommand(CliContext& context, const std::vector<std::string>& args
 void PrintSettingsHelp(std::ostream& out);
 int RunClearCommand(CliContext& context, const std::vector<std::string>& args);
 void PrintClearHelp(std::ostream& out);
+int RunChartCommand(CliContext& context, const std::vector<std::string>& args);
+void PrintChartHelp(std::ostream& out);
 int RunImportCommand(CliContext& context, const std::vector<std::string>& args);
 void PrintImportHelp(std::ostream& out);
 
@@ -23,6 +25,8 @@ const std::vector<CliCommand>& CliCommands() {
       {"settings", "show or change the settings", RunSettingsCommand, PrintSettingsHelp},
       {"clear", "remove all sessions from the database", RunClearCommand, PrintClearHelp},
       {"import", "import a log file into the database", RunImportCommand, PrintImportHelp},
+      {"chart", "draw a chart data document into a PNG with the chart control", RunChartCommand,
+       PrintChartHelp},
   };
   return commands;
 }
