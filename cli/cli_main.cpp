@@ -19,12 +19,22 @@ int RunChartCommand(CliContext& context, const std::vector<std::string>& args);
 void PrintChartHelp(std::ostream& out);
 int RunImportCommand(CliContext& context, const std::vector<std::string>& args);
 void PrintImportHelp(std::ostream& out);
+int RunReportCommand(CliContext& context, const std::vector<std::string>& args);
+void PrintReportHelp(std::ostream& out);
+int RunDetailsCommand(CliContext& context, const std::vector<std::string>& args);
+void PrintDetailsHelp(std::ostream& out);
+int RunVisitorCommand(CliContext& context, const std::vector<std::string>& args);
+void PrintVisitorHelp(std::ostream& out);
 
 const std::vector<CliCommand>& CliCommands() {
   static const std::vector<CliCommand> commands = {
       {"settings", "show or change the settings", RunSettingsCommand, PrintSettingsHelp},
       {"clear", "remove all sessions from the database", RunClearCommand, PrintClearHelp},
       {"import", "import a log file into the database", RunImportCommand, PrintImportHelp},
+      {"report", "print a report view (sessions, visitors, keywords, ...)", RunReportCommand, PrintReportHelp},
+      {"details", "show everything known about one visit", RunDetailsCommand, PrintDetailsHelp},
+      {"visitor", "correct a visitor's host name, country, robot flag, comments", RunVisitorCommand,
+       PrintVisitorHelp},
       {"chart", "draw a chart data document into a PNG with the chart control", RunChartCommand,
        PrintChartHelp},
   };

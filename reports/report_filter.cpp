@@ -1,0 +1,220 @@
+#include "reports/report_filter.h"
+
+#include <cctype>
+#include <cstdio>
+#include <mutex>
+
+#include "settings/settings.h"
+#include "store/jet_date.h"
+#include "store/sql_text.h"
+
+namespace weavil {
+
+ReportFilter FilterFromSettings(const Settings& s) {
+  ReportFilter f;
+  f.applyFilter = s.applyFilter;
+  f.noRobots = s.noRobots;
+  f.isPeriod = s.isPeriod;
+  f.period = s.period;
+  f.isPages = s.isPages;
+  f.pages = s.pages;
+  f.isCountries = s.isCountries;
+  f.countries = s.countries;
+  f.isKeywords = s.isKeywords;
+  f.keywords = s.keywords;
+  f.isReferers = s.isReferers;
+  f.referers = s.referers;
+  return f;
+}
+
+void FilterToSettings(const ReportFilter& f, Settings& s) {
+  s.applyFilter = f.applyFilter;
+  s.noRobots = f.noRobots;
+  s.isPeriod = f.isPeriod;
+  s.period = f.period;
+  s.isPages = f.isPages;
+  s.pages = f.pages;
+  s.isCountries = f.isCountries;
+  s.countries = f.countries;
+  s.isKeywords = f.isKeywords;
+  s.keywords = f.keywords;
+  s.isReferers = f.isReferers;
+  s.referers = f.referers;
+}
+
+ReportFilter CopyReportFilter() {
+  std::lock_guard<std::mutex> lock(SettingsMutex());
+  return FilterFromSettings(AppSettings());
+}
+
+void StoreReportFilter(const ReportFilter& filter) {
+  std::lock_guard<std::mutex> lock(SettingsMutex());
+  FilterToSettings(filter, AppSettings());
+}
+
+namespace {
+
+enum class PeriodKind { kYear, kMonth, kWeek, kDay };
+
+std::optional<PeriodKind> ParsePeriod(std::string_view name) {
+  if (!name.empty() && name.back() == '+') name.remove_suffix(1);
+  if (name == "Year") return PeriodKind::kYear;
+  if (name == "Month") return PeriodKind::kMonth;
+  if (name == "Week") return PeriodKind::kWeek;
+  if (name == "Day") return PeriodKind::kDay;
+  return std::nullopt;
+}
+
+}  // namespace
+
+std::optional<std::tm> PeriodStart(std::string_view period, std::time_t now) {
+  std::optional<PeriodKind> kind = ParsePeriod(period);
+  if (!kind) return std::nullopt;
+  std::time_t back = 0;
+  switch (*kind) {
+    case PeriodKind::kYear: back = 31536000; break;
+    case PeriodKind::kMonth: back = 2592000; break;
+    case PeriodKind::kWeek: back = 604800; break;
+    case PeriodKind::kDay: back = 86400; break;
+  }
+  std::time_t moment = now - back;
+  std::tm local{};
+  if (!localtime_r(&moment, &local)) return std::nullopt;
+  int year = local.tm_year + 1900, month = local.tm_mon + 1, day = local.tm_mday;
+  int64_t days = DaysFromCivil(year, month, day);
+  switch (*kind) {
+    case PeriodKind::kYear: days = DaysFromCivil(year, 1, 1); break;
+    case PeriodKind::kMonth: days = DaysFromCivil(year, month, 1); break;
+    case PeriodKind::kWeek: days -= (WeekdayFromDays(days) + 6) % 7; break;  // back to Monday
+    case PeriodKind::kDay: break;
+  }
+  CivilFromDays(days, year, month, day);
+  std::tm start{};
+  start.tm_year = year - 1900;
+  start.tm_mon = month - 1;
+  start.tm_mday = day;
+  start.tm_wday = WeekdayFromDays(days);
+  start.tm_yday = static_cast<int>(days - DaysFromCivil(year, 1, 1));
+  start.tm_isdst = -1;
+  return start;
+}
+
+std::string FormatPeriodStart(const std::tm& start) {
+  char buffer[64];
+  std::snprintf(buffer, sizeof buffer, "%04d-%02d-%02d %02d:%02d:%02d", start.tm_year + 1900, start.tm_mon + 1,
+                start.tm_mday, start.tm_hour, start.tm_min, start.tm_sec);
+  return buffer;
+}
+
+std::string SanitizeListText(std::string_view text) {
+  std::string out;
+  out.reserve(text.size());
+  for (char c : text)
+    if (c != '\'' && c != '"') out.push_back(c);
+  return out;
+}
+
+std::string QuoteList(std::string_view listText) {
+  auto isSpace = [](char c) { return std::isspace(static_cast<unsigned char>(c)) != 0; };
+  while (!listText.empty() && isSpace(listText.front())) listText.remove_prefix(1);
+  while (!listText.empty() && isSpace(listText.back())) listText.remove_suffix(1);
+  auto isSeparator = [](char c) { return c == ' ' || c == ',' || c == ';'; };
+  std::string out;
+  size_t i = 0;
+  while (i < listText.size()) {
+    while (i < listText.size() && isSeparator(listText[i])) ++i;
+    size_t start = i;
+    while (i < listText.size() && !isSeparator(listText[i])) ++i;
+    if (i == start) continue;
+    if (!out.empty()) out += ", ";
+    out += '\'';
+    AppendEscapedSql(out, listText.substr(start, i - start));
+    out += '\'';
+  }
+  return out;
+}
+
+namespace {
+
+// The filter's pieces against the given aliases of the session and address tables.
+void AppendConditions(std::string& out, const ReportFilter& f, std::time_t now, const char* s, const char* d) {
+  if (f.isPeriod) {
+    if (std::optional<std::tm> start = PeriodStart(f.period, now)) {
+      out += "AND (";
+      out += s;
+      out += ".TimeEnter >= CDate('";
+      out += FormatPeriodStart(*start);
+      out += "')) ";
+    }
+  }
+  if (f.noRobots) {
+    out += "AND ((";
+    out += d;
+    out += ".IsRobot IS NULL) OR ";
+    out += d;
+    out += ".IsRobot=0) ";
+  }
+  std::string pages = f.isPages ? QuoteList(f.pages) : std::string();
+  std::string countries = f.isCountries ? QuoteList(f.countries) : std::string();
+  if (!pages.empty() || !countries.empty()) {
+    out += "AND EXISTS (Select * FROM Resource WHERE SessionId=";
+    out += s;
+    out += ".SessionId ";
+    if (!pages.empty()) out += "AND (UriStem IN (" + pages + "))";
+    if (!countries.empty()) {
+      out += "AND (";
+      out += d;
+      out += ".CountryCode IN (" + countries + "))";
+    }
+    out += ") ";
+  }
+  if (f.isKeywords) {
+    std::string words = QuoteList(f.keywords);
+    if (!words.empty()) {
+      out += "AND EXISTS (Select * FROM SessionKeywords, Keyword WHERE SessionId=";
+      out += s;
+      out += ".SessionId and SessionKeywords.KeywordId=Keyword.KeywordId AND (Word IN (" + words + "))) ";
+    }
+  }
+  if (f.isReferers) {
+    std::string urls = QuoteList(f.referers);
+    if (!urls.empty()) {
+      out += "AND EXISTS (Select * FROM SessionReferer, Referer WHERE SessionId=";
+      out += s;
+      out += ".SessionId and SessionReferer.RefererId=Referer.RefererId AND (Url IN (" + urls + "))) ";
+    }
+  }
+}
+
+}  // namespace
+
+std::string BuildSessionConditions(const ReportFilter& filter, std::time_t now) {
+  std::string out;
+  if (!filter.applyFilter) return out;
+  AppendConditions(out, filter, now, "a", "b");
+  return out;
+}
+
+std::string BuildSessionConditions() { return BuildSessionConditions(CopyReportFilter(), std::time(nullptr)); }
+
+std::string BuildStatisticsQuery(const ReportFilter& filter, std::time_t now, std::string_view head,
+                                 std::string_view wherePart, std::string_view tail) {
+  std::string out(head);
+  if (!filter.applyFilter) {
+    out += wherePart;
+    out += tail;
+    return out;
+  }
+  out += ", [Session] c, DNSLookUp d ";
+  out += wherePart;
+  out += " and a.SessionId = c.SessionId and c.UserIP=d.UserIP ";
+  AppendConditions(out, filter, now, "c", "d");
+  out += tail;
+  return out;
+}
+
+std::string BuildStatisticsQuery(std::string_view head, std::string_view wherePart, std::string_view tail) {
+  return BuildStatisticsQuery(CopyReportFilter(), std::time(nullptr), head, wherePart, tail);
+}
+
+}  // namespace weavil

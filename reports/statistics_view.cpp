@@ -1,0 +1,193 @@
+#include "reports/statistics_view.h"
+
+#include <cstdio>
+
+#include "store/database.h"
+#include "store/result.h"
+#include "store/trace.h"
+
+namespace weavil {
+
+const std::vector<StatisticsSection>& StatisticsSections() {
+  // SQLite forms of the Jet texts: "||" joins texts, and the averages divide as floating
+  // point (Jet's "/" always does). Labels built from page paths group without regard to
+  // case, as Jet groups texts.
+  static const std::vector<StatisticsSection> sections = {
+      {"Browsers", 1, '/', "Select count(a.SessionId), b.Browser from SessionBrowserOS a, Browser b",
+       " where a.BrowserId=b.BrowserId", " group by b.Browser order by b.Browser;"},
+      {"OS", 1, ' ', "Select count(a.SessionId), b.OS from SessionBrowserOS a, OS b", " where a.OSId=b.OSId",
+       " group by b.OS order by b.OS;"},
+      {"Time distribution", 0, 0, nullptr, nullptr, nullptr},
+      {"Hours", 2, ' ',
+       "SELECT 1.0*Count(a.SessionId)/(1+DateDiff('d', Min(a.TimeEnter), Max(a.TimeEnter))), "
+       "Format(a.TimeEnter,'hh') from [Session] a",
+       " where 1=1", " group by Format(a.TimeEnter,'hh');"},
+      {"Days of week", 2, '/',
+       "SELECT 1.0*Count(a.SessionId)/(1+DateDiff('ww',Min(a.TimeEnter),Max(a.TimeEnter))), "
+       "Format(a.TimeEnter,'w') || ' - ' || Format(a.TimeEnter,'dddd') FROM [Session] a",
+       " where 1=1", " group by Format(a.TimeEnter,'w') || ' - ' || Format(a.TimeEnter,'dddd');"},
+      {"Days of month", 2, ' ',
+       "SELECT 1.0*Count(a.SessionId)/(1+DateDiff('m',Min(a.TimeEnter),Max(a.TimeEnter))), "
+       "Format(a.TimeEnter,'dd') FROM [Session] a",
+       " where 1=1", " group by Format(a.TimeEnter,'dd');"},
+      {"Countries", 0, 0, nullptr, nullptr, nullptr},
+      {"Sessions", 2, '/',
+       "Select count(a.SessionId), b.Code||' - '||b.Name from [Session] a, DNSLookUp aa, Countries b",
+       " where a.UserIP=aa.UserIP and aa.CountryCode=b.Code", " group by b.Code||' - '||b.Name ;"},
+      {"Pages", 0, 0, nullptr, nullptr, nullptr},
+      {"Entry", 2, '/',
+       "SELECT count(aa.UriStem) AS hits, aa.UriStem FROM [Session] a, Resource AS aa, FirstSessionResource AS b",
+       " where a.SessionId=aa.SessionId and aa.ResourceId=b.['ResourceId']", " group by aa.UriStem;"},
+      {"Exit", 2, '/',
+       "SELECT count(aa.UriStem) AS hits, aa.UriStem FROM [Session] a, Resource AS aa, LastSessionResource AS b",
+       " where a.SessionId=aa.SessionId and aa.ResourceId=b.['ResourceId']", " group by aa.UriStem;"},
+      {"All", 2, '/', "SELECT count(aa.UriStem) AS hits, aa.UriStem FROM [Session] a, Resource AS aa",
+       " where a.SessionId=aa.SessionId", " group by aa.UriStem;"},
+      {"Status codes", 1, '+',
+       "SELECT count(aa.ResourceId), Str(aa.StatusCode)||'+'||aa.UriStem FROM [Session] a, Resource AS aa",
+       " where a.SessionId=aa.SessionId",
+       " group by Str(aa.StatusCode)||'+'||aa.UriStem COLLATE NOCASE order by Str(aa.StatusCode)||'+'||aa.UriStem "
+       "COLLATE NOCASE;"},
+  };
+  return sections;
+}
+
+std::string FormatStatValue(double sum) {
+  char buffer[64];
+  std::snprintf(buffer, sizeof buffer, "%.1lf", sum);
+  std::string text = buffer;
+  for (char& c : text)
+    if (c == '.') c = ',';
+  return text;
+}
+
+StatisticsBuilder::StatisticsBuilder(ReportTree& tree) : tree_(tree) {}
+
+RowId StatisticsBuilder::AddGroupRow(std::string_view title) {
+  CloseStatisticsLevels(2);
+  RowId row = tree_.AppendRow(kRootRow, title, kImageGroup);
+  levels_[1] = Level{std::string(title), row, 0};
+  return row;
+}
+
+RowId StatisticsBuilder::AddSectionRow(std::string_view title, int level) {
+  if (level < 1) level = 1;
+  if (level >= kStatisticsDepths) level = kStatisticsDepths - 1;
+  CloseStatisticsLevels(level + 1);
+  RowId parent = level == 1 ? kRootRow : levels_[level - 1].row;
+  RowId row = tree_.AppendRow(parent, title, kImageGroup);
+  levels_[level] = Level{std::string(title), row, 0};
+  return row;
+}
+
+void StatisticsBuilder::AddStatisticsRow(int firstDepth, double value, std::string_view label, char separator) {
+  if (firstDepth < 1 || firstDepth >= kStatisticsDepths) return;
+  std::vector<std::string_view> pieces;
+  size_t i = 0;
+  while (i < label.size()) {
+    while (i < label.size() && label[i] == separator) ++i;
+    size_t start = i;
+    while (i < label.size() && label[i] != separator) ++i;
+    if (i > start) pieces.push_back(label.substr(start, i - start));
+  }
+  if (pieces.empty()) pieces.push_back(label);
+  size_t keep = static_cast<size_t>(kStatisticsDepths - firstDepth);
+  if (pieces.size() > keep) pieces.resize(keep);
+
+  for (size_t p = 0; p < pieces.size(); ++p) {
+    int depth = firstDepth + static_cast<int>(p);
+    Level& level = levels_[depth];
+    if (level.row == kNoRow || level.label != pieces[p]) {
+      CloseStatisticsLevels(depth);
+      RowId parent = depth == 1 ? kRootRow : levels_[depth - 1].row;
+      bool last = p + 1 == pieces.size();
+      RowId row = tree_.AppendRow(parent, pieces[p], last ? kImageLeaf : kImageGroup);
+      tree_.SetItemParam(row, row);
+      level.row = row;
+      level.label.assign(pieces[p]);
+      level.sum = 0;
+    }
+    level.sum += value;
+  }
+  int below = firstDepth + static_cast<int>(pieces.size());
+  if (below < kStatisticsDepths) CloseStatisticsLevels(below);
+}
+
+void StatisticsBuilder::CloseStatisticsLevels(int depth) {
+  for (int d = depth < 0 ? 0 : depth; d < kStatisticsDepths; ++d) {
+    Level& level = levels_[d];
+    // Section and group rows (item parameter 0) show no count.
+    if (level.row != kNoRow && tree_.ItemParam(level.row) != 0) tree_.SetText(level.row, 1, FormatStatValue(level.sum));
+    level.row = kNoRow;
+    level.sum = 0;
+    level.label.clear();
+  }
+}
+
+ReportTree BuildStatisticsReport(DbSession& session, const ReportFilter& filter, std::time_t now) {
+  ReportTree tree;
+  StatisticsBuilder builder(tree);
+  std::string label;
+  for (const StatisticsSection& section : StatisticsSections()) {
+    if (section.level == 0) {
+      builder.AddGroupRow(section.title);
+      continue;
+    }
+    builder.AddSectionRow(section.title, section.level);
+    std::string query = BuildStatisticsQuery(filter, now, section.head, section.wherePart, section.tail);
+    Statement statement;
+    if (Failed(statement.Execute(session, query))) {
+      WriteTrace(query);
+    } else {
+      int32_t step;
+      while ((step = statement.MoveNext()) == kResultOk) {
+        double value = 0;
+        statement.GetDouble(1, value);
+        label.clear();
+        statement.GetText(2, label);  // a null label counts as the empty one
+        builder.AddStatisticsRow(section.level + 1, value, label, section.separator);
+      }
+      if (Failed(step)) WriteTrace(query);
+    }
+    builder.CloseStatisticsLevels(section.level + 1);
+  }
+  return tree;
+}
+
+// ------------------------------------------------------------------ view
+
+StatisticsView::~StatisticsView() { WaitForRefresh(); }
+
+void StatisticsView::ResetView() { Publish(std::make_shared<ReportTree>(), true); }
+
+void StatisticsView::RefreshView() {
+  if (running_.exchange(true)) return;  // one refresh at a time; this request is dropped
+  std::lock_guard<std::mutex> lock(threadMutex_);
+  if (worker_.joinable()) worker_.join();  // the previous refresh has ended its work
+  worker_ = std::thread([this] { Refresh(); });
+}
+
+void StatisticsView::WaitForRefresh() {
+  std::lock_guard<std::mutex> lock(threadMutex_);
+  if (worker_.joinable()) worker_.join();
+}
+
+void StatisticsView::Refresh() {
+  loading_.store(true);
+  auto tree = std::make_shared<ReportTree>();
+  try {
+    LogDataSource& source = LogDataSource::Obtain();
+    DbSession session;
+    if (source.IsOpen() && !Failed(session.Open(source)))
+      *tree = BuildStatisticsReport(session, CopyReportFilter(), std::time(nullptr));
+  } catch (...) {
+    // Out of memory: the view ends empty, and the flag must still fall so the next
+    // request can refresh.
+    tree = std::make_shared<ReportTree>();
+  }
+  Publish(std::move(tree), false);
+  running_.store(false);
+  NotifyRefreshed();
+}
+
+}  // namespace weavil

@@ -1,0 +1,142 @@
+#pragma once
+// A fresh database per test with helpers that insert sessions and their rows the way
+// the import stores them, so the report tests need no log files.
+#include <gtest/gtest.h>
+
+#include <cstdlib>
+#include <ctime>
+#include <string>
+#include <vector>
+
+#include "store/database.h"
+#include "store/result.h"
+#include "store/sql_text.h"
+#include "tests/support/test_support.h"
+
+namespace weavil::test {
+
+// Sets TZ for one test and restores it afterwards.
+class ScopedTimeZone {
+ public:
+  explicit ScopedTimeZone(const char* zone) {
+    const char* old = std::getenv("TZ");
+    had_ = old != nullptr;
+    if (had_) old_ = old;
+    setenv("TZ", zone, 1);
+    tzset();
+  }
+  ~ScopedTimeZone() {
+    if (had_) setenv("TZ", old_.c_str(), 1);
+    else unsetenv("TZ");
+    tzset();
+  }
+
+ private:
+  bool had_ = false;
+  std::string old_;
+};
+
+class ReportDb {
+ public:
+  ReportDb() : path_(dir_.File("log.db")) {
+    CopyTemplateDatabase(path_);
+    if (Failed(session_.OpenFile(path_))) throw std::runtime_error("cannot open " + path_);
+  }
+
+  DbSession& Session() { return session_; }
+  const std::string& Path() const { return path_; }
+
+  void Exec(const std::string& sql) {
+    Statement statement;
+    ASSERT_FALSE(Failed(statement.Execute(session_, sql))) << sql;
+  }
+
+  int64_t Scalar(const std::string& sql) {
+    Statement statement;
+    int64_t value = -1;
+    if (!Failed(statement.Execute(session_, sql)) && statement.MoveNext() == kResultOk) statement.GetInt64(1, value);
+    return value;
+  }
+
+  // A visitor row; fullName empty stores NULL.
+  void AddVisitor(const std::string& ip, const std::string& fullName = "", const std::string& rUrl = "",
+                  int robot = 0, const std::string& country = "") {
+    std::string r = rUrl.empty() ? "ip." + ip : rUrl;
+    Exec("INSERT INTO DNSLookUp (UserIP, FullName, URL, rURL, CountryCode, IsRobot, Description) VALUES (" +
+         QuoteSql(ip) + ", " + (fullName.empty() ? std::string("NULL") : QuoteSql(fullName)) + ", " +
+         (fullName.empty() ? std::string("NULL") : QuoteSql(fullName)) + ", " + QuoteSql(r) + ", " +
+         QuoteSql(country) + ", " + std::to_string(robot) + ", '')");
+  }
+
+  // A session; returns its NumId.
+  int32_t AddSession(const std::string& ip, const std::string& timeEnter, int numVisited = 2,
+                     const std::string& timeExit = "", const std::string& referer = "-",
+                     const std::string& userAgent = "Mozilla/4.0") {
+    std::string id = "00000000-0000-0000-0000-" + Twelve(++sessions_);
+    Exec("INSERT INTO Session (SessionId, TimeEnter, TimeExit, UserIP, ErrorCode, UserAgent, Referer, NumVisited) "
+         "VALUES (" + QuoteSql(id) + ", " + QuoteSql(timeEnter) + ", " +
+         QuoteSql(timeExit.empty() ? timeEnter : timeExit) + ", " + QuoteSql(ip) + ", 200, " + QuoteSql(userAgent) +
+         ", " + QuoteSql(referer) + ", " + std::to_string(numVisited) + ")");
+    ids_.push_back(id);
+    return static_cast<int32_t>(session_.LastInsertId());
+  }
+
+  const std::string& SessionId(int32_t numId) { return ids_.at(static_cast<size_t>(numId - 1)); }
+
+  void AddResource(int32_t numId, const std::string& time, const std::string& stem, int status = 200) {
+    Exec("INSERT INTO Resource (SessionId, TimeEnter, UriStem, StatusCode, UriQuery, BytesLoad, Bytes2, TimeLoad) "
+         "VALUES (" + QuoteSql(SessionId(numId)) + ", " + QuoteSql(time) + ", " + QuoteSql(stem) + ", " +
+         std::to_string(status) + ", ' ', 100, 10, 0)");
+  }
+
+  void AddKeywords(int32_t numId, const std::string& phrase, const std::vector<std::string>& words) {
+    Exec("INSERT OR IGNORE INTO Keyphrase (Keyphrase) VALUES (" + QuoteSql(phrase) + ")");
+    Exec("INSERT INTO SessionKeyphrase (SessionId, KeyphraseId) SELECT " + QuoteSql(SessionId(numId)) +
+         ", KeyphraseId FROM Keyphrase WHERE Keyphrase=" + QuoteSql(phrase));
+    for (const std::string& word : words) {
+      Exec("INSERT OR IGNORE INTO Keyword (Word) VALUES (" + QuoteSql(word) + ")");
+      Exec("INSERT INTO SessionKeywords (SessionId, KeywordId) SELECT " + QuoteSql(SessionId(numId)) +
+           ", KeywordId FROM Keyword WHERE Word=" + QuoteSql(word));
+    }
+  }
+
+  void AddReferer(int32_t numId, const std::string& url, const std::string& group) {
+    Exec("INSERT OR IGNORE INTO Referer (Url, \"Group\") VALUES (" + QuoteSql(url) + ", " + QuoteSql(group) + ")");
+    Exec("INSERT INTO SessionReferer (SessionId, RefererId) SELECT " + QuoteSql(SessionId(numId)) +
+         ", RefererId FROM Referer WHERE Url=" + QuoteSql(url));
+  }
+
+  void AddBrowserOs(int32_t numId, const std::string& browser, const std::string& os) {
+    Exec("INSERT OR IGNORE INTO Browser (Browser) VALUES (" + QuoteSql(browser) + ")");
+    Exec("INSERT OR IGNORE INTO OS (OS) VALUES (" + QuoteSql(os) + ")");
+    Exec("INSERT INTO SessionBrowserOS (SessionId, BrowserId, OSId) SELECT " + QuoteSql(SessionId(numId)) +
+         ", BrowserId, OSId FROM Browser, OS WHERE Browser=" + QuoteSql(browser) + " AND OS=" + QuoteSql(os));
+  }
+
+ private:
+  static std::string Twelve(int n) {
+    std::string digits = std::to_string(n);
+    return std::string(12 - digits.size(), '0') + digits;
+  }
+
+  TempDir dir_;
+  std::string path_;
+  DbSession session_;
+  std::vector<std::string> ids_;
+  int sessions_ = 0;
+};
+
+// Local calendar time of a date text read as local time.
+inline std::time_t LocalTime(int year, int month, int day, int hour = 0, int minute = 0, int second = 0) {
+  std::tm t{};
+  t.tm_year = year - 1900;
+  t.tm_mon = month - 1;
+  t.tm_mday = day;
+  t.tm_hour = hour;
+  t.tm_min = minute;
+  t.tm_sec = second;
+  t.tm_isdst = -1;
+  return std::mktime(&t);
+}
+
+}  // namespace weavil::test
