@@ -1,11 +1,14 @@
 // The cached store against the one-statement-at-a-time functions: same rows, same ids,
 // in the same order, over a varied stream of sessions.
 #include "classify/classification_store.h"
+#include "classify/referrer_analyzer.h"
+#include "classify/user_agent_classifier.h"
 
 #include <gtest/gtest.h>
 
 #include <cstdio>
 #include <string>
+#include <thread>
 #include <vector>
 
 #include "store/database.h"
@@ -147,6 +150,31 @@ TEST_F(ClassificationStoreTest, IdsOfRolledBackRowsAreForgotten) {
             std::vector<std::string>{"Robot/Google"});
   EXPECT_EQ(Rows("Select k.Word From SessionKeywords s Join Keyword k On k.KeywordId=s.KeywordId"),
             std::vector<std::string>{"lost"});
+}
+
+// Import, resolution and report workers classify at the same time: the shared rule
+// tables must give every thread the answers one thread gets.
+TEST(ClassificationThreadsTest, RuleTablesGiveTheSameAnswersOnEveryThread) {
+  auto classifyAll = [] {
+    std::string out;
+    for (const std::string& agent : UserAgents()) {
+      UserAgentClass c = ClassifyUserAgentText(agent);
+      out += c.browser + "|" + c.os + "|" + std::to_string(c.robot) + "\n";
+    }
+    for (const std::string& referrer : Referrers()) {
+      ReferrerParts parts;
+      if (!SplitReferrer(referrer, parts)) continue;
+      SearchEngineMatch match = MatchSearchEngine(parts.host, parts.rest);
+      out += match.engine + "|" + match.phrase + "|" + std::to_string(CutKeywords(match.phrase).size()) + "\n";
+    }
+    return out;
+  };
+  std::vector<std::string> results(4);
+  std::vector<std::thread> threads;
+  for (std::string& result : results) threads.emplace_back([&result, &classifyAll] { result = classifyAll(); });
+  for (std::thread& thread : threads) thread.join();
+  std::string expected = classifyAll();
+  for (const std::string& result : results) EXPECT_EQ(result, expected);
 }
 
 }  // namespace
