@@ -19,6 +19,12 @@ int RunChartCommand(CliContext& context, const std::vector<std::string>& args);
 void PrintChartHelp(std::ostream& out);
 int RunImportCommand(CliContext& context, const std::vector<std::string>& args);
 void PrintImportHelp(std::ostream& out);
+int RunDownloadCommand(CliContext& context, const std::vector<std::string>& args);
+void PrintDownloadHelp(std::ostream& out);
+int RunResolveCommand(CliContext& context, const std::vector<std::string>& args);
+void PrintResolveHelp(std::ostream& out);
+int RunWhoisCommand(CliContext& context, const std::vector<std::string>& args);
+void PrintWhoisHelp(std::ostream& out);
 int RunReportCommand(CliContext& context, const std::vector<std::string>& args);
 void PrintReportHelp(std::ostream& out);
 int RunDetailsCommand(CliContext& context, const std::vector<std::string>& args);
@@ -31,6 +37,9 @@ const std::vector<CliCommand>& CliCommands() {
       {"settings", "show or change the settings", RunSettingsCommand, PrintSettingsHelp},
       {"clear", "remove all sessions from the database", RunClearCommand, PrintClearHelp},
       {"import", "import a log file into the database", RunImportCommand, PrintImportHelp},
+      {"download", "download a log over HTTP or FTP and import it", RunDownloadCommand, PrintDownloadHelp},
+      {"resolve", "look up the host names of client addresses", RunResolveCommand, PrintResolveHelp},
+      {"whois", "ask a whois server about an address or host", RunWhoisCommand, PrintWhoisHelp},
       {"report", "print a report view (sessions, visitors, keywords, ...)", RunReportCommand, PrintReportHelp},
       {"details", "show everything known about one visit", RunDetailsCommand, PrintDetailsHelp},
       {"visitor", "correct a visitor's host name, country, robot flag, comments", RunVisitorCommand,

@@ -1,0 +1,232 @@
+#include <signal.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <chrono>
+#include <cstdio>
+#include <filesystem>
+#include <iostream>
+#include <mutex>
+
+#include "cli/cli.h"
+#include "import/import_driver.h"
+#include "net/download.h"
+#include "settings/settings.h"
+#include "settings/settings_store.h"
+
+namespace weavil {
+
+int RunResolveBatch(CliContext& context, bool allUnresolved);
+
+namespace {
+
+std::atomic<bool> gDownloadInterrupted{false};
+
+void OnInterrupt(int) { gDownloadInterrupted.store(true); }
+
+// A one-line bar on stderr when it is a terminal; nothing otherwise. Ctrl+C is the
+// Cancel button: the transfer ends as at the end of the data and the import follows.
+class TerminalDownloadProgress : public DownloadProgress {
+ public:
+  explicit TerminalDownloadProgress(std::ostream& err) : err_(err), tty_(::isatty(2) != 0) {}
+
+  void SetProgress(int64_t done, int64_t total) override {
+    std::lock_guard<std::mutex> lock(mutex_);
+    done_ = done;
+    total_ = total;
+    Draw(false);
+  }
+  void SetLine2(const std::string& text) override {
+    std::lock_guard<std::mutex> lock(mutex_);
+    line2_ = text;
+  }
+  void Start() override {
+    std::lock_guard<std::mutex> lock(mutex_);
+    started_ = true;
+  }
+  bool HasUserCancelled() override { return gDownloadInterrupted.load(); }
+  void Stop() override { Finish(); }
+
+  void Finish() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    if (drawn_) {
+      Draw(true);
+      err_ << '\n';
+      drawn_ = false;
+    }
+  }
+
+ private:
+  void Draw(bool force) {
+    if (!tty_ || !started_) return;
+    auto now = std::chrono::steady_clock::now();
+    if (!force && drawn_ && now - lastDraw_ < std::chrono::milliseconds(100)) return;
+    lastDraw_ = now;
+    constexpr int kWidth = 30;
+    int filled = total_ > 0 ? static_cast<int>(std::min<int64_t>(kWidth, done_ * kWidth / total_)) : 0;
+    err_ << "\rDownloading data... [" << std::string(static_cast<size_t>(filled), '#')
+         << std::string(static_cast<size_t>(kWidth - filled), ' ') << "] " << line2_ << "   " << std::flush;
+    drawn_ = true;
+  }
+
+  std::ostream& err_;
+  bool tty_;
+  std::mutex mutex_;
+  bool started_ = false;
+  bool drawn_ = false;
+  int64_t done_ = 0;
+  int64_t total_ = 0;
+  std::string line2_;
+  std::chrono::steady_clock::time_point lastDraw_{};
+};
+
+class TerminalImportProgress : public ImportProgress {
+ public:
+  explicit TerminalImportProgress(std::ostream& err) : err_(err), tty_(::isatty(2) != 0) {}
+  ~TerminalImportProgress() override {
+    if (drawn_) err_ << '\n';
+  }
+  void OnProgress(int64_t bytesRead, int64_t bytesTotal, int64_t lines, int64_t sessions) override {
+    if (!tty_) return;
+    int percent = bytesTotal > 0 ? static_cast<int>(bytesRead * 100 / bytesTotal) : 100;
+    err_ << "\rImporting... " << percent << "%, " << lines << " lines, " << sessions << " sessions   " << std::flush;
+    drawn_ = true;
+  }
+
+ private:
+  std::ostream& err_;
+  bool tty_;
+  bool drawn_ = false;
+};
+
+}  // namespace
+
+void PrintDownloadHelp(std::ostream& out) {
+  out << "Usage: weavil [--db FILE] download URL [--dir DIR] [--incremental]\n"
+         "                                     [--login USER --password PASS] [--resolve]\n"
+         "\n"
+         "Fetches a log file over HTTP(S) or FTP into DIR (the file keeps the name of the\n"
+         "URL's last part, without its query), then imports it and, with --resolve,\n"
+         "looks up the host names of the new addresses. The values are kept in the\n"
+         "settings as the download dialog keeps them (Url, Path, IsLogin, Login, Pass,\n"
+         "IsAutoResolve, IsIncremental). Ctrl+C ends the transfer early; what arrived is\n"
+         "imported.\n"
+         "\n"
+         "Options:\n"
+         "  --dir DIR          local folder (default: the setting Path)\n"
+         "  --incremental      fetch only what was added since the last download (HTTP\n"
+         "                     servers that honour byte ranges; FTP fetches the whole\n"
+         "                     file) and import from the last log header of the old copy\n"
+         "  --login USER       user name for the server\n"
+         "  --password PASS    password for the server (stored as plain text)\n"
+         "  --resolve          resolve the unresolved addresses after the import\n"
+         "\n"
+         "The proxy settings IsProxy, ProxyHTTP, ProxyPortHTTP, ProxyFTP and ProxyPortFTP\n"
+         "are used as the Options dialog sets them.\n";
+}
+
+int RunDownloadCommand(CliContext& context, const std::vector<std::string>& args) {
+  DownloadDialogValues values;
+  bool haveDir = false, haveLogin = false, havePassword = false;
+  for (size_t i = 0; i < args.size(); ++i) {
+    const std::string& arg = args[i];
+    auto next = [&](std::string& out) {
+      if (i + 1 >= args.size()) return false;
+      out = args[++i];
+      return true;
+    };
+    if (arg == "--dir") {
+      if (!next(values.localPath) || values.localPath.empty()) return CliUsage(context, "--dir needs a folder", "download");
+      haveDir = true;
+    } else if (arg == "--incremental") {
+      values.incremental = true;
+    } else if (arg == "--login") {
+      if (!next(values.login)) return CliUsage(context, "--login needs a user name", "download");
+      haveLogin = true;
+    } else if (arg == "--password") {
+      if (!next(values.password)) return CliUsage(context, "--password needs a password", "download");
+      havePassword = true;
+    } else if (arg == "--resolve") {
+      values.runResolve = true;
+    } else if (!arg.empty() && arg[0] == '-') {
+      return CliUsage(context, "unknown option " + arg, "download");
+    } else if (values.url.empty()) {
+      values.url = arg;
+    } else {
+      return CliUsage(context, "only one URL can be given", "download");
+    }
+  }
+  if (values.url.empty()) return CliUsage(context, "download needs a URL", "download");
+  if (haveLogin != havePassword) return CliUsage(context, "--login and --password go together", "download");
+  values.isLogin = haveLogin;
+
+  Settings settings;
+  {
+    std::lock_guard<std::mutex> lock(SettingsMutex());
+    Settings& app = AppSettings();
+    if (!haveDir) values.localPath = app.path;
+    if (!haveLogin) {  // the dialog keeps the stored name and password, unticked
+      values.login = app.login;
+      values.password = app.pass;
+    }
+    StoreDownloadSettings(values, app);
+    settings = app;
+  }
+  context.saveSettings = true;
+  if (values.localPath.empty()) return CliUsage(context, "no local folder: give --dir or set Path", "download");
+
+  DownloadRequest request = PrepareDownloadRequest(values, settings);
+  if (request.fileName.empty()) {
+    SaveAppSettings();
+    return CliFail(context, "the URL " + values.url + " names no file");
+  }
+  std::error_code error;
+  std::filesystem::create_directories(request.localPath, error);
+  if (error) {
+    SaveAppSettings();
+    return CliFail(context, "cannot create the folder " + request.localPath + ": " + error.message());
+  }
+
+  gDownloadInterrupted.store(false);
+  struct sigaction action {}, previous{};
+  action.sa_handler = OnInterrupt;
+  sigemptyset(&action.sa_mask);
+  ::sigaction(SIGINT, &action, &previous);
+
+  TerminalDownloadProgress progress(*context.err);
+  DownloadResult result = RunDownload(request, &progress);
+  progress.Finish();
+  ::sigaction(SIGINT, &previous, nullptr);
+
+  if (!result.Succeeded()) {
+    // The dialog keeps its values whatever the download does.
+    SaveAppSettings();
+    return CliFail(context, values.url + ": " + result.message);
+  }
+
+  const std::string localFile = request.LocalFile();
+  if (result.nothingNew)
+    *context.out << "Nothing new at " << values.url << "; " << localFile << " is up to date.\n";
+  else
+    *context.out << (result.cancelled ? "Stopped after " : "Downloaded ") << result.received << " bytes "
+                 << (result.writtenFrom > 0 ? "appended to " : "into ") << localFile << '\n';
+
+  ImportStats stats;
+  {
+    TerminalImportProgress importProgress(*context.err);
+    stats = RunImport(localFile, request.importOffset, &importProgress);
+  }
+  if (!stats.opened) return CliFail(context, "cannot read " + localFile);
+  if (stats.databaseFailed) return CliFail(context, "cannot open the database to store " + localFile);
+  *context.out << "Imported " << localFile;
+  if (request.importOffset > 0) *context.out << " from byte " << request.importOffset;
+  *context.out << ": " << stats.sessionsStored << " new sessions, " << stats.sessionsAlreadyStored
+               << " already stored, " << stats.linesRead << " lines";
+  if (stats.linesRejected) *context.out << " (" << stats.linesRejected << " unusable)";
+  *context.out << '\n';
+
+  if (values.runResolve) return RunResolveBatch(context, false);
+  return kExitOk;
+}
+
+}  // namespace weavil
