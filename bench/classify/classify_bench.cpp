@@ -133,6 +133,45 @@ void BM_PlainFunctionsPerSession(benchmark::State& state) {
 }
 BENCHMARK(BM_PlainFunctionsPerSession)->Unit(benchmark::kMillisecond)->Iterations(2);
 
+// The floor: only the link rows the store writes for the same sessions (one to
+// SessionBrowserOS, and for a referrer with a host one each to SessionReferer and
+// SessionKeyphrase and one per word), with ids known in advance.
+void BM_LinkRowsOnly(benchmark::State& state) {
+  const Workload& load = SharedWorkload();
+  std::vector<int> wordCounts;
+  for (const std::string& referrer : load.referrers) {
+    weavil::ReferrerParts parts;
+    if (!weavil::SplitReferrer(referrer, parts)) {
+      wordCounts.push_back(-1);
+      continue;
+    }
+    std::string phrase = weavil::MatchSearchEngine(parts.host, parts.rest).phrase;
+    wordCounts.push_back(static_cast<int>(weavil::CutKeywords(phrase).size()));
+  }
+  RunSessions(state, [&wordCounts](DbSession& session, const Workload& load) {
+    weavil::Statement browserOs, referer, keyphrase, keyword;
+    browserOs.Prepare(session, "Insert Into SessionBrowserOS (SessionId, BrowserId, OSId) Values (?, 1, 1);");
+    referer.Prepare(session, "Insert Into SessionReferer (SessionId, RefererId) Values (?, 1);");
+    keyphrase.Prepare(session, "Insert Into SessionKeyphrase (SessionId, KeyphraseId) Values (?, 1);");
+    keyword.Prepare(session, "Insert Into SessionKeywords (SessionId, KeywordId) Values (?, 1);");
+    for (size_t n = 0; n < load.agents.size(); ++n) {
+      const std::string& id = load.sessionIds[n];
+      browserOs.BindText(1, id);
+      browserOs.Run();
+      if (wordCounts[n] < 0) continue;
+      referer.BindText(1, id);
+      referer.Run();
+      keyphrase.BindText(1, id);
+      keyphrase.Run();
+      for (int w = 0; w < wordCounts[n]; ++w) {
+        keyword.BindText(1, id);
+        keyword.Run();
+      }
+    }
+  });
+}
+BENCHMARK(BM_LinkRowsOnly)->Unit(benchmark::kMillisecond)->Iterations(5);
+
 // The rule walks alone, without database: what a new user-agent text or referrer costs.
 void BM_UserAgentRulesWalk(benchmark::State& state) {
   const Workload& load = SharedWorkload();
