@@ -8,6 +8,7 @@
 #include <filesystem>
 #include <mutex>
 
+#include "settings/settings.h"
 #include "tests/net/loopback_servers.h"
 #include "tests/support/test_support.h"
 
@@ -75,6 +76,55 @@ TEST(DownloadNames, ProgressTextSwitchesToKilobytesAboveOneThousandBytes) {
   EXPECT_EQ(DownloadProgressText(32000, 2500000), "32 Kb (2500 Kb)");
   // Sizes past 4 GiB are counted, not wrapped.
   EXPECT_EQ(DownloadProgressText(5000000000LL, 6000000000LL), "5000000 Kb (6000000 Kb)");
+}
+
+TEST(DownloadDialog, OffsetsComeFromTheOldCopyOnlyWhenIncremental) {
+  TempDir dir;
+  std::string old = "#Software: A\n#Fields: date\nline\n#Software: B\n#Fields: date time\nmore\n";
+  WriteFile(dir.File("access.log"), old);
+  Settings settings;
+  settings.isProxy = 1;
+  settings.proxyHttp = "proxy.example";
+  settings.proxyPortHttp = 3128;
+
+  DownloadDialogValues values;
+  values.url = "http://host/logs/access.log?x=1";
+  values.localPath = dir.Path();
+  values.login = "me";
+  values.password = "pw";
+  values.incremental = true;
+  DownloadRequest request = PrepareDownloadRequest(values, settings);
+  EXPECT_EQ(request.LocalFile(), dir.Path() + "/access.log");
+  EXPECT_EQ(request.downloadOffset, static_cast<int64_t>(old.size()));
+  EXPECT_EQ(request.importOffset, static_cast<int64_t>(old.find("#Fields: date time")));
+  EXPECT_EQ(request.login, "");  // the login box is clear
+  EXPECT_TRUE(request.isProxy);
+  EXPECT_EQ(request.proxyHttp, "proxy.example");
+  EXPECT_EQ(request.proxyPortHttp, 3128);
+
+  values.isLogin = true;
+  values.incremental = false;
+  request = PrepareDownloadRequest(values, settings);
+  EXPECT_EQ(request.downloadOffset, 0);
+  EXPECT_EQ(request.importOffset, 0);
+  EXPECT_EQ(request.login, "me");
+  EXPECT_EQ(request.password, "pw");
+
+  // Incremental into a folder without a previous file starts at 0 and imports from 0.
+  values.incremental = true;
+  values.localPath = dir.Path() + "/empty";
+  request = PrepareDownloadRequest(values, settings);
+  EXPECT_EQ(request.downloadOffset, 0);
+  EXPECT_EQ(request.importOffset, 0);
+
+  StoreDownloadSettings(values, settings);
+  EXPECT_EQ(settings.url, values.url);
+  EXPECT_EQ(settings.path, dir.Path() + "/empty/");
+  EXPECT_EQ(settings.isLogin, 1);
+  EXPECT_EQ(settings.login, "me");
+  EXPECT_EQ(settings.pass, "pw");
+  EXPECT_EQ(settings.isIncremental, 1);
+  EXPECT_EQ(settings.isAutoResolve, 0);
 }
 
 TEST(HttpDownload, IncrementalRequestAppendsOnlyTheNewBytes) {
