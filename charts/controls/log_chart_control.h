@@ -9,7 +9,7 @@
 
 #include "charts/log_chart.h"
 #include "component/connection_point.h"
-#include "include/plotwell/plotwell_interfaces.h"
+#include "plotwell/plotwell_interfaces.h"
 
 namespace plotwell {
 
