@@ -1,6 +1,9 @@
 #include "import/store_writer.h"
 
 #include <ctime>
+#include <memory>
+#include <optional>
+#include <vector>
 #include <random>
 #include <unordered_set>
 
@@ -104,10 +107,6 @@ void AppendQuoted(std::string& sql, std::string_view value) {
   sql.push_back('\'');
 }
 
-std::string StatusText(const std::optional<int64_t>& status) {
-  return status ? std::to_string(*status) : std::string("NULL");
-}
-
 class StoreClassifier : public SessionClassifier {
  public:
   explicit StoreClassifier(DbSession& db) : store_(db) {}
@@ -128,21 +127,140 @@ struct KeyHash {
   }
 };
 
+// One value of a row to insert.
+struct SqlValue {
+  enum class Kind { kNull, kNumber, kText } kind = Kind::kNull;
+  int64_t number = 0;
+  std::string text;
+  void SetText(std::string_view value) {
+    kind = Kind::kText;
+    text.assign(value);
+  }
+  void SetNumber(int64_t value) {
+    kind = Kind::kNumber;
+    number = value;
+  }
+  void SetNumber(const std::optional<int64_t>& value) {
+    if (value) SetNumber(*value);
+    else kind = Kind::kNull;
+  }
+};
+
+// Rows of one table, written in the order they were added, many to a statement: a
+// statement per row costs more than the row itself (the table's sequence is read and
+// written back each time). Rows of one table keep their order, so the keys the
+// database assigns are those that one insert per row gives. When a batch fails, its
+// rows are written one by one and a failing row is traced with its full statement.
+class BatchInserter {
+ public:
+  static constexpr size_t kRowsPerStatement = 32;
+
+  // quoted: per column, whether the traced statement shows the value between quotes.
+  BatchInserter(DbSession& db, std::string insertHead, std::string traceHead, std::vector<bool> quoted,
+                bool traceFailures)
+      : db_(db),
+        head_(std::move(insertHead)),
+        traceHead_(std::move(traceHead)),
+        quoted_(std::move(quoted)),
+        traceFailures_(traceFailures),
+        rows_(kRowsPerStatement, std::vector<SqlValue>(quoted_.size())) {}
+
+  std::vector<SqlValue>& Add() {
+    if (count_ == kRowsPerStatement) Flush();
+    return rows_[count_++];
+  }
+
+  void Flush() {
+    if (count_ == 0) return;
+    if (Failed(Run(count_, 0))) {
+      for (size_t r = 0; r < count_; ++r)
+        if (Failed(Run(1, r)) && traceFailures_) WriteTrace(TraceText(rows_[r]));
+    }
+    count_ = 0;
+  }
+
+ private:
+  int32_t Run(size_t rows, size_t first) {
+    std::unique_ptr<Statement>& statement = statements_[rows];
+    if (!statement) {
+      statement = std::make_unique<Statement>();
+      std::string sql = head_;
+      for (size_t r = 0; r < rows; ++r) {
+        sql += r ? ", (" : " (";
+        for (size_t c = 0; c < quoted_.size(); ++c) sql += c ? ", ?" : "?";
+        sql += ")";
+      }
+      sql += ";";
+      if (Failed(statement->Prepare(db_, sql))) return kResultFail;
+    }
+    if (!statement->IsOpen()) return kResultFail;
+    int index = 1;
+    for (size_t r = first; r < first + rows; ++r) {
+      for (const SqlValue& value : rows_[r]) {
+        switch (value.kind) {
+          case SqlValue::Kind::kNull: statement->BindNull(index); break;
+          case SqlValue::Kind::kNumber: statement->BindInt64(index, value.number); break;
+          case SqlValue::Kind::kText: statement->BindText(index, value.text); break;
+        }
+        ++index;
+      }
+    }
+    return statement->Run();
+  }
+
+  std::string TraceText(const std::vector<SqlValue>& row) const {
+    std::string sql = traceHead_;
+    sql += " VALUES (";
+    for (size_t c = 0; c < row.size(); ++c) {
+      if (c) sql += ", ";
+      const SqlValue& value = row[c];
+      if (value.kind == SqlValue::Kind::kNull) {
+        sql += "NULL";
+        continue;
+      }
+      std::string text = value.kind == SqlValue::Kind::kText ? value.text : std::to_string(value.number);
+      if (quoted_[c]) AppendQuoted(sql, text);
+      else sql += text;
+    }
+    sql += ");";
+    return sql;
+  }
+
+  DbSession& db_;
+  std::string head_, traceHead_;
+  std::vector<bool> quoted_;
+  bool traceFailures_;
+  std::vector<std::vector<SqlValue>> rows_;
+  size_t count_ = 0;
+  std::unique_ptr<Statement> statements_[kRowsPerStatement + 1];
+};
+
 }  // namespace
 
 struct SessionWriter::Impl {
   Impl(DbSession& session, const SessionList& sessions, SessionClassifier& classify)
-      : db(session), list(sessions), classifier(classify) {
+      : db(session),
+        list(sessions),
+        classifier(classify),
+        sessionRows(db, "INSERT INTO [Session] (SessionId, TimeEnter, TimeExit, UserIP, ErrorCode, UserAgent, Referer, NumVisited) VALUES",
+                    "Insert INTO [Session] (SessionId, TimeEnter, TimeExit, UserIP, ErrorCode, UserAgent, Referer, NumVisited)",
+                    {true, true, true, true, false, true, true, true}, true),
+        bytesRows(db, "INSERT INTO SessionBytes (SessionId, Bytes, BytesIn) VALUES",
+                  "Insert INTO SessionBytes (SessionId, Bytes, BytesIn)", {true, true, true}, false),
+        resourceRows(db, "INSERT INTO Resource (SessionId, TimeEnter, UriStem, StatusCode, UriQuery, BytesLoad, Bytes2, TimeLoad) VALUES",
+                     "Insert INTO Resource (SessionId, TimeEnter, UriStem, StatusCode, UriQuery, BytesLoad, Bytes2, TimeLoad)",
+                     {true, true, true, true, true, true, true, true}, true) {
     existsStatement.Prepare(db, "SELECT SessionId FROM [Session] WHERE TimeEnter=? AND UserIP=?;");
-    insertSession.Prepare(db,
-                          "INSERT INTO [Session] (SessionId, TimeEnter, TimeExit, UserIP, ErrorCode, UserAgent, "
-                          "Referer, NumVisited) VALUES (?, ?, ?, ?, ?, ?, ?, ?);");
     insertAddress.Prepare(db, "INSERT INTO DNSLookUp (UserIP, rURL, CountryCode, IsRobot) VALUES (?, ?, '', ?);");
-    insertBytes.Prepare(db, "INSERT INTO SessionBytes (SessionId, Bytes, BytesIn) VALUES (?, ?, ?);");
-    insertResource.Prepare(db,
-                           "INSERT INTO Resource (SessionId, TimeEnter, UriStem, StatusCode, UriQuery, BytesLoad, "
-                           "Bytes2, TimeLoad) VALUES (?, ?, ?, ?, ?, ?, ?, ?);");
     ProbeEarlierSessions();
+  }
+
+  ~Impl() { Flush(); }
+
+  void Flush() {
+    sessionRows.Flush();
+    bytesRows.Flush();
+    resourceRows.Flush();
   }
 
   // When no stored session starts within this import's time span, no session of the
@@ -164,6 +282,8 @@ struct SessionWriter::Impl {
 
   bool StoredBefore(const SessionRecord& session, const std::string& enter, std::string_view address) {
     if (checkInMemory) return storedHere.count({session.enterTime, session.address}) > 0;
+    // The database decides: it must hold every session written so far.
+    sessionRows.Flush();
     if (!existsStatement.IsOpen()) return true;  // the check fails: counts as stored
     existsStatement.BindText(1, enter);
     existsStatement.BindText(2, address);
@@ -178,40 +298,17 @@ struct SessionWriter::Impl {
     if (StoredBefore(session, enter, address)) return {};
 
     std::string id = MakeSessionId(now);
-    std::string exit = FormatRequestTime(session.exitTime);
     std::string_view userAgent = list.Text(session.userAgent);
-    std::string_view referrer = list.Text(session.referrer);
-    insertSession.BindText(1, id);
-    insertSession.BindText(2, enter);
-    insertSession.BindText(3, exit);
-    insertSession.BindText(4, address);
-    if (session.status) insertSession.BindInt64(5, *session.status);
-    else insertSession.BindNull(5);
-    insertSession.BindText(6, userAgent);
-    insertSession.BindText(7, referrer);
-    insertSession.BindInt64(8, session.resourceCount);
-    if (Failed(insertSession.Run())) {
-      std::string sql =
-          "Insert INTO [Session] (SessionId, TimeEnter, TimeExit, UserIP, ErrorCode, UserAgent, Referer, "
-          "NumVisited) VALUES (";
-      AppendQuoted(sql, id);
-      sql += ", ";
-      AppendQuoted(sql, enter);
-      sql += ", ";
-      AppendQuoted(sql, exit);
-      sql += ", ";
-      AppendQuoted(sql, address);
-      sql += ", " + StatusText(session.status) + ", ";
-      AppendQuoted(sql, userAgent);
-      sql += ", ";
-      AppendQuoted(sql, referrer);
-      sql += ", ";
-      AppendQuoted(sql, std::to_string(session.resourceCount));
-      sql += ");";
-      WriteTrace(sql);
-    } else if (checkInMemory) {
-      storedHere.insert({session.enterTime, session.address});
-    }
+    std::vector<SqlValue>& row = sessionRows.Add();
+    row[0].SetText(id);
+    row[1].SetText(enter);
+    row[2].SetText(FormatRequestTime(session.exitTime));
+    row[3].SetText(address);
+    row[4].SetNumber(session.status);
+    row[5].SetText(userAgent);
+    row[6].SetText(list.Text(session.referrer));
+    row[7].SetNumber(static_cast<int64_t>(session.resourceCount));
+    if (checkInMemory) storedHere.insert({session.enterTime, session.address});
 
     int32_t robot = classifier.ClassifyUserAgent(userAgent, id);
 
@@ -227,56 +324,32 @@ struct SessionWriter::Impl {
       insertAddress.Run();
     }
 
-    insertBytes.BindText(1, id);
-    insertBytes.BindInt64(2, session.bytes);
-    insertBytes.BindInt64(3, session.bytesIn);
-    insertBytes.Run();
+    std::vector<SqlValue>& bytes = bytesRows.Add();
+    bytes[0].SetText(id);
+    bytes[1].SetNumber(session.bytes);
+    bytes[2].SetNumber(session.bytesIn);
     return id;
   }
 
   void StoreResources(const SessionRecord& session, std::string_view id) {
     list.ForEachResource(session, [&](const ResourceRecord& resource) {
-      std::string when = FormatRequestTime(resource.time);
-      std::string_view path = list.Text(resource.path);
-      std::string_view query = resource.query == kNoText ? std::string_view(" ") : list.Text(resource.query);
-      insertResource.BindText(1, id);
-      insertResource.BindText(2, when);
-      insertResource.BindText(3, path);
-      if (resource.status) insertResource.BindInt64(4, *resource.status);
-      else insertResource.BindNull(4);
-      insertResource.BindText(5, query);
-      insertResource.BindInt64(6, resource.scBytes);
-      insertResource.BindInt64(7, resource.csBytes);
-      insertResource.BindInt64(8, resource.timeTaken);
-      if (Failed(insertResource.Run())) {
-        std::string sql =
-            "Insert INTO Resource (SessionId, TimeEnter, UriStem, StatusCode, UriQuery, BytesLoad, Bytes2, "
-            "TimeLoad) VALUES (";
-        AppendQuoted(sql, id);
-        sql += ", ";
-        AppendQuoted(sql, when);
-        sql += ", ";
-        AppendQuoted(sql, path);
-        sql += ", ";
-        sql += resource.status ? "'" + std::to_string(*resource.status) + "'" : std::string("NULL");
-        sql += ", ";
-        AppendQuoted(sql, query);
-        sql += ", ";
-        AppendQuoted(sql, std::to_string(resource.scBytes));
-        sql += ", ";
-        AppendQuoted(sql, std::to_string(resource.csBytes));
-        sql += ", ";
-        AppendQuoted(sql, std::to_string(resource.timeTaken));
-        sql += ");";
-        WriteTrace(sql);
-      }
+      std::vector<SqlValue>& row = resourceRows.Add();
+      row[0].SetText(id);
+      row[1].SetText(FormatRequestTime(resource.time));
+      row[2].SetText(list.Text(resource.path));
+      row[3].SetNumber(resource.status);
+      row[4].SetText(resource.query == kNoText ? std::string_view(" ") : list.Text(resource.query));
+      row[5].SetNumber(resource.scBytes);
+      row[6].SetNumber(resource.csBytes);
+      row[7].SetNumber(resource.timeTaken);
     });
   }
 
   DbSession& db;
   const SessionList& list;
   SessionClassifier& classifier;
-  Statement existsStatement, insertSession, insertAddress, insertBytes, insertResource;
+  BatchInserter sessionRows, bytesRows, resourceRows;
+  Statement existsStatement, insertAddress;
   bool checkInMemory = false;
   std::unordered_set<std::pair<int64_t, uint32_t>, KeyHash> storedHere;
   std::unordered_set<uint32_t> addressesTried;
@@ -292,6 +365,8 @@ std::string SessionWriter::StoreSession(const SessionRecord& session) { return i
 void SessionWriter::StoreResources(const SessionRecord& session, std::string_view sessionId) {
   impl_->StoreResources(session, sessionId);
 }
+
+void SessionWriter::Flush() { impl_->Flush(); }
 
 StoreResult StoreSessionList(const SessionList& list, DbSession& db, SessionClassifier* classifier,
                              const StoreProgress& progress) {

@@ -6,6 +6,7 @@
 // statements; a failed Session or Resource insert is traced with its full text.
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <string>
 #include <string_view>
 
@@ -75,6 +76,9 @@ class SessionWriter {
 
   std::string StoreSession(const SessionRecord& session);
   void StoreResources(const SessionRecord& session, std::string_view sessionId);
+  // Session, SessionBytes and Resource rows are written in batches; this writes what
+  // is held back (the destructor does too).
+  void Flush();
 
  private:
   struct Impl;
