@@ -1,6 +1,7 @@
 #include "charts/chart_data.h"
 
 #include <cstring>
+#include <functional>
 #include <limits>
 #include <new>
 
@@ -19,7 +20,7 @@ bool IsBlank(QChar c) { return c == u' ' || c == u'\t' || c == u'\r' || c == u'\
 
 }  // namespace
 
-std::int32_t ConvertToInt32(const QString& text) {
+std::int32_t ConvertToInt32(QStringView text) {
   qsizetype begin = 0;
   qsizetype end = text.size();
   while (begin < end && IsBlank(text[begin])) ++begin;
@@ -45,23 +46,48 @@ std::int32_t ConvertToInt32(const QString& text) {
   return static_cast<std::int32_t>(value);
 }
 
-ItemFields ReadItemFields(const QDomElement& item) {
+ItemFields ReadItemFields(const ItemText& item) {
   ItemFields fields;
-  for (QDomNode child = item.firstChild(); !child.isNull(); child = child.nextSibling()) {
-    if (child.nodeType() == QDomNode::TextNode) {
-      fields.value = ConvertToInt32(child.nodeValue());
-      break;
-    }
-  }
-  const QString count = QStringLiteral("CNT");
-  if (item.hasAttribute(count)) {
-    const std::int32_t n = ConvertToInt32(item.attribute(count));
+  if (item.hasValue) fields.value = ConvertToInt32(item.value);
+  if (item.hasCount) {
+    const std::int32_t n = ConvertToInt32(item.count);
     fields.count = n < 1 ? 0 : n;
   }
-  const QString alt = QStringLiteral("ALT");
-  if (item.hasAttribute(alt)) fields.alt = ConvertToInt32(item.attribute(alt)) != 0 ? 1 : 0;
+  if (item.hasAlt) fields.alt = ConvertToInt32(item.alt) != 0 ? 1 : 0;
   return fields;
 }
+
+namespace {
+
+// The parts of an ITM element as the DOM holds them.
+struct DomItem {
+  explicit DomItem(const QDomElement& element) {
+    const auto take = [&](const QString& name, QString* value, QStringView* view, bool* has) {
+      *has = element.hasAttribute(name);
+      if (*has) {
+        *value = element.attribute(name);
+        *view = *value;
+      }
+    };
+    take(QStringLiteral("TM"), &time, &text.time, &text.hasTime);
+    take(QStringLiteral("LBL"), &label, &text.label, &text.hasLabel);
+    take(QStringLiteral("CNT"), &count, &text.count, &text.hasCount);
+    take(QStringLiteral("ALT"), &alt, &text.alt, &text.hasAlt);
+    for (QDomNode child = element.firstChild(); !child.isNull(); child = child.nextSibling()) {
+      if (child.nodeType() == QDomNode::TextNode) {
+        value = child.nodeValue();
+        text.value = value;
+        text.hasValue = true;
+        break;
+      }
+    }
+  }
+
+  QString time, label, count, alt, value;
+  ItemText text;
+};
+
+}  // namespace
 
 // ---------------------------------------------------------------------------------
 
@@ -69,6 +95,24 @@ ChartData::~ChartData() = default;
 
 void ChartData::Load(const QString& document) {
   try {
+    // The plain documents the program writes are read directly; anything else goes
+    // through the DOM parser, which has the last word on well-formedness.
+    ChartDocumentScanner scanner(document);
+    QStringView rootName;
+    int children = 0;
+    if (scanner.Scan(nullptr, &rootName, &children)) {
+      if (rootName.compare(QLatin1String("VYR_CHART_DATA"), Qt::CaseInsensitive) != 0) {
+        throw CSimplEx(E_CHARTDATA);
+      }
+      BeginLoad(children);
+      const std::function<void(const ItemText&)> onItem = [this](const ItemText& item) {
+        ReadItem(item);
+      };
+      scanner.Scan(&onItem, &rootName, &children);
+      EndLoad();
+      return;
+    }
+
     QDomDocument dom;
     if (!dom.setContent(document)) throw CSimplEx(E_CHARTDATA);
     const QDomElement root = dom.documentElement();
@@ -76,12 +120,11 @@ void ChartData::Load(const QString& document) {
     if (root.nodeName().compare(QLatin1String("VYR_CHART_DATA"), Qt::CaseInsensitive) != 0) {
       throw CSimplEx(E_CHARTDATA);
     }
-    const QDomNodeList children = root.childNodes();
-    BeginLoad(static_cast<int>(children.size()));
+    BeginLoad(static_cast<int>(root.childNodes().size()));
     for (QDomNode child = root.firstChild(); !child.isNull(); child = child.nextSibling()) {
       if (!child.isElement()) continue;
       if (child.nodeName().compare(QLatin1String("ITM"), Qt::CaseInsensitive) != 0) continue;
-      ReadItem(child.toElement());
+      ReadItem(DomItem(child.toElement()).text);
     }
     EndLoad();
   } catch (const CSimplEx&) {
@@ -155,8 +198,8 @@ void NonNumericData::BeginLoad(int capacity) {
   minCount_ = minValue_ = kInt32Max;
 }
 
-void NonNumericData::ReadItem(const QDomElement& item) {
-  const QByteArray label = item.attribute(QStringLiteral("LBL")).toUtf8();
+void NonNumericData::ReadItem(const ItemText& item) {
+  const QByteArray label = item.hasLabel ? item.label.toUtf8() : QByteArray();
   const ItemFields fields = ReadItemFields(item);
   AppendLabel(label);
   values_.push_back(fields.value);

@@ -13,10 +13,8 @@
 
 #include <QString>
 
+#include "charts/chart_document_scanner.h"
 #include "charts/chart_error.h"
-
-class QDomDocument;
-class QDomElement;
 
 namespace plotwell {
 
@@ -51,7 +49,7 @@ class ChartData {
   // Steps of Load. BeginLoad resets the model and sizes its arrays for capacity
   // items; ReadItem appends one ITM element; EndLoad finishes the entries.
   virtual void BeginLoad(int capacity) = 0;
-  virtual void ReadItem(const QDomElement& item) = 0;
+  virtual void ReadItem(const ItemText& item) = 0;
   virtual void EndLoad() = 0;
   // Leaves no entries and zero extremes; keeps allocated memory for the next load.
   virtual void Empty() = 0;
@@ -74,12 +72,12 @@ struct ItemFields {
 };
 
 // Reads value, CNT and ALT of an ITM element (throws CSimplEx on a bad number).
-ItemFields ReadItemFields(const QDomElement& item);
+ItemFields ReadItemFields(const ItemText& item);
 
 // The variant conversion of a text to a 32-bit integer: optional blanks, an optional
 // sign and decimal digits. Throws CSimplEx(DISP_E_TYPEMISMATCH) for anything else and
 // CSimplEx(DISP_E_OVERFLOW) for a number outside 32 bits.
-std::int32_t ConvertToInt32(const QString& text);
+std::int32_t ConvertToInt32(QStringView text);
 
 // Labelled items of the non-numeric chart, in document order.
 class NonNumericData : public ChartData {
@@ -105,7 +103,7 @@ class NonNumericData : public ChartData {
 
  protected:
   void BeginLoad(int capacity) override;
-  void ReadItem(const QDomElement& item) override;
+  void ReadItem(const ItemText& item) override;
   void EndLoad() override;
   void Empty() override;
 
@@ -167,7 +165,7 @@ class TimeSeriesData : public ChartData {
 
  protected:
   void BeginLoad(int capacity) override;
-  void ReadItem(const QDomElement& item) override;
+  void ReadItem(const ItemText& item) override;
   void EndLoad() override;
   void Empty() override;
 

@@ -5,7 +5,6 @@
 #include <limits>
 #include <new>
 
-#include <QDomElement>
 
 namespace plotwell {
 
@@ -318,10 +317,9 @@ void TimeSeriesData::BeginLoad(int capacity) {
   alts_.reserve(n);
 }
 
-void TimeSeriesData::ReadItem(const QDomElement& item) {
-  const QString timeName = QStringLiteral("TM");
-  if (!item.hasAttribute(timeName)) throw CSimplEx(E_CHARTDATA);
-  const std::int32_t time = ConvertToInt32(item.attribute(timeName));
+void TimeSeriesData::ReadItem(const ItemText& item) {
+  if (!item.hasTime) throw CSimplEx(E_CHARTDATA);
+  const std::int32_t time = ConvertToInt32(item.time);
   const ItemFields fields = ReadItemFields(item);
   if (!times_.empty() && times_.back() >= time) {
     // After all samples of equal time, so equal times keep document order.

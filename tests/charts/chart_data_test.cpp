@@ -126,9 +126,9 @@ TEST(ChartDocument, TimeItemWithoutTimeRejectsTheDocument) {
 }
 
 TEST(ChartDocument, NumbersThatDoNotConvertRejectTheDocument) {
-  EXPECT_EQ(ConvertToInt32("17"), 17);
-  EXPECT_EQ(ConvertToInt32(" -2147483648 "), INT32_MIN);
-  EXPECT_EQ(ConvertToInt32("+2147483647"), INT32_MAX);
+  EXPECT_EQ(ConvertToInt32(u"17"), 17);
+  EXPECT_EQ(ConvertToInt32(u" -2147483648 "), INT32_MIN);
+  EXPECT_EQ(ConvertToInt32(u"+2147483647"), INT32_MAX);
   const auto code = [](const char* text) {
     return CatchChartFailure([&] { ConvertToInt32(QString::fromUtf8(text)); });
   };
@@ -209,6 +209,70 @@ TEST(ChartDocument, AccessorsRejectIndexesOutsideTheEntries) {
   TimeSeriesData series;
   EXPECT_EQ(CatchChartFailure([&] { series.SampleTime(0); }), E_INVALIDARG);
   EXPECT_EQ(CatchChartFailure([&] { series.BucketTime(0); }), E_INVALIDARG);
+}
+
+// Plain documents are read without the DOM; anything unusual goes through it. Both
+// roads must accept, reject and read alike.
+TEST(ChartDocument, PlainAndGeneralDocumentsReadAlike) {
+  const QString plain[] = {
+      "<VYR_CHART_DATA><ITM LBL='a' CNT='2' ALT='1'>5</ITM><ITM>7</ITM></VYR_CHART_DATA>",
+      "  <vyr_chart_data>\n <ITM LBL=\"x &amp; y &lt;&gt;&apos;&quot;\">-3</ITM>\n"
+      "<ITM LBL='&#x41;&#66;'> 4 </ITM> </vyr_chart_data>\n",
+      "<VYR_CHART_DATA><ITM LBL='n'><B>9</B>1&#50;</ITM><X>8</X>text<ITM/></VYR_CHART_DATA>",
+      "<VYR_CHART_DATA><ITM LBL='>' x='1' >2</ITM ></VYR_CHART_DATA>",
+  };
+  for (const QString& doc : plain) {
+    QStringView root;
+    int children = 0;
+    EXPECT_TRUE(ChartDocumentScanner(doc).Scan(nullptr, &root, &children)) << doc.toStdString();
+    // A comment inside the root sends the same content through the DOM.
+    QString general = doc;
+    general.insert(general.indexOf('>') + 1, "<!-- c -->");
+    EXPECT_FALSE(ChartDocumentScanner(general).Scan(nullptr, &root, &children));
+    NonNumericData fast;
+    NonNumericData dom;
+    ASSERT_EQ(fast.TryLoad(doc), S_OK) << doc.toStdString();
+    ASSERT_EQ(dom.TryLoad(general), S_OK) << general.toStdString();
+    ASSERT_EQ(fast.Entries(), dom.Entries());
+    for (int i = 0; i < fast.Entries(); ++i) {
+      EXPECT_STREQ(fast.LabelAt(i), dom.LabelAt(i));
+      EXPECT_EQ(fast.ValueAt(i), dom.ValueAt(i));
+      EXPECT_EQ(fast.CountAt(i), dom.CountAt(i));
+      EXPECT_EQ(fast.AltAt(i), dom.AltAt(i));
+    }
+  }
+  NonNumericData check;
+  ASSERT_EQ(check.TryLoad(plain[1]), S_OK);
+  EXPECT_STREQ(check.LabelAt(0), "x & y <>'\"");
+  EXPECT_STREQ(check.LabelAt(1), "AB");
+  ASSERT_EQ(check.TryLoad(plain[2]), S_OK);
+  EXPECT_EQ(check.ValueAt(0), 12);  // the first text child, not the nested element's
+  EXPECT_EQ(check.ValueAt(1), 0);
+
+  const char* illFormed[] = {
+      "<VYR_CHART_DATA><ITM LBL='a' LBL='b'>1</ITM></VYR_CHART_DATA>",
+      "<VYR_CHART_DATA><ITM>1</itm></VYR_CHART_DATA>",
+      "<VYR_CHART_DATA><ITM>]]></ITM></VYR_CHART_DATA>",
+      "<VYR_CHART_DATA><ITM>&nbsp;</ITM></VYR_CHART_DATA>",
+      "<VYR_CHART_DATA><ITM>&#0;</ITM></VYR_CHART_DATA>",
+      "<VYR_CHART_DATA><ITM>& 1</ITM></VYR_CHART_DATA>",
+      "<VYR_CHART_DATA><ITM LBL=a>1</ITM></VYR_CHART_DATA>",
+      "<VYR_CHART_DATA><ITM LBL='a'CNT='1'>1</ITM></VYR_CHART_DATA>",
+      "<VYR_CHART_DATA/>x",
+      "<VYR_CHART_DATA/><VYR_CHART_DATA/>",
+      "<VYR_CHART_DATA><ITM LBL='a>1</ITM></VYR_CHART_DATA>",
+      "<VYR_CHART_DATA><1TM>1</1TM></VYR_CHART_DATA>",
+      "<VYR_CHART_DATA><ITM>1</ITM>",
+  };
+  for (const char* doc : illFormed) {
+    NonNumericData data;
+    EXPECT_EQ(data.TryLoad(QString::fromUtf8(doc)), E_CHARTDATA) << doc;
+  }
+  NonNumericData data;
+  EXPECT_EQ(data.TryLoad(QString::fromUtf16(u"<VYR_CHART_DATA><ITM>\x0001</ITM></VYR_CHART_DATA>")),
+            E_CHARTDATA);
+  EXPECT_TRUE(Failed(
+      data.TryLoad(QString::fromUtf16(u"<VYR_CHART_DATA><ITM>\xD800</ITM></VYR_CHART_DATA>"))));
 }
 
 TEST(ChartDocument, ClearFreesTheEntries) {
