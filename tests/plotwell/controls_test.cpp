@@ -4,6 +4,7 @@
 #include <map>
 
 #include "component/instance.h"
+#include "component/qt/control_host.h"
 #include "component/registry.h"
 #include "component/stream.h"
 #include "tests/plotwell/plotwell_test_container.h"
@@ -474,4 +475,24 @@ TEST(Registration, RegisterWritesTheScriptsAndUnregisterRestoresTheRegistry) {
   ASSERT_EQ(LoadRegistry(&after), S_OK);
   EXPECT_TRUE(after == before);
   EXPECT_FALSE(after.KeyExists("TypeLib"));
+}
+
+TEST_F(Controls, ControlHostCreatesPaintsAndForwardsToTheControl) {
+  vyr::com::ControlHost host(QString::fromLatin1(kProgIdNNChart));
+  ASSERT_EQ(host.CreationResult(), S_OK);
+  host.resize(300, 200);
+  auto chart = As<INNChart>(host.Control(), IID_INNChart);
+  chart->put_ChartBkgColor(0x0000FF);  // red plot background
+  QImage image = host.grab().toImage();
+  EXPECT_EQ(image.pixelColor(150, 100), QColor(255, 0, 0));
+  auto view = As<IVyrWindowlessControl>(host.Control(), IID_IVyrWindowlessControl);
+  SIZE extent{};
+  view->GetExtent(&extent);
+  EXPECT_EQ(extent.cx, HimetricFromPixels(300));  // sized to the host
+
+  vyr::com::ControlHost missing(QStringLiteral("{00000000-1111-2222-3333-444444444444}"));
+  EXPECT_EQ(missing.CreationResult(), REGDB_E_CLASSNOTREG);
+  EXPECT_EQ(missing.Control(), nullptr);
+  missing.resize(50, 50);
+  EXPECT_FALSE(missing.grab().isNull());
 }
