@@ -28,6 +28,9 @@ CREATE TABLE Resource (
 );
 CREATE INDEX ResourceSessionId ON Resource (SessionId);
 CREATE INDEX ResourceUriStem ON Resource (UriStem);
+-- Page statistics group requests by page and join them to their sessions: with both
+-- columns in one index they never read the table.
+CREATE INDEX ResourceUriStemSessionId ON Resource (UriStem, SessionId);
 
 CREATE TABLE SessionBytes (
   SessionId   TEXT,
