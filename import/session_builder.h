@@ -20,6 +20,7 @@
 #include <vector>
 
 #include "import/log_parser.h"
+#include "settings/settings.h"
 
 namespace weavil {
 
@@ -76,7 +77,7 @@ struct SessionRecord {
 
 class SessionList {
  public:
-  explicit SessionList(std::string extensions = "html htm shtml asp jsp txt pl cfm exe msi aspx zip doc ");
+  explicit SessionList(std::string extensions = kDefaultExtensions);
   ~SessionList();
   SessionList(const SessionList&) = delete;
   SessionList& operator=(const SessionList&) = delete;

@@ -1,0 +1,186 @@
+// The log line parser: line rules, the common/combined rewrite, Fields directives,
+// broken W3C lines, defaults, rejected lines and request times.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+
+#include "import/log_parser.h"
+#include "store/trace.h"
+#include "tests/import/import_test_support.h"
+#include "tests/support/test_support.h"
+
+namespace weavil {
+namespace {
+
+class ParserTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    previous_ = std::filesystem::current_path();
+    std::filesystem::current_path(dir_.Path());
+  }
+  void TearDown() override {
+    CloseTrace();
+    std::filesystem::current_path(previous_);
+  }
+  std::string Trace() {
+    CloseTrace();
+    return test::ReadFile(dir_.File("RovanTrace.txt"));
+  }
+  ParseOutcome Parse(std::string_view line, LineSource* more = nullptr) {
+    return ParseLogLine(state_, CutLine(line), more, record_);
+  }
+
+  test::TempDir dir_;
+  std::filesystem::path previous_;
+  ParserState state_{"www.site.test"};
+  RequestRecord record_;
+};
+
+TEST_F(ParserTest, LineRulesCutStripAndStopAtNul) {
+  EXPECT_EQ(CutLine("abc\r\n"), "abc");
+  EXPECT_EQ(CutLine("abc\n"), "abc");
+  EXPECT_EQ(CutLine("abc \n"), "abc ");  // a trailing blank is kept
+  EXPECT_EQ(CutLine("abc\r\r\n"), "abc\r");  // at most two characters stripped
+  EXPECT_EQ(CutLine(std::string_view("ab\0cd\n", 6)), "ab");
+  std::string longLine(10000, 'x');
+  EXPECT_EQ(CutLine(longLine).size(), 7999u);
+}
+
+TEST_F(ParserTest, CombinedLineBecomesThirteenTokens) {
+  std::string line =
+      "10.0.0.1 - frank [07/Mar/2003:10:00:00 +0100] \"GET /index.html HTTP/1.0\" 200 2326 "
+      "\"http://www.example.com/start.html\" \"Mozilla/4.08 [en] (Win98; I ;Nav)\"";
+  ASSERT_EQ(Parse(line), ParseOutcome::kRecord);
+  EXPECT_EQ(record_.clientIp, "10.0.0.1");
+  EXPECT_EQ(record_.date, "2003-03-07");
+  EXPECT_EQ(record_.time, "10:00:00");
+  EXPECT_EQ(record_.path, "/index.html");
+  EXPECT_EQ(record_.status, "200");
+  EXPECT_EQ(record_.scBytes, "2326");
+  EXPECT_EQ(record_.referrer, "http://www.example.com/start.html");
+  EXPECT_EQ(record_.userAgent, "Mozilla/4.08+[en]+(Win98;+I+;Nav)\"");
+  EXPECT_EQ(record_.host, "www.site.test");
+  EXPECT_FALSE(record_.query);
+  // The switch to columns 11 and 12 stays for the rest of the import.
+  EXPECT_EQ(state_.columns[kFieldUserAgent], 12);
+  EXPECT_EQ(state_.columns[kFieldReferer], 11);
+  EXPECT_EQ(Trace(), "");
+}
+
+TEST_F(ParserTest, CommonLineUsesDefaultsAndShortLinesAreTracedButKept) {
+  ASSERT_EQ(Parse("1.2.3.4 - - [01/Jan/2004:00:00:01 +0000] \"GET / HTTP/1.0\" 304 -"), ParseOutcome::kRecord);
+  EXPECT_EQ(record_.userAgent, "-");
+  EXPECT_EQ(record_.referrer, "-");
+  EXPECT_EQ(record_.scBytes, "-");
+  ASSERT_EQ(Parse("1.2.3.4 - - [01/Jan/2004:00:00:02 +0000] \"GET /a HTTP/1.0\" 200"), ParseOutcome::kRecord);
+  EXPECT_FALSE(record_.scBytes);
+  EXPECT_EQ(Trace(), "Incorrect number of fields:\n1.2.3.4 - - [01/Jan/2004:00:00:02 +0000] \"GET /a HTTP/1.0\" 200\n");
+}
+
+TEST_F(ParserTest, UnusableLinesAreTracedWithTheLineAsRead) {
+  EXPECT_EQ(Parse("no bracket here at all 200 1\r\n"), ParseOutcome::kRejected);
+  EXPECT_EQ(Parse("1.2.3.4 - - [07/Mrz/2003:10:00:00 +0100] \"GET / HTTP/1.0\" 200 1"), ParseOutcome::kRejected);
+  EXPECT_EQ(Parse("1.2.3.4 - - [30/Feb/2003:10:00:00 +0100] \"GET / HTTP/1.0\" 200 1"), ParseOutcome::kRejected);
+  EXPECT_EQ(Parse("1.2.3.4 - - [07/Mar/2003:25:00:00 +0100] \"GET / HTTP/1.0\" 200 1"), ParseOutcome::kRejected);
+  EXPECT_EQ(Parse("[07/Mar/20"), ParseOutcome::kRejected);
+  std::string trace = Trace();
+  EXPECT_EQ(trace.find("Line parsing error:\nno bracket here at all 200 1\n"), 0u);
+  EXPECT_NE(trace.find("[07/Mrz/2003"), std::string::npos);
+  EXPECT_NE(trace.find("[30/Feb/2003"), std::string::npos);
+}
+
+TEST_F(ParserTest, DirectivesAndFieldsMapping) {
+  EXPECT_EQ(Parse(""), ParseOutcome::kDirective);
+  EXPECT_EQ(Parse(" 1.2.3.4 - - [07/Mar/2003:10:00:00 +0100] \"GET / HTTP/1.0\" 200 1"), ParseOutcome::kDirective);
+  EXPECT_EQ(Parse("#Software: Microsoft Internet Information Services 5.0"), ParseOutcome::kDirective);
+  EXPECT_EQ(state_.mode, LogMode::kCommon);
+
+  EXPECT_EQ(Parse("#Fields: date time c-ip cs-uri-stem sc-status cs(user-agent) time-taken time-taken"),
+            ParseOutcome::kDirective);
+  EXPECT_EQ(state_.mode, LogMode::kW3c);
+  EXPECT_EQ(state_.declaredFieldCount, 8);
+  EXPECT_EQ(state_.columns[kFieldDate], 0);
+  EXPECT_EQ(state_.columns[kFieldTime], 1);
+  EXPECT_EQ(state_.columns[kFieldClientIp], 2);
+  EXPECT_EQ(state_.columns[kFieldUriStem], 3);
+  EXPECT_EQ(state_.columns[kFieldStatus], 4);
+  EXPECT_EQ(state_.columns[kFieldUserAgent], -1);  // names are case-sensitive
+  EXPECT_EQ(state_.columns[kFieldTimeTaken], 7);   // a repeated name keeps its last position
+
+  ASSERT_EQ(Parse("2003-03-07 10:00:00.123 1.2.3.4 /a.htm 200 Agent 5 7"), ParseOutcome::kRecord);
+  EXPECT_EQ(record_.host, "www.site.test");
+  EXPECT_EQ(record_.userAgent, "-");
+  EXPECT_EQ(record_.referrer, "-");
+  EXPECT_EQ(record_.timeTaken, "7");
+  EXPECT_FALSE(record_.query);
+  EXPECT_FALSE(record_.scBytes);
+  EXPECT_FALSE(record_.csBytes);
+  // W3C mode never rewrites a line: a bracket is just text.
+  EXPECT_EQ(Parse("2003-03-07 10:00:01 1.2.3.4 /[x] 200 Agent 5 7"), ParseOutcome::kRecord);
+  EXPECT_EQ(record_.path, "/[x]");
+}
+
+TEST_F(ParserTest, FieldsWithoutDateRejectsEveryDataLine) {
+  Parse("#Fields: time c-ip cs-uri-stem sc-status");
+  EXPECT_EQ(Parse("10:00:00 1.2.3.4 / 200"), ParseOutcome::kRejected);
+  EXPECT_NE(Trace().find("Line parsing error:\n10:00:00 1.2.3.4 / 200\n"), std::string::npos);
+}
+
+TEST_F(ParserTest, BrokenW3cLineIsJoinedWithTheNextOnce) {
+  Parse("#Fields: date time c-ip cs-uri-stem sc-status cs(User-Agent) cs(Referer)");
+  test::FixedLines more({"Mozilla/4.0 http://x/\r\n", "never read\n"});
+  ASSERT_EQ(Parse("2003-03-07 10:00:00 1.2.3.4 /a.htm 200 ", &more), ParseOutcome::kRecord);
+  EXPECT_EQ(record_.userAgent, "Mozilla/4.0");
+  EXPECT_EQ(record_.referrer, "http://x/\r");  // the CR of the joined line stays
+  std::string_view next;
+  ASSERT_TRUE(more.NextPhysicalLine(next));
+  EXPECT_EQ(next, "never read\n");
+
+  // Still short after the join: rejected, reported with the line as first read.
+  test::FixedLines tail({"x\n"});
+  EXPECT_EQ(Parse("2003-03-07 10:00:00 1.2.3.4", &tail), ParseOutcome::kRejected);
+  EXPECT_NE(Trace().find("Line parsing error:\n2003-03-07 10:00:00 1.2.3.4\n"), std::string::npos);
+}
+
+TEST_F(ParserTest, WideW3cLinesKeepDefaultsAndLateColumns) {
+  // 23 columns without cs-host: the default host is still filled in, and a column past
+  // the 21st token is read.
+  std::string fields = "#Fields:";
+  std::string line;
+  for (int i = 0; i < 20; ++i) {
+    fields += " x" + std::to_string(i);
+    line += "v" + std::to_string(i) + " ";
+  }
+  fields += " date time c-ip cs-uri-stem sc-status";
+  line += "2003-03-07 10:00:00 1.2.3.4 /p 200";
+  Parse(fields);
+  ASSERT_EQ(Parse(line), ParseOutcome::kRecord);
+  EXPECT_EQ(record_.host, "www.site.test");
+  EXPECT_EQ(record_.status, "200");
+}
+
+TEST_F(ParserTest, RequestTimeIsContinuousAndRaisesOnBadValues) {
+  EXPECT_EQ(RequestTime("2003-03-01", "00:05:00") - RequestTime("2003-02-28", "23:50:00"), 900);
+  EXPECT_EQ(RequestTime("2004-03-01", "00:05:00") - RequestTime("2004-02-28", "23:50:00"), 86400 + 900);
+  EXPECT_EQ(RequestTime("2003-3-7", "1:2:3"), RequestTime("2003-03-07", "01:02:03"));
+  EXPECT_EQ(RequestTime("2003-03-07extra", "10:00:00.250"), RequestTime("2003-03-07", "10:00:00"));
+  for (auto [date, time] : std::vector<std::pair<const char*, const char*>>{
+           {"2003-02-29", "00:00:00"}, {"2003-13-01", "00:00:00"}, {"2003-00-10", "00:00:00"},
+           {"2003-03-07", "24:00:00"}, {"2003-03-07", "10:60:00"}, {"2003-03-07", "10:00"},
+           {"20x3-03-07", "10:00:00"}, {"-", "-"}, {"", ""}}) {
+    EXPECT_THROW(RequestTime(date, time), CTest) << date << " " << time;
+  }
+}
+
+TEST_F(ParserTest, DecimalValues) {
+  EXPECT_EQ(ParseDecimal("123"), 123);
+  EXPECT_EQ(ParseDecimal("-5"), -5);
+  EXPECT_EQ(ParseDecimal("5000000000"), 5000000000LL);
+  EXPECT_FALSE(ParseDecimal("-"));
+  EXPECT_FALSE(ParseDecimal("12a"));
+  EXPECT_FALSE(ParseDecimal(""));
+  EXPECT_FALSE(ParseDecimal("99999999999999999999"));
+}
+
+}  // namespace
+}  // namespace weavil

@@ -1,0 +1,281 @@
+// The session builder: the gap, pages and resources, status and referrer choice, the
+// second pass on address changes, and a differential test against a plain scan over
+// every session written straight from the rules.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <random>
+
+#include "import/session_builder.h"
+#include "import/store_writer.h"
+#include "store/trace.h"
+#include "tests/import/import_test_support.h"
+#include "tests/support/test_support.h"
+
+namespace weavil {
+namespace {
+
+using test::Combined;
+
+class SessionTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    previous_ = std::filesystem::current_path();
+    std::filesystem::current_path(dir_.Path());
+  }
+  void TearDown() override {
+    CloseTrace();
+    std::filesystem::current_path(previous_);
+  }
+  void Build(const std::string& text) {
+    ParserState state("www.site.test");
+    test::ParseInto(list_, state, text);
+  }
+  std::vector<std::string> Paths(size_t session) {
+    std::vector<std::string> paths;
+    list_.ForEachResource(list_.At(session), [&](const ResourceRecord& r) { paths.emplace_back(list_.Text(r.path)); });
+    return paths;
+  }
+
+  test::TempDir dir_;
+  std::filesystem::path previous_;
+  SessionList list_;
+};
+
+TEST_F(SessionTest, GapOf1200JoinsAnd1201Splits) {
+  // Another browser, or the second pass would join the different address.
+  Build(Combined("1.1.1.1", 0, "/") + Combined("1.1.1.1", 1200, "/") +
+        Combined("2.2.2.2", 5000, "/", 200, "1", "-", "Other") + Combined("1.1.1.1", 2401, "/"));
+  ASSERT_EQ(list_.Count(), 3u);
+  EXPECT_EQ(list_.At(0).exitTime - list_.At(0).enterTime, 1200);
+  EXPECT_TRUE(list_.At(0).closed);
+  EXPECT_EQ(list_.At(2).enterTime - list_.At(0).enterTime, 2401);
+}
+
+TEST_F(SessionTest, PagesByExtensionAndFailedRequests) {
+  EXPECT_TRUE(IsPage("/", std::nullopt, kDefaultExtensions));
+  EXPECT_TRUE(IsPage("/news/", std::nullopt, kDefaultExtensions));
+  EXPECT_TRUE(IsPage("/a.tml", std::nullopt, kDefaultExtensions));  // "tml " lies inside "html "
+  EXPECT_FALSE(IsPage("/A.HTM", 200, kDefaultExtensions));
+  EXPECT_TRUE(IsPage("/A.HTM", 500, kDefaultExtensions));
+  EXPECT_TRUE(IsPage("/file.", std::nullopt, kDefaultExtensions));
+  EXPECT_FALSE(IsPage("/logo.gif", 200, kDefaultExtensions));
+  EXPECT_TRUE(IsPage("/missing.gif", 404, kDefaultExtensions));
+  EXPECT_EQ(PageKey("/x.verylongextension"), "verylongex ");
+  EXPECT_EQ(PageKey("/x"), "");
+
+  Build(Combined("1.1.1.1", 0, "/logo.gif", 200, "500") + Combined("1.1.1.1", 10, "/missing.gif", 404, "20") +
+        Combined("1.1.1.1", 20, "/spacer.gif", 304, "-") + Combined("3.3.3.3", 30, "/logo.gif", 200, "7", "-", "B"));
+  ASSERT_EQ(list_.Count(), 2u);
+  EXPECT_EQ(Paths(0), std::vector<std::string>{"/missing.gif"});
+  EXPECT_EQ(list_.At(0).bytes, 520);  // every request counts, "-" as 0
+  EXPECT_EQ(list_.At(1).resourceCount, 0u);
+  EXPECT_EQ(list_.At(1).bytes, 7);
+}
+
+TEST_F(SessionTest, StatusOfTheFirstSuccessOrElseTheLatest) {
+  Build(Combined("1.1.1.1", 0, "/a", 404) + Combined("1.1.1.1", 1, "/b", 200) + Combined("1.1.1.1", 2, "/c", 500) +
+        Combined("2.2.2.2", 0, "/a", 404, "1", "-", "B") + Combined("2.2.2.2", 1, "/b", 500, "1", "-", "B"));
+  ASSERT_EQ(list_.Count(), 2u);
+  EXPECT_EQ(list_.At(0).status, 200);
+  EXPECT_EQ(list_.At(1).status, 500);
+}
+
+TEST_F(SessionTest, AddressChangeFollowsTheNavigation) {
+  Build(Combined("1.1.1.1", 0, "/start.html", 200, "1", "http://other.test/", "UA") +
+        Combined("9.9.9.9", 60, "/next.html", 200, "1", "http://www.site.test/start.html", "UA") +
+        // Same browser, internal referrer not continuing any page: a new session.
+        Combined("8.8.8.8", 70, "/x.html", 200, "1", "http://www.site.test/elsewhere.html", "UA") +
+        // Different browser, referrer continuing: a new session as well.
+        Combined("7.7.7.7", 80, "/y.html", 200, "1", "http://www.site.test/next.html", "Other"));
+  ASSERT_EQ(list_.Count(), 3u);
+  EXPECT_EQ(Paths(0), (std::vector<std::string>{"/start.html", "/next.html"}));
+  EXPECT_EQ(list_.Text(list_.At(0).referrer), "http://other.test/");
+  EXPECT_EQ(list_.Text(list_.At(0).address), "1.1.1.1");
+  EXPECT_EQ(list_.Text(list_.At(1).referrer), "-");  // internal only: "-" at the end
+}
+
+TEST_F(SessionTest, NoReferrerAndSameBrowserJoinOneSession) {
+  Build(Combined("1.1.1.1", 0, "/a.html") + Combined("2.2.2.2", 600, "/b.html") +
+        Combined("3.3.3.3", 600 + 1300, "/c.html"));
+  ASSERT_EQ(list_.Count(), 2u);
+  EXPECT_EQ(list_.At(0).resourceCount, 2u);
+}
+
+TEST_F(SessionTest, ReferrerTakesTheFirstOutsideOneAfterADash) {
+  Build(Combined("1.1.1.1", 0, "/a.html", 200, "1", "-") +
+        Combined("1.1.1.1", 5, "/b.html", 200, "1", "http://www.google.com/search?q=x") +
+        Combined("1.1.1.1", 9, "/c.html", 200, "1", "http://elsewhere.test/"));
+  ASSERT_EQ(list_.Count(), 1u);
+  EXPECT_EQ(list_.Text(list_.At(0).referrer), "http://www.google.com/search?q=x");
+  EXPECT_TRUE(IsInternalReferrer("http://www.site.test/a", "www.site.test"));
+  EXPECT_TRUE(IsInternalReferrer("https:/www.site.test/a", "www.site.test"));  // 7 characters skipped, unread
+  EXPECT_FALSE(IsInternalReferrer("http://www.site.test/a", ""));
+  EXPECT_FALSE(IsInternalReferrer("-", "-"));
+}
+
+// ---------------------------------------------------------------- differential test
+
+// The rules as written: one scan over every session in creation order per request,
+// texts compared as texts, times recomputed from the stored date and time texts.
+struct PlainResource {
+  std::string date, time, path, status;
+  std::optional<std::string> query, scBytes, csBytes, timeTaken;
+};
+struct PlainSession {
+  std::string enterDate, enterTime, exitDate, exitTime, address;
+  std::optional<std::string> userAgent, referrer, status;
+  int64_t bytes = 0, bytesIn = 0;
+  bool closed = false;
+  std::vector<PlainResource> resources;
+};
+
+int64_t IntegerValue(const std::string& text) { return ParseDecimal(text).value_or(0); }
+
+bool PlainIsPage(const RequestRecord& r, const std::string& extensions) {
+  std::string path(r.path);
+  size_t dot = path.rfind('.');
+  std::string key = dot == std::string::npos ? "" : path.substr(dot + 1, 10) + " ";
+  return key.empty() || extensions.find(key) != std::string::npos || IntegerValue(std::string(r.status)) > 399;
+}
+
+void PlainAttach(PlainSession& s, const RequestRecord& r, bool internal, const std::string& extensions) {
+  if (PlainIsPage(r, extensions)) {
+    auto opt = [](const std::optional<std::string_view>& v) {
+      return v ? std::optional<std::string>(std::string(*v)) : std::nullopt;
+    };
+    s.resources.push_back({std::string(r.date), std::string(r.time), std::string(r.path), std::string(r.status),
+                           opt(r.query), opt(r.scBytes), opt(r.csBytes), opt(r.timeTaken)});
+  }
+  if (r.scBytes) s.bytes += IntegerValue(std::string(*r.scBytes));
+  if (r.csBytes) s.bytesIn += IntegerValue(std::string(*r.csBytes));
+  s.exitDate = r.date;
+  s.exitTime = r.time;
+  if (!s.userAgent) s.userAgent = std::string(r.userAgent);
+  if (!s.status || IntegerValue(*s.status) > 399) s.status = std::string(r.status);
+  if (!internal && (!s.referrer || (*s.referrer)[0] == '-')) s.referrer = std::string(r.referrer);
+}
+
+void PlainAdd(std::vector<PlainSession>& list, const RequestRecord& r, const std::string& extensions) {
+  std::string referrer(r.referrer), host(r.host);
+  bool internal = referrer.size() > 7 && !host.empty() && referrer.compare(7, host.size(), host) == 0;
+  for (PlainSession& s : list) {
+    if (s.closed) continue;
+    int64_t difference = r.requestTime - RequestTime(s.exitDate, s.exitTime);
+    if (difference < 1201 && s.address == r.clientIp) return PlainAttach(s, r, internal, extensions);
+    if (difference >= 1201) s.closed = true;
+  }
+  for (PlainSession& s : list) {
+    if (s.closed || !s.userAgent || *s.userAgent != r.userAgent) continue;
+    bool takes;
+    if (!internal) {
+      takes = s.referrer && *s.referrer == referrer;
+    } else {
+      size_t at = referrer.find(host);
+      takes = (!s.resources.empty() && referrer.find(s.resources.back().path) != std::string::npos) ||
+              (at != std::string::npos && referrer.substr(at + host.size()) == "/");
+    }
+    if (takes) return PlainAttach(s, r, internal, extensions);
+  }
+  PlainSession s;
+  s.enterDate = r.date;
+  s.enterTime = r.time;
+  s.address = r.clientIp;
+  PlainAttach(s, r, internal, extensions);
+  if (internal) s.referrer.reset();
+  s.status = std::string(r.status);
+  list.push_back(std::move(s));
+}
+
+// A log made to stress the matching: few addresses and browsers, times that jump
+// back and ahead past the gap, internal referrers that continue or not, robots.
+std::string MatchingStressLog(unsigned seed, int lines) {
+  std::mt19937 rng(seed);
+  auto pick = [&](int n) { return static_cast<int>(rng() % static_cast<unsigned>(n)); };
+  const char* agents[] = {"Mozilla/4.0+(compatible;+MSIE+6.0)", "Mozilla/5.0+Gecko/20040101+Firefox/1.0",
+                          "Googlebot/2.1+(+http://www.google.com/bot.html)", "Opera/7.0"};
+  const char* paths[] = {"/", "/a.html", "/b.htm", "/c.asp", "/img/x.gif", "/d/", "/e.html", "/logo.gif", "/f.txt"};
+  const char* outside[] = {"-", "http://www.google.com/search?q=a+b", "http://other.test/page", "-x"};
+  std::string text = "#Software: generated\n#Fields: date time c-ip cs-uri-stem cs-uri-query sc-status sc-bytes "
+                     "cs-bytes time-taken cs-host cs(User-Agent) cs(Referer)\n";
+  int64_t t = RequestTime("2004-02-28", "20:00:00");
+  for (int i = 0; i < lines; ++i) {
+    int move = pick(100);
+    if (move < 8) t -= pick(3000);        // out of time order
+    else if (move < 14) t += 1150 + pick(100);  // around the gap
+    else t += pick(40);
+    std::string path = paths[pick(9)];
+    std::string referrer;
+    int r = pick(10);
+    if (r < 4) referrer = outside[pick(4)];
+    else if (r < 6) referrer = "http://www.site.test/";
+    else if (r < 9) referrer = std::string("http://www.site.test") + paths[pick(9)];
+    else referrer = "http://www.site.test.evil/";
+    std::string host = pick(20) == 0 ? "-" : "www.site.test";
+    const char* statuses[] = {"200", "200", "304", "404", "500", "-"};
+    std::string bytes = pick(10) == 0 ? "-" : std::to_string(pick(5000));
+    std::string date = FormatRequestTime(t);
+    text += date.substr(0, 10) + " " + date.substr(11) + " 10.0.0." + std::to_string(pick(6)) + " " + path + " " +
+            (pick(3) ? "-" : "q=" + std::to_string(pick(9))) + " " + statuses[pick(6)] + " " + bytes + " " +
+            std::to_string(pick(900)) + " " + std::to_string(pick(90)) + " " + host + " " + agents[pick(4)] + " " +
+            referrer + "\n";
+    if (pick(500) == 0) text += "#Software: generated again\n";
+  }
+  return text;
+}
+
+TEST_F(SessionTest, IndexedMatchingGivesThePlainScansSessions) {
+  for (unsigned seed = 1; seed <= 12; ++seed) {
+    std::string log = MatchingStressLog(seed, 2500);
+    SessionList fast(kDefaultExtensions);
+    ParserState fastState("");
+    test::ParseInto(fast, fastState, log);
+
+    std::vector<PlainSession> plain;
+    ParserState plainState("");
+    std::vector<std::string> lines;
+    for (size_t start = 0, nl; start < log.size(); start = nl + 1) {
+      nl = log.find('\n', start);
+      lines.push_back(log.substr(start, nl - start + 1));
+    }
+    RequestRecord record;
+    for (const std::string& line : lines)
+      if (ParseLogLine(plainState, CutLine(line), nullptr, record) == ParseOutcome::kRecord)
+        PlainAdd(plain, record, kDefaultExtensions);
+
+    ASSERT_EQ(fast.Count(), plain.size()) << "seed " << seed;
+    size_t closed = 0;
+    for (size_t i = 0; i < plain.size(); ++i) {
+      const PlainSession& p = plain[i];
+      const SessionRecord& f = fast.At(i);
+      SCOPED_TRACE("seed " + std::to_string(seed) + " session " + std::to_string(i));
+      EXPECT_EQ(FormatRequestTime(f.enterTime), FormatRequestTime(RequestTime(p.enterDate, p.enterTime)));
+      EXPECT_EQ(FormatRequestTime(f.exitTime), FormatRequestTime(RequestTime(p.exitDate, p.exitTime)));
+      EXPECT_EQ(fast.Text(f.address), p.address);
+      EXPECT_EQ(fast.Text(f.userAgent), p.userAgent.value_or(""));
+      EXPECT_EQ(fast.Text(f.referrer), p.referrer.value_or("-"));
+      EXPECT_EQ(f.status, ParseDecimal(p.status.value_or("")));
+      EXPECT_EQ(f.bytes, p.bytes);
+      EXPECT_EQ(f.bytesIn, p.bytesIn);
+      EXPECT_EQ(f.closed, p.closed);
+      closed += p.closed;
+      ASSERT_EQ(f.resourceCount, p.resources.size());
+      size_t k = 0;
+      fast.ForEachResource(f, [&](const ResourceRecord& r) {
+        const PlainResource& q = p.resources[k++];
+        EXPECT_EQ(FormatRequestTime(r.time), FormatRequestTime(RequestTime(q.date, q.time)));
+        EXPECT_EQ(fast.Text(r.path), q.path);
+        EXPECT_EQ(r.query == kNoText ? std::optional<std::string>() : std::string(fast.Text(r.query)), q.query);
+        EXPECT_EQ(r.status, ParseDecimal(q.status));
+        EXPECT_EQ(r.scBytes, q.scBytes ? IntegerValue(*q.scBytes) : 0);
+        EXPECT_EQ(r.timeTaken, q.timeTaken ? IntegerValue(*q.timeTaken) : 0);
+      });
+    }
+    // The generated logs do exercise closing, joining and address changes.
+    EXPECT_GT(closed, 10u);
+    EXPECT_LT(plain.size(), 2000u);
+  }
+}
+
+}  // namespace
+}  // namespace weavil

@@ -1,0 +1,259 @@
+// The store writer: stored rows and their normalised values, sessions found as stored,
+// known addresses, traced failures, session identifiers, and a differential test
+// against one statement at a time as the rules write them.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+
+#include "classify/classification_store.h"
+#include "import/store_writer.h"
+#include "store/database.h"
+#include "store/result.h"
+#include "store/sql_text.h"
+#include "store/trace.h"
+#include "tests/import/import_test_support.h"
+#include "tests/support/test_support.h"
+
+namespace weavil {
+namespace {
+
+using test::Combined;
+
+class StoreTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    previous_ = std::filesystem::current_path();
+    std::filesystem::current_path(dir_.Path());
+  }
+  void TearDown() override {
+    CloseTrace();
+    std::filesystem::current_path(previous_);
+  }
+  std::string NewDatabase(const std::string& name = "log.db") {
+    std::string path = dir_.File(name);
+    test::CopyTemplateDatabase(path);
+    return path;
+  }
+  static std::vector<std::string> Rows(DbSession& db, const std::string& sql) {
+    Statement statement;
+    std::vector<std::string> rows;
+    EXPECT_TRUE(Succeeded(statement.Execute(db, sql))) << sql;
+    std::string text;
+    while (statement.MoveNext() == kResultOk) rows.push_back(statement.GetText(1, text) ? text : "<null>");
+    return rows;
+  }
+  std::string Trace() {
+    CloseTrace();
+    return test::ReadFile(dir_.File("RovanTrace.txt"));
+  }
+
+  test::TempDir dir_;
+  std::filesystem::path previous_;
+};
+
+TEST_F(StoreTest, RowsHoldNormalisedValuesAndQuotes) {
+  SessionList list;
+  ParserState state("www.site.test");
+  test::ParseInto(list, state,
+                  "#Fields: date time c-ip cs-uri-stem cs-uri-query sc-status sc-bytes time-taken cs(User-Agent) "
+                  "cs(Referer)\n"
+                  "2003-3-7 9:5:1 1.2.3.4 /a.html - 200 10 5 O'Brien/1.0 http://x.test/it's\n"
+                  "2003-03-07 09:06:00 1.2.3.4 /b.html q=1 ok - - O'Brien/1.0 -\n"
+                  "2003-03-07 09:07:00 1.2.3.4 /c.gif - 200 3000000000 - O'Brien/1.0 -\n");
+  DbSession db;
+  ASSERT_TRUE(Succeeded(db.OpenFile(NewDatabase())));
+  StoreResult result = StoreSessionList(list, db, nullptr);
+  EXPECT_EQ(result.stored, 1);
+  EXPECT_EQ(Rows(db, "SELECT TimeEnter||'|'||TimeExit||'|'||UserIP||'|'||quote(ErrorCode)||'|'||UserAgent||'|'||"
+                     "Referer||'|'||NumVisited||'|'||length(SessionId) FROM Session"),
+            std::vector<std::string>{"2003-03-07 09:05:01|2003-03-07 09:07:00|1.2.3.4|200|O'Brien/1.0|"
+                                     "http://x.test/it's|2|36"});
+  EXPECT_EQ(Rows(db, "SELECT TimeEnter||'|'||UriStem||'|'||quote(StatusCode)||'|'||quote(UriQuery)||'|'||BytesLoad||"
+                     "'|'||Bytes2||'|'||TimeLoad FROM Resource ORDER BY ResourceId"),
+            (std::vector<std::string>{"2003-03-07 09:05:01|/a.html|200|'-'|10|0|5",
+                                      "2003-03-07 09:06:00|/b.html|NULL|'q=1'|0|0|0"}));
+  EXPECT_EQ(Rows(db, "SELECT Bytes||'|'||BytesIn FROM SessionBytes"), std::vector<std::string>{"3000000010|0"});
+  EXPECT_EQ(Rows(db, "SELECT rURL||'|'||CountryCode||'|'||quote(IsRobot) FROM DNSLookUp"),
+            std::vector<std::string>{"ip.1.2.3.4||NULL"});
+  EXPECT_EQ(Rows(db, "SELECT count(*) FROM SessionBrowserOS").at(0), "1");
+  EXPECT_EQ(Trace(), "");
+}
+
+TEST_F(StoreTest, StoredSessionsAndKnownAddressesAreKept) {
+  std::string log = Combined("1.1.1.1", 0, "/a.html", 200, "1", "-", "Googlebot/2.1") +
+                    Combined("2.2.2.2", 5, "/b.html", 200, "1", "-", "Mozilla/4.0");
+  SessionList list;
+  ParserState state("");
+  test::ParseInto(list, state, log);
+  DbSession db;
+  ASSERT_TRUE(Succeeded(db.OpenFile(NewDatabase())));
+  // A visitor corrected earlier: a name and no robot flag.
+  Statement known;
+  ASSERT_TRUE(Succeeded(known.Execute(
+      db, "INSERT INTO DNSLookUp (UserIP, FullName, rURL, CountryCode, IsRobot) VALUES ('1.1.1.1', 'crawl.test', "
+          "'test.crawl', 'DE', 0)")));
+  StoreResult first = StoreSessionList(list, db, nullptr);
+  EXPECT_EQ(first.stored, 2);
+  EXPECT_EQ(Rows(db, "SELECT UserIP||'|'||rURL||'|'||CountryCode||'|'||quote(IsRobot) FROM DNSLookUp ORDER BY UserIP"),
+            (std::vector<std::string>{"1.1.1.1|test.crawl|DE|0", "2.2.2.2|ip.2.2.2.2||NULL"}));
+
+  StoreResult again = StoreSessionList(list, db, nullptr);
+  EXPECT_EQ(again.stored, 0);
+  EXPECT_EQ(again.alreadyStored, 2);
+  for (const char* table : {"Session", "Resource", "SessionBytes", "SessionBrowserOS", "SessionReferer"})
+    EXPECT_EQ(Rows(db, std::string("SELECT count(*) FROM ") + table).at(0), table == std::string("SessionReferer") ? "0" : "2")
+        << table;
+
+  // A new robot address gets its flag.
+  SessionList robot;
+  ParserState robotState("");
+  test::ParseInto(robot, robotState, Combined("3.3.3.3", 9, "/", 200, "1", "-", "Googlebot/2.1"));
+  StoreSessionList(robot, db, nullptr);
+  EXPECT_EQ(Rows(db, "SELECT quote(IsRobot) FROM DNSLookUp WHERE UserIP='3.3.3.3'").at(0), "1");
+}
+
+TEST_F(StoreTest, FailedInsertsAreTracedAndTheOthersStored) {
+  SessionList list;
+  ParserState state("");
+  test::ParseInto(list, state,
+                  Combined("1.1.1.1", 0, "/a.html") + Combined("1.1.1.1", 1, "/fail.html") +
+                      Combined("1.1.1.1", 2, "/c.html"));
+  DbSession db;
+  ASSERT_TRUE(Succeeded(db.OpenFile(NewDatabase())));
+  Statement trigger;
+  ASSERT_TRUE(Succeeded(trigger.Execute(db, "CREATE TRIGGER NoFail BEFORE INSERT ON Resource WHEN "
+                                            "NEW.UriStem='/fail.html' BEGIN SELECT RAISE(ABORT, 'refused'); END")));
+  StoreSessionList(list, db, nullptr);
+  EXPECT_EQ(Rows(db, "SELECT UriStem FROM Resource ORDER BY ResourceId"),
+            (std::vector<std::string>{"/a.html", "/c.html"}));
+  std::string trace = Trace();
+  EXPECT_NE(trace.find("Insert INTO Resource (SessionId, TimeEnter, UriStem, StatusCode, UriQuery, BytesLoad, Bytes2, "
+                       "TimeLoad) VALUES ('"),
+            std::string::npos);
+  EXPECT_NE(trace.find("', '2003-03-07 00:00:01', '/fail.html', '200', ' ', '100', '0', '0');\n"), std::string::npos);
+}
+
+TEST_F(StoreTest, SessionIdentifiers) {
+  int64_t now = 0x12345678;
+  SessionGuid guid = MakeSessionGuid(now);
+  EXPECT_EQ(guid.data2, static_cast<uint16_t>((guid.data1 >> 16) ^ (now >> 16)));
+  EXPECT_EQ(guid.data3, static_cast<uint16_t>(guid.data1 ^ now));
+  EXPECT_FALSE(guid.IsNil());
+  SessionGuid fixed;
+  fixed.data1 = 0xA1B2C3D4;
+  fixed.data2 = 0x0E0F;
+  fixed.data3 = 0x1011;
+  const uint8_t tail[8] = {0x12, 0x13, 0x14, 0x15, 0x16, 0x17, 0x18, 0xFF};
+  std::copy(tail, tail + 8, fixed.data4);
+  EXPECT_EQ(FormatSessionId(fixed), "a1b2c3d4-0e0f-1011-1213-1415161718ff");
+  EXPECT_NE(MakeSessionId(now), MakeSessionId(now));
+  EXPECT_EQ(FormatRequestTime(0), "1970-01-01 00:00:00");
+  EXPECT_EQ(FormatRequestTime(RequestTime("1999-12-31", "23:59:59")), "1999-12-31 23:59:59");
+}
+
+// ---------------------------------------------------------------- differential test
+
+// One statement at a time, as the rules write them (values quoted with their quotes
+// doubled, dates normalised, a status that is no number written as NULL).
+void PlainStore(const SessionList& list, DbSession& db) {
+  auto quoted = [](std::string_view text) { return QuoteSql(text); };
+  for (size_t i = 0; i < list.Count(); ++i) {
+    const SessionRecord& s = list.At(i);
+    std::string enter = FormatRequestTime(s.enterTime);
+    std::string address(list.Text(s.address));
+    Statement check;
+    if (Failed(check.Execute(db, "Select SessionId FROM [Session] WHERE TimeEnter=CDate('" + enter +
+                                     "') AND UserIP=" + quoted(address) + ";")) ||
+        check.MoveNext() == kResultOk)
+      continue;
+    std::string id = MakeSessionId(1000);
+    std::string status = s.status ? std::to_string(*s.status) : "NULL";
+    Statement insert;
+    insert.Execute(db, "Insert INTO [Session] (SessionId, TimeEnter, TimeExit, UserIP, ErrorCode, UserAgent, Referer, "
+                       "NumVisited) VALUES ('" + id + "', '" + enter + "', '" + FormatRequestTime(s.exitTime) +
+                           "', " + quoted(address) + ", " + status + ", " + quoted(list.Text(s.userAgent)) + ", " +
+                           quoted(list.Text(s.referrer)) + ", '" + std::to_string(s.resourceCount) + "');");
+    int32_t robot = ClassifyUserAgent(list.Text(s.userAgent), id, db);
+    Statement dns;
+    if (Succeeded(dns.Execute(db, "Insert INTO DNSLookUp (UserIP, rURL, CountryCode) VALUES (" + quoted(address) +
+                                      ", " + quoted("ip." + address) + ", '');")) &&
+        robot == 1)
+      dns.Execute(db, "Update DNSLookUp SET IsRobot='1' WHERE UserIP=" + quoted(address) + ";");
+    insert.Execute(db, "Insert INTO SessionBytes (SessionId, Bytes, BytesIn) VALUES ('" + id + "', '" +
+                           std::to_string(s.bytes) + "', '" + std::to_string(s.bytesIn) + "');");
+    list.ForEachResource(s, [&](const ResourceRecord& r) {
+      Statement probe;
+      if (Failed(probe.Execute(db, "Select ResourceId FROM Resource WHERE SessionId='" + id + "';"))) return;
+      std::string query = r.query == kNoText ? " " : std::string(list.Text(r.query));
+      insert.Execute(db, "Insert INTO Resource (SessionId, TimeEnter, UriStem, StatusCode, UriQuery, BytesLoad, "
+                         "Bytes2, TimeLoad) VALUES ('" + id + "', '" + FormatRequestTime(r.time) + "', " +
+                             quoted(list.Text(r.path)) + ", " + (r.status ? "'" + std::to_string(*r.status) + "'" : "NULL") +
+                             ", " + quoted(query) + ", '" + std::to_string(r.scBytes) + "', '" +
+                             std::to_string(r.csBytes) + "', '" + std::to_string(r.timeTaken) + "');");
+    });
+    AnalyzeReferrer(list.Text(s.referrer), id, db);
+  }
+}
+
+std::vector<std::string> Dump(DbSession& db) {
+  const char* queries[] = {
+      "SELECT NumId, TimeEnter, TimeExit, UserIP, quote(ErrorCode), UserAgent, Referer, NumVisited FROM Session ORDER BY NumId",
+      "SELECT r.ResourceId, s.NumId, r.TimeEnter, r.UriStem, quote(r.StatusCode), quote(r.UriQuery), r.BytesLoad, "
+      "r.Bytes2, r.TimeLoad FROM Resource r LEFT JOIN Session s ON s.SessionId=r.SessionId ORDER BY r.ResourceId",
+      "SELECT s.NumId, b.Bytes, b.BytesIn FROM SessionBytes b LEFT JOIN Session s ON s.SessionId=b.SessionId ORDER BY b.rowid",
+      "SELECT UserIP, quote(FullName), rURL, CountryCode, quote(IsRobot) FROM DNSLookUp ORDER BY rowid",
+      "SELECT BrowserId, Browser FROM Browser ORDER BY BrowserId", "SELECT OSId, OS FROM OS ORDER BY OSId",
+      "SELECT RefererId, Url, [Group] FROM Referer ORDER BY RefererId",
+      "SELECT KeyphraseId, Keyphrase FROM Keyphrase ORDER BY KeyphraseId",
+      "SELECT KeywordId, Word FROM Keyword ORDER BY KeywordId",
+      "SELECT s.NumId, l.BrowserId, l.OSId FROM SessionBrowserOS l LEFT JOIN Session s ON s.SessionId=l.SessionId ORDER BY l.rowid",
+      "SELECT s.NumId, l.RefererId FROM SessionReferer l LEFT JOIN Session s ON s.SessionId=l.SessionId ORDER BY l.rowid",
+      "SELECT s.NumId, l.KeyphraseId FROM SessionKeyphrase l LEFT JOIN Session s ON s.SessionId=l.SessionId ORDER BY l.rowid",
+      "SELECT s.NumId, l.KeywordId FROM SessionKeywords l LEFT JOIN Session s ON s.SessionId=l.SessionId ORDER BY l.rowid",
+  };
+  std::vector<std::string> rows;
+  for (const char* sql : queries) {
+    Statement statement;
+    EXPECT_TRUE(Succeeded(statement.Execute(db, sql))) << sql;
+    while (statement.MoveNext() == kResultOk) {
+      std::string row, text;
+      for (int c = 1; c <= statement.ColumnCount(); ++c) row += (statement.GetText(c, text) ? text : "<null>") + "|";
+      rows.push_back(row);
+    }
+    rows.push_back("--");
+  }
+  return rows;
+}
+
+TEST_F(StoreTest, BatchedStoreWritesWhatOneStatementAtATimeWrites) {
+  std::string earlier, later;
+  const char* agents[] = {"Mozilla/4.0+(compatible;+MSIE+6.0;+Windows+NT+5.1)", "Googlebot/2.1+(+http://www.google.com/bot.html)",
+                          "Mozilla/5.0+(X11;+U;+Linux+i686;+rv:1.7)+Gecko/20040101", "it's+a+bot"};
+  const char* referrers[] = {"-", "http://www.google.com/search?q=blue+widgets&hl=en", "http://search.yahoo.com/search?p=red's+car",
+                             "http://www.site.test/a.html", "http://other.test/x?y=1"};
+  for (int i = 0; i < 400; ++i) {
+    std::string line = Combined("10.0." + std::to_string(i % 7) + "." + std::to_string(i % 13), i * 97 % 86000,
+                                i % 5 ? "/p" + std::to_string(i % 11) + ".html" : "/img.gif", i % 9 ? 200 : 404,
+                                i % 6 ? std::to_string(i * 31) : "-", referrers[i % 5], agents[i % 4]);
+    (i < 250 ? earlier : later) += line;
+    if (i >= 200 && i < 250) later += line;  // the second import overlaps the first
+  }
+  std::string fastPath = NewDatabase("fast.db"), plainPath = NewDatabase("plain.db");
+  DbSession fast, plain;
+  ASSERT_TRUE(Succeeded(fast.OpenFile(fastPath)));
+  ASSERT_TRUE(Succeeded(plain.OpenFile(plainPath)));
+  for (const std::string* log : {&earlier, &later}) {
+    SessionList list;
+    ParserState state("www.site.test");
+    test::ParseInto(list, state, *log);
+    ASSERT_GT(list.Count(), 20u);
+    StoreSessionList(list, fast, nullptr);
+    PlainStore(list, plain);
+  }
+  std::vector<std::string> fastRows = Dump(fast), plainRows = Dump(plain);
+  EXPECT_EQ(fastRows, plainRows);
+  EXPECT_GT(fastRows.size(), 500u);
+}
+
+}  // namespace
+}  // namespace weavil
