@@ -21,7 +21,7 @@ const QColor kEdgeDarkShadow(0x69, 0x69, 0x69);
 }  // namespace
 
 QPainterSurface::QPainterSurface(QPainter& painter)
-    : painter_(painter), metrics_(QFont()) {
+    : painter_(painter) {
   painter_.save();
   painter_.setRenderHint(QPainter::Antialiasing, false);
   painter_.setRenderHint(QPainter::TextAntialiasing, true);
@@ -46,14 +46,13 @@ QFont QPainterSurface::ResolveFont(const FontSpec& spec) {
 }
 
 const QFontMetrics& QPainterSurface::Use(const FontSpec& spec) {
-  if (!hasFont_ || !(spec == spec_)) {
+  if (!metrics_ || !(spec == spec_)) {
     spec_ = spec;
     font_ = ResolveFont(spec);
-    metrics_ = QFontMetrics(font_, painter_.device());
-    hasFont_ = true;
+    metrics_.emplace(font_, painter_.device());
   }
   painter_.setFont(font_);
-  return metrics_;
+  return *metrics_;
 }
 
 void QPainterSurface::FillRect(const Rect& rect, Color color) {

@@ -1,5 +1,7 @@
 #pragma once
 // DrawingSurface onto a QPainter: widgets, QImage, QPicture, SVG and printers alike.
+#include <optional>
+
 #include <QFont>
 #include <QFontMetrics>
 #include <QPainter>
@@ -34,10 +36,9 @@ class QPainterSurface : public DrawingSurface {
   const QFontMetrics& Use(const FontSpec& spec);
 
   QPainter& painter_;
-  bool hasFont_ = false;
   FontSpec spec_;
   QFont font_;
-  QFontMetrics metrics_;
+  std::optional<QFontMetrics> metrics_;  // of font_, made on first use
 };
 
 }  // namespace plotwell
