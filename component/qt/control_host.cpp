@@ -79,6 +79,9 @@ void ControlHost::paintEvent(QPaintEvent*) {
     painter.fillRect(rect(), palette().window());
     return;
   }
+  // A widget resized while hidden gets its resize event late; paint at the real size.
+  SIZE extent{HimetricFromPixels(width()), HimetricFromPixels(height())};
+  control_->SetExtent(&extent);
   RECT bounds{0, 0, width(), height()};
   control_->Draw(&painter, &bounds);
 }

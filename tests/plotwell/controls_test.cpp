@@ -3,6 +3,8 @@
 #include <cstring>
 #include <map>
 
+#include <QApplication>
+
 #include "component/instance.h"
 #include "component/qt/control_host.h"
 #include "component/registry.h"
@@ -481,6 +483,8 @@ TEST_F(Controls, ControlHostCreatesPaintsAndForwardsToTheControl) {
   vyr::com::ControlHost host(QString::fromLatin1(kProgIdNNChart));
   ASSERT_EQ(host.CreationResult(), S_OK);
   host.resize(300, 200);
+  host.show();
+  QApplication::processEvents();
   auto chart = As<INNChart>(host.Control(), IID_INNChart);
   chart->put_ChartBkgColor(0x0000FF);  // red plot background
   QImage image = host.grab().toImage();

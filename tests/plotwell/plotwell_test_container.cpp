@@ -115,3 +115,8 @@ void* Entry(const char* name) {
 }
 
 }  // namespace plotwell::test
+
+// fontconfig keeps its configuration until exit; LeakSanitizer should not report it.
+extern "C" __attribute__((visibility("default"), used)) const char* __lsan_default_suppressions() {
+  return "leak:libfontconfig.so\n";
+}
