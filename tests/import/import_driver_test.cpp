@@ -1,0 +1,228 @@
+// The import driver: trace lines, re-imports, incremental imports from the last
+// "Software:" header, offsets, bad input, growing files, the worker and cancelling.
+#include <gtest/gtest.h>
+
+#include <filesystem>
+#include <fstream>
+
+#include "import/import_driver.h"
+#include "import/log_file_reader.h"
+#include "store/database.h"
+#include "store/result.h"
+#include "store/trace.h"
+#include "store/view_requests.h"
+#include "tests/import/import_test_support.h"
+#include "tests/support/test_support.h"
+
+namespace weavil {
+namespace {
+
+using test::Combined;
+
+class DriverTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    previous_ = std::filesystem::current_path();
+    std::filesystem::current_path(dir_.Path());
+    test::CopyTemplateDatabase(dir_.File("log.db"));
+    LogDataSource::Release();
+    LogDataSource::UseDatabaseFile(dir_.File("log.db"));
+    copies_.defaultHost = "www.site.test";
+  }
+  void TearDown() override {
+    LogDataSource::Release();
+    CloseTrace();
+    std::filesystem::current_path(previous_);
+  }
+  std::string Trace() {
+    CloseTrace();
+    return test::ReadFile(dir_.File("RovanTrace.txt"));
+  }
+  int64_t Count(const std::string& table) {
+    DbSession db;
+    EXPECT_TRUE(Succeeded(db.OpenFile(dir_.File("log.db"))));
+    Statement statement;
+    statement.Execute(db, "SELECT count(*) FROM " + table);
+    int64_t count = -1;
+    if (statement.MoveNext() == kResultOk) statement.GetInt64(1, count);
+    return count;
+  }
+  ImportStats Import(const std::string& path, int64_t offset = 0, ImportProgress* progress = nullptr) {
+    return RunImport(path, offset, copies_, progress);
+  }
+
+  test::TempDir dir_;
+  std::filesystem::path previous_;
+  ImportCopies copies_;
+};
+
+// A W3C block of visits: header, then one line per visitor at minute i.
+std::string W3cBlock(const std::string& day, int first, int count) {
+  std::string text = "#Software: Microsoft Internet Information Services 5.0\n#Version: 1.0\n#Date: " + day +
+                     " 00:00:00\n#Fields: date time c-ip cs-method cs-uri-stem sc-status cs(User-Agent)\n";
+  for (int i = first; i < first + count; ++i) {
+    char line[160];
+    std::snprintf(line, sizeof line, "%s %02d:%02d:00 10.1.%d.%d GET /page%d.html 200 Agent/%d\r\n", day.c_str(),
+                  i / 60, i % 60, i / 200, i % 200, i, i);
+    text += line;
+  }
+  return text;
+}
+
+TEST_F(DriverTest, ImportTracesItsStepsAndStoresOnce) {
+  std::string log = dir_.File("access.log");
+  test::WriteFile(log, Combined("1.1.1.1", 0, "/a.html") + "garbage line\n" + Combined("2.2.2.2", 9, "/b.html", 200, "1", "-", "B"));
+  ImportStats first = Import(log);
+  EXPECT_TRUE(first.opened);
+  EXPECT_EQ(first.linesRead, 3);
+  EXPECT_EQ(first.linesRejected, 1);
+  EXPECT_EQ(first.sessionsStored, 2);
+  EXPECT_EQ(Trace(), "File Open:\n" + log +
+                         "\nLine parsing error:\ngarbage line\nFile Close\nStart storing to DB\nGetting DBConnection "
+                         "instance...\nGetting the result...\nOpening Session...\nClosing Session...\nDB stored\n");
+  ImportStats second = Import(log);
+  EXPECT_EQ(second.sessionsStored, 0);
+  EXPECT_EQ(second.sessionsAlreadyStored, 2);
+  EXPECT_EQ(Count("Session"), 2);
+  EXPECT_EQ(Count("Resource"), 2);
+  EXPECT_EQ(Count("SessionBytes"), 2);
+}
+
+TEST_F(DriverTest, UnopenableFileStillRunsTheStore) {
+  ImportStats stats = Import(dir_.File("missing.log"));
+  EXPECT_FALSE(stats.opened);
+  EXPECT_EQ(stats.sessionsStored, 0);
+  EXPECT_EQ(Trace(), "Start storing to DB\nGetting DBConnection instance...\nGetting the result...\nOpening "
+                     "Session...\nClosing Session...\nDB stored\n");
+  EXPECT_FALSE(Import(dir_.Path()).opened);  // a folder is no log
+}
+
+TEST_F(DriverTest, MissingDatabaseStoresNothing) {
+  LogDataSource::Release();
+  LogDataSource::UseDatabaseFile(dir_.File("nothing-here.db"));
+  std::string log = dir_.File("access.log");
+  test::WriteFile(log, Combined("1.1.1.1", 0, "/a.html"));
+  ImportStats stats = Import(log);
+  EXPECT_TRUE(stats.databaseFailed);
+  EXPECT_NE(Trace().find("Getting the result...\nfailed\nDB stored\n"), std::string::npos);
+}
+
+TEST_F(DriverTest, LastHeaderOffsetAndIncrementalImport) {
+  std::string log = dir_.File("ex.log");
+  std::string firstBlock = W3cBlock("2003-03-07", 0, 50);
+  test::WriteFile(log, firstBlock + W3cBlock("2003-03-08", 0, 60));
+  HeaderOffset header = FindLastHeader(log);
+  size_t lastSoftware = (firstBlock + W3cBlock("2003-03-08", 0, 60)).rfind("#Software:");
+  EXPECT_EQ(header.offset, static_cast<int64_t>(lastSoftware + std::string("#Software: Microsoft Internet Information Services 5.0\n").size()));
+  EXPECT_EQ(header.size, static_cast<int64_t>(std::filesystem::file_size(log)));
+  EXPECT_EQ(Import(log).sessionsStored, 110);
+
+  // The log grows: its last block gets 40 more lines. Reading from the last header
+  // sees the block's Fields directive again and stores only the new visits.
+  int64_t offset = FindLastHeaderOffset(log);
+  test::WriteFile(log, firstBlock + W3cBlock("2003-03-08", 0, 100));
+  ImportStats stats = Import(log, offset);
+  EXPECT_EQ(stats.sessionsStored, 40);
+  EXPECT_EQ(stats.sessionsAlreadyStored, 60);
+  EXPECT_EQ(Count("Session"), 150);
+
+  std::string plain = dir_.File("plain.log");
+  test::WriteFile(plain, Combined("1.1.1.1", 0, "/"));
+  EXPECT_EQ(FindLastHeaderOffset(plain), 0);
+  EXPECT_EQ(FindLastHeader(dir_.File("missing.log")).size, 0);
+}
+
+TEST_F(DriverTest, OffsetsPastTheEndAndEmptyFiles) {
+  std::string log = dir_.File("a.log");
+  test::WriteFile(log, Combined("1.1.1.1", 0, "/a.html"));
+  ImportStats past = Import(log, 1 << 20);
+  EXPECT_TRUE(past.opened);
+  EXPECT_EQ(past.linesRead, 0);
+  EXPECT_EQ(past.sessionsStored, 0);
+  std::string empty = dir_.File("empty.log");
+  test::WriteFile(empty, "");
+  EXPECT_EQ(Import(empty).linesRead, 0);
+  EXPECT_EQ(Count("Session"), 0);
+}
+
+TEST_F(DriverTest, BadInputIsSkippedAndGoodLinesImported) {
+  static const char kNulText[] = "1.2.3.4 - - [07/Mar/2003:10:00:00 +0100] \"GET /\0x HTTP/1.0\" 200 1\n";
+  const std::string kNulLine(kNulText, sizeof kNulText - 1);
+  std::string bad;
+  for (int i = 0; i < 3000; ++i) bad.push_back(static_cast<char>((i * 7919) % 256));
+  std::string log = dir_.File("bad.log");
+  test::WriteFile(log, bad + "\n" + Combined("1.1.1.1", 0, "/a.html") + std::string(1000000, 'z') + "\n" +
+                           kNulLine +
+                           Combined("2.2.2.2", 5, "/b.html", 200, "1", "-", "B") +
+                           "#Fields: time c-ip cs-uri-stem sc-status\n10:00:00 3.3.3.3 / 200\n");
+  ImportStats stats = Import(log);
+  EXPECT_EQ(stats.sessionsStored, 2);
+  EXPECT_GE(stats.linesRejected, 3);
+  EXPECT_EQ(Count("Session"), 2);
+}
+
+TEST_F(DriverTest, ReaderStopsAtTheSizeSeenAtOpenAfterFinishingTheLine) {
+  std::string log = dir_.File("grow.log");
+  test::WriteFile(log, "one\ntwo");
+  LogFileReader reader;
+  ASSERT_TRUE(reader.Open(log, 0));
+  {
+    std::ofstream out(log, std::ios::app | std::ios::binary);
+    out << " and more\nthree\n";
+  }
+  std::string_view raw;
+  std::vector<std::string> lines;
+  while (reader.NextPhysicalLine(raw)) lines.emplace_back(raw);
+  EXPECT_EQ(lines, (std::vector<std::string>{"one\n", "two and more\n"}));
+
+  // A long line is cut and the rest of it skipped.
+  test::WriteFile(log, std::string(20000, 'a') + "\nnext\n");
+  ASSERT_TRUE(reader.Open(log, 0));
+  ASSERT_TRUE(reader.NextPhysicalLine(raw));
+  EXPECT_EQ(raw.size(), 7999u);
+  ASSERT_TRUE(reader.NextPhysicalLine(raw));
+  EXPECT_EQ(raw, "next\n");
+  EXPECT_FALSE(reader.NextPhysicalLine(raw));
+  EXPECT_EQ(reader.BytesRead(), 20006);
+}
+
+class CountingProgress : public ImportProgress {
+ public:
+  void OnProgress(int64_t, int64_t, int64_t lines, int64_t) override {
+    ++calls;
+    lastLines = lines;
+  }
+  bool Cancelled() override { return cancel; }
+  int calls = 0;
+  int64_t lastLines = 0;
+  bool cancel = false;
+};
+
+TEST_F(DriverTest, WorkerRaisesTheViewRequestsAndCancelStoresNothing) {
+  std::string log = dir_.File("w.log");
+  std::string text;
+  for (int i = 0; i < 5000; ++i) text += Combined("9.9." + std::to_string(i / 250) + "." + std::to_string(i % 250), i % 80000, "/x.html", 200, "1", "-", "A" + std::to_string(i));
+  test::WriteFile(log, text);
+  TakeResetViews();
+  RaiseReloadViews();
+  CountingProgress progress;
+  progress.cancel = true;
+  ImportStats seen;
+  ImportWorker({log, 0}, &progress, [&](const ImportStats& stats) {
+    seen = stats;
+    EXPECT_TRUE(ReloadViewsRaised());
+    EXPECT_FALSE(ResetViewsRaised());
+  });
+  EXPECT_TRUE(seen.cancelled);
+  EXPECT_EQ(Count("Session"), 0);
+  EXPECT_TRUE(TakeReloadViews());
+
+  CountingProgress watch;
+  ImportStats stats = Import(log, 0, &watch);
+  EXPECT_EQ(stats.sessionsStored, 5000);
+  EXPECT_GE(watch.calls, 2);
+  EXPECT_EQ(watch.lastLines, 5000);
+}
+
+}  // namespace
+}  // namespace weavil
