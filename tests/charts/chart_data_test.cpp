@@ -191,14 +191,6 @@ TEST(ChartDocument, LabelPoolGrowsByBlockOrByTheLongLabel) {
   EXPECT_EQ(std::string(fresh.LabelAt(0)).size(), static_cast<std::size_t>(longLength));
 }
 
-TEST(ChartDocument, ItemArraysAreSizedToTheRootsChildren) {
-  NonNumericData data;
-  ASSERT_EQ(LoadResult(data, "<VYR_CHART_DATA><ITM/><X/><ITM/><!--c--><ITM/></VYR_CHART_DATA>"),
-            S_OK);
-  EXPECT_EQ(data.Entries(), 3);
-  EXPECT_GE(data.ItemCapacity(), 5u);
-}
-
 TEST(ChartDocument, AccessorsRejectIndexesOutsideTheEntries) {
   NonNumericData data;
   ASSERT_EQ(LoadResult(data, "<VYR_CHART_DATA><ITM>1</ITM></VYR_CHART_DATA>"), S_OK);
@@ -273,17 +265,6 @@ TEST(ChartDocument, PlainAndGeneralDocumentsReadAlike) {
             E_CHARTDATA);
   EXPECT_TRUE(Failed(
       data.TryLoad(QString::fromUtf16(u"<VYR_CHART_DATA><ITM>\xD800</ITM></VYR_CHART_DATA>"))));
-}
-
-TEST(ChartDocument, ClearFreesTheEntries) {
-  NonNumericData data;
-  ASSERT_EQ(LoadResult(data, "<VYR_CHART_DATA><ITM>5</ITM></VYR_CHART_DATA>"), S_OK);
-  data.Clear();
-  EXPECT_EQ(data.Entries(), 0);
-  EXPECT_EQ(data.MaxValue(), 0);
-  EXPECT_EQ(data.ItemCapacity(), 0u);
-  ASSERT_EQ(LoadResult(data, "<VYR_CHART_DATA><ITM>6</ITM></VYR_CHART_DATA>"), S_OK);
-  EXPECT_EQ(data.ValueAt(0), 6);
 }
 
 }  // namespace
