@@ -47,6 +47,25 @@ std::string Trim(std::string_view text) {
   return std::string(text.substr(begin, end - begin));
 }
 
+// Blanks, control characters and bytes above 127 typed into the URL are sent
+// percent-encoded, as a browser would; everything else stays as typed.
+std::string EncodeUnsafeBytes(std::string_view url) {
+  static const char kHex[] = "0123456789ABCDEF";
+  std::string encoded;
+  encoded.reserve(url.size());
+  for (char c : url) {
+    auto byte = static_cast<unsigned char>(c);
+    if (byte <= 0x20 || byte >= 0x7f) {
+      encoded.push_back('%');
+      encoded.push_back(kHex[byte >> 4]);
+      encoded.push_back(kHex[byte & 15]);
+    } else {
+      encoded.push_back(c);
+    }
+  }
+  return encoded;
+}
+
 // Errors that mean the server (or proxy) was never reached or refused us: the "connect"
 // step. Everything else before the first byte of data belongs to the request.
 bool IsConnectError(CURLcode code) {
@@ -345,8 +364,8 @@ DownloadResult RunDownload(const DownloadRequest& request, DownloadProgress* pro
   }
   bool ftp = false;
   std::string url;
-  CURLUcode parsed = curl_url_set(parts, CURLUPART_URL, request.url.c_str(),
-                                  CURLU_DEFAULT_SCHEME | CURLU_NON_SUPPORT_SCHEME | CURLU_URLENCODE);
+  CURLUcode parsed = curl_url_set(parts, CURLUPART_URL, EncodeUnsafeBytes(Trim(request.url)).c_str(),
+                                  CURLU_DEFAULT_SCHEME | CURLU_NON_SUPPORT_SCHEME);
   if (parsed == CURLUE_OK) {
     char* scheme = nullptr;
     curl_url_get(parts, CURLUPART_SCHEME, &scheme, 0);

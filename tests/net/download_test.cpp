@@ -213,6 +213,15 @@ TEST(HttpDownload, ErrorAnswerThatIsNoPageIsWrittenLikeLogData) {
   EXPECT_EQ(ReadFile(dir.File("access.log")), "Not Found\n");
 }
 
+TEST(HttpDownload, SpacesInTheUrlAreSentEncoded) {
+  TempDir dir;
+  HttpLogServer server(HttpLogServer::Mode::kRanges, "x\n");
+  DownloadResult result = RunDownload(RequestFor(server.Url("/my logs/access log.log"), dir), nullptr);
+  ASSERT_TRUE(result.Succeeded()) << result.message;
+  EXPECT_EQ(server.Requests().at(0).rfind("GET /my%20logs/access%20log.log HTTP/1.1", 0), 0u) << server.Requests()[0];
+  EXPECT_EQ(ReadFile(dir.File("access log.log")), "x\n");
+}
+
 TEST(HttpDownload, SmallFilesShowPlainByteCounts) {
   TempDir dir;
   HttpLogServer server(HttpLogServer::Mode::kRanges, std::string(700, 'a'));
