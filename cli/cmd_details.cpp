@@ -82,7 +82,10 @@ int RunDetailsCommand(CliContext& context, const std::vector<std::string>& args)
   Line(out, "Comments", details.description);
   Line(out, "Browser", details.browserName);
   Line(out, "OS", details.osName);
-  Line(out, "User agent", details.userAgent);
+  std::string agent = details.userAgent;  // as the page shows it: "+" stands for a blank
+  for (char& c : agent)
+    if (c == '+') c = ' ';
+  Line(out, "User agent", agent);
   bool referred = !details.referer.empty() && details.referer != "-";
   Line(out, "Referer", referred ? UrlUnescape(details.refererInfo) : "-");
   if (referred) Line(out, "", details.referer);
