@@ -26,7 +26,9 @@ int CheckCounts(const ReportTree& tree, RowId row) {
   if (!tree.HasChildren(row)) return 1;
   int sessions = 0;
   for (RowId c = tree.FirstChild(row); c != kNoRow; c = tree.NextSibling(c)) sessions += CheckCounts(tree, c);
-  if (row != kRootRow) EXPECT_EQ(std::string(tree.Text(row, 1)), std::to_string(sessions)) << tree.PathOf(row);
+  if (row != kRootRow) {
+    EXPECT_EQ(std::string(tree.Text(row, 1)), std::to_string(sessions)) << tree.PathOf(row);
+  }
   return sessions;
 }
 
