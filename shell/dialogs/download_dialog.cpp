@@ -1,0 +1,123 @@
+#include "shell/dialogs/download_dialog.h"
+
+#include <QCheckBox>
+#include <QDialogButtonBox>
+#include <QFormLayout>
+#include <QGridLayout>
+#include <QHBoxLayout>
+#include <QLabel>
+#include <QLineEdit>
+#include <QPushButton>
+#include <QVBoxLayout>
+
+#include <mutex>
+
+#include "settings/settings.h"
+#include "shell/dialogs/context_help.h"
+#include "shell/dialogs/dialog_prompts.h"
+
+namespace weavil {
+namespace {
+
+// The dialog reads at most 99 characters of each field.
+constexpr int kFieldLimit = 99;
+
+QLineEdit* MakeEdit(const std::string& text, const char* name, QWidget* parent) {
+  auto* edit = new QLineEdit(QString::fromStdString(text), parent);
+  edit->setObjectName(QString::fromLatin1(name));
+  edit->setMaxLength(kFieldLimit);
+  return edit;
+}
+
+}  // namespace
+
+DownloadDialog::DownloadDialog(const Settings& settings, QWidget* parent) : QDialog(parent) {
+  setWindowTitle(QStringLiteral("Log-file download"));
+  setObjectName(QStringLiteral("downloadDialog"));
+
+  url_ = MakeEdit(settings.url, "serverUrl", this);
+  url_->setMinimumWidth(360);
+  url_->setPlaceholderText(QStringLiteral("http://www.example.com/logs/access.log"));
+  isLogin_ = new QCheckBox(QStringLiteral("Login"), this);
+  isLogin_->setObjectName(QStringLiteral("isLogin"));
+  isLogin_->setChecked(settings.isLogin != 0);
+  login_ = MakeEdit(settings.login, "login", this);
+  password_ = MakeEdit(settings.pass, "password", this);
+  password_->setEchoMode(QLineEdit::Password);
+  path_ = MakeEdit(settings.path, "localPath", this);
+  browse_ = new QPushButton(QStringLiteral("..."), this);
+  browse_->setObjectName(QStringLiteral("browse"));
+  browse_->setFixedWidth(32);
+  browse_->setAutoDefault(false);
+  runResolve_ = new QCheckBox(QStringLiteral("Run resolve IP on finish"), this);
+  runResolve_->setObjectName(QStringLiteral("runResolve"));
+  runResolve_->setChecked(settings.isAutoResolve != 0);
+  incremental_ = new QCheckBox(QStringLiteral("Incremental"), this);
+  incremental_->setObjectName(QStringLiteral("incremental"));
+  incremental_->setChecked(settings.isIncremental != 0);
+
+  auto* grid = new QGridLayout;
+  grid->addWidget(new QLabel(QStringLiteral("Server Url"), this), 0, 0);
+  grid->addWidget(url_, 0, 1, 1, 2);
+  grid->addWidget(isLogin_, 1, 0);
+  grid->addWidget(login_, 1, 1, 1, 2);
+  grid->addWidget(new QLabel(QStringLiteral("Password"), this), 2, 0);
+  grid->addWidget(password_, 2, 1, 1, 2);
+  grid->addWidget(new QLabel(QStringLiteral("Local path"), this), 3, 0);
+  grid->addWidget(path_, 3, 1);
+  grid->addWidget(browse_, 3, 2);
+  grid->addWidget(runResolve_, 4, 1, 1, 2);
+  grid->addWidget(incremental_, 5, 1, 1, 2);
+
+  auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, this);
+  buttons->setObjectName(QStringLiteral("buttons"));
+  connect(buttons, &QDialogButtonBox::accepted, this, &DownloadDialog::accept);
+  connect(buttons, &QDialogButtonBox::rejected, this, &DownloadDialog::reject);
+
+  auto* layout = new QVBoxLayout(this);
+  layout->addLayout(grid);
+  layout->addWidget(buttons);
+
+  connect(isLogin_, &QCheckBox::toggled, this, &DownloadDialog::UpdateLogin);
+  connect(browse_, &QPushButton::clicked, this, &DownloadDialog::OnBrowse);
+  UpdateLogin();
+  InstallContextHelp(this, QStringLiteral("DownloadDialog"));
+}
+
+void DownloadDialog::UpdateLogin() {
+  login_->setEnabled(isLogin_->isChecked());
+  password_->setEnabled(isLogin_->isChecked());
+}
+
+void DownloadDialog::OnBrowse() {
+  QString folder = DialogPromptsInUse().chooseFolder(this, path_->text());
+  if (folder.isEmpty()) return;
+  path_->setText(QString::fromStdString(WithTrailingSlash(folder.toStdString())));
+}
+
+DownloadDialogValues DownloadDialog::Values() const {
+  DownloadDialogValues values;
+  values.url = url_->text().trimmed().toStdString();
+  values.localPath = WithTrailingSlash(path_->text().trimmed().toStdString());
+  values.isLogin = isLogin_->isChecked();
+  values.login = login_->text().toStdString();
+  values.password = password_->text().toStdString();
+  values.runResolve = runResolve_->isChecked();
+  values.incremental = incremental_->isChecked();
+  return values;
+}
+
+void DownloadDialog::accept() {
+  // A second OK while the first is handled does nothing.
+  if (accepting_) return;
+  accepting_ = true;
+  DownloadDialogValues values = Values();
+  {
+    std::lock_guard<std::mutex> lock(SettingsMutex());
+    StoreDownloadSettings(values, AppSettings());
+  }
+  request_ = PrepareDownloadRequest(values, CopySettings());
+  QDialog::accept();
+}
+
+}  // namespace weavil
