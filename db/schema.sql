@@ -28,9 +28,6 @@ CREATE TABLE Resource (
 );
 CREATE INDEX ResourceSessionId ON Resource (SessionId);
 CREATE INDEX ResourceUriStem ON Resource (UriStem);
--- Page statistics group requests by page and join them to their sessions: with both
--- columns in one index they never read the table.
-CREATE INDEX ResourceUriStemSessionId ON Resource (UriStem, SessionId);
 
 CREATE TABLE SessionBytes (
   SessionId   TEXT,
