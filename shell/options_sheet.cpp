@@ -1,0 +1,144 @@
+#include "shell/options_sheet.h"
+
+#include <QCheckBox>
+#include <QDialogButtonBox>
+#include <QFormLayout>
+#include <QGridLayout>
+#include <QGroupBox>
+#include <QLabel>
+#include <QLineEdit>
+#include <QTabWidget>
+#include <QVBoxLayout>
+
+#include <mutex>
+
+#include "settings/settings.h"
+
+namespace weavil {
+namespace {
+
+QLineEdit* HostEdit(const std::string& value, QWidget* parent) {
+  auto* edit = new QLineEdit(QString::fromStdString(value), parent);
+  edit->setMaxLength(OptionsSheet::kHostLimit);
+  return edit;
+}
+
+QLineEdit* PortEdit(int32_t value, QWidget* parent) {
+  auto* edit = new QLineEdit(QString::number(value), parent);
+  edit->setMaxLength(10);
+  edit->setMaximumWidth(80);
+  return edit;
+}
+
+std::string Cut(const QString& text, int limit) { return text.left(limit).toStdString(); }
+
+}  // namespace
+
+int ParsePortText(const QString& text) {
+  // As a decimal conversion reads it: leading blanks, a sign, then digits up to the first
+  // other character; text that starts with no number gives 0.
+  std::string bytes = text.toStdString();
+  size_t i = 0;
+  while (i < bytes.size() && (bytes[i] == ' ' || bytes[i] == '\t')) ++i;
+  bool negative = false;
+  if (i < bytes.size() && (bytes[i] == '-' || bytes[i] == '+')) negative = bytes[i++] == '-';
+  int64_t value = 0;
+  for (; i < bytes.size() && bytes[i] >= '0' && bytes[i] <= '9'; ++i) {
+    value = value * 10 + (bytes[i] - '0');
+    if (value > INT32_MAX) return 0;  // out of range: not a port
+  }
+  return static_cast<int>(negative ? -value : value);
+}
+
+OptionsSheet::OptionsSheet(QWidget* parent) : QDialog(parent) {
+  setWindowTitle(QStringLiteral("Options"));
+  Settings settings = CopySettings();
+
+  pages_ = new QTabWidget(this);
+
+  auto* general = new QWidget;
+  auto* generalForm = new QFormLayout(general);
+  siteUrl_ = HostEdit(settings.defaultHost, general);
+  extensions_ = new QLineEdit(QString::fromStdString(settings.extensions), general);
+  extensions_->setMaxLength(kExtensionsLimit);
+  extensions_->setMinimumWidth(320);
+  autoConnect_ = new QCheckBox(QStringLiteral("Autoconnect at start"), general);
+  autoConnect_->setChecked(settings.isAutoConnect != 0);
+  generalForm->addRow(QStringLiteral("Site URL:"), siteUrl_);
+  generalForm->addRow(QStringLiteral("Review resources:"), extensions_);
+  generalForm->addRow(QString(), autoConnect_);
+  auto* note = new QLabel(QStringLiteral("Changes to the site and the resources apply to imports after the next start."),
+                          general);
+  note->setWordWrap(true);
+  note->setEnabled(false);
+  generalForm->addRow(QString(), note);
+  pages_->addTab(general, QStringLiteral("General"));
+
+  auto* proxy = new QWidget;
+  auto* proxyGrid = new QGridLayout(proxy);
+  useProxy_ = new QCheckBox(QStringLiteral("Use Proxy"), proxy);
+  useProxy_->setChecked(settings.isProxy != 0);
+  httpHost_ = HostEdit(settings.proxyHttp, proxy);
+  httpPort_ = PortEdit(settings.proxyPortHttp, proxy);
+  ftpHost_ = HostEdit(settings.proxyFtp, proxy);
+  ftpPort_ = PortEdit(settings.proxyPortFtp, proxy);
+  socksHost_ = HostEdit(settings.proxy, proxy);
+  socksPort_ = PortEdit(settings.proxyPort, proxy);
+  proxyGrid->addWidget(useProxy_, 0, 0, 1, 4);
+  proxyGrid->addWidget(new QLabel(QStringLiteral("HTTP:"), proxy), 1, 0);
+  proxyGrid->addWidget(httpHost_, 1, 1);
+  proxyGrid->addWidget(new QLabel(QStringLiteral("Port:"), proxy), 1, 2);
+  proxyGrid->addWidget(httpPort_, 1, 3);
+  proxyGrid->addWidget(new QLabel(QStringLiteral("FTP:"), proxy), 2, 0);
+  proxyGrid->addWidget(ftpHost_, 2, 1);
+  proxyGrid->addWidget(new QLabel(QStringLiteral("Port:"), proxy), 2, 2);
+  proxyGrid->addWidget(ftpPort_, 2, 3);
+  proxyGrid->addWidget(new QLabel(QStringLiteral("SOCKS"), proxy), 3, 0);
+  proxyGrid->addWidget(socksHost_, 3, 1);
+  proxyGrid->addWidget(new QLabel(QStringLiteral("Port:"), proxy), 3, 2);
+  proxyGrid->addWidget(socksPort_, 3, 3);
+  proxyGrid->setRowStretch(4, 1);
+  pages_->addTab(proxy, QStringLiteral("Proxy"));
+
+  auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, this);
+  auto* layout = new QVBoxLayout(this);
+  layout->addWidget(pages_);
+  layout->addWidget(buttons);
+
+  connect(buttons, &QDialogButtonBox::accepted, this, &QDialog::accept);
+  connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
+  connect(useProxy_, &QCheckBox::toggled, this, &OptionsSheet::UpdateProxyEnabling);
+  connect(pages_, &QTabWidget::currentChanged, this, [this](int index) {
+    if (index == 1) proxyShown_ = true;
+  });
+  UpdateProxyEnabling();
+}
+
+void OptionsSheet::UpdateProxyEnabling() {
+  bool on = useProxy_->isChecked();
+  for (QLineEdit* edit : {httpHost_, httpPort_, ftpHost_, ftpPort_, socksHost_, socksPort_}) edit->setEnabled(on);
+}
+
+void OptionsSheet::ApplyTo(Settings& settings) const {
+  settings.isAutoConnect = autoConnect_->isChecked() ? 1 : 0;
+  settings.defaultHost = Cut(siteUrl_->text(), kHostLimit);
+  settings.extensions = Cut(extensions_->text(), kExtensionsLimit);
+  if (!proxyShown_) return;  // a page never shown keeps the values it was never shown
+  settings.isProxy = useProxy_->isChecked() ? 1 : 0;
+  settings.proxyHttp = Cut(httpHost_->text(), kHostLimit);
+  settings.proxyFtp = Cut(ftpHost_->text(), kHostLimit);
+  settings.proxy = Cut(socksHost_->text(), kHostLimit);
+  settings.proxyPortHttp = ParsePortText(httpPort_->text());
+  settings.proxyPortFtp = ParsePortText(ftpPort_->text());
+  settings.proxyPort = ParsePortText(socksPort_->text());
+}
+
+void OptionsSheet::accept() {
+  {
+    std::lock_guard<std::mutex> lock(SettingsMutex());
+    ApplyTo(AppSettings());
+  }
+  QDialog::accept();
+}
+
+}  // namespace weavil

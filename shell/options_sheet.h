@@ -1,0 +1,60 @@
+#pragma once
+// The "Options" property sheet: the "General" page (site host, page extensions,
+// automatic connection) and the "Proxy" page (HTTP, FTP and SOCKS proxies). OK writes
+// into the settings record only; the record reaches the settings file at exit.
+#include <QDialog>
+
+class QCheckBox;
+class QLineEdit;
+class QTabWidget;
+
+namespace weavil {
+
+struct Settings;
+
+class OptionsSheet : public QDialog {
+  Q_OBJECT
+
+ public:
+  static constexpr int kHostLimit = 99;
+  static constexpr int kExtensionsLimit = 249;
+
+  explicit OptionsSheet(QWidget* parent = nullptr);
+
+  // Takes the pages' values into settings: the General page always, the Proxy page only
+  // when it has been shown.
+  void ApplyTo(Settings& settings) const;
+  bool ProxyPageShown() const { return proxyShown_; }
+
+  QTabWidget* Pages() const { return pages_; }
+  QLineEdit* SiteUrl() const { return siteUrl_; }
+  QLineEdit* Extensions() const { return extensions_; }
+  QCheckBox* AutoConnect() const { return autoConnect_; }
+  QCheckBox* UseProxy() const { return useProxy_; }
+  QLineEdit* HttpHost() const { return httpHost_; }
+  QLineEdit* HttpPort() const { return httpPort_; }
+  QLineEdit* FtpHost() const { return ftpHost_; }
+  QLineEdit* FtpPort() const { return ftpPort_; }
+  QLineEdit* SocksHost() const { return socksHost_; }
+  QLineEdit* SocksPort() const { return socksPort_; }
+
+  void accept() override;
+
+ private:
+  void UpdateProxyEnabling();
+
+  QTabWidget* pages_ = nullptr;
+  QLineEdit* siteUrl_ = nullptr;
+  QLineEdit* extensions_ = nullptr;
+  QCheckBox* autoConnect_ = nullptr;
+  QCheckBox* useProxy_ = nullptr;
+  QLineEdit *httpHost_ = nullptr, *httpPort_ = nullptr;
+  QLineEdit *ftpHost_ = nullptr, *ftpPort_ = nullptr;
+  QLineEdit *socksHost_ = nullptr, *socksPort_ = nullptr;
+  bool proxyShown_ = false;
+};
+
+// A port as the sheet reads it: a decimal integer, 0 for text that is not a number.
+int ParsePortText(const QString& text);
+
+}  // namespace weavil

@@ -1,0 +1,85 @@
+#include "shell/page_browser.h"
+
+#include <QDesktopServices>
+#include <QPainter>
+#include <QScrollBar>
+
+#include "reports/embedded_pages.h"
+
+namespace weavil {
+namespace {
+
+std::function<void(const QUrl&)>& LinkOpener() {
+  static std::function<void(const QUrl&)> opener = [](const QUrl& url) { QDesktopServices::openUrl(url); };
+  return opener;
+}
+
+}  // namespace
+
+void PageBrowser::SetLinkOpener(std::function<void(const QUrl&)> opener) { LinkOpener() = std::move(opener); }
+
+PageBrowser::PageBrowser(QWidget* parent) : QTextBrowser(parent) {
+  setOpenLinks(false);
+  setOpenExternalLinks(false);
+  setFrameShape(QFrame::StyledPanel);
+  std::string_view picture = EmbeddedFile(kBackgroundFile);
+  background_.loadFromData(reinterpret_cast<const uchar*>(picture.data()), static_cast<uint>(picture.size()));
+  // The page is painted over the picture, so the viewport must not clear itself.
+  viewport()->setAutoFillBackground(false);
+  connect(this, &QTextBrowser::anchorClicked, this, [](const QUrl& url) {
+    if (!url.isEmpty()) LinkOpener()(url);
+  });
+}
+
+std::string OpenImpliedRows(std::string_view html) {
+  // The resource table starts each row's cells right after the previous "</tr>" and
+  // leaves the new row to the parser; this one nests tables instead, so open it here.
+  static constexpr std::string_view kBare = "</tr><td";
+  std::string out;
+  out.reserve(html.size() + 64);
+  size_t at = 0;
+  for (size_t found; (found = html.find(kBare, at)) != std::string_view::npos; at = found + kBare.size()) {
+    out.append(html.substr(at, found - at));
+    out.append("</tr><tr><td");
+  }
+  out.append(html.substr(at));
+  return out;
+}
+
+void PageBrowser::SetHtml(const std::string& html) {
+  html_ = html;
+  int scroll = verticalScrollBar()->value();
+  std::string shown = OpenImpliedRows(html);
+  setHtml(QString::fromUtf8(shown.data(), static_cast<qsizetype>(shown.size())));
+  verticalScrollBar()->setValue(std::min(scroll, verticalScrollBar()->maximum()));
+}
+
+QVariant PageBrowser::loadResource(int type, const QUrl& name) {
+  std::string path = name.toString().toStdString();
+  // The background picture is drawn once in the corner, not tiled by the page.
+  if (path == kBackgroundFile) return QVariant();
+  std::string_view bytes = EmbeddedFile(path);
+  if (!bytes.empty()) {
+    if (type == QTextDocument::ImageResource) {
+      QImage image;
+      image.loadFromData(reinterpret_cast<const uchar*>(bytes.data()), static_cast<int>(bytes.size()));
+      return image;
+    }
+    return QByteArray(bytes.data(), static_cast<qsizetype>(bytes.size()));
+  }
+  // Nothing else is fetched: the pages are local and their links open outside.
+  return QVariant();
+}
+
+void PageBrowser::paintEvent(QPaintEvent* event) {
+  {
+    QPainter painter(viewport());
+    painter.fillRect(viewport()->rect(), palette().base());
+    if (!background_.isNull())
+      painter.drawPixmap(viewport()->width() - background_.width(), viewport()->height() - background_.height(),
+                         background_);
+  }
+  QTextBrowser::paintEvent(event);
+}
+
+}  // namespace weavil

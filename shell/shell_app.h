@@ -1,0 +1,25 @@
+#pragma once
+// The window side of the program entry: run the main window on the prepared settings
+// and data source, and write the settings back when the window closes normally.
+#include <string>
+
+namespace weavil {
+
+struct ShellOptions {
+  std::string programDir;     // with a trailing "/"
+  std::string screenshotDir;  // non-empty: grab each tab into PNGs there, then quit
+};
+
+// Removes the hidden "--screenshot-dir DIR" option from the arguments (argc shrinks)
+// and returns DIR (empty when absent).
+std::string TakeScreenshotOption(int& argc, char** argv);
+
+// Creates the application object when there is none, then RunShell.
+int RunMainWindow(int& argc, char** argv, const ShellOptions& options);
+
+// Shows the main window and runs the message loop until it ends; at a normal end the
+// settings record is written to the settings file. Returns the loop's exit code (1 when
+// the settings cannot be written).
+int RunShell(const ShellOptions& options);
+
+}  // namespace weavil

@@ -1,0 +1,143 @@
+#include "shell/shell_images.h"
+
+#include <QPainter>
+#include <QPainterPath>
+
+#include <array>
+
+namespace weavil {
+namespace {
+
+QPixmap Blank(int size) {
+  QPixmap pixmap(size, size);
+  pixmap.fill(Qt::transparent);
+  return pixmap;
+}
+
+// A closed folder: the group rows.
+QPixmap DrawGroup() {
+  QPixmap pixmap = Blank(16);
+  QPainter p(&pixmap);
+  p.setRenderHint(QPainter::Antialiasing, false);
+  p.setPen(QColor(128, 96, 0));
+  p.setBrush(QColor(255, 214, 92));
+  p.drawRect(1, 4, 13, 9);
+  p.drawRect(1, 2, 5, 2);
+  p.setPen(QColor(255, 240, 180));
+  p.drawLine(2, 5, 13, 5);
+  return pixmap;
+}
+
+// A visitor: a head and shoulders on a page.
+QPixmap DrawVisitor(QColor body, QColor outline) {
+  QPixmap pixmap = Blank(16);
+  QPainter p(&pixmap);
+  p.setRenderHint(QPainter::Antialiasing, true);
+  p.setPen(outline);
+  p.setBrush(body.lighter(130));
+  p.drawEllipse(QRectF(5, 1.5, 6, 6));
+  QPainterPath shoulders;
+  shoulders.moveTo(2.5, 14.5);
+  shoulders.cubicTo(2.5, 8.5, 13.5, 8.5, 13.5, 14.5);
+  shoulders.closeSubpath();
+  p.setBrush(body);
+  p.drawPath(shoulders);
+  return pixmap;
+}
+
+// A robot: square head with an antenna and two eyes.
+QPixmap DrawRobot() {
+  QPixmap pixmap = Blank(16);
+  QPainter p(&pixmap);
+  p.setPen(QColor(64, 64, 64));
+  p.setBrush(QColor(176, 176, 176));
+  p.drawLine(8, 0, 8, 3);
+  p.drawRect(3, 3, 10, 8);
+  p.drawRect(5, 12, 6, 3);
+  p.setPen(Qt::NoPen);
+  p.setBrush(QColor(200, 0, 0));
+  p.drawRect(5, 5, 2, 2);
+  p.drawRect(10, 5, 2, 2);
+  p.setBrush(QColor(64, 64, 64));
+  p.drawRect(6, 9, 5, 1);
+  return pixmap;
+}
+
+// A page with a folded corner: leaf rows.
+QPixmap DrawLeaf() {
+  QPixmap pixmap = Blank(16);
+  QPainter p(&pixmap);
+  QPolygon page;
+  page << QPoint(3, 1) << QPoint(10, 1) << QPoint(13, 4) << QPoint(13, 14) << QPoint(3, 14);
+  p.setPen(QColor(96, 96, 96));
+  p.setBrush(Qt::white);
+  p.drawPolygon(page);
+  p.drawLine(10, 1, 10, 4);
+  p.drawLine(10, 4, 13, 4);
+  p.setPen(QColor(64, 112, 192));
+  for (int y = 6; y <= 12; y += 2) p.drawLine(5, y, 11, y);
+  return pixmap;
+}
+
+// A small filled triangle, pointing down (descending) or up (ascending).
+QPixmap DrawMark(bool down) {
+  QPixmap pixmap = Blank(16);
+  QPainter p(&pixmap);
+  p.setRenderHint(QPainter::Antialiasing, true);
+  p.setPen(Qt::NoPen);
+  p.setBrush(QColor(96, 96, 96));
+  QPolygonF triangle;
+  if (down) triangle << QPointF(4, 6) << QPointF(12, 6) << QPointF(8, 11);
+  else triangle << QPointF(4, 11) << QPointF(12, 11) << QPointF(8, 6);
+  p.drawPolygon(triangle);
+  return pixmap;
+}
+
+QPixmap DrawProgramIcon(int size) {
+  QPixmap pixmap = Blank(size);
+  QPainter p(&pixmap);
+  p.setRenderHint(QPainter::Antialiasing, true);
+  qreal s = size / 32.0;
+  p.scale(s, s);
+  p.setPen(QPen(QColor(40, 60, 110), 1.5));
+  p.setBrush(QColor(235, 240, 250));
+  p.drawRoundedRect(QRectF(1.5, 1.5, 29, 29), 4, 4);
+  // Bars of a chart with a thread woven over them.
+  const int heights[] = {9, 15, 11, 21, 17};
+  p.setPen(Qt::NoPen);
+  for (int i = 0; i < 5; ++i) {
+    p.setBrush(i == 3 ? QColor(0x88, 0x88, 0xFF) : QColor(40, 90, 170));
+    p.drawRect(QRectF(5 + i * 4.6, 27 - heights[i], 3.4, heights[i]));
+  }
+  QPainterPath thread;
+  thread.moveTo(4, 20);
+  thread.cubicTo(10, 8, 16, 24, 22, 10);
+  thread.cubicTo(24, 6, 27, 6, 28, 8);
+  p.setPen(QPen(QColor(200, 30, 30), 2));
+  p.setBrush(Qt::NoBrush);
+  p.drawPath(thread);
+  return pixmap;
+}
+
+}  // namespace
+
+const QPixmap& TreeImage(int index) {
+  static const std::array<QPixmap, kTreeImageCount> images = {
+      DrawGroup(), DrawVisitor(QColor(48, 96, 200), QColor(16, 48, 120)), DrawRobot(), DrawLeaf(), DrawLeaf()};
+  if (index < 0 || index >= kTreeImageCount) index = 4;
+  return images[static_cast<size_t>(index)];
+}
+
+const QPixmap& SortMarkImage(int index) {
+  static const std::array<QPixmap, 3> marks = {Blank(16), DrawMark(true), DrawMark(false)};
+  if (index < 0 || index > 2) index = 0;
+  return marks[static_cast<size_t>(index)];
+}
+
+QIcon ProgramIcon() {
+  QIcon icon;
+  for (int size : {16, 24, 32, 48, 64}) icon.addPixmap(DrawProgramIcon(size));
+  return icon;
+}
+
+}  // namespace weavil
