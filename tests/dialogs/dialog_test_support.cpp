@@ -1,0 +1,90 @@
+#include "tests/dialogs/dialog_test_support.h"
+
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QThread>
+
+#include <cstdio>
+#include <cstdlib>
+
+#include "store/database.h"
+#include "store/result.h"
+#include "store/trace.h"
+
+namespace weavil::test {
+
+void EnsureApplication() {
+  if (QApplication::instance()) return;
+  if (!std::getenv("QT_QPA_PLATFORM")) setenv("QT_QPA_PLATFORM", "offscreen", 1);
+  static int argc = 1;
+  static char name[] = "dialogs_tests";
+  static char* argv[] = {name, nullptr};
+  new QApplication(argc, argv);  // lives for the whole run
+}
+
+bool WaitFor(const std::function<bool()>& done, std::chrono::milliseconds limit) {
+  auto end = std::chrono::steady_clock::now() + limit;
+  while (!done()) {
+    if (std::chrono::steady_clock::now() > end) return false;
+    QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+    QThread::msleep(2);
+  }
+  return true;
+}
+
+DialogDatabase::DialogDatabase() {
+  EnsureApplication();
+  previous_ = std::filesystem::current_path();
+  std::filesystem::current_path(dir_.Path());
+  path_ = dir_.File("log.db");
+  CopyTemplateDatabase(path_);
+  LogDataSource::Release();
+  LogDataSource::UseDatabaseFile(path_);
+}
+
+DialogDatabase::~DialogDatabase() {
+  LogDataSource::Release();
+  CloseTrace();
+  std::filesystem::current_path(previous_);
+}
+
+std::string DialogDatabase::Value(const std::string& sql) {
+  DbSession db;
+  EXPECT_TRUE(Succeeded(db.OpenFile(path_)));
+  Statement statement;
+  std::string value;
+  if (Succeeded(statement.Execute(db, sql)) && statement.MoveNext() == kResultOk) statement.GetText(1, value);
+  return value;
+}
+
+int64_t DialogDatabase::Count(const std::string& sql) {
+  DbSession db;
+  EXPECT_TRUE(Succeeded(db.OpenFile(path_)));
+  Statement statement;
+  int64_t count = -1;
+  if (Succeeded(statement.Execute(db, sql)) && statement.MoveNext() == kResultOk) statement.GetInt64(1, count);
+  return count;
+}
+
+void DialogDatabase::Run(const std::string& sql) {
+  DbSession db;
+  ASSERT_TRUE(Succeeded(db.OpenFile(path_)));
+  Statement statement;
+  ASSERT_TRUE(Succeeded(statement.Execute(db, sql))) << sql;
+}
+
+std::string W3cLog(int first, int count) {
+  std::string text =
+      "#Software: Microsoft Internet Information Services 5.0\n#Version: 1.0\n#Date: 2004-02-10 00:00:00\n"
+      "#Fields: date time c-ip cs-method cs-uri-stem sc-status cs(User-Agent)\n";
+  for (int i = first; i < first + count; ++i) {
+    char line[160];
+    std::snprintf(line, sizeof line, "2004-02-10 %02d:%02d:00 10.1.%d.%d GET /page%d.html 200 Agent/%d\r\n", i / 60,
+                  i % 60, i / 200, i % 200, i, i);
+    text += line;
+  }
+  return text;
+}
+
+}  // namespace weavil::test

@@ -1,0 +1,164 @@
+// The Resolve IP dialog over a stub name service: at most 9 lookups at once, the button
+// rules, Stop, closing during a run, and the self-closing run after a download.
+#include <gtest/gtest.h>
+
+#include <QCheckBox>
+#include <QPushButton>
+#include <QTreeWidget>
+
+#include <condition_variable>
+#include <map>
+#include <mutex>
+
+#include "shell/dialogs/resolve_ip_dialog.h"
+#include "tests/dialogs/dialog_test_support.h"
+
+namespace weavil {
+namespace {
+
+using namespace std::chrono_literals;
+
+// Answers from a table; every lookup waits at the gate while it is closed, and the
+// stub counts how many run at once.
+class GateResolver : public ReverseResolver {
+ public:
+  bool LookUp(const std::string& address, std::string& hostName) override {
+    std::unique_lock<std::mutex> lock(mutex_);
+    ++calls_;
+    ++running_;
+    peak_ = std::max(peak_, running_);
+    changed_.notify_all();
+    changed_.wait(lock, [&] { return open_; });
+    --running_;
+    auto found = names_.find(address);
+    if (found == names_.end()) return false;
+    hostName = found->second;
+    return true;
+  }
+  void Open() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    open_ = true;
+    changed_.notify_all();
+  }
+  int Calls() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return calls_;
+  }
+  int Running() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return running_;
+  }
+  int Peak() {
+    std::lock_guard<std::mutex> lock(mutex_);
+    return peak_;
+  }
+  std::map<std::string, std::string> names_;
+
+ private:
+  std::mutex mutex_;
+  std::condition_variable changed_;
+  bool open_ = false;
+  int calls_ = 0;
+  int running_ = 0;
+  int peak_ = 0;
+};
+
+class ResolveDialogTest : public ::testing::Test {
+ protected:
+  void AddAddresses(int count, const std::string& fullName = "") {
+    for (int i = 1; i <= count; ++i)
+      db_.Run("INSERT INTO DNSLookUp (UserIP, FullName) VALUES ('192.0.2." + std::to_string(i) + "', '" + fullName +
+              "')");
+  }
+  test::DialogDatabase db_;
+  GateResolver resolver_;
+};
+
+TEST_F(ResolveDialogTest, RunsAtMostNineAndGivesTheButtonsBackOnlyAfterTheLast) {
+  AddAddresses(20);
+  resolver_.names_["192.0.2.7"] = "Host7.Example.ORG";
+  ResolveIpDialog dialog(false, nullptr, &resolver_);
+  ASSERT_EQ(dialog.List()->topLevelItemCount(), 20);
+  EXPECT_EQ(dialog.List()->headerItem()->text(0), "IP");
+  EXPECT_EQ(dialog.List()->headerItem()->text(1), "URL");
+  EXPECT_FALSE(dialog.StopButton()->isEnabled());
+
+  bool completed = false;
+  QObject::connect(&dialog, &ResolveIpDialog::RunCompleted, [&] { completed = true; });
+  dialog.StartButton()->click();
+  EXPECT_FALSE(dialog.StartButton()->isEnabled());
+  EXPECT_FALSE(dialog.OkButton()->isEnabled());
+  EXPECT_FALSE(dialog.CancelButton()->isEnabled());
+  EXPECT_TRUE(dialog.StopButton()->isEnabled());
+
+  ASSERT_TRUE(test::WaitFor([&] { return resolver_.Running() == 9; }));
+  // The rows being looked up show "*"; nothing more starts while nine run.
+  ASSERT_TRUE(test::WaitFor([&] { return dialog.List()->topLevelItem(8)->text(1) == "*"; }));
+  std::this_thread::sleep_for(150ms);
+  EXPECT_EQ(resolver_.Calls(), 9);
+  EXPECT_EQ(dialog.List()->topLevelItem(9)->text(1), "");
+
+  resolver_.Open();
+  ASSERT_TRUE(test::WaitFor([&] { return completed; }));
+  EXPECT_LE(resolver_.Peak(), 9);
+  EXPECT_EQ(resolver_.Calls(), 20);
+  for (int row = 0; row < 20; ++row) EXPECT_EQ(dialog.DoneMark(row), 1) << row;
+  EXPECT_EQ(dialog.List()->topLevelItem(6)->text(1), "Host7.Example.ORG");
+  EXPECT_EQ(dialog.List()->topLevelItem(0)->text(1), "-");
+  EXPECT_TRUE(dialog.StartButton()->isEnabled());
+  EXPECT_TRUE(dialog.OkButton()->isEnabled());
+  EXPECT_FALSE(dialog.StopButton()->isEnabled());
+  EXPECT_EQ(db_.Value("SELECT rURL FROM DNSLookUp WHERE UserIP='192.0.2.7'"), "org.example.host7");
+  EXPECT_EQ(db_.Value("SELECT rURL FROM DNSLookUp WHERE UserIP='192.0.2.1'"), "ip.192.0.2.1");
+
+  // Failed rows come back with "All unresolved" only.
+  dialog.AllUnresolvedBox()->click();
+  EXPECT_EQ(dialog.List()->topLevelItemCount(), 19);
+  EXPECT_EQ(dialog.DoneMark(0), 0);
+  dialog.AllUnresolvedBox()->click();
+  EXPECT_EQ(dialog.List()->topLevelItemCount(), 0);
+}
+
+TEST_F(ResolveDialogTest, StopStartsNoNewRowAndWritesTheRunningOnes) {
+  AddAddresses(15);
+  ResolveIpDialog dialog(false, nullptr, &resolver_);
+  bool completed = false;
+  QObject::connect(&dialog, &ResolveIpDialog::RunCompleted, [&] { completed = true; });
+  dialog.StartButton()->click();
+  ASSERT_TRUE(test::WaitFor([&] { return resolver_.Running() == 9; }));
+  dialog.StopButton()->click();
+  EXPECT_FALSE(dialog.StopButton()->isEnabled());
+  resolver_.Open();
+  ASSERT_TRUE(test::WaitFor([&] { return completed; }));
+  EXPECT_EQ(resolver_.Calls(), 9);
+  EXPECT_EQ(db_.Count("SELECT count(*) FROM DNSLookUp WHERE FullName='-'"), 9);
+  EXPECT_EQ(dialog.DoneMark(8), 1);
+  EXPECT_EQ(dialog.DoneMark(9), 0);
+  EXPECT_TRUE(dialog.StartButton()->isEnabled());
+}
+
+TEST_F(ResolveDialogTest, ClosingDuringARunWaitsForTheRunningRowsThenCloses) {
+  AddAddresses(12);
+  ResolveIpDialog dialog(false, nullptr, &resolver_);
+  dialog.show();
+  dialog.StartButton()->click();
+  ASSERT_TRUE(test::WaitFor([&] { return resolver_.Running() == 9; }));
+  dialog.close();
+  EXPECT_TRUE(dialog.isVisible());  // still waiting for its rows
+  resolver_.Open();
+  ASSERT_TRUE(test::WaitFor([&] { return !dialog.isVisible(); }));
+  EXPECT_EQ(dialog.result(), QDialog::Rejected);
+  EXPECT_EQ(resolver_.Calls(), 9);
+}
+
+TEST_F(ResolveDialogTest, AutoStartRunsByItselfAndClosesAsCancel) {
+  AddAddresses(3);
+  resolver_.Open();
+  ResolveIpDialog dialog(true, nullptr, &resolver_);
+  EXPECT_EQ(dialog.exec(), QDialog::Rejected);
+  EXPECT_EQ(resolver_.Calls(), 3);
+  EXPECT_EQ(db_.Count("SELECT count(*) FROM DNSLookUp WHERE FullName='-'"), 3);
+}
+
+}  // namespace
+}  // namespace weavil
