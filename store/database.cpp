@@ -82,7 +82,12 @@ int32_t OpenDatabaseFile(const std::string& path, sqlite3** connection) {
     sqlite3_close(db);
     return kResultFail;
   }
-  sqlite3_exec(db, "PRAGMA journal_mode=WAL; PRAGMA synchronous=NORMAL;", nullptr, nullptr, nullptr);
+  // Reports join and sort hundreds of thousands of rows: give each connection a page
+  // cache and memory map large enough to keep a big log's tables in memory.
+  sqlite3_exec(db,
+               "PRAGMA journal_mode=WAL; PRAGMA synchronous=NORMAL; PRAGMA cache_size=-65536; "
+               "PRAGMA mmap_size=268435456; PRAGMA temp_store=MEMORY;",
+               nullptr, nullptr, nullptr);
   RegisterJetFunctions(db);
   *connection = db;
   return kResultOk;

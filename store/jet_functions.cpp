@@ -217,9 +217,53 @@ std::string JetStr(double number, bool isInteger) {
 
 namespace {
 
+// The stored form 'yyyy-mm-dd hh:mm:ss' with digits where digits belong.
+bool IsStoredDateText(std::string_view t) {
+  if (t.size() != 19 || t[4] != '-' || t[7] != '-' || t[10] != ' ' || t[13] != ':' || t[16] != ':') return false;
+  for (size_t i : {0, 1, 2, 3, 5, 6, 8, 9, 11, 12, 14, 15, 17, 18})
+    if (t[i] < '0' || t[i] > '9') return false;
+  auto number = [&](size_t at, size_t count) {
+    int value = 0;
+    for (size_t i = 0; i < count; ++i) value = value * 10 + (t[at + i] - '0');
+    return value;
+  };
+  // An impossible date in the right shape is still no date.
+  return IsValidDate(number(0, 4), number(5, 2), number(8, 2)) && number(11, 2) < 24 && number(14, 2) < 60 &&
+         number(17, 2) < 60;
+}
+
+// The report statements format every row's stored date with a handful of patterns;
+// those are cut straight out of the stored text. False for any other pattern.
+bool FormatStoredDate(std::string_view t, std::string_view format, sqlite3_context* context) {
+  char out[16];
+  size_t n = 0;
+  auto copy = [&](size_t from, size_t count) {
+    for (size_t i = 0; i < count; ++i) out[n++] = t[from + i];
+  };
+  if (format == "yyyy-mm-dd hh:mm") {
+    sqlite3_result_text(context, t.data(), 16, SQLITE_TRANSIENT);
+    return true;
+  }
+  if (format == "yyyymmddhhnnss") {
+    copy(0, 4), copy(5, 2), copy(8, 2), copy(11, 2), copy(14, 2), copy(17, 2);
+  } else if (format == "dd") {
+    copy(8, 2);
+  } else if (format == "hh") {
+    copy(11, 2);
+  } else {
+    return false;
+  }
+  sqlite3_result_text(context, out, static_cast<int>(n), SQLITE_TRANSIENT);
+  return true;
+}
+
 void FormatFunction(sqlite3_context* context, int argc, sqlite3_value** argv) {
   if (sqlite3_value_type(argv[0]) == SQLITE_NULL) return sqlite3_result_null(context);
   std::string_view format = argc > 1 ? ValueText(argv[1]) : std::string_view();
+  if (sqlite3_value_type(argv[0]) == SQLITE_TEXT) {
+    std::string_view text = ValueText(argv[0]);
+    if (IsStoredDateText(text) && FormatStoredDate(text, format, context)) return;
+  }
   DateTimeParts parts;
   if (format.empty() || !ValueDate(argv[0], parts)) {
     // Not a date: Jet gives the value's own text.
@@ -264,7 +308,8 @@ void LeftFunction(sqlite3_context* context, int argc, sqlite3_value** argv) {
   }
   (void)argc;
   std::string_view text = ValueText(argv[0]);
-  ResultText(context, std::string(text.substr(0, static_cast<size_t>(std::min<int64_t>(n, text.size())))));
+  size_t keep = static_cast<size_t>(std::min<int64_t>(n, static_cast<int64_t>(text.size())));
+  sqlite3_result_text(context, text.data(), static_cast<int>(keep), SQLITE_TRANSIENT);
 }
 
 void SpaceFunction(sqlite3_context* context, int argc, sqlite3_value** argv) {
@@ -272,6 +317,11 @@ void SpaceFunction(sqlite3_context* context, int argc, sqlite3_value** argv) {
   int64_t n = sqlite3_value_int64(argv[0]);
   if (n < 0) {
     sqlite3_result_error(context, "Invalid procedure call in Space", -1);
+    return;
+  }
+  static const std::string kBlanks(256, ' ');
+  if (n <= static_cast<int64_t>(kBlanks.size())) {
+    sqlite3_result_text(context, kBlanks.data(), static_cast<int>(n), SQLITE_STATIC);
     return;
   }
   ResultText(context, std::string(static_cast<size_t>(std::min<int64_t>(n, 1 << 20)), ' '));

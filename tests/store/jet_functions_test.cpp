@@ -72,6 +72,11 @@ TEST_F(JetFunctionsTest, FormatPatterns) {
   EXPECT_EQ(Eval("Format('2004-05-01 23:00:00','w') || ' - ' || Format('2004-05-01 23:00:00','dddd')"),
             "7 - Saturday");
   EXPECT_EQ(Eval("Format(NULL,'dd')"), "<null>");
+  // Stored texts take a quicker road; both roads must agree, also on impossible dates.
+  EXPECT_EQ(Eval("Format('2004-05-01 7:08:09','yyyymmddhhnnss')"), "20040501070809");
+  EXPECT_EQ(Eval("Format('2004-05-01 07:08','hh')"), "07");
+  EXPECT_EQ(Eval("Format('2004-02-30 07:08:09','dd')"), "2004-02-30 07:08:09");
+  EXPECT_EQ(Eval("Format('2004-05-01 25:08:09','hh')"), "2004-05-01 25:08:09");
 }
 
 TEST_F(JetFunctionsTest, DateDiffCountsBoundariesCrossed) {
