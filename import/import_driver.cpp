@@ -47,56 +47,73 @@ ImportStats RunImport(const std::string& path, int64_t offset, const ImportCopie
   ImportStats stats;
   ProgressThrottle throttle(progress);
   SessionList list(copies.extensions);
-  {
+  LogFileReader reader;
+  stats.opened = reader.Open(path, offset);
+  // Storing runs beside parsing: sessions are written as soon as they and every
+  // session before them are closed.
+  SessionStoreThread store(list, stats.opened ? reader.BytesTotal() : 0);
+  if (stats.opened) {
+    WriteTrace("File Open:");
+    WriteTrace(path);
     ParserState state(copies.defaultHost);
-    LogFileReader reader;
-    if (reader.Open(path, offset)) {
-      stats.opened = true;
-      WriteTrace("File Open:");
-      WriteTrace(path);
-      RequestRecord record;
-      std::string_view raw;
-      int64_t sinceCheck = 0;
-      while (reader.NextPhysicalLine(raw)) {
-        switch (ParseLogLine(state, CutLine(raw), &reader, record)) {
-          case ParseOutcome::kRecord:
-            AddRequest(list, record);
-            break;
-          case ParseOutcome::kRejected:
-            ++stats.linesRejected;
-            break;
-          case ParseOutcome::kDirective:
-            break;
-        }
-        if (++sinceCheck == 4096) {
-          sinceCheck = 0;
-          if (!throttle.Report(reader.BytesRead(), reader.BytesTotal(), reader.LinesRead(),
-                               static_cast<int64_t>(list.Count()))) {
-            stats.cancelled = true;
-            break;
-          }
+    RequestRecord record;
+    std::string_view raw;
+    size_t finalSessions = 0;
+    int64_t sinceCheck = 0;
+    while (reader.NextPhysicalLine(raw)) {
+      switch (ParseLogLine(state, CutLine(raw), &reader, record)) {
+        case ParseOutcome::kRecord:
+          AddRequest(list, record);
+          break;
+        case ParseOutcome::kRejected:
+          ++stats.linesRejected;
+          break;
+        case ParseOutcome::kDirective:
+          break;
+      }
+      if (++sinceCheck == 1024) {
+        sinceCheck = 0;
+        size_t before = finalSessions;
+        while (finalSessions < list.Count() && list.At(finalSessions).closed) ++finalSessions;
+        if (finalSessions != before) store.Publish(finalSessions);
+        if (!throttle.Report(reader.BytesRead(), reader.BytesTotal(), reader.LinesRead(),
+                             static_cast<int64_t>(list.Count()))) {
+          stats.cancelled = true;
+          break;
         }
       }
-      FinishSessionList(list);
-      stats.linesRead = reader.LinesRead();
-      if (!stats.cancelled)
-        throttle.Report(reader.BytesRead(), reader.BytesTotal(), stats.linesRead, static_cast<int64_t>(list.Count()),
-                        true);
-      reader.Close();
-      WriteTrace("File Close");
     }
+    stats.linesRead = reader.LinesRead();
+    if (!stats.cancelled)
+      throttle.Report(reader.BytesRead(), reader.BytesTotal(), stats.linesRead, static_cast<int64_t>(list.Count()), true);
+    reader.Close();
+    WriteTrace("File Close");
   }
   if (stats.cancelled) {
+    store.Cancel();
+    store.Wait(-1);
     stats.seconds = std::chrono::duration<double>(Clock::now() - start).count();
     return stats;
   }
 
+  store.Finish(list.Count());
   WriteTrace("Start storing to DB");
-  int64_t sessionCount = static_cast<int64_t>(list.Count());
-  StoreResult stored = StoreSessions(list, [&](int64_t handled) {
-    return throttle.Report(0, 0, stats.linesRead, handled, handled == sessionCount);
-  });
+  while (!store.Wait(100)) {
+    if (!throttle.Report(0, 0, stats.linesRead, store.Handled())) store.Cancel();
+  }
+  WriteTrace("Getting DBConnection instance...");
+  WriteTrace("Getting the result...");
+  if (!store.SourceOpened()) {
+    WriteTrace("failed");
+  } else {
+    WriteTrace("Opening Session...");
+    for (const std::string& line : store.HeldTrace()) WriteTrace(line);
+    WriteTrace("Closing Session...");
+  }
   WriteTrace("DB stored");
+  FinishSessionList(list);
+  const StoreResult& stored = store.Result();
+  throttle.Report(0, 0, stats.linesRead, store.Handled(), true);
   stats.sessionsStored = stored.stored;
   stats.sessionsAlreadyStored = stored.alreadyStored;
   stats.databaseFailed = stored.databaseFailed;

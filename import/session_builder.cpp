@@ -188,7 +188,7 @@ SessionList::~SessionList() = default;
 
 void AddRequest(SessionList& list, const RequestRecord& request) {
   SessionList::Matcher& m = *list.matcher_;
-  std::vector<SessionRecord>& sessions = list.sessions_;
+  StableArray<SessionRecord>& sessions = list.sessions_;
   const int64_t now = request.requestTime;
   const uint32_t address = list.pool_.Intern(request.clientIp);
   const std::optional<int64_t> status = ParseDecimal(request.status);
@@ -302,8 +302,9 @@ void AddRequest(SessionList& list, const RequestRecord& request) {
 
 void FinishSessionList(SessionList& list) {
   uint32_t dash = list.pool_.Intern("-");
-  for (SessionRecord& session : list.sessions_)
+  list.sessions_.ForEach([&](SessionRecord& session) {
     if (session.referrer == kNoText) session.referrer = dash;
+  });
 }
 
 }  // namespace weavil

@@ -29,7 +29,38 @@ inline constexpr int64_t kStatusThreshold = 399;   // a status above it is an er
 inline constexpr size_t kPageKeyLength = 10;       // characters of a file extension compared
 inline constexpr uint32_t kNoText = UINT32_MAX;    // an absent text
 
+// A growing array whose elements never move, so a reader on another thread may use
+// the elements published to it while the owner appends more.
+template <typename T>
+class StableArray {
+ public:
+  static constexpr size_t kChunkBits = 16;
+  static constexpr size_t kChunkSize = size_t(1) << kChunkBits;
+  static constexpr size_t kMaxChunks = size_t(1) << 16;  // 2^32 elements
+
+  StableArray() : chunks_(kMaxChunks) {}
+  size_t size() const { return size_; }
+  T& operator[](size_t index) { return chunks_[index >> kChunkBits][index & (kChunkSize - 1)]; }
+  const T& operator[](size_t index) const { return chunks_[index >> kChunkBits][index & (kChunkSize - 1)]; }
+  T& back() { return (*this)[size_ - 1]; }
+  T& emplace_back() {
+    if ((size_ & (kChunkSize - 1)) == 0) chunks_[size_ >> kChunkBits].reset(new T[kChunkSize]());
+    return (*this)[size_++];
+  }
+  void push_back(const T& value) { emplace_back() = value; }
+
+  template <typename F>
+  void ForEach(F&& visit) {
+    for (size_t i = 0; i < size_; ++i) visit((*this)[i]);
+  }
+
+ private:
+  std::vector<std::unique_ptr<T[]>> chunks_;
+  size_t size_ = 0;
+};
+
 // Interned texts of one import; ids are stable, views stay valid while the pool lives.
+// Texts published to another thread may be read there while more are added.
 class TextPool {
  public:
   TextPool();
@@ -43,7 +74,7 @@ class TextPool {
   };
   std::vector<std::unique_ptr<char[]>> blocks_;
   size_t blockUsed_ = 0, blockSize_ = 0;
-  std::vector<std::string_view> views_;
+  StableArray<std::string_view> views_;
   std::unordered_map<std::string_view, uint32_t, Hash> ids_;
 };
 
@@ -103,8 +134,8 @@ class SessionList {
 
   std::string extensions_;
   TextPool pool_;
-  std::vector<SessionRecord> sessions_;
-  std::vector<ResourceRecord> resources_;
+  StableArray<SessionRecord> sessions_;
+  StableArray<ResourceRecord> resources_;
   std::unique_ptr<Matcher> matcher_;
 };
 

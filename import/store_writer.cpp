@@ -1,6 +1,11 @@
 #include "import/store_writer.h"
 
+#include <atomic>
+#include <chrono>
+#include <condition_variable>
 #include <ctime>
+#include <mutex>
+#include <thread>
 #include <memory>
 #include <optional>
 #include <vector>
@@ -127,6 +132,8 @@ struct KeyHash {
   }
 };
 
+using TraceSink = std::function<void(const std::string&)>;
+
 // One value of a row to insert.
 struct SqlValue {
   enum class Kind { kNull, kNumber, kText } kind = Kind::kNull;
@@ -157,12 +164,12 @@ class BatchInserter {
 
   // quoted: per column, whether the traced statement shows the value between quotes.
   BatchInserter(DbSession& db, std::string insertHead, std::string traceHead, std::vector<bool> quoted,
-                bool traceFailures)
+                TraceSink* trace)
       : db_(db),
         head_(std::move(insertHead)),
         traceHead_(std::move(traceHead)),
         quoted_(std::move(quoted)),
-        traceFailures_(traceFailures),
+        trace_(trace),
         rows_(kRowsPerStatement, std::vector<SqlValue>(quoted_.size())) {}
 
   std::vector<SqlValue>& Add() {
@@ -174,7 +181,7 @@ class BatchInserter {
     if (count_ == 0) return;
     if (Failed(Run(count_, 0))) {
       for (size_t r = 0; r < count_; ++r)
-        if (Failed(Run(1, r)) && traceFailures_) WriteTrace(TraceText(rows_[r]));
+        if (Failed(Run(1, r)) && trace_) (*trace_)(TraceText(rows_[r]));
     }
     count_ = 0;
   }
@@ -229,7 +236,7 @@ class BatchInserter {
   DbSession& db_;
   std::string head_, traceHead_;
   std::vector<bool> quoted_;
-  bool traceFailures_;
+  TraceSink* trace_;
   std::vector<std::vector<SqlValue>> rows_;
   size_t count_ = 0;
   std::unique_ptr<Statement> statements_[kRowsPerStatement + 1];
@@ -238,21 +245,25 @@ class BatchInserter {
 }  // namespace
 
 struct SessionWriter::Impl {
-  Impl(DbSession& session, const SessionList& sessions, SessionClassifier& classify)
+  Impl(DbSession& session, const SessionList& sessions, SessionClassifier& classify, std::vector<std::string>* held)
       : db(session),
         list(sessions),
         classifier(classify),
+        trace([held](const std::string& line) {
+          if (held) held->push_back(line);
+          else WriteTrace(line);
+        }),
         sessionRows(db, "INSERT INTO [Session] (SessionId, TimeEnter, TimeExit, UserIP, ErrorCode, UserAgent, Referer, NumVisited) VALUES",
                     "Insert INTO [Session] (SessionId, TimeEnter, TimeExit, UserIP, ErrorCode, UserAgent, Referer, NumVisited)",
-                    {true, true, true, true, false, true, true, true}, true),
+                    {true, true, true, true, false, true, true, true}, &trace),
         bytesRows(db, "INSERT INTO SessionBytes (SessionId, Bytes, BytesIn) VALUES",
-                  "Insert INTO SessionBytes (SessionId, Bytes, BytesIn)", {true, true, true}, false),
+                  "Insert INTO SessionBytes (SessionId, Bytes, BytesIn)", {true, true, true}, nullptr),
         resourceRows(db, "INSERT INTO Resource (SessionId, TimeEnter, UriStem, StatusCode, UriQuery, BytesLoad, Bytes2, TimeLoad) VALUES",
                      "Insert INTO Resource (SessionId, TimeEnter, UriStem, StatusCode, UriQuery, BytesLoad, Bytes2, TimeLoad)",
-                     {true, true, true, true, true, true, true, true}, true) {
+                     {true, true, true, true, true, true, true, true}, &trace) {
     existsStatement.Prepare(db, "SELECT SessionId FROM [Session] WHERE TimeEnter=? AND UserIP=?;");
     insertAddress.Prepare(db, "INSERT INTO DNSLookUp (UserIP, rURL, CountryCode, IsRobot) VALUES (?, ?, '', ?);");
-    ProbeEarlierSessions();
+    ReadStoredSpan();
   }
 
   ~Impl() { Flush(); }
@@ -263,27 +274,23 @@ struct SessionWriter::Impl {
     resourceRows.Flush();
   }
 
-  // When no stored session starts within this import's time span, no session of the
-  // import can be found in the database except those it stores itself: they are
-  // remembered here and the per-session query is skipped.
-  void ProbeEarlierSessions() {
-    if (list.Count() == 0) return;
-    int64_t first = list.At(0).enterTime, last = first;
-    for (size_t i = 0; i < list.Count(); ++i) {
-      first = std::min(first, list.At(i).enterTime);
-      last = std::max(last, list.At(i).enterTime);
+  // A session can be in the database already only when its start lies within the
+  // span of the stored sessions' starts, or when this import stored it; the query is
+  // made only for the first case.
+  void ReadStoredSpan() {
+    Statement span;
+    if (Failed(span.Execute(db, "SELECT min(TimeEnter), max(TimeEnter) FROM [Session];")) ||
+        span.MoveNext() != kResultOk) {
+      anyStored = true;  // unknown: ask for every session
+      return;
     }
-    Statement probe;
-    if (Failed(probe.Prepare(db, "SELECT 1 FROM [Session] WHERE TimeEnter BETWEEN ? AND ? LIMIT 1;"))) return;
-    probe.BindText(1, FormatRequestTime(first));
-    probe.BindText(2, FormatRequestTime(last));
-    if (Succeeded(probe.Run()) && probe.MoveNext() == kResultFalse) checkInMemory = true;
+    anyStored = span.GetText(1, firstStored) && span.GetText(2, lastStored);
+    if (!anyStored) firstStored = lastStored = std::string();
   }
 
   bool StoredBefore(const SessionRecord& session, const std::string& enter, std::string_view address) {
-    if (checkInMemory) return storedHere.count({session.enterTime, session.address}) > 0;
-    // The database decides: it must hold every session written so far.
-    sessionRows.Flush();
+    if (storedHere.count({session.enterTime, session.address})) return true;
+    if (!anyStored || (!firstStored.empty() && (enter < firstStored || enter > lastStored))) return false;
     if (!existsStatement.IsOpen()) return true;  // the check fails: counts as stored
     existsStatement.BindText(1, enter);
     existsStatement.BindText(2, address);
@@ -306,9 +313,9 @@ struct SessionWriter::Impl {
     row[3].SetText(address);
     row[4].SetNumber(session.status);
     row[5].SetText(userAgent);
-    row[6].SetText(list.Text(session.referrer));
+    row[6].SetText(ReferrerText(session));
     row[7].SetNumber(static_cast<int64_t>(session.resourceCount));
-    if (checkInMemory) storedHere.insert({session.enterTime, session.address});
+    storedHere.insert({session.enterTime, session.address});
 
     int32_t robot = classifier.ClassifyUserAgent(userAgent, id);
 
@@ -345,18 +352,28 @@ struct SessionWriter::Impl {
     });
   }
 
+  // A list still being built has no "-" filled in yet for sessions without referrer.
+  std::string_view ReferrerText(const SessionRecord& session) const {
+    return session.referrer == kNoText ? std::string_view("-") : list.Text(session.referrer);
+  }
+
   DbSession& db;
   const SessionList& list;
   SessionClassifier& classifier;
+  TraceSink trace;
   BatchInserter sessionRows, bytesRows, resourceRows;
   Statement existsStatement, insertAddress;
-  bool checkInMemory = false;
+  bool anyStored = true;
+  std::string firstStored, lastStored;
   std::unordered_set<std::pair<int64_t, uint32_t>, KeyHash> storedHere;
   std::unordered_set<uint32_t> addressesTried;
 };
 
-SessionWriter::SessionWriter(DbSession& db, const SessionList& list, SessionClassifier& classifier)
-    : impl_(std::make_unique<Impl>(db, list, classifier)) {}
+SessionWriter::SessionWriter(DbSession& db, const SessionList& list, SessionClassifier& classifier,
+                             std::vector<std::string>* heldTrace)
+    : impl_(std::make_unique<Impl>(db, list, classifier, heldTrace)) {}
+
+std::string_view SessionWriter::ReferrerText(const SessionRecord& session) const { return impl_->ReferrerText(session); }
 
 SessionWriter::~SessionWriter() = default;
 
@@ -391,7 +408,7 @@ StoreResult StoreSessionList(const SessionList& list, DbSession& db, SessionClas
         continue;
       }
       writer.StoreResources(session, id);
-      classifier->AnalyzeReferrer(list.Text(session.referrer), id);
+      classifier->AnalyzeReferrer(writer.ReferrerText(session), id);
       ++result.stored;
     }
     if (progress && !result.cancelled) progress(static_cast<int64_t>(list.Count()));
@@ -434,5 +451,206 @@ StoreResult StoreSessions(const SessionList& list, const StoreProgress& progress
   db.Close();
   return result;
 }
+
+
+
+// ---------------------------------------------------------------- store thread
+
+namespace {
+
+// A large import into tables that hold fewer rows than it adds rebuilds their indexes
+// once at the end instead of growing them row by row (random session identifiers and
+// case-insensitive texts make every row's index update costly), inside the same
+// transaction, from the definitions the database holds. The Session indexes are only
+// rebuilt for an empty table: the check for stored sessions needs them otherwise.
+struct HeldIndex {
+  std::string name, sql;
+};
+
+int64_t RowCount(DbSession& db, const std::string& table) {
+  Statement count;
+  int64_t rows = -1;
+  if (Succeeded(count.Execute(db, "SELECT count(*) FROM \"" + table + "\";")) && count.MoveNext() == kResultOk)
+    count.GetInt64(1, rows);
+  return rows;
+}
+
+std::vector<HeldIndex> DropIndexes(DbSession& db, int64_t expectedBytes) {
+  // Rough rows per byte of log: a page request every two lines of about 200 bytes,
+  // a session every twenty lines.
+  const int64_t resources = expectedBytes / 400, sessions = expectedBytes / 4000;
+  struct Table {
+    const char* name;
+    int64_t expected;
+  };
+  const Table tables[] = {{"Resource", resources},        {"SessionBytes", sessions},
+                          {"SessionBrowserOS", sessions}, {"SessionReferer", sessions},
+                          {"SessionKeyphrase", sessions}, {"SessionKeywords", sessions},
+                          {"DNSLookUp", sessions},        {"Session", 0}};
+  std::vector<HeldIndex> dropped;
+  for (const Table& table : tables) {
+    int64_t rows = RowCount(db, table.name);
+    if (rows < 0 || (table.expected == 0 ? rows != 0 : rows >= table.expected)) continue;
+    std::vector<HeldIndex> found;
+    Statement list;
+    if (Failed(list.Prepare(db, "SELECT name, sql FROM sqlite_master WHERE type='index' AND tbl_name=? AND sql IS NOT NULL;")))
+      continue;
+    list.BindText(1, table.name);
+    if (Failed(list.Run())) continue;
+    while (list.MoveNext() == kResultOk) {
+      HeldIndex index;
+      if (list.GetText(1, index.name) && list.GetText(2, index.sql)) found.push_back(index);
+    }
+    list.Close();
+    for (const HeldIndex& index : found) {
+      Statement drop;
+      if (Succeeded(drop.Execute(db, "DROP INDEX \"" + index.name + "\";"))) dropped.push_back(index);
+    }
+  }
+  return dropped;
+}
+
+}  // namespace
+
+struct SessionStoreThread::Impl {
+  Impl(const SessionList& sessions, int64_t bytes) : list(sessions), expectedBytes(bytes) {
+    thread = std::thread([this] { Run(); });
+  }
+
+  // Waits for sessions to store; false when there is nothing more to come.
+  bool NextBatch(size_t done, size_t& ready) {
+    std::unique_lock<std::mutex> lock(mutex);
+    wake.wait(lock, [&] { return cancelled || finished || published > done; });
+    if (cancelled) return false;
+    ready = published;
+    return ready > done;
+  }
+
+  void Run() {
+    LogDataSource& source = LogDataSource::Obtain();
+    sourceOpened = source.IsOpen();
+    DbSession db;
+    if (sourceOpened) sessionOpened = Succeeded(db.Open(source));
+    if (!sessionOpened) {
+      result.databaseFailed = true;
+      size_t ready = 0;
+      while (NextBatch(ready, ready)) {
+      }
+      End();
+      return;
+    }
+    Statement pragma;
+    pragma.Execute(db, "PRAGMA cache_size=-65536;");
+    pragma.Close();
+    bool transaction = Succeeded(db.StartTransaction());
+    std::vector<HeldIndex> indexes = transaction ? DropIndexes(db, expectedBytes) : std::vector<HeldIndex>();
+    {
+      StoreClassifier classifier(db);
+      SessionWriter writer(db, list, classifier, &held);
+      size_t done = 0, ready = 0;
+      while (NextBatch(done, ready)) {
+        for (; done < ready; ++done) {
+          if (cancelled.load(std::memory_order_relaxed)) break;
+          const SessionRecord& session = list.At(done);
+          std::string id = writer.StoreSession(session);
+          if (id.empty()) {
+            ++result.alreadyStored;
+          } else {
+            writer.StoreResources(session, id);
+            classifier.AnalyzeReferrer(writer.ReferrerText(session), id);
+            ++result.stored;
+          }
+          handled.store(static_cast<int64_t>(done + 1), std::memory_order_relaxed);
+        }
+      }
+    }
+    bool ok = true;
+    for (const HeldIndex& index : indexes) {
+      Statement create;
+      if (Failed(create.Execute(db, index.sql))) ok = false;
+    }
+    if (cancelled || !ok) {
+      db.Abort();
+      result.cancelled = cancelled;
+      result.databaseFailed = !ok;
+      result.stored = result.alreadyStored = 0;
+    } else if (transaction && Failed(db.Commit())) {
+      db.Abort();
+      result.databaseFailed = true;
+      result.stored = 0;
+    }
+    db.Close();
+    End();
+  }
+
+  void End() {
+    std::lock_guard<std::mutex> lock(mutex);
+    ended = true;
+    endWake.notify_all();
+  }
+
+  const SessionList& list;
+  int64_t expectedBytes;
+  std::mutex mutex;
+  std::condition_variable wake, endWake;
+  size_t published = 0;
+  bool finished = false, ended = false;
+  std::atomic<bool> cancelled{false};
+  std::atomic<int64_t> handled{0};
+  // Written by the thread, read after it ended.
+  StoreResult result;
+  bool sourceOpened = false, sessionOpened = false;
+  std::vector<std::string> held;
+  std::thread thread;
+};
+
+SessionStoreThread::SessionStoreThread(const SessionList& list, int64_t expectedBytes)
+    : impl_(std::make_unique<Impl>(list, expectedBytes)) {}
+
+SessionStoreThread::~SessionStoreThread() {
+  if (impl_->thread.joinable()) {
+    // Left without Finish (an exception on the way): nothing half done is committed.
+    if (!Wait(0)) Cancel();
+    impl_->thread.join();
+  }
+}
+
+void SessionStoreThread::Publish(size_t finalSessions) {
+  std::lock_guard<std::mutex> lock(impl_->mutex);
+  if (finalSessions > impl_->published) {
+    impl_->published = finalSessions;
+    impl_->wake.notify_all();
+  }
+}
+
+void SessionStoreThread::Finish(size_t sessionCount) {
+  std::lock_guard<std::mutex> lock(impl_->mutex);
+  impl_->published = std::max(impl_->published, sessionCount);
+  impl_->finished = true;
+  impl_->wake.notify_all();
+}
+
+void SessionStoreThread::Cancel() {
+  std::lock_guard<std::mutex> lock(impl_->mutex);
+  impl_->cancelled = true;
+  impl_->wake.notify_all();
+}
+
+bool SessionStoreThread::Wait(int milliseconds) {
+  {
+    std::unique_lock<std::mutex> lock(impl_->mutex);
+    if (milliseconds < 0) impl_->endWake.wait(lock, [&] { return impl_->ended; });
+    else if (!impl_->endWake.wait_for(lock, std::chrono::milliseconds(milliseconds), [&] { return impl_->ended; }))
+      return false;
+  }
+  if (impl_->thread.joinable()) impl_->thread.join();
+  return true;
+}
+
+int64_t SessionStoreThread::Handled() const { return impl_->handled.load(std::memory_order_relaxed); }
+const StoreResult& SessionStoreThread::Result() const { return impl_->result; }
+bool SessionStoreThread::SourceOpened() const { return impl_->sourceOpened; }
+bool SessionStoreThread::SessionOpened() const { return impl_->sessionOpened; }
+const std::vector<std::string>& SessionStoreThread::HeldTrace() const { return impl_->held; }
 
 }  // namespace weavil

@@ -9,6 +9,7 @@
 #include <memory>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "import/session_builder.h"
 
@@ -64,12 +65,47 @@ StoreResult StoreSessions(const SessionList& list, const StoreProgress& progress
 StoreResult StoreSessionList(const SessionList& list, DbSession& db, SessionClassifier* classifier,
                              const StoreProgress& progress = {});
 
+// Stores a session list on a thread of its own while the list is still being built,
+// so parsing and storing overlap. The building thread publishes how many leading
+// sessions are final (closed, never to change); they are written in list order, in
+// one transaction. Trace lines of failed statements are held back and handed out at
+// the end, so the trace reads as if parsing and storing had run one after the other.
+class SessionStoreThread {
+ public:
+  // expectedBytes: the log bytes to parse, a hint for how much will be written.
+  SessionStoreThread(const SessionList& list, int64_t expectedBytes);
+  ~SessionStoreThread();
+  SessionStoreThread(const SessionStoreThread&) = delete;
+  SessionStoreThread& operator=(const SessionStoreThread&) = delete;
+
+  void Publish(size_t finalSessions);
+  // Every session is final now (parsing ended).
+  void Finish(size_t sessionCount);
+  // Stops and rolls back: nothing is stored.
+  void Cancel();
+  // Waits up to the given time (for ever when negative); true when storing has ended.
+  bool Wait(int milliseconds);
+  int64_t Handled() const;
+
+  // After Wait returned true:
+  const StoreResult& Result() const;
+  bool SourceOpened() const;
+  bool SessionOpened() const;
+  const std::vector<std::string>& HeldTrace() const;
+
+ private:
+  struct Impl;
+  std::unique_ptr<Impl> impl_;
+};
+
 // One session at a time (the writer above uses this): StoreSession returns the new
 // identifier's text, or empty when the session was stored before (nothing written);
 // StoreResources writes its page requests.
 class SessionWriter {
  public:
-  SessionWriter(DbSession& db, const SessionList& list, SessionClassifier& classifier);
+  // heldTrace: failed statements are collected there instead of written to the trace.
+  SessionWriter(DbSession& db, const SessionList& list, SessionClassifier& classifier,
+                std::vector<std::string>* heldTrace = nullptr);
   ~SessionWriter();
   SessionWriter(const SessionWriter&) = delete;
   SessionWriter& operator=(const SessionWriter&) = delete;
@@ -79,6 +115,8 @@ class SessionWriter {
   // Session, SessionBytes and Resource rows are written in batches; this writes what
   // is held back (the destructor does too).
   void Flush();
+  // The session's referrer, "-" while none came from outside.
+  std::string_view ReferrerText(const SessionRecord& session) const;
 
  private:
   struct Impl;
