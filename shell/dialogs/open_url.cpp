@@ -27,6 +27,8 @@ DownloadSequence::~DownloadSequence() {
   delete window_.data();
 }
 
+ProgressWindow* DownloadSequence::Window() const { return window_.data(); }
+
 bool DownloadSequence::Start() {
   return worker_.Start(request_, bridge_.get(), [this](const DownloadResult& result) {
     // The download-finished command, posted to the window's thread.

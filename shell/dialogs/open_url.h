@@ -43,7 +43,7 @@ class DownloadSequence : public QObject {
   ~DownloadSequence() override;
 
   bool Start();
-  ProgressWindow* Window() const { return window_; }
+  ProgressWindow* Window() const;
   const DownloadResult& Result() const { return result_; }
   // Stops and releases the progress window; the sequence goes with it.
   void Close();
