@@ -1,0 +1,521 @@
+// The main window on a temporary database and settings: structure, the Open sequence,
+// the right pane for the selected row, sorting, Clear, reload re-selection, the theme
+// countdown and the Options sheet's way to the settings file.
+#include <gtest/gtest.h>
+
+#include <QAction>
+#include <QApplication>
+#include <QLabel>
+#include <QLineEdit>
+#include <QCheckBox>
+#include <QMenu>
+#include <QMenuBar>
+#include <QSignalSpy>
+#include <QSplitter>
+#include <QStatusBar>
+#include <QTabWidget>
+#include <QTimer>
+#include <QToolBar>
+
+#include <fstream>
+
+#include "reports/report_tree.h"
+#include "settings/settings.h"
+#include "settings/settings_store.h"
+#include "shell/chart_host.h"
+#include "shell/main_frame.h"
+#include "shell/options_sheet.h"
+#include "shell/page_browser.h"
+#include "shell/report_tabs.h"
+#include "shell/report_tree_model.h"
+#include "shell/shell_app.h"
+#include "shell/shell_prompts.h"
+#include "shell/tree_list_view.h"
+#include "store/view_requests.h"
+#include "tests/shell/shell_test_support.h"
+
+namespace weavil::test {
+namespace {
+
+// Seven sessions: three on 1 March, two on 2 March, one on 5 March, one on 10 April.
+// Second pages: /p1.html once, /p2.html four times, /p3.html twice.
+std::string SampleLog() {
+  return MakeCombinedLog({{"01/Mar/2008", "10:00:00", "/p2.html"},
+                          {"01/Mar/2008", "11:00:00", "/p3.html"},
+                          {"01/Mar/2008", "12:00:00", "/p2.html"},
+                          {"02/Mar/2008", "09:00:00", "/p2.html"},
+                          {"02/Mar/2008", "15:00:00", "/p1.html"},
+                          {"05/Mar/2008", "08:00:00", "/p3.html"},
+                          {"10/Apr/2008", "10:00:00", "/p2.html"}});
+}
+
+RowId ChildWithText(const ReportTree& tree, RowId parent, std::string_view text) {
+  for (RowId c = tree.FirstChild(parent); c != kNoRow; c = tree.NextSibling(c))
+    if (tree.Text(c, 0) == text) return c;
+  return kNoRow;
+}
+
+std::vector<std::string> ChildTexts(const ReportTree& tree, RowId parent, int column = 0) {
+  std::vector<std::string> texts;
+  for (RowId c = tree.FirstChild(parent); c != kNoRow; c = tree.NextSibling(c))
+    texts.emplace_back(tree.Text(c, column));
+  return texts;
+}
+
+int CountItems(const std::string& document) {
+  int count = 0;
+  for (size_t at = document.find("<ITM"); at != std::string::npos; at = document.find("<ITM", at + 1)) ++count;
+  return count;
+}
+
+class MainFrameTest : public ::testing::Test {
+ protected:
+  void SetUp() override { AppSettings() = Settings{}; }
+  void TearDown() override { AppSettings() = Settings{}; }
+
+  // Opens the sample log through the Open command and waits for the reports.
+  void ImportSample() {
+    std::string log = fixture_.Dir().File("access.log");
+    WriteFile(log, SampleLog());
+    Prompts().chooseLogFile = [log](QWidget*, const QString&) { return QString::fromStdString(log); };
+    MainFrame& frame = fixture_.Frame();
+    QSignalSpy finished(&frame, &MainFrame::ImportFinishedHandled);
+    frame.OnOpen();
+    ASSERT_TRUE(frame.Busy());
+    ASSERT_TRUE(finished.wait(60000));
+    ASSERT_TRUE(fixture_.Settle());
+  }
+
+  TreeListView* List(int tab) { return fixture_.Frame().Tabs()->ListView(tab); }
+  const ReportTree& TreeOf(int tab) { return *List(tab)->Tree(); }
+
+  ShellFixture fixture_;
+};
+
+TEST_F(MainFrameTest, WindowHasTheMenusBarsTabsAndPanes) {
+  MainFrame& frame = fixture_.Frame();
+  frame.show();
+  QApplication::processEvents();
+
+  // Menus with their items and separators in order ("-" for a separator, ">" a submenu).
+  std::vector<std::string> seen;
+  for (QAction* top : frame.menuBar()->actions()) {
+    seen.push_back(top->text().toStdString());
+    for (QAction* item : top->menu()->actions()) {
+      if (item->isSeparator()) seen.push_back("-");
+      else if (item->menu()) {
+        seen.push_back(">" + item->text().toStdString());
+        for (QAction* sub : item->menu()->actions()) seen.push_back(">" + sub->text().toStdString());
+      } else {
+        seen.push_back(item->text().toStdString());
+      }
+    }
+  }
+  std::vector<std::string> expected = {
+      "&File", "&Connect\tCtrl+C", "&Open...\tCtrl+O", "Open &Url...\tCtrl+U", "&Resolve...\tCtrl+R", "-", "E&xit",
+      "&Edit", "Visitor...",
+      "&Tools", "Filter...", "-", "WhoIs...", "-", ">Database", ">Clear...", "-", "Options...",
+      "&View", "&Toolbar", "&Status Bar",
+      "&Help", "Help", "-", "&About Rovan..."};
+  EXPECT_EQ(seen, expected);
+
+  // The keys that act, the identifiers, and "Visitor..." disabled at start.
+  EXPECT_EQ(frame.Action(kCmdConnect)->shortcut(), QKeySequence(Qt::CTRL | Qt::Key_N));
+  EXPECT_EQ(frame.Action(kCmdOpen)->shortcut(), QKeySequence(Qt::CTRL | Qt::Key_O));
+  EXPECT_EQ(frame.Action(kCmdVisitor)->shortcut(), QKeySequence(Qt::Key_Return));
+  EXPECT_FALSE(frame.Action(kCmdVisitor)->isEnabled());
+  EXPECT_EQ(frame.Action(kCmdWhois)->data().toInt(), 32786);
+  EXPECT_EQ(frame.Action(kCmdConnect)->statusTip(), QStringLiteral("Connect to the Log DB"));
+  EXPECT_EQ(frame.Action(kCmdConnect)->toolTip(), QStringLiteral("Connect"));
+  EXPECT_EQ(frame.Action(kCmdOptions)->statusTip(), QStringLiteral("Set program options"));
+
+  // Toolbar: Connect, Open, Open Url, a separator, About.
+  QList<QAction*> buttons = frame.ToolBar()->actions();
+  ASSERT_EQ(buttons.size(), 5);
+  EXPECT_EQ(buttons[0], frame.Action(kCmdConnect));
+  EXPECT_EQ(buttons[1], frame.Action(kCmdOpen));
+  EXPECT_EQ(buttons[2], frame.Action(kCmdOpenUrl));
+  EXPECT_TRUE(buttons[3]->isSeparator());
+  EXPECT_EQ(buttons[4], frame.Action(kCmdAbout));
+
+  auto* ready = frame.statusBar()->findChild<QLabel*>();
+  ASSERT_NE(ready, nullptr);
+  EXPECT_EQ(ready->text(), QStringLiteral("Ready"));
+
+  QStringList tabs;
+  for (int i = 0; i < frame.Tabs()->count(); ++i) tabs << frame.Tabs()->tabText(i);
+  EXPECT_EQ(tabs, QStringList({"Sessions", "Visitors", "Keywords", "Referers", "Pages", "Statistics"}));
+  EXPECT_EQ(frame.Splitter()->sizes().front(), kSplitterPosition);
+  EXPECT_EQ(frame.CurrentPane(), RightPane::kStartPage);
+
+  // View toggles hide and show the bars.
+  frame.Action(kCmdViewToolbar)->trigger();
+  EXPECT_TRUE(frame.ToolBar()->isHidden());
+  frame.Action(kCmdViewStatusBar)->trigger();
+  EXPECT_TRUE(frame.statusBar()->isHidden());
+  frame.Action(kCmdViewToolbar)->trigger();
+  frame.Action(kCmdViewStatusBar)->trigger();
+  EXPECT_FALSE(frame.ToolBar()->isHidden());
+  EXPECT_FALSE(frame.statusBar()->isHidden());
+
+  // The chart library was registered on this first start and both controls exist.
+  EXPECT_NE(frame.Charts()->TimeSeries(), nullptr);
+  EXPECT_NE(frame.Charts()->Items(), nullptr);
+}
+
+TEST_F(MainFrameTest, ViewsStayEmptyUntilConnectWithoutAutoConnect) {
+  MainFrame& frame = fixture_.Frame();
+  ASSERT_TRUE(fixture_.Settle());
+  EXPECT_EQ(TreeOf(kSessionsTab).RowCount(), 0);
+  EXPECT_TRUE(frame.Tabs()->NeedsLoad(kSessionsTab));
+  frame.OnConnect();
+  ASSERT_TRUE(fixture_.Settle());
+  EXPECT_FALSE(frame.Tabs()->NeedsLoad(kSessionsTab));
+  // Only the current view was loaded; the others wait until their tab is used.
+  EXPECT_TRUE(frame.Tabs()->NeedsLoad(kPagesTab));
+}
+
+TEST_F(MainFrameTest, OpenImportsTheLogAndFillsTheSessionsTab) {
+  ImportSample();
+  MainFrame& frame = fixture_.Frame();
+  EXPECT_FALSE(frame.Busy());
+  EXPECT_FALSE(frame.ImportRunning());
+  EXPECT_EQ(fixture_.Scalar("SELECT COUNT(*) FROM Session"), 7);
+  EXPECT_EQ(CopySettings().openFilePath, fixture_.Dir().Path() + "/");
+
+  const ReportTree& tree = TreeOf(kSessionsTab);
+  RowId year = ChildWithText(tree, kRootRow, "2008");
+  ASSERT_NE(year, kNoRow);
+  EXPECT_EQ(tree.Text(year, 1), "7");
+  EXPECT_EQ(ChildTexts(tree, year), (std::vector<std::string>{"March 2008", "April 2008"}));
+  EXPECT_FALSE(List(kSessionsTab)->IsLoading());
+  EXPECT_EQ(List(kSessionsTab)->Model()->rowCount(), 1);
+}
+
+TEST_F(MainFrameTest, OpenWhileBusyDoesNothing) {
+  MainFrame& frame = fixture_.Frame();
+  int asked = 0;
+  Prompts().chooseLogFile = [&](QWidget*, const QString&) {
+    ++asked;
+    return QString();
+  };
+  frame.SetBusy(true);
+  frame.OnOpen();
+  EXPECT_EQ(asked, 0);
+  frame.SetBusy(false);
+  frame.OnOpen();  // cancelled: nothing starts
+  EXPECT_EQ(asked, 1);
+  EXPECT_FALSE(frame.Busy());
+  EXPECT_FALSE(frame.ImportRunning());
+}
+
+TEST_F(MainFrameTest, OpenOfAMissingFileEndsWithAnErrorAndClearsBusy) {
+  MainFrame& frame = fixture_.Frame();
+  std::string missing = fixture_.Dir().File("missing.log");
+  Prompts().chooseLogFile = [missing](QWidget*, const QString&) { return QString::fromStdString(missing); };
+  QString error;
+  Prompts().showError = [&](QWidget*, const QString&, const QString& text) { error = text; };
+  QSignalSpy finished(&frame, &MainFrame::ImportFinishedHandled);
+  frame.OnOpen();
+  ASSERT_TRUE(finished.wait(30000));
+  EXPECT_FALSE(frame.Busy());
+  EXPECT_TRUE(error.contains(QString::fromStdString(missing))) << error.toStdString();
+}
+
+TEST_F(MainFrameTest, GroupRowsOfTheSessionsTabGiveTheTimeSeriesChart) {
+  ImportSample();
+  MainFrame& frame = fixture_.Frame();
+  const ReportTree& tree = TreeOf(kSessionsTab);
+  RowId year = ChildWithText(tree, kRootRow, "2008");
+  RowId march = ChildWithText(tree, year, "March 2008");
+  RowId first = ChildWithText(tree, march, "01 March 2008");
+  ASSERT_NE(first, kNoRow);
+
+  struct Case {
+    RowId row;
+    int items;
+    short filterType;
+  } cases[] = {{year, 2, 2}, {march, 3, 1}, {first, 3, 0}};  // FilterType = 2 - depth
+  for (const Case& c : cases) {
+    List(kSessionsTab)->SelectRow(c.row);
+    EXPECT_EQ(frame.CurrentPane(), RightPane::kTimeSeries);
+    EXPECT_EQ(CountItems(frame.Charts()->TimeSeriesDocument()), c.items) << tree.Text(c.row, 0);
+    vyr::com::SHORT filterType = -1;
+    ASSERT_NE(frame.Charts()->TimeSeries(), nullptr);
+    frame.Charts()->TimeSeries()->get_FilterType(&filterType);
+    EXPECT_EQ(filterType, c.filterType) << tree.Text(c.row, 0);
+    vyr::com::BOOL grid = 0;
+    frame.Charts()->TimeSeries()->get_RegularGrid(&grid);
+    EXPECT_TRUE(grid);
+    EXPECT_FALSE(frame.Action(kCmdVisitor)->isEnabled());
+  }
+  // A day's sessions count one each.
+  EXPECT_NE(frame.Charts()->TimeSeriesDocument().find(">1</ITM>"), std::string::npos);
+}
+
+TEST_F(MainFrameTest, SessionRowShowsItsDetailsAndEnablesVisitor) {
+  ImportSample();
+  MainFrame& frame = fixture_.Frame();
+  const ReportTree& tree = TreeOf(kSessionsTab);
+  RowId day = ChildWithText(tree, ChildWithText(tree, ChildWithText(tree, kRootRow, "2008"), "March 2008"),
+                            "01 March 2008");
+  RowId visit = tree.FirstChild(day);
+  ASSERT_GT(tree.Key(visit), 0);
+  List(kSessionsTab)->SelectRow(visit);
+  EXPECT_EQ(frame.CurrentPane(), RightPane::kDetails);
+  EXPECT_TRUE(frame.Action(kCmdVisitor)->isEnabled());
+  EXPECT_EQ(frame.ShownVisit(), tree.Key(visit));
+  EXPECT_EQ(frame.DetailsHtml().InnerHtml("IP"), "10.0.0.1");
+  EXPECT_EQ(frame.DetailsHtml().InnerHtml("enter"), "2008-03-01 10:00");
+  EXPECT_NE(frame.DetailsHtml().InnerHtml("pages").find("/p2.html"), std::string::npos);
+  EXPECT_NE(frame.DetailsPage()->toPlainText().indexOf(QStringLiteral("10.0.0.1")), -1);
+
+  // Back on a group row: the chart again, "Visitor..." off.
+  List(kSessionsTab)->SelectRow(day);
+  EXPECT_EQ(frame.CurrentPane(), RightPane::kTimeSeries);
+  EXPECT_FALSE(frame.Action(kCmdVisitor)->isEnabled());
+}
+
+TEST_F(MainFrameTest, OtherTabsLoadWhenChosenAndShowTheItemsChart) {
+  ImportSample();
+  MainFrame& frame = fixture_.Frame();
+  frame.Tabs()->setCurrentIndex(kPagesTab);
+  ASSERT_TRUE(fixture_.Settle());
+  EXPECT_FALSE(frame.Tabs()->NeedsLoad(kPagesTab));
+  const ReportTree& pages = TreeOf(kPagesTab);
+  EXPECT_EQ(ChildTexts(pages, kRootRow),
+            (std::vector<std::string>{"/index.html", "/p1.html", "/p2.html", "/p3.html"}));
+  // A group row whose children are sessions only: the start page.
+  List(kPagesTab)->SelectRow(pages.FirstChild(kRootRow));
+  EXPECT_EQ(frame.CurrentPane(), RightPane::kStartPage);
+  // The Statistics tab: a section with result rows below gives the items chart.
+  frame.Tabs()->setCurrentIndex(kStatisticsTab);
+  ASSERT_TRUE(fixture_.Settle());
+  const ReportTree& stats = TreeOf(kStatisticsTab);
+  RowId os = ChildWithText(stats, kRootRow, "OS");
+  ASSERT_NE(os, kNoRow);
+  List(kStatisticsTab)->SelectRow(os);
+  EXPECT_EQ(frame.CurrentPane(), RightPane::kItemsChart);
+  EXPECT_GT(CountItems(frame.Charts()->ItemsDocument()), 0);
+}
+
+TEST_F(MainFrameTest, SortingByCountOrdersGroupsAndKeepsSessionsInQueryOrder) {
+  ImportSample();
+  MainFrame& frame = fixture_.Frame();
+  frame.Tabs()->setCurrentIndex(kPagesTab);
+  ASSERT_TRUE(fixture_.Settle());
+  TreeListView* list = List(kPagesTab);
+  const ReportTree& tree = *list->Tree();
+  RowId index = ChildWithText(tree, kRootRow, "/index.html");
+  std::vector<std::string> sessionsBefore = ChildTexts(tree, index);
+  ASSERT_EQ(sessionsBefore.size(), 7u);
+  list->SelectRow(ChildWithText(tree, kRootRow, "/p3.html"));
+
+  QSignalSpy notices(list, &TreeListView::SelectionNotice);
+  list->ClickHeader(1);  // first click: descending
+  EXPECT_EQ(ChildTexts(tree, kRootRow),
+            (std::vector<std::string>{"/index.html", "/p2.html", "/p3.html", "/p1.html"}));
+  EXPECT_EQ(ChildTexts(tree, index), sessionsBefore);
+  EXPECT_GE(notices.count(), 1);
+  // The selection follows its row, and the view shows the new order.
+  EXPECT_EQ(tree.Text(list->SelectedRow(), 0), "/p3.html");
+  EXPECT_EQ(list->Model()->index(1, 0).data().toString(), QStringLiteral("/p2.html"));
+
+  list->ClickHeader(1);  // second click: ascending
+  EXPECT_EQ(ChildTexts(tree, kRootRow),
+            (std::vector<std::string>{"/p1.html", "/p3.html", "/p2.html", "/index.html"}));
+  EXPECT_EQ(ChildTexts(tree, index), sessionsBefore);
+  EXPECT_EQ(list->Order().direction, 1);
+
+  // A reload keeps the order the header shows.
+  frame.OnConnect();
+  ASSERT_TRUE(fixture_.Settle());
+  EXPECT_EQ(ChildTexts(*list->Tree(), kRootRow),
+            (std::vector<std::string>{"/p1.html", "/p3.html", "/p2.html", "/index.html"}));
+}
+
+TEST_F(MainFrameTest, ConnectReselectsTheStoredPath) {
+  ImportSample();
+  MainFrame& frame = fixture_.Frame();
+  const ReportTree& tree = TreeOf(kSessionsTab);
+  RowId march = ChildWithText(tree, ChildWithText(tree, kRootRow, "2008"), "March 2008");
+  RowId second = ChildWithText(tree, march, "02 March 2008");
+  List(kSessionsTab)->SelectRow(second);
+  frame.OnConnect();
+  EXPECT_EQ(frame.SelectionPath(), "2008|March 2008|02 March 2008|");
+  ASSERT_TRUE(fixture_.Settle());
+  // A new tree, the same row selected, and its chart shown again.
+  EXPECT_EQ(List(kSessionsTab)->SelectionPath(), "2008|March 2008|02 March 2008|");
+  EXPECT_EQ(frame.CurrentPane(), RightPane::kTimeSeries);
+
+  // A path whose last piece is gone selects the last piece found.
+  frame.SetSelectionPath("2008|March 2008|31 March 2008|");
+  RaiseResetViews();
+  RaiseReloadViews();
+  ASSERT_TRUE(fixture_.Settle());
+  EXPECT_EQ(List(kSessionsTab)->SelectionPath(), "2008|March 2008|");
+}
+
+TEST_F(MainFrameTest, BackgroundReloadFillsAllSixViews) {
+  ImportSample();
+  MainFrame& frame = fixture_.Frame();
+  AppSettings().isBackThread = 1;
+  frame.OnConnect();
+  ASSERT_TRUE(fixture_.Settle());
+  for (int tab = 0; tab < kReportTabCount; ++tab) {
+    EXPECT_FALSE(frame.Tabs()->NeedsLoad(tab)) << tab;
+    if (tab != kKeywordsTab) {  // the sample has no search phrases
+      EXPECT_GT(TreeOf(tab).RowCount(), 0) << tab;
+    }
+  }
+}
+
+TEST_F(MainFrameTest, ClearEmptiesTheViewsOnlyWhenConfirmed) {
+  ImportSample();
+  MainFrame& frame = fixture_.Frame();
+  QString title, text;
+  Prompts().confirm = [&](QWidget*, const QString& t, const QString& x) {
+    title = t;
+    text = x;
+    return false;
+  };
+  frame.OnClear();
+  EXPECT_EQ(title, QStringLiteral("Warning"));
+  ASSERT_TRUE(fixture_.Settle());
+  EXPECT_EQ(fixture_.Scalar("SELECT COUNT(*) FROM Session"), 7);
+  EXPECT_GT(TreeOf(kSessionsTab).RowCount(), 0);
+
+  Prompts().confirm = [](QWidget*, const QString&, const QString&) { return true; };
+  frame.OnClear();
+  // The reset shows "Loading..." at once; the reload then finds nothing.
+  frame.RunIdle();
+  ASSERT_TRUE(fixture_.Settle());
+  EXPECT_EQ(fixture_.Scalar("SELECT COUNT(*) FROM Session"), 0);
+  EXPECT_EQ(TreeOf(kSessionsTab).RowCount(), 0);
+  EXPECT_EQ(frame.CurrentPane(), RightPane::kStartPage);
+}
+
+TEST_F(MainFrameTest, ResetShowsLoadingAndClearsTheCharts) {
+  ImportSample();
+  MainFrame& frame = fixture_.Frame();
+  const ReportTree& tree = TreeOf(kSessionsTab);
+  List(kSessionsTab)->SelectRow(ChildWithText(tree, kRootRow, "2008"));
+  ASSERT_FALSE(frame.Charts()->TimeSeriesDocument().empty());
+  RaiseResetViews();
+  frame.RunIdle();
+  for (int tab = 0; tab < kReportTabCount; ++tab) {
+    EXPECT_TRUE(frame.Tabs()->NeedsLoad(tab));
+    EXPECT_TRUE(List(tab)->IsLoading());
+  }
+  EXPECT_EQ(TreeOf(kSessionsTab).RowCount(), 1);
+  EXPECT_EQ(TreeOf(kSessionsTab).Text(1, 0), "Loading...");
+  EXPECT_EQ(TreeOf(kStatisticsTab).RowCount(), 0);
+  EXPECT_TRUE(frame.Charts()->TimeSeriesDocument().empty());
+  EXPECT_EQ(frame.CurrentPane(), RightPane::kStartPage);
+}
+
+TEST_F(MainFrameTest, ChartColoursFollowThePaletteAfterTenIdlePasses) {
+  MainFrame& frame = fixture_.Frame();
+  ASSERT_NE(frame.Charts()->TimeSeries(), nullptr);
+  vyr::com::OLE_COLOR colour = 0;
+  frame.Charts()->TimeSeries()->get_ChartAltFillColor(&colour);
+  EXPECT_EQ(colour, 0x8888FFu);
+  frame.Charts()->TimeSeries()->get_RulerPenColor(&colour);
+  EXPECT_EQ(colour, 0x000012u);
+
+  QPalette palette = frame.palette();
+  palette.setColor(QPalette::Base, QColor(10, 20, 30));
+  frame.setPalette(palette);
+  EXPECT_EQ(frame.ThemeCountdownLeft(), kThemeCountdown);
+  for (int pass = 1; pass < kThemeCountdown; ++pass) frame.RunIdle();
+  frame.Charts()->TimeSeries()->get_ChartBkgColor(&colour);
+  EXPECT_NE(colour, 0x1E140Au);
+  frame.RunIdle();
+  frame.Charts()->TimeSeries()->get_ChartBkgColor(&colour);
+  EXPECT_EQ(colour, 0x1E140Au);
+  frame.Charts()->Items()->get_ChartBkgColor(&colour);
+  EXPECT_EQ(colour, 0x1E140Au);
+}
+
+TEST_F(MainFrameTest, OptionsReachTheSettingsFileOnlyAtExit) {
+  std::string programDir = ProgramDirForTests();
+  LoadAppSettings(programDir);
+  AppSettings().proxyHttp = "proxy.example.net";
+  std::string ini = DefaultSettingsFile();
+  ASSERT_TRUE(SaveAppSettings());
+  std::string before = ReadFile(ini);
+  std::string during;
+  bool sawSheet = false;
+
+  QTimer::singleShot(0, [&] {
+    MainFrame* frame = nullptr;
+    for (QWidget* widget : QApplication::topLevelWidgets())
+      if (auto* found = qobject_cast<MainFrame*>(widget)) frame = found;
+    ASSERT_NE(frame, nullptr);
+    QTimer::singleShot(0, [&] {
+      auto* sheet = qobject_cast<OptionsSheet*>(QApplication::activeModalWidget());
+      ASSERT_NE(sheet, nullptr);
+      sawSheet = true;
+      EXPECT_EQ(sheet->windowTitle(), QStringLiteral("Options"));
+      EXPECT_FALSE(sheet->HttpHost()->isEnabled());  // "Use Proxy" is off
+      sheet->SiteUrl()->setText(QStringLiteral("www.example.org"));
+      sheet->AutoConnect()->setChecked(true);
+      sheet->UseProxy()->setChecked(true);  // on a page never shown: not taken
+      sheet->accept();
+    });
+    frame->OnOptions();
+    during = ReadFile(ini);
+    EXPECT_EQ(CopySettings().defaultHost, "www.example.org");
+    EXPECT_EQ(CopySettings().isAutoConnect, 1);
+    EXPECT_EQ(CopySettings().isProxy, 0);
+    EXPECT_EQ(CopySettings().proxyHttp, "proxy.example.net");
+    AppSettings().isAutoConnect = 0;  // keep this run's window from loading
+    frame->OnExit();
+  });
+  ShellOptions options;
+  options.programDir = programDir;
+  EXPECT_EQ(RunShell(options), 0);
+  EXPECT_TRUE(sawSheet);
+  EXPECT_EQ(during, before);
+  std::string after = ReadFile(ini);
+  EXPECT_NE(after.find("DefaultHost=www.example.org"), std::string::npos) << after;
+  EXPECT_NE(after.find("ProxyHTTP=proxy.example.net"), std::string::npos) << after;
+}
+
+TEST(OptionsSheetTest, ProxyPageValuesAndEnabling) {
+  EnsureShellApplication();
+  AppSettings() = Settings{};
+  AppSettings().proxyPort = 1080;
+  OptionsSheet sheet;
+  EXPECT_EQ(sheet.SocksPort()->text(), QStringLiteral("1080"));
+  EXPECT_EQ(sheet.SiteUrl()->maxLength(), 99);
+  EXPECT_EQ(sheet.Extensions()->maxLength(), 249);
+  EXPECT_FALSE(sheet.SocksHost()->isEnabled());
+  sheet.UseProxy()->setChecked(true);
+  EXPECT_TRUE(sheet.SocksHost()->isEnabled());
+  EXPECT_TRUE(sheet.FtpPort()->isEnabled());
+
+  sheet.Pages()->setCurrentIndex(1);  // the Proxy page has been shown
+  sheet.HttpHost()->setText(QStringLiteral("cache.local"));
+  sheet.HttpPort()->setText(QStringLiteral("8080"));
+  sheet.FtpPort()->setText(QStringLiteral("ftp"));
+  sheet.SocksPort()->setText(QStringLiteral(" 1081x"));
+  Settings settings;
+  sheet.ApplyTo(settings);
+  EXPECT_EQ(settings.isProxy, 1);
+  EXPECT_EQ(settings.proxyHttp, "cache.local");
+  EXPECT_EQ(settings.proxyPortHttp, 8080);
+  EXPECT_EQ(settings.proxyPortFtp, 0);
+  EXPECT_EQ(settings.proxyPort, 1081);
+  AppSettings() = Settings{};
+}
+
+TEST(PageBrowserTest, RowsFollowingAClosedRowAreOpened) {
+  EXPECT_EQ(OpenImpliedRows("<table><tr><td>a</td></tr><td>b</td></tr></table>"),
+            "<table><tr><td>a</td></tr><tr><td>b</td></tr></table>");
+  EXPECT_EQ(OpenImpliedRows("<p>no table</p>"), "<p>no table</p>");
+  EXPECT_EQ(OpenImpliedRows("</tr><td></tr><td"), "</tr><tr><td></tr><tr><td");
+}
+
+}  // namespace
+}  // namespace weavil::test

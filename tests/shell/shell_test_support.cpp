@@ -1,0 +1,110 @@
+#include "tests/shell/shell_test_support.h"
+
+#include <gtest/gtest.h>
+
+#include <QApplication>
+#include <QThread>
+
+#include <cstdlib>
+#include <filesystem>
+
+#include "shell/main_frame.h"
+#include "shell/report_tabs.h"
+#include "shell/shell_prompts.h"
+#include "store/database.h"
+#include "store/result.h"
+#include "store/trace.h"
+#include "store/view_requests.h"
+
+namespace weavil::test {
+
+void EnsureShellApplication() {
+  if (QApplication::instance()) return;
+  static TempDir home;  // settings and the component registry of this run
+  setenv("XDG_CONFIG_HOME", (home.Path() + "/config").c_str(), 1);
+  setenv("XDG_DATA_HOME", (home.Path() + "/data").c_str(), 1);
+  setenv("XDG_RUNTIME_DIR", home.Path().c_str(), 1);
+  if (!std::getenv("QT_QPA_PLATFORM")) setenv("QT_QPA_PLATFORM", "offscreen", 1);
+  static int argc = 1;
+  static char name[] = "shell_tests";
+  static char* argv[] = {name, nullptr};
+  new QApplication(argc, argv);  // lives for the whole run
+}
+
+bool WaitUntil(const std::function<bool()>& done, std::chrono::milliseconds limit) {
+  auto end = std::chrono::steady_clock::now() + limit;
+  while (!done()) {
+    if (std::chrono::steady_clock::now() > end) return false;
+    QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
+    QThread::msleep(2);
+  }
+  return true;
+}
+
+std::string ProgramDirForTests() { return BuildBinDir() + "/"; }
+
+ShellFixture::ShellFixture() {
+  EnsureShellApplication();
+  // Nothing of an earlier test may linger: its flags, its data source, its prompts.
+  TakeResetViews();
+  TakeReloadViews();
+  ResetPrompts();
+  dbPath_ = dir_.File("log.db");
+  CopyTemplateDatabase(dbPath_);
+  LogDataSource::Release();
+  LogDataSource::UseDatabaseFile(dbPath_);
+  std::filesystem::current_path(dir_.Path());  // the trace file lands here
+}
+
+ShellFixture::~ShellFixture() {
+  DestroyFrame();
+  TakeResetViews();
+  TakeReloadViews();
+  ResetPrompts();
+  LogDataSource::Release();
+  CloseTrace();
+  std::filesystem::current_path(std::filesystem::temp_directory_path());
+}
+
+MainFrame& ShellFixture::Frame() {
+  if (!frame_) frame_ = std::make_unique<MainFrame>(ProgramDirForTests());
+  return *frame_;
+}
+
+void ShellFixture::DestroyFrame() { frame_.reset(); }
+
+bool ShellFixture::Settle(std::chrono::milliseconds limit) {
+  MainFrame& frame = Frame();
+  return WaitUntil(
+      [&] {
+        if (ResetViewsRaised() || ReloadViewsRaised()) frame.RunIdle();
+        return !ResetViewsRaised() && !ReloadViewsRaised() && !frame.Tabs()->AnyRefreshing();
+      },
+      limit);
+}
+
+int64_t ShellFixture::Scalar(const std::string& sql) {
+  DbSession session;
+  int64_t value = -1;
+  if (Failed(session.OpenFile(dbPath_))) return value;
+  Statement statement;
+  if (!Failed(statement.Execute(session, sql)) && statement.MoveNext() == kResultOk) statement.GetInt64(1, value);
+  return value;
+}
+
+std::string MakeCombinedLog(const std::vector<LogVisit>& visits) {
+  std::string log;
+  int address = 1;
+  for (const LogVisit& visit : visits) {
+    std::string ip = "10.0.0." + std::to_string(address++);
+    std::string agent = "\"Mozilla/4.0 (compatible; MSIE 6.0; Windows NT 5.1)\"";
+    log += ip + " - - [" + visit.date + ":" + visit.time + " +0000] \"GET /index.html HTTP/1.1\" 200 1000 \"-\" " +
+           agent + "\n";
+    std::string later = visit.time.substr(0, 6) + "30";
+    log += ip + " - - [" + visit.date + ":" + later + " +0000] \"GET " + visit.secondPage +
+           " HTTP/1.1\" 200 500 \"http://www.example.com/\" " + agent + "\n";
+  }
+  return log;
+}
+
+}  // namespace weavil::test
