@@ -10,6 +10,7 @@
 // sessions through indexes by address, user agent and (user agent, referrer), and a
 // min-tree over the sessions' exit times closes exactly the sessions a scan in creation
 // order would have closed, so the result is that of the plain scan over every session.
+#include <bit>
 #include <cstdint>
 #include <deque>
 #include <memory>
@@ -34,28 +35,35 @@ inline constexpr uint32_t kNoText = UINT32_MAX;    // an absent text
 template <typename T>
 class StableArray {
  public:
-  static constexpr size_t kChunkBits = 16;
-  static constexpr size_t kChunkSize = size_t(1) << kChunkBits;
-  static constexpr size_t kMaxChunks = size_t(1) << 16;  // 2^32 elements
+  // Chunk c holds kFirst << c elements, so a small import allocates little and a large
+  // one few chunks; 25 chunks cover more than 2^32 elements.
+  static constexpr size_t kFirst = 256;
+  static constexpr size_t kChunks = 25;
 
-  StableArray() : chunks_(kMaxChunks) {}
   size_t size() const { return size_; }
-  T& operator[](size_t index) { return chunks_[index >> kChunkBits][index & (kChunkSize - 1)]; }
-  const T& operator[](size_t index) const { return chunks_[index >> kChunkBits][index & (kChunkSize - 1)]; }
-  T& back() { return (*this)[size_ - 1]; }
+  T& operator[](size_t index) { return At(index); }
+  const T& operator[](size_t index) const { return const_cast<StableArray*>(this)->At(index); }
+  T& back() { return At(size_ - 1); }
   T& emplace_back() {
-    if ((size_ & (kChunkSize - 1)) == 0) chunks_[size_ >> kChunkBits].reset(new T[kChunkSize]());
-    return (*this)[size_++];
+    size_t chunk = ChunkOf(size_);
+    if (!chunks_[chunk]) chunks_[chunk].reset(new T[kFirst << chunk]());
+    return At(size_++);
   }
   void push_back(const T& value) { emplace_back() = value; }
 
   template <typename F>
   void ForEach(F&& visit) {
-    for (size_t i = 0; i < size_; ++i) visit((*this)[i]);
+    for (size_t i = 0; i < size_; ++i) visit(At(i));
   }
 
  private:
-  std::vector<std::unique_ptr<T[]>> chunks_;
+  static size_t ChunkOf(size_t index) { return static_cast<size_t>(std::bit_width(index / kFirst + 1)) - 1; }
+  T& At(size_t index) {
+    size_t chunk = ChunkOf(index);
+    return chunks_[chunk][index - kFirst * ((size_t(1) << chunk) - 1)];
+  }
+
+  std::unique_ptr<T[]> chunks_[kChunks];
   size_t size_ = 0;
 };
 
