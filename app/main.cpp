@@ -7,14 +7,13 @@
 #include "store/trace.h"
 
 int main(int argc, char** argv) {
-  // The hidden screenshot option belongs to the window, not to the commands.
-  std::string screenshotDir = weavil::TakeScreenshotOption(argc, argv);
+  // The window's own options first; the rest is the command line's.
+  weavil::ShellOptions options;
+  weavil::TakeShellOptions(argc, argv, options);
   // Settings, then the data source (or the --db file); a command runs and ends here.
   int code = weavil::RunCli(argc, argv, std::cout, std::cerr);
   if (code == weavil::kExitOpenWindow) {
-    weavil::ShellOptions options;
     options.programDir = weavil::ProgramDir();
-    options.screenshotDir = screenshotDir;
     code = weavil::RunMainWindow(argc, argv, options);
   }
   weavil::LogDataSource::Release();

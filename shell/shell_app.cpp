@@ -12,30 +12,37 @@
 
 namespace weavil {
 
-std::string TakeScreenshotOption(int& argc, char** argv) {
-  std::string dir;
+void TakeShellOptions(int& argc, char** argv, ShellOptions& options) {
   int out = 1;
   for (int i = 1; i < argc; ++i) {
     const char* word = argv[i];
+    if (std::strcmp(word, "--") == 0) {  // everything after belongs to the command
+      while (i < argc) argv[out++] = argv[i++];
+      break;
+    }
     if (std::strcmp(word, "--screenshot-dir") == 0 && i + 1 < argc) {
-      dir = argv[++i];
+      options.screenshotDir = argv[++i];
       continue;
     }
     if (std::strncmp(word, "--screenshot-dir=", 17) == 0) {
-      dir = word + 17;
+      options.screenshotDir = word + 17;
+      continue;
+    }
+    if (std::strcmp(word, "--connect") == 0) {
+      options.connect = true;
       continue;
     }
     argv[out++] = argv[i];
   }
   argc = out;
   argv[argc] = nullptr;
-  return dir;
 }
 
 int RunShell(const ShellOptions& options) {
   int code = 0;
   {
     MainFrame frame(options.programDir);
+    if (options.connect) frame.OnConnect();
     frame.show();
     if (!options.screenshotDir.empty()) StartScreenshots(frame, options.screenshotDir);
     code = QApplication::exec();

@@ -8,11 +8,12 @@ namespace weavil {
 struct ShellOptions {
   std::string programDir;     // with a trailing "/"
   std::string screenshotDir;  // non-empty: grab each tab into PNGs there, then quit
+  bool connect = false;       // load the reports at start, as "IsAutoConnect" does
 };
 
-// Removes the hidden "--screenshot-dir DIR" option from the arguments (argc shrinks)
-// and returns DIR (empty when absent).
-std::string TakeScreenshotOption(int& argc, char** argv);
+// Takes the window's own options out of the arguments (argc shrinks): "--connect" and
+// the hidden "--screenshot-dir DIR". The rest is left for the command line.
+void TakeShellOptions(int& argc, char** argv, ShellOptions& options);
 
 // Creates the application object when there is none, then RunShell.
 int RunMainWindow(int& argc, char** argv, const ShellOptions& options);

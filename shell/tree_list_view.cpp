@@ -139,7 +139,10 @@ class RowDelegate : public QStyledItemDelegate {
 
     QColor text = palette.color(QPalette::Text);
     if (selected) {
-      painter->fillRect(fill, focus ? palette.highlight() : palette.button());
+      QColor face = palette.color(QPalette::Button);
+      // A button face as light as the window would hide the selection altogether.
+      if (std::abs(Luminance(face) - Luminance(palette.color(QPalette::Base))) < 0.1) face = face.darker(118);
+      painter->fillRect(fill, focus ? palette.highlight() : QBrush(face));
       text = palette.color(QPalette::HighlightedText);
       // On a light button face the highlight text would vanish: keep it readable.
       if (!focus && std::abs(Luminance(text) - Luminance(palette.color(QPalette::Button))) < 0.35)
