@@ -23,7 +23,8 @@ void OnInterrupt(int) { gResolveInterrupted.store(true); }
 // Counts finished rows and draws a one-line counter when stderr is a terminal.
 class ResolveCounter : public ResolveObserver {
  public:
-  ResolveCounter(std::ostream& err, size_t total) : err_(err), total_(total), tty_(::isatty(2) != 0) {}
+  explicit ResolveCounter(std::ostream& err) : err_(err), tty_(::isatty(2) != 0) {}
+  void SetTotal(size_t total) { total_ = total; }
 
   void RowChanged(size_t, const std::string& url) override {
     if (url == "*") return;
@@ -65,7 +66,7 @@ class ResolveCounter : public ResolveObserver {
 
  private:
   std::ostream& err_;
-  size_t total_;
+  size_t total_ = 0;
   bool tty_;
   std::mutex mutex_;
   std::condition_variable finishedCv_;
@@ -86,17 +87,14 @@ int RunResolveBatch(CliContext& context, bool allUnresolved) {
   if (!OpenCliDatabase(context, session)) return kExitFailure;
 
   SystemReverseResolver resolver;
-  ResolveRun probe(session, resolver);
-  if (Failed(probe.FillList(allUnresolved))) return CliFail(context, "cannot read the addresses to resolve");
-  size_t total = probe.RowCount();
-  if (total == 0) {
+  ResolveCounter counter(*context.err);
+  ResolveRun run(session, resolver, &counter);
+  if (Failed(run.FillList(allUnresolved))) return CliFail(context, "cannot read the addresses to resolve");
+  if (run.RowCount() == 0) {
     *context.out << "Nothing to resolve.\n";
     return kExitOk;
   }
-
-  ResolveCounter counter(*context.err, total);
-  ResolveRun run(session, resolver, &counter);
-  if (Failed(run.FillList(allUnresolved))) return CliFail(context, "cannot read the addresses to resolve");
+  counter.SetTotal(run.RowCount());
 
   gResolveInterrupted.store(false);
   struct sigaction action {}, previous{};
