@@ -14,6 +14,7 @@
 #include <QSplitter>
 #include <QStatusBar>
 #include <QTabWidget>
+#include <QTextBrowser>
 #include <QTimer>
 #include <QToolBar>
 
@@ -22,7 +23,9 @@
 #include "reports/report_tree.h"
 #include "settings/settings.h"
 #include "settings/settings_store.h"
+#include "shell/about_box.h"
 #include "shell/chart_host.h"
+#include "shell/help_window.h"
 #include "shell/main_frame.h"
 #include "shell/options_sheet.h"
 #include "shell/page_browser.h"
@@ -480,6 +483,79 @@ TEST_F(MainFrameTest, OptionsReachTheSettingsFileOnlyAtExit) {
   std::string after = ReadFile(ini);
   EXPECT_NE(after.find("DefaultHost=www.example.org"), std::string::npos) << after;
   EXPECT_NE(after.find("ProxyHTTP=proxy.example.net"), std::string::npos) << after;
+}
+
+TEST_F(MainFrameTest, ChoosingTheVisitorsTabSelectsTheSameVisit) {
+  ImportSample();
+  const ReportTree& tree = TreeOf(kSessionsTab);
+  RowId april = ChildWithText(tree, ChildWithText(tree, kRootRow, "2008"), "April 2008");
+  RowId visit = tree.FirstChild(tree.FirstChild(april));
+  List(kSessionsTab)->SelectRow(visit);
+  int32_t numId = tree.Key(visit);
+  ASSERT_GT(numId, 0);
+  fixture_.Frame().Tabs()->setCurrentIndex(kVisitorsTab);
+  ASSERT_TRUE(fixture_.Settle());
+  TreeListView* visitors = List(kVisitorsTab);
+  EXPECT_EQ(visitors->SelectedKey(), numId);
+  EXPECT_EQ(visitors->SelectionPath(), "ip|ip.10|ip.10.0|ip.10.0.0|ip.10.0.0.7|2008-04-10 10:00|");
+  EXPECT_EQ(fixture_.Frame().CurrentPane(), RightPane::kDetails);
+}
+
+TEST_F(MainFrameTest, ChartsOfferTheirPropertyPages) {
+  MainFrame& frame = fixture_.Frame();
+  int pages = -1;
+  QTimer::singleShot(0, [&] {
+    if (auto* dialog = qobject_cast<QDialog*>(QApplication::activeModalWidget())) {
+      pages = dialog->findChild<QTabWidget*>() ? dialog->findChild<QTabWidget*>()->count() : 0;
+      dialog->reject();
+    }
+  });
+  frame.Charts()->ShowProperties(frame.Charts()->TimeSeriesHost());
+  EXPECT_GT(pages, 0);
+}
+
+TEST_F(MainFrameTest, HelpAboutAndLinks) {
+  MainFrame& frame = fixture_.Frame();
+  frame.OnHelp();
+  ASSERT_NE(HelpWindow::Current(), nullptr);
+  EXPECT_TRUE(HelpWindow::Current()->Browser()->source().toString().endsWith("help/html/index.htm"));
+  EXPECT_NE(HelpWindow::Current()->Browser()->toPlainText().indexOf("Contents"), -1);
+  HelpWindow::CloseAll();
+  QApplication::processEvents();
+
+  QString version;
+  QTimer::singleShot(0, [&] {
+    if (auto* box = qobject_cast<AboutBox*>(QApplication::activeModalWidget())) {
+      if (auto* label = box->findChild<QLabel*>("versionText")) version = label->text();
+      box->accept();
+    }
+  });
+  frame.OnAbout();
+  EXPECT_EQ(version, QStringLiteral("Weavil v 1.4"));
+
+  // A referrer link on the details page goes to the desktop browser.
+  QUrl opened;
+  PageBrowser::SetLinkOpener([&](const QUrl& url) { opened = url; });
+  emit frame.DetailsPage()->anchorClicked(QUrl("http://www.example.com/from"));
+  EXPECT_EQ(opened, QUrl("http://www.example.com/from"));
+  PageBrowser::SetLinkOpener([](const QUrl&) {});
+}
+
+TEST(ShellOptionsTest, WindowOptionsAreTakenOutOfTheArguments) {
+  char a0[] = "weavil", a1[] = "--db", a2[] = "x.db", a3[] = "--connect", a4[] = "--screenshot-dir", a5[] = "out",
+       a6[] = "--", a7[] = "--connect";
+  char* argv[] = {a0, a1, a2, a3, a4, a5, a6, a7, nullptr};
+  int argc = 8;
+  ShellOptions options;
+  TakeShellOptions(argc, argv, options);
+  EXPECT_TRUE(options.connect);
+  EXPECT_EQ(options.screenshotDir, "out");
+  ASSERT_EQ(argc, 5);
+  EXPECT_STREQ(argv[1], "--db");
+  EXPECT_STREQ(argv[2], "x.db");
+  EXPECT_STREQ(argv[3], "--");
+  EXPECT_STREQ(argv[4], "--connect");
+  EXPECT_EQ(argv[5], nullptr);
 }
 
 TEST(OptionsSheetTest, ProxyPageValuesAndEnabling) {
