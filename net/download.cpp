@@ -119,6 +119,7 @@ class Transfer {
   size_t Write(std::string_view piece);
   int Poll();
   bool Begin();
+  bool OpenLocal();
   void Fail(DownloadOutcome outcome, std::string message) {
     if (result_.outcome == DownloadOutcome::kSuccess) {
       result_.outcome = outcome;
@@ -165,8 +166,8 @@ size_t Transfer::Header(std::string_view line) {
   return line.size();
 }
 
-// The answer has arrived: decide the total and where the data goes, open the local file
-// and show the progress window.
+// The answer has arrived: decide the total and where the data goes, and show the
+// progress window. The local file is touched only once data that belongs in it arrives.
 bool Transfer::Begin() {
   begun_ = true;
   if (!ftp_) {
@@ -179,13 +180,14 @@ bool Transfer::Begin() {
       result_.writtenFrom = offset_;
       return true;
     }
-  }
-
-  std::string path = request_.LocalFile();
-  fd_ = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
-  if (fd_ < 0) {
-    Fail(DownloadOutcome::kRequest, path + ": " + std::strerror(errno));
-    return false;
+    // Any other error answer is no part of the log: cutting the local copy for it would
+    // lose what was downloaded before.
+    if (result_.httpStatus >= 400) {
+      Fail(DownloadOutcome::kRead, "File reading error");
+      discardBody_ = true;
+      result_.writtenFrom = offset_;
+      return true;
+    }
   }
 
   if (ftp_) {
@@ -203,7 +205,17 @@ bool Transfer::Begin() {
     progress_->Start();
     progress_->SetProgress(0, result_.total);
   }
+  return true;
+}
 
+// Opens the local file at the resume position, cutting it when the answer starts over.
+bool Transfer::OpenLocal() {
+  std::string path = request_.LocalFile();
+  fd_ = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
+  if (fd_ < 0) {
+    Fail(DownloadOutcome::kRequest, path + ": " + std::strerror(errno));
+    return false;
+  }
   if (::lseek(fd_, offset_, SEEK_SET) < 0 || (offset_ == 0 && ::ftruncate(fd_, 0) != 0)) {
     Fail(DownloadOutcome::kLocalWrite, path + ": " + std::strerror(errno));
     return false;
@@ -223,6 +235,7 @@ size_t Transfer::Write(std::string_view piece) {
       return 0;
     }
   }
+  if (fd_ < 0 && !OpenLocal()) return 0;
 
   const char* data = piece.data();
   size_t left = piece.size();
@@ -306,6 +319,7 @@ DownloadResult Transfer::Run(CURL* curl, const std::string& url) {
   if (code == CURLE_OK) {
     // An empty answer still rewrites (or keeps) the local file as a full answer would.
     if (!begun_) Begin();
+    if (result_.outcome == DownloadOutcome::kSuccess && !discardBody_ && fd_ < 0) OpenLocal();
   } else if (result_.outcome == DownloadOutcome::kSuccess && !result_.cancelled) {
     std::string text = errorText[0] ? std::string(errorText) : std::string(curl_easy_strerror(code));
     if (text.empty()) text = "Connection failed";

@@ -192,7 +192,7 @@ TEST(HttpDownload, NothingNewLeavesTheLocalCopyAlone) {
 
 TEST(HttpDownload, HtmlPageIsRefusedAndNothingIsWritten) {
   TempDir dir;
-  HttpLogServer server(HttpLogServer::Mode::kFixed, "<!DOCTYPE html><html><body>Not here</body></html>", 404);
+  HttpLogServer server(HttpLogServer::Mode::kFixed, "<!DOCTYPE html><html><body>Sign in</body></html>", 200);
   WriteFile(dir.File("access.log"), "old");
   RecordingProgress progress;
 
@@ -200,17 +200,24 @@ TEST(HttpDownload, HtmlPageIsRefusedAndNothingIsWritten) {
 
   EXPECT_EQ(result.outcome, DownloadOutcome::kHtmlPage);
   EXPECT_EQ(result.message, "File reading error");
-  EXPECT_EQ(ReadFile(dir.File("access.log")).find("DOCTYPE"), std::string::npos);
+  EXPECT_EQ(ReadFile(dir.File("access.log")), "old") << "the page neither lands in nor cuts the local copy";
   EXPECT_TRUE(progress.stopped);
 }
 
-TEST(HttpDownload, ErrorAnswerThatIsNoPageIsWrittenLikeLogData) {
+TEST(HttpDownload, ErrorAnswersLeaveTheLocalCopyAlone) {
   TempDir dir;
-  HttpLogServer server(HttpLogServer::Mode::kFixed, "Not Found\n", 404);
-  DownloadResult result = RunDownload(RequestFor(server.Url("/access.log"), dir), nullptr);
-  ASSERT_TRUE(result.Succeeded()) << result.message;
-  EXPECT_EQ(result.httpStatus, 404);
-  EXPECT_EQ(ReadFile(dir.File("access.log")), "Not Found\n");
+  const std::string earlier = LogText(3);
+  WriteFile(dir.File("access.log"), earlier);
+  for (int status : {404, 500}) {
+    HttpLogServer server(HttpLogServer::Mode::kFixed, "Not Found\n", status);
+    // A resumed download from a server that ignores ranges would otherwise start over.
+    DownloadResult result =
+        RunDownload(RequestFor(server.Url("/access.log"), dir, static_cast<int64_t>(earlier.size())), nullptr);
+    EXPECT_EQ(result.outcome, DownloadOutcome::kRead) << status;
+    EXPECT_EQ(result.message, "File reading error");
+    EXPECT_EQ(result.httpStatus, status);
+    EXPECT_EQ(ReadFile(dir.File("access.log")), earlier) << status;
+  }
 }
 
 TEST(HttpDownload, SpacesInTheUrlAreSentEncoded) {
