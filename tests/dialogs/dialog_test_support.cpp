@@ -93,3 +93,9 @@ std::string W3cLog(int first, int count) {
 extern "C" __attribute__((visibility("default"), used)) const char* __lsan_default_suppressions() {
   return "leak:libfontconfig.so\n";
 }
+
+// Qt's own pooled drawing threads share memory through atomics the uninstrumented Qt
+// libraries do not show to ThreadSanitizer.
+extern "C" __attribute__((visibility("default"), used)) const char* __tsan_default_suppressions() {
+  return "race:libQt6Gui.so\nrace:libQt6Core.so\n";
+}
