@@ -539,6 +539,7 @@ struct SessionStoreThread::Impl {
       End();
       return;
     }
+    // A larger cache for the tables and indexes the import grows.
     Statement pragma;
     pragma.Execute(db, "PRAGMA cache_size=-65536;");
     pragma.Close();
