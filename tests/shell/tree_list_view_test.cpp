@@ -54,6 +54,10 @@ class TreeListViewTest : public ::testing::Test {
     QTest::mouseRelease(view_.TreeWidget()->viewport(), Qt::LeftButton, Qt::NoModifier, RightOfLabel(row));
   }
 
+  // The application must exist before the view is built.
+  struct App {
+    App() { EnsureShellApplication(); }
+  } app_;
   TreeListView view_;
   int64_t now_ = 100000;
 };
