@@ -34,6 +34,26 @@ std::string WriteTimeSeriesDocument(const ReportTree& tree, RowId row) {
   return out;
 }
 
+// The statistics write their counts with one decimal after a comma ("12,5"). The chart
+// reads whole numbers only and would refuse the whole document, leaving every
+// statistics chart empty; such a count goes to the chart rounded to a whole number.
+std::string ChartValueText(std::string_view text) {
+  size_t comma = text.find(',');
+  if (comma == std::string_view::npos) return std::string(text);
+  std::string_view whole = text.substr(0, comma), fraction = text.substr(comma + 1);
+  size_t start = 0;
+  while (start < whole.size() && whole[start] == ' ') ++start;
+  bool negative = start < whole.size() && whole[start] == '-';
+  if (negative || (start < whole.size() && whole[start] == '+')) ++start;
+  auto digits = [](std::string_view part) {
+    return !part.empty() && part.find_first_not_of("0123456789") == std::string_view::npos;
+  };
+  if (!digits(whole.substr(start)) || !digits(fraction) || whole.size() - start > 9) return std::string(text);
+  long long value = std::stoll(std::string(whole.substr(start)));
+  if (fraction[0] >= '5') ++value;
+  return std::to_string(negative ? -value : value);
+}
+
 std::string WriteItemsDocument(const ReportTree& tree, RowId row, bool* anySortable, int32_t* children) {
   std::string out = "<VYR_CHART_DATA>";
   bool sortable = false;
@@ -43,7 +63,7 @@ std::string WriteItemsDocument(const ReportTree& tree, RowId row, bool* anySorta
       out += "<ITM LBL='";
       out += EscapeChartLabel(tree.Text(child, 0));
       out += "'>";
-      out += tree.Text(child, 1);
+      out += ChartValueText(tree.Text(child, 1));
       out += "</ITM>";
       if (tree.ItemParam(child) != 0) sortable = true;
       ++count;

@@ -35,6 +35,10 @@ std::string WriteTimeSeriesDocument(const ReportTree& tree, RowId row);
 
 // Label flavour: one item per child with its caption and count. Tells whether any child
 // is sortable (a group or result row) and how many children there are.
+// A "Count" text as the chart gets it: a count with a decimal comma ("12,5") rounded
+// to a whole number ("13"); any other text unchanged.
+std::string ChartValueText(std::string_view text);
+
 std::string WriteItemsDocument(const ReportTree& tree, RowId row, bool* anySortable = nullptr,
                                int32_t* children = nullptr);
 

@@ -98,5 +98,25 @@ TEST(ItemsChartTest, LabelsAreEscapedAndLeafGroupsShowTheStartPage) {
   EXPECT_EQ(children, 0);
 }
 
+TEST(ItemsChartTest, StatisticsCountsReachTheChartAsWholeNumbers) {
+  EXPECT_EQ(ChartValueText("12,5"), "13");
+  EXPECT_EQ(ChartValueText("12,4"), "12");
+  EXPECT_EQ(ChartValueText("0,0"), "0");
+  EXPECT_EQ(ChartValueText(" 49,0"), "49");
+  EXPECT_EQ(ChartValueText("-3,5"), "-4");
+  EXPECT_EQ(ChartValueText("17"), "17");
+  EXPECT_EQ(ChartValueText("a,b"), "a,b");
+  EXPECT_EQ(ChartValueText(","), ",");
+
+  ReportTree tree;
+  RowId section = tree.AppendRow(kRootRow, "Browsers", kImageGroup);
+  tree.SetItemParam(section, section);
+  RowId opera = tree.AppendRow(section, "Opera", kImageGroup);
+  tree.SetItemParam(opera, opera);
+  tree.SetText(opera, 1, "12,5");
+  SelectionChart chart = ShowSelectionChart(&tree, section, 0);
+  EXPECT_EQ(chart.document, "<VYR_CHART_DATA><ITM LBL='Opera'>13</ITM></VYR_CHART_DATA>");
+}
+
 }  // namespace
 }  // namespace weavil
