@@ -21,9 +21,9 @@ struct ImportStats {
   bool databaseFailed = false;        // the data source or database session did not open
 };
 
-// Reported from the import thread. OnProgress is called every few hundred
-// milliseconds at most, while parsing (bytesRead grows) and while storing
-// (bytesRead == bytesTotal, sessions counts the sessions handled so far).
+// Reported from the import thread, at most every 100 ms: while parsing (bytes of the
+// file read and to read, lines, sessions built so far), then while the last sessions
+// are stored (bytesRead and bytesTotal 0, sessions counts the sessions handled).
 class ImportProgress {
  public:
   virtual ~ImportProgress() = default;
