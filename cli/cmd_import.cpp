@@ -39,7 +39,7 @@ class TerminalProgress : public ImportProgress {
  public:
   void OnProgress(int64_t bytesRead, int64_t bytesTotal, int64_t lines, int64_t sessions) override {
     char text[160];
-    if (bytesTotal > 0 || bytesRead > 0) {
+    if (bytesRead < bytesTotal) {
       std::snprintf(text, sizeof text, "\rreading: %.1f of %.1f MB, %lld lines, %lld sessions", bytesRead / 1048576.0,
                     bytesTotal / 1048576.0, static_cast<long long>(lines), static_cast<long long>(sessions));
     } else {

@@ -52,6 +52,7 @@ ImportStats RunImport(const std::string& path, int64_t offset, const ImportCopie
   // Storing runs beside parsing: sessions are written as soon as they and every
   // session before them are closed.
   SessionStoreThread store(list, stats.opened ? reader.BytesTotal() : 0);
+  int64_t bytesTotal = 0;
   if (stats.opened) {
     WriteTrace("File Open:");
     WriteTrace(path);
@@ -84,6 +85,7 @@ ImportStats RunImport(const std::string& path, int64_t offset, const ImportCopie
       }
     }
     stats.linesRead = reader.LinesRead();
+    bytesTotal = reader.BytesRead();
     if (!stats.cancelled)
       throttle.Report(reader.BytesRead(), reader.BytesTotal(), stats.linesRead, static_cast<int64_t>(list.Count()), true);
     reader.Close();
@@ -99,7 +101,7 @@ ImportStats RunImport(const std::string& path, int64_t offset, const ImportCopie
   store.Finish(list.Count());
   WriteTrace("Start storing to DB");
   while (!store.Wait(100)) {
-    if (!throttle.Report(0, 0, stats.linesRead, store.Handled())) store.Cancel();
+    if (!throttle.Report(bytesTotal, bytesTotal, stats.linesRead, store.Handled())) store.Cancel();
   }
   WriteTrace("Getting DBConnection instance...");
   WriteTrace("Getting the result...");
@@ -113,7 +115,7 @@ ImportStats RunImport(const std::string& path, int64_t offset, const ImportCopie
   WriteTrace("DB stored");
   FinishSessionList(list);
   const StoreResult& stored = store.Result();
-  throttle.Report(0, 0, stats.linesRead, store.Handled(), true);
+  throttle.Report(bytesTotal, bytesTotal, stats.linesRead, store.Handled(), true);
   stats.sessionsStored = stored.stored;
   stats.sessionsAlreadyStored = stored.alreadyStored;
   stats.databaseFailed = stored.databaseFailed;

@@ -23,7 +23,7 @@ struct ImportStats {
 
 // Reported from the import thread, at most every 100 ms: while parsing (bytes of the
 // file read and to read, lines, sessions built so far), then while the last sessions
-// are stored (bytesRead and bytesTotal 0, sessions counts the sessions handled).
+// are stored (bytesRead == bytesTotal, sessions counts the sessions handled).
 class ImportProgress {
  public:
   virtual ~ImportProgress() = default;
