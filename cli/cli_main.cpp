@@ -62,6 +62,7 @@ void PrintHelp(std::ostream& out) {
          "Global options:\n"
          "  --db FILE     use this database file instead of the data source \"Log\"\n"
          "                (created from the program's template when missing)\n"
+         "  --connect     (window) load the reports at once, as Connect does\n"
          "  --help        show this help\n"
          "  --version     show the version\n"
          "\n"
