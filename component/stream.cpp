@@ -1,4 +1,5 @@
 #include "component/stream.h"
+#include "component/unknown_impl.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>
@@ -12,25 +13,9 @@ namespace vyr::com {
 
 namespace {
 
-class StreamBase : public IStream {
+class StreamBase : public UnknownImpl<IStream, IID_IStream> {
  public:
   virtual ~StreamBase() = default;
-  HRESULT QueryInterface(const IID& iid, void** object) override {
-    if (!object) return E_POINTER;
-    if (iid == IID_IUnknown || iid == IID_IStream) {
-      *object = static_cast<IStream*>(this);
-      AddRef();
-      return S_OK;
-    }
-    *object = nullptr;
-    return E_NOINTERFACE;
-  }
-  ULONG AddRef() override { return ++refs_; }
-  ULONG Release() override {
-    ULONG left = --refs_;
-    if (left == 0) delete this;
-    return left;
-  }
   HRESULT Commit(DWORD) override { return S_OK; }
 
  protected:
@@ -45,7 +30,6 @@ class StreamBase : public IStream {
   }
 
  private:
-  std::atomic<ULONG> refs_{1};
 };
 
 class MemoryStream final : public StreamBase {

@@ -23,6 +23,7 @@
 #include "charts/controls/chart_controls.h"
 #include "charts/controls/log_chart_control.h"
 #include "component/com_ptr.h"
+#include "component/unknown_impl.h"
 
 namespace plotwell {
 
@@ -140,7 +141,7 @@ BSTR ToBstr(const QString& text) {
   return SysAllocStringLen(reinterpret_cast<const OLECHAR*>(text.utf16()), static_cast<UINT>(text.size()));
 }
 
-class PropertyPage : public IPropertyPage {
+class PropertyPage : public UnknownImpl<IPropertyPage, IID_IPropertyPage> {
  public:
   PropertyPage(QString title, QString description, QSize dialogUnits)
       : title_(std::move(title)), description_(std::move(description)), dialogUnits_(dialogUnits) {
@@ -151,22 +152,6 @@ class PropertyPage : public IPropertyPage {
     ModuleUnlock();
   }
 
-  HRESULT QueryInterface(const IID& iid, void** object) override {
-    if (!object) return E_POINTER;
-    if (iid == IID_IUnknown || iid == IID_IPropertyPage) {
-      *object = static_cast<IPropertyPage*>(this);
-      AddRef();
-      return S_OK;
-    }
-    *object = nullptr;
-    return E_NOINTERFACE;
-  }
-  ULONG AddRef() override { return ++refs_; }
-  ULONG Release() override {
-    ULONG left = --refs_;
-    if (left == 0) delete this;
-    return left;
-  }
 
   HRESULT SetPageSite(IPropertyPageSite* site) override {
     site_ = ComPtr<IPropertyPageSite>(site);
@@ -249,7 +234,6 @@ class PropertyPage : public IPropertyPage {
   QString title_;
   QString description_;
   QSize dialogUnits_;
-  std::atomic<ULONG> refs_{1};
   ComPtr<IPropertyPageSite> site_;
   std::vector<ComPtr<IUnknown>> objects_;
   bool dirty_ = false;

@@ -6,31 +6,16 @@
 #include <atomic>
 
 #include "component/instance.h"
+#include "component/unknown_impl.h"
 
 namespace vyr::com {
 
 // The host's side of the control; it outlives neither the host nor the control's hold.
-class ControlHost::Site final : public IVyrControlSite {
+class ControlHost::Site final : public UnknownImpl<IVyrControlSite, IID_IVyrControlSite> {
  public:
   explicit Site(ControlHost* host) : host_(host) {}
   void Detach() { host_ = nullptr; }
 
-  HRESULT QueryInterface(const IID& iid, void** object) override {
-    if (!object) return E_POINTER;
-    if (iid == IID_IUnknown || iid == IID_IVyrControlSite) {
-      *object = static_cast<IVyrControlSite*>(this);
-      AddRef();
-      return S_OK;
-    }
-    *object = nullptr;
-    return E_NOINTERFACE;
-  }
-  ULONG AddRef() override { return ++refs_; }
-  ULONG Release() override {
-    ULONG left = --refs_;
-    if (left == 0) delete this;
-    return left;
-  }
   HRESULT InvalidateRect(const RECT* rect, BOOL) override {
     if (!host_) return E_UNEXPECTED;
     if (rect) host_->update(QRect(rect->left, rect->top, rect->right - rect->left, rect->bottom - rect->top));
@@ -47,7 +32,6 @@ class ControlHost::Site final : public IVyrControlSite {
  private:
   ~Site() = default;
   ControlHost* host_;
-  std::atomic<ULONG> refs_{1};
 };
 
 ControlHost::ControlHost(const QString& classId, QWidget* parent) : QWidget(parent) {

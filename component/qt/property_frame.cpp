@@ -9,30 +9,15 @@
 #include <atomic>
 
 #include "component/instance.h"
+#include "component/unknown_impl.h"
 
 namespace vyr::com {
 
-class PropertyFrame::Site final : public IPropertyPageSite {
+class PropertyFrame::Site final : public UnknownImpl<IPropertyPageSite, IID_IPropertyPageSite> {
  public:
   explicit Site(PropertyFrame* frame) : frame_(frame) {}
   void Detach() { frame_ = nullptr; }
 
-  HRESULT QueryInterface(const IID& iid, void** object) override {
-    if (!object) return E_POINTER;
-    if (iid == IID_IUnknown || iid == IID_IPropertyPageSite) {
-      *object = static_cast<IPropertyPageSite*>(this);
-      AddRef();
-      return S_OK;
-    }
-    *object = nullptr;
-    return E_NOINTERFACE;
-  }
-  ULONG AddRef() override { return ++refs_; }
-  ULONG Release() override {
-    ULONG left = --refs_;
-    if (left == 0) delete this;
-    return left;
-  }
   HRESULT OnStatusChange(DWORD) override {
     if (frame_) frame_->UpdateApply();
     return S_OK;
@@ -51,7 +36,6 @@ class PropertyFrame::Site final : public IPropertyPageSite {
  private:
   ~Site() = default;
   PropertyFrame* frame_;
-  std::atomic<ULONG> refs_{1};
 };
 
 namespace {
