@@ -175,6 +175,8 @@ class TimeSeriesData : public ChartData {
   void AppendGaps(std::int64_t prev, std::int64_t next);
   // Samples [first, end) of the real bucket at index position i.
   void BucketSamples(int i, int* first, int* end) const;
+  // Sum of one sample column over bucket i, 0 for a gap, clamped to 32 bits.
+  std::int32_t BucketSum(const std::vector<std::int32_t>& column, int i) const;
   std::int64_t StepBack(std::int64_t t, int buckets) const;
 
   std::vector<std::int32_t> times_;

@@ -99,27 +99,20 @@ void TimeSeriesData::BucketSamples(int i, int* first, int* end) const {
   }
 }
 
-std::int32_t TimeSeriesData::CountAt(int i) const {
+std::int32_t TimeSeriesData::BucketSum(const std::vector<std::int32_t>& column, int i) const {
   CheckIndex(i);
   if (bucketIndex_[i] < 0) return 0;
   int first = 0;
   int end = 0;
   BucketSamples(i, &first, &end);
   std::int64_t sum = 0;
-  for (int s = first; s < end; ++s) sum += counts_[s];
+  for (int s = first; s < end; ++s) sum += column[s];
   return ClampToInt32(sum);
 }
 
-std::int32_t TimeSeriesData::ValueAt(int i) const {
-  CheckIndex(i);
-  if (bucketIndex_[i] < 0) return 0;
-  int first = 0;
-  int end = 0;
-  BucketSamples(i, &first, &end);
-  std::int64_t sum = 0;
-  for (int s = first; s < end; ++s) sum += values_[s];
-  return ClampToInt32(sum);
-}
+std::int32_t TimeSeriesData::CountAt(int i) const { return BucketSum(counts_, i); }
+
+std::int32_t TimeSeriesData::ValueAt(int i) const { return BucketSum(values_, i); }
 
 std::uint8_t TimeSeriesData::AltAt(int i) const {
   CheckIndex(i);
