@@ -12,56 +12,31 @@
 #include "store/database.h"
 #include "store/result.h"
 #include "store/trace.h"
-#include "tests/support/test_support.h"
+#include "tests/support/cli_harness.h"
 
 namespace weavil {
 namespace {
 
 class CliTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    previous_ = std::filesystem::current_path();
-    std::filesystem::current_path(dir_.Path());
-    setenv("XDG_CONFIG_HOME", dir_.File("config").c_str(), 1);
-    setenv("XDG_DATA_HOME", dir_.File("data").c_str(), 1);
-  }
-  void TearDown() override {
-    LogDataSource::Release();
-    CloseTrace();
-    std::filesystem::current_path(previous_);
-    unsetenv("XDG_CONFIG_HOME");
-    unsetenv("XDG_DATA_HOME");
-  }
+  int Run(std::vector<std::string> words) { return cli_.Run(std::move(words)); }
 
-  int Run(std::vector<std::string> words) {
-    LogDataSource::Release();
-    words.insert(words.begin(), "weavil");
-    std::vector<char*> argv;
-    for (std::string& word : words) argv.push_back(word.data());
-    argv.push_back(nullptr);
-    out_.str("");
-    err_.str("");
-    return RunCli(static_cast<int>(words.size()), argv.data(), out_, err_);
-  }
-
-  test::TempDir dir_;
-  std::filesystem::path previous_;
-  std::ostringstream out_, err_;
+  test::CliHarness cli_;
 };
 
 TEST_F(CliTest, HelpVersionAndUsageErrors) {
   EXPECT_EQ(Run({"--help"}), kExitOk);
-  EXPECT_NE(out_.str().find("Usage: weavil"), std::string::npos);
-  EXPECT_NE(out_.str().find("settings"), std::string::npos);
+  EXPECT_NE(cli_.Out().find("Usage: weavil"), std::string::npos);
+  EXPECT_NE(cli_.Out().find("settings"), std::string::npos);
   EXPECT_EQ(Run({"--version"}), kExitOk);
-  EXPECT_EQ(out_.str(), "Weavil 1.4\n");
+  EXPECT_EQ(cli_.Out(), "Weavil 1.4\n");
   EXPECT_EQ(Run({"frobnicate"}), kExitUsage);
-  EXPECT_NE(err_.str().find("unknown command frobnicate"), std::string::npos);
+  EXPECT_NE(cli_.Err().find("unknown command frobnicate"), std::string::npos);
   EXPECT_EQ(Run({"--db"}), kExitUsage);
   EXPECT_EQ(Run({"--bogus"}), kExitUsage);
   for (const CliCommand& command : CliCommands()) {
     EXPECT_EQ(Run({command.name, "--help"}), kExitOk) << command.name;
-    EXPECT_NE(out_.str().find("Usage:"), std::string::npos) << command.name;
+    EXPECT_NE(cli_.Out().find("Usage:"), std::string::npos) << command.name;
   }
 }
 
@@ -69,11 +44,11 @@ TEST_F(CliTest, NoCommandMeansTheWindow) { EXPECT_EQ(Run({}), kExitOpenWindow); 
 
 TEST_F(CliTest, SettingsAreShownSetAndSaved) {
   ASSERT_EQ(Run({"settings"}), kExitOk);
-  EXPECT_NE(out_.str().find("Extensions=html htm shtml asp jsp txt pl cfm exe msi aspx zip doc \n"),
+  EXPECT_NE(cli_.Out().find("Extensions=html htm shtml asp jsp txt pl cfm exe msi aspx zip doc \n"),
             std::string::npos);
   ASSERT_EQ(Run({"settings", "DefaultHost", "www.example.com"}), kExitOk);
   ASSERT_EQ(Run({"settings", "DefaultHost"}), kExitOk);
-  EXPECT_EQ(out_.str(), "www.example.com\n");
+  EXPECT_EQ(cli_.Out(), "www.example.com\n");
   // Saved to the file, so a new run reads it.
   Settings settings;
   ImportCopies copies;
@@ -81,20 +56,20 @@ TEST_F(CliTest, SettingsAreShownSetAndSaved) {
   EXPECT_EQ(settings.defaultHost, "www.example.com");
 
   EXPECT_EQ(Run({"settings", "ProxyPort", "eighty"}), kExitFailure);
-  EXPECT_NE(err_.str().find("not a number: eighty"), std::string::npos);
+  EXPECT_NE(cli_.Err().find("not a number: eighty"), std::string::npos);
   EXPECT_EQ(Run({"settings", "NoSuch"}), kExitUsage);
   EXPECT_EQ(Run({"settings", "Url", std::string(260, 'x')}), kExitFailure);
   EXPECT_EQ(Run({"settings", "a", "b", "c"}), kExitUsage);
 }
 
 TEST_F(CliTest, ClearOnANewDatabaseFile) {
-  std::string db = dir_.File("t.db");
+  std::string db = cli_.Dir().File("t.db");
   EXPECT_EQ(Run({"--db", db, "clear", "--yes"}), kExitFailure)
-      << "no template beside the test program: " << err_.str();
+      << "no template beside the test program: " << cli_.Err();
 }
 
 TEST_F(CliTest, ClearOnAnExistingDatabaseFile) {
-  std::string db = dir_.File("t.db");
+  std::string db = cli_.Dir().File("t.db");
   test::CopyTemplateDatabase(db);
   {
     DbSession session;
@@ -103,7 +78,7 @@ TEST_F(CliTest, ClearOnAnExistingDatabaseFile) {
     ASSERT_GE(statement.Execute(session, "INSERT INTO [Session] (SessionId) VALUES ('s')"), 0);
   }
   EXPECT_EQ(Run({"--db", db, "clear"}), kExitUsage) << "clear wants --yes";
-  ASSERT_EQ(Run({"--db", db, "clear", "--yes"}), kExitOk) << err_.str();
+  ASSERT_EQ(Run({"--db", db, "clear", "--yes"}), kExitOk) << cli_.Err();
   DbSession session;
   ASSERT_GE(session.OpenFile(db), 0);
   Statement statement;

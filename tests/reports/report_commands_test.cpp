@@ -11,6 +11,7 @@
 #include "store/database.h"
 #include "store/trace.h"
 #include "tests/reports/report_fixture.h"
+#include "tests/support/cli_harness.h"
 
 namespace weavil {
 namespace {
@@ -40,17 +41,15 @@ void ExpectGroupCountsSum(const std::vector<Line>& lines) {
     size_t j = i + 1;
     for (; j < lines.size() && lines[j].depth > lines[i].depth; ++j)
       if (j + 1 >= lines.size() || lines[j + 1].depth <= lines[j].depth) ++leaves;
-    if (j > i + 1) EXPECT_EQ(lines[i].count, std::to_string(leaves)) << lines[i].text;
+    if (j > i + 1) {
+      EXPECT_EQ(lines[i].count, std::to_string(leaves)) << lines[i].text;
+    }
   }
 }
 
 class ReportCommandsTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    previous_ = std::filesystem::current_path();
-    std::filesystem::current_path(dir_.Path());
-    setenv("XDG_CONFIG_HOME", dir_.File("config").c_str(), 1);
-    setenv("XDG_DATA_HOME", dir_.File("data").c_str(), 1);
     db_.AddVisitor("10.0.0.1", "host.example.com", "com.example.host", 0, "DE");
     db_.AddVisitor("10.0.0.2", "", "", 1, "FR");
     db_.AddVisitor("10.0.0.3");
@@ -67,49 +66,33 @@ class ReportCommandsTest : public ::testing::Test {
     }
     db_.Session().Close();
   }
-  void TearDown() override {
-    LogDataSource::Release();
-    CloseTrace();
-    std::filesystem::current_path(previous_);
-    unsetenv("XDG_CONFIG_HOME");
-    unsetenv("XDG_DATA_HOME");
-  }
-
   int Run(std::vector<std::string> words) {
-    LogDataSource::Release();
-    words.insert(words.begin(), {"weavil", "--db", db_.Path()});
-    std::vector<char*> argv;
-    for (std::string& word : words) argv.push_back(word.data());
-    argv.push_back(nullptr);
-    out_.str("");
-    err_.str("");
-    return RunCli(static_cast<int>(words.size()), argv.data(), out_, err_);
+    words.insert(words.begin(), {"--db", db_.Path()});
+    return cli_.Run(std::move(words));
   }
 
   test::ScopedTimeZone zone_{"UTC0"};
-  test::TempDir dir_;
+  test::CliHarness cli_;
   test::ReportDb db_;
-  std::filesystem::path previous_;
-  std::ostringstream out_, err_;
 };
 
 TEST_F(ReportCommandsTest, EveryViewPrintsCountsThatSumToTheirRows) {
-  ASSERT_EQ(Run({"report", "sessions"}), kExitOk) << err_.str();
-  EXPECT_EQ(out_.str().substr(0, 60), "2003\t1\n  December 2003\t1\n    31 December 2003\t1\n      23:00 ");
-  ExpectGroupCountsSum(ParseLines(out_.str()));
+  ASSERT_EQ(Run({"report", "sessions"}), kExitOk) << cli_.Err();
+  EXPECT_EQ(cli_.Out().substr(0, 60), "2003\t1\n  December 2003\t1\n    31 December 2003\t1\n      23:00 ");
+  ExpectGroupCountsSum(ParseLines(cli_.Out()));
   for (const char* view : {"visitors", "keywords", "referers", "pages"}) {
-    ASSERT_EQ(Run({"report", view}), kExitOk) << view << err_.str();
-    std::vector<Line> lines = ParseLines(out_.str());
+    ASSERT_EQ(Run({"report", view}), kExitOk) << view << cli_.Err();
+    std::vector<Line> lines = ParseLines(cli_.Out());
     EXPECT_FALSE(lines.empty()) << view;
     ExpectGroupCountsSum(lines);
   }
   ASSERT_EQ(Run({"report", "keywords"}), kExitOk);
-  EXPECT_NE(out_.str().find("\n  web log\t3\n"), std::string::npos) << out_.str();
+  EXPECT_NE(cli_.Out().find("\n  web log\t3\n"), std::string::npos) << cli_.Out();
 }
 
 TEST_F(ReportCommandsTest, StatisticsSumsMatchTheSessions) {
-  ASSERT_EQ(Run({"report", "statistics"}), kExitOk) << err_.str();
-  std::vector<Line> lines = ParseLines(out_.str());
+  ASSERT_EQ(Run({"report", "statistics"}), kExitOk) << cli_.Err();
+  std::vector<Line> lines = ParseLines(cli_.Out());
   std::map<std::string, double> topOfSection;
   std::string section;
   for (const Line& line : lines) {
@@ -133,59 +116,59 @@ TEST_F(ReportCommandsTest, StatisticsSumsMatchTheSessions) {
   EXPECT_EQ(topOfSection["Sessions"], 4);  // addresses without a country are not counted
 
   ASSERT_EQ(Run({"report", "statistics", "--no-robots"}), kExitOk);
-  EXPECT_NE(out_.str().find("  Sessions\t \n    DE - Germany\t2,0\nPages\t \n"), std::string::npos) << out_.str();
+  EXPECT_NE(cli_.Out().find("  Sessions\t \n    DE - Germany\t2,0\nPages\t \n"), std::string::npos) << cli_.Out();
 }
 
 TEST_F(ReportCommandsTest, JsonChartAndFilterFlags) {
   ASSERT_EQ(Run({"report", "pages", "--json"}), kExitOk);
-  EXPECT_EQ(out_.str().rfind("[\n  {\"text\": \"/docs/a.htm\", \"count\": \"3\", \"state\": 0, \"key\": 0, \"children\": [\n", 0), 0u)
-      << out_.str();
-  EXPECT_NE(out_.str().find("{\"text\": \"2004-03-06 12:30\", \"count\": \" \", \"state\": 0, \"key\": 5, \"children\": []}"),
+  EXPECT_EQ(cli_.Out().rfind("[\n  {\"text\": \"/docs/a.htm\", \"count\": \"3\", \"state\": 0, \"key\": 0, \"children\": [\n", 0), 0u)
+      << cli_.Out();
+  EXPECT_NE(cli_.Out().find("{\"text\": \"2004-03-06 12:30\", \"count\": \" \", \"state\": 0, \"key\": 5, \"children\": []}"),
             std::string::npos);
 
   ASSERT_EQ(Run({"report", "sessions", "--chart", "2004|March 2004"}), kExitOk);
-  EXPECT_NE(out_.str().find("' ALT='1'>2</ITM>"), std::string::npos) << out_.str();
+  EXPECT_NE(cli_.Out().find("' ALT='1'>2</ITM>"), std::string::npos) << cli_.Out();
   ASSERT_EQ(Run({"report", "referers", "--chart", "Search Engine|"}), kExitOk);
-  EXPECT_EQ(out_.str(), "<VYR_CHART_DATA><ITM LBL='Google'>3</ITM></VYR_CHART_DATA>\n");
+  EXPECT_EQ(cli_.Out(), "<VYR_CHART_DATA><ITM LBL='Google'>3</ITM></VYR_CHART_DATA>\n");
   EXPECT_EQ(Run({"report", "referers", "--chart", "Search Engine|Google|www.google.com"}), kExitFailure);
   EXPECT_EQ(Run({"report", "sessions", "--chart", "2004|May 2004"}), kExitFailure);
-  EXPECT_NE(err_.str().find("no row 2004|May 2004"), std::string::npos);
+  EXPECT_NE(cli_.Err().find("no row 2004|May 2004"), std::string::npos);
 
   ASSERT_EQ(Run({"report", "sessions", "--countries", "FR;'DE'"}), kExitOk);
-  EXPECT_EQ(ParseLines(out_.str()).size(), 12u);  // 4 sessions with countries
+  EXPECT_EQ(ParseLines(cli_.Out()).size(), 12u);  // 4 sessions with countries
   ASSERT_EQ(Run({"report", "visitors", "--no-robots", "--pages", "/index.htm"}), kExitOk);
-  EXPECT_NE(out_.str().find("com\t1\n"), std::string::npos) << out_.str();
+  EXPECT_NE(cli_.Out().find("com\t1\n"), std::string::npos) << cli_.Out();
   ASSERT_EQ(Run({"report", "pages", "--period", "Day+"}), kExitOk);
-  EXPECT_EQ(out_.str(), "");  // every session lies years back
+  EXPECT_EQ(cli_.Out(), "");  // every session lies years back
 
   EXPECT_EQ(Run({"report", "sessions", "--period", "Fortnight"}), kExitUsage);
   EXPECT_EQ(Run({"report", "nonsense"}), kExitUsage);
   EXPECT_EQ(Run({"report"}), kExitUsage);
   EXPECT_EQ(Run({"report", "sessions", "--pages"}), kExitUsage);
   EXPECT_EQ(Run({"report", "--help"}), kExitOk);
-  EXPECT_NE(out_.str().find("Usage: weavil [--db FILE] report VIEW"), std::string::npos);
+  EXPECT_NE(cli_.Out().find("Usage: weavil [--db FILE] report VIEW"), std::string::npos);
 }
 
 TEST_F(ReportCommandsTest, DetailsAndVisitor) {
-  ASSERT_EQ(Run({"details", "4"}), kExitOk) << err_.str();
-  EXPECT_NE(out_.str().find("Enter       2004-03-06 10:00\n"), std::string::npos) << out_.str();
-  EXPECT_NE(out_.str().find("IP          10.0.0.1  Germany (DE)\n"), std::string::npos);
-  EXPECT_NE(out_.str().find("Referer     www.google.com : web log\n"), std::string::npos);
-  EXPECT_NE(out_.str().find("  200\t?\t/index.htm\n"), std::string::npos);
+  ASSERT_EQ(Run({"details", "4"}), kExitOk) << cli_.Err();
+  EXPECT_NE(cli_.Out().find("Enter       2004-03-06 10:00\n"), std::string::npos) << cli_.Out();
+  EXPECT_NE(cli_.Out().find("IP          10.0.0.1  Germany (DE)\n"), std::string::npos);
+  EXPECT_NE(cli_.Out().find("Referer     www.google.com : web log\n"), std::string::npos);
+  EXPECT_NE(cli_.Out().find("  200\t?\t/index.htm\n"), std::string::npos);
   ASSERT_EQ(Run({"details", "4", "--html"}), kExitOk);
-  EXPECT_NE(out_.str().find("<span id=\"IP\">10.0.0.1</span>"), std::string::npos);
+  EXPECT_NE(cli_.Out().find("<span id=\"IP\">10.0.0.1</span>"), std::string::npos);
   EXPECT_EQ(Run({"details", "99"}), kExitFailure);
   EXPECT_EQ(Run({"details", "x1"}), kExitUsage);
   EXPECT_EQ(Run({"details"}), kExitUsage);
 
   ASSERT_EQ(Run({"visitor", "10.0.0.3", "--url", "proxy.example.org", "--robot", "1", "--comments", "it's ours"}),
             kExitOk)
-      << err_.str();
+      << cli_.Err();
   ASSERT_EQ(Run({"report", "visitors"}), kExitOk);
-  EXPECT_NE(out_.str().find("org\t2\n  example.org\t2\n    proxy.example.org\t2\n"), std::string::npos) << out_.str();
+  EXPECT_NE(cli_.Out().find("org\t2\n  example.org\t2\n    proxy.example.org\t2\n"), std::string::npos) << cli_.Out();
   ASSERT_EQ(Run({"details", "3"}), kExitOk);
-  EXPECT_NE(out_.str().find("Comments    it's ours\n"), std::string::npos);
-  EXPECT_NE(out_.str().find("Robot       yes\n"), std::string::npos);
+  EXPECT_NE(cli_.Out().find("Comments    it's ours\n"), std::string::npos);
+  EXPECT_NE(cli_.Out().find("Robot       yes\n"), std::string::npos);
   EXPECT_EQ(Run({"visitor", "10.9.9.9", "--url", "x"}), kExitFailure);
   EXPECT_EQ(Run({"visitor", "10.0.0.3", "--robot", "2"}), kExitUsage);
 }

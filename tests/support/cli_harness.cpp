@@ -1,0 +1,38 @@
+#include "tests/support/cli_harness.h"
+
+#include <cstdlib>
+#include <filesystem>
+
+#include "cli/cli.h"
+#include "store/database.h"
+#include "store/trace.h"
+
+namespace weavil::test {
+
+CliHarness::CliHarness() {
+  previous_ = std::filesystem::current_path().string();
+  std::filesystem::current_path(dir_.Path());
+  setenv("XDG_CONFIG_HOME", dir_.File("config").c_str(), 1);
+  setenv("XDG_DATA_HOME", dir_.File("data").c_str(), 1);
+}
+
+CliHarness::~CliHarness() {
+  LogDataSource::Release();
+  CloseTrace();
+  std::filesystem::current_path(previous_);
+  unsetenv("XDG_CONFIG_HOME");
+  unsetenv("XDG_DATA_HOME");
+}
+
+int CliHarness::Run(std::vector<std::string> words) {
+  LogDataSource::Release();
+  words.insert(words.begin(), "weavil");
+  std::vector<char*> argv;
+  for (std::string& word : words) argv.push_back(word.data());
+  argv.push_back(nullptr);
+  out_.str("");
+  err_.str("");
+  return RunCli(static_cast<int>(words.size()), argv.data(), out_, err_);
+}
+
+}  // namespace weavil::test

@@ -1,0 +1,34 @@
+#pragma once
+// Runs the program's command line in process, inside a temporary home: the settings,
+// the data-source list and the component registry go to folders of its own, the trace
+// file to its working folder. Everything is put back when it ends.
+#include <sstream>
+#include <string>
+#include <vector>
+
+#include "tests/support/test_support.h"
+
+namespace weavil::test {
+
+class CliHarness {
+ public:
+  CliHarness();
+  ~CliHarness();
+  CliHarness(const CliHarness&) = delete;
+  CliHarness& operator=(const CliHarness&) = delete;
+
+  // Runs "weavil" followed by words (a fresh run: the data source opens anew) and
+  // returns the exit code; Out() and Err() hold what it printed.
+  int Run(std::vector<std::string> words);
+
+  const TempDir& Dir() const { return dir_; }
+  std::string Out() const { return out_.str(); }
+  std::string Err() const { return err_.str(); }
+
+ private:
+  TempDir dir_;
+  std::string previous_;
+  std::ostringstream out_, err_;
+};
+
+}  // namespace weavil::test
