@@ -4,36 +4,16 @@
 #include <ctime>
 #include <string>
 
+#include "tests/support/test_support.h"
+
 namespace plotwell::test {
+
+using weavil::test::ScopedTimeZone;
 
 // Central European time with its daylight-saving rules, without needing zone files:
 // clocks go forward at 02:00 on the last Sunday of March and back at 03:00 on the
 // last Sunday of October.
 constexpr const char* kCentralEurope = "CET-1CEST,M3.5.0,M10.5.0/3";
-
-// Sets TZ for the lifetime of the object.
-class ScopedTimeZone {
- public:
-  explicit ScopedTimeZone(const char* zone) {
-    const char* old = std::getenv("TZ");
-    hadOld_ = old != nullptr;
-    if (hadOld_) old_ = old;
-    setenv("TZ", zone, 1);
-    tzset();
-  }
-  ~ScopedTimeZone() {
-    if (hadOld_) {
-      setenv("TZ", old_.c_str(), 1);
-    } else {
-      unsetenv("TZ");
-    }
-    tzset();
-  }
-
- private:
-  bool hadOld_ = false;
-  std::string old_;
-};
 
 // Unix time of a local wall-clock time; isdst -1 lets the C library decide.
 inline long long LocalTime(int year, int month, int day, int hour = 0, int minute = 0,

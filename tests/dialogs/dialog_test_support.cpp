@@ -14,29 +14,8 @@
 
 namespace weavil::test {
 
-void EnsureApplication() {
-  if (QApplication::instance()) return;
-  if (!std::getenv("QT_QPA_PLATFORM")) setenv("QT_QPA_PLATFORM", "offscreen", 1);
-  static int argc = 1;
-  static char name[] = "dialogs_tests";
-  static char* argv[] = {name, nullptr};
-  new QApplication(argc, argv);  // lives for the whole run
-}
-
-bool WaitFor(const std::function<bool()>& done, std::chrono::milliseconds limit) {
-  auto end = std::chrono::steady_clock::now() + limit;
-  while (!done()) {
-    if (std::chrono::steady_clock::now() > end) return false;
-    QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
-    QThread::msleep(2);
-  }
-  return true;
-}
-
 DialogDatabase::DialogDatabase() {
-  EnsureApplication();
-  previous_ = std::filesystem::current_path();
-  std::filesystem::current_path(dir_.Path());
+  EnsureTestApplication();
   path_ = dir_.File("log.db");
   CopyTemplateDatabase(path_);
   LogDataSource::Release();
@@ -45,8 +24,6 @@ DialogDatabase::DialogDatabase() {
 
 DialogDatabase::~DialogDatabase() {
   LogDataSource::Release();
-  CloseTrace();
-  std::filesystem::current_path(previous_);
 }
 
 std::string DialogDatabase::Value(const std::string& sql) {
@@ -58,14 +35,7 @@ std::string DialogDatabase::Value(const std::string& sql) {
   return value;
 }
 
-int64_t DialogDatabase::Count(const std::string& sql) {
-  DbSession db;
-  EXPECT_TRUE(Succeeded(db.OpenFile(path_)));
-  Statement statement;
-  int64_t count = -1;
-  if (Succeeded(statement.Execute(db, sql)) && statement.MoveNext() == kResultOk) statement.GetInt64(1, count);
-  return count;
-}
+int64_t DialogDatabase::Count(const std::string& sql) { return QueryNumber(path_, sql); }
 
 void DialogDatabase::Run(const std::string& sql) {
   DbSession db;

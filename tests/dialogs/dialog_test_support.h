@@ -7,14 +7,10 @@
 #include <functional>
 #include <string>
 
+#include "tests/support/qt_test_support.h"
 #include "tests/support/test_support.h"
 
 namespace weavil::test {
-
-void EnsureApplication();
-
-// Processes events until done() holds or the time is up; returns done().
-bool WaitFor(const std::function<bool()>& done, std::chrono::milliseconds limit = std::chrono::seconds(20));
 
 // A copy of the database template used as the data source, the trace log in the folder.
 class DialogDatabase {
@@ -22,16 +18,15 @@ class DialogDatabase {
   DialogDatabase();
   ~DialogDatabase();
   const std::string& Path() const { return path_; }
-  TempDir& Dir() { return dir_; }
+  WorkFolder& Dir() { return dir_; }
   // The first column of the first row as text ("" when none).
   std::string Value(const std::string& sql);
   int64_t Count(const std::string& sql);
   void Run(const std::string& sql);
 
  private:
-  TempDir dir_;
+  WorkFolder dir_;  // the trace log lands here
   std::string path_;
-  std::filesystem::path previous_;
 };
 
 // A W3C block with its "#Software:" header and one visitor per minute from first on.

@@ -77,7 +77,7 @@ class OpenUrlFixture : public ::testing::Test {
     return RunOpenUrl(host_);
   }
   bool WaitForImport(int count = 1) {
-    return test::WaitFor([&] { return imports_ >= count; });
+    return test::WaitUntil([&] { return imports_ >= count; });
   }
 
   test::DialogDatabase db_;
@@ -139,7 +139,7 @@ TEST_F(OpenUrlFixture, CancelInTheMiddleImportsWhatArrived) {
   DownloadSequence* sequence = OpenUrl(url, false);
   ASSERT_NE(sequence, nullptr);
   ProgressWindow* window = sequence->Window();
-  ASSERT_TRUE(test::WaitFor([&] { return !window->Line2()->text().isEmpty(); }));
+  ASSERT_TRUE(test::WaitUntil([&] { return !window->Line2()->text().isEmpty(); }));
   EXPECT_TRUE(window->isVisible());
   EXPECT_TRUE(window->Animation()->Running());
   EXPECT_EQ(window->Line2()->text(), QString::fromStdString(DownloadProgressText(
@@ -200,7 +200,7 @@ TEST_F(OpenUrlFixture, NothingStartsWhileBusyOrCancelled) {
 }
 
 TEST(DownloadDialog, LoginFieldsFollowTheBoxAndTheFolderChooserAddsTheSeparator) {
-  test::EnsureApplication();
+  test::EnsureTestApplication();
   Settings settings;
   settings.url = "ftp://logs.test/access.log";
   settings.isLogin = 0;

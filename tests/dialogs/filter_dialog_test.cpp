@@ -24,7 +24,7 @@ namespace {
 class FilterDialogTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    test::EnsureApplication();
+    test::EnsureTestApplication();
     std::lock_guard<std::mutex> lock(SettingsMutex());
     saved_ = AppSettings();
     TakeResetViews();
@@ -123,7 +123,7 @@ TEST_F(FilterDialogTest, TheItemsButtonReplacesTheListOnlyOnOk) {
 }
 
 TEST(ItemsListDialog, PreselectsFromTheTextAndReturnsTheSelectionInListOrder) {
-  test::EnsureApplication();
+  test::EnsureTestApplication();
   CountryNames countries;
   ItemsListDialog pages(ItemsListKind::kPages, QStringLiteral("a, \"/x.htm\";/B"), countries,
                         {"/b.htm", "/B2.htm", "Apple.htm", "about.htm", "zoo.htm"});
@@ -158,7 +158,7 @@ TEST(ItemsListDialog, LoadsTheStoredValuesFromTheDataSource) {
 }
 
 TEST(ContextHelp, EveryFilterControlHasItsText) {
-  test::EnsureApplication();
+  test::EnsureTestApplication();
   CountryNames countries;
   FilterDialog dialog(ReportFilter(), countries);
   for (QWidget* control : {static_cast<QWidget*>(dialog.SetFilterBox()), static_cast<QWidget*>(dialog.NoRobotsBox()),

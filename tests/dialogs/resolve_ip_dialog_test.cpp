@@ -91,15 +91,15 @@ TEST_F(ResolveDialogTest, RunsAtMostNineAndGivesTheButtonsBackOnlyAfterTheLast) 
   EXPECT_FALSE(dialog.CancelButton()->isEnabled());
   EXPECT_TRUE(dialog.StopButton()->isEnabled());
 
-  ASSERT_TRUE(test::WaitFor([&] { return resolver_.Running() == 9; }));
+  ASSERT_TRUE(test::WaitUntil([&] { return resolver_.Running() == 9; }));
   // The rows being looked up show "*"; nothing more starts while nine run.
-  ASSERT_TRUE(test::WaitFor([&] { return dialog.List()->topLevelItem(8)->text(1) == "*"; }));
+  ASSERT_TRUE(test::WaitUntil([&] { return dialog.List()->topLevelItem(8)->text(1) == "*"; }));
   std::this_thread::sleep_for(150ms);
   EXPECT_EQ(resolver_.Calls(), 9);
   EXPECT_EQ(dialog.List()->topLevelItem(9)->text(1), "");
 
   resolver_.Open();
-  ASSERT_TRUE(test::WaitFor([&] { return completed; }));
+  ASSERT_TRUE(test::WaitUntil([&] { return completed; }));
   EXPECT_LE(resolver_.Peak(), 9);
   EXPECT_EQ(resolver_.Calls(), 20);
   for (int row = 0; row < 20; ++row) EXPECT_EQ(dialog.DoneMark(row), 1) << row;
@@ -125,11 +125,11 @@ TEST_F(ResolveDialogTest, StopStartsNoNewRowAndWritesTheRunningOnes) {
   bool completed = false;
   QObject::connect(&dialog, &ResolveIpDialog::RunCompleted, [&] { completed = true; });
   dialog.StartButton()->click();
-  ASSERT_TRUE(test::WaitFor([&] { return resolver_.Running() == 9; }));
+  ASSERT_TRUE(test::WaitUntil([&] { return resolver_.Running() == 9; }));
   dialog.StopButton()->click();
   EXPECT_FALSE(dialog.StopButton()->isEnabled());
   resolver_.Open();
-  ASSERT_TRUE(test::WaitFor([&] { return completed; }));
+  ASSERT_TRUE(test::WaitUntil([&] { return completed; }));
   EXPECT_EQ(resolver_.Calls(), 9);
   EXPECT_EQ(db_.Count("SELECT count(*) FROM DNSLookUp WHERE FullName='-'"), 9);
   EXPECT_EQ(dialog.DoneMark(8), 1);
@@ -142,11 +142,11 @@ TEST_F(ResolveDialogTest, ClosingDuringARunWaitsForTheRunningRowsThenCloses) {
   ResolveIpDialog dialog(false, nullptr, &resolver_);
   dialog.show();
   dialog.StartButton()->click();
-  ASSERT_TRUE(test::WaitFor([&] { return resolver_.Running() == 9; }));
+  ASSERT_TRUE(test::WaitUntil([&] { return resolver_.Running() == 9; }));
   dialog.close();
   EXPECT_TRUE(dialog.isVisible());  // still waiting for its rows
   resolver_.Open();
-  ASSERT_TRUE(test::WaitFor([&] { return !dialog.isVisible(); }));
+  ASSERT_TRUE(test::WaitUntil([&] { return !dialog.isVisible(); }));
   EXPECT_EQ(dialog.result(), QDialog::Rejected);
   EXPECT_EQ(resolver_.Calls(), 9);
 }

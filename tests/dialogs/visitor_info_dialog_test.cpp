@@ -109,7 +109,7 @@ TEST_F(VisitorDialogTest, UrlLookupRunsOnItsWorkerAndOkWaitsForIt) {
   bool finished = false;
   QObject::connect(&again, &VisitorInfoDialog::LookupFinished, [&] { finished = true; });
   again.UrlButton()->click();
-  ASSERT_TRUE(test::WaitFor([&] { return finished; }));
+  ASSERT_TRUE(test::WaitUntil([&] { return finished; }));
   EXPECT_EQ(again.UrlEdit()->text(), "old.example.com");
   EXPECT_FALSE(again.UrlEdit()->isReadOnly());
   EXPECT_TRUE(again.UrlButton()->isEnabled());

@@ -90,7 +90,7 @@ void Select(QPlainTextEdit* box, const QString& text) {
 }
 
 TEST(WhoisDialog, QueriesThroughTheProxyAndShowsOneLinePerLine) {
-  test::EnsureApplication();
+  test::EnsureTestApplication();
   ProxiedWhois whois("inetnum: 192.0.2.0 - 192.0.2.255\nnetname: TEST-NET\ncountry: DE\n");
   QWidget owner;
   WhoisDialog dialog(&owner, nullptr, QStringLiteral("192.0.2.9"), QString(), QString());
@@ -107,7 +107,7 @@ TEST(WhoisDialog, QueriesThroughTheProxyAndShowsOneLinePerLine) {
   dialog.ServerBox()->setEditText(QStringLiteral("127.0.0.1"));
   dialog.WhoisButton()->click();
   EXPECT_FALSE(dialog.WhoisButton()->isEnabled());
-  ASSERT_TRUE(test::WaitFor([&] { return shown; }));
+  ASSERT_TRUE(test::WaitUntil([&] { return shown; }));
   EXPECT_TRUE(dialog.WhoisButton()->isEnabled());
   EXPECT_EQ(whois.Query(), "192.0.2.9 \r\n");
   EXPECT_EQ(whois.SocksRequest(), std::string("\x04\x01\x00\x2b\x7f\x00\x00\x01\x00", 9));
@@ -117,12 +117,12 @@ TEST(WhoisDialog, QueriesThroughTheProxyAndShowsOneLinePerLine) {
 }
 
 TEST(WhoisDialog, CancelEndsAHangingExchangeAtOnce) {
-  test::EnsureApplication();
+  test::EnsureTestApplication();
   ProxiedWhois whois("", true);
   WhoisDialog dialog(nullptr, nullptr, QStringLiteral("example.com"), QStringLiteral("127.0.0.1"), QString());
   dialog.ServerBox()->setEditText(QStringLiteral("127.0.0.1"));
   dialog.WhoisButton()->click();
-  ASSERT_TRUE(test::WaitFor([&] { return !whois.Query().empty(); }));
+  ASSERT_TRUE(test::WaitUntil([&] { return !whois.Query().empty(); }));
   auto start = std::chrono::steady_clock::now();
   dialog.reject();
   EXPECT_LT(std::chrono::steady_clock::now() - start, 5s);
@@ -133,7 +133,7 @@ TEST(WhoisDialog, CancelEndsAHangingExchangeAtOnce) {
 class WhoisFromVisitor : public ::testing::Test {
  protected:
   void SetUp() override {
-    test::EnsureApplication();
+    test::EnsureTestApplication();
     countries_.Add("DE", "Germany");
     countries_.Add("BR", "Brazil");
     visitor_.address = "192.0.2.9";
@@ -197,7 +197,7 @@ TEST_F(WhoisFromVisitor, TransferButtonsFillTheVisitorAndCancelPutsItBack) {
 }
 
 TEST(WhoisSelectionWindow, OnlyTheFirst4999CharactersOfTheBoxCount) {
-  test::EnsureApplication();
+  test::EnsureTestApplication();
   QString answer = QString(4990, QLatin1Char('x')) + QStringLiteral("\nABCDEFGHIJ\n");
   WhoisDialog dialog(nullptr, nullptr, QString(), QString(), answer);
   Select(dialog.AnswerBox(), QStringLiteral("ABCDEFGHIJ"));

@@ -22,37 +22,21 @@ using test::Combined;
 class DriverTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    previous_ = std::filesystem::current_path();
-    std::filesystem::current_path(dir_.Path());
     test::CopyTemplateDatabase(dir_.File("log.db"));
     LogDataSource::Release();
     LogDataSource::UseDatabaseFile(dir_.File("log.db"));
     copies_.defaultHost = "www.site.test";
   }
-  void TearDown() override {
-    LogDataSource::Release();
-    CloseTrace();
-    std::filesystem::current_path(previous_);
-  }
-  std::string Trace() {
-    CloseTrace();
-    return test::ReadFile(dir_.File("RovanTrace.txt"));
-  }
+  void TearDown() override { LogDataSource::Release(); }
+  std::string Trace() { return dir_.Trace(); }
   int64_t Count(const std::string& table) {
-    DbSession db;
-    EXPECT_TRUE(Succeeded(db.OpenFile(dir_.File("log.db"))));
-    Statement statement;
-    statement.Execute(db, "SELECT count(*) FROM " + table);
-    int64_t count = -1;
-    if (statement.MoveNext() == kResultOk) statement.GetInt64(1, count);
-    return count;
+    return test::QueryNumber(dir_.File("log.db"), "SELECT count(*) FROM " + table);
   }
   ImportStats Import(const std::string& path, int64_t offset = 0, ImportProgress* progress = nullptr) {
     return RunImport(path, offset, copies_, progress);
   }
 
-  test::TempDir dir_;
-  std::filesystem::path previous_;
+  test::WorkFolder dir_;
   ImportCopies copies_;
 };
 

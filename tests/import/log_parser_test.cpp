@@ -14,24 +14,12 @@ namespace {
 
 class ParserTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    previous_ = std::filesystem::current_path();
-    std::filesystem::current_path(dir_.Path());
-  }
-  void TearDown() override {
-    CloseTrace();
-    std::filesystem::current_path(previous_);
-  }
-  std::string Trace() {
-    CloseTrace();
-    return test::ReadFile(dir_.File("RovanTrace.txt"));
-  }
+  std::string Trace() { return dir_.Trace(); }
   ParseOutcome Parse(std::string_view line, LineSource* more = nullptr) {
     return ParseLogLine(state_, CutLine(line), more, record_);
   }
 
-  test::TempDir dir_;
-  std::filesystem::path previous_;
+  test::WorkFolder dir_;
   ParserState state_{"www.site.test"};
   RequestRecord record_;
 };

@@ -24,14 +24,6 @@ using test::PlainSession;
 
 class SessionTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    previous_ = std::filesystem::current_path();
-    std::filesystem::current_path(dir_.Path());
-  }
-  void TearDown() override {
-    CloseTrace();
-    std::filesystem::current_path(previous_);
-  }
   void Build(const std::string& text) {
     ParserState state("www.site.test");
     test::ParseInto(list_, state, text);
@@ -42,8 +34,7 @@ class SessionTest : public ::testing::Test {
     return paths;
   }
 
-  test::TempDir dir_;
-  std::filesystem::path previous_;
+  test::WorkFolder dir_;
   SessionList list_;
 };
 

@@ -22,14 +22,6 @@ using test::Combined;
 
 class StoreTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    previous_ = std::filesystem::current_path();
-    std::filesystem::current_path(dir_.Path());
-  }
-  void TearDown() override {
-    CloseTrace();
-    std::filesystem::current_path(previous_);
-  }
   std::string NewDatabase(const std::string& name = "log.db") {
     std::string path = dir_.File(name);
     test::CopyTemplateDatabase(path);
@@ -43,13 +35,9 @@ class StoreTest : public ::testing::Test {
     while (statement.MoveNext() == kResultOk) rows.push_back(statement.GetText(1, text) ? text : "<null>");
     return rows;
   }
-  std::string Trace() {
-    CloseTrace();
-    return test::ReadFile(dir_.File("RovanTrace.txt"));
-  }
+  std::string Trace() { return dir_.Trace(); }
 
-  test::TempDir dir_;
-  std::filesystem::path previous_;
+  test::WorkFolder dir_;
 };
 
 TEST_F(StoreTest, RowsHoldNormalisedValuesAndQuotes) {

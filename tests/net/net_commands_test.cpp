@@ -64,15 +64,7 @@ class NetCommandsTest : public ::testing::Test {
                             timeoutSeconds);
   }
 
-  int64_t Count(const std::string& sql) {
-    DbSession session;
-    if (Failed(session.OpenFile(dbPath_))) return -1;
-    Statement statement;
-    if (Failed(statement.Execute(session, sql)) || statement.MoveNext() != kResultOk) return -1;
-    int64_t value = -1;
-    statement.GetInt64(1, value);
-    return value;
-  }
+  int64_t Count(const std::string& sql) { return test::QueryNumber(dbPath_, sql); }
 
   std::string Setting(const std::string& name) {
     ProcessResult result = Weavil({"settings", name});

@@ -8,17 +8,11 @@
 #include <cstdlib>
 
 #include "component/instance.h"
+#include "tests/support/qt_test_support.h"
 
 namespace plotwell::test {
 
-void EnsureApplication() {
-  if (QApplication::instance()) return;
-  if (!std::getenv("QT_QPA_PLATFORM")) setenv("QT_QPA_PLATFORM", "offscreen", 1);
-  static int argc = 1;
-  static char name[] = "plotwell_test";
-  static char* argv[] = {name, nullptr};
-  new QApplication(argc, argv);  // lives for the whole test run
-}
+void EnsureApplication() { weavil::test::EnsureTestApplication(); }
 
 std::string LibraryPath() { return weavil::test::BuildBinDir() + "/libplotwell.so"; }
 

@@ -15,27 +15,6 @@
 
 namespace weavil::test {
 
-// Sets TZ for one test and restores it afterwards.
-class ScopedTimeZone {
- public:
-  explicit ScopedTimeZone(const char* zone) {
-    const char* old = std::getenv("TZ");
-    had_ = old != nullptr;
-    if (had_) old_ = old;
-    setenv("TZ", zone, 1);
-    tzset();
-  }
-  ~ScopedTimeZone() {
-    if (had_) setenv("TZ", old_.c_str(), 1);
-    else unsetenv("TZ");
-    tzset();
-  }
-
- private:
-  bool had_ = false;
-  std::string old_;
-};
-
 class ReportDb {
  public:
   ReportDb() : path_(dir_.File("log.db")) {

@@ -248,10 +248,7 @@ TEST(SessionViewsTest, FilterNarrowsEveryView) {
 }
 
 TEST(SessionViewsTest, FailedQueryIsTracedAndLeavesTheTreeEmpty) {
-  CloseTrace();  // the next write opens the trace in this test's folder
-  test::TempDir cwd;
-  std::filesystem::path previous = std::filesystem::current_path();
-  std::filesystem::current_path(cwd.Path());
+  test::WorkFolder folder;  // the trace lands there
   {
     ReportDb db;
     db.AddVisitor("10.0.0.1");
@@ -260,9 +257,7 @@ TEST(SessionViewsTest, FailedQueryIsTracedAndLeavesTheTreeEmpty) {
     ReportTree tree = Build(db, SessionViewKind::kKeyword);
     EXPECT_EQ(tree.RowCount(), 0);
   }
-  CloseTrace();
-  std::string trace = test::ReadFile(cwd.File("RovanTrace.txt"));
-  std::filesystem::current_path(previous);
+  std::string trace = folder.Trace();
   EXPECT_EQ(trace, BuildViewQuery(SessionViewKind::kKeyword, ReportFilter(), 0) + "\n");
 }
 

@@ -24,21 +24,7 @@ void EnsureShellApplication() {
   setenv("XDG_CONFIG_HOME", (home.Path() + "/config").c_str(), 1);
   setenv("XDG_DATA_HOME", (home.Path() + "/data").c_str(), 1);
   setenv("XDG_RUNTIME_DIR", home.Path().c_str(), 1);
-  if (!std::getenv("QT_QPA_PLATFORM")) setenv("QT_QPA_PLATFORM", "offscreen", 1);
-  static int argc = 1;
-  static char name[] = "shell_tests";
-  static char* argv[] = {name, nullptr};
-  new QApplication(argc, argv);  // lives for the whole run
-}
-
-bool WaitUntil(const std::function<bool()>& done, std::chrono::milliseconds limit) {
-  auto end = std::chrono::steady_clock::now() + limit;
-  while (!done()) {
-    if (std::chrono::steady_clock::now() > end) return false;
-    QCoreApplication::processEvents(QEventLoop::AllEvents, 20);
-    QThread::msleep(2);
-  }
-  return true;
+  EnsureTestApplication();
 }
 
 std::string ProgramDirForTests() { return BuildBinDir() + "/"; }

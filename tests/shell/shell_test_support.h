@@ -6,6 +6,7 @@
 #include <memory>
 #include <string>
 
+#include "tests/support/qt_test_support.h"
 #include "tests/support/test_support.h"
 
 namespace weavil {
@@ -18,8 +19,6 @@ namespace weavil::test {
 // temporary folder for the whole run.
 void EnsureShellApplication();
 
-// Runs the event loop until done() or the limit.
-bool WaitUntil(const std::function<bool()>& done, std::chrono::milliseconds limit = std::chrono::seconds(30));
 
 // The program folder of the build with a trailing "/".
 std::string ProgramDirForTests();

@@ -48,14 +48,7 @@ class ClearDatabaseTest : public ::testing::Test {
     ASSERT_GE(statement.Execute(session_, sql), 0) << sql;
   }
 
-  int64_t Count(const std::string& table) {
-    Statement statement;
-    EXPECT_GE(statement.Execute(session_, "SELECT Count(*) FROM " + table), 0);
-    EXPECT_EQ(statement.MoveNext(), kResultOk);
-    int64_t n = -1;
-    statement.GetInt64(1, n);
-    return n;
-  }
+  int64_t Count(const std::string& table) { return test::QueryNumber(session_, "SELECT Count(*) FROM " + table); }
 
   // Makes the delete of one table fail.
   void RefuseDelete(const std::string& table) {

@@ -16,25 +16,19 @@ namespace {
 class DataSourceTest : public ::testing::Test {
  protected:
   void SetUp() override {
-    CloseTrace();
-    previous_ = std::filesystem::current_path();
-    std::filesystem::current_path(dir_.Path());
     setenv("XDG_CONFIG_HOME", dir_.File("config").c_str(), 1);
     setenv("XDG_DATA_HOME", dir_.File("data").c_str(), 1);
     program_ = dir_.File("program/");
     std::filesystem::create_directories(program_ + "db");
   }
   void TearDown() override {
-    CloseTrace();
     LogDataSource::Release();
-    std::filesystem::current_path(previous_);
     unsetenv("XDG_CONFIG_HOME");
     unsetenv("XDG_DATA_HOME");
   }
   std::string Trace() { return test::ReadFile(dir_.File("RovanTrace.txt")); }
 
-  test::TempDir dir_;
-  std::filesystem::path previous_;
+  test::WorkFolder dir_;
   std::string program_;
 };
 

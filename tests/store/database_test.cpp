@@ -21,14 +21,7 @@ class DatabaseTest : public ::testing::Test {
   }
   void TearDown() override { LogDataSource::Release(); }
 
-  int64_t Count(const std::string& table) {
-    Statement statement;
-    EXPECT_GE(statement.Execute(session_, "SELECT Count(*) FROM " + table), 0);
-    EXPECT_EQ(statement.MoveNext(), kResultOk);
-    int64_t n = -1;
-    statement.GetInt64(1, n);
-    return n;
-  }
+  int64_t Count(const std::string& table) { return test::QueryNumber(session_, "SELECT Count(*) FROM " + table); }
 
   test::TempDir dir_;
   std::string path_;

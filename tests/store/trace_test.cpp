@@ -17,15 +17,6 @@ namespace {
 
 class TraceTest : public ::testing::Test {
  protected:
-  void SetUp() override {
-    CloseTrace();
-    previous_ = std::filesystem::current_path();
-    std::filesystem::current_path(dir_.Path());
-  }
-  void TearDown() override {
-    CloseTrace();
-    std::filesystem::current_path(previous_);
-  }
   std::vector<std::string> Lines() {
     std::istringstream in(test::ReadFile(dir_.File("RovanTrace.txt")));
     std::vector<std::string> lines;
@@ -33,8 +24,7 @@ class TraceTest : public ::testing::Test {
     return lines;
   }
 
-  test::TempDir dir_;
-  std::filesystem::path previous_;
+  test::WorkFolder dir_;
 };
 
 TEST_F(TraceTest, FirstWriteEmptiesAnOldFileAndEveryLineIsFlushed) {

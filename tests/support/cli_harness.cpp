@@ -10,16 +10,12 @@
 namespace weavil::test {
 
 CliHarness::CliHarness() {
-  previous_ = std::filesystem::current_path().string();
-  std::filesystem::current_path(dir_.Path());
   setenv("XDG_CONFIG_HOME", dir_.File("config").c_str(), 1);
   setenv("XDG_DATA_HOME", dir_.File("data").c_str(), 1);
 }
 
 CliHarness::~CliHarness() {
   LogDataSource::Release();
-  CloseTrace();
-  std::filesystem::current_path(previous_);
   unsetenv("XDG_CONFIG_HOME");
   unsetenv("XDG_DATA_HOME");
 }

@@ -21,13 +21,12 @@ class CliHarness {
   // returns the exit code; Out() and Err() hold what it printed.
   int Run(std::vector<std::string> words);
 
-  const TempDir& Dir() const { return dir_; }
+  const WorkFolder& Dir() const { return dir_; }
   std::string Out() const { return out_.str(); }
   std::string Err() const { return err_.str(); }
 
  private:
-  TempDir dir_;
-  std::string previous_;
+  WorkFolder dir_;
   std::ostringstream out_, err_;
 };
 

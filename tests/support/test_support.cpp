@@ -6,6 +6,11 @@
 #include <filesystem>
 #include <fstream>
 #include <sstream>
+#include <ctime>
+
+#include "store/database.h"
+#include "store/result.h"
+#include "store/trace.h"
 
 namespace fs = std::filesystem;
 
@@ -20,6 +25,52 @@ TempDir::TempDir() {
 TempDir::~TempDir() {
   std::error_code ec;
   fs::remove_all(path_, ec);
+}
+
+WorkFolder::WorkFolder() : previous_(fs::current_path().string()) {
+  CloseTrace();  // a trace still open elsewhere would keep its old folder
+  fs::current_path(Path());
+}
+
+WorkFolder::~WorkFolder() {
+  CloseTrace();
+  std::error_code ec;
+  fs::current_path(previous_, ec);
+}
+
+std::string WorkFolder::Trace() const {
+  CloseTrace();
+  return ReadFile(File("RovanTrace.txt"));
+}
+
+ScopedTimeZone::ScopedTimeZone(const char* zone) {
+  const char* old = std::getenv("TZ");
+  hadOld_ = old != nullptr;
+  if (hadOld_) old_ = old;
+  setenv("TZ", zone, 1);
+  tzset();
+}
+
+ScopedTimeZone::~ScopedTimeZone() {
+  if (hadOld_) {
+    setenv("TZ", old_.c_str(), 1);
+  } else {
+    unsetenv("TZ");
+  }
+  tzset();
+}
+
+int64_t QueryNumber(DbSession& session, const std::string& sql) {
+  Statement statement;
+  int64_t value = -1;
+  if (Succeeded(statement.Execute(session, sql)) && statement.MoveNext() == kResultOk) statement.GetInt64(1, value);
+  return value;
+}
+
+int64_t QueryNumber(const std::string& databasePath, const std::string& sql) {
+  DbSession session;
+  if (Failed(session.OpenFile(databasePath))) return -1;
+  return QueryNumber(session, sql);
 }
 
 void CopyTemplateDatabase(const std::string& path) {

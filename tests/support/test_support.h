@@ -1,6 +1,11 @@
 #pragma once
 // Shared test helpers: temporary folders and fresh database files from the template.
+#include <cstdint>
 #include <string>
+
+namespace weavil {
+class DbSession;
+}
 
 namespace weavil::test {
 
@@ -17,6 +22,38 @@ class TempDir {
  private:
   std::string path_;
 };
+
+// A temporary folder the process works in while the object lives: the trace file
+// "RovanTrace.txt" lands there. The trace is closed and the old working folder
+// restored at the end.
+class WorkFolder : public TempDir {
+ public:
+  WorkFolder();
+  ~WorkFolder();
+  // The trace written so far (the trace file is closed, so the next line starts a new one).
+  std::string Trace() const;
+
+ private:
+  std::string previous_;
+};
+
+// Sets TZ while the object lives and restores it afterwards.
+class ScopedTimeZone {
+ public:
+  explicit ScopedTimeZone(const char* zone);
+  ~ScopedTimeZone();
+  ScopedTimeZone(const ScopedTimeZone&) = delete;
+  ScopedTimeZone& operator=(const ScopedTimeZone&) = delete;
+
+ private:
+  bool hadOld_ = false;
+  std::string old_;
+};
+
+// The first column of the first row sql yields, as a number; -1 when the statement
+// fails or yields no row (or the database does not open).
+int64_t QueryNumber(DbSession& session, const std::string& sql);
+int64_t QueryNumber(const std::string& databasePath, const std::string& sql);
 
 // Copies the generated database template to path.
 void CopyTemplateDatabase(const std::string& path);
