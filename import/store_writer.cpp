@@ -439,10 +439,6 @@ StoreResult StoreSessions(const SessionList& list, const StoreProgress& progress
   WriteTrace("Opening Session...");
   DbSession db;
   if (Succeeded(db.Open(source))) {
-    // Room for the indexes the import grows; the default cache thrashes on big logs.
-    Statement pragma;
-    pragma.Execute(db, "PRAGMA cache_size=-65536;");
-    pragma.Close();
     result = StoreSessionList(list, db, nullptr, progress);
   } else {
     result.databaseFailed = true;
@@ -539,10 +535,6 @@ struct SessionStoreThread::Impl {
       End();
       return;
     }
-    // A larger cache for the tables and indexes the import grows.
-    Statement pragma;
-    pragma.Execute(db, "PRAGMA cache_size=-65536;");
-    pragma.Close();
     bool transaction = Succeeded(db.StartTransaction());
     std::vector<HeldIndex> indexes = transaction ? DropIndexes(db, expectedBytes) : std::vector<HeldIndex>();
     {
