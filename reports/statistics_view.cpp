@@ -1,7 +1,5 @@
 #include "reports/statistics_view.h"
 
-#include <sqlite3.h>
-
 #include <atomic>
 #include <cstdio>
 #include <thread>
@@ -176,8 +174,8 @@ ReportTree BuildStatisticsReport(DbSession& session, const ReportFilter& filter,
   };
   DbSession helperSession;
   std::thread helper;
-  const char* file = session.Handle() ? sqlite3_db_filename(session.Handle(), "main") : nullptr;
-  if (file && *file && Succeeded(helperSession.OpenFile(file))) helper = std::thread([&] { work(helperSession); });
+  std::string file = session.FilePath();
+  if (!file.empty() && Succeeded(helperSession.OpenFile(file))) helper = std::thread([&] { work(helperSession); });
   work(session);
   if (helper.joinable()) helper.join();
 

@@ -149,6 +149,11 @@ int32_t DbSession::Abort() {
 
 int64_t DbSession::LastInsertId() const { return db_ ? sqlite3_last_insert_rowid(db_) : 0; }
 
+std::string DbSession::FilePath() const {
+  const char* file = db_ ? sqlite3_db_filename(db_, "main") : nullptr;
+  return file ? file : "";
+}
+
 // ---------------------------------------------------------------- statement
 
 namespace {

@@ -66,6 +66,8 @@ class DbSession {
   bool InTransaction() const { return inTransaction_; }
 
   int64_t LastInsertId() const;
+  // The database file this session is open on; empty when closed.
+  std::string FilePath() const;
   sqlite3* Handle() const { return db_; }
 
  private:

@@ -153,6 +153,12 @@ TEST_F(DatabaseTest, DataSourceRemembersAFailedOpenForTheRun) {
   EXPECT_GE(session.Open(LogDataSource::Obtain()), 0);
 }
 
+TEST_F(DatabaseTest, ASessionKnowsItsFile) {
+  EXPECT_EQ(session_.FilePath(), std::filesystem::canonical(path_).string());
+  DbSession closed;
+  EXPECT_EQ(closed.FilePath(), "");
+}
+
 TEST_F(DatabaseTest, OnlyWeavilDatabasesOpen) {
   std::string junk = dir_.File("junk.db");
   test::WriteFile(junk, "this is not a database");
