@@ -1,4 +1,4 @@
-#include "component/com_types.h"
+#include "vyrcom/com_types.h"
 
 #include <cstdio>
 #include <cstdlib>

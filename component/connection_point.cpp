@@ -1,4 +1,4 @@
-#include "component/connection_point.h"
+#include "vyrcom/connection_point.h"
 
 namespace vyr::com {
 

@@ -1,12 +1,13 @@
-#include "component/instance.h"
+#include "vyrcom/instance.h"
 
 #include <dlfcn.h>
 
+#include <cstdlib>
 #include <map>
 #include <mutex>
 
-#include "component/com_ptr.h"
-#include "component/registry.h"
+#include "vyrcom/com_ptr.h"
+#include "vyrcom/registry.h"
 
 namespace vyr::com {
 
@@ -39,7 +40,8 @@ void* LoadServerLibrary(const std::string& path, std::string* error) {
   std::lock_guard<std::mutex> lock(LibraryMutex());
   auto found = Libraries().find(path);
   if (found != Libraries().end()) return found->second;
-  // RTLD_LOCAL: the server's own copy of this runtime stays its own.
+  // RTLD_LOCAL: a server's own symbols stay out of the container's way; the runtime
+  // itself is one shared library for both.
   void* library = ::dlopen(path.c_str(), RTLD_NOW | RTLD_LOCAL);
   if (!library) {
     const char* message = ::dlerror();
@@ -106,6 +108,16 @@ HRESULT CreateInstance(std::string_view clsidOrProgId, const IID& iid, void** ob
                             ? REGDB_E_CLASSNOTREG
                             : hr;
   return CreateInstance(clsid, iid, object);
+}
+
+std::string RuntimeFolder() {
+  Dl_info info{};
+  if (::dladdr(reinterpret_cast<void*>(&RuntimeFolder), &info) == 0 || !info.dli_fname) return {};
+  char* resolved = ::realpath(info.dli_fname, nullptr);
+  std::string path = resolved ? resolved : info.dli_fname;
+  std::free(resolved);
+  size_t slash = path.rfind('/');
+  return slash == std::string::npos ? std::string(".") : path.substr(0, slash);
 }
 
 HRESULT RegisterServer(const std::string& path) { return CallEntry(path, "DllRegisterServer"); }

@@ -1,4 +1,4 @@
-#include "component/registry.h"
+#include "vyrcom/registry.h"
 
 #include <fcntl.h>
 #include <sys/file.h>

@@ -1,5 +1,5 @@
-#include "component/stream.h"
-#include "component/unknown_impl.h"
+#include "vyrcom/stream.h"
+#include "vyrcom/unknown_impl.h"
 
 #include <fcntl.h>
 #include <sys/stat.h>

@@ -1,27 +1,3 @@
 #pragma once
-// Streams over memory and over files, for persistence.
-#include <string>
-#include <vector>
-
-#include "component/com_interfaces.h"
-
-namespace vyr::com {
-
-// A growable stream in memory, positioned at 0. initial is copied in.
-HRESULT CreateMemoryStream(IStream** stream, const std::vector<uint8_t>& initial = {});
-// The bytes of a stream made by CreateMemoryStream; false for any other stream.
-bool MemoryStreamBytes(IStream* stream, std::vector<uint8_t>* bytes);
-
-enum class FileStreamMode {
-  kRead,    // existing file, read only
-  kCreate,  // created or emptied, read and write
-  kUpdate,  // existing file, read and write
-};
-// STG_E_FILENOTFOUND or STG_E_ACCESSDENIED when the file cannot be opened.
-HRESULT CreateFileStream(const std::string& path, FileStreamMode mode, IStream** stream);
-
-// Whole reads and writes: a short transfer is STG_E_READFAULT / STG_E_WRITEFAULT.
-HRESULT ReadExact(IStream* stream, void* buffer, ULONG size);
-HRESULT WriteExact(IStream* stream, const void* buffer, ULONG size);
-
-}  // namespace vyr::com
+// The runtime's public header lives in include/vyrcom/; this path stays for the program's sources.
+#include "vyrcom/stream.h"

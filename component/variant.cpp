@@ -6,7 +6,7 @@
 #include <cstring>
 #include <limits>
 
-#include "component/com_interfaces.h"
+#include "vyrcom/com_interfaces.h"
 
 namespace vyr::com {
 

@@ -2,6 +2,7 @@
 
 #include <new>
 
+#include "charts/controls/chart_type_info.h"
 #include "charts/controls/log_chart_control.h"
 
 namespace plotwell {
@@ -27,6 +28,8 @@ class ChartControl : public LogChartControl, public Dual {
       *object = static_cast<IConnectionPointContainer*>(this);
     else if (iid == IID_ISpecifyPropertyPages)
       *object = static_cast<ISpecifyPropertyPages*>(this);
+    else if (iid == IID_IProvideClassInfo || iid == IID_IProvideClassInfo2)
+      *object = static_cast<IProvideClassInfo2*>(this);
     else if (iid == IID_IVyrWindowlessControl)
       *object = static_cast<IVyrWindowlessControl*>(this);
     if (!*object) return E_NOINTERFACE;
@@ -43,13 +46,10 @@ class ChartControl : public LogChartControl, public Dual {
   // IDispatch
   HRESULT GetTypeInfoCount(UINT* count) override {
     if (!count) return E_POINTER;
-    *count = 0;
+    *count = 1;
     return S_OK;
   }
-  HRESULT GetTypeInfo(UINT, LCID, void** typeInfo) override {
-    if (typeInfo) *typeInfo = nullptr;
-    return E_NOTIMPL;
-  }
+  HRESULT GetTypeInfo(UINT index, LCID, ITypeInfo** typeInfo) override { return DispatchTypeInfo(index, typeInfo); }
   HRESULT GetIDsOfNames(const IID&, LPOLESTR* names, UINT count, LCID, DISPID* ids) override {
     return DispatchIdsOfNames(names, count, ids);
   }
@@ -224,6 +224,8 @@ class TimeSeriesChart final : public ChartControl<ITimeSeriesChart> {
     *count = std::size(kTimeSeriesPages);
     return kTimeSeriesPages;
   }
+  const TypeDescription& DualType() const override { return kTimeSeriesChartType; }
+  const TypeDescription& ClassType() const override { return kTimeSeriesChartClassType; }
 
  private:
   TimeSeriesLogChart& TimeSeries() { return static_cast<TimeSeriesLogChart&>(Chart()); }
@@ -276,6 +278,8 @@ class NNChart final : public ChartControl<INNChart> {
     *count = std::size(kNonNumericPages);
     return kNonNumericPages;
   }
+  const TypeDescription& DualType() const override { return kNNChartType; }
+  const TypeDescription& ClassType() const override { return kNNChartClassType; }
 
  private:
   NonNumericLogChart& NonNumeric() { return static_cast<NonNumericLogChart&>(Chart()); }

@@ -1,6 +1,6 @@
 #pragma once
 // Creation of the library's six classes, for the class factories.
-#include "component/com_interfaces.h"
+#include "vyrcom/com_interfaces.h"
 
 namespace plotwell {
 

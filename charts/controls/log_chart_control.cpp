@@ -1,10 +1,12 @@
 #include "charts/controls/log_chart_control.h"
 
+#include <QGuiApplication>
+
 #include <chrono>
 #include <cstring>
 
 #include "charts/painter_surface.h"
-#include "component/stream.h"
+#include "vyrcom/stream.h"
 
 namespace plotwell {
 
@@ -239,6 +241,28 @@ HRESULT LogChartControl::GetPages(CAUUID* pages) {
   return S_OK;
 }
 
+// --- type information ------------------------------------------------------------------
+
+HRESULT LogChartControl::DispatchTypeInfo(UINT index, ITypeInfo** typeInfo) {
+  if (!typeInfo) return E_POINTER;
+  *typeInfo = nullptr;
+  if (index != 0) return DISP_E_BADINDEX;
+  return CreateTypeInfo(&DualType(), Identity(), typeInfo);
+}
+
+HRESULT LogChartControl::GetClassInfo(ITypeInfo** typeInfo) {
+  if (!typeInfo) return E_POINTER;
+  return CreateTypeInfo(&ClassType(), Identity(), typeInfo);
+}
+
+HRESULT LogChartControl::GetGUID(DWORD kind, GUID* guid) {
+  if (!guid) return E_POINTER;
+  *guid = GUID_NULL;
+  if (kind != GUIDKIND_DEFAULT_SOURCE_DISP_IID) return E_INVALIDARG;
+  *guid = events_.Iid();
+  return S_OK;
+}
+
 // --- windowless drawing and the mouse ----------------------------------------------------
 
 HRESULT LogChartControl::SetSite(IVyrControlSite* site) {
@@ -264,6 +288,9 @@ HRESULT LogChartControl::SetExtent(const SIZE* himetric) {
 
 HRESULT LogChartControl::Draw(QPainter* painter, const RECT* bounds) {
   if (!painter || !bounds) return E_POINTER;
+  // Text needs the application's fonts; without a QGuiApplication Qt would end the whole
+  // container instead of failing this call.
+  if (!qobject_cast<QGuiApplication*>(QCoreApplication::instance())) return E_UNEXPECTED;
   lastBounds_ = Rect{bounds->left, bounds->top, bounds->right, bounds->bottom};
   QPainterSurface surface(*painter);
   return chart_->OnDraw(surface, lastBounds_);

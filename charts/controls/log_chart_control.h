@@ -8,8 +8,9 @@
 #include <memory>
 
 #include "charts/log_chart.h"
-#include "component/connection_point.h"
 #include "plotwell/plotwell_interfaces.h"
+#include "vyrcom/connection_point.h"
+#include "vyrcom/type_info.h"
 
 namespace plotwell {
 
@@ -38,6 +39,7 @@ struct PersistedProperty {
 class LogChartControl : public vyr::com::IPersistStreamInit,
                         public vyr::com::IConnectionPointContainer,
                         public vyr::com::ISpecifyPropertyPages,
+                        public vyr::com::IProvideClassInfo2,
                         public vyr::com::IVyrWindowlessControl {
  public:
   // The hover tolerance the desktop uses: the mouse must rest within it over an item.
@@ -62,6 +64,9 @@ class LogChartControl : public vyr::com::IPersistStreamInit,
   vyr::com::HRESULT FindConnectionPoint(const vyr::com::IID& iid, vyr::com::IConnectionPoint** point) override;
   // ISpecifyPropertyPages
   vyr::com::HRESULT GetPages(vyr::com::CAUUID* pages) override;
+  // IProvideClassInfo2
+  vyr::com::HRESULT GetClassInfo(vyr::com::ITypeInfo** typeInfo) override;
+  vyr::com::HRESULT GetGUID(vyr::com::DWORD kind, vyr::com::GUID* guid) override;
   // IVyrWindowlessControl
   vyr::com::HRESULT SetSite(vyr::com::IVyrControlSite* site) override;
   vyr::com::HRESULT GetExtent(vyr::com::SIZE* himetric) override;
@@ -83,7 +88,9 @@ class LogChartControl : public vyr::com::IPersistStreamInit,
   vyr::com::HRESULT GetChartItemHollow(vyr::com::BOOL* value);
   vyr::com::HRESULT PutChartItemHollow(vyr::com::BOOL value);
 
-  // IDispatch by name and by identifier, over every property of the control.
+  // IDispatch by name and by identifier, over every property of the control, and its
+  // type information.
+  vyr::com::HRESULT DispatchTypeInfo(vyr::com::UINT index, vyr::com::ITypeInfo** typeInfo);
   vyr::com::HRESULT DispatchIdsOfNames(vyr::com::LPOLESTR* names, vyr::com::UINT count, vyr::com::DISPID* ids);
   vyr::com::HRESULT DispatchInvoke(vyr::com::DISPID id, vyr::com::WORD flags, vyr::com::DISPPARAMS* params,
                                    vyr::com::VARIANT* result, vyr::com::UINT* argError);
@@ -111,6 +118,9 @@ class LogChartControl : public vyr::com::IPersistStreamInit,
   virtual vyr::com::DISPID OwnIdOfName(const std::u16string& name) = 0;
   virtual const PersistedProperty* PropertyMap(size_t* count) const = 0;
   virtual const vyr::com::CLSID* Pages(size_t* count) const = 0;
+  // The dispatch view of the dual interface, and the class.
+  virtual const vyr::com::TypeDescription& DualType() const = 0;
+  virtual const vyr::com::TypeDescription& ClassType() const = 0;
 
   // Effects of a put.
   void SetDirty() { dirty_ = true; }

@@ -7,7 +7,7 @@
 
 #include "charts/controls/chart_controls.h"
 #include "charts/controls/log_chart_control.h"
-#include "component/registry.h"
+#include "vyrcom/registry.h"
 
 using namespace vyr::com;
 

@@ -1,5 +1,6 @@
 #include "charts/controls/property_pages.h"
 
+#include <QApplication>
 #include <QCheckBox>
 #include <QColorDialog>
 #include <QComboBox>
@@ -22,8 +23,8 @@
 #include "charts/chart_properties.h"
 #include "charts/controls/chart_controls.h"
 #include "charts/controls/log_chart_control.h"
-#include "component/com_ptr.h"
-#include "component/unknown_impl.h"
+#include "vyrcom/com_ptr.h"
+#include "vyrcom/unknown_impl.h"
 
 namespace plotwell {
 
@@ -159,6 +160,7 @@ class PropertyPage : public UnknownImpl<IPropertyPage, IID_IPropertyPage> {
   }
   HRESULT Activate(QWidget* parent, const RECT* bounds, BOOL) override {
     if (!parent || !bounds) return E_POINTER;
+    if (!qobject_cast<QApplication*>(QCoreApplication::instance())) return E_UNEXPECTED;
     delete page_;
     page_ = new QWidget(parent);
     page_->setGeometry(bounds->left, bounds->top, bounds->right - bounds->left, bounds->bottom - bounds->top);
@@ -175,6 +177,8 @@ class PropertyPage : public UnknownImpl<IPropertyPage, IID_IPropertyPage> {
   }
   HRESULT GetPageInfo(PROPPAGEINFO* info) override {
     if (!info) return E_POINTER;
+    // The size is measured with fonts, which Qt offers only inside a QGuiApplication.
+    if (!qobject_cast<QGuiApplication*>(QCoreApplication::instance())) return E_UNEXPECTED;
     info->cb = sizeof *info;
     info->pszTitle = TaskText(title_);
     info->pszDocString = TaskText(description_);

@@ -5,7 +5,7 @@
 #include <QColor>
 #include <functional>
 
-#include "component/com_interfaces.h"
+#include "vyrcom/com_interfaces.h"
 
 namespace plotwell {
 

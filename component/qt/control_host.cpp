@@ -5,8 +5,8 @@
 
 #include <atomic>
 
-#include "component/instance.h"
-#include "component/unknown_impl.h"
+#include "vyrcom/instance.h"
+#include "vyrcom/unknown_impl.h"
 
 namespace vyr::com {
 

@@ -4,7 +4,7 @@
 // mouse to it.
 #include <QWidget>
 
-#include "component/com_ptr.h"
+#include "vyrcom/com_ptr.h"
 
 namespace vyr::com {
 

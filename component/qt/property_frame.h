@@ -4,7 +4,7 @@
 #include <QDialog>
 #include <vector>
 
-#include "component/com_ptr.h"
+#include "vyrcom/com_ptr.h"
 
 class QDialogButtonBox;
 class QTabWidget;

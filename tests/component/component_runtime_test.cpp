@@ -3,11 +3,11 @@
 #include <cstdlib>
 #include <string>
 
-#include "component/com_ptr.h"
-#include "component/connection_point.h"
-#include "component/instance.h"
-#include "component/registry.h"
-#include "component/stream.h"
+#include "vyrcom/com_ptr.h"
+#include "vyrcom/connection_point.h"
+#include "vyrcom/instance.h"
+#include "vyrcom/registry.h"
+#include "vyrcom/stream.h"
 #include "tests/support/test_support.h"
 
 using namespace vyr::com;
@@ -263,7 +263,7 @@ class Sink final : public IDispatch {
   ULONG AddRef() override { return ++refs; }
   ULONG Release() override { return --refs; }
   HRESULT GetTypeInfoCount(UINT* n) override { return *n = 0, S_OK; }
-  HRESULT GetTypeInfo(UINT, LCID, void**) override { return E_NOTIMPL; }
+  HRESULT GetTypeInfo(UINT, LCID, ITypeInfo**) override { return E_NOTIMPL; }
   HRESULT GetIDsOfNames(const IID&, LPOLESTR*, UINT, LCID, DISPID*) override { return E_NOTIMPL; }
   HRESULT Invoke(DISPID id, const IID&, LCID, WORD, DISPPARAMS* params, VARIANT*, EXCEPINFO*, UINT*) override {
     lastId = id;

@@ -5,10 +5,10 @@
 
 #include <QApplication>
 
-#include "component/instance.h"
+#include "vyrcom/instance.h"
 #include "component/qt/control_host.h"
-#include "component/registry.h"
-#include "component/stream.h"
+#include "vyrcom/registry.h"
+#include "vyrcom/stream.h"
 #include "tests/plotwell/plotwell_test_container.h"
 
 using namespace plotwell;

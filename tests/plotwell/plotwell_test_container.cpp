@@ -7,7 +7,7 @@
 #include <QPainter>
 #include <cstdlib>
 
-#include "component/instance.h"
+#include "vyrcom/instance.h"
 #include "tests/support/qt_test_support.h"
 
 namespace plotwell::test {

@@ -5,7 +5,7 @@
 #include <string>
 #include <vector>
 
-#include "component/com_ptr.h"
+#include "vyrcom/com_ptr.h"
 #include "plotwell/plotwell_interfaces.h"
 #include "tests/support/test_support.h"
 
@@ -62,7 +62,7 @@ class RecordingSink final : public IDispatch {
   ULONG AddRef() override { return ++refs; }
   ULONG Release() override { return --refs; }
   HRESULT GetTypeInfoCount(UINT* n) override { return *n = 0, S_OK; }
-  HRESULT GetTypeInfo(UINT, LCID, void**) override { return E_NOTIMPL; }
+  HRESULT GetTypeInfo(UINT, LCID, ITypeInfo**) override { return E_NOTIMPL; }
   HRESULT GetIDsOfNames(const IID&, LPOLESTR*, UINT, LCID, DISPID*) override { return E_NOTIMPL; }
   HRESULT Invoke(DISPID id, const IID& iid, LCID, WORD flags, DISPPARAMS* params, VARIANT*, EXCEPINFO*,
                  UINT*) override;

@@ -12,7 +12,7 @@
 #include "charts/chart_properties.h"
 #include "charts/controls/chart_controls.h"
 #include "charts/controls/property_pages.h"
-#include "component/instance.h"
+#include "vyrcom/instance.h"
 #include "component/qt/property_frame.h"
 #include "tests/plotwell/plotwell_test_container.h"
 

@@ -2,8 +2,9 @@
 // The public contract of the Plotwell chart library for containers: identifiers of the
 // type library, interfaces, event interfaces and classes; the ProgIDs; the dispatch
 // identifiers; and the two dual interfaces in slot order. A container needs only this
-// header and component/ (or, through IDispatch, only component/ and a class identifier).
-#include "component/com_interfaces.h"
+// header and the runtime's vyrcom/ headers (or, through IDispatch, only vyrcom/ and a
+// class identifier). plotwell/plotwell.h includes all a container needs.
+#include "vyrcom/com_interfaces.h"
 
 namespace plotwell {
 
@@ -61,8 +62,9 @@ enum ChartEventDispId : vyr::com::DISPID {
 
 // Slots 7 to 31 after the seven of IDispatch.
 struct IVyrLogChart : vyr::com::IDispatch {
-  // Copies the document; a rejected one answers 0x90000001 (E_CHARTDATA) or the failed
-  // number conversion's code, and leaves the chart empty.
+  // Copies the document during the call (the caller frees its string). A rejected
+  // document answers 0x90000001, or the failed number conversion's code, and leaves the
+  // chart empty.
   virtual vyr::com::HRESULT SetData(vyr::com::BSTR bstrData) = 0;
   virtual vyr::com::HRESULT get_ChartType(vyr::com::SHORT* pVal) = 0;
   virtual vyr::com::HRESULT put_ChartType(vyr::com::SHORT newVal) = 0;
