@@ -1,12 +1,14 @@
 #include <gtest/gtest.h>
 
 #include <cstdlib>
+#include <fstream>
 #include <string>
 
 #include "vyrcom/com_ptr.h"
 #include "vyrcom/connection_point.h"
 #include "vyrcom/instance.h"
 #include "vyrcom/registry.h"
+#include "vyrcom/resources.h"
 #include "vyrcom/stream.h"
 #include "tests/support/test_support.h"
 
@@ -323,4 +325,29 @@ TEST(ConnectionPoints, FireReachesEverySinkAndSurvivesUnadviseInsideAHandler) {
     EXPECT_EQ(b.refs, 1u);
   }
   EXPECT_EQ(owner.refs, 1u);
+}
+
+// Any file may be named as a library: foreign, cut or resource-less ones fail cleanly.
+TEST(Resources, ForeignAndDamagedFilesAreRefused) {
+  weavil::test::TempDir dir;
+  std::vector<uint8_t> bytes{1, 2, 3};
+  EXPECT_EQ(LoadModuleResource(dir.File("missing.so"), 102, &bytes), STG_E_FILENOTFOUND);
+  EXPECT_TRUE(bytes.empty());
+  std::ofstream(dir.File("text.so")) << "not a library\n";
+  EXPECT_EQ(LoadModuleResource(dir.File("text.so"), 102, &bytes), RESOURCE_E_DATANOTFOUND);
+  // A real library without resources (this test), whole and cut after its header.
+  EXPECT_EQ(LoadModuleResource("/proc/self/exe", 102, &bytes), RESOURCE_E_DATANOTFOUND);
+  std::ifstream self("/proc/self/exe", std::ios::binary);
+  std::vector<char> head(64);
+  self.read(head.data(), 64);
+  std::ofstream(dir.File("cut.so"), std::ios::binary).write(head.data(), 64);
+  EXPECT_EQ(LoadModuleResource(dir.File("cut.so"), 102, &bytes), RESOURCE_E_DATANOTFOUND);
+
+  std::string path;
+  int id = 0;
+  EXPECT_TRUE(ParseResourceReference("/opt/a, b/libx.so, 117", &path, &id));
+  EXPECT_EQ(path, "/opt/a, b/libx.so");
+  EXPECT_EQ(id, 117);
+  EXPECT_FALSE(ParseResourceReference("/opt/libx.so", &path, &id));
+  EXPECT_FALSE(ParseResourceReference("/opt/libx.so, 1x", &path, &id));
 }
