@@ -1,6 +1,7 @@
 // Fuzzes the log parser and the session builder with arbitrary log text, and checks
 // the indexed session matching against the plain scan over every session.
-//   first input byte: bit 0 picks a default host, bit 1 starts in W3C mode
+//   first input byte: bit 0 picks a default host, bit 1 starts in W3C mode, bit 2 turns
+//   agent chaining on
 #include <cstddef>
 #include <cstdint>
 #include <cstdio>
@@ -22,17 +23,25 @@ class Lines : public LineSource {
  public:
   Lines(const char* data, size_t size) : data_(data), size_(size) {}
   bool NextPhysicalLine(std::string_view& raw) override {
+    if (held_) {
+      held_ = false;
+      raw = last_;
+      return true;
+    }
     if (at_ >= size_) return false;
     size_t start = at_;
     while (at_ < size_ && data_[at_] != '\n') ++at_;
     if (at_ < size_) ++at_;
-    raw = std::string_view(data_ + start, std::min(at_ - start, kMaxLineLength));
+    raw = last_ = std::string_view(data_ + start, std::min(at_ - start, kMaxLineLength));
     return true;
   }
+  void UnreadLine() override { held_ = true; }
 
  private:
   const char* data_;
   size_t size_, at_ = 0;
+  std::string_view last_;
+  bool held_ = false;
 };
 
 void Check(bool condition, const char* what) {
@@ -63,7 +72,8 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* bytes, size_t size) {
   const char* data = reinterpret_cast<const char*>(bytes + 1);
   --size;
 
-  SessionList list;
+  const bool chaining = (bytes[0] & 4) != 0;
+  SessionList list(kDefaultExtensions, chaining);
   std::vector<test::PlainSession> plain;
   Lines lines(data, size);
   std::string_view raw;
@@ -71,7 +81,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* bytes, size_t size) {
   while (lines.NextPhysicalLine(raw)) {
     if (ParseLogLine(state, CutLine(raw), &lines, record) != ParseOutcome::kRecord) continue;
     AddRequest(list, record);
-    test::PlainAdd(plain, record, kDefaultExtensions);
+    test::PlainAdd(plain, record, kDefaultExtensions, chaining);
   }
   FinishSessionList(list);
 
@@ -85,6 +95,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* bytes, size_t size) {
     Check(f.closed == p.closed, "closed");
     Check(f.bytes == p.bytes && f.bytesIn == p.bytesIn, "bytes");
     Check(f.exitTime == RequestTime(p.exitDate, p.exitTime), "exit time");
+    Check(f.enterTime == RequestTime(p.enterDate, p.enterTime), "enter time");
     Check(f.resourceCount == p.resources.size(), "resources");
     size_t k = 0;
     list.ForEachResource(f, [&](const ResourceRecord& r) { Check(list.Text(r.path) == p.resources[k++].path, "path"); });

@@ -46,7 +46,7 @@ ImportStats RunImport(const std::string& path, int64_t offset, const ImportCopie
   Clock::time_point start = Clock::now();
   ImportStats stats;
   ProgressThrottle throttle(progress);
-  SessionList list(copies.extensions);
+  SessionList list(copies.extensions, copies.agentChaining);
   LogFileReader reader;
   stats.opened = reader.Open(path, offset);
   // Storing runs beside parsing: sessions are written as soon as they and every

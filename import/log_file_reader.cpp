@@ -28,7 +28,7 @@ bool LogFileReader::Open(const std::string& path, int64_t offset) {
   fd_ = fd;
   buffer_.resize(kBlockSize + kLineBufferSize);
   begin_ = end_ = 0;
-  eof_ = skipRest_ = false;
+  eof_ = skipRest_ = held_ = false;
   consumed_ = lines_ = 0;
   if (offset < 0) offset = 0;
   bounded_ = S_ISREG(info.st_mode);
@@ -51,6 +51,7 @@ bool LogFileReader::Open(const std::string& path, int64_t offset) {
 }
 
 void LogFileReader::Close() {
+  held_ = false;
   if (fd_ >= 0) ::close(fd_);
   fd_ = -1;
   eof_ = true;
@@ -102,6 +103,17 @@ bool LogFileReader::Fill() {
 }
 
 bool LogFileReader::NextPhysicalLine(std::string_view& raw) {
+  if (held_) {
+    held_ = false;
+    raw = last_;
+    return true;
+  }
+  if (!NextLine(raw)) return false;
+  last_ = raw;
+  return true;
+}
+
+bool LogFileReader::NextLine(std::string_view& raw) {
   while (skipRest_) {
     const char* start = buffer_.data() + begin_;
     if (const void* nl = std::memchr(start, '\n', end_ - begin_)) {

@@ -25,6 +25,8 @@ class LogFileReader : public LineSource {
   void Close();
 
   bool NextPhysicalLine(std::string_view& raw) override;
+  // The buffer is not touched until the line is handed out again.
+  void UnreadLine() override { held_ = true; }
 
   int64_t LinesRead() const { return lines_; }
   // Bytes handed out (or skipped) since the offset, and the bytes there were to read.
@@ -33,12 +35,15 @@ class LogFileReader : public LineSource {
 
  private:
   bool Fill();
+  bool NextLine(std::string_view& raw);
 
   int fd_ = -1;
   std::vector<char> buffer_;
   size_t begin_ = 0, end_ = 0;
   bool eof_ = false;
   bool skipRest_ = false;     // the rest of an over-long line is still to be skipped
+  bool held_ = false;         // last_ is to be handed out again
+  std::string_view last_;
   bool bounded_ = false;
   int64_t remaining_ = 0;     // bytes left before the size seen at open (when bounded)
   int64_t consumed_ = 0, total_ = 0, lines_ = 0;

@@ -2,6 +2,7 @@
 
 #include <cstring>
 
+#include "classify/ip_address.h"
 #include "store/jet_date.h"
 #include "store/trace.h"
 
@@ -148,6 +149,46 @@ std::string_view CutLine(std::string_view physical) {
   return line;
 }
 
+namespace {
+
+// The quoted request, referrer and user agent of a combined line. Their quotes become
+// blanks; inside a quoted field a backslash before a quote or a backslash is an escape
+// (the server wrote a quote or backslash of the text), so it is dropped and the
+// character kept. Blanks inside the agent become "+", which keeps it one token; the
+// agent ends at its closing quote and whatever follows is dropped. An empty referrer or
+// agent ("") reads as "-".
+void RewriteQuotedFields(std::string& line, size_t pos) {
+  int quotes = 0;
+  bool inside = false;
+  size_t out = pos, fieldStart = pos;
+  const size_t size = line.size();
+  for (size_t in = pos; in < size; ++in) {
+    char c = line[in];
+    if (inside && c == '\\' && in + 1 < size && (line[in + 1] == '"' || line[in + 1] == '\\')) {
+      line[out++] = line[++in];
+      continue;
+    }
+    if (c == '"') {
+      ++quotes;
+      inside = !inside;
+      if (inside) {
+        line[out++] = ' ';
+        fieldStart = out;
+        continue;
+      }
+      bool empty = out == fieldStart;
+      line[out++] = empty && (quotes == 4 || quotes == 6) ? '-' : ' ';
+      if (quotes == 6) break;
+      continue;
+    }
+    if (inside && quotes == 5 && c == ' ') c = '+';
+    line[out++] = c;
+  }
+  line.resize(out);
+}
+
+}  // namespace
+
 bool ConvertNcsaLine(std::string& line) {
   static constexpr std::string_view kMonths = "Jan Feb Mar Apr May Jun Jul Aug Sep Oct Nov Dec ";
   size_t open = line.find('[');
@@ -180,20 +221,47 @@ bool ConvertNcsaLine(std::string& line) {
     line[close] = ' ';
     pos = close + 1;
   }
-  int quotes = 0;
-  for (; pos < line.size() && quotes < 5; ++pos) {
-    if (line[pos] == '"') {
-      line[pos] = ' ';
-      ++quotes;
-    }
-  }
-  if (quotes == 5) {
-    // Inside the user agent blanks become "+", which keeps it one token.
-    for (; pos < line.size(); ++pos)
-      if (line[pos] == ' ') line[pos] = '+';
-  }
+  RewriteQuotedFields(line, pos);
   return true;
 }
+
+namespace {
+
+// The start of a W3C data line: a yyyy-mm-dd date as its first token.
+bool StartsWithDate(std::string_view line) {
+  size_t i = 0;
+  while (i < line.size() && IsTokenSeparator(line[i])) ++i;
+  std::string_view date = line.substr(i, 10);
+  if (date.size() != 10 || date[4] != '-' || date[7] != '-') return false;
+  for (size_t k : {0, 1, 2, 3, 5, 6, 8, 9})
+    if (date[k] < '0' || date[k] > '9') return false;
+  return true;
+}
+
+// A W3C line with fewer tokens than the Fields directive names may have been broken
+// in two: the next physical line is appended as read (its line break acting as a
+// separator) when it does not start a record or directive of its own and the joined
+// text holds exactly the declared fields. Otherwise the next line is left to be read
+// as a line of its own (false).
+bool JoinBrokenLine(ParserState& state, LineSource& more) {
+  std::string_view next;
+  if (!more.NextPhysicalLine(next)) return false;
+  if (const void* nul = std::memchr(next.data(), '\0', next.size()))
+    next = next.substr(0, static_cast<size_t>(static_cast<const char*>(nul) - next.data()));
+  std::string& work = state.work;
+  size_t room = kMaxLineLength > work.size() ? kMaxLineLength - work.size() : 0;
+  bool directive = next.empty() || next[0] == '#' || next[0] == ' ';
+  if (!directive && !StartsWithDate(next)) {
+    size_t before = work.size();
+    work.append(next.substr(0, room));
+    if (CountTokens(work) == static_cast<size_t>(state.declaredFieldCount)) return true;
+    work.resize(before);
+  }
+  more.UnreadLine();
+  return false;
+}
+
+}  // namespace
 
 ParseOutcome ParseLogLine(ParserState& state, std::string_view line, LineSource* more, RequestRecord& record) {
   if (line.empty() || line[0] == '#' || line[0] == ' ') {
@@ -210,23 +278,16 @@ ParseOutcome ParseLogLine(ParserState& state, std::string_view line, LineSource*
       TraceRejected(line);
       return ParseOutcome::kRejected;
     }
-  } else if (more && state.declaredFieldCount > 0 &&
-             CountTokens(work) < static_cast<size_t>(state.declaredFieldCount)) {
-    // A broken line: the next physical line is appended as read, its line break
-    // acting as a separator.
+  } else if (state.declaredFieldCount > 0 && CountTokens(work) < static_cast<size_t>(state.declaredFieldCount)) {
     // The reader may move its buffer: keep the line as first read for the report.
     state.firstLine.assign(line);
     line = state.firstLine;
-    std::string_view next;
-    if (more->NextPhysicalLine(next)) {
-      size_t room = kMaxLineLength > work.size() ? kMaxLineLength - work.size() : 0;
-      next = next.substr(0, room);
-      if (const void* nul = std::memchr(next.data(), '\0', next.size()))
-        next = next.substr(0, static_cast<size_t>(static_cast<const char*>(nul) - next.data()));
-      work.append(next);
+    if (!more || !JoinBrokenLine(state, *more)) {
+      state.fillMissing = true;
+      WriteTrace("Incorrect number of fields:");
+      WriteTrace(line);
     }
   }
-
   std::vector<std::string_view>& tokens = state.tokens;
   Tokenise(work, tokens);
   if (tokens.empty()) {
@@ -245,9 +306,14 @@ ParseOutcome ParseLogLine(ParserState& state, std::string_view line, LineSource*
   }
 
   const ColumnMap& columns = state.columns;
+  // A short line that was not joined reads its missing declared fields as "-".
+  const size_t filledUpTo = state.fillMissing ? static_cast<size_t>(state.declaredFieldCount) : 0;
+  state.fillMissing = false;
   auto column = [&](int field) -> std::optional<std::string_view> {
     int32_t at = columns[field];
-    if (at < 0 || static_cast<size_t>(at) >= tokens.size()) return std::nullopt;
+    if (at < 0) return std::nullopt;
+    if (static_cast<size_t>(at) >= tokens.size())
+      return static_cast<size_t>(at) < filledUpTo ? std::optional<std::string_view>("-") : std::nullopt;
     return tokens[static_cast<size_t>(at)];
   };
   // Filled values for columns the log does not have.
@@ -270,6 +336,7 @@ ParseOutcome ParseLogLine(ParserState& state, std::string_view line, LineSource*
   record.date = *date;
   record.time = *time;
   record.clientIp = *clientIp;
+  if (NormalizeClientAddress(record.clientIp, state.clientAddress)) record.clientIp = state.clientAddress;
   record.path = *path;
   record.status = *status;
   record.host = *host;

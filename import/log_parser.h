@@ -68,10 +68,14 @@ struct ParserState {
   // Working storage, reused from line to line.
   std::string work;
   std::string firstLine;
+  std::string clientAddress;   // the client address rewritten into its canonical form
+  bool fillMissing = false;    // the current line is short and was not joined
   std::vector<std::string_view> tokens;
 };
 
 // One usable data line. Texts point into the ParserState (valid until the next line).
+// The client address is as written, except that an IPv6 address is given in its
+// canonical form and an IPv4-mapped one (::ffff:a.b.c.d) as a.b.c.d.
 struct RequestRecord {
   std::string_view date, time, clientIp, path, status;
   std::optional<std::string_view> query, scBytes, csBytes, timeTaken;
@@ -103,6 +107,9 @@ class LineSource {
   // The next physical line with its line break (at most kMaxLineLength bytes of it;
   // the rest of a longer line is skipped). False at the end of the file.
   virtual bool NextPhysicalLine(std::string_view& raw) = 0;
+  // The line last handed out is handed out again by the next call (it was looked at,
+  // not used). Called at most once after each NextPhysicalLine that returned true.
+  virtual void UnreadLine() = 0;
 };
 
 // Rewrites a common/combined line in place into blank-separated tokens (bracketed date
@@ -119,7 +126,9 @@ enum class ParseOutcome {
 
 // Parses one line (already cut by the line rules). Directive lines update the state.
 // In W3C mode a data line with fewer tokens than the Fields directive declared is
-// joined with the next physical line from more (when given).
+// joined with the next physical line from more (when given) if that line continues it
+// (it starts with no date and the join gives the declared fields); otherwise its
+// missing fields read as "-" and it is traced as "Incorrect number of fields:".
 ParseOutcome ParseLogLine(ParserState& state, std::string_view line, LineSource* more, RequestRecord& record);
 
 // Strict decimal integer (optional sign, digits only, fits 64 bits).

@@ -1,6 +1,7 @@
 #include "import/session_builder.h"
 
 #include <algorithm>
+#include <cctype>
 #include <cstring>
 #include <limits>
 
@@ -39,9 +40,42 @@ uint32_t TextPool::Intern(std::string_view text) {
 
 // ---------------------------------------------------------------- page and referrer tests
 
+namespace {
+
+bool StartsWithNoCase(std::string_view text, std::string_view prefix) {
+  if (text.size() < prefix.size()) return false;
+  for (size_t i = 0; i < prefix.size(); ++i)
+    if (std::tolower(static_cast<unsigned char>(text[i])) != prefix[i]) return false;
+  return true;
+}
+
+// The host name of an authority or URL: scheme, user, port, path, query and fragment
+// cut off; an IPv6 literal keeps its brackets.
+std::string_view HostPart(std::string_view text) {
+  if (StartsWithNoCase(text, "http://")) text.remove_prefix(7);
+  else if (StartsWithNoCase(text, "https://")) text.remove_prefix(8);
+  else if (text.substr(0, 2) == "//") text.remove_prefix(2);
+  text = text.substr(0, text.find_first_of("/?#"));
+  if (size_t at = text.rfind('@'); at != std::string_view::npos) text.remove_prefix(at + 1);
+  if (!text.empty() && text[0] == '[') return text.substr(0, text.find(']') + 1);
+  return text.substr(0, text.find(':'));
+}
+
+bool EqualNoCase(std::string_view a, std::string_view b) {
+  return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
+           return std::tolower(static_cast<unsigned char>(x)) == std::tolower(static_cast<unsigned char>(y));
+         });
+}
+
+}  // namespace
+
 bool IsInternalReferrer(std::string_view referrer, std::string_view host) {
-  if (referrer.size() <= 7 || host.empty()) return false;
-  return referrer.substr(7).substr(0, host.size()) == host;
+  if (host.empty()) return false;
+  if (!StartsWithNoCase(referrer, "http://") && !StartsWithNoCase(referrer, "https://") &&
+      referrer.substr(0, 2) != "//")
+    return false;
+  std::string_view site = HostPart(host);
+  return !site.empty() && EqualNoCase(HostPart(referrer), site);
 }
 
 std::string PageKey(std::string_view path) {
@@ -179,8 +213,8 @@ struct SessionList::Matcher {
   std::unordered_map<uint64_t, IndexList> byAgentReferrer;
 };
 
-SessionList::SessionList(std::string extensions)
-    : extensions_(std::move(extensions)), matcher_(std::make_unique<Matcher>()) {}
+SessionList::SessionList(std::string extensions, bool agentChaining)
+    : extensions_(std::move(extensions)), agentChaining_(agentChaining), matcher_(std::make_unique<Matcher>()) {}
 
 SessionList::~SessionList() = default;
 
@@ -195,31 +229,33 @@ void AddRequest(SessionList& list, const RequestRecord& request) {
   const bool internal = IsInternalReferrer(request.referrer, request.host);
   const bool page = IsPage(request.path, status, list.extensions_);
   auto isOpen = [&](uint32_t s) { return !sessions[s].closed; };
+  // Lines need not come in time order: the gap is the distance to the session's span,
+  // ahead of its latest request or behind its earliest.
+  auto withinGap = [&](uint32_t s) {
+    return now - sessions[s].exitTime <= kSessionGap && sessions[s].enterTime - now <= kSessionGap;
+  };
 
   // First pass: the first open session of this address within the gap. Every open
-  // session before it (in creation order) that lies beyond the gap is closed.
+  // session before it (in creation order) whose latest request lies more than the gap
+  // behind this one is closed.
   uint32_t taker = UINT32_MAX;
   auto byAddress = m.byAddress.find(address);
-  if (byAddress != m.byAddress.end()) {
-    taker = byAddress->second.FindFirst(isOpen,
-                                        [&](uint32_t s) { return now - sessions[s].exitTime <= kSessionGap; });
-  }
+  if (byAddress != m.byAddress.end()) taker = byAddress->second.FindFirst(isOpen, withinGap);
   m.exits.CloseUpTo(taker == UINT32_MAX ? sessions.size() : taker, now - kSessionGap - 1,
                     [&](size_t s) { sessions[s].closed = true; });
 
   uint32_t agent = kNoText;
   uint32_t referrer = kNoText;
-  if (taker == UINT32_MAX) {
-    // Second pass over the open sessions (all within the gap now): same user agent and
-    // a referrer that continues the session.
+  if (taker == UINT32_MAX && list.agentChaining_) {
+    // Second pass over the open sessions (none is more than the gap behind now): same
+    // user agent and a referrer that continues the session.
     agent = list.pool_.Intern(request.userAgent);
     if (!internal) {
       referrer = list.pool_.Intern(request.referrer);
       auto found = m.byAgentReferrer.find(AgentReferrerKey(agent, referrer));
       if (found != m.byAgentReferrer.end()) {
         taker = found->second.FindFirst(
-            [&](uint32_t s) { return !sessions[s].closed && sessions[s].referrer == referrer; },
-            [](uint32_t) { return true; });
+            [&](uint32_t s) { return !sessions[s].closed && sessions[s].referrer == referrer; }, withinGap);
       }
     } else {
       auto found = m.byAgent.find(agent);
@@ -228,7 +264,7 @@ void AddRequest(SessionList& list, const RequestRecord& request) {
         bool hostRoot = hostAt != std::string_view::npos && request.referrer.substr(hostAt + request.host.size()) == "/";
         taker = found->second.FindFirst(isOpen, [&](uint32_t s) {
           const SessionRecord& session = sessions[s];
-          if (session.userAgent != agent) return false;
+          if (session.userAgent != agent || !withinGap(s)) return false;
           if (session.resourceCount > 0 &&
               request.referrer.find(list.pool_.Text(list.resources_[session.lastResource].path)) !=
                   std::string_view::npos)
@@ -269,8 +305,15 @@ void AddRequest(SessionList& list, const RequestRecord& request) {
   }
   if (request.scBytes) session.bytes += ParseDecimal(*request.scBytes).value_or(0);
   if (request.csBytes) session.bytesIn += ParseDecimal(*request.csBytes).value_or(0);
-  session.exitTime = now;
-  if (!created) m.exits.Set(taker, now);
+  if (!created) {
+    session.enterTime = std::min(session.enterTime, now);
+    if (now > session.exitTime) {
+      session.exitTime = now;
+      m.exits.Set(taker, now);
+    }
+  } else {
+    session.exitTime = now;
+  }
 
   if (session.userAgent == kNoText) {
     if (agent == kNoText) agent = list.pool_.Intern(request.userAgent);

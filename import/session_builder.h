@@ -1,9 +1,11 @@
 #pragma once
 // The session builder: groups the requests of one import into visitor sessions. A
 // request joins the first open session (in creation order) of its address within 20
-// minutes; failing that, the first open session with the same user agent whose
-// referrer continues its navigation; failing that, it starts a new session. A session
-// found more than 20 minutes behind a request is closed for good.
+// minutes of the session's span (lines may come out of time order); failing that, with
+// agent chaining on, the first open session with the same user agent whose referrer
+// continues its navigation; failing that, it starts a new session. A session whose
+// latest request lies more than 20 minutes behind a request is closed for good. A
+// session's enter and exit times are its earliest and latest request.
 //
 // Texts are interned once per import (addresses, user agents, referrers, paths and
 // queries repeat endlessly); records keep their ids. The matching looks only at open
@@ -99,8 +101,8 @@ struct ResourceRecord {
 };
 
 struct SessionRecord {
-  int64_t enterTime = 0;             // first request (TimeEnter)
-  int64_t exitTime = 0;              // latest request attached (TimeExit)
+  int64_t enterTime = 0;             // earliest request (TimeEnter)
+  int64_t exitTime = 0;              // latest request (TimeExit)
   uint32_t address = kNoText;        // UserIP
   uint32_t userAgent = kNoText;      // UserAgent
   uint32_t referrer = kNoText;       // Referer, absent until a referrer from outside came
@@ -116,7 +118,9 @@ struct SessionRecord {
 
 class SessionList {
  public:
-  explicit SessionList(std::string extensions = kDefaultExtensions);
+  // agentChaining: a request from a new address may continue an open session of the
+  // same user agent (setting "IsAgentChaining"); off, a session has one address.
+  explicit SessionList(std::string extensions = kDefaultExtensions, bool agentChaining = false);
   ~SessionList();
   SessionList(const SessionList&) = delete;
   SessionList& operator=(const SessionList&) = delete;
@@ -141,6 +145,7 @@ class SessionList {
   struct Matcher;
 
   std::string extensions_;
+  bool agentChaining_ = false;
   TextPool pool_;
   StableArray<SessionRecord> sessions_;
   StableArray<ResourceRecord> resources_;
@@ -152,8 +157,9 @@ void AddRequest(SessionList& list, const RequestRecord& request);
 // After the last line: every session without a referrer gets "-".
 void FinishSessionList(SessionList& list);
 
-// The referrer points into the site: longer than 7 characters and, after its first 7
-// (the scheme), beginning with the host.
+// The referrer points into the site: an http, https or scheme-relative ("//") URL whose
+// host is the site's host (from cs-host or the default host; it may carry a scheme,
+// a port or a path), compared without regard to case, ports ignored.
 bool IsInternalReferrer(std::string_view referrer, std::string_view host);
 
 // The page key of a path: the text after its last "." cut to 10 characters, then one

@@ -48,6 +48,7 @@ const Field kFields[] = {
     {"ProxyPortFTP", nullptr, &Settings::proxyPortFtp},
     {"Proxy", &Settings::proxy, nullptr},
     {"ProxyPort", nullptr, &Settings::proxyPort},
+    {"IsAgentChaining", nullptr, &Settings::isAgentChaining},
 };
 
 const Field* FindField(std::string_view name) {
@@ -58,12 +59,13 @@ const Field* FindField(std::string_view name) {
 
 }  // namespace
 
-const char* const kSettingNamesCreateOrder[34] = {
+const char* const kSettingNamesCreateOrder[35] = {
     "Url",         "Path",        "File",         "OpenFilePath",  "IsLogin",       "Login",         "Pass",
     "Offset",      "NoRobots",    "ApplyFilter",  "IsPages",       "IsCountries",   "IsKeywords",    "IsReferers",
     "IsPeriod",    "Pages",       "Countries",    "Keywords",      "Referers",      "Period",        "DefaultHost",
     "LogFormat",   "IsBackThread", "Extensions",  "IsAutoConnect", "IsAutoResolve", "IsIncremental", "IsProxy",
-    "ProxyHTTP",   "ProxyPortHTTP", "ProxyFTP",   "ProxyPortFTP",  "Proxy",         "ProxyPort"};
+    "ProxyHTTP",   "ProxyPortHTTP", "ProxyFTP",   "ProxyPortFTP",  "Proxy",         "ProxyPort",
+    "IsAgentChaining"};
 
 Settings& AppSettings() {
   static Settings settings;

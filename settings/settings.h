@@ -8,7 +8,10 @@
 
 namespace weavil {
 
-inline constexpr const char* kDefaultExtensions = "html htm shtml asp jsp txt pl cfm exe msi aspx zip doc ";
+// The page extensions of a new settings file. PHP pages are pages; the list of the
+// first releases, without "php ", is kept for comparison.
+inline constexpr const char* kDefaultExtensions = "html htm shtml asp jsp txt pl cfm exe msi aspx zip doc php ";
+inline constexpr const char* kClassicExtensions = "html htm shtml asp jsp txt pl cfm exe msi aspx zip doc ";
 
 struct Settings {
   std::string url;           // "Url"
@@ -45,6 +48,9 @@ struct Settings {
   int32_t proxyPortFtp = 0;   // "ProxyPortFTP"
   std::string proxy;          // "Proxy" (SOCKS, whois)
   int32_t proxyPort = 0;      // "ProxyPort"
+  // "IsAgentChaining": 1 lets a request from a new address continue an open session of
+  // the same user agent; 0 (the default) keeps every client address in its own sessions.
+  int32_t isAgentChaining = 0;
 };
 
 // The import reads these copies, taken when the settings are loaded: a change in the
@@ -52,6 +58,7 @@ struct Settings {
 struct ImportCopies {
   std::string defaultHost;
   std::string extensions = kDefaultExtensions;
+  bool agentChaining = false;  // "IsAgentChaining"
 };
 
 // The one record of the process. The user-interface thread changes it in dialogs;
@@ -66,7 +73,7 @@ ImportCopies CopyImportCopies();
 inline constexpr size_t kMaxSettingText = 259;
 
 // Names of every value, in the order the store writes them when it creates the key.
-extern const char* const kSettingNamesCreateOrder[34];
+extern const char* const kSettingNamesCreateOrder[35];
 
 // Reads or writes one value by its stored name; false for an unknown name. Numbers are
 // given and taken as decimal text.

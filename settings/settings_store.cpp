@@ -14,7 +14,8 @@ const char* const kSaveOrder[] = {
     "Offset",       "NoRobots",    "IsPages",    "IsCountries",  "IsKeywords",    "IsReferers",    "IsPeriod",
     "ApplyFilter",  "Pages",       "Countries",  "Keywords",     "Referers",      "DefaultHost",   "LogFormat",
     "Extensions",   "Period",      "IsBackThread", "IsAutoConnect", "IsAutoResolve", "IsIncremental", "IsProxy",
-    "ProxyHTTP",    "ProxyPortHTTP", "ProxyFTP", "ProxyPortFTP", "Proxy",         "ProxyPort"};
+    "ProxyHTTP",    "ProxyPortHTTP", "ProxyFTP", "ProxyPortFTP", "Proxy",         "ProxyPort",
+    "IsAgentChaining"};
 
 void WriteValues(QSettings& ini, const Settings& settings, const char* const* names, size_t count) {
   for (size_t i = 0; i < count; ++i) {
@@ -75,6 +76,7 @@ void SettingsStore::Load(Settings& settings, ImportCopies& copies, const std::st
   settings = loaded;
   copies.defaultHost = loaded.defaultHost;
   copies.extensions = loaded.extensions;
+  copies.agentChaining = loaded.isAgentChaining != 0;
 }
 
 bool SettingsStore::Save(const Settings& settings) const {

@@ -62,12 +62,15 @@ OptionsSheet::OptionsSheet(QWidget* parent) : QDialog(parent) {
   extensions_ = new QLineEdit(QString::fromStdString(settings.extensions), general);
   extensions_->setMaxLength(kExtensionsLimit);
   extensions_->setMinimumWidth(320);
+  agentChaining_ = new QCheckBox(QStringLiteral("Follow a visitor whose address changes by its user agent"), general);
+  agentChaining_->setChecked(settings.isAgentChaining != 0);
   autoConnect_ = new QCheckBox(QStringLiteral("Autoconnect at start"), general);
   autoConnect_->setChecked(settings.isAutoConnect != 0);
   generalForm->addRow(QStringLiteral("Site URL:"), siteUrl_);
   generalForm->addRow(QStringLiteral("Review resources:"), extensions_);
+  generalForm->addRow(QString(), agentChaining_);
   generalForm->addRow(QString(), autoConnect_);
-  auto* note = new QLabel(QStringLiteral("Changes to the site and the resources apply to imports after the next start."),
+  auto* note = new QLabel(QStringLiteral("Changes to the site, the resources and the following of visitors apply to imports after the next start."),
                           general);
   note->setWordWrap(true);
   note->setEnabled(false);
@@ -121,6 +124,7 @@ void OptionsSheet::UpdateProxyEnabling() {
 
 void OptionsSheet::ApplyTo(Settings& settings) const {
   settings.isAutoConnect = autoConnect_->isChecked() ? 1 : 0;
+  settings.isAgentChaining = agentChaining_->isChecked() ? 1 : 0;
   settings.defaultHost = Cut(siteUrl_->text(), kHostLimit);
   settings.extensions = Cut(extensions_->text(), kExtensionsLimit);
   if (!proxyShown_) return;  // a page never shown keeps the values it was never shown

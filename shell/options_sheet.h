@@ -30,6 +30,7 @@ class OptionsSheet : public QDialog {
   QLineEdit* SiteUrl() const { return siteUrl_; }
   QLineEdit* Extensions() const { return extensions_; }
   QCheckBox* AutoConnect() const { return autoConnect_; }
+  QCheckBox* AgentChaining() const { return agentChaining_; }
   QCheckBox* UseProxy() const { return useProxy_; }
   QLineEdit* HttpHost() const { return httpHost_; }
   QLineEdit* HttpPort() const { return httpPort_; }
@@ -46,6 +47,7 @@ class OptionsSheet : public QDialog {
   QTabWidget* pages_ = nullptr;
   QLineEdit* siteUrl_ = nullptr;
   QLineEdit* extensions_ = nullptr;
+  QCheckBox* agentChaining_ = nullptr;
   QCheckBox* autoConnect_ = nullptr;
   QCheckBox* useProxy_ = nullptr;
   QLineEdit *httpHost_ = nullptr, *httpPort_ = nullptr;

@@ -14,16 +14,23 @@ class FixedLines : public LineSource {
  public:
   explicit FixedLines(std::vector<std::string> lines) : lines_(lines.begin(), lines.end()) {}
   bool NextPhysicalLine(std::string_view& raw) override {
+    if (held_) {
+      held_ = false;
+      raw = current_;
+      return true;
+    }
     if (lines_.empty()) return false;
     current_ = lines_.front();
     lines_.pop_front();
     raw = current_;
     return true;
   }
+  void UnreadLine() override { held_ = true; }
 
  private:
   std::deque<std::string> lines_;
   std::string current_;
+  bool held_ = false;
 };
 
 // Parses every line of text (physical lines) and feeds the records to the list.

@@ -7,6 +7,7 @@
 #include <vector>
 
 #include "import/log_parser.h"
+#include "import/session_builder.h"
 
 namespace weavil::test {
 
@@ -41,24 +42,39 @@ inline void PlainAttach(PlainSession& s, const RequestRecord& r, bool internal, 
   }
   if (r.scBytes) s.bytes += IntegerValue(std::string(*r.scBytes));
   if (r.csBytes) s.bytesIn += IntegerValue(std::string(*r.csBytes));
-  s.exitDate = r.date;
-  s.exitTime = r.time;
+  // Enter and exit are the earliest and the latest request.
+  if (s.exitDate.empty() || r.requestTime > RequestTime(s.exitDate, s.exitTime)) {
+    s.exitDate = r.date;
+    s.exitTime = r.time;
+  }
+  if (r.requestTime < RequestTime(s.enterDate, s.enterTime)) {
+    s.enterDate = r.date;
+    s.enterTime = r.time;
+  }
   if (!s.userAgent) s.userAgent = std::string(r.userAgent);
   if (!s.status || IntegerValue(*s.status) > 399) s.status = std::string(r.status);
   if (!internal && (!s.referrer || (*s.referrer)[0] == '-')) s.referrer = std::string(r.referrer);
 }
 
-inline void PlainAdd(std::vector<PlainSession>& list, const RequestRecord& r, const std::string& extensions) {
+// agentChaining: the second pass that lets a request from another address continue a
+// session of the same user agent.
+inline void PlainAdd(std::vector<PlainSession>& list, const RequestRecord& r, const std::string& extensions,
+                     bool agentChaining = false) {
   std::string referrer(r.referrer), host(r.host);
-  bool internal = referrer.size() > 7 && !host.empty() && referrer.compare(7, host.size(), host) == 0;
+  bool internal = IsInternalReferrer(referrer, host);
+  // The distance of the request to the session's span, in either direction.
+  auto withinGap = [&](const PlainSession& s) {
+    return r.requestTime - RequestTime(s.exitDate, s.exitTime) < 1201 &&
+           RequestTime(s.enterDate, s.enterTime) - r.requestTime < 1201;
+  };
   for (PlainSession& s : list) {
     if (s.closed) continue;
-    int64_t difference = r.requestTime - RequestTime(s.exitDate, s.exitTime);
-    if (difference < 1201 && s.address == r.clientIp) return PlainAttach(s, r, internal, extensions);
-    if (difference >= 1201) s.closed = true;
+    if (withinGap(s) && s.address == r.clientIp) return PlainAttach(s, r, internal, extensions);
+    if (r.requestTime - RequestTime(s.exitDate, s.exitTime) >= 1201) s.closed = true;
   }
   for (PlainSession& s : list) {
-    if (s.closed || !s.userAgent || *s.userAgent != r.userAgent) continue;
+    if (!agentChaining) break;
+    if (s.closed || !withinGap(s) || !s.userAgent || *s.userAgent != r.userAgent) continue;
     bool takes;
     if (!internal) {
       takes = s.referrer && *s.referrer == referrer;

@@ -35,7 +35,8 @@ class SessionTest : public ::testing::Test {
   }
 
   test::WorkFolder dir_;
-  SessionList list_;
+  // The classic rules: a request from another address may continue a session.
+  SessionList list_{kDefaultExtensions, /*agentChaining=*/true};
 };
 
 TEST_F(SessionTest, GapOf1200JoinsAnd1201Splits) {
@@ -105,9 +106,58 @@ TEST_F(SessionTest, ReferrerTakesTheFirstOutsideOneAfterADash) {
   ASSERT_EQ(list_.Count(), 1u);
   EXPECT_EQ(list_.Text(list_.At(0).referrer), "http://www.google.com/search?q=x");
   EXPECT_TRUE(IsInternalReferrer("http://www.site.test/a", "www.site.test"));
-  EXPECT_TRUE(IsInternalReferrer("https:/www.site.test/a", "www.site.test"));  // 7 characters skipped, unread
   EXPECT_FALSE(IsInternalReferrer("http://www.site.test/a", ""));
   EXPECT_FALSE(IsInternalReferrer("-", "-"));
+}
+
+TEST_F(SessionTest, InternalReferrersByScheme) {
+  EXPECT_TRUE(IsInternalReferrer("https://www.site.test/a.html", "www.site.test"));
+  EXPECT_TRUE(IsInternalReferrer("HTTPS://WWW.Site.Test:8443/", "www.site.test"));
+  EXPECT_TRUE(IsInternalReferrer("//www.site.test", "www.site.test:8080"));
+  EXPECT_TRUE(IsInternalReferrer("http://www.site.test?x", "http://www.site.test/"));
+  EXPECT_FALSE(IsInternalReferrer("https:/www.site.test/a", "www.site.test"));
+  EXPECT_FALSE(IsInternalReferrer("http://www.site.test.evil/", "www.site.test"));
+  EXPECT_FALSE(IsInternalReferrer("ftp://www.site.test/", "www.site.test"));
+  EXPECT_FALSE(IsInternalReferrer("android-app://www.site.test/", "www.site.test"));
+
+  // An https link between the site's pages is no outside referrer.
+  Build(Combined("1.1.1.1", 0, "/a.html", 200, "1", "https://www.site.test/") +
+        Combined("1.1.1.1", 5, "/b.html", 200, "1", "https://other.test/"));
+  ASSERT_EQ(list_.Count(), 1u);
+  EXPECT_EQ(list_.Text(list_.At(0).referrer), "https://other.test/");
+}
+
+TEST_F(SessionTest, OneVisitorPerAddressWithoutChaining) {
+  // Two strangers with one browser text and no referrer, then one following a link.
+  SessionList list;
+  ParserState state("www.site.test");
+  test::ParseInto(list, state,
+                  Combined("1.1.1.1", 0, "/a.html") + Combined("2.2.2.2", 60, "/b.html") +
+                      Combined("3.3.3.3", 70, "/c.html", 200, "1", "http://www.site.test/a.html") +
+                      Combined("2001:db8::1", 80, "/d.html") + Combined("1.1.1.1", 90, "/e.html"));
+  ASSERT_EQ(list.Count(), 4u);
+  EXPECT_EQ(list.Text(list.At(3).address), "2001:db8::1");
+  EXPECT_EQ(list.At(0).resourceCount, 2u);
+  for (size_t i = 1; i < 4; ++i) EXPECT_EQ(list.At(i).resourceCount, 1u);
+}
+
+TEST_F(SessionTest, LinesOutOfTimeOrder) {
+  SessionList list;
+  ParserState state("");
+  // A late line for an earlier time joins its visit and moves its start; a line far
+  // behind every visit starts its own and closes none; a gap ahead still closes.
+  test::ParseInto(list, state,
+                  Combined("1.1.1.1", 36000, "/a.html") + Combined("2.2.2.2", 36010, "/x.html") +
+                      Combined("1.1.1.1", 35000, "/b.html") + Combined("1.1.1.1", 3600, "/c.html") +
+                      Combined("2.2.2.2", 36020, "/y.html") + Combined("1.1.1.1", 36000 + 1201, "/d.html"));
+  ASSERT_EQ(list.Count(), 4u);
+  EXPECT_EQ(list.At(0).enterTime, RequestTime("2003-03-07", "09:43:20"));
+  EXPECT_EQ(list.At(0).exitTime, RequestTime("2003-03-07", "10:00:00"));
+  EXPECT_EQ(list.At(0).resourceCount, 2u);
+  EXPECT_EQ(list.At(1).resourceCount, 2u);  // not closed by the line from 01:00
+  EXPECT_EQ(list.At(2).enterTime, list.At(2).exitTime);
+  EXPECT_TRUE(list.At(0).closed);
+  EXPECT_EQ(list.Text(list.At(3).address), "1.1.1.1");
 }
 
 // ---------------------------------------------------------------- differential test
@@ -152,7 +202,8 @@ std::string MatchingStressLog(unsigned seed, int lines) {
 TEST_F(SessionTest, IndexedMatchingGivesThePlainScansSessions) {
   for (unsigned seed = 1; seed <= 12; ++seed) {
     std::string log = MatchingStressLog(seed, 2500);
-    SessionList fast(kDefaultExtensions);
+    const bool chaining = seed % 2 == 1;
+    SessionList fast(kDefaultExtensions, chaining);
     ParserState fastState("");
     test::ParseInto(fast, fastState, log);
 
@@ -166,7 +217,7 @@ TEST_F(SessionTest, IndexedMatchingGivesThePlainScansSessions) {
     RequestRecord record;
     for (const std::string& line : lines)
       if (ParseLogLine(plainState, CutLine(line), nullptr, record) == ParseOutcome::kRecord)
-        PlainAdd(plain, record, kDefaultExtensions);
+        PlainAdd(plain, record, kDefaultExtensions, chaining);
 
     ASSERT_EQ(fast.Count(), plain.size()) << "seed " << seed;
     size_t closed = 0;

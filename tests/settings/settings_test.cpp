@@ -41,8 +41,9 @@ TEST_F(SettingsTest, FirstLoadCreatesTheStoreWithDefaults) {
   EXPECT_TRUE(store_.Exists());
   EXPECT_EQ(settings.path, "/opt/weavil/log/");
   EXPECT_EQ(settings.url, "");
-  EXPECT_EQ(settings.extensions, "html htm shtml asp jsp txt pl cfm exe msi aspx zip doc ");
+  EXPECT_EQ(settings.extensions, "html htm shtml asp jsp txt pl cfm exe msi aspx zip doc php ");
   EXPECT_EQ(settings.isProxy, 0);
+  EXPECT_EQ(settings.isAgentChaining, 0);
   EXPECT_EQ(copies.extensions, settings.extensions);
   // Every value is in the file.
   for (const char* name : kSettingNamesCreateOrder) {
