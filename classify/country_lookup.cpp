@@ -3,6 +3,11 @@
 #include <arpa/inet.h>
 #include <netinet/in.h>
 
+#include <algorithm>
+#include <limits>
+#include <optional>
+#include <queue>
+
 #include "classify/user_agent_classifier.h"
 #include "store/database.h"
 #include "store/result.h"
@@ -16,8 +21,42 @@ uint32_t AddressNumber(std::string_view address) {
   return ntohl(parsed.s_addr);
 }
 
+namespace {
+
+// An IPv6 address that is looked up in IPRanges6: not an IPv4-mapped one, which is
+// looked up by its IPv4 address.
+std::optional<Ipv6Number> Ipv6ForLookup(std::string_view address, uint32_t& mapped, bool& isMapped) {
+  isMapped = false;
+  address = TextBeforeNul(address);
+  if (address.find(':') == std::string_view::npos) return std::nullopt;
+  std::optional<Ipv6Number> v6 = ParseIpv6(address);
+  if (!v6) return std::nullopt;
+  if (std::optional<uint32_t> v4 = MappedIpv4(*v6)) {
+    mapped = *v4;
+    isMapped = true;
+    return std::nullopt;
+  }
+  return v6;
+}
+
+std::string BlobLiteral(Ipv6Number value) {
+  static constexpr char kHex[] = "0123456789ABCDEF";
+  std::string text = "X'";
+  for (int shift = 124; shift >= 0; shift -= 4) text.push_back(kHex[static_cast<unsigned>(value >> shift) & 0xF]);
+  text.push_back('\'');
+  return text;
+}
+
+}  // namespace
+
 std::string CountryQuery(std::string_view address) {
-  std::string number = std::to_string(AddressNumber(address));
+  uint32_t mapped = 0;
+  bool isMapped = false;
+  if (std::optional<Ipv6Number> v6 = Ipv6ForLookup(address, mapped, isMapped)) {
+    std::string blob = BlobLiteral(*v6);
+    return "Select Code from IPRanges6 where StartIP<=" + blob + " and EndIP>=" + blob + " order by ValueBits DESC;";
+  }
+  std::string number = std::to_string(isMapped ? mapped : AddressNumber(address));
   return "Select Code from IPRanges where StartIP<=" + number + " and EndIP>=" + number +
          " order by ValueBits DESC;";
 }
@@ -30,6 +69,136 @@ int32_t LookupCountry(std::string_view address, std::string& country, DbSession&
   if (!statement.GetText(1, code)) return 0;
   country = code.substr(0, 2);
   return 0;
+}
+
+// ---------------------------------------------------------------- ranges in memory
+
+namespace {
+
+template <typename N>
+struct RangeRow {
+  N start, end;
+  int64_t bits;
+  CountryRanges::Code code;
+};
+
+// Cuts possibly overlapping ranges into disjoint pieces, each with the code of the
+// range of largest ValueBits that holds it; neighbours with one code are merged.
+template <typename N>
+void Flatten(std::vector<RangeRow<N>>& rows, CountryRanges::Table<N>& table) {
+  constexpr N kMax = static_cast<N>(~N(0));
+  std::sort(rows.begin(), rows.end(), [](const RangeRow<N>& a, const RangeRow<N>& b) { return a.start < b.start; });
+  std::vector<N> bounds;
+  bounds.reserve(rows.size() * 2);
+  for (const RangeRow<N>& row : rows) {
+    bounds.push_back(row.start);
+    if (row.end != kMax) bounds.push_back(row.end + 1);
+  }
+  std::sort(bounds.begin(), bounds.end());
+  bounds.erase(std::unique(bounds.begin(), bounds.end()), bounds.end());
+
+  auto lower = [&](size_t a, size_t b) { return rows[a].bits < rows[b].bits; };
+  std::priority_queue<size_t, std::vector<size_t>, decltype(lower)> active(lower);
+  size_t next = 0;
+  for (size_t i = 0; i < bounds.size(); ++i) {
+    const N at = bounds[i];
+    while (next < rows.size() && rows[next].start == at) active.push(next++);
+    while (!active.empty() && rows[active.top()].end < at) active.pop();
+    if (active.empty()) continue;
+    const N last = i + 1 < bounds.size() ? bounds[i + 1] - 1 : kMax;
+    const CountryRanges::Code& code = rows[active.top()].code;
+    if (!table.ends.empty() && table.ends.back() + 1 == at && table.codes.back().length == code.length &&
+        std::equal(code.text, code.text + code.length, table.codes.back().text)) {
+      table.ends.back() = last;
+      continue;
+    }
+    table.starts.push_back(at);
+    table.ends.push_back(last);
+    table.codes.push_back(code);
+  }
+}
+
+CountryRanges::Code CodeOf(const Statement& statement, int ordinal) {
+  CountryRanges::Code code;
+  std::string text;
+  if (statement.GetText(ordinal, text)) {
+    code.length = static_cast<uint8_t>(std::min<size_t>(text.size(), 2));
+    std::copy(text.begin(), text.begin() + code.length, code.text);
+  }
+  return code;
+}
+
+bool ReadIpv4(DbSession& session, std::vector<RangeRow<uint32_t>>& rows) {
+  Statement statement;
+  if (Failed(statement.Execute(session, "SELECT StartIP, EndIP, Code, ValueBits FROM IPRanges;"))) return false;
+  while (statement.MoveNext() == kResultOk) {
+    int64_t start = 0, end = 0, bits = 0;
+    if (!statement.GetInt64(1, start) || !statement.GetInt64(2, end) || start < 0 || end > UINT32_MAX || start > end)
+      continue;
+    statement.GetInt64(4, bits);
+    rows.push_back({static_cast<uint32_t>(start), static_cast<uint32_t>(end), bits, CodeOf(statement, 3)});
+  }
+  return true;
+}
+
+// IPRanges6 bounds are 16-byte blobs; hex() reads them through the text interface.
+bool ReadIpv6(DbSession& session, std::vector<RangeRow<Ipv6Number>>& rows) {
+  Statement statement;
+  if (Failed(statement.Execute(session, "SELECT hex(StartIP), hex(EndIP), Code, ValueBits FROM IPRanges6 "
+                                        "WHERE length(StartIP)=16 AND length(EndIP)=16;")))
+    return false;
+  auto number = [](const std::string& hex, Ipv6Number& value) {
+    if (hex.size() != 32) return false;
+    value = 0;
+    for (char c : hex) {
+      int digit = c >= '0' && c <= '9' ? c - '0' : c >= 'A' && c <= 'F' ? c - 'A' + 10 : -1;
+      if (digit < 0) return false;
+      value = (value << 4) | static_cast<unsigned>(digit);
+    }
+    return true;
+  };
+  std::string startText, endText;
+  while (statement.MoveNext() == kResultOk) {
+    Ipv6Number start = 0, end = 0;
+    int64_t bits = 0;
+    if (!statement.GetText(1, startText) || !statement.GetText(2, endText) || !number(startText, start) ||
+        !number(endText, end) || start > end)
+      continue;
+    statement.GetInt64(4, bits);
+    rows.push_back({start, end, bits, CodeOf(statement, 3)});
+  }
+  return true;
+}
+
+template <typename N>
+std::string Find(const CountryRanges::Table<N>& table, N value) {
+  auto after = std::upper_bound(table.starts.begin(), table.starts.end(), value);
+  if (after == table.starts.begin()) return {};
+  size_t at = static_cast<size_t>(after - table.starts.begin()) - 1;
+  if (table.ends[at] < value) return {};
+  return std::string(table.codes[at].text, table.codes[at].length);
+}
+
+}  // namespace
+
+bool CountryRanges::Load(DbSession& session) {
+  std::vector<RangeRow<uint32_t>> rows4;
+  std::vector<RangeRow<Ipv6Number>> rows6;
+  v4_ = {};
+  v6_ = {};
+  loaded_ = ReadIpv4(session, rows4);
+  if (!loaded_) return false;
+  ReadIpv6(session, rows6);  // older databases have no IPv6 ranges
+  Flatten(rows4, v4_);
+  Flatten(rows6, v6_);
+  return true;
+}
+
+std::string CountryRanges::Lookup(std::string_view address) const {
+  uint32_t mapped = 0;
+  bool isMapped = false;
+  if (std::optional<Ipv6Number> v6 = Ipv6ForLookup(address, mapped, isMapped)) return Find(v6_, *v6);
+  return Find(v4_, isMapped ? mapped : AddressNumber(address));
 }
 
 }  // namespace weavil

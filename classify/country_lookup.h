@@ -1,8 +1,13 @@
 #pragma once
-// Client address to country code through the shipped IPRanges table.
+// Client address to country code through the shipped address ranges: IPRanges for
+// IPv4, IPRanges6 for IPv6 (16-byte big-endian bounds).
+#include <array>
 #include <cstdint>
 #include <string>
 #include <string_view>
+#include <vector>
+
+#include "classify/ip_address.h"
 
 namespace weavil {
 
@@ -14,13 +19,45 @@ class DbSession;
 // number as 255.255.255.255. The text is read up to its first zero byte.
 uint32_t AddressNumber(std::string_view address);
 
-// The query LookupCountry runs for an address.
+// The query LookupCountry runs for an address: on IPRanges by its address number, or
+// for an IPv6 address (other than an IPv4-mapped one) on IPRanges6 by its 16 bytes.
 std::string CountryQuery(std::string_view address);
 
-// Runs "Select Code from IPRanges where StartIP<=N and EndIP>=N order by ValueBits DESC;"
-// and puts the first two characters of the first row's non-null Code into country.
-// Without such a row, or when the query fails, country is left as the caller set it
-// (normally empty). Always returns 0; no cache, every call asks the database.
+// Runs CountryQuery and puts the first two characters of the first row's non-null Code
+// into country. Without such a row, or when the query fails, country is left as the
+// caller set it (normally empty). Always returns 0; no cache, every call asks the
+// database.
 int32_t LookupCountry(std::string_view address, std::string& country, DbSession& session);
+
+// Both range tables held in memory for the lookups of an import: overlapping ranges
+// are resolved once when loading (the largest ValueBits wins, as in the query), so a
+// lookup is one binary search.
+class CountryRanges {
+ public:
+  // Reads IPRanges and IPRanges6 (a database without IPRanges6 has no IPv6 ranges).
+  // False when IPRanges cannot be read.
+  bool Load(DbSession& session);
+  bool Loaded() const { return loaded_; }
+  // The code (at most two characters) of the range holding the address; empty when
+  // none does. An address is read as LookupCountry reads it.
+  std::string Lookup(std::string_view address) const;
+  size_t Ipv4Count() const { return v4_.starts.size(); }
+  size_t Ipv6Count() const { return v6_.starts.size(); }
+
+  struct Code {
+    char text[2] = {};
+    uint8_t length = 0;
+  };
+  template <typename N>
+  struct Table {
+    std::vector<N> starts, ends;  // disjoint, ascending
+    std::vector<Code> codes;
+  };
+
+ private:
+  Table<uint32_t> v4_;
+  Table<Ipv6Number> v6_;
+  bool loaded_ = false;
+};
 
 }  // namespace weavil

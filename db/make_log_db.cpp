@@ -1,6 +1,10 @@
 // Builds the database template db/log.db: the schema, the address ranges and the
 // country names. Run by the build; the program itself never creates tables.
-//   make_log_db SCHEMA.sql RANGES.csv.gz COUNTRIES.csv OUT.db
+//   make_log_db SCHEMA.sql RANGES.csv.gz COUNTRIES.csv OUT.db [RANGES6.csv.gz]
+// RANGES.csv.gz holds IPv4 ranges as numbers, RANGES6.csv.gz IPv6 ranges as address
+// texts; the IPv6 bounds are stored as 16-byte big-endian blobs, which SQLite compares
+// byte by byte, so they order as the addresses do.
+#include <arpa/inet.h>
 #include <sqlite3.h>
 #include <zlib.h>
 
@@ -8,6 +12,7 @@
 #include <cstdint>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <fstream>
 #include <sstream>
 #include <string>
@@ -39,6 +44,21 @@ int64_t ValueBitsOf(uint32_t start, uint32_t end) {
   return 32 - bits;
 }
 
+// The IPv6 counterpart of ValueBitsOf: 128 less the bits of the range's size.
+int64_t ValueBits6Of(const unsigned char start[16], const unsigned char end[16]) {
+  unsigned __int128 a = 0, b = 0;
+  for (int i = 0; i < 16; ++i) {
+    a = (a << 8) | start[i];
+    b = (b << 8) | end[i];
+  }
+  unsigned __int128 span = b - a;  // the size less one: the whole space does not overflow
+  if (span == ~static_cast<unsigned __int128>(0)) return 0;
+  unsigned __int128 size = span + 1;
+  int bits = 0;
+  while ((size >> (bits + 1)) != 0) ++bits;
+  return 128 - bits;
+}
+
 std::vector<std::string> SplitCsv(const std::string& line) {
   std::vector<std::string> fields;
   std::string field;
@@ -62,10 +82,58 @@ std::vector<std::string> SplitCsv(const std::string& line) {
   return fields;
 }
 
+// Reads "start,end,code" lines of IPv6 address texts into IPRanges6; the number of
+// ranges, or -1 with the reason.
+long InsertIpv6Ranges(sqlite3* db, const char* path, std::string& error) {
+  sqlite3_stmt* insert = nullptr;
+  if (sqlite3_prepare_v2(db, "INSERT INTO IPRanges6 (StartIP, EndIP, Code, ValueBits) VALUES (?,?,?,?)", -1, &insert,
+                         nullptr) != SQLITE_OK) {
+    error = std::string("IPRanges6: ") + sqlite3_errmsg(db);
+    return -1;
+  }
+  gzFile ranges = gzopen(path, "rb");
+  if (!ranges) {
+    sqlite3_finalize(insert);
+    error = std::string("cannot read ") + path;
+    return -1;
+  }
+  char buffer[512];
+  long count = 0, lineNumber = 0;
+  while (gzgets(ranges, buffer, sizeof buffer)) {
+    ++lineNumber;
+    std::string line(buffer);
+    while (!line.empty() && (line.back() == '\n' || line.back() == '\r')) line.pop_back();
+    if (line.empty()) continue;
+    std::vector<std::string> fields = SplitCsv(line);
+    unsigned char start[16], end[16];
+    if (fields.size() < 3 || inet_pton(AF_INET6, fields[0].c_str(), start) != 1 ||
+        inet_pton(AF_INET6, fields[1].c_str(), end) != 1 || std::memcmp(start, end, 16) > 0) {
+      error = std::string(path) + ":" + std::to_string(lineNumber) + ": bad range line: " + line;
+      count = -1;
+      break;
+    }
+    sqlite3_bind_blob(insert, 1, start, 16, SQLITE_TRANSIENT);
+    sqlite3_bind_blob(insert, 2, end, 16, SQLITE_TRANSIENT);
+    sqlite3_bind_text(insert, 3, fields[2].c_str(), -1, SQLITE_TRANSIENT);
+    sqlite3_bind_int64(insert, 4, ValueBits6Of(start, end));
+    if (sqlite3_step(insert) != SQLITE_DONE) {
+      error = std::string("insert range: ") + sqlite3_errmsg(db);
+      count = -1;
+      break;
+    }
+    sqlite3_reset(insert);
+    ++count;
+  }
+  gzclose(ranges);
+  sqlite3_finalize(insert);
+  return count;
+}
+
 }  // namespace
 
 int main(int argc, char** argv) {
-  if (argc != 5) return Fail("usage: make_log_db SCHEMA.sql RANGES.csv.gz COUNTRIES.csv OUT.db");
+  if (argc != 5 && argc != 6)
+    return Fail("usage: make_log_db SCHEMA.sql RANGES.csv.gz COUNTRIES.csv OUT.db [RANGES6.csv.gz]");
   std::string outPath = argv[4];
   std::string tempPath = outPath + ".tmp";
   std::remove(tempPath.c_str());
@@ -111,6 +179,13 @@ int main(int argc, char** argv) {
   gzclose(ranges);
   sqlite3_finalize(insert);
 
+  long range6Count = 0;
+  if (argc == 6) {
+    std::string error6;
+    range6Count = InsertIpv6Ranges(db, argv[5], error6);
+    if (range6Count < 0) return Fail(error6);
+  }
+
   std::ifstream countries(argv[3]);
   if (!countries) return Fail(std::string("cannot read ") + argv[3]);
   sqlite3_prepare_v2(db, "INSERT INTO Countries (Code, Name) VALUES (?,?)", -1, &insert, nullptr);
@@ -134,6 +209,6 @@ int main(int argc, char** argv) {
   if (!Exec(db, "COMMIT; VACUUM;", error)) return Fail("commit: " + error);
   sqlite3_close(db);
   if (std::rename(tempPath.c_str(), outPath.c_str()) != 0) return Fail("cannot write " + outPath);
-  std::printf("log.db: %ld address ranges, %ld countries\n", rangeCount, countryCount);
+  std::printf("log.db: %ld IPv4 and %ld IPv6 address ranges, %ld countries\n", rangeCount, range6Count, countryCount);
   return 0;
 }

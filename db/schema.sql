@@ -56,6 +56,16 @@ CREATE TABLE IPRanges (
 );
 CREATE INDEX IPRangesStartEnd ON IPRanges (StartIP, EndIP);
 
+-- IPv6 ranges: StartIP and EndIP are the 16 bytes of the address, most significant
+-- first, so that blob comparison orders them as numbers.
+CREATE TABLE IPRanges6 (
+  StartIP    BLOB NOT NULL,
+  EndIP      BLOB NOT NULL,
+  Code       TEXT,
+  ValueBits  INTEGER
+);
+CREATE INDEX IPRanges6StartEnd ON IPRanges6 (StartIP, EndIP);
+
 CREATE TABLE Countries (
   Code  TEXT COLLATE NOCASE PRIMARY KEY,
   Name  TEXT

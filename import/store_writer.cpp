@@ -13,6 +13,8 @@
 #include <unordered_set>
 
 #include "classify/classification_store.h"
+#include "classify/country_lookup.h"
+#include "classify/ip_address.h"
 #include "store/database.h"
 #include "store/jet_date.h"
 #include "store/result.h"
@@ -262,7 +264,7 @@ struct SessionWriter::Impl {
                      "Insert INTO Resource (SessionId, TimeEnter, UriStem, StatusCode, UriQuery, BytesLoad, Bytes2, TimeLoad)",
                      {true, true, true, true, true, true, true, true}, &trace) {
     existsStatement.Prepare(db, "SELECT SessionId FROM [Session] WHERE TimeEnter=? AND UserIP=?;");
-    insertAddress.Prepare(db, "INSERT INTO DNSLookUp (UserIP, rURL, CountryCode, IsRobot) VALUES (?, ?, '', ?);");
+    insertAddress.Prepare(db, "INSERT INTO DNSLookUp (UserIP, rURL, CountryCode, IsRobot) VALUES (?, ?, ?, ?);");
     ReadStoredSpan();
   }
 
@@ -323,11 +325,10 @@ struct SessionWriter::Impl {
     // time, so it is tried once per import.
     if (addressesTried.insert(session.address).second) {
       insertAddress.BindText(1, address);
-      std::string reversed = "ip.";
-      reversed.append(address);
-      insertAddress.BindText(2, reversed);
-      if (robot == 1) insertAddress.BindInt(3, 1);
-      else insertAddress.BindNull(3);
+      insertAddress.BindText(2, UnresolvedReverseName(address));
+      insertAddress.BindText(3, CountryOf(address));
+      if (robot == 1) insertAddress.BindInt(4, 1);
+      else insertAddress.BindNull(4);
       insertAddress.Run();
     }
 
@@ -352,6 +353,16 @@ struct SessionWriter::Impl {
     });
   }
 
+  // A new address gets its country at once, from the ranges read into memory when
+  // the first address needs them.
+  std::string CountryOf(std::string_view address) {
+    if (!countriesRead) {
+      countriesRead = true;
+      countries.Load(db);
+    }
+    return countries.Lookup(address);
+  }
+
   // A list still being built has no "-" filled in yet for sessions without referrer.
   std::string_view ReferrerText(const SessionRecord& session) const {
     return session.referrer == kNoText ? std::string_view("-") : list.Text(session.referrer);
@@ -367,6 +378,8 @@ struct SessionWriter::Impl {
   std::string firstStored, lastStored;
   std::unordered_set<std::pair<int64_t, uint32_t>, KeyHash> storedHere;
   std::unordered_set<uint32_t> addressesTried;
+  CountryRanges countries;
+  bool countriesRead = false;
 };
 
 SessionWriter::SessionWriter(DbSession& db, const SessionList& list, SessionClassifier& classifier,

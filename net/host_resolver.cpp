@@ -10,6 +10,7 @@
 #include <cstring>
 
 #include "classify/country_lookup.h"
+#include "classify/ip_address.h"
 #include "store/database.h"
 #include "store/result.h"
 #include "store/sql_text.h"
@@ -58,7 +59,7 @@ void UpdateHostName(DbSession& session, std::string_view address, std::string_vi
 
   std::string name(hostName);
   if (reversed.empty() || reversed == "-") {
-    reversed = "ip." + std::string(address);
+    reversed = UnresolvedReverseName(address);
     name = "-";
   }
 

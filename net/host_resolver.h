@@ -39,7 +39,8 @@ class SystemReverseResolver final : public ReverseResolver {
 std::string ReverseHostName(std::string_view hostName);
 
 // Writes FullName, URL, rURL and CountryCode of one DNSLookUp row. A missing name ("-" or
-// empty) is written as "-" with rURL "ip." followed by the address. Failures are ignored.
+// empty) is written as "-" with rURL "ip." followed by the address (an IPv6 address in
+// its full form, UnresolvedReverseName). Failures are ignored.
 void UpdateHostName(DbSession& session, std::string_view address, std::string_view hostName);
 
 // The list queries: addresses without a name, and with allUnresolved also those whose

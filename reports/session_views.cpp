@@ -2,8 +2,10 @@
 
 #include <cstdio>
 #include <cstring>
+#include <optional>
 #include <unordered_map>
 
+#include "classify/ip_address.h"
 #include "classify/url_unescape.h"
 #include "reports/country_names.h"
 #include "store/database.h"
@@ -298,6 +300,22 @@ std::string BuildViewQuery(SessionViewKind kind, const ReportFilter& filter, std
   return query;
 }
 
+namespace {
+
+// An unresolved IPv6 visitor: "ip", its network prefixes of 16, 32, 48 and 64 bits,
+// then the address, each in canonical form ("ip.2001:db8::/32", "ip.2001:db8::1").
+std::vector<std::string> Ipv6Labels(Ipv6Number address) {
+  std::vector<std::string> labels{"ip"};
+  for (int bits = 16; bits <= 64; bits += 16) {
+    Ipv6Number mask = ~Ipv6Number(0) << (128 - bits);
+    labels.push_back("ip." + CanonicalIpv6(address & mask) + "/" + std::to_string(bits));
+  }
+  labels.push_back("ip." + CanonicalIpv6(address));
+  return labels;
+}
+
+}  // namespace
+
 std::vector<std::string> DomainLabels(std::string_view reversedUrl) {
   std::vector<std::string_view> pieces;
   size_t i = 0;
@@ -309,6 +327,9 @@ std::vector<std::string> DomainLabels(std::string_view reversedUrl) {
   }
   if (pieces.empty()) pieces.push_back(reversedUrl);  // "" or dots only: one label
   bool storedOrder = pieces.front() == "ip";
+  if (storedOrder && pieces.size() == 2 && pieces[1].find(':') != std::string_view::npos) {
+    if (std::optional<Ipv6Number> v6 = ParseIpv6(pieces[1])) return Ipv6Labels(*v6);
+  }
   std::vector<std::string> labels;
   labels.reserve(pieces.size());
   for (size_t k = 1; k <= pieces.size(); ++k) {

@@ -51,7 +51,10 @@ ReportTree BuildSessionReport(SessionViewKind kind, DbSession& session, const Re
 
 // The labels DomainView groups a reversed host name by: up to 6 pieces, each label the
 // first k pieces read as a host-name suffix (or in stored order for "ip." addresses);
-// labels below the top level are cut to 49 characters.
+// labels below the top level are cut to 49 characters. An unresolved IPv6 address
+// ("ip." and the address, stored in full form so that prefixes sort together) gives 6
+// levels: "ip", its /16, /32, /48 and /64 prefixes ("ip.2001:db8::/32") and the address
+// in canonical form ("ip.2001:db8::1").
 std::vector<std::string> DomainLabels(std::string_view reversedUrl);
 
 // Local calendar time of a date and hour (for keys and item parameters of the Sessions view).

@@ -3,6 +3,7 @@
 #include <cctype>
 
 #include "classify/country_lookup.h"
+#include "classify/ip_address.h"
 #include "classify/url_unescape.h"
 #include "net/host_resolver.h"
 #include "reports/country_names.h"
@@ -225,7 +226,7 @@ VisitorUpdate VisitorDialogResult(std::string_view address, std::string_view url
 std::string VisitorReversedUrl(std::string_view address, std::string_view url) {
   std::string reversed = ReverseHostName(url);
   for (char& c : reversed) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-  if (reversed.empty() || reversed == "-") reversed = "ip." + std::string(address);
+  if (reversed.empty() || reversed == "-") reversed = UnresolvedReverseName(address);
   return reversed;
 }
 

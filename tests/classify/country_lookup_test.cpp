@@ -73,6 +73,44 @@ TEST_F(LookupCountryTest, NoRangeNoCodeOrFailureLeavesTheBuffer) {
   EXPECT_EQ(Lookup("10.0.0.1", "xx"), "xx");
 }
 
+TEST(Ipv6AddressTest, FormsAreReadAndWrittenCanonically) {
+  ASSERT_TRUE(ParseIpv6("2001:DB8::1"));
+  EXPECT_EQ(ParseIpv6("2001:0db8:0000:0000:0000:0000:0000:0001"), ParseIpv6("2001:db8::1"));
+  EXPECT_EQ(CanonicalIpv6(*ParseIpv6("2001:db8:0:0:1:0:0:1")), "2001:db8::1:0:0:1");
+  EXPECT_EQ(FullIpv6(*ParseIpv6("::1")), "0000:0000:0000:0000:0000:0000:0000:0001");
+  EXPECT_EQ(MappedIpv4(*ParseIpv6("::ffff:10.0.0.1")), 167772161u);
+  for (std::string_view bad : {"fe80::1%eth0", "[::1]", "2001:db8::/32", "1:2:3:4:5:6:7:8:9", "10.0.0.1", ":"})
+    EXPECT_FALSE(ParseIpv6(bad)) << bad;
+  std::string out;
+  EXPECT_TRUE(NormalizeClientAddress("::FFFF:192.0.2.1", out));
+  EXPECT_EQ(out, "192.0.2.1");
+  EXPECT_FALSE(NormalizeClientAddress("2001:db8::1", out));  // already canonical
+  EXPECT_EQ(UnresolvedReverseName("10.0.0.1"), "ip.10.0.0.1");
+  EXPECT_EQ(CountryQuery("2001:db8::1"), "Select Code from IPRanges6 where StartIP<=X'20010DB8000000000000000000000001'"
+                                         " and EndIP>=X'20010DB8000000000000000000000001' order by ValueBits DESC;");
+  EXPECT_EQ(CountryQuery("::ffff:10.0.0.1"), CountryQuery("10.0.0.1"));
+}
+
+TEST_F(LookupCountryTest, RangesInMemoryAnswerAsTheQueryDoes) {
+  // IPv6 ranges whose bounds differ only in their low 64 bits, and a wide one above them
+  // differing only in the high bits; a narrower range overlaps the wide one.
+  Execute("Delete From IPRanges6;");
+  Execute("Insert Into IPRanges6 (StartIP, EndIP, Code, ValueBits) Values "
+          "(X'20010DB8000000000000000000000000', X'20010DB800000000FFFFFFFFFFFFFFFF', 'NL', 64), "
+          "(X'20010DB8000000010000000000000000', X'20010DB8FFFFFFFFFFFFFFFFFFFFFFFF', 'SE', 32), "
+          "(X'20010DB8000000020000000000000000', X'20010DB800000002FFFFFFFFFFFFFFFF', 'NOR', 64), "
+          "(X'FFFFFFFFFFFFFFFFFFFFFFFFFFFFFF00', X'FFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFF', 'ZZ', 120);");
+  CountryRanges ranges;
+  ASSERT_TRUE(ranges.Load(session_));
+  for (std::string_view address :
+       {"10.0.0.1", "10.0.1.7", "10.0.2.0", "192.168.1.20", "11.0.0.1", "255.255.255.255", "bogus", "::ffff:10.0.1.1",
+        "2001:db8::ffff", "2001:db8:0:1::", "2001:db8:0:2::9", "2001:db8:0:3::", "2001:db8:ffff::", "2001:db9::",
+        "2001:db7:ffff:ffff:ffff:ffff:ffff:ffff", "ffff:ffff:ffff:ffff:ffff:ffff:ffff:ffff", "fe80::1%lo"})
+    EXPECT_EQ(ranges.Lookup(address), Lookup(address)) << address;
+  EXPECT_EQ(ranges.Lookup("2001:db8:0:2::9"), "NO");
+  EXPECT_EQ(ranges.Lookup("2001:db8::1"), "NL");
+}
+
 TEST(LookupCountryTemplateTest, ShippedRangesKnowPublicAddresses) {
   test::TempDir dir;
   test::CopyTemplateDatabase(dir.File("log.db"));
@@ -81,6 +119,16 @@ TEST(LookupCountryTemplateTest, ShippedRangesKnowPublicAddresses) {
   std::string code;
   LookupCountry("8.8.8.8", code, session);
   EXPECT_EQ(code.size(), 2u);
+  code.clear();
+  LookupCountry("2001:41d0:8:f69::1", code, session);
+  EXPECT_EQ(code, "FR");
+  CountryRanges ranges;
+  ASSERT_TRUE(ranges.Load(session));
+  EXPECT_GT(ranges.Ipv6Count(), 100000u);
+  EXPECT_EQ(ranges.Lookup("2001:41d0:8:f69::1"), "FR");
+  std::string v4;
+  LookupCountry("8.8.8.8", v4, session);
+  EXPECT_EQ(ranges.Lookup("8.8.8.8"), v4);
 }
 
 }  // namespace

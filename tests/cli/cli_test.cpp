@@ -44,8 +44,9 @@ TEST_F(CliTest, NoCommandMeansTheWindow) { EXPECT_EQ(Run({}), kExitOpenWindow); 
 
 TEST_F(CliTest, SettingsAreShownSetAndSaved) {
   ASSERT_EQ(Run({"settings"}), kExitOk);
-  EXPECT_NE(cli_.Out().find("Extensions=html htm shtml asp jsp txt pl cfm exe msi aspx zip doc \n"),
+  EXPECT_NE(cli_.Out().find("Extensions=html htm shtml asp jsp txt pl cfm exe msi aspx zip doc php \n"),
             std::string::npos);
+  EXPECT_NE(cli_.Out().find("IsAgentChaining=0\n"), std::string::npos);
   ASSERT_EQ(Run({"settings", "DefaultHost", "www.example.com"}), kExitOk);
   ASSERT_EQ(Run({"settings", "DefaultHost"}), kExitOk);
   EXPECT_EQ(cli_.Out(), "www.example.com\n");

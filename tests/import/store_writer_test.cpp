@@ -63,7 +63,7 @@ TEST_F(StoreTest, RowsHoldNormalisedValuesAndQuotes) {
                                       "2003-03-07 09:06:00|/b.html|NULL|'q=1'|0|0|0"}));
   EXPECT_EQ(Rows(db, "SELECT Bytes||'|'||BytesIn FROM SessionBytes"), std::vector<std::string>{"3000000010|0"});
   EXPECT_EQ(Rows(db, "SELECT rURL||'|'||CountryCode||'|'||quote(IsRobot) FROM DNSLookUp"),
-            std::vector<std::string>{"ip.1.2.3.4||NULL"});
+            std::vector<std::string>{"ip.1.2.3.4|PL|NULL"});  // the country at import
   EXPECT_EQ(Rows(db, "SELECT count(*) FROM SessionBrowserOS").at(0), "1");
   EXPECT_EQ(Trace(), "");
 }
@@ -84,7 +84,7 @@ TEST_F(StoreTest, StoredSessionsAndKnownAddressesAreKept) {
   StoreResult first = StoreSessionList(list, db, nullptr);
   EXPECT_EQ(first.stored, 2);
   EXPECT_EQ(Rows(db, "SELECT UserIP||'|'||rURL||'|'||CountryCode||'|'||quote(IsRobot) FROM DNSLookUp ORDER BY UserIP"),
-            (std::vector<std::string>{"1.1.1.1|test.crawl|DE|0", "2.2.2.2|ip.2.2.2.2||NULL"}));
+            (std::vector<std::string>{"1.1.1.1|test.crawl|DE|0", "2.2.2.2|ip.2.2.2.2|US|NULL"}));
 
   StoreResult again = StoreSessionList(list, db, nullptr);
   EXPECT_EQ(again.stored, 0);
@@ -99,6 +99,21 @@ TEST_F(StoreTest, StoredSessionsAndKnownAddressesAreKept) {
   test::ParseInto(robot, robotState, Combined("3.3.3.3", 9, "/", 200, "1", "-", "Googlebot/2.1"));
   StoreSessionList(robot, db, nullptr);
   EXPECT_EQ(Rows(db, "SELECT quote(IsRobot) FROM DNSLookUp WHERE UserIP='3.3.3.3'").at(0), "1");
+}
+
+TEST_F(StoreTest, Ipv6VisitorsGetTheirCountryAndFullNameAtImport) {
+  std::string log = Combined("2001:41D0:8:F69::1", 0, "/a.html") + Combined("::ffff:2.2.2.2", 5, "/b.html") +
+                    Combined("fd00::1", 9, "/c.html");
+  SessionList list;
+  ParserState state("");
+  test::ParseInto(list, state, log);
+  DbSession db;
+  ASSERT_TRUE(Succeeded(db.OpenFile(NewDatabase())));
+  EXPECT_EQ(StoreSessionList(list, db, nullptr).stored, 3);
+  EXPECT_EQ(Rows(db, "SELECT UserIP||'|'||rURL||'|'||CountryCode FROM DNSLookUp ORDER BY UserIP"),
+            (std::vector<std::string>{"2.2.2.2|ip.2.2.2.2|US",
+                                      "2001:41d0:8:f69::1|ip.2001:41d0:0008:0f69:0000:0000:0000:0001|FR",
+                                      "fd00::1|ip.fd00:0000:0000:0000:0000:0000:0000:0001|"}));
 }
 
 TEST_F(StoreTest, FailedInsertsAreTracedAndTheOthersStored) {

@@ -2,6 +2,8 @@
 // counts, keys, states and images, the filter's effect, and failures.
 #include <gtest/gtest.h>
 
+#include "classify/ip_address.h"
+
 #include <filesystem>
 #include <functional>
 
@@ -161,6 +163,27 @@ TEST(DomainViewTest, TreeGroupsByDomainLevels) {
   RowId www = tree.FindPath("com|example.com|www.example.com|");
   EXPECT_EQ(tree.Text(www, 1), "2");
   EXPECT_EQ(tree.Text(tree.FirstChild(www), 0), "2004-03-04 08:00");
+}
+
+TEST(DomainViewTest, UnresolvedIpv6VisitorsUnderTheirPrefixes) {
+  ScopedTimeZone zone("UTC0");
+  ReportDb db;
+  // Stored as the import stores them; a compressed text would not sort by prefix.
+  for (const char* ip : {"2001:db8::1", "2001:db8:0:1::5", "2001:db8:10::1", "2001:db8::2", "10.0.0.1"}) {
+    db.AddVisitor(ip, "", UnresolvedReverseName(ip));
+    db.AddSession(ip, "2004-03-05 10:00:00");
+  }
+  ReportTree tree = Build(db, SessionViewKind::kDomain);
+  CheckCounts(tree, kRootRow);
+  EXPECT_EQ(tree.Text(tree.FindPath("ip|"), 1), "5");
+  EXPECT_EQ(tree.Text(tree.FindPath("ip|ip.2001::/16|ip.2001:db8::/32|"), 1), "4");
+  EXPECT_EQ(tree.Text(tree.FindPath("ip|ip.2001::/16|ip.2001:db8::/32|ip.2001:db8::/48|"), 1), "3");
+  RowId subnet = tree.FindPath("ip|ip.2001::/16|ip.2001:db8::/32|ip.2001:db8::/48|ip.2001:db8::/64|");
+  EXPECT_EQ(tree.Text(subnet, 1), "2");
+  RowId address = tree.FindPath("ip|ip.2001::/16|ip.2001:db8::/32|ip.2001:db8::/48|ip.2001:db8::/64|ip.2001:db8::1|");
+  ASSERT_NE(address, kNoRow);
+  EXPECT_EQ(tree.Depth(tree.FirstChild(address)), 6);
+  EXPECT_NE(tree.FindPath("ip|ip.2001::/16|ip.2001:db8::/32|ip.2001:db8:10::/48|"), kNoRow);
 }
 
 TEST(KeywordViewTest, PhrasesArePercentDecodedUnderTheirWords) {
