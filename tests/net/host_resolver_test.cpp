@@ -165,6 +165,11 @@ TEST_F(ResolveTest, UpdateWritesNameReversedFormAndCountry) {
   // No name: "-" and "ip." with the address; an address outside every range keeps "".
   EXPECT_EQ(RowOf("127.0.0.1"), "-|-|ip.127.0.0.1|");
   EXPECT_EQ(RowOf("10.1.2.3"), "-|-|ip.10.1.2.3|");
+
+  // IPv6: the country from the IPv6 ranges, the full form under "ip.".
+  AddAddress("2001:41d0:8:f69::1");
+  UpdateHostName(session_, "2001:41d0:8:f69::1", "-");
+  EXPECT_EQ(RowOf("2001:41d0:8:f69::1"), "-|-|ip.2001:41d0:0008:0f69:0000:0000:0000:0001|FR");
 }
 
 TEST_F(ResolveTest, QuotesInNamesAndAddressesDoNotBreakTheUpdate) {
@@ -302,6 +307,9 @@ TEST(SystemResolver, LoopbackHasAName) {
   std::string name;
   ASSERT_TRUE(resolver.LookUp("127.0.0.1", name));
   EXPECT_FALSE(name.empty());
+  // An address with a zone index is no client address: not looked up.
+  std::string six;
+  EXPECT_FALSE(resolver.LookUp("fe80::1%nosuchif", six));
 }
 
 }  // namespace
