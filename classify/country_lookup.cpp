@@ -87,7 +87,24 @@ struct RangeRow {
 template <typename N>
 void Flatten(std::vector<RangeRow<N>>& rows, CountryRanges::Table<N>& table) {
   constexpr N kMax = static_cast<N>(~N(0));
-  std::sort(rows.begin(), rows.end(), [](const RangeRow<N>& a, const RangeRow<N>& b) { return a.start < b.start; });
+  auto byStart = [](const RangeRow<N>& a, const RangeRow<N>& b) { return a.start < b.start; };
+  if (!std::is_sorted(rows.begin(), rows.end(), byStart)) std::sort(rows.begin(), rows.end(), byStart);
+  auto append = [&](N start, N end, const CountryRanges::Code& code) {
+    if (!table.ends.empty() && table.ends.back() + 1 == start && table.codes.back().length == code.length &&
+        std::equal(code.text, code.text + code.length, table.codes.back().text)) {
+      table.ends.back() = end;
+      return;
+    }
+    table.starts.push_back(start);
+    table.ends.push_back(end);
+    table.codes.push_back(code);
+  };
+  bool disjoint = true;
+  for (size_t i = 1; i < rows.size() && disjoint; ++i) disjoint = rows[i].start > rows[i - 1].end;
+  if (disjoint) {  // the shipped data: nothing to resolve
+    for (const RangeRow<N>& row : rows) append(row.start, row.end, row.code);
+    return;
+  }
   std::vector<N> bounds;
   bounds.reserve(rows.size() * 2);
   for (const RangeRow<N>& row : rows) {
@@ -106,15 +123,7 @@ void Flatten(std::vector<RangeRow<N>>& rows, CountryRanges::Table<N>& table) {
     while (!active.empty() && rows[active.top()].end < at) active.pop();
     if (active.empty()) continue;
     const N last = i + 1 < bounds.size() ? bounds[i + 1] - 1 : kMax;
-    const CountryRanges::Code& code = rows[active.top()].code;
-    if (!table.ends.empty() && table.ends.back() + 1 == at && table.codes.back().length == code.length &&
-        std::equal(code.text, code.text + code.length, table.codes.back().text)) {
-      table.ends.back() = last;
-      continue;
-    }
-    table.starts.push_back(at);
-    table.ends.push_back(last);
-    table.codes.push_back(code);
+    append(at, last, rows[active.top()].code);
   }
 }
 
@@ -129,6 +138,7 @@ CountryRanges::Code CodeOf(const Statement& statement, int ordinal) {
 }
 
 bool ReadIpv4(DbSession& session, std::vector<RangeRow<uint32_t>>& rows) {
+  rows.reserve(400000);
   Statement statement;
   if (Failed(statement.Execute(session, "SELECT StartIP, EndIP, Code, ValueBits FROM IPRanges;"))) return false;
   while (statement.MoveNext() == kResultOk) {
@@ -186,18 +196,32 @@ bool CountryRanges::Load(DbSession& session) {
   std::vector<RangeRow<Ipv6Number>> rows6;
   v4_ = {};
   v6_ = {};
-  loaded_ = ReadIpv4(session, rows4);
-  if (!loaded_) return false;
+  read4_ = read6_ = true;
+  bool ok = ReadIpv4(session, rows4);
   ReadIpv6(session, rows6);  // older databases have no IPv6 ranges
   Flatten(rows4, v4_);
   Flatten(rows6, v6_);
-  return true;
+  return ok;
 }
 
-std::string CountryRanges::Lookup(std::string_view address) const {
+std::string CountryRanges::Lookup(std::string_view address) {
   uint32_t mapped = 0;
   bool isMapped = false;
-  if (std::optional<Ipv6Number> v6 = Ipv6ForLookup(address, mapped, isMapped)) return Find(v6_, *v6);
+  if (std::optional<Ipv6Number> v6 = Ipv6ForLookup(address, mapped, isMapped)) {
+    if (!read6_ && session_) {
+      std::vector<RangeRow<Ipv6Number>> rows;
+      ReadIpv6(*session_, rows);
+      Flatten(rows, v6_);
+    }
+    read6_ = true;
+    return Find(v6_, *v6);
+  }
+  if (!read4_ && session_) {
+    std::vector<RangeRow<uint32_t>> rows;
+    ReadIpv4(*session_, rows);
+    Flatten(rows, v4_);
+  }
+  read4_ = true;
   return Find(v4_, isMapped ? mapped : AddressNumber(address));
 }
 

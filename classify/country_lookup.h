@@ -31,16 +31,17 @@ int32_t LookupCountry(std::string_view address, std::string& country, DbSession&
 
 // Both range tables held in memory for the lookups of an import: overlapping ranges
 // are resolved once when loading (the largest ValueBits wins, as in the query), so a
-// lookup is one binary search.
+// lookup is one binary search. With a session given, each table is read the first
+// time an address of its family is looked up (few logs hold IPv6 clients).
 class CountryRanges {
  public:
-  // Reads IPRanges and IPRanges6 (a database without IPRanges6 has no IPv6 ranges).
+  explicit CountryRanges(DbSession* session = nullptr) : session_(session) {}
+  // Reads IPRanges and IPRanges6 now (a database without IPRanges6 has no IPv6 ranges).
   // False when IPRanges cannot be read.
   bool Load(DbSession& session);
-  bool Loaded() const { return loaded_; }
   // The code (at most two characters) of the range holding the address; empty when
   // none does. An address is read as LookupCountry reads it.
-  std::string Lookup(std::string_view address) const;
+  std::string Lookup(std::string_view address);
   size_t Ipv4Count() const { return v4_.starts.size(); }
   size_t Ipv6Count() const { return v6_.starts.size(); }
 
@@ -55,9 +56,10 @@ class CountryRanges {
   };
 
  private:
+  DbSession* session_;
   Table<uint32_t> v4_;
   Table<Ipv6Number> v6_;
-  bool loaded_ = false;
+  bool read4_ = false, read6_ = false;
 };
 
 }  // namespace weavil

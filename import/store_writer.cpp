@@ -354,14 +354,8 @@ struct SessionWriter::Impl {
   }
 
   // A new address gets its country at once, from the ranges read into memory when
-  // the first address needs them.
-  std::string CountryOf(std::string_view address) {
-    if (!countriesRead) {
-      countriesRead = true;
-      countries.Load(db);
-    }
-    return countries.Lookup(address);
-  }
+  // the first address of their family needs them.
+  std::string CountryOf(std::string_view address) { return countries.Lookup(address); }
 
   // A list still being built has no "-" filled in yet for sessions without referrer.
   std::string_view ReferrerText(const SessionRecord& session) const {
@@ -378,8 +372,7 @@ struct SessionWriter::Impl {
   std::string firstStored, lastStored;
   std::unordered_set<std::pair<int64_t, uint32_t>, KeyHash> storedHere;
   std::unordered_set<uint32_t> addressesTried;
-  CountryRanges countries;
-  bool countriesRead = false;
+  CountryRanges countries{&db};
 };
 
 SessionWriter::SessionWriter(DbSession& db, const SessionList& list, SessionClassifier& classifier,
