@@ -245,6 +245,9 @@ TreeListView::TreeListView(QWidget* parent) : QWidget(parent), clock_(SteadyMill
   tree_ = new ReportTreeView(this, this);
   header_ = new ReportHeader(tree_);
   tree_->setHeader(header_);
+  // setHeader() makes the sections as clickable as the tree's own sorting, which is off:
+  // the header's clicks sort through ClickHeader instead.
+  header_->setSectionsClickable(true);
   tree_->setModel(model_);
   tree_->setItemDelegate(new RowDelegate(this, tree_));
   auto* plain = new PlainRowStyle;
@@ -280,7 +283,9 @@ TreeListView::TreeListView(QWidget* parent) : QWidget(parent), clock_(SteadyMill
   layout->addWidget(tree_);
 
   connect(header_, &QHeaderView::sectionClicked, this, [this](int column) { ClickHeader(column); });
-  connect(tree_->selectionModel(), &QItemSelectionModel::currentChanged, this, [this] { emit SelectionNotice(); });
+  // A press on a row's label makes it current before it selects it; the owner reads the
+  // selected row, so the notice waits until the selection has moved.
+  connect(tree_->selectionModel(), &QItemSelectionModel::selectionChanged, this, [this] { emit SelectionNotice(); });
   connect(tree_, &QTreeView::doubleClicked, this, [this](const QModelIndex& index) {
     // The tree's own double click on a label: leaves want their details, parents fold.
     if (index.isValid() && !model_->hasChildren(index.siblingAtColumn(0))) emit DetailsRequested();
