@@ -5,11 +5,21 @@
 namespace weavil {
 
 std::string EscapeChartLabel(std::string_view label) {
+  // A bare "<" or a control character makes the whole document ill-formed and the chart
+  // empty, so labels from logs ("linux <script>") are written as references too. Tab,
+  // line feed and carriage return keep their codes; the other controls have none in
+  // XML and show as the replacement character.
   std::string out;
   out.reserve(label.size());
   for (char c : label) {
+    const auto byte = static_cast<unsigned char>(c);
     if (c == '\'') out += '"';
     else if (c == '&') out += "&#x0026;";
+    else if (c == '<') out += "&#x003C;";
+    else if (c == '\t') out += "&#x0009;";
+    else if (c == '\n') out += "&#x000A;";
+    else if (c == '\r') out += "&#x000D;";
+    else if (byte < 0x20) out += "&#xFFFD;";
     else out += c;
   }
   return out;

@@ -43,7 +43,8 @@ std::string WriteItemsDocument(const ReportTree& tree, RowId row, bool* anySorta
                                int32_t* children = nullptr);
 
 // The label as the chart document carries it inside single quotes: each ' becomes ",
-// then each & becomes &#x0026;. Nothing else is escaped.
+// each & becomes &#x0026; and each < &#x003C;; control characters are written as
+// references, so no label makes the document ill-formed.
 std::string EscapeChartLabel(std::string_view label);
 
 }  // namespace weavil

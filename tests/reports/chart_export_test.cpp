@@ -1,6 +1,9 @@
 // Chart documents written from report trees and the choice of the right-hand pane.
 #include <gtest/gtest.h>
 
+#include <QString>
+
+#include "charts/chart_data.h"
 #include "reports/chart_export.h"
 #include "reports/session_views.h"
 #include "tests/reports/report_fixture.h"
@@ -70,7 +73,7 @@ TEST_F(ChartExportTest, DayShowsEachSessionOnceAtItsStart) {
 
 TEST(ItemsChartTest, LabelsAreEscapedAndLeafGroupsShowTheStartPage) {
   EXPECT_EQ(EscapeChartLabel("Tom's & Jerry's"), "Tom\"s &#x0026; Jerry\"s");
-  EXPECT_EQ(EscapeChartLabel("a<b"), "a<b");  // left to the reader to reject
+  EXPECT_EQ(EscapeChartLabel("a<b"), "a&#x003C;b");
 
   ReportTree tree;
   RowId word = tree.AppendRow(kRootRow, "log", kImageGroup);
@@ -96,6 +99,28 @@ TEST(ItemsChartTest, LabelsAreEscapedAndLeafGroupsShowTheStartPage) {
   EXPECT_EQ(WriteItemsDocument(tree, session, &sortable, &children), "<VYR_CHART_DATA></VYR_CHART_DATA>");
   EXPECT_FALSE(sortable);
   EXPECT_EQ(children, 0);
+}
+
+TEST(ItemsChartTest, LabelsFromLogsNeverEmptyTheChart) {
+  // Phrases and pages are whatever clients sent: markup, terminal controls, line breaks.
+  const std::string labels[] = {"linux <script>", "a & b", "\x1B]0;title\x07", "two\r\nlines\tx", std::string(1, '\0')};
+  ReportTree tree;
+  RowId word = tree.AppendRow(kRootRow, "linux", kImageGroup);
+  tree.SetItemParam(word, word);
+  for (const std::string& label : labels) {
+    RowId row = tree.AppendRow(word, label, kImageGroup);
+    tree.SetItemParam(row, row);
+    tree.SetText(row, 1, "2");
+  }
+  SelectionChart chart = ShowSelectionChart(&tree, word, 0);
+  plotwell::NonNumericData data;
+  ASSERT_EQ(data.TryLoad(QString::fromUtf8(chart.document)), 0) << chart.document;
+  ASSERT_EQ(data.Entries(), 5);
+  EXPECT_EQ(data.LabelTextAt(0), QStringLiteral("linux <script>"));
+  EXPECT_EQ(data.LabelTextAt(1), QStringLiteral("a & b"));
+  EXPECT_EQ(data.LabelTextAt(2), QStringLiteral("\uFFFD]0;title\uFFFD"));
+  EXPECT_EQ(data.LabelTextAt(3), QStringLiteral("two\r\nlines\tx"));
+  EXPECT_EQ(data.ValueAt(4), 2);
 }
 
 TEST(ItemsChartTest, StatisticsCountsReachTheChartAsWholeNumbers) {
