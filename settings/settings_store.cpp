@@ -43,6 +43,12 @@ std::string DefaultSettingsFile() {
   return base + "/Vyr/Weavil/1.4/Weavil.ini";
 }
 
+std::string DefaultDownloadFolder(const std::string& programDir) {
+  std::string dir = programDir;
+  if (!dir.empty() && dir.back() != '/') dir.push_back('/');
+  return dir + "log/";
+}
+
 SettingsStore::SettingsStore(std::string filePath) : filePath_(std::move(filePath)) {}
 
 bool SettingsStore::Exists() const { return QFileInfo::exists(QString::fromStdString(filePath_)); }
@@ -52,9 +58,7 @@ void SettingsStore::Load(Settings& settings, ImportCopies& copies, const std::st
   if (!Exists()) {
     Settings defaults;
     defaults.extensions = kDefaultExtensions;
-    std::string dir = programDir;
-    if (!dir.empty() && dir.back() != '/') dir.push_back('/');
-    defaults.path = dir + "log/";
+    defaults.path = DefaultDownloadFolder(programDir);
     WriteValues(ini, defaults, kSettingNamesCreateOrder, std::size(kSettingNamesCreateOrder));
     ini.sync();
   }

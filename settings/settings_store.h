@@ -8,6 +8,8 @@
 namespace weavil {
 
 std::string DefaultSettingsFile();
+// The first run's "Path": the program folder followed by "log/".
+std::string DefaultDownloadFolder(const std::string& programDir);
 
 class SettingsStore {
  public:

@@ -27,6 +27,7 @@ void MainFrame::OnOpenUrl() {
   if (Busy()) return;
   OpenUrlHost host;
   host.window = this;
+  host.programDir = ProgramDir();
   host.busy = [this] { return Busy(); };
   host.setBusy = [this](bool busy) { SetBusy(busy); };
   host.storeSelectionPath = [this] { StoreSelectionPath(); };

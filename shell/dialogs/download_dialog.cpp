@@ -10,9 +10,16 @@
 #include <QPushButton>
 #include <QVBoxLayout>
 
+#include <unistd.h>
+
+#include <cerrno>
+#include <filesystem>
 #include <mutex>
+#include <system_error>
 
 #include "settings/settings.h"
+#include "settings/settings_store.h"
+#include "store/data_source_registry.h"
 #include "shell/dialogs/context_help.h"
 #include "shell/dialogs/dialog_prompts.h"
 
@@ -29,9 +36,30 @@ QLineEdit* MakeEdit(const std::string& text, const char* name, QWidget* parent) 
   return edit;
 }
 
+bool FolderUsable(const std::string& folder, std::string& error) {
+  std::error_code ec;
+  std::filesystem::create_directories(folder, ec);
+  if (!ec && !std::filesystem::is_directory(folder, ec)) ec = std::make_error_code(std::errc::not_a_directory);
+  if (!ec && ::access(folder.c_str(), W_OK) != 0) ec = std::error_code(errno, std::generic_category());
+  if (ec) error = "Cannot create the folder " + folder + ": " + ec.message();
+  return !ec;
+}
+
 }  // namespace
 
-DownloadDialog::DownloadDialog(const Settings& settings, QWidget* parent) : QDialog(parent) {
+bool PrepareDownloadFolder(std::string& folder, const std::string& programDir, std::string& error) {
+  if (folder.empty()) return true;  // the current folder
+  if (FolderUsable(folder, error)) return true;
+  if (programDir.empty() || folder != DefaultDownloadFolder(programDir)) return false;
+  std::string own = UserDataDir() + "/log/";
+  std::string ownError;
+  if (!FolderUsable(own, ownError)) return false;
+  folder = own;
+  return true;
+}
+
+DownloadDialog::DownloadDialog(const Settings& settings, QWidget* parent)
+    : QDialog(parent), programDir_(ProgramDir()) {
   setWindowTitle(QStringLiteral("Log-file download"));
   setObjectName(QStringLiteral("downloadDialog"));
 
@@ -112,6 +140,13 @@ void DownloadDialog::accept() {
   if (accepting_) return;
   accepting_ = true;
   DownloadDialogValues values = Values();
+  std::string error;
+  if (!PrepareDownloadFolder(values.localPath, programDir_, error)) {
+    DialogPromptsInUse().showError(this, QStringLiteral("Error"), QString::fromStdString(error));
+    accepting_ = false;
+    return;
+  }
+  path_->setText(QString::fromStdString(values.localPath));
   {
     std::lock_guard<std::mutex> lock(SettingsMutex());
     StoreDownloadSettings(values, AppSettings());

@@ -3,6 +3,8 @@
 // follows the download. OK decides the offsets and stores the fields in the settings.
 #include <QDialog>
 
+#include <string>
+
 #include "net/download.h"
 
 class QCheckBox;
@@ -12,6 +14,12 @@ class QPushButton;
 namespace weavil {
 
 struct Settings;
+
+// Makes the local folder of a download (and its parents) when it is missing. The first
+// run's folder beside the program becomes the per-user one ($XDG_DATA_HOME/Vyr/Weavil/
+// log/) when the program's folder cannot take it (an installed program); folder then
+// names the folder used. False, with the reason, when no folder can be had.
+bool PrepareDownloadFolder(std::string& folder, const std::string& programDir, std::string& error);
 
 class DownloadDialog : public QDialog {
   Q_OBJECT
@@ -23,6 +31,8 @@ class DownloadDialog : public QDialog {
   DownloadDialogValues Values() const;
   // What OK left for the worker (valid after OK).
   const DownloadRequest& Request() const { return request_; }
+  // The folder whose "log/" is the first run's download folder (the running program's).
+  void SetProgramDir(std::string programDir) { programDir_ = std::move(programDir); }
 
   QLineEdit* UrlEdit() const { return url_; }
   QCheckBox* LoginBox() const { return isLogin_; }
@@ -49,6 +59,7 @@ class DownloadDialog : public QDialog {
   QCheckBox* runResolve_ = nullptr;
   QCheckBox* incremental_ = nullptr;
   bool accepting_ = false;
+  std::string programDir_;
   DownloadRequest request_;
 };
 

@@ -59,6 +59,7 @@ void DownloadSequence::Close() {
 DownloadSequence* RunOpenUrl(const OpenUrlHost& host) {
   if ((host.busy && host.busy()) || DownloadWorker::IsRunning()) return nullptr;
   DownloadDialog dialog(CopySettings(), host.window);
+  if (!host.programDir.empty()) dialog.SetProgramDir(host.programDir);
   int answer = host.runDialog ? host.runDialog(dialog) : dialog.exec();
   if (answer != QDialog::Accepted) return nullptr;
 

@@ -7,6 +7,7 @@
 
 #include <functional>
 #include <memory>
+#include <string>
 
 #include "import/import_driver.h"
 #include "net/download.h"
@@ -21,6 +22,7 @@ class ProgressWindow;
 
 struct OpenUrlHost {
   QWidget* window = nullptr;  // owns the dialog, the progress window and the error box
+  std::string programDir;     // the program's folder; empty: the running program's
   std::function<bool()> busy;
   std::function<void(bool)> setBusy;
   std::function<void()> storeSelectionPath;

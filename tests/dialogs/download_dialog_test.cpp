@@ -9,11 +9,14 @@
 #include <QWidget>
 
 #include <atomic>
+#include <cstdlib>
+#include <filesystem>
 #include <mutex>
 #include <thread>
 
 #include "import/import_driver.h"
 #include "settings/settings.h"
+#include "settings/settings_store.h"
 #include "shell/dialogs/dialog_prompts.h"
 #include "shell/dialogs/download_dialog.h"
 #include "shell/dialogs/open_url.h"
@@ -177,6 +180,47 @@ TEST_F(OpenUrlFixture, FailuresShowTheErrorBoxAndStillEndWithAnImport) {
   EXPECT_FALSE(errors_[1].text.isEmpty());
   EXPECT_EQ(job_.path, db_.Dir().File("other.log"));
   EXPECT_FALSE(busy_);
+}
+
+TEST_F(OpenUrlFixture, TheFirstDownloadMakesItsFolderOrUsesThePerUserOne) {
+  const std::string dataHome = db_.Dir().File("data");
+  const char* oldHome = std::getenv("XDG_DATA_HOME");
+  const std::string restore = oldHome ? oldHome : "";
+  setenv("XDG_DATA_HOME", dataHome.c_str(), 1);
+  test::HttpLogServer server(test::HttpLogServer::Mode::kRanges, test::W3cLog(0, 3));
+
+  // A first run's settings: "Path" is the program's own log folder, not made yet.
+  const std::string program = db_.Dir().File("program") + "/";
+  std::filesystem::create_directory(program);
+  LoadAppSettings(program, SettingsStore(db_.Dir().File("first.ini")));
+  host_.programDir = program;
+  ASSERT_NE(OpenUrl(server.Url("/access.log"), false), nullptr);
+  ASSERT_TRUE(WaitForImport(1));
+  EXPECT_TRUE(errors_.empty()) << errors_.front().text.toStdString();
+  EXPECT_EQ(job_.path, program + "log/access.log");
+  EXPECT_EQ(stats_.sessionsStored, 3);
+
+  // A program folder that can hold nothing (a file stands in its place): the per-user
+  // folder takes the copy and becomes the setting.
+  const std::string blocked = db_.Dir().File("blocked");
+  test::WriteFile(blocked, "");
+  LoadAppSettings(blocked + "/", SettingsStore(db_.Dir().File("second.ini")));
+  host_.programDir = blocked + "/";
+  ASSERT_NE(OpenUrl(server.Url("/access.log"), false), nullptr);
+  ASSERT_TRUE(WaitForImport(2));
+  EXPECT_TRUE(errors_.empty());
+  EXPECT_EQ(job_.path, dataHome + "/Vyr/Weavil/log/access.log");
+  EXPECT_EQ(CopySettings().path, dataHome + "/Vyr/Weavil/log/");
+
+  // A folder the user typed that cannot be made: the error, and nothing starts.
+  AppSettings().path = blocked + "/copies/";
+  EXPECT_EQ(OpenUrl(server.Url("/access.log"), false), nullptr);
+  ASSERT_EQ(errors_.size(), 1u);
+  EXPECT_EQ(errors_[0].title, "Error");
+  EXPECT_TRUE(errors_[0].text.contains(QString::fromStdString(blocked + "/copies/"))) << errors_[0].text.toStdString();
+  EXPECT_FALSE(busy_);
+  if (oldHome) setenv("XDG_DATA_HOME", restore.c_str(), 1);
+  else unsetenv("XDG_DATA_HOME");
 }
 
 TEST_F(OpenUrlFixture, NothingStartsWhileBusyOrCancelled) {
