@@ -156,6 +156,14 @@ std::string CountryText(std::string_view code, const CountryNames& countries) {
   return name + " (" + std::string(code) + ")";
 }
 
+bool IsLinkUrl(std::string_view url) {
+  size_t colon = url.find("://");
+  if (colon == std::string_view::npos) return false;
+  std::string scheme(url.substr(0, colon));
+  for (char& c : scheme) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  return scheme == "http" || scheme == "https" || scheme == "ftp";
+}
+
 void FillDetailsPage(HtmlPage& page, const VisitDetails& details, const CountryNames& countries) {
   page.SetText("enter", details.enteredAt);
   page.SetText("time", details.spent);
@@ -167,14 +175,15 @@ void FillDetailsPage(HtmlPage& page, const VisitDetails& details, const CountryN
   page.SetText("browser", agent);
   page.SetText("exbrowser", details.browserName);
   page.SetText("os", details.osName);
-  if (details.referer != "-" && !details.referer.empty()) {
+  if (IsLinkUrl(details.referer)) {
     page.SetAttribute("referer", "href", details.referer);
     page.SetAttribute("referer", "title", details.referer);
     page.SetText("referer", UrlUnescape(details.refererInfo));  // the phrase is stored encoded
   } else {
     page.SetAttribute("referer", "href", "");
     page.SetAttribute("referer", "title", "");
-    page.SetText("referer", "-");
+    bool none = details.referer == "-" || details.referer.empty();
+    page.SetText("referer", none ? std::string_view("-") : std::string_view(details.referer));
   }
   page.SetInnerHtml("pages", details.pages);
   page.SetText("country", CountryText(details.countryCode, countries));

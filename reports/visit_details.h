@@ -63,8 +63,13 @@ std::vector<std::string> PageTimes(const std::vector<PageRequest>& requests);
 // "Name (CC)"; the name is left out when the code is empty or unknown.
 std::string CountryText(std::string_view code, const CountryNames& countries);
 
+// True for an http, https or ftp address (the scheme in any case, then "://"). Only
+// those become links or are opened: a referrer is whatever the client chose to send.
+bool IsLinkUrl(std::string_view url);
+
 // Fills the details page (its elements enter, time, IP, country, URL, comments,
-// exbrowser, os, browser, referer and pages) from details.
+// exbrowser, os, browser, referer and pages) from details. A referrer of another scheme
+// is shown as its plain text, no link and no search.
 void FillDetailsPage(HtmlPage& page, const VisitDetails& details, const CountryNames& countries);
 
 // ------------------------------------------------------------------ visitor record

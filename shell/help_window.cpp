@@ -8,6 +8,7 @@
 #include <QUrl>
 #include <QVBoxLayout>
 
+#include "reports/visit_details.h"
 #include "shell/shell_images.h"
 #include "shell/shell_prompts.h"
 
@@ -39,7 +40,7 @@ HelpWindow::HelpWindow(const QString& indexFile, QWidget* parent) : QWidget(pare
   connect(browser_, &QTextBrowser::anchorClicked, this, [this](const QUrl& url) {
     // Pages of the help stay here; addresses on the web go to the desktop browser.
     if (url.isRelative() || url.isLocalFile()) browser_->setSource(browser_->source().resolved(url));
-    else QDesktopServices::openUrl(url);
+    else if (IsLinkUrl(url.toString(QUrl::FullyEncoded).toStdString())) QDesktopServices::openUrl(url);
   });
   auto* layout = new QVBoxLayout(this);
   layout->setContentsMargins(0, 0, 0, 0);

@@ -88,12 +88,13 @@ struct CommandText {
   const char* prompt;  // the string table's "prompt\ntooltip", or null
 };
 
-// The menu texts and the status-bar prompts with their tooltips.
+// The menu texts and the status-bar prompts with their tooltips. The menu shows each
+// command's key from its shortcut, so it names only keys that act (Ctrl+C stays Copy).
 constexpr CommandText kCommands[] = {
-    {kCmdConnect, "&Connect\tCtrl+C", "Connect to the Log DB\nConnect"},
-    {kCmdOpen, "&Open...\tCtrl+O", "Open Local Log file\nOpen"},
-    {kCmdOpenUrl, "Open &Url...\tCtrl+U", "Open Url\nOpen Url"},
-    {kCmdResolve, "&Resolve...\tCtrl+R", "Resolve IP address\nResolve"},
+    {kCmdConnect, "&Connect", "Connect to the Log DB\nConnect"},
+    {kCmdOpen, "&Open...", "Open Local Log file\nOpen"},
+    {kCmdOpenUrl, "Open &Url...", "Open Url\nOpen Url"},
+    {kCmdResolve, "&Resolve...", "Resolve IP address\nResolve"},
     {kCmdExit, "E&xit", nullptr},
     {kCmdVisitor, "Visitor...", nullptr},
     {kCmdFilter, "Filter...", "Set Filter\nFilter"},
@@ -164,10 +165,10 @@ void MainFrame::CreateActions() {
     }
     actions_[command.id] = action;
   }
-  // The keys of the accelerator table; the menu texts name others, as they always did.
+  // The keys of the accelerator table; the first shortcut is the one the menu shows.
   actions_[kCmdConnect]->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_N));
   actions_[kCmdOpen]->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_O));
-  actions_[kCmdVisitor]->setShortcuts({QKeySequence(Qt::Key_Return), QKeySequence(Qt::Key_Enter)});
+  actions_[kCmdVisitor]->setShortcuts({QKeySequence(Qt::Key_Enter), QKeySequence(Qt::Key_Return)});
   actions_[kCmdVisitor]->setEnabled(false);
   actions_[kCmdViewToolbar]->setCheckable(true);
   actions_[kCmdViewToolbar]->setChecked(true);

@@ -15,6 +15,7 @@
 #include "shell/dialogs/visitor_info_dialog.h"
 #include "shell/dialogs/whois_dialog.h"
 #include "shell/report_tabs.h"
+#include "shell/shell_prompts.h"
 #include "shell/tree_list_view.h"
 #include "store/database.h"
 #include "store/result.h"
@@ -82,6 +83,13 @@ void MainFrame::OnVisitor() {
 
   VisitorInfoDialog dialog(visitor, AppCountryNames(), this);
   if (dialog.exec() != QDialog::Accepted) return;
+  if (Failed(dialog.SaveResult())) {
+    // Nothing was stored: the page and the row keep what the database holds.
+    Prompts().showError(this, QStringLiteral("Error"),
+                        QStringLiteral("The visitor %1 could not be saved: %2")
+                            .arg(QString::fromStdString(visitor.address), QString::fromStdString(dialog.SaveError())));
+    return;
+  }
   const VisitorUpdate& saved = dialog.Result();
   if (shownVisit_ == numId) {
     ShowVisitorOnPage(detailsHtml_, saved, AppCountryNames());

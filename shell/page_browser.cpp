@@ -5,6 +5,7 @@
 #include <QScrollBar>
 
 #include "reports/embedded_pages.h"
+#include "reports/visit_details.h"
 
 namespace weavil {
 namespace {
@@ -27,7 +28,8 @@ PageBrowser::PageBrowser(QWidget* parent) : QTextBrowser(parent) {
   // The page is painted over the picture, so the viewport must not clear itself.
   viewport()->setAutoFillBackground(false);
   connect(this, &QTextBrowser::anchorClicked, this, [](const QUrl& url) {
-    if (!url.isEmpty()) LinkOpener()(url);
+    // The desktop opener runs whatever a scheme names; pages may hold addresses from logs.
+    if (IsLinkUrl(url.toString(QUrl::FullyEncoded).toStdString())) LinkOpener()(url);
   });
 }
 

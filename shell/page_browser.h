@@ -1,7 +1,8 @@
 #pragma once
 // The pane that shows the program's own pages (the start page and the visit details):
 // a text browser that finds the pages' pictures among the embedded files, draws the
-// background picture once at the bottom right, and opens links in the desktop browser.
+// background picture once at the bottom right, and opens web and FTP links (no other
+// scheme) in the desktop browser.
 #include <QPixmap>
 #include <QTextBrowser>
 

@@ -12,6 +12,8 @@
 #include <QTextCursor>
 #include <QVBoxLayout>
 
+#include <sqlite3.h>
+
 #include <algorithm>
 
 #include "net/host_resolver.h"
@@ -209,7 +211,12 @@ void VisitorInfoDialog::accept() {
   LogDataSource& source = LogDataSource::Obtain();
   DbSession session;
   saveResult_ = source.IsOpen() ? session.Open(source) : source.OpenResult();
-  if (!Failed(saveResult_)) saveResult_ = UpdateVisitor(session, result_);
+  if (Failed(saveResult_)) {
+    saveError_ = "cannot open the database " + source.Path();
+  } else {
+    saveResult_ = UpdateVisitor(session, result_);
+    if (Failed(saveResult_)) saveError_ = sqlite3_errmsg(session.Handle());
+  }
   closed_ = true;
   QDialog::accept();
 }

@@ -44,6 +44,8 @@ class VisitorInfoDialog : public QDialog, public WhoisTarget {
   const VisitorUpdate& Result() const { return result_; }
   // The write's result code (negative when the database refused it or did not open).
   int32_t SaveResult() const { return saveResult_; }
+  // Why the write failed (the database's own message), empty when it did not.
+  const std::string& SaveError() const { return saveError_; }
 
   QLineEdit* IpEdit() const { return ip_; }
   QPushButton* UrlButton() const { return urlButton_; }
@@ -103,6 +105,7 @@ class VisitorInfoDialog : public QDialog, public WhoisTarget {
 
   VisitorUpdate result_;
   int32_t saveResult_ = 0;
+  std::string saveError_;
 };
 
 }  // namespace weavil

@@ -8,15 +8,20 @@
 #include <QLabel>
 #include <QLineEdit>
 #include <QCheckBox>
+#include <QHeaderView>
 #include <QMenu>
 #include <QMenuBar>
 #include <QSignalSpy>
 #include <QSplitter>
+#include <QTest>
+#include <QTextBlock>
+#include <QTextCursor>
 #include <QStatusBar>
 #include <QTabWidget>
 #include <QTextBrowser>
 #include <QTimer>
 #include <QToolBar>
+#include <QTreeView>
 
 #include <fstream>
 
@@ -25,6 +30,7 @@
 #include "settings/settings_store.h"
 #include "shell/about_box.h"
 #include "shell/chart_host.h"
+#include "shell/dialogs/visitor_info_dialog.h"
 #include "shell/help_window.h"
 #include "shell/main_frame.h"
 #include "shell/options_sheet.h"
@@ -65,6 +71,33 @@ std::vector<std::string> ChildTexts(const ReportTree& tree, RowId parent, int co
   return texts;
 }
 
+// Answers the first modal dialog of type T that opens while the timer lives.
+template <typename T>
+std::unique_ptr<QTimer> AnswerModal(std::function<void(T*)> answer) {
+  auto timer = std::make_unique<QTimer>();
+  timer->setInterval(10);
+  QObject::connect(timer.get(), &QTimer::timeout, [t = timer.get(), answer] {
+    if (auto* dialog = qobject_cast<T*>(QApplication::activeModalWidget())) {
+      t->stop();
+      answer(dialog);
+    }
+  });
+  timer->start();
+  return timer;
+}
+
+// Real clicks: on a header section, and on the text of a row's label (left of where
+// the view's own press rule starts).
+void ClickSection(TreeListView* list, int column) {
+  QHeaderView* header = list->TreeWidget()->header();
+  QPoint at(header->sectionViewportPosition(column) + header->sectionSize(column) / 2, header->height() / 2);
+  QTest::mouseClick(header->viewport(), Qt::LeftButton, Qt::NoModifier, at);
+}
+QPoint OnLabelText(TreeListView* list, RowId row) {
+  QRect cell = list->TreeWidget()->visualRect(list->Model()->IndexOf(row, 0));
+  return QPoint(cell.left() + 24, cell.center().y());
+}
+
 int CountItems(const std::string& document) {
   int count = 0;
   for (size_t at = document.find("<ITM"); at != std::string::npos; at = document.find("<ITM", at + 1)) ++count;
@@ -77,9 +110,9 @@ class MainFrameTest : public ::testing::Test {
   void TearDown() override { AppSettings() = Settings{}; }
 
   // Opens the sample log through the Open command and waits for the reports.
-  void ImportSample() {
+  void ImportSample(const std::string& content = SampleLog()) {
     std::string log = fixture_.Dir().File("access.log");
-    WriteFile(log, SampleLog());
+    WriteFile(log, content);
     Prompts().chooseLogFile = [log](QWidget*, const QString&) { return QString::fromStdString(log); };
     MainFrame& frame = fixture_.Frame();
     QSignalSpy finished(&frame, &MainFrame::ImportFinishedHandled);
@@ -115,7 +148,7 @@ TEST_F(MainFrameTest, WindowHasTheMenusBarsTabsAndPanes) {
     }
   }
   std::vector<std::string> expected = {
-      "&File", "&Connect\tCtrl+C", "&Open...\tCtrl+O", "Open &Url...\tCtrl+U", "&Resolve...\tCtrl+R", "-", "E&xit",
+      "&File", "&Connect", "&Open...", "Open &Url...", "&Resolve...", "-", "E&xit",
       "&Edit", "Visitor...",
       "&Tools", "Filter...", "-", "WhoIs...", "-", ">Database", ">Clear...", "-", "Options...",
       "&View", "&Toolbar", "&Status Bar",
@@ -125,7 +158,7 @@ TEST_F(MainFrameTest, WindowHasTheMenusBarsTabsAndPanes) {
   // The keys that act, the identifiers, and "Visitor..." disabled at start.
   EXPECT_EQ(frame.Action(kCmdConnect)->shortcut(), QKeySequence(Qt::CTRL | Qt::Key_N));
   EXPECT_EQ(frame.Action(kCmdOpen)->shortcut(), QKeySequence(Qt::CTRL | Qt::Key_O));
-  EXPECT_EQ(frame.Action(kCmdVisitor)->shortcut(), QKeySequence(Qt::Key_Return));
+  EXPECT_EQ(frame.Action(kCmdVisitor)->shortcut(), QKeySequence(Qt::Key_Enter));
   EXPECT_FALSE(frame.Action(kCmdVisitor)->isEnabled());
   EXPECT_EQ(frame.Action(kCmdWhois)->data().toInt(), 32786);
   EXPECT_EQ(frame.Action(kCmdConnect)->statusTip(), QStringLiteral("Connect to the Log DB"));
@@ -305,6 +338,7 @@ TEST_F(MainFrameTest, OtherTabsLoadWhenChosenAndShowTheItemsChart) {
 TEST_F(MainFrameTest, SortingByCountOrdersGroupsAndKeepsSessionsInQueryOrder) {
   ImportSample();
   MainFrame& frame = fixture_.Frame();
+  frame.show();
   frame.Tabs()->setCurrentIndex(kPagesTab);
   ASSERT_TRUE(fixture_.Settle());
   TreeListView* list = List(kPagesTab);
@@ -315,7 +349,7 @@ TEST_F(MainFrameTest, SortingByCountOrdersGroupsAndKeepsSessionsInQueryOrder) {
   list->SelectRow(ChildWithText(tree, kRootRow, "/p3.html"));
 
   QSignalSpy notices(list, &TreeListView::SelectionNotice);
-  list->ClickHeader(1);  // first click: descending
+  ClickSection(list, 1);  // first click: descending
   EXPECT_EQ(ChildTexts(tree, kRootRow),
             (std::vector<std::string>{"/index.html", "/p2.html", "/p3.html", "/p1.html"}));
   EXPECT_EQ(ChildTexts(tree, index), sessionsBefore);
@@ -324,7 +358,7 @@ TEST_F(MainFrameTest, SortingByCountOrdersGroupsAndKeepsSessionsInQueryOrder) {
   EXPECT_EQ(tree.Text(list->SelectedRow(), 0), "/p3.html");
   EXPECT_EQ(list->Model()->index(1, 0).data().toString(), QStringLiteral("/p2.html"));
 
-  list->ClickHeader(1);  // second click: ascending
+  ClickSection(list, 1);  // second click: ascending
   EXPECT_EQ(ChildTexts(tree, kRootRow),
             (std::vector<std::string>{"/p1.html", "/p3.html", "/p2.html", "/index.html"}));
   EXPECT_EQ(ChildTexts(tree, index), sessionsBefore);
@@ -335,6 +369,98 @@ TEST_F(MainFrameTest, SortingByCountOrdersGroupsAndKeepsSessionsInQueryOrder) {
   ASSERT_TRUE(fixture_.Settle());
   EXPECT_EQ(ChildTexts(*list->Tree(), kRootRow),
             (std::vector<std::string>{"/p1.html", "/p3.html", "/p2.html", "/index.html"}));
+}
+
+TEST_F(MainFrameTest, AClickOnARowsTextShowsThatRowAndItsVisitor) {
+  ImportSample();
+  MainFrame& frame = fixture_.Frame();
+  frame.show();
+  TreeListView* list = List(kSessionsTab);
+  const ReportTree& tree = TreeOf(kSessionsTab);
+  RowId day = tree.FindPath("2008|March 2008|01 March 2008|");
+  RowId first = tree.FirstChild(day), second = tree.NextSibling(first), third = tree.LastChild(day);
+  list->SelectRow(first);
+  QApplication::processEvents();
+  QWidget* viewport = list->TreeWidget()->viewport();
+  QTest::mouseClick(viewport, Qt::LeftButton, Qt::NoModifier, OnLabelText(list, third));
+  EXPECT_EQ(frame.ShownVisit(), tree.Key(third));
+  EXPECT_EQ(frame.DetailsHtml().InnerHtml("IP"), "10.0.0.3");
+
+  // A double click on another row's text: that row's page and its Visitor information.
+  std::string dialogAddress;
+  auto answer = AnswerModal<VisitorInfoDialog>([&](VisitorInfoDialog* dialog) {
+    dialogAddress = dialog->IpEdit()->text().toStdString();
+    dialog->reject();
+  });
+  // What the window system sends: press, release, double click, release.
+  QTest::mouseClick(viewport, Qt::LeftButton, Qt::NoModifier, OnLabelText(list, second));
+  QTest::mouseDClick(viewport, Qt::LeftButton, Qt::NoModifier, OnLabelText(list, second));
+  QTest::mouseRelease(viewport, Qt::LeftButton, Qt::NoModifier, OnLabelText(list, second));
+  EXPECT_EQ(dialogAddress, "10.0.0.2");
+  EXPECT_EQ(frame.DetailsHtml().InnerHtml("IP"), "10.0.0.2");
+}
+
+TEST_F(MainFrameTest, AVisitorTheDatabaseRefusesShowsErrorAndKeepsTheOldValues) {
+  ImportSample();
+  MainFrame& frame = fixture_.Frame();
+  const ReportTree& tree = TreeOf(kSessionsTab);
+  RowId visit = tree.FirstChild(tree.FindPath("2008|March 2008|01 March 2008|"));
+  List(kSessionsTab)->SelectRow(visit);
+  const std::string label(tree.Text(visit, 0)), shownUrl = frame.DetailsHtml().InnerHtml("URL");
+  // SQLite itself refuses the write, as it does for a database it cannot write.
+  fixture_.Run("CREATE TRIGGER refuse BEFORE UPDATE ON DNSLookUp BEGIN SELECT RAISE(ABORT, 'records are locked'); END");
+  QString title, text;
+  Prompts().showError = [&](QWidget*, const QString& t, const QString& x) {
+    title = t;
+    text = x;
+  };
+  auto answer = AnswerModal<VisitorInfoDialog>([](VisitorInfoDialog* dialog) {
+    dialog->UrlEdit()->setText(QStringLiteral("new.example.org"));
+    dialog->accept();
+  });
+  frame.Action(kCmdVisitor)->trigger();
+  EXPECT_EQ(title, QStringLiteral("Error"));
+  EXPECT_TRUE(text.contains(QStringLiteral("records are locked"))) << text.toStdString();
+  EXPECT_EQ(frame.DetailsHtml().InnerHtml("URL"), shownUrl);
+  EXPECT_EQ(tree.Text(visit, 0), label);
+  EXPECT_EQ(fixture_.Scalar("SELECT COUNT(*) FROM DNSLookUp WHERE URL='new.example.org'"), 0);
+}
+
+TEST_F(MainFrameTest, AReferrerOfAnotherSchemeIsPlainTextOnTheDetailsPage) {
+  const std::string hostile = "javascript://www.google.com/%0Aalert(document.cookie)//search?q=x";
+  ImportSample("10.0.0.9 - - [01/Mar/2008:10:00:00 +0000] \"GET /index.html HTTP/1.1\" 200 1000 \"" + hostile +
+               "\" \"Mozilla/4.0 (compatible; MSIE 6.0; Windows NT 5.1)\"\n");
+  MainFrame& frame = fixture_.Frame();
+  const ReportTree& tree = TreeOf(kSessionsTab);
+  List(kSessionsTab)->SelectRow(tree.FirstChild(tree.FindPath("2008|March 2008|01 March 2008|")));
+  ASSERT_EQ(frame.CurrentPane(), RightPane::kDetails);
+  EXPECT_EQ(frame.DetailsHtml().Attribute("referer", "href"), "");
+  EXPECT_EQ(frame.DetailsHtml().InnerHtml("referer"), hostile);  // not shown as a search
+  // The page as shown holds no link at all.
+  for (QTextBlock block = frame.DetailsPage()->document()->begin(); block.isValid(); block = block.next())
+    for (QTextBlock::iterator it = block.begin(); !it.atEnd(); ++it)
+      EXPECT_TRUE(it.fragment().charFormat().anchorHref().isEmpty()) << it.fragment().text().toStdString();
+}
+
+TEST_F(MainFrameTest, TheMenuShowsOnlyKeysThatAct) {
+  MainFrame& frame = fixture_.Frame();
+  Prompts().chooseLogFile = [](QWidget*, const QString&) { return QString(); };
+  frame.show();
+  frame.activateWindow();
+  ASSERT_TRUE(QTest::qWaitForWindowActive(&frame));
+  int pressed = 0;
+  for (QAction* top : frame.menuBar()->actions())
+    for (QAction* item : top->menu()->actions()) {
+      // What the menu prints beside the text: the part after a tab, else the shortcut.
+      QString text = item->text();
+      QString key = text.contains('\t') ? text.section('\t', 1) : item->shortcut().toString(QKeySequence::NativeText);
+      if (key.isEmpty() || !item->isEnabled()) continue;
+      QSignalSpy triggered(item, &QAction::triggered);
+      QTest::keySequence(&frame, QKeySequence(key, QKeySequence::NativeText));
+      EXPECT_EQ(triggered.count(), 1) << text.toStdString() << " " << key.toStdString();
+      ++pressed;
+    }
+  EXPECT_EQ(pressed, 2);  // Connect and Open; "Visitor..." waits for a session
 }
 
 TEST_F(MainFrameTest, ConnectReselectsTheStoredPath) {
@@ -584,6 +710,25 @@ TEST(OptionsSheetTest, ProxyPageValuesAndEnabling) {
   EXPECT_EQ(settings.proxyPortFtp, 0);
   EXPECT_EQ(settings.proxyPort, 1081);
   AppSettings() = Settings{};
+}
+
+TEST(PageBrowserTest, OnlyWebAndFtpLinksAreOpened) {
+  EnsureShellApplication();
+  std::vector<QUrl> opened;
+  PageBrowser::SetLinkOpener([&](const QUrl& url) { opened.push_back(url); });
+  PageBrowser page;
+  page.resize(500, 300);
+  page.SetHtml("<p><a href='javascript:alert(1)'>script link</a></p><p><a href='file:///etc/passwd'>file link</a></p>"
+               "<p><a href='HTTPS://www.example.com/'>web link</a></p><p><a href='ftp://ftp.example.com/a.log'>ftp</a></p>");
+  page.show();
+  QApplication::processEvents();
+  for (QTextBlock block = page.document()->begin(); block.isValid(); block = block.next()) {
+    QTextCursor at(block);
+    at.movePosition(QTextCursor::Right);
+    QTest::mouseClick(page.viewport(), Qt::LeftButton, Qt::NoModifier, page.cursorRect(at).center() - QPoint(3, 0));
+  }
+  PageBrowser::SetLinkOpener([](const QUrl&) {});
+  EXPECT_EQ(opened, (std::vector<QUrl>{QUrl("https://www.example.com/"), QUrl("ftp://ftp.example.com/a.log")}));
 }
 
 TEST(PageBrowserTest, RowsFollowingAClosedRowAreOpened) {

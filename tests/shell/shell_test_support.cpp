@@ -78,6 +78,13 @@ int64_t ShellFixture::Scalar(const std::string& sql) {
   return value;
 }
 
+void ShellFixture::Run(const std::string& sql) {
+  DbSession session;
+  ASSERT_TRUE(Succeeded(session.OpenFile(dbPath_)));
+  Statement statement;
+  ASSERT_TRUE(Succeeded(statement.Execute(session, sql))) << sql;
+}
+
 std::string MakeCombinedLog(const std::vector<LogVisit>& visits) {
   std::string log;
   int address = 1;

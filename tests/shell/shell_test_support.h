@@ -36,6 +36,8 @@ class ShellFixture {
   // Lets the idle work and every refresh finish.
   bool Settle(std::chrono::milliseconds limit = std::chrono::seconds(30));
   int64_t Scalar(const std::string& sql);
+  // Runs a statement on the database from a connection of its own.
+  void Run(const std::string& sql);
 
  private:
   TempDir dir_;
