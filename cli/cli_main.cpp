@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <iostream>
 
+#include "settings/settings.h"
 #include "settings/settings_store.h"
 #include "store/data_source_registry.h"
 #include "store/database.h"
@@ -94,9 +95,12 @@ bool WantsHelp(const std::vector<std::string>& args) {
 
 bool OpenCliDatabase(CliContext& context, DbSession& session) {
   LogDataSource& source = LogDataSource::Obtain();
-  if (!source.IsOpen() || Failed(session.Open(source))) {
-    std::string where = source.Path().empty() ? std::string("data source \"Log\"") : source.Path();
-    CliFail(context, "cannot open the database " + where);
+  if (!source.IsOpen()) {
+    CliFail(context, "cannot open " + source.Describe());
+    return false;
+  }
+  if (Failed(session.Open(source))) {
+    CliFail(context, "cannot open the database " + source.Path() + ": " + session.LastError().message);
     return false;
   }
   return true;
@@ -131,6 +135,7 @@ int RunCli(int argc, char** argv, std::ostream& out, std::ostream& err) {
 
   // Settings come before anything else.
   LoadAppSettings(context.programDir);
+  SetDatabaseBusySeconds(CopySettings().busySeconds);
 
   if (!context.dbPath.empty()) {
     std::string error;
@@ -156,7 +161,11 @@ int RunCli(int argc, char** argv, std::ostream& out, std::ostream& err) {
     found->help(out);
     return kExitOk;
   }
+  TakeDatabaseDamage();  // only what the command itself meets counts
   int code = found->run(context, args);
+  // What a command read from a damaged database is not to be trusted, whatever it printed.
+  std::string damage = TakeDatabaseDamage();
+  if (!damage.empty()) code = CliFail(context, "the database is damaged: " + damage);
   if (code == kExitOk && context.saveSettings && !SaveAppSettings())
     return CliFail(context, "cannot write the settings to " + DefaultSettingsFile());
   return code;

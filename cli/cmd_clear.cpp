@@ -24,14 +24,15 @@ int RunClearCommand(CliContext& context, const std::vector<std::string>& args) {
   ClearPrompts prompts;
   prompts.confirm = [](std::string_view, std::string_view) { return true; };
   prompts.showError = [&](std::string_view, std::string_view text) { errorText = text; };
-  switch (ClearDatabase(prompts)) {
+  std::string reason;
+  switch (ClearDatabase(prompts, &reason)) {
     case ClearOutcome::kCleared:
       *context.out << "All sessions removed.\n";
       return kExitOk;
     case ClearOutcome::kNoDatabase:
-      return CliFail(context, "cannot open the database");
+      return CliFail(context, "cannot open " + reason);
     case ClearOutcome::kFailed:
-      return CliFail(context, errorText);
+      return CliFail(context, errorText + ": " + reason);
     case ClearOutcome::kCancelled:
       break;
   }

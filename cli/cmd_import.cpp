@@ -110,10 +110,7 @@ int RunImportCommand(CliContext& context, const std::vector<std::string>& args) 
 
   // Fail before reading a large log when there is nowhere to store it.
   LogDataSource& source = LogDataSource::Obtain();
-  if (!source.IsOpen()) {
-    std::string where = source.Path().empty() ? std::string("data source \"Log\"") : source.Path();
-    return CliFail(context, "cannot open the database " + where);
-  }
+  if (!source.IsOpen()) return CliFail(context, "cannot open " + source.Describe());
 
   if (fromLastHeader) offset = FindLastHeaderOffset(path);
 
@@ -123,7 +120,7 @@ int RunImportCommand(CliContext& context, const std::vector<std::string>& args) 
   progress.Clear();
 
   if (!stats.opened) return CliFail(context, "cannot open " + path + ": " + OpenError(path));
-  if (stats.databaseFailed) return CliFail(context, "the sessions of " + path + " could not be stored in the database");
+  if (stats.databaseFailed) return CliFail(context, stats.error + " (nothing of " + path + " was stored)");
 
   char seconds[32];
   std::snprintf(seconds, sizeof seconds, "%.2f", stats.seconds);

@@ -106,6 +106,10 @@ int RunResolveBatch(CliContext& context, bool allUnresolved) {
   run.Wait();
   ::sigaction(SIGINT, &previous, nullptr);
 
+  if (run.FailedWrites() > 0)
+    return CliFail(context, "cannot store the host names in the database " + session.FilePath() + ": " +
+                                run.FirstWriteError() + " (" + std::to_string(run.FailedWrites()) +
+                                " not stored; the addresses stay unresolved)");
   size_t notStarted = run.RowCount() - counter.Resolved() - counter.NotFound();
   *context.out << counter.Resolved() << " resolved, " << counter.NotFound() << " not found";
   if (notStarted) *context.out << ", " << notStarted << " left for the next run (stopped)";

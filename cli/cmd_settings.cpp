@@ -12,6 +12,8 @@ void PrintSettingsHelp(std::ostream& out) {
          "Without arguments, prints every setting as NAME=VALUE.\n"
          "With NAME, prints that setting's value.\n"
          "With NAME and VALUE, sets the value and saves the settings.\n"
+         "The ports ProxyPortHTTP, ProxyPortFTP and ProxyPort take 1 to 65535 (0: none);\n"
+         "BusySeconds is how long a database write waits for another writer (default 30).\n"
          "Settings file: " << DefaultSettingsFile() << '\n';
 }
 
@@ -40,8 +42,8 @@ int RunSettingsCommand(CliContext& context, const std::vector<std::string>& args
   if (args[1].size() > kMaxSettingText)
     return CliFail(context, "value for " + args[0] + " is longer than " + std::to_string(kMaxSettingText) +
                                 " characters");
-  if (!SetSettingByName(AppSettings(), args[0], args[1]))
-    return CliFail(context, "value for " + args[0] + " is not a number: " + args[1]);
+  std::string problem = SettingValueProblem(args[0], args[1]);
+  if (!problem.empty() || !SetSettingByName(AppSettings(), args[0], args[1])) return CliFail(context, problem);
   context.saveSettings = true;
   return kExitOk;
 }

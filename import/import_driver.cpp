@@ -119,6 +119,7 @@ ImportStats RunImport(const std::string& path, int64_t offset, const ImportCopie
   stats.sessionsStored = stored.stored;
   stats.sessionsAlreadyStored = stored.alreadyStored;
   stats.databaseFailed = stored.databaseFailed;
+  stats.error = stored.error;
   stats.cancelled = stored.cancelled;
   stats.seconds = std::chrono::duration<double>(Clock::now() - start).count();
   return stats;

@@ -18,7 +18,12 @@ struct ImportStats {
   double seconds = 0;                 // wall time of parsing and storing
   bool opened = false;                // the log file could be opened
   bool cancelled = false;             // the caller cancelled: nothing was stored
-  bool databaseFailed = false;        // the data source or database session did not open
+  // Nothing was stored: the database did not open, its write lock did not come within
+  // the busy time, or a statement failed and the import was rolled back.
+  bool databaseFailed = false;
+  // With databaseFailed: what to tell the user, naming the database and giving SQLite's
+  // message ("cannot store the sessions in the database PATH: database is locked").
+  std::string error;
 };
 
 // Reported from the import thread, at most every 100 ms: while parsing (bytes of the

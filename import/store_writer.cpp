@@ -391,10 +391,46 @@ void SessionWriter::StoreResources(const SessionRecord& session, std::string_vie
 
 void SessionWriter::Flush() { impl_->Flush(); }
 
+namespace {
+
+// "cannot store the sessions in the database PATH: SQLite's message".
+std::string StoreFailureText(DbSession& db, const DbError& error) {
+  std::string path = db.FilePath();
+  return "cannot store the sessions in the database " + (path.empty() ? std::string("\"Log\"") : path) + ": " +
+         (error.message.empty() ? std::string("a statement failed") : error.message);
+}
+
+// Ends the import's transaction: commits unless it was cancelled or a statement failed,
+// so the counts tell only what was committed.
+void EndStore(DbSession& db, bool ownTransaction, StoreResult& result) {
+  DbError failure = db.FirstHardError();
+  if (result.cancelled || failure.Failed()) {
+    if (ownTransaction) db.Abort();
+    if (!result.cancelled) {
+      result.databaseFailed = true;
+      result.error = StoreFailureText(db, failure);
+    }
+    result.stored = result.alreadyStored = 0;
+  } else if (ownTransaction && Failed(db.Commit())) {
+    db.Abort();
+    result.databaseFailed = true;
+    result.error = StoreFailureText(db, db.LastError());
+    result.stored = result.alreadyStored = 0;
+  }
+}
+
+}  // namespace
+
 StoreResult StoreSessionList(const SessionList& list, DbSession& db, SessionClassifier* classifier,
                              const StoreProgress& progress) {
   StoreResult result;
-  bool ownTransaction = !db.InTransaction() && Succeeded(db.StartTransaction());
+  db.ClearErrors();
+  bool ownTransaction = !db.InTransaction();
+  if (ownTransaction && Failed(db.StartTransaction())) {
+    result.databaseFailed = true;
+    result.error = StoreFailureText(db, db.LastError());
+    return result;
+  }
   {
     std::unique_ptr<StoreClassifier> own;
     if (!classifier) {
@@ -402,7 +438,7 @@ StoreResult StoreSessionList(const SessionList& list, DbSession& db, SessionClas
       classifier = own.get();
     }
     SessionWriter writer(db, list, *classifier);
-    for (size_t i = 0; i < list.Count(); ++i) {
+    for (size_t i = 0; i < list.Count() && !db.FirstHardError().Failed(); ++i) {
       if (progress && i % 256 == 0 && !progress(static_cast<int64_t>(i))) {
         result.cancelled = true;
         break;
@@ -419,16 +455,7 @@ StoreResult StoreSessionList(const SessionList& list, DbSession& db, SessionClas
     }
     if (progress && !result.cancelled) progress(static_cast<int64_t>(list.Count()));
   }
-  if (ownTransaction) {
-    if (result.cancelled) {
-      db.Abort();
-      result.stored = result.alreadyStored = 0;
-    } else if (Failed(db.Commit())) {
-      db.Abort();
-      result.databaseFailed = true;
-      result.stored = 0;
-    }
-  }
+  EndStore(db, ownTransaction, result);
   return result;
 }
 
@@ -440,6 +467,7 @@ StoreResult StoreSessions(const SessionList& list, const StoreProgress& progress
   if (!source.IsOpen()) {
     WriteTrace("failed");
     result.databaseFailed = true;
+    result.error = "cannot open " + source.Describe();
     return result;
   }
   WriteTrace("Opening Session...");
@@ -448,6 +476,7 @@ StoreResult StoreSessions(const SessionList& list, const StoreProgress& progress
     result = StoreSessionList(list, db, nullptr, progress);
   } else {
     result.databaseFailed = true;
+    result.error = "cannot open the database " + source.Path() + ": " + db.LastError().message;
   }
   WriteTrace("Closing Session...");
   db.Close();
@@ -528,28 +557,43 @@ struct SessionStoreThread::Impl {
     return ready > done;
   }
 
+  // Nothing can be stored: the sessions still to come are taken and dropped, so the
+  // building thread never waits for this one.
+  void Drain(std::string error) {
+    result.databaseFailed = true;
+    result.error = std::move(error);
+    size_t ready = 0;
+    while (NextBatch(ready, ready)) {
+    }
+  }
+
   void Run() {
     LogDataSource& source = LogDataSource::Obtain();
     sourceOpened = source.IsOpen();
     DbSession db;
-    if (sourceOpened) sessionOpened = Succeeded(db.Open(source));
-    if (!sessionOpened) {
-      result.databaseFailed = true;
-      size_t ready = 0;
-      while (NextBatch(ready, ready)) {
-      }
-      End();
-      return;
+    if (!sourceOpened) {
+      Drain("cannot open " + source.Describe());
+    } else if (!(sessionOpened = Succeeded(db.Open(source)))) {
+      Drain("cannot open the database " + source.Path() + ": " + db.LastError().message);
+    } else if (Failed(db.StartTransaction())) {
+      // Another writer kept the lock longer than the busy time, or the file is read-only.
+      Drain(StoreFailureText(db, db.LastError()));
+    } else {
+      Store(db);
     }
-    bool transaction = Succeeded(db.StartTransaction());
-    std::vector<HeldIndex> indexes = transaction ? DropIndexes(db, expectedBytes) : std::vector<HeldIndex>();
+    db.Close();
+    End();
+  }
+
+  void Store(DbSession& db) {
+    std::vector<HeldIndex> indexes = DropIndexes(db, expectedBytes);
     {
       StoreClassifier classifier(db);
       SessionWriter writer(db, list, classifier, &held);
       size_t done = 0, ready = 0;
       while (NextBatch(done, ready)) {
         for (; done < ready; ++done) {
-          if (cancelled.load(std::memory_order_relaxed)) break;
+          if (cancelled.load(std::memory_order_relaxed) || db.FirstHardError().Failed()) break;
           const SessionRecord& session = list.At(done);
           std::string id = writer.StoreSession(session);
           if (id.empty()) {
@@ -561,25 +605,18 @@ struct SessionStoreThread::Impl {
           }
           handled.store(static_cast<int64_t>(done + 1), std::memory_order_relaxed);
         }
+        // After a failure the rest is only taken, not written.
+        if (db.FirstHardError().Failed()) done = ready;
       }
     }
-    bool ok = true;
-    for (const HeldIndex& index : indexes) {
-      Statement create;
-      if (Failed(create.Execute(db, index.sql))) ok = false;
+    if (!db.FirstHardError().Failed()) {
+      for (const HeldIndex& index : indexes) {
+        Statement create;
+        create.Execute(db, index.sql);
+      }
     }
-    if (cancelled || !ok) {
-      db.Abort();
-      result.cancelled = cancelled;
-      result.databaseFailed = !ok;
-      result.stored = result.alreadyStored = 0;
-    } else if (transaction && Failed(db.Commit())) {
-      db.Abort();
-      result.databaseFailed = true;
-      result.stored = 0;
-    }
-    db.Close();
-    End();
+    result.cancelled = cancelled;
+    EndStore(db, true, result);
   }
 
   void End() {

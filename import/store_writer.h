@@ -46,10 +46,13 @@ std::string MakeSessionId(int64_t now);
 std::string FormatRequestTime(int64_t seconds);
 
 struct StoreResult {
-  int64_t stored = 0;
+  int64_t stored = 0;  // committed; 0 whenever the store was rolled back
   int64_t alreadyStored = 0;
-  bool databaseFailed = false;  // no data source, no session, or the commit failed
-  bool cancelled = false;       // rolled back at the caller's request
+  // No data source, no session, no write lock, or a statement failed (other than the
+  // duplicate insert that the insert-then-select pattern expects): nothing was stored.
+  bool databaseFailed = false;
+  bool cancelled = false;  // rolled back at the caller's request
+  std::string error;       // with databaseFailed: the database and SQLite's message
 };
 
 // Called every few hundred sessions with the number handled; false cancels.
@@ -61,7 +64,8 @@ using StoreProgress = std::function<bool(int64_t handled)>;
 StoreResult StoreSessions(const SessionList& list, const StoreProgress& progress = {});
 
 // Writes the sessions on an open database session, in list order, in one transaction.
-// classifier may be null: the classification store of the session is used.
+// classifier may be null: the classification store of the session is used. When the
+// caller holds the transaction, a failure is reported and rolling back is the caller's.
 StoreResult StoreSessionList(const SessionList& list, DbSession& db, SessionClassifier* classifier,
                              const StoreProgress& progress = {});
 

@@ -52,7 +52,7 @@ std::string ReverseHostName(std::string_view hostName) {
   return result;
 }
 
-void UpdateHostName(DbSession& session, std::string_view address, std::string_view hostName) {
+int32_t UpdateHostName(DbSession& session, std::string_view address, std::string_view hostName) {
   std::string reversed = ReverseHostName(hostName);
   for (char& c : reversed) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
   while (!reversed.empty() && reversed.back() == ' ') reversed.pop_back();
@@ -78,7 +78,7 @@ void UpdateHostName(DbSession& session, std::string_view address, std::string_vi
   AppendEscapedSql(sql, address);
   sql += "';";
   Statement statement;
-  statement.Execute(session, sql);
+  return statement.Execute(session, sql);
 }
 
 std::string ResolveListQuery(bool allUnresolved) {
@@ -210,6 +210,11 @@ void ResolveRun::ResolveDispatcher() {
   if (observer_) observer_->RunFinished(autoClose);
 }
 
+std::string ResolveRun::FirstWriteError() const {
+  std::lock_guard<std::mutex> lock(sessionMutex_);
+  return firstWriteError_;
+}
+
 void ResolveRun::ResolveWorker(size_t row) {
   std::string address;
   {
@@ -229,7 +234,10 @@ void ResolveRun::ResolveWorker(size_t row) {
   if (!resolver_.LookUp(address, hostName) || hostName.empty()) hostName = "-";
   {
     std::lock_guard<std::mutex> lock(sessionMutex_);
-    UpdateHostName(session_, address, hostName);
+    if (Failed(UpdateHostName(session_, address, hostName)) && failedWrites_.fetch_add(1) == 0) {
+      firstWriteError_ = session_.LastError().message;
+      stop_.store(true);
+    }
   }
 
   {

@@ -40,8 +40,9 @@ std::string ReverseHostName(std::string_view hostName);
 
 // Writes FullName, URL, rURL and CountryCode of one DNSLookUp row. A missing name ("-" or
 // empty) is written as "-" with rURL "ip." followed by the address (an IPv6 address in
-// its full form, UnresolvedReverseName). Failures are ignored.
-void UpdateHostName(DbSession& session, std::string_view address, std::string_view hostName);
+// its full form, UnresolvedReverseName). Negative when the update failed (a read-only or
+// locked database); the session holds SQLite's message.
+int32_t UpdateHostName(DbSession& session, std::string_view address, std::string_view hostName);
 
 // The list queries: addresses without a name, and with allUnresolved also those whose
 // lookup failed before.
@@ -102,6 +103,11 @@ class ResolveRun {
   ResolveRow Row(size_t index) const;
   std::vector<ResolveRow> Rows() const;
 
+  // Rows whose name could not be stored, and SQLite's message for the first of them. The
+  // first failed write stops the run as Stop does: the names would be lost.
+  int FailedWrites() const { return failedWrites_.load(); }
+  std::string FirstWriteError() const;
+
  private:
   struct WorkerThread {
     std::thread thread;
@@ -118,7 +124,9 @@ class ResolveRun {
 
   mutable std::mutex rowsMutex_;
   std::vector<ResolveRow> rows_;
-  std::mutex sessionMutex_;  // one statement at a time on the shared session
+  mutable std::mutex sessionMutex_;  // one statement at a time on the shared session
+  std::atomic<int> failedWrites_{0};
+  std::string firstWriteError_;  // under sessionMutex_
 
   std::atomic<bool> stop_{false};
   std::atomic<bool> autoClose_{false};

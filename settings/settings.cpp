@@ -2,6 +2,7 @@
 
 #include <charconv>
 #include <cstring>
+#include <string>
 
 namespace weavil {
 namespace {
@@ -49,6 +50,7 @@ const Field kFields[] = {
     {"Proxy", &Settings::proxy, nullptr},
     {"ProxyPort", nullptr, &Settings::proxyPort},
     {"IsAgentChaining", nullptr, &Settings::isAgentChaining},
+    {"BusySeconds", nullptr, &Settings::busySeconds},
 };
 
 const Field* FindField(std::string_view name) {
@@ -59,13 +61,13 @@ const Field* FindField(std::string_view name) {
 
 }  // namespace
 
-const char* const kSettingNamesCreateOrder[35] = {
+const char* const kSettingNamesCreateOrder[36] = {
     "Url",         "Path",        "File",         "OpenFilePath",  "IsLogin",       "Login",         "Pass",
     "Offset",      "NoRobots",    "ApplyFilter",  "IsPages",       "IsCountries",   "IsKeywords",    "IsReferers",
     "IsPeriod",    "Pages",       "Countries",    "Keywords",      "Referers",      "Period",        "DefaultHost",
     "LogFormat",   "IsBackThread", "Extensions",  "IsAutoConnect", "IsAutoResolve", "IsIncremental", "IsProxy",
     "ProxyHTTP",   "ProxyPortHTTP", "ProxyFTP",   "ProxyPortFTP",  "Proxy",         "ProxyPort",
-    "IsAgentChaining"};
+    "IsAgentChaining", "BusySeconds"};
 
 Settings& AppSettings() {
   static Settings settings;
@@ -104,18 +106,37 @@ bool GetSettingByName(const Settings& settings, std::string_view name, std::stri
   return true;
 }
 
+bool IsPortSetting(std::string_view name) {
+  return name == "ProxyPortHTTP" || name == "ProxyPortFTP" || name == "ProxyPort";
+}
+
+std::string SettingValueProblem(std::string_view name, std::string_view value) {
+  const Field* field = FindField(name);
+  if (!field) return "unknown setting " + std::string(name);
+  if (field->text) return {};
+  // Numbers are stored as 32-bit values; accept the unsigned range as the registry does.
+  int64_t number = 0;
+  auto [end, ec] = std::from_chars(value.data(), value.data() + value.size(), number);
+  std::string text = "value for " + std::string(name) + " is not ";
+  if (ec != std::errc() || end != value.data() + value.size() || number < INT32_MIN || number > UINT32_MAX)
+    return text + "a number: " + std::string(value);
+  // A port wrapped into 16 bits would reach another service.
+  if (IsPortSetting(name) && number != 0 && !IsValidPort(number))
+    return text + "a port from 1 to 65535 (0 for none): " + std::string(value);
+  if (name == "BusySeconds" && (number < 0 || number > kMaxBusySeconds))
+    return text + "a number of seconds from 0 to " + std::to_string(kMaxBusySeconds) + ": " + std::string(value);
+  return {};
+}
+
 bool SetSettingByName(Settings& settings, std::string_view name, std::string_view value) {
   const Field* field = FindField(name);
-  if (!field) return false;
+  if (!field || !SettingValueProblem(name, value).empty()) return false;
   if (field->text) {
     settings.*(field->text) = std::string(value);
     return true;
   }
-  // Numbers are stored as 32-bit values; accept the unsigned range as the registry does.
   int64_t number = 0;
-  auto [end, ec] = std::from_chars(value.data(), value.data() + value.size(), number);
-  if (ec != std::errc() || end != value.data() + value.size() || number < INT32_MIN || number > UINT32_MAX)
-    return false;
+  std::from_chars(value.data(), value.data() + value.size(), number);
   settings.*(field->number) = static_cast<int32_t>(static_cast<uint32_t>(number));
   return true;
 }

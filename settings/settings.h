@@ -12,6 +12,9 @@ namespace weavil {
 // first releases, without "php ", is kept for comparison.
 inline constexpr const char* kDefaultExtensions = "html htm shtml asp jsp txt pl cfm exe msi aspx zip doc php ";
 inline constexpr const char* kClassicExtensions = "html htm shtml asp jsp txt pl cfm exe msi aspx zip doc ";
+// Seconds a database writer waits for another writer's lock before it gives up.
+inline constexpr int32_t kDefaultBusySeconds = 30;
+inline constexpr int32_t kMaxBusySeconds = 86400;
 
 struct Settings {
   std::string url;           // "Url"
@@ -51,6 +54,7 @@ struct Settings {
   // "IsAgentChaining": 1 lets a request from a new address continue an open session of
   // the same user agent; 0 (the default) keeps every client address in its own sessions.
   int32_t isAgentChaining = 0;
+  int32_t busySeconds = kDefaultBusySeconds;  // "BusySeconds"
 };
 
 // The import reads these copies, taken when the settings are loaded: a change in the
@@ -73,12 +77,19 @@ ImportCopies CopyImportCopies();
 inline constexpr size_t kMaxSettingText = 259;
 
 // Names of every value, in the order the store writes them when it creates the key.
-extern const char* const kSettingNamesCreateOrder[35];
+extern const char* const kSettingNamesCreateOrder[36];
 
-// Reads or writes one value by its stored name; false for an unknown name. Numbers are
-// given and taken as decimal text.
+// Reads or writes one value by its stored name; false for an unknown name or a value
+// out of its range. Numbers are given and taken as decimal text.
 bool GetSettingByName(const Settings& settings, std::string_view name, std::string& value);
 bool SetSettingByName(Settings& settings, std::string_view name, std::string_view value);
 bool IsNumericSetting(std::string_view name);
+
+// The three proxy ports hold 1 to 65535, or 0 while none is set.
+bool IsPortSetting(std::string_view name);
+constexpr bool IsValidPort(int64_t port) { return port >= 1 && port <= 65535; }
+// Why a value cannot be taken for a setting ("" when it can): not a number, not a port,
+// out of range.
+std::string SettingValueProblem(std::string_view name, std::string_view value);
 
 }  // namespace weavil

@@ -4,10 +4,27 @@
 #include <QSettings>
 #include <QString>
 
+#include <fcntl.h>
+#include <sys/stat.h>
+#include <unistd.h>
+
 #include <cstdlib>
+#include <filesystem>
 
 namespace weavil {
 namespace {
+
+// The file holds the download and proxy passwords: only its owner may read it. It is
+// created so before anything is written, and kept so after the store rewrote it.
+void KeepOwnerOnly(const std::string& path) {
+  std::error_code ignored;
+  std::filesystem::create_directories(std::filesystem::path(path).parent_path(), ignored);
+  int fd = ::open(path.c_str(), O_WRONLY | O_CREAT | O_CLOEXEC | O_NOFOLLOW, 0600);
+  if (fd >= 0) {
+    ::fchmod(fd, 0600);
+    ::close(fd);
+  }
+}
 
 const char* const kSaveOrder[] = {
     "Url",          "Path",        "File",       "OpenFilePath", "IsLogin",       "Login",         "Pass",
@@ -15,7 +32,7 @@ const char* const kSaveOrder[] = {
     "ApplyFilter",  "Pages",       "Countries",  "Keywords",     "Referers",      "DefaultHost",   "LogFormat",
     "Extensions",   "Period",      "IsBackThread", "IsAutoConnect", "IsAutoResolve", "IsIncremental", "IsProxy",
     "ProxyHTTP",    "ProxyPortHTTP", "ProxyFTP", "ProxyPortFTP", "Proxy",         "ProxyPort",
-    "IsAgentChaining"};
+    "IsAgentChaining", "BusySeconds"};
 
 void WriteValues(QSettings& ini, const Settings& settings, const char* const* names, size_t count) {
   for (size_t i = 0; i < count; ++i) {
@@ -59,8 +76,10 @@ void SettingsStore::Load(Settings& settings, ImportCopies& copies, const std::st
     Settings defaults;
     defaults.extensions = kDefaultExtensions;
     defaults.path = DefaultDownloadFolder(programDir);
+    KeepOwnerOnly(filePath_);
     WriteValues(ini, defaults, kSettingNamesCreateOrder, std::size(kSettingNamesCreateOrder));
     ini.sync();
+    KeepOwnerOnly(filePath_);
   }
   Settings loaded;
   for (const char* name : kSettingNamesCreateOrder) {
@@ -69,7 +88,11 @@ void SettingsStore::Load(Settings& settings, ImportCopies& copies, const std::st
       bool ok = false;
       qlonglong number = value.toLongLong(&ok);
       if (!ok) number = 0;
-      SetSettingByName(loaded, name, std::to_string(static_cast<int32_t>(static_cast<uint32_t>(number))));
+      // A value out of its range (a port past 65535, edited by hand) reads as missing.
+      if (!SetSettingByName(loaded, name, std::to_string(static_cast<int32_t>(static_cast<uint32_t>(number)))))
+        SetSettingByName(loaded, name, "0");
+      // Stores written before the setting existed wait the default time.
+      if (!value.isValid() && std::string_view(name) == "BusySeconds") loaded.busySeconds = kDefaultBusySeconds;
     } else {
       QByteArray text = value.isValid() ? value.toString().toUtf8() : QByteArray();
       if (static_cast<size_t>(text.size()) > kMaxSettingText) text.clear();
@@ -86,8 +109,10 @@ void SettingsStore::Load(Settings& settings, ImportCopies& copies, const std::st
 bool SettingsStore::Save(const Settings& settings) const {
   QSettings ini(QString::fromStdString(filePath_), QSettings::IniFormat);
   if (!ini.isWritable()) return false;
+  KeepOwnerOnly(filePath_);
   WriteValues(ini, settings, kSaveOrder, std::size(kSaveOrder));
   ini.sync();
+  KeepOwnerOnly(filePath_);
   return ini.status() == QSettings::NoError;
 }
 

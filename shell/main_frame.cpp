@@ -543,6 +543,10 @@ void MainFrame::OnImportFinished() {
   if (!lastImport_.opened)
     Prompts().showError(this, QStringLiteral("Error"),
                         QStringLiteral("Cannot open the log file %1.").arg(QString::fromStdString(runningJob_.path)));
+  else if (lastImport_.databaseFailed)
+    Prompts().showError(this, QStringLiteral("Error"),
+                        QStringLiteral("The import of %1 stored nothing: %2.")
+                            .arg(QString::fromStdString(runningJob_.path), QString::fromStdString(lastImport_.error)));
   if (downloadPreceded && CopySettings().isAutoResolve) {
     autoResolve_ = true;
     QTimer::singleShot(0, this, &MainFrame::OnResolve);

@@ -7,12 +7,15 @@
 #include <QGroupBox>
 #include <QLabel>
 #include <QLineEdit>
+#include <QSpinBox>
 #include <QTabWidget>
 #include <QVBoxLayout>
 
 #include <mutex>
 
 #include "settings/settings.h"
+#include "shell/shell_prompts.h"
+#include "store/database.h"
 
 namespace weavil {
 namespace {
@@ -70,6 +73,12 @@ OptionsSheet::OptionsSheet(QWidget* parent) : QDialog(parent) {
   generalForm->addRow(QStringLiteral("Review resources:"), extensions_);
   generalForm->addRow(QString(), agentChaining_);
   generalForm->addRow(QString(), autoConnect_);
+  busySeconds_ = new QSpinBox(general);
+  busySeconds_->setRange(0, kMaxBusySeconds);
+  busySeconds_->setSuffix(QStringLiteral(" s"));
+  busySeconds_->setValue(settings.busySeconds);
+  busySeconds_->setToolTip(QStringLiteral("How long an import or update waits while another program writes to the database"));
+  generalForm->addRow(QStringLiteral("Wait for a busy database:"), busySeconds_);
   auto* note = new QLabel(QStringLiteral("Changes to the site, the resources and the following of visitors apply to imports after the next start."),
                           general);
   note->setWordWrap(true);
@@ -127,6 +136,7 @@ void OptionsSheet::ApplyTo(Settings& settings) const {
   settings.isAgentChaining = agentChaining_->isChecked() ? 1 : 0;
   settings.defaultHost = Cut(siteUrl_->text(), kHostLimit);
   settings.extensions = Cut(extensions_->text(), kExtensionsLimit);
+  settings.busySeconds = busySeconds_->value();
   if (!proxyShown_) return;  // a page never shown keeps the values it was never shown
   settings.isProxy = useProxy_->isChecked() ? 1 : 0;
   settings.proxyHttp = Cut(httpHost_->text(), kHostLimit);
@@ -137,11 +147,31 @@ void OptionsSheet::ApplyTo(Settings& settings) const {
   settings.proxyPort = ParsePortText(socksPort_->text());
 }
 
+QString OptionsSheet::PortProblem() const {
+  if (!proxyShown_) return {};
+  const std::pair<const char*, QLineEdit*> ports[] = {{"HTTP", httpPort_}, {"FTP", ftpPort_}, {"SOCKS", socksPort_}};
+  for (const auto& [name, edit] : ports) {
+    int port = ParsePortText(edit->text());
+    if (port != 0 && !IsValidPort(port)) return QStringLiteral("%1 port %2").arg(QLatin1String(name), edit->text());
+  }
+  return {};
+}
+
 void OptionsSheet::accept() {
+  // A port out of range would be used modulo 65536, reaching another service.
+  QString problem = PortProblem();
+  if (!problem.isEmpty()) {
+    Prompts().showError(this, QStringLiteral("Error"),
+                        QStringLiteral("Ports are 1 to 65535 (0 for none), not the %1.").arg(problem));
+    return;
+  }
+  int busySeconds = 0;
   {
     std::lock_guard<std::mutex> lock(SettingsMutex());
     ApplyTo(AppSettings());
+    busySeconds = AppSettings().busySeconds;
   }
+  SetDatabaseBusySeconds(busySeconds);
   QDialog::accept();
 }
 

@@ -6,6 +6,7 @@
 
 class QCheckBox;
 class QLineEdit;
+class QSpinBox;
 class QTabWidget;
 
 namespace weavil {
@@ -24,6 +25,9 @@ class OptionsSheet : public QDialog {
   // Takes the pages' values into settings: the General page always, the Proxy page only
   // when it has been shown.
   void ApplyTo(Settings& settings) const;
+  // The first port field of a shown Proxy page holding no port (1 to 65535, or 0 for
+  // none), as "HTTP port 112744"; empty when every port can be taken.
+  QString PortProblem() const;
   bool ProxyPageShown() const { return proxyShown_; }
 
   QTabWidget* Pages() const { return pages_; }
@@ -31,6 +35,7 @@ class OptionsSheet : public QDialog {
   QLineEdit* Extensions() const { return extensions_; }
   QCheckBox* AutoConnect() const { return autoConnect_; }
   QCheckBox* AgentChaining() const { return agentChaining_; }
+  QSpinBox* BusySeconds() const { return busySeconds_; }
   QCheckBox* UseProxy() const { return useProxy_; }
   QLineEdit* HttpHost() const { return httpHost_; }
   QLineEdit* HttpPort() const { return httpPort_; }
@@ -49,6 +54,7 @@ class OptionsSheet : public QDialog {
   QLineEdit* extensions_ = nullptr;
   QCheckBox* agentChaining_ = nullptr;
   QCheckBox* autoConnect_ = nullptr;
+  QSpinBox* busySeconds_ = nullptr;
   QCheckBox* useProxy_ = nullptr;
   QLineEdit *httpHost_ = nullptr, *httpPort_ = nullptr;
   QLineEdit *ftpHost_ = nullptr, *ftpPort_ = nullptr;

@@ -16,22 +16,28 @@ bool Run(DbSession& session, const char* sql) {
 
 }  // namespace
 
-ClearOutcome ClearDatabase(const ClearPrompts& prompts) {
+ClearOutcome ClearDatabase(const ClearPrompts& prompts, std::string* reason) {
   if (!prompts.confirm ||
       !prompts.confirm("Warning", "All Sessions records will be removed from database!"))
     return ClearOutcome::kCancelled;
   LogDataSource& source = LogDataSource::Obtain();
+  if (reason) *reason = source.Describe();
   if (!source.IsOpen()) return ClearOutcome::kNoDatabase;
   DbSession session;
-  if (Failed(session.Open(source))) return ClearOutcome::kNoDatabase;
-  return ClearSessionData(session, prompts);
+  if (Failed(session.Open(source))) {
+    if (reason) *reason += ": " + session.LastError().message;
+    return ClearOutcome::kNoDatabase;
+  }
+  return ClearSessionData(session, prompts, reason);
 }
 
-ClearOutcome ClearSessionData(DbSession& session, const ClearPrompts& prompts) {
-  if (Failed(session.StartTransaction())) {
+ClearOutcome ClearSessionData(DbSession& session, const ClearPrompts& prompts, std::string* reason) {
+  auto failed = [&] {
+    if (reason) *reason = session.FilePath() + ": " + session.LastError().message;
     if (prompts.showError) prompts.showError("Error", "Error clearing database");
     return ClearOutcome::kFailed;
-  }
+  };
+  if (Failed(session.StartTransaction())) return failed();
   bool lastSucceeded = false;
   try {
     bool ok = Run(session, "Delete * from SessionBrowserOS") && Run(session, "Delete * from SessionKeyphrase") &&
@@ -48,9 +54,9 @@ ClearOutcome ClearSessionData(DbSession& session, const ClearPrompts& prompts) {
     RaiseReloadViews();
     return ClearOutcome::kCleared;
   }
+  ClearOutcome outcome = failed();
   session.Abort();
-  if (prompts.showError) prompts.showError("Error", "Error clearing database");
-  return ClearOutcome::kFailed;
+  return outcome;
 }
 
 }  // namespace weavil

@@ -3,6 +3,7 @@
 // rows) in one transaction. Addresses with their names, the classification tables and
 // the reference data stay.
 #include <functional>
+#include <string>
 #include <string_view>
 
 namespace weavil {
@@ -23,10 +24,11 @@ struct ClearPrompts {
   std::function<void(std::string_view title, std::string_view text)> showError;
 };
 
-// Asks, then clears the database of the data source "Log".
-ClearOutcome ClearDatabase(const ClearPrompts& prompts);
+// Asks, then clears the database of the data source "Log". reason, when given, gets
+// SQLite's message (or why the database did not open) when it did not clear.
+ClearOutcome ClearDatabase(const ClearPrompts& prompts, std::string* reason = nullptr);
 
 // The statements on an open session, inside a transaction of their own.
-ClearOutcome ClearSessionData(DbSession& session, const ClearPrompts& prompts);
+ClearOutcome ClearSessionData(DbSession& session, const ClearPrompts& prompts, std::string* reason = nullptr);
 
 }  // namespace weavil

@@ -1,9 +1,13 @@
 #include "store/data_source_registry.h"
 
+#include <fcntl.h>
 #include <sqlite3.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
+#include <cerrno>
 #include <cstdlib>
+#include <cstring>
 #include <filesystem>
 #include <fstream>
 #include <map>
@@ -122,6 +126,38 @@ std::string ProgramDir() {
   return dir;
 }
 
+namespace {
+
+// Copies the template into the open file fd and flushes it to the disk; errno tells why not.
+bool CopyInto(const std::string& templatePath, int fd) {
+  int in = ::open(templatePath.c_str(), O_RDONLY | O_CLOEXEC);
+  if (in < 0) return false;
+  std::vector<char> buffer(1 << 16);
+  bool ok = true;
+  for (;;) {
+    ssize_t got = ::read(in, buffer.data(), buffer.size());
+    if (got < 0 && errno == EINTR) continue;
+    if (got <= 0) {
+      ok = got == 0;
+      break;
+    }
+    for (ssize_t done = 0; ok && done < got;) {
+      ssize_t put = ::write(fd, buffer.data() + done, static_cast<size_t>(got - done));
+      if (put < 0 && errno == EINTR) continue;
+      if (put <= 0) ok = false;
+      else done += put;
+    }
+    if (!ok) break;
+  }
+  int saved = errno;
+  ::close(in);
+  if (ok && ::fsync(fd) != 0) ok = false;
+  else errno = saved;
+  return ok;
+}
+
+}  // namespace
+
 bool CreateDatabaseFromTemplate(const std::string& templatePath, const std::string& path, std::string& error) {
   std::error_code ec;
   if (fs::exists(path, ec)) return true;
@@ -131,8 +167,31 @@ bool CreateDatabaseFromTemplate(const std::string& templatePath, const std::stri
   }
   fs::path target(path);
   if (target.has_parent_path()) fs::create_directories(target.parent_path(), ec);
-  if (!fs::copy_file(templatePath, path, ec)) {
-    error = "cannot create " + path + ": " + ec.message();
+  // The copy is made under a name of its own and appears under the real name only when
+  // complete: a full disk must not leave a cut database that every later run fails on.
+  std::string temp = path + ".new-XXXXXX";
+  int fd = ::mkstemp(temp.data());
+  if (fd < 0) {
+    error = "cannot create " + path + ": " + std::strerror(errno);
+    return false;
+  }
+  bool copied = CopyInto(templatePath, fd);
+  int copyErrno = errno;
+  if (::close(fd) != 0 && copied) {
+    copied = false;
+    copyErrno = errno;
+  }
+  if (copied) ::chmod(temp.c_str(), 0644);
+  // link() never replaces: a database another process made meanwhile is kept.
+  if (copied && ::link(temp.c_str(), path.c_str()) != 0 && errno != EEXIST) {
+    if (::rename(temp.c_str(), path.c_str()) != 0) {
+      copied = false;
+      copyErrno = errno;
+    }
+  }
+  ::unlink(temp.c_str());
+  if (!copied) {
+    error = "cannot create " + path + ": " + std::strerror(copyErrno);
     return false;
   }
   return true;

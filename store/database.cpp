@@ -2,6 +2,7 @@
 
 #include <sqlite3.h>
 
+#include <atomic>
 #include <cctype>
 #include <utility>
 
@@ -15,6 +16,25 @@ namespace {
 std::mutex g_sourceMutex;
 std::unique_ptr<LogDataSource> g_source;
 std::string g_overridePath;
+std::atomic<int> g_busySeconds{30};
+
+std::mutex g_damageMutex;
+std::string g_damage;
+
+void NoteDamage(sqlite3* db, const DbError& error) {
+  if (!error.IsDamage()) return;
+  const char* file = db ? sqlite3_db_filename(db, "main") : nullptr;
+  std::lock_guard<std::mutex> lock(g_damageMutex);
+  if (g_damage.empty()) g_damage = std::string(file && *file ? file : "database") + ": " + error.message;
+}
+
+DbError ErrorOf(sqlite3* db, int code) {
+  DbError error;
+  error.code = code ? code : SQLITE_ERROR;
+  const char* text = db ? sqlite3_errmsg(db) : sqlite3_errstr(code);
+  error.message = text && *text ? text : sqlite3_errstr(code);
+  return error;
+}
 
 bool StartsWithNoCase(std::string_view text, std::string_view prefix) {
   if (text.size() < prefix.size()) return false;
@@ -27,6 +47,23 @@ bool StartsWithNoCase(std::string_view text, std::string_view prefix) {
 }
 
 }  // namespace
+
+bool DbError::IsDuplicate() const {
+  return code == SQLITE_CONSTRAINT_UNIQUE || code == SQLITE_CONSTRAINT_PRIMARYKEY;
+}
+
+bool DbError::IsDamage() const {
+  int primary = code & 0xff;
+  return primary == SQLITE_CORRUPT || primary == SQLITE_NOTADB;
+}
+
+void SetDatabaseBusySeconds(int seconds) { g_busySeconds.store(seconds < 0 ? 0 : seconds); }
+int DatabaseBusySeconds() { return g_busySeconds.load(); }
+
+std::string TakeDatabaseDamage() {
+  std::lock_guard<std::mutex> lock(g_damageMutex);
+  return std::exchange(g_damage, std::string());
+}
 
 // ---------------------------------------------------------------- data source
 
@@ -58,30 +95,41 @@ void LogDataSource::Open() {
     return;
   }
   sqlite3* db = nullptr;
-  openResult_ = OpenDatabaseFile(path_, &db);
+  openResult_ = OpenDatabaseFile(path_, &db, &openError_);
   if (db) sqlite3_close(db);
 }
 
-int32_t OpenDatabaseFile(const std::string& path, sqlite3** connection) {
+std::string LogDataSource::Describe() const {
+  std::string text = path_.empty() ? std::string("the data source \"Log\"") : "the database " + path_;
+  if (!IsOpen()) text += ": " + (openError_.empty() ? std::string("it is not registered") : openError_);
+  return text;
+}
+
+int32_t OpenDatabaseFile(const std::string& path, sqlite3** connection, std::string* error, bool readOnly) {
   *connection = nullptr;
-  if (path.empty()) return kResultFail;
-  sqlite3* db = nullptr;
-  int rc = sqlite3_open_v2(path.c_str(), &db, SQLITE_OPEN_READWRITE | SQLITE_OPEN_NOMUTEX, nullptr);
-  if (rc != SQLITE_OK) {
+  auto fail = [&](sqlite3* db, int code, const char* text) {
+    DbError failure = text ? DbError{code, text} : ErrorOf(db, code);
+    NoteDamage(db, failure);
+    if (error) *error = failure.message;
     if (db) sqlite3_close(db);
     return kResultFail;
-  }
-  sqlite3_busy_timeout(db, 30000);
+  };
+  if (path.empty()) return fail(nullptr, SQLITE_CANTOPEN, "no database file is given");
+  sqlite3* db = nullptr;
+  int flags = (readOnly ? SQLITE_OPEN_READONLY : SQLITE_OPEN_READWRITE) | SQLITE_OPEN_NOMUTEX;
+  int rc = sqlite3_open_v2(path.c_str(), &db, flags, nullptr);
+  if (rc != SQLITE_OK) return fail(db, rc, nullptr);
+  sqlite3_extended_result_codes(db, 1);
+  sqlite3_busy_timeout(db, DatabaseBusySeconds() * 1000);
   // A file that is not a Weavil database (or not a database at all) does not open.
   sqlite3_stmt* check = nullptr;
   rc = sqlite3_prepare_v2(db, "SELECT 1 FROM sqlite_master WHERE type='table' AND name='Session'", -1,
                           &check, nullptr);
-  bool ok = rc == SQLITE_OK && sqlite3_step(check) == SQLITE_ROW;
+  if (rc != SQLITE_OK) return fail(db, rc, nullptr);
+  rc = sqlite3_step(check);
   sqlite3_finalize(check);
-  if (!ok) {
-    sqlite3_close(db);
-    return kResultFail;
-  }
+  if (rc == SQLITE_DONE) return fail(db, SQLITE_ERROR, "it is not a Weavil database (it has no Session table)");
+  if (rc != SQLITE_ROW) return fail(db, rc, nullptr);
   // Reports join and sort hundreds of thousands of rows: give each connection a page
   // cache and memory map large enough to keep a big log's tables in memory.
   sqlite3_exec(db,
@@ -89,6 +137,7 @@ int32_t OpenDatabaseFile(const std::string& path, sqlite3** connection) {
                "PRAGMA mmap_size=268435456; PRAGMA temp_store=MEMORY;",
                nullptr, nullptr, nullptr);
   RegisterJetFunctions(db);
+  if (error) error->clear();
   *connection = db;
   return kResultOk;
 }
@@ -97,27 +146,70 @@ int32_t OpenDatabaseFile(const std::string& path, sqlite3** connection) {
 
 DbSession::~DbSession() { Close(); }
 
+struct DbSession::ErrorLog {
+  std::mutex mutex;
+  DbError last, firstHard;
+};
+
 DbSession::DbSession(DbSession&& other) noexcept
-    : db_(std::exchange(other.db_, nullptr)), inTransaction_(std::exchange(other.inTransaction_, false)) {}
+    : db_(std::exchange(other.db_, nullptr)),
+      inTransaction_(std::exchange(other.inTransaction_, false)),
+      errors_(std::move(other.errors_)) {}
 
 DbSession& DbSession::operator=(DbSession&& other) noexcept {
   if (this != &other) {
     Close();
     db_ = std::exchange(other.db_, nullptr);
     inTransaction_ = std::exchange(other.inTransaction_, false);
+    errors_ = std::move(other.errors_);
   }
   return *this;
 }
 
 int32_t DbSession::Open(LogDataSource& source) {
   Close();
-  if (!source.IsOpen()) return kResultFail;
-  return OpenDatabaseFile(source.Path(), &db_);
+  errors_ = std::make_shared<ErrorLog>();
+  if (!source.IsOpen()) {
+    errors_->last = errors_->firstHard = DbError{SQLITE_CANTOPEN, source.OpenError()};
+    return kResultFail;
+  }
+  return OpenFile(source.Path());
 }
 
-int32_t DbSession::OpenFile(const std::string& path) {
+int32_t DbSession::OpenFile(const std::string& path, bool readOnly) {
   Close();
-  return OpenDatabaseFile(path, &db_);
+  errors_ = std::make_shared<ErrorLog>();
+  std::string error;
+  int32_t result = OpenDatabaseFile(path, &db_, &error, readOnly);
+  if (Failed(result)) errors_->last = errors_->firstHard = DbError{SQLITE_CANTOPEN, error};
+  return result;
+}
+
+DbError DbSession::LastError() const {
+  if (!errors_) return {};
+  std::lock_guard<std::mutex> lock(errors_->mutex);
+  return errors_->last;
+}
+
+DbError DbSession::FirstHardError() const {
+  if (!errors_) return {};
+  std::lock_guard<std::mutex> lock(errors_->mutex);
+  return errors_->firstHard;
+}
+
+void DbSession::ClearErrors() {
+  if (!errors_) return;
+  std::lock_guard<std::mutex> lock(errors_->mutex);
+  errors_->last = errors_->firstHard = DbError();
+}
+
+void DbSession::NoteFailure(int code) {
+  if (!errors_) errors_ = std::make_shared<ErrorLog>();
+  DbError error = ErrorOf(db_, code);
+  NoteDamage(db_, error);
+  std::lock_guard<std::mutex> lock(errors_->mutex);
+  errors_->last = error;
+  if (!error.IsDuplicate() && !errors_->firstHard.Failed()) errors_->firstHard = error;
 }
 
 void DbSession::Close() {
@@ -129,14 +221,24 @@ void DbSession::Close() {
 
 int32_t DbSession::StartTransaction() {
   if (!db_ || inTransaction_) return kResultFail;
-  if (sqlite3_exec(db_, "BEGIN", nullptr, nullptr, nullptr) != SQLITE_OK) return kResultFail;
+  int rc = sqlite3_exec(db_, "BEGIN IMMEDIATE", nullptr, nullptr, nullptr);
+  if (rc != SQLITE_OK) {
+    NoteFailure(rc);
+    return kResultFail;
+  }
   inTransaction_ = true;
   return kResultOk;
 }
 
 int32_t DbSession::Commit() {
   if (!db_ || !inTransaction_) return kResultFail;
-  if (sqlite3_exec(db_, "COMMIT", nullptr, nullptr, nullptr) != SQLITE_OK) return kResultFail;
+  int rc = sqlite3_exec(db_, "COMMIT", nullptr, nullptr, nullptr);
+  if (rc != SQLITE_OK) {
+    NoteFailure(rc);
+    // A commit that failed for good has ended the transaction (SQLite rolled it back).
+    if (sqlite3_get_autocommit(db_)) inTransaction_ = false;
+    return kResultFail;
+  }
   inTransaction_ = false;
   return kResultOk;
 }
@@ -219,6 +321,8 @@ Statement::~Statement() { Close(); }
 
 Statement::Statement(Statement&& other) noexcept
     : stmt_(std::exchange(other.stmt_, nullptr)),
+      log_(std::move(other.log_)),
+      error_(std::move(other.error_)),
       pendingRow_(other.pendingRow_),
       onRow_(other.onRow_),
       done_(other.done_),
@@ -228,6 +332,8 @@ Statement& Statement::operator=(Statement&& other) noexcept {
   if (this != &other) {
     Close();
     stmt_ = std::exchange(other.stmt_, nullptr);
+    log_ = std::move(other.log_);
+    error_ = std::move(other.error_);
     pendingRow_ = other.pendingRow_;
     onRow_ = other.onRow_;
     done_ = other.done_;
@@ -239,18 +345,34 @@ Statement& Statement::operator=(Statement&& other) noexcept {
 void Statement::Close() {
   if (stmt_) sqlite3_finalize(stmt_);
   stmt_ = nullptr;
+  log_.reset();
+  error_ = DbError();
   pendingRow_ = onRow_ = done_ = ran_ = false;
+}
+
+void Statement::NoteFailure(sqlite3* db, int code) {
+  error_ = ErrorOf(db, code);
+  NoteDamage(db, error_);
+  if (!log_) return;
+  std::lock_guard<std::mutex> lock(log_->mutex);
+  log_->last = error_;
+  if (!error_.IsDuplicate() && !log_->firstHard.Failed()) log_->firstHard = error_;
 }
 
 int32_t Statement::Prepare(DbSession& session, std::string_view sql) {
   Close();
-  if (!session.IsOpen()) return kResultFail;
+  if (!session.IsOpen()) {
+    error_ = DbError{SQLITE_MISUSE, "the database is not open"};
+    return kResultFail;
+  }
+  if (!session.errors_) session.errors_ = std::make_shared<DbSession::ErrorLog>();
+  log_ = session.errors_;
   std::string text = TranslateSql(sql);
-  if (sqlite3_prepare_v2(session.Handle(), text.c_str(), static_cast<int>(text.size()), &stmt_, nullptr) !=
-          SQLITE_OK ||
-      !stmt_) {
+  int rc = sqlite3_prepare_v2(session.Handle(), text.c_str(), static_cast<int>(text.size()), &stmt_, nullptr);
+  if (rc != SQLITE_OK || !stmt_) {
     if (stmt_) sqlite3_finalize(stmt_);
     stmt_ = nullptr;
+    NoteFailure(session.Handle(), rc);
     return kResultFail;
   }
   return kResultOk;
@@ -305,6 +427,7 @@ int32_t Statement::StepFirst() {
     return kResultOk;
   }
   done_ = true;
+  NoteFailure(sqlite3_db_handle(stmt_), rc);
   sqlite3_reset(stmt_);  // keeps the connection's error state from leaking into the next statement
   return kResultFail;
 }
@@ -327,7 +450,9 @@ int32_t Statement::MoveNext() {
   }
   onRow_ = false;
   done_ = true;
-  return rc == SQLITE_DONE ? kResultFalse : kResultFail;
+  if (rc == SQLITE_DONE) return kResultFalse;
+  NoteFailure(sqlite3_db_handle(stmt_), rc);
+  return kResultFail;
 }
 
 int Statement::ColumnCount() const { return stmt_ ? sqlite3_column_count(stmt_) : 0; }

@@ -13,6 +13,28 @@ struct sqlite3_stmt;
 
 namespace weavil {
 
+// What SQLite said about a failed open, statement or transaction step.
+struct DbError {
+  int code = 0;         // SQLite's extended result code; 0 when nothing failed
+  std::string message;  // SQLite's own text ("database is locked", ...)
+
+  bool Failed() const { return code != 0; }
+  // A unique column or key refused a second insert of the same value: what the
+  // insert-then-select pattern expects and ignores.
+  bool IsDuplicate() const;
+  // The file is damaged or no database at all (SQLite's CORRUPT or NOTADB).
+  bool IsDamage() const;
+};
+
+// How long a connection waits for another writer's lock before it gives up
+// (the setting "BusySeconds"); applies to connections opened afterwards.
+void SetDatabaseBusySeconds(int seconds);
+int DatabaseBusySeconds();
+
+// The first damage (CORRUPT or NOTADB) any open or statement of the process met since
+// the last call, as "PATH: message"; empty when none. Clears it.
+std::string TakeDatabaseDamage();
+
 class LogDataSource {
  public:
   // The shared data source, opened on first use. A failed open is kept for the whole
@@ -30,18 +52,25 @@ class LogDataSource {
   int32_t OpenResult() const { return openResult_; }
   bool IsOpen() const { return openResult_ >= 0; }
   const std::string& Path() const { return path_; }
+  // Why the open failed: SQLite's text, or what is missing; empty after a good open.
+  const std::string& OpenError() const { return openError_; }
+  // "the database PATH" (or "the data source \"Log\"" when none is registered),
+  // followed by ": " and the reason when the open failed.
+  std::string Describe() const;
 
  private:
   LogDataSource() = default;
   void Open();
 
   std::string path_;
+  std::string openError_;
   int32_t openResult_ = -1;
 };
 
 // Opens an existing database file read-write (never creates one) and checks that it is
-// a Weavil database. Returns a negative result on failure.
-int32_t OpenDatabaseFile(const std::string& path, sqlite3** connection);
+// a Weavil database. Returns a negative result on failure, with the reason in error.
+int32_t OpenDatabaseFile(const std::string& path, sqlite3** connection, std::string* error = nullptr,
+                         bool readOnly = false);
 
 class DbSession {
  public:
@@ -54,12 +83,14 @@ class DbSession {
 
   // Opens a session on the data source; negative when the source failed to open.
   int32_t Open(LogDataSource& source);
-  // Opens a session on a database file directly (tests, tools).
-  int32_t OpenFile(const std::string& path);
+  // Opens a session on a database file directly (tests, tools); readOnly never writes.
+  int32_t OpenFile(const std::string& path, bool readOnly = false);
   void Close();
   bool IsOpen() const { return db_ != nullptr; }
 
-  // Local transaction, read-committed (SQLite serialises writers; readers see commits).
+  // Local transaction, read-committed: readers see only commits. It takes the write lock
+  // at once (waiting up to the busy time for another writer), so a writer either gets
+  // the whole database for its transaction or fails here, never halfway through.
   int32_t StartTransaction();
   int32_t Commit();
   int32_t Abort();
@@ -70,9 +101,22 @@ class DbSession {
   std::string FilePath() const;
   sqlite3* Handle() const { return db_; }
 
+  // Failures of this session's opens, statements and transaction steps: the latest,
+  // and the first that was not a duplicate insert since the open or ClearErrors.
+  DbError LastError() const;
+  DbError FirstHardError() const;
+  void ClearErrors();
+  // Records a failure of the connection (statements call it; so do callers that run
+  // SQLite directly on Handle()).
+  void NoteFailure(int code);
+
+  struct ErrorLog;
+
  private:
+  friend class Statement;
   sqlite3* db_ = nullptr;
   bool inTransaction_ = false;
+  std::shared_ptr<ErrorLog> errors_;
 };
 
 class Statement {
@@ -102,6 +146,9 @@ class Statement {
   // Moves to the next row: kResultOk with a row, kResultFalse at the end, negative on failure.
   int32_t MoveNext();
 
+  // The latest failure of this statement (prepare or step); code 0 when none.
+  const DbError& Error() const { return error_; }
+
   int ColumnCount() const;
   // Column values of the current row by ordinal from 1; false when null or out of range.
   bool GetText(int ordinal, std::string& out) const;
@@ -117,8 +164,11 @@ class Statement {
   int32_t StepFirst();
   void ResetIfRan();
   bool ColumnPresent(int ordinal) const;
+  void NoteFailure(sqlite3* db, int code);
 
   sqlite3_stmt* stmt_ = nullptr;
+  std::shared_ptr<DbSession::ErrorLog> log_;  // the session's, shared so it outlives a move
+  DbError error_;
   bool pendingRow_ = false;  // the first row was fetched by Execute/Run, not yet handed out
   bool onRow_ = false;
   bool done_ = false;

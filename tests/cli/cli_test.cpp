@@ -4,6 +4,7 @@
 
 #include <cstdlib>
 #include <filesystem>
+#include <fstream>
 #include <sstream>
 #include <vector>
 
@@ -58,9 +59,46 @@ TEST_F(CliTest, SettingsAreShownSetAndSaved) {
 
   EXPECT_EQ(Run({"settings", "ProxyPort", "eighty"}), kExitFailure);
   EXPECT_NE(cli_.Err().find("not a number: eighty"), std::string::npos);
+  for (const char* port : {"112744", "-1", "65536"}) {
+    EXPECT_EQ(Run({"settings", "ProxyPort", port}), kExitFailure) << port;
+    EXPECT_NE(cli_.Err().find("not a port from 1 to 65535"), std::string::npos) << cli_.Err();
+  }
+  ASSERT_EQ(Run({"settings", "BusySeconds"}), kExitOk);
+  EXPECT_EQ(cli_.Out(), "30\n");
   EXPECT_EQ(Run({"settings", "NoSuch"}), kExitUsage);
   EXPECT_EQ(Run({"settings", "Url", std::string(260, 'x')}), kExitFailure);
   EXPECT_EQ(Run({"settings", "a", "b", "c"}), kExitUsage);
+}
+
+// A file that is no database, and a database whose pages are damaged, are reported as
+// such by every command that reads them, not shown as empty reports.
+TEST_F(CliTest, DamagedDatabasesAreReportedAsSuch) {
+  std::string junk = cli_.Dir().File("junk.db");
+  test::WriteFile(junk, std::string(8192, 'j'));
+  for (std::vector<std::string> command : {std::vector<std::string>{"report", "sessions"},
+                                           {"details", "1"}, {"resolve"}, {"clear", "--yes"}}) {
+    command.insert(command.begin(), {"--db", junk});
+    EXPECT_EQ(Run(command), kExitFailure) << command[2];
+    EXPECT_NE(cli_.Err().find("file is not a database"), std::string::npos) << command[2] << ": " << cli_.Err();
+  }
+
+  std::string damaged = cli_.Dir().File("damaged.db");
+  test::CopyTemplateDatabase(damaged);
+  // The root pages of every table and index; the schema page stays whole, so it opens.
+  int64_t first = 2;
+  int64_t last = test::QueryNumber(damaged, "SELECT max(rootpage) FROM sqlite_master");
+  int64_t pageSize = test::QueryNumber(damaged, "PRAGMA page_size");
+  ASSERT_GT(first, 1);
+  ASSERT_GT(last, first);
+  {
+    std::fstream file(damaged, std::ios::in | std::ios::out | std::ios::binary);
+    file.seekp((first - 1) * pageSize);
+    std::string garbage(static_cast<size_t>((last - first + 1) * pageSize), '\x5a');
+    file.write(garbage.data(), static_cast<std::streamsize>(garbage.size()));
+  }
+  EXPECT_EQ(Run({"--db", damaged, "report", "sessions"}), kExitFailure);
+  EXPECT_NE(cli_.Err().find("the database is damaged: " + damaged), std::string::npos) << cli_.Err();
+  EXPECT_NE(cli_.Err().find("malformed"), std::string::npos) << cli_.Err();
 }
 
 TEST_F(CliTest, ClearOnANewDatabaseFile) {

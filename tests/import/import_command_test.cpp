@@ -6,14 +6,25 @@
 #include <filesystem>
 #include <sstream>
 
+#include <sqlite3.h>
+#include <unistd.h>
+
 #include "cli/cli.h"
 #include "store/database.h"
+#include "store/result.h"
 #include "store/trace.h"
 #include "tests/import/import_test_support.h"
+#include "tests/net/loopback_servers.h"
 #include "tests/support/cli_harness.h"
 
 namespace weavil {
 namespace {
+
+bool Exec(const std::string& path, const std::string& sql) {
+  DbSession session;
+  Statement statement;
+  return Succeeded(session.OpenFile(path)) && Succeeded(statement.Execute(session, sql));
+}
 
 class ImportCommandTest : public ::testing::Test {
  protected:
@@ -64,6 +75,64 @@ TEST_F(ImportCommandTest, UsageErrorsAndUnopenableFiles) {
   EXPECT_EQ(cli_.Err(), "weavil: cannot open " + cli_.Dir().File("missing.log") + ": No such file or directory\n");
   EXPECT_EQ(Run({"import", cli_.Dir().Path()}), kExitFailure);
   EXPECT_NE(cli_.Err().find("it is a folder"), std::string::npos);
+}
+
+// A database another writer keeps locked beyond the busy time, and one whose Session
+// table has another layout: the import fails, says why, and stores nothing.
+TEST_F(ImportCommandTest, AnImportThatCannotWriteFailsAndStoresNothing) {
+  const std::string db = cli_.Dir().File("log.db");
+  ASSERT_EQ(cli_.Run({"settings", "BusySeconds", "1"}), kExitOk);
+  sqlite3* holder = nullptr;
+  ASSERT_EQ(sqlite3_open(db.c_str(), &holder), SQLITE_OK);
+  ASSERT_EQ(sqlite3_exec(holder, "BEGIN IMMEDIATE", nullptr, nullptr, nullptr), SQLITE_OK);
+  EXPECT_EQ(Run({"import", log_}), kExitFailure);
+  sqlite3_exec(holder, "ROLLBACK", nullptr, nullptr, nullptr);
+  sqlite3_close(holder);
+  EXPECT_NE(cli_.Err().find("cannot store the sessions in the database " + db + ": database is locked"),
+            std::string::npos)
+      << cli_.Err();
+  EXPECT_EQ(cli_.Out(), "");
+  EXPECT_EQ(test::QueryNumber(db, "SELECT count(*) FROM [Session]"), 0);
+
+  ASSERT_TRUE(Exec(db, "ALTER TABLE [Session] RENAME COLUMN UserIP TO Address"));
+  EXPECT_EQ(Run({"import", log_}), kExitFailure);
+  EXPECT_NE(cli_.Err().find("no such column: UserIP"), std::string::npos) << cli_.Err();
+  EXPECT_EQ(cli_.Out().find("already stored"), std::string::npos);
+}
+
+// A database file the user may only read: import and resolve (which write) fail and say
+// so. As root (CI) the program runs as "nobody", since root writes to any file.
+TEST_F(ImportCommandTest, AReadOnlyDatabaseFailsImportAndResolve) {
+  test::TempDir home;
+  const std::string db = home.File("log.db");
+  test::CopyTemplateDatabase(db);
+  ASSERT_TRUE(Exec(db, "INSERT INTO DNSLookUp (UserIP, rURL) VALUES ('127.0.0.1', 'ip.127.0.0.1')"));
+  std::filesystem::copy_file(log_, home.File("access.log"));
+  std::vector<std::string> prefix;
+  if (::geteuid() == 0) {
+    if (::access("/usr/sbin/runuser", X_OK) != 0) GTEST_SKIP() << "runuser is needed to drop root";
+    prefix = {"-u", "nobody", "--"};
+    std::filesystem::permissions(home.Path(), std::filesystem::perms::all);  // nobody keeps its settings here
+    std::filesystem::permissions(db, std::filesystem::perms::owner_read | std::filesystem::perms::owner_write |
+                                         std::filesystem::perms::group_read | std::filesystem::perms::others_read);
+  } else {
+    std::filesystem::permissions(db, std::filesystem::perms::owner_read);
+  }
+  auto weavil = [&](const std::vector<std::string>& words) {
+    std::vector<std::string> args = prefix;
+    args.insert(args.end(), {"env", "XDG_CONFIG_HOME=" + home.File("config"), "XDG_DATA_HOME=" + home.File("data"),
+                             test::BuildBinDir() + "/weavil", "--db", db});
+    args.insert(args.end(), words.begin(), words.end());
+    return test::RunProcess(prefix.empty() ? "/usr/bin/env" : "/usr/sbin/runuser",
+                            prefix.empty() ? std::vector<std::string>(args.begin() + 1, args.end()) : args, {});
+  };
+  test::ProcessResult import = weavil({"import", home.File("access.log")});
+  EXPECT_EQ(import.exitCode, kExitFailure) << import.out;
+  EXPECT_NE(import.err.find("readonly"), std::string::npos) << import.err;
+  test::ProcessResult resolve = weavil({"resolve"});
+  EXPECT_EQ(resolve.exitCode, kExitFailure) << resolve.out;
+  EXPECT_NE(resolve.err.find("cannot store the host names in the database " + db), std::string::npos) << resolve.err;
+  EXPECT_EQ(test::QueryNumber(db, "SELECT count(*) FROM [Session]"), 0);
 }
 
 }  // namespace

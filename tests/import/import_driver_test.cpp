@@ -4,6 +4,9 @@
 
 #include <filesystem>
 #include <fstream>
+#include <thread>
+
+#include <sqlite3.h>
 
 #include "import/import_driver.h"
 #include "import/log_file_reader.h"
@@ -206,6 +209,42 @@ TEST_F(DriverTest, WorkerRaisesTheViewRequestsAndCancelStoresNothing) {
   EXPECT_EQ(stats.sessionsStored, 5000);
   EXPECT_GE(watch.calls, 2);
   EXPECT_EQ(watch.lastLines, 5000);
+}
+
+// Another writer holding the database (a second import, the window's, sqlite3 with
+// BEGIN IMMEDIATE): the import waits for its commit instead of losing every row, and
+// two imports started at once both land.
+TEST_F(DriverTest, ImportsQueueBehindOtherWriters) {
+  auto visits = [&](const std::string& name, int net) {
+    std::string text;
+    for (int i = 0; i < 40; ++i)
+      text += Combined("10." + std::to_string(net) + ".0." + std::to_string(i), i, "/a.html", 200, "1", "-",
+                       "Agent" + std::to_string(i));
+    test::WriteFile(dir_.File(name), text);
+    return dir_.File(name);
+  };
+  std::string a = visits("a.log", 1), b = visits("b.log", 2), c = visits("c.log", 3);
+  sqlite3* holder = nullptr;
+  ASSERT_EQ(sqlite3_open(dir_.File("log.db").c_str(), &holder), SQLITE_OK);
+  ASSERT_EQ(sqlite3_exec(holder, "BEGIN IMMEDIATE", nullptr, nullptr, nullptr), SQLITE_OK);
+  std::thread release([holder] {
+    std::this_thread::sleep_for(std::chrono::milliseconds(700));
+    sqlite3_exec(holder, "COMMIT", nullptr, nullptr, nullptr);
+  });
+  ImportStats first = Import(a);
+  release.join();
+  sqlite3_close(holder);
+  EXPECT_FALSE(first.databaseFailed) << first.error;
+  EXPECT_EQ(first.sessionsStored, 40);
+
+  ImportStats second, third;
+  std::thread one([&] { second = Import(b); });
+  std::thread two([&] { third = Import(c); });
+  one.join();
+  two.join();
+  EXPECT_EQ(second.sessionsStored + third.sessionsStored, 80) << second.error << third.error;
+  EXPECT_EQ(Count("Session"), 120);
+  EXPECT_EQ(Count("Resource"), 120);
 }
 
 }  // namespace

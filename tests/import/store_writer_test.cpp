@@ -116,7 +116,7 @@ TEST_F(StoreTest, Ipv6VisitorsGetTheirCountryAndFullNameAtImport) {
                                       "fd00::1|ip.fd00:0000:0000:0000:0000:0000:0000:0001|"}));
 }
 
-TEST_F(StoreTest, FailedInsertsAreTracedAndTheOthersStored) {
+TEST_F(StoreTest, AFailedInsertIsTracedAndRollsTheWholeStoreBack) {
   SessionList list;
   ParserState state("");
   test::ParseInto(list, state,
@@ -127,9 +127,15 @@ TEST_F(StoreTest, FailedInsertsAreTracedAndTheOthersStored) {
   Statement trigger;
   ASSERT_TRUE(Succeeded(trigger.Execute(db, "CREATE TRIGGER NoFail BEFORE INSERT ON Resource WHEN "
                                             "NEW.UriStem='/fail.html' BEGIN SELECT RAISE(ABORT, 'refused'); END")));
-  StoreSessionList(list, db, nullptr);
-  EXPECT_EQ(Rows(db, "SELECT UriStem FROM Resource ORDER BY ResourceId"),
-            (std::vector<std::string>{"/a.html", "/c.html"}));
+  StoreResult result = StoreSessionList(list, db, nullptr);
+  // Reported, and nothing half stored: the session would lack a page.
+  EXPECT_TRUE(result.databaseFailed);
+  EXPECT_EQ(result.stored, 0);
+  EXPECT_NE(result.error.find("cannot store the sessions in the database " + db.FilePath() + ": refused"),
+            std::string::npos)
+      << result.error;
+  EXPECT_EQ(Rows(db, "SELECT count(*) FROM Resource"), std::vector<std::string>{"0"});
+  EXPECT_EQ(Rows(db, "SELECT count(*) FROM [Session]"), std::vector<std::string>{"0"});
   std::string trace = Trace();
   EXPECT_NE(trace.find("Insert INTO Resource (SessionId, TimeEnter, UriStem, StatusCode, UriQuery, BytesLoad, Bytes2, "
                        "TimeLoad) VALUES ('"),

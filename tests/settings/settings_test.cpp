@@ -5,6 +5,8 @@
 #include <QSettings>
 #include <QString>
 
+#include <filesystem>
+
 #include "settings/settings.h"
 #include "settings/settings_store.h"
 #include "tests/support/test_support.h"
@@ -121,6 +123,19 @@ TEST_F(SettingsTest, ChangesInMemoryReachTheStoreOnlyWhenSaved) {
   EXPECT_EQ(IniValue("IsAutoConnect"), "1");
 }
 
+// The file holds the passwords: only its owner reads it, from its creation on.
+TEST_F(SettingsTest, TheStoreIsReadableByItsOwnerOnly) {
+  Settings settings;
+  ImportCopies copies;
+  store_.Load(settings, copies, "/p");
+  auto mode = [&] { return std::filesystem::status(file_).permissions() & std::filesystem::perms::all; };
+  EXPECT_EQ(mode(), std::filesystem::perms::owner_read | std::filesystem::perms::owner_write);
+  settings.pass = "secret";
+  std::filesystem::permissions(file_, std::filesystem::perms::owner_all | std::filesystem::perms::others_read);
+  ASSERT_TRUE(store_.Save(settings));
+  EXPECT_EQ(mode(), std::filesystem::perms::owner_read | std::filesystem::perms::owner_write);
+}
+
 TEST_F(SettingsTest, ValuesByName) {
   Settings settings;
   std::string value;
@@ -129,6 +144,12 @@ TEST_F(SettingsTest, ValuesByName) {
   EXPECT_EQ(value, "3128");
   EXPECT_FALSE(SetSettingByName(settings, "ProxyPortHTTP", "31x"));
   EXPECT_FALSE(SetSettingByName(settings, "ProxyPortHTTP", "99999999999"));
+  // Ports are 1 to 65535 (0: none), never taken modulo 65536.
+  EXPECT_FALSE(SetSettingByName(settings, "ProxyPort", "112744"));
+  EXPECT_FALSE(SetSettingByName(settings, "ProxyPortFTP", "-1"));
+  EXPECT_TRUE(SetSettingByName(settings, "ProxyPort", "65535"));
+  EXPECT_EQ(settings.proxyPort, 65535);
+  EXPECT_EQ(Settings().busySeconds, 30);
   EXPECT_TRUE(SetSettingByName(settings, "DefaultHost", "www.example.com"));
   EXPECT_EQ(settings.defaultHost, "www.example.com");
   EXPECT_FALSE(SetSettingByName(settings, "NoSuchValue", "1"));

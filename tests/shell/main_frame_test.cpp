@@ -7,6 +7,7 @@
 #include <QApplication>
 #include <QLabel>
 #include <QLineEdit>
+#include <QSpinBox>
 #include <QCheckBox>
 #include <QHeaderView>
 #include <QMenu>
@@ -25,6 +26,8 @@
 
 #include <fstream>
 
+#include <sqlite3.h>
+
 #include "reports/report_tree.h"
 #include "settings/settings.h"
 #include "settings/settings_store.h"
@@ -40,6 +43,7 @@
 #include "shell/shell_app.h"
 #include "shell/shell_prompts.h"
 #include "shell/tree_list_view.h"
+#include "store/database.h"
 #include "store/view_requests.h"
 #include "tests/shell/shell_test_support.h"
 
@@ -256,6 +260,31 @@ TEST_F(MainFrameTest, OpenOfAMissingFileEndsWithAnErrorAndClearsBusy) {
   ASSERT_TRUE(finished.wait(30000));
   EXPECT_FALSE(frame.Busy());
   EXPECT_TRUE(error.contains(QString::fromStdString(missing))) << error.toStdString();
+}
+
+// An import the database refuses (another writer keeps the lock) says so in an error
+// box naming the database and SQLite's reason, instead of ending as if stored.
+TEST_F(MainFrameTest, AnImportThatStoredNothingShowsAnError) {
+  MainFrame& frame = fixture_.Frame();
+  std::string log = fixture_.Dir().File("access.log");
+  WriteFile(log, SampleLog());
+  Prompts().chooseLogFile = [log](QWidget*, const QString&) { return QString::fromStdString(log); };
+  QString error;
+  Prompts().showError = [&](QWidget*, const QString&, const QString& text) { error = text; };
+  sqlite3* holder = nullptr;
+  ASSERT_EQ(sqlite3_open(fixture_.DatabasePath().c_str(), &holder), SQLITE_OK);
+  ASSERT_EQ(sqlite3_exec(holder, "BEGIN IMMEDIATE", nullptr, nullptr, nullptr), SQLITE_OK);
+  SetDatabaseBusySeconds(0);
+  QSignalSpy finished(&frame, &MainFrame::ImportFinishedHandled);
+  frame.OnOpen();
+  bool ended = finished.wait(30000);
+  SetDatabaseBusySeconds(kDefaultBusySeconds);
+  sqlite3_exec(holder, "ROLLBACK", nullptr, nullptr, nullptr);
+  sqlite3_close(holder);
+  ASSERT_TRUE(ended);
+  EXPECT_TRUE(error.contains(QString::fromStdString(fixture_.DatabasePath()))) << error.toStdString();
+  EXPECT_TRUE(error.contains(QStringLiteral("database is locked"))) << error.toStdString();
+  EXPECT_FALSE(frame.Busy());
 }
 
 TEST_F(MainFrameTest, GroupRowsOfTheSessionsTabGiveTheTimeSeriesChart) {
@@ -709,6 +738,23 @@ TEST(OptionsSheetTest, ProxyPageValuesAndEnabling) {
   EXPECT_EQ(settings.proxyPortHttp, 8080);
   EXPECT_EQ(settings.proxyPortFtp, 0);
   EXPECT_EQ(settings.proxyPort, 1081);
+
+  // A port past 65535 is refused with an error box; the sheet stays open.
+  QString error;
+  Prompts().showError = [&](QWidget*, const QString&, const QString& text) { error = text; };
+  sheet.HttpPort()->setText(QStringLiteral("112744"));
+  sheet.BusySeconds()->setValue(5);
+  sheet.accept();
+  EXPECT_TRUE(error.contains(QStringLiteral("HTTP port 112744"))) << error.toStdString();
+  EXPECT_NE(sheet.result(), QDialog::Accepted);
+  EXPECT_EQ(AppSettings().proxyPortHttp, 0);
+  sheet.HttpPort()->setText(QStringLiteral("8080"));
+  sheet.accept();
+  EXPECT_EQ(AppSettings().proxyPortHttp, 8080);
+  EXPECT_EQ(AppSettings().busySeconds, 5);
+  EXPECT_EQ(DatabaseBusySeconds(), 5);
+  SetDatabaseBusySeconds(kDefaultBusySeconds);
+  ResetPrompts();
   AppSettings() = Settings{};
 }
 

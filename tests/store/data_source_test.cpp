@@ -1,5 +1,9 @@
 // Registering the data source "Log" at start-up, with its trace lines.
 #include <gtest/gtest.h>
+#include <signal.h>
+#include <sys/resource.h>
+#include <sys/wait.h>
+#include <unistd.h>
 
 #include <cstdlib>
 #include <filesystem>
@@ -75,6 +79,30 @@ TEST_F(DataSourceTest, NewDatabaseFilesComeFromTheTemplate) {
   EXPECT_EQ(test::ReadFile(dir_.File("keep.db")), "mine");
   EXPECT_FALSE(CreateDatabaseFromTemplate(dir_.File("no-template.db"), dir_.File("x.db"), error));
   EXPECT_NE(error.find("no-template.db"), std::string::npos);
+}
+
+// A disk that fills during the copy (here: a file size limit) leaves no cut database
+// under the name, so the next run creates a whole one instead of failing on it for good.
+TEST_F(DataSourceTest, ACopyCutShortLeavesNoDatabaseBehind) {
+  std::string target = dir_.File("full/t.db");
+  pid_t child = ::fork();
+  if (child == 0) {
+    ::signal(SIGXFSZ, SIG_IGN);
+    rlimit limit{65536, 65536};
+    ::setrlimit(RLIMIT_FSIZE, &limit);
+    std::string error;
+    bool created = CreateDatabaseFromTemplate(WEAVIL_DB_TEMPLATE, target, error);
+    ::_exit(!created && error.find("File too large") != std::string::npos ? 0 : 1);
+  }
+  int status = -1;
+  ASSERT_EQ(::waitpid(child, &status, 0), child);
+  EXPECT_TRUE(WIFEXITED(status) && WEXITSTATUS(status) == 0) << "the copy failed, saying why";
+  EXPECT_FALSE(std::filesystem::exists(target));
+  EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir_.File("full")), {}), 0);
+  std::string error;
+  ASSERT_TRUE(CreateDatabaseFromTemplate(WEAVIL_DB_TEMPLATE, target, error)) << error;
+  DbSession session;
+  EXPECT_GE(session.OpenFile(target), 0);
 }
 
 }  // namespace

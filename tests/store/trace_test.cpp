@@ -80,6 +80,23 @@ TEST_F(TraceTest, AFailedOpenIsRetriedAtTheNextWrite) {
   EXPECT_EQ(Lines(), std::vector<std::string>{"kept"});
 }
 
+// A link planted under the trace's name (to a file the user cares about) is not
+// followed, so nothing is emptied; tracing goes on once the link is gone.
+TEST_F(TraceTest, APlantedLinkIsNotFollowed) {
+  test::WriteFile(dir_.File("precious.txt"), "keep me\n");
+  std::filesystem::create_symlink(dir_.File("precious.txt"), dir_.File("RovanTrace.txt"));
+  WriteTrace("lost");
+  EXPECT_EQ(test::ReadFile(dir_.File("precious.txt")), "keep me\n");
+  std::filesystem::create_hard_link(dir_.File("precious.txt"), dir_.File("other.txt"));
+  std::filesystem::remove(dir_.File("RovanTrace.txt"));
+  std::filesystem::create_hard_link(dir_.File("precious.txt"), dir_.File("RovanTrace.txt"));
+  WriteTrace("lost too");
+  EXPECT_EQ(test::ReadFile(dir_.File("precious.txt")), "keep me\n") << "a second name of a file is no trace";
+  std::filesystem::remove(dir_.File("RovanTrace.txt"));
+  WriteTrace("kept");
+  EXPECT_EQ(Lines(), std::vector<std::string>{"kept"});
+}
+
 TEST_F(TraceTest, DeletingTheFileDoesNotStopTracing) {
   WriteTrace("one");
   std::filesystem::remove(dir_.File("RovanTrace.txt"));
