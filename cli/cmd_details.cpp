@@ -5,6 +5,7 @@
 
 #include "classify/url_unescape.h"
 #include "cli/cli.h"
+#include "cli/terminal_text.h"
 #include "reports/country_names.h"
 #include "reports/embedded_pages.h"
 #include "reports/html_page.h"
@@ -39,7 +40,7 @@ bool ParseNumId(const std::string& text, int32_t& numId) {
 void Line(std::ostream& out, const char* label, const std::string& value) {
   std::string name = label;
   name.resize(12, ' ');
-  out << name << value << '\n';
+  out << name << TerminalSafe(value) << '\n';
 }
 
 }  // namespace
@@ -92,7 +93,8 @@ int RunDetailsCommand(CliContext& context, const std::vector<std::string>& args)
   out << "Pages\n";
   std::vector<std::string> times = PageTimes(details.requests);
   for (size_t i = 0; i < details.requests.size(); ++i)
-    out << "  " << details.requests[i].status << '\t' << times[i] << '\t' << details.requests[i].stem << '\n';
+    out << "  " << details.requests[i].status << '\t' << times[i] << '\t'
+        << TerminalSafe(details.requests[i].stem) << '\n';
   return kExitOk;
 }
 

@@ -207,19 +207,23 @@ int RunDownloadCommand(CliContext& context, const std::vector<std::string>& args
   const std::string localFile = request.LocalFile();
   if (result.nothingNew)
     *context.out << "Nothing new at " << values.url << "; " << localFile << " is up to date.\n";
+  else if (result.rotated)
+    *context.out << "The log at " << values.url << " was replaced since the last download: " << result.received
+                 << " bytes of the new log replaced " << localFile << '\n';
   else
     *context.out << (result.cancelled ? "Stopped after " : "Downloaded ") << result.received << " bytes "
                  << (result.writtenFrom > 0 ? "appended to " : "into ") << localFile << '\n';
 
+  const int64_t importOffset = ImportOffsetAfter(request, result);
   ImportStats stats;
   {
     TerminalImportProgress importProgress(*context.err);
-    stats = RunImport(localFile, request.importOffset, &importProgress);
+    stats = RunImport(localFile, importOffset, &importProgress);
   }
   if (!stats.opened) return CliFail(context, "cannot read " + localFile);
-  if (stats.databaseFailed) return CliFail(context, "cannot open the database to store " + localFile);
+  if (stats.databaseFailed) return CliFail(context, stats.error + " (nothing of " + localFile + " was stored)");
   *context.out << "Imported " << localFile;
-  if (request.importOffset > 0) *context.out << " from byte " << request.importOffset;
+  if (importOffset > 0) *context.out << " from byte " << importOffset;
   *context.out << ": " << stats.sessionsStored << " new sessions, " << stats.sessionsAlreadyStored
                << " already stored, " << stats.linesRead << " lines";
   if (stats.linesRejected) *context.out << " (" << stats.linesRejected << " unusable)";

@@ -4,6 +4,7 @@
 #include <vector>
 
 #include "cli/cli.h"
+#include "cli/terminal_text.h"
 #include "reports/chart_export.h"
 #include "reports/report_filter.h"
 #include "reports/report_tree.h"
@@ -113,8 +114,8 @@ void WriteJsonRows(std::ostream& out, const ReportTree& tree, RowId parent, int 
 
 void WriteTextRows(std::ostream& out, const ReportTree& tree) {
   for (RowId row = tree.FirstChild(kRootRow); row != kNoRow; row = tree.NextInOrder(row)) {
-    out << std::string(static_cast<size_t>(2 * tree.Depth(row)), ' ') << tree.Text(row, 0) << '\t'
-        << tree.Text(row, 1) << '\n';
+    out << std::string(static_cast<size_t>(2 * tree.Depth(row)), ' ') << TerminalSafe(tree.Text(row, 0)) << '\t'
+        << TerminalSafe(tree.Text(row, 1)) << '\n';
   }
 }
 

@@ -3,6 +3,7 @@
 #include <iostream>
 
 #include "cli/cli.h"
+#include "cli/terminal_text.h"
 #include "net/whois_client.h"
 #include "settings/settings.h"
 
@@ -22,6 +23,10 @@ void PrintWhoisHelp(std::ostream& out) {
          "  --country CC      choose the regional registry of a two-letter country code\n"
          "  --port N          the server's port (default 43)\n"
          "  --timeout SECONDS give up when connecting or a receive takes longer (default 30)\n"
+         "\n"
+         "An answer is read for at most " << kWhoisDeadline.count() / 1000 << " seconds and up to "
+      << kWhoisMaxAnswer / 1024 << " KB; a longer one is cut there and the command fails.\n"
+         "Control characters of the answer are shown as escapes (\\r, \\x1b, ...).\n"
          "\n"
          "Servers: ";
   const auto& servers = WhoisServers();
@@ -69,6 +74,8 @@ int RunWhoisCommand(CliContext& context, const std::vector<std::string>& args) {
     }
   }
   if (query.empty()) return CliUsage(context, "whois needs a QUERY", "whois");
+  if (!IsSendableWhoisQuery(query))
+    return CliUsage(context, "the query holds a control character (a line break or the like)", "whois");
   if (haveServer && haveCountry) return CliUsage(context, "give either --server or --country, not both", "whois");
 
   if (haveCountry) {
@@ -85,19 +92,29 @@ int RunWhoisCommand(CliContext& context, const std::vector<std::string>& args) {
   if (request.useProxy && (request.proxyHost.empty() || request.proxyPort == 0))
     return CliFail(context, "IsProxy is on but the SOCKS proxy (Proxy, ProxyPort) is not set");
 
+  // Printed as it arrives, a line at a time (a line holds whole characters).
+  std::string pending;
+  auto printLines = [&](bool all) {
+    size_t end = all ? pending.size() : pending.rfind('\n');
+    if (end == std::string::npos) return;
+    if (!all) ++end;
+    if (end == 0) return;
+    *context.out << TerminalSafe(std::string_view(pending).substr(0, end), TerminalText::kLines);
+    context.out->flush();
+    pending.erase(0, end);
+  };
+  bool printed = false, endsWithBreak = true;
+  request.onPiece = [&](std::string_view piece) {
+    pending.append(piece);
+    printed = true;
+    endsWithBreak = piece.back() == '\n';
+    printLines(false);
+  };
+
   WhoisExchange exchange;
   WhoisResult result = exchange.Run(request);
-
-  // The answer carries "\r\n" line ends for the dialog's box; a terminal wants "\n".
-  std::string text;
-  if (result.status == WhoisStatus::kSocketError) result.answer.clear();  // said in the error line
-  text.reserve(result.answer.size());
-  for (size_t i = 0; i < result.answer.size(); ++i) {
-    if (result.answer[i] == '\r' && i + 1 < result.answer.size() && result.answer[i + 1] == '\n') continue;
-    text.push_back(result.answer[i]);
-  }
-  *context.out << text;
-  if (!text.empty() && text.back() != '\n') *context.out << '\n';
+  printLines(true);
+  if (printed && !endsWithBreak) *context.out << '\n';
   context.out->flush();
 
   if (result.status != WhoisStatus::kOk) {

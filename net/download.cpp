@@ -3,6 +3,7 @@
 #include <curl/curl.h>
 #include <fcntl.h>
 #include <sys/stat.h>
+#include <sys/statvfs.h>
 #include <unistd.h>
 
 #include <cctype>
@@ -13,6 +14,7 @@
 #include <string>
 #include <utility>
 
+#include "import/log_parser.h"
 
 namespace weavil {
 
@@ -94,18 +96,179 @@ bool IsConnectError(CURLcode code) {
   }
 }
 
+// Options both the rotation probe and the transfer use.
+void SetCommonOptions(CURL* curl, const DownloadRequest& request, const std::string& url, bool ftp, char* errorText,
+                      std::string& proxy) {
+  curl_easy_setopt(curl, CURLOPT_URL, url.c_str());
+  curl_easy_setopt(curl, CURLOPT_USERAGENT, kDownloadAgent);
+  curl_easy_setopt(curl, CURLOPT_ERRORBUFFER, errorText);
+  curl_easy_setopt(curl, CURLOPT_NOSIGNAL, 1L);
+  curl_easy_setopt(curl, CURLOPT_CONNECTTIMEOUT, 60L);
+  // A server that sends next to nothing for a minute (or never stops trickling) has
+  // failed the read.
+  curl_easy_setopt(curl, CURLOPT_LOW_SPEED_LIMIT, request.limits.lowSpeedBytes);
+  curl_easy_setopt(curl, CURLOPT_LOW_SPEED_TIME, request.limits.lowSpeedSeconds);
+  if (!request.login.empty()) {
+    curl_easy_setopt(curl, CURLOPT_USERNAME, request.login.c_str());
+    curl_easy_setopt(curl, CURLOPT_PASSWORD, request.password.c_str());
+  }
+  // With the switch off, connect directly: the empty proxy also keeps curl from taking
+  // one from the environment.
+  proxy.clear();
+  if (request.isProxy) {
+    const std::string& host = ftp ? request.proxyFtp : request.proxyHttp;
+    int32_t port = ftp ? request.proxyPortFtp : request.proxyPortHttp;
+    if (!host.empty()) proxy = "http://" + host + ":" + std::to_string(port);
+  }
+  curl_easy_setopt(curl, CURLOPT_PROXY, proxy.c_str());
+  if (!ftp) {
+    curl_easy_setopt(curl, CURLOPT_FOLLOWLOCATION, 1L);
+    curl_easy_setopt(curl, CURLOPT_MAXREDIRS, 10L);
+    curl_easy_setopt(curl, CURLOPT_SUPPRESS_CONNECT_HEADERS, 1L);
+  }
+}
+
+// The headers both read: a new status line (after a redirect) starts over.
+struct AnswerHeaders {
+  bool hasContentRange = false;
+  int64_t contentLength = -1;
+  int64_t rangeTotal = -1;  // the N of "bytes a-b/N" or "bytes */N"; -1 when unknown
+
+  void Read(std::string_view line) {
+    if (line.rfind("HTTP/", 0) == 0) {
+      *this = AnswerHeaders();
+      return;
+    }
+    size_t colon = line.find(':');
+    if (colon == std::string_view::npos) return;
+    std::string_view name = line.substr(0, colon);
+    std::string value = Trim(line.substr(colon + 1));
+    if (StartsWithNoCase(name, "Content-Range") && name.size() == 13) {
+      hasContentRange = true;
+      size_t slash = value.rfind('/');
+      if (slash != std::string::npos && slash + 1 < value.size() && value[slash + 1] != '*') {
+        char* end = nullptr;
+        long long total = std::strtoll(value.c_str() + slash + 1, &end, 10);
+        if (end != value.c_str() + slash + 1 && total >= 0) rangeTotal = total;
+      }
+    } else if (StartsWithNoCase(name, "Content-Length") && name.size() == 14) {
+      char* end = nullptr;
+      long long length = std::strtoll(value.c_str(), &end, 10);
+      contentLength = (end != value.c_str() && length >= 0) ? length : 0;
+    }
+  }
+};
+
+int64_t FileSize(const std::string& path) {
+  struct stat info;
+  return ::stat(path.c_str(), &info) == 0 && S_ISREG(info.st_mode) ? static_cast<int64_t>(info.st_size) : 0;
+}
+
+std::string ReadHead(const std::string& path, size_t count) {
+  std::string head(count, '\0');
+  int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return {};
+  size_t have = 0;
+  while (have < count) {
+    ssize_t got = ::read(fd, head.data() + have, count - have);
+    if (got < 0 && errno == EINTR) continue;
+    if (got <= 0) break;
+    have += static_cast<size_t>(got);
+  }
+  ::close(fd);
+  head.resize(have);
+  return head;
+}
+
+// Bytes the folder can still take; -1 when the system does not say.
+int64_t FreeBytes(const std::string& folder) {
+  struct statvfs info;
+  if (::statvfs(folder.empty() ? "." : folder.c_str(), &info) != 0) return -1;
+  return static_cast<int64_t>(info.f_bavail) * static_cast<int64_t>(info.f_frsize);
+}
+
+// The small range request of an incremental download: the server's first bytes, and its
+// file's size, against the local copy's.
+class RotationProbe {
+ public:
+  RotationProbe(std::string expected, int64_t localSize) : expected_(std::move(expected)), localSize_(localSize) {}
+
+  // True when the server's log is another than the local copy's. A probe that cannot
+  // tell (an error answer) says false and leaves the verdict to the transfer itself;
+  // failed is set when the server could not be reached at all.
+  bool Rotated(CURL* curl, const DownloadRequest& request, const std::string& url, DownloadResult& failed) {
+    char errorText[CURL_ERROR_SIZE] = {0};
+    std::string proxy;
+    SetCommonOptions(curl, request, url, false, errorText, proxy);
+    curl_easy_setopt(curl, CURLOPT_HEADERFUNCTION, &RotationProbe::OnHeader);
+    curl_easy_setopt(curl, CURLOPT_HEADERDATA, this);
+    curl_easy_setopt(curl, CURLOPT_WRITEFUNCTION, &RotationProbe::OnWrite);
+    curl_easy_setopt(curl, CURLOPT_WRITEDATA, this);
+    std::string range = "Range: bytes=0-" + std::to_string(expected_.size() - 1);
+    curl_slist* headers = curl_slist_append(nullptr, range.c_str());
+    headers = curl_slist_append(headers, "Accept:");
+    curl_easy_setopt(curl, CURLOPT_HTTPHEADER, headers);
+    CURLcode code = curl_easy_perform(curl);
+    curl_slist_free_all(headers);
+    long status = 0;
+    curl_easy_getinfo(curl, CURLINFO_RESPONSE_CODE, &status);
+    curl_easy_reset(curl);
+    if (status == 0 && code != CURLE_OK) {
+      failed.outcome = IsConnectError(code) ? DownloadOutcome::kConnect : DownloadOutcome::kRequest;
+      failed.message = errorText[0] ? std::string(errorText) : std::string(curl_easy_strerror(code));
+      return false;
+    }
+    int64_t total = headers_.rangeTotal >= 0 ? headers_.rangeTotal : status == 200 ? headers_.contentLength : -1;
+    if (status == 416) return total >= 0 && total < localSize_;
+    if (status != 200 && status != 206) return false;
+    if (total >= 0 && total < localSize_) return true;
+    return received_ != expected_;
+  }
+
+ private:
+  static size_t OnHeader(char* data, size_t size, size_t count, void* self) {
+    static_cast<RotationProbe*>(self)->headers_.Read(std::string_view(data, size * count));
+    return size * count;
+  }
+  // Takes the first bytes, then ends the transfer: a server that ignores the range would
+  // send its whole file.
+  static size_t OnWrite(char* data, size_t size, size_t count, void* self) {
+    auto* probe = static_cast<RotationProbe*>(self);
+    size_t want = probe->expected_.size() - std::min(probe->expected_.size(), probe->received_.size());
+    probe->received_.append(data, std::min(want, size * count));
+    return probe->received_.size() >= probe->expected_.size() ? 0 : size * count;
+  }
+
+  std::string expected_;
+  int64_t localSize_;
+  AnswerHeaders headers_;
+  std::string received_;
+};
+
 class Transfer {
  public:
-  Transfer(const DownloadRequest& request, DownloadProgress* progress, bool ftp)
-      : request_(request), progress_(progress), ftp_(ftp), offset_(ftp ? 0 : request.downloadOffset) {}
+  // offset: where the transfer starts (0 fetches the whole file); rotated: the probe found
+  // the server's log replaced.
+  Transfer(const DownloadRequest& request, DownloadProgress* progress, bool ftp, int64_t offset, bool rotated)
+      : request_(request),
+        progress_(progress),
+        ftp_(ftp),
+        incremental_(!ftp && request.downloadOffset > 0),
+        rotated_(rotated),
+        offset_(offset),
+        localSize_(FileSize(request.LocalFile())) {}
   ~Transfer() {
     if (fd_ >= 0) ::close(fd_);
+    if (!tempPath_.empty()) ::unlink(tempPath_.c_str());
   }
 
   DownloadResult Run(CURL* curl, const std::string& url);
+  // A 416 said the server's file is shorter than the local copy: fetch it whole.
+  bool RestartWhole() const { return restartWhole_; }
 
   static size_t OnHeader(char* data, size_t size, size_t count, void* self) {
-    return static_cast<Transfer*>(self)->Header(std::string_view(data, size * count));
+    static_cast<Transfer*>(self)->headers_.Read(std::string_view(data, size * count));
+    return size * count;
   }
   static size_t OnWrite(char* data, size_t size, size_t count, void* self) {
     return static_cast<Transfer*>(self)->Write(std::string_view(data, size * count));
@@ -115,11 +278,11 @@ class Transfer {
   }
 
  private:
-  size_t Header(std::string_view line);
   size_t Write(std::string_view piece);
   int Poll();
   bool Begin();
   bool OpenLocal();
+  void Settle();
   void Fail(DownloadOutcome outcome, std::string message) {
     if (result_.outcome == DownloadOutcome::kSuccess) {
       result_.outcome = outcome;
@@ -134,37 +297,20 @@ class Transfer {
   const DownloadRequest& request_;
   DownloadProgress* progress_;
   bool ftp_;
+  bool incremental_;
+  bool rotated_;
   CURL* curl_ = nullptr;
   int64_t offset_;
+  int64_t localSize_;
   int fd_ = -1;
+  std::string tempPath_;  // the whole file arrives here first
   bool begun_ = false;
   bool firstPiece_ = true;
   bool discardBody_ = false;
-  bool hasContentRange_ = false;
-  int64_t contentLength_ = -1;
+  bool restartWhole_ = false;
+  AnswerHeaders headers_;
   DownloadResult result_;
 };
-
-size_t Transfer::Header(std::string_view line) {
-  // A new status line starts the headers of the next answer (after a redirect).
-  if (line.rfind("HTTP/", 0) == 0) {
-    hasContentRange_ = false;
-    contentLength_ = -1;
-    return line.size();
-  }
-  size_t colon = line.find(':');
-  if (colon == std::string_view::npos) return line.size();
-  std::string_view name = line.substr(0, colon);
-  std::string value = Trim(line.substr(colon + 1));
-  if (StartsWithNoCase(name, "Content-Range") && name.size() == 13) {
-    hasContentRange_ = true;
-  } else if (StartsWithNoCase(name, "Content-Length") && name.size() == 14) {
-    char* end = nullptr;
-    long long length = std::strtoll(value.c_str(), &end, 10);
-    contentLength_ = (end != value.c_str() && length >= 0) ? length : 0;
-  }
-  return line.size();
-}
 
 // The answer has arrived: decide the total and where the data goes, and show the
 // progress window. The local file is touched only once data that belongs in it arrives.
@@ -173,11 +319,12 @@ bool Transfer::Begin() {
   if (!ftp_) {
     curl_easy_getinfo(curl_, CURLINFO_RESPONSE_CODE, &result_.httpStatus);
     // Nothing lies past the end of our copy: keep the file as it is rather than appending
-    // the server's error text to the log.
+    // the server's error text to the log. A file there shorter than ours is a new log.
     if (result_.httpStatus == 416 && offset_ > 0) {
-      result_.nothingNew = true;
       discardBody_ = true;
       result_.writtenFrom = offset_;
+      if (headers_.rangeTotal >= 0 && headers_.rangeTotal < localSize_) restartWhole_ = true;
+      else result_.nothingNew = true;
       return true;
     }
     // Any other error answer is no part of the log: cutting the local copy for it would
@@ -195,11 +342,20 @@ bool Transfer::Begin() {
     curl_easy_getinfo(curl_, CURLINFO_CONTENT_LENGTH_DOWNLOAD_T, &size);
     result_.total = size > 0 ? size : 0;
   } else {
-    result_.total = contentLength_ > 0 ? contentLength_ : 0;
+    result_.total = headers_.contentLength > 0 ? headers_.contentLength : 0;
     // Without a Content-Range the server ignored the range and sends the whole file.
-    if (!hasContentRange_) offset_ = 0;
+    if (!headers_.hasContentRange) offset_ = 0;
   }
   result_.writtenFrom = offset_;
+
+  // An announced length the disk cannot take fails now, not when the disk is full.
+  int64_t free = result_.total > 0 ? FreeBytes(request_.localPath) : -1;
+  if (free >= 0 && result_.total > free) {
+    Fail(DownloadOutcome::kLocalWrite, request_.LocalFile() + ": not enough free disk space (the server announces " +
+                                           std::to_string(result_.total) + " bytes, " + std::to_string(free) +
+                                           " are free)");
+    return false;
+  }
 
   if (progress_) {
     progress_->Start();
@@ -208,16 +364,26 @@ bool Transfer::Begin() {
   return true;
 }
 
-// Opens the local file at the resume position, cutting it when the answer starts over.
+// Opens where the data goes: the local file at the resume position when the answer
+// continues it, else a new file beside it that replaces it at the end.
 bool Transfer::OpenLocal() {
   std::string path = request_.LocalFile();
-  fd_ = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
+  if (offset_ > 0) {
+    fd_ = ::open(path.c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
+    if (fd_ >= 0 && ::lseek(fd_, offset_, SEEK_SET) < 0) {
+      Fail(DownloadOutcome::kLocalWrite, path + ": " + std::strerror(errno));
+      return false;
+    }
+  } else {
+    std::string temp = path + ".part-XXXXXX";
+    fd_ = ::mkostemp(temp.data(), O_CLOEXEC);
+    if (fd_ >= 0) {
+      tempPath_ = temp;
+      ::fchmod(fd_, 0644);
+    }
+  }
   if (fd_ < 0) {
     Fail(DownloadOutcome::kRequest, path + ": " + std::strerror(errno));
-    return false;
-  }
-  if (::lseek(fd_, offset_, SEEK_SET) < 0 || (offset_ == 0 && ::ftruncate(fd_, 0) != 0)) {
-    Fail(DownloadOutcome::kLocalWrite, path + ": " + std::strerror(errno));
     return false;
   }
   return true;
@@ -262,15 +428,40 @@ size_t Transfer::Write(std::string_view piece) {
 
 int Transfer::Poll() { return Cancelled() ? 1 : 0; }
 
+// A whole file that arrived replaces the local copy, unless that would lose a log: over
+// an existing copy it must read as a log, and it may be shorter only when it is a new
+// log (rotated) that arrived completely.
+void Transfer::Settle() {
+  if (tempPath_.empty()) return;
+  std::string target = request_.LocalFile();
+  bool replace = result_.outcome == DownloadOutcome::kSuccess;
+  if (replace && localSize_ > 0) {
+    int64_t size = FileSize(tempPath_);
+    if (!StartsLikeALog(ReadHead(tempPath_, kMaxLineLength + 1))) {
+      replace = false;
+      if (!result_.cancelled) Fail(DownloadOutcome::kNotLog, "File reading error");
+    } else if (size < localSize_ && (result_.cancelled || (incremental_ && !rotated_))) {
+      replace = false;
+      result_.nothingNew = true;
+    }
+  }
+  if (replace && ::rename(tempPath_.c_str(), target.c_str()) != 0) {
+    Fail(DownloadOutcome::kLocalWrite, target + ": " + std::strerror(errno));
+    replace = false;
+  }
+  if (replace) {
+    tempPath_.clear();
+    result_.rotated = rotated_ && localSize_ > 0;
+  }
+}
+
 DownloadResult Transfer::Run(CURL* curl, const std::string& url) {
   curl_ = curl;
   char errorText[CURL_ERROR_SIZE] = {0};
   curl_slist* headers = nullptr;
+  std::string proxy;
 
-  curl_easy_setopt(curl, CURLOPT_URL, url.c_str());
-  curl_easy_setopt(curl, CURLOPT_USERAGENT, kDownloadAgent);
-  curl_easy_setopt(curl, CURLOPT_ERRORBUFFER, errorText);
-  curl_easy_setopt(curl, CURLOPT_NOSIGNAL, 1L);
+  SetCommonOptions(curl, request_, url, ftp_, errorText, proxy);
   curl_easy_setopt(curl, CURLOPT_BUFFERSIZE, static_cast<long>(kDownloadPieceSize));
   curl_easy_setopt(curl, CURLOPT_HEADERFUNCTION, &Transfer::OnHeader);
   curl_easy_setopt(curl, CURLOPT_HEADERDATA, this);
@@ -279,39 +470,16 @@ DownloadResult Transfer::Run(CURL* curl, const std::string& url) {
   curl_easy_setopt(curl, CURLOPT_NOPROGRESS, 0L);
   curl_easy_setopt(curl, CURLOPT_XFERINFOFUNCTION, &Transfer::OnProgress);
   curl_easy_setopt(curl, CURLOPT_XFERINFODATA, this);
-  curl_easy_setopt(curl, CURLOPT_CONNECTTIMEOUT, 60L);
-  // A server that stops sending for a minute has failed the read.
-  curl_easy_setopt(curl, CURLOPT_LOW_SPEED_LIMIT, 1L);
-  curl_easy_setopt(curl, CURLOPT_LOW_SPEED_TIME, 60L);
-  if (!request_.login.empty()) {
-    curl_easy_setopt(curl, CURLOPT_USERNAME, request_.login.c_str());
-    curl_easy_setopt(curl, CURLOPT_PASSWORD, request_.password.c_str());
-  }
-
-  // With the switch off, connect directly: the empty proxy also keeps curl from taking
-  // one from the environment.
-  std::string proxy;
-  if (request_.isProxy) {
-    const std::string& host = ftp_ ? request_.proxyFtp : request_.proxyHttp;
-    int32_t port = ftp_ ? request_.proxyPortFtp : request_.proxyPortHttp;
-    if (!host.empty()) proxy = "http://" + host + ":" + std::to_string(port);
-  }
-  curl_easy_setopt(curl, CURLOPT_PROXY, proxy.c_str());
 
   if (ftp_) {
     curl_easy_setopt(curl, CURLOPT_FTPPORT, nullptr);  // passive
     curl_easy_setopt(curl, CURLOPT_TRANSFERTEXT, 0L);  // image mode: byte for byte
   } else {
-    curl_easy_setopt(curl, CURLOPT_FOLLOWLOCATION, 1L);
-    curl_easy_setopt(curl, CURLOPT_MAXREDIRS, 10L);
-    curl_easy_setopt(curl, CURLOPT_SUPPRESS_CONNECT_HEADERS, 1L);
     std::string range = "Range: bytes=" + std::to_string(offset_) + "-";
     headers = curl_slist_append(headers, range.c_str());
     headers = curl_slist_append(headers, "Accept:");  // no accept list
     curl_easy_setopt(curl, CURLOPT_HTTPHEADER, headers);
   }
-
-  if (progress_) progress_->SetProgress(0, 100);
 
   CURLcode code = curl_easy_perform(curl);
   curl_slist_free_all(headers);
@@ -333,10 +501,10 @@ DownloadResult Transfer::Run(CURL* curl, const std::string& url) {
     if (::close(fd_) != 0) Fail(DownloadOutcome::kLocalWrite, request_.LocalFile() + ": " + std::strerror(errno));
     fd_ = -1;
   }
+  Settle();
   if (result_.outcome != DownloadOutcome::kSuccess) result_.cancelled = false;
   return result_;
 }
-
 }  // namespace
 
 std::string FileNameFromUrl(std::string_view url) {
@@ -407,14 +575,47 @@ DownloadResult RunDownload(const DownloadRequest& request, DownloadProgress* pro
     if (progress) progress->Stop();
     return failed;
   }
+  if (progress) progress->SetProgress(0, 100);
   DownloadResult result;
+  int64_t offset = ftp ? 0 : request.downloadOffset;
+  int64_t localSize = FileSize(request.LocalFile());
+  bool rotated = false;
+  if (offset > 0 && localSize > 0) {
+    std::string head = ReadHead(request.LocalFile(), static_cast<size_t>(std::min(localSize, kRotationProbeBytes)));
+    RotationProbe probe(head, localSize);
+    rotated = !head.empty() && probe.Rotated(curl, request, url, failed);
+    if (!failed.Succeeded()) {
+      curl_easy_cleanup(curl);
+      if (progress) progress->Stop();
+      return failed;
+    }
+    if (rotated) offset = 0;
+  }
   {
-    Transfer transfer(request, progress, ftp);
+    Transfer transfer(request, progress, ftp, offset, rotated);
     result = transfer.Run(curl, url);
+    if (transfer.RestartWhole()) {
+      curl_easy_reset(curl);
+      Transfer whole(request, progress, ftp, 0, true);
+      result = whole.Run(curl, url);
+    }
   }
   curl_easy_cleanup(curl);
   if (!result.Succeeded() && progress) progress->Stop();
   return result;
+}
+
+int64_t ImportOffsetAfter(const DownloadRequest& request, const DownloadResult& result) {
+  return result.rotated ? 0 : request.importOffset;
+}
+
+bool StartsLikeALog(std::string_view text) {
+  std::string_view line = text.substr(0, text.find('\n'));
+  if (!line.empty() && line.back() == '\r') line.remove_suffix(1);
+  if (line.empty()) return false;
+  if (line[0] == '#') return true;  // a W3C directive
+  std::string copy(line);
+  return ConvertNcsaLine(copy);
 }
 
 DownloadWorker::~DownloadWorker() { Join(); }

@@ -15,6 +15,15 @@ struct Settings;
 
 inline constexpr const char* kDownloadAgent = "Weavil 1.4";
 inline constexpr size_t kDownloadPieceSize = 32000;
+// The first bytes of the local copy that an incremental download compares with the
+// server's file, to see whether the log there was replaced (rotated) since.
+inline constexpr int64_t kRotationProbeBytes = 1024;
+
+// A transfer slower than lowSpeedBytes per second for lowSpeedSeconds has failed.
+struct DownloadLimits {
+  long lowSpeedBytes = 1000;
+  long lowSpeedSeconds = 60;
+};
 
 // What the download dialog's OK leaves for the worker.
 struct DownloadRequest {
@@ -32,6 +41,7 @@ struct DownloadRequest {
   int32_t proxyPortHttp = 0;
   std::string proxyFtp;
   int32_t proxyPortFtp = 0;
+  DownloadLimits limits;
 
   std::string LocalFile() const { return localPath + fileName; }
 };
@@ -84,6 +94,7 @@ enum class DownloadOutcome : int32_t {
   kConnect = 4,       // the system's text, or "Connection failed"
   kRequest = 5,       // the system's text, or "Connection failed"
   kLocalWrite = 6,    // the local file could not take the data (disk full, ...)
+  kNotLog = 7,        // "File reading error": the answer is no log; the local copy is kept
 };
 
 struct DownloadResult {
@@ -94,7 +105,10 @@ struct DownloadResult {
   int64_t writtenFrom = 0;      // where the bytes went: the offset, or 0 after a full rewrite
   long httpStatus = 0;          // 0 for FTP
   bool cancelled = false;       // Cancel ended the transfer (counts as success)
-  bool nothingNew = false;      // the server had no bytes past the offset (416)
+  bool nothingNew = false;      // the server had no bytes past the offset (416); the copy is kept
+  // The server's log was replaced since the last download (it is shorter than the local
+  // copy, or begins otherwise): the whole new file replaced the local copy.
+  bool rotated = false;
 
   bool Succeeded() const { return outcome == DownloadOutcome::kSuccess; }
 };
@@ -103,7 +117,22 @@ struct DownloadResult {
 std::string DownloadProgressText(int64_t received, int64_t total);
 
 // The whole transfer on the calling thread. progress may be null.
+//
+// An incremental HTTP download first compares the first bytes of the local copy with
+// the server's (a small range request); when they differ, or the server's file is
+// shorter, the log was rotated and the whole new file is fetched. Data that starts the
+// file over goes into a temporary file beside the local one, which it replaces only
+// when complete (or cancelled) and, over an existing log, only when its first line reads
+// as a log line and it would not make an incremental copy shorter.
 DownloadResult RunDownload(const DownloadRequest& request, DownloadProgress* progress);
+
+// Where the import of the downloaded file starts: the request's import offset, or 0 when
+// the log was rotated (the old copy's header position means nothing in the new file).
+int64_t ImportOffsetAfter(const DownloadRequest& request, const DownloadResult& result);
+
+// True when the first line of text reads as a log line: a directive ("#...") or a
+// common/combined data line.
+bool StartsLikeALog(std::string_view text);
 
 // The download on its own thread. Only one download runs in the program at a time: the
 // running flag is raised by Start and lowered by the worker just before it reports.

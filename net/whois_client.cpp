@@ -107,6 +107,14 @@ std::string WhoisAnswerText(std::string_view received) {
   return text;
 }
 
+bool IsSendableWhoisQuery(std::string_view query) {
+  for (char c : query) {
+    auto byte = static_cast<unsigned char>(c);
+    if (byte < 0x20 || byte == 0x7f) return false;
+  }
+  return true;
+}
+
 WhoisRequest MakeWhoisRequest(std::string query, std::string server, const Settings& settings) {
   WhoisRequest request;
   request.query = std::move(query);
@@ -204,9 +212,55 @@ bool WhoisExchange::SendAll(int fd, const char* data, size_t size, std::chrono::
   return true;
 }
 
+// Reads the answer until the server closes, within the receive time-out, the exchange's
+// deadline and the size limit.
+void WhoisExchange::Receive(int fd, const WhoisRequest& request, std::string& received, WhoisResult& result) {
+  const std::string server = Endpoint(request.server, request.port);
+  char piece[kWhoisPieceSize];
+  for (;;) {
+    auto now = Clock::now();
+    bool deadlineFirst = exchangeEnd_ < now + request.timeout;
+    if (!Wait(fd, POLLIN, deadlineFirst ? exchangeEnd_ : now + request.timeout, result)) {
+      if (result.status == WhoisStatus::kTimedOut && deadlineFirst) {
+        result.status = WhoisStatus::kTooLong;
+        result.error = "the answer of " + server + " took longer than " +
+                       std::to_string(request.deadline.count() / 1000) + " s; it was cut there";
+      } else if (result.status == WhoisStatus::kTimedOut) {
+        result.error = "no answer from " + server + " within " + std::to_string(request.timeout.count() / 1000) + " s";
+      }
+      return;
+    }
+    ssize_t got = ::recv(fd, piece, sizeof piece, 0);
+    if (got < 0) {
+      if (errno == EINTR || errno == EAGAIN || errno == EWOULDBLOCK) continue;
+      SetError(result, WhoisStatus::kReceiveFailed, std::strerror(errno));
+      return;
+    }
+    if (got == 0) return;
+    // The piece counts as text up to its first zero byte.
+    size_t length = std::min(::strnlen(piece, static_cast<size_t>(got)), request.maxAnswer - received.size());
+    received.append(piece, length);
+    if (request.onPiece && length) request.onPiece(std::string_view(piece, length));
+    if (received.size() >= request.maxAnswer) {
+      SetError(result, WhoisStatus::kTooLong,
+               "the answer of " + server + " is longer than " + std::to_string(request.maxAnswer / 1024) +
+                   " KB; it was cut there");
+      return;
+    }
+  }
+}
+
 WhoisResult WhoisExchange::Run(const WhoisRequest& request) {
   WhoisResult result;
   std::string received;
+  exchangeEnd_ = Clock::now() + request.deadline;
+  if (!IsSendableWhoisQuery(request.query)) {
+    // A line break would make a second protocol line of the rest.
+    result.status = WhoisStatus::kBadQuery;
+    result.error = "the query holds a control character (a line break or the like); nothing was sent";
+    result.answer = "Query refused: it holds a control character";
+    return result;
+  }
 
   int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
   if (fd < 0) {
@@ -261,26 +315,7 @@ WhoisResult WhoisExchange::Run(const WhoisRequest& request) {
 
   if (connected) {
     std::string line = request.query + " \r\n";
-    if (SendAll(fd, line.data(), line.size(), request.timeout, result)) {
-      char piece[kWhoisPieceSize];
-      for (;;) {
-        if (!Wait(fd, POLLIN, Clock::now() + request.timeout, result)) {
-          if (result.status == WhoisStatus::kTimedOut)
-            result.error = "no answer from " + Endpoint(request.server, request.port) + " within " +
-                           std::to_string(request.timeout.count() / 1000) + " s";
-          break;
-        }
-        ssize_t got = ::recv(fd, piece, sizeof piece, 0);
-        if (got < 0) {
-          if (errno == EINTR || errno == EAGAIN || errno == EWOULDBLOCK) continue;
-          SetError(result, WhoisStatus::kReceiveFailed, std::strerror(errno));
-          break;
-        }
-        if (got == 0) break;
-        // The piece counts as text up to its first zero byte.
-        received.append(piece, ::strnlen(piece, static_cast<size_t>(got)));
-      }
-    }
+    if (SendAll(fd, line.data(), line.size(), request.timeout, result)) Receive(fd, request, received, result);
   }
 
   ::close(fd);

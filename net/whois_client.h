@@ -21,6 +21,10 @@ struct Settings;
 inline constexpr uint16_t kWhoisPort = 43;
 inline constexpr std::chrono::milliseconds kWhoisTimeout{30000};
 inline constexpr size_t kWhoisPieceSize = 100;
+// A registry's answer is a few kilobytes; a server that sends without end is cut here,
+// and no exchange as a whole lasts longer than the deadline.
+inline constexpr size_t kWhoisMaxAnswer = 1024 * 1024;
+inline constexpr std::chrono::milliseconds kWhoisDeadline{120000};
 
 // The servers of the dialog's list, in its order: APNIC, ARIN, LACNIC, RIPE and the
 // .com/.net registrar.
@@ -59,8 +63,16 @@ struct WhoisRequest {
   bool useProxy = false;  // SOCKS 4
   std::string proxyHost;
   uint16_t proxyPort = 0;
-  std::chrono::milliseconds timeout = kWhoisTimeout;
+  std::chrono::milliseconds timeout = kWhoisTimeout;    // connecting, and each receive
+  std::chrono::milliseconds deadline = kWhoisDeadline;  // the whole exchange
+  size_t maxAnswer = kWhoisMaxAnswer;
+  // Called with every piece of the answer as it arrives (as received, "\n" line ends).
+  std::function<void(std::string_view piece)> onPiece;
 };
+
+// True when the query may be sent: it holds no control character, so it stays one line
+// of the protocol.
+bool IsSendableWhoisQuery(std::string_view query);
 
 // The request for a query and server with the proxy of the settings ("IsProxy", "Proxy",
 // "ProxyPort").
@@ -76,6 +88,8 @@ enum class WhoisStatus {
   kSendFailed,
   kReceiveFailed,
   kStopped,
+  kBadQuery,        // the query holds a control character; nothing was sent
+  kTooLong,         // the answer passed the limit (or the deadline): what came is kept
 };
 
 struct WhoisResult {
@@ -97,10 +111,12 @@ class WhoisExchange {
 
  private:
   bool Wait(int fd, short events, std::chrono::steady_clock::time_point deadline, WhoisResult& result);
+  void Receive(int fd, const WhoisRequest& request, std::string& received, WhoisResult& result);
   bool Connect(int fd, uint32_t address, uint16_t port, std::chrono::milliseconds timeout, WhoisResult& result);
   bool SendAll(int fd, const char* data, size_t size, std::chrono::milliseconds timeout, WhoisResult& result);
 
   std::atomic<bool> stopped_{false};
+  std::chrono::steady_clock::time_point exchangeEnd_{};
   int wakeRead_ = -1;  // Stop writes to the pipe; every wait also watches it
   int wakeWrite_ = -1;
 };

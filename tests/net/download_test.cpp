@@ -1,12 +1,14 @@
 #include "net/download.h"
 
 #include <gtest/gtest.h>
+#include <sys/socket.h>
 
 #include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <filesystem>
 #include <mutex>
+#include <thread>
 
 #include "settings/settings.h"
 #include "tests/net/loopback_servers.h"
@@ -143,12 +145,14 @@ TEST(HttpDownload, IncrementalRequestAppendsOnlyTheNewBytes) {
   EXPECT_EQ(result.received, static_cast<int64_t>(full.size() - 3000));
   EXPECT_EQ(result.total, static_cast<int64_t>(full.size() - 3000));
 
+  // First the check that the server's log begins as the local copy, then the new bytes.
   auto requests = server.Requests();
-  ASSERT_EQ(requests.size(), 1u);
-  EXPECT_EQ(requests[0].rfind("GET /logs/access.log?x=1 HTTP/1.1\r\n", 0), 0u) << requests[0];
-  EXPECT_EQ(test::HeaderValue(requests[0], "Range"), "bytes=3000-");
-  EXPECT_EQ(test::HeaderValue(requests[0], "User-Agent"), "Weavil 1.4");
-  EXPECT_EQ(test::HeaderValue(requests[0], "Accept"), "");
+  ASSERT_EQ(requests.size(), 2u);
+  EXPECT_EQ(test::HeaderValue(requests[0], "Range"), "bytes=0-1023");
+  EXPECT_EQ(requests[1].rfind("GET /logs/access.log?x=1 HTTP/1.1\r\n", 0), 0u) << requests[1];
+  EXPECT_EQ(test::HeaderValue(requests[1], "Range"), "bytes=3000-");
+  EXPECT_EQ(test::HeaderValue(requests[1], "User-Agent"), "Weavil 1.4");
+  EXPECT_EQ(test::HeaderValue(requests[1], "Accept"), "");
 
   // The window: 0 of 100 while connecting, 0 of the total when data starts, then lines.
   ASSERT_GE(progress.progress.size(), 3u);
@@ -172,7 +176,10 @@ TEST(HttpDownload, ServerWithoutRangesRewritesTheWholeFile) {
   ASSERT_TRUE(result.Succeeded()) << result.message;
   EXPECT_EQ(result.writtenFrom, 0);
   EXPECT_EQ(ReadFile(dir.File("access.log")), full);
-  EXPECT_EQ(test::HeaderValue(server.Requests().at(0), "Range"), "bytes=1234-");
+  // The old copy begins otherwise than the server's log: the whole new log is asked for.
+  EXPECT_TRUE(result.rotated);
+  EXPECT_EQ(test::HeaderValue(server.Requests().at(0), "Range"), "bytes=0-1023");
+  EXPECT_EQ(test::HeaderValue(server.Requests().back(), "Range"), "bytes=0-");
 }
 
 TEST(HttpDownload, NothingNewLeavesTheLocalCopyAlone) {
@@ -293,6 +300,74 @@ TEST(HttpDownload, ProxySwitchSendsTheRequestThroughTheHttpProxy) {
   ASSERT_EQ(proxy.Requests().size(), 1u);
   EXPECT_EQ(proxy.Requests()[0].rfind("GET http://logs.example.invalid/access.log HTTP/1.1", 0), 0u)
       << proxy.Requests()[0];
+}
+
+// A log that another one replaced on the server (rotation): whether the new one is still
+// shorter than the old copy or has grown past it, the whole new log is fetched, never a
+// tail of it glued to the old copy.
+TEST(HttpDownload, ARotatedLogIsFetchedWholeAndImportedFromItsStart) {
+  TempDir dir;
+  const std::string old = LogText(60);
+  std::string fresh;
+  for (int i = 0; i < 250; ++i) fresh += "10.9.9." + std::to_string(i % 200) + " - - [02/Jan/2024:00:00:00 +0000] \"GET /n HTTP/1.1\" 200 1\n";
+  for (const std::string& served : {fresh.substr(0, old.size() / 2), fresh}) {
+    WriteFile(dir.File("access.log"), old);
+    HttpLogServer server(HttpLogServer::Mode::kRanges, served);
+    DownloadRequest request = RequestFor(server.Url("/access.log"), dir, static_cast<int64_t>(old.size()));
+    request.importOffset = 40;
+    DownloadResult result = RunDownload(request, nullptr);
+    ASSERT_TRUE(result.Succeeded()) << result.message;
+    EXPECT_TRUE(result.rotated) << served.size();
+    EXPECT_FALSE(result.nothingNew);
+    EXPECT_EQ(ReadFile(dir.File("access.log")), served);
+    EXPECT_EQ(ImportOffsetAfter(request, result), 0);
+  }
+}
+
+// A server that ignores the range and answers with a page that is no log, or with
+// nothing: the local log stays as it was.
+TEST(HttpDownload, AnAnswerThatIsNoLogNeverReplacesTheLocalCopy) {
+  TempDir dir;
+  const std::string old = LogText(30);
+  for (const std::string& page : {std::string("<html><body>Moved</body></html>\n"), std::string()}) {
+    WriteFile(dir.File("access.log"), old);
+    HttpLogServer server(HttpLogServer::Mode::kNoRanges, page);
+    DownloadResult result =
+        RunDownload(RequestFor(server.Url("/access.log"), dir, static_cast<int64_t>(old.size())), nullptr);
+    EXPECT_EQ(result.outcome, DownloadOutcome::kNotLog) << page;
+    EXPECT_EQ(result.message, "File reading error");
+    EXPECT_EQ(ReadFile(dir.File("access.log")), old) << page;
+  }
+  EXPECT_EQ(std::distance(std::filesystem::directory_iterator(dir.Path()), {}), 1) << "no temporary file is left";
+}
+
+// A server that trickles (here two bytes a second) ends the transfer once it stays
+// below the low-speed limit for the limit's time; one that announces more than the
+// disk can take ends before a byte is written.
+TEST(HttpDownload, TricklingAndOversizedAnswersEndTheTransfer) {
+  TempDir dir;
+  test::LoopbackServer trickle([](int fd) {
+    test::ReadHttpHead(fd);
+    test::SendAll(fd, "HTTP/1.1 200 OK\r\nContent-Length: 100\r\n\r\n");
+    for (int i = 0; i < 100 && ::send(fd, "x", 1, MSG_NOSIGNAL) == 1; ++i)
+      std::this_thread::sleep_for(std::chrono::milliseconds(500));
+  });
+  DownloadRequest request = RequestFor("http://127.0.0.1:" + std::to_string(trickle.Port()) + "/slow.log", dir);
+  request.limits.lowSpeedSeconds = 2;
+  auto start = std::chrono::steady_clock::now();
+  DownloadResult result = RunDownload(request, nullptr);
+  EXPECT_LT(std::chrono::steady_clock::now() - start, std::chrono::seconds(15));
+  EXPECT_EQ(result.outcome, DownloadOutcome::kRead) << result.message;
+
+  test::LoopbackServer huge([](int fd) {
+    test::ReadHttpHead(fd);
+    test::SendAll(fd, "HTTP/1.1 200 OK\r\nContent-Length: 900000000000000000\r\n\r\n#Software: x\n");
+  });
+  WriteFile(dir.File("huge.log"), "kept\n");
+  result = RunDownload(RequestFor("http://127.0.0.1:" + std::to_string(huge.Port()) + "/huge.log", dir), nullptr);
+  EXPECT_EQ(result.outcome, DownloadOutcome::kLocalWrite);
+  EXPECT_NE(result.message.find("not enough free disk space"), std::string::npos) << result.message;
+  EXPECT_EQ(ReadFile(dir.File("huge.log")), "kept\n");
 }
 
 TEST(FtpDownload, AlwaysFetchesTheWholeFileWithItsSizeAsTotal) {

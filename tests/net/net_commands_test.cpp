@@ -240,6 +240,20 @@ TEST_F(NetCommandsTest, WhoisPrintsTheAnswerDirectlyOrThroughTheProxy) {
   EXPECT_EQ(result.exitCode, 2);
 }
 
+// Terminal control sequences in an answer (a window title, a bare CR hiding what came
+// before it) are shown as escapes; line ends stay.
+TEST_F(NetCommandsTest, WhoisShowsControlCharactersAsEscapes) {
+  test::LoopbackServer hostile([](int fd) {
+    test::ReadLine(fd);
+    test::SendAll(fd, "owner: \x1b]0;owned\x07\r\nnote: safe\rhidden\x1b[2J\n");
+  });
+  ProcessResult result =
+      Weavil({"whois", "example.com", "--server", "127.0.0.1", "--port", std::to_string(hostile.Port())});
+  ASSERT_EQ(result.exitCode, 0) << result.err;
+  EXPECT_EQ(result.out, "owner: \\x1b]0;owned\\x07\r\nnote: safe\\rhidden\\x1b[2J\n");
+  EXPECT_EQ(Weavil({"whois", "a\r\nb", "--server", "127.0.0.1", "--port", std::to_string(hostile.Port())}).exitCode, 2);
+}
+
 TEST_F(NetCommandsTest, WhoisGivesUpOnASilentServer) {
   std::atomic<bool> release{false};
   test::LoopbackServer silent([&](int) {

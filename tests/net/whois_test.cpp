@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 #include <sys/socket.h>
 
+#include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <mutex>
@@ -135,6 +136,50 @@ TEST(WhoisExchangeTest, RefusedConnectionLeavesTheAnswerEmpty) {
   EXPECT_EQ(result.status, WhoisStatus::kConnectFailed);
   EXPECT_EQ(result.answer, "");
   EXPECT_NE(result.error.find("127.0.0.1:"), std::string::npos) << result.error;
+}
+
+// A server that sends without end is cut at the answer limit, one that trickles without
+// end at the exchange's deadline; what came is kept and was handed out as it arrived.
+TEST(WhoisExchangeTest, EndlessAnswersAreCutAtTheLimitAndTheDeadline) {
+  std::atomic<bool> stop{false};
+  LoopbackServer endless([&](int fd) {
+    test::ReadLine(fd);
+    const std::string block(4096, 'a');
+    while (!stop.load() && ::send(fd, block.data(), block.size(), MSG_NOSIGNAL) > 0) {
+    }
+  });
+  size_t handedOut = 0;
+  WhoisRequest request = Direct("example.com", endless.Port());
+  request.onPiece = [&](std::string_view piece) { handedOut += piece.size(); };
+  WhoisExchange exchange;
+  WhoisResult result = exchange.Run(request);
+  EXPECT_EQ(result.status, WhoisStatus::kTooLong);
+  EXPECT_EQ(result.answer.size(), kWhoisMaxAnswer);
+  EXPECT_EQ(handedOut, kWhoisMaxAnswer);
+
+  LoopbackServer trickle([&](int fd) {
+    test::ReadLine(fd);
+    while (!stop.load() && ::send(fd, "b", 1, MSG_NOSIGNAL) == 1) std::this_thread::sleep_for(50ms);
+  });
+  request = Direct("example.com", trickle.Port());
+  request.deadline = 1s;
+  auto start = Clock::now();
+  result = WhoisExchange().Run(request);
+  EXPECT_LT(Clock::now() - start, 4s);
+  EXPECT_EQ(result.status, WhoisStatus::kTooLong);
+  EXPECT_FALSE(result.answer.empty());
+  stop.store(true);
+}
+
+// A query with a line break would be sent as two protocol lines: it is not sent at all.
+TEST(WhoisExchangeTest, QueriesWithControlCharactersAreRefused) {
+  UnixLineServer server;
+  for (const char* query : {"example.com\r\nsecond line", "a\nb", "tab\there", "esc\x1b"}) {
+    WhoisResult result = WhoisExchange().Run(Direct(query, server.server.Port()));
+    EXPECT_EQ(result.status, WhoisStatus::kBadQuery) << query;
+  }
+  EXPECT_EQ(server.server.Connections(), 0);
+  EXPECT_TRUE(IsSendableWhoisQuery("192.0.2.1"));
 }
 
 // A SOCKS 4 proxy that keeps the request it got, answers with the given second byte and,

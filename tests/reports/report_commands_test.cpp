@@ -9,6 +9,7 @@
 
 #include "cli/cli.h"
 #include "store/database.h"
+#include "store/result.h"
 #include "store/trace.h"
 #include "tests/reports/report_fixture.h"
 #include "tests/support/cli_harness.h"
@@ -171,6 +172,32 @@ TEST_F(ReportCommandsTest, DetailsAndVisitor) {
   EXPECT_NE(cli_.Out().find("Robot       yes\n"), std::string::npos);
   EXPECT_EQ(Run({"visitor", "10.9.9.9", "--url", "x"}), kExitFailure);
   EXPECT_EQ(Run({"visitor", "10.0.0.3", "--robot", "2"}), kExitUsage);
+}
+
+// Terminal control sequences in log fields (a window title, a colour change, a bare
+// CR that hides what came before it) are printed as visible escapes.
+TEST_F(ReportCommandsTest, ControlCharactersInFieldsArePrintedAsEscapes) {
+  {
+    DbSession session;
+    ASSERT_GE(session.OpenFile(db_.Path()), 0);
+    Statement insert;
+    ASSERT_GE(insert.Execute(session, "UPDATE Resource SET UriStem='/a' || char(27) || '[0m.htm' || char(13) || "
+                                      "'hidden' WHERE UriStem='/index.htm'"),
+              0);
+    ASSERT_GE(insert.Execute(session, "UPDATE Session SET UserAgent='Mozilla' || char(27) || ']0;owned' || char(7) "
+                                      "WHERE NumId=4"),
+              0);
+  }
+  for (std::vector<std::string> command : {std::vector<std::string>{"details", "4"}, {"report", "pages"}}) {
+    ASSERT_EQ(Run(command), kExitOk) << cli_.Err();
+    const std::string out = cli_.Out();
+    EXPECT_EQ(out.find('\x1b'), std::string::npos) << out;
+    EXPECT_EQ(out.find('\r'), std::string::npos) << out;
+    EXPECT_NE(out.find("/a\\x1b[0m.htm\\rhidden"), std::string::npos) << out;
+  }
+  EXPECT_NE(cli_.Out().find("\t"), std::string::npos) << "the column separator stays";
+  ASSERT_EQ(Run({"details", "4"}), kExitOk);
+  EXPECT_NE(cli_.Out().find("User agent  Mozilla\\x1b]0;owned\\x07\n"), std::string::npos) << cli_.Out();
 }
 
 }  // namespace
