@@ -144,12 +144,6 @@ TEST_F(SettingsTest, ValuesByName) {
   EXPECT_EQ(value, "3128");
   EXPECT_FALSE(SetSettingByName(settings, "ProxyPortHTTP", "31x"));
   EXPECT_FALSE(SetSettingByName(settings, "ProxyPortHTTP", "99999999999"));
-  // Ports are 1 to 65535 (0: none), never taken modulo 65536.
-  EXPECT_FALSE(SetSettingByName(settings, "ProxyPort", "112744"));
-  EXPECT_FALSE(SetSettingByName(settings, "ProxyPortFTP", "-1"));
-  EXPECT_TRUE(SetSettingByName(settings, "ProxyPort", "65535"));
-  EXPECT_EQ(settings.proxyPort, 65535);
-  EXPECT_EQ(Settings().busySeconds, 30);
   EXPECT_TRUE(SetSettingByName(settings, "DefaultHost", "www.example.com"));
   EXPECT_EQ(settings.defaultHost, "www.example.com");
   EXPECT_FALSE(SetSettingByName(settings, "NoSuchValue", "1"));
