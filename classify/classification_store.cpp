@@ -90,7 +90,7 @@ struct UserAgentEntry {
 }  // namespace
 
 struct ClassificationStore::Impl {
-  explicit Impl(DbSession& db) : session(db) {
+  Impl(DbSession& db, bool modern) : session(db), modernRules(modern) {
     prepared = browsers.Prepare(session, "Insert Into Browser (Browser) Values (?);",
                                 "Select BrowserId FROM Browser WHERE Browser=?;",
                                 "Insert Into SessionBrowserOS (SessionId, BrowserId, OSId) Values (?, ?, ?);") &&
@@ -110,7 +110,7 @@ struct ClassificationStore::Impl {
     userAgent = TextBeforeNul(userAgent);
     auto found = userAgents.find(userAgent);
     if (found == userAgents.end()) {
-      found = userAgents.emplace(std::string(userAgent), UserAgentEntry{ClassifyUserAgentText(userAgent)}).first;
+      found = userAgents.emplace(std::string(userAgent), UserAgentEntry{ClassifyUserAgentText(userAgent, modernRules)}).first;
     }
     UserAgentEntry& entry = found->second;
     // Same order of inserts per table as StoreBrowserOs, so new names get the same ids.
@@ -162,6 +162,7 @@ struct ClassificationStore::Impl {
   }
 
   DbSession& session;
+  bool modernRules = false;
   bool prepared = false;
   NameTable browsers, systems, referers, keyphrases, keywords;
   TextMap<UserAgentEntry> userAgents;
@@ -169,14 +170,15 @@ struct ClassificationStore::Impl {
   std::string phrase;
 };
 
-ClassificationStore::ClassificationStore(DbSession& session) : impl_(std::make_unique<Impl>(session)) {}
+ClassificationStore::ClassificationStore(DbSession& session, bool modernRules)
+    : impl_(std::make_unique<Impl>(session, modernRules)) {}
 
 ClassificationStore::~ClassificationStore() = default;
 
 int32_t ClassificationStore::ClassifyUserAgent(std::string_view userAgent, std::string_view sessionId) {
   // Without its statements (a database lacking a table) the store takes the plain path,
   // which then fails statement by statement exactly as it would have anyway.
-  if (!impl_->prepared) return weavil::ClassifyUserAgent(userAgent, sessionId, impl_->session);
+  if (!impl_->prepared) return weavil::ClassifyUserAgent(userAgent, sessionId, impl_->session, impl_->modernRules);
   return impl_->ClassifyUserAgent(userAgent, sessionId);
 }
 

@@ -15,8 +15,10 @@ namespace weavil {
 class DbSession;
 
 // Returns the robot flag: 1 when a robot rule matched, else 0. Always stores the
-// browser and operating-system names (possibly empty) with their link row.
-int32_t ClassifyUserAgent(std::string_view userAgent, std::string_view sessionId, DbSession& session);
+// browser and operating-system names (possibly empty) with their link row. modernRules:
+// see ClassifyUserAgentText (the setting "IsModernRules").
+int32_t ClassifyUserAgent(std::string_view userAgent, std::string_view sessionId, DbSession& session,
+                          bool modernRules = false);
 
 // Stores the referrer's host with its group, the search phrase and its words, and the
 // session's link rows. Nothing is stored for a referrer without a host ("-", empty).
@@ -24,7 +26,7 @@ void AnalyzeReferrer(std::string_view referrer, std::string_view sessionId, DbSe
 
 class ClassificationStore {
  public:
-  explicit ClassificationStore(DbSession& session);
+  explicit ClassificationStore(DbSession& session, bool modernRules = false);
   ~ClassificationStore();
   ClassificationStore(const ClassificationStore&) = delete;
   ClassificationStore& operator=(const ClassificationStore&) = delete;

@@ -1,6 +1,7 @@
 #include "classify/user_agent_classifier.h"
 
 #include "classify/classification_store.h"
+#include "classify/modern_agent_rules.h"
 #include "classify/statement_steps.h"
 #include "store/database.h"
 #include "store/result.h"
@@ -169,12 +170,13 @@ const std::vector<ClassRule>& OsRules() {
   return rules;
 }
 
-UserAgentClass ClassifyUserAgentText(std::string_view userAgent) {
+UserAgentClass ClassifyUserAgentText(std::string_view userAgent, bool modernRules) {
   userAgent = TextBeforeNul(userAgent);
   UserAgentClass result;
   const ClassRule* browserRule = FirstMatch(BrowserRules(), userAgent, result.browser);
   if (browserRule && browserRule->fixed >= 1) result.robot = 1;
-  FirstMatch(OsRules(), userAgent, result.os);
+  if (!browserRule && modernRules) ModernBrowserName(userAgent, result.browser, result.robot);
+  if (!FirstMatch(OsRules(), userAgent, result.os) && modernRules) ModernOsName(userAgent, result.os);
   return result;
 }
 
@@ -208,8 +210,9 @@ void StoreBrowserOs(std::string_view browser, std::string_view os, std::string_v
   ExecuteIgnoringResult(session, sql);
 }
 
-int32_t ClassifyUserAgent(std::string_view userAgent, std::string_view sessionId, DbSession& session) {
-  UserAgentClass userAgentClass = ClassifyUserAgentText(userAgent);
+int32_t ClassifyUserAgent(std::string_view userAgent, std::string_view sessionId, DbSession& session,
+                          bool modernRules) {
+  UserAgentClass userAgentClass = ClassifyUserAgentText(userAgent, modernRules);
   StoreBrowserOs(userAgentClass.browser, userAgentClass.os, sessionId, session);
   return userAgentClass.robot;
 }

@@ -32,8 +32,10 @@ struct UserAgentClass {
 };
 
 // The pure part of ClassifyUserAgent: walks both lists, touches no database. The text
-// is read up to its first zero byte, as the log field it comes from.
-UserAgentClass ClassifyUserAgentText(std::string_view userAgent);
+// is read up to its first zero byte, as the log field it comes from. With modernRules
+// the rules for today's agents name what the lists left unnamed, the browser (or robot)
+// and the operating system each on its own; a name the lists gave is never changed.
+UserAgentClass ClassifyUserAgentText(std::string_view userAgent, bool modernRules = false);
 
 // Stores both names (empty ones too) by insert-then-select and links them to the
 // session when both ids came back. Statement failures are silent.
