@@ -51,7 +51,7 @@ ImportStats RunImport(const std::string& path, int64_t offset, const ImportCopie
   stats.opened = reader.Open(path, offset);
   // Storing runs beside parsing: sessions are written as soon as they and every
   // session before them are closed.
-  SessionStoreThread store(list, stats.opened ? reader.BytesTotal() : 0);
+  SessionStoreThread store(list, stats.opened ? reader.BytesTotal() : 0, copies.isModernRules != 0);
   int64_t bytesTotal = 0;
   if (stats.opened) {
     WriteTrace("File Open:");

@@ -42,7 +42,7 @@ class ImportProgress {
 // Traces "File Open:"/path, "File Close", "Start storing to DB", "DB stored" and the
 // store's lines. A file that cannot be opened stores nothing (stats.opened false).
 ImportStats RunImport(const std::string& path, int64_t offset, ImportProgress* progress = nullptr);
-// The same with explicit copies of "DefaultHost" and "Extensions".
+// The same with explicit copies of "DefaultHost", "Extensions" and "IsModernRules".
 ImportStats RunImport(const std::string& path, int64_t offset, const ImportCopies& copies,
                       ImportProgress* progress = nullptr);
 

@@ -116,7 +116,7 @@ void AppendQuoted(std::string& sql, std::string_view value) {
 
 class StoreClassifier : public SessionClassifier {
  public:
-  explicit StoreClassifier(DbSession& db) : store_(db) {}
+  StoreClassifier(DbSession& db, bool modernRules) : store_(db, modernRules) {}
   int32_t ClassifyUserAgent(std::string_view userAgent, std::string_view sessionId) override {
     return store_.ClassifyUserAgent(userAgent, sessionId);
   }
@@ -422,7 +422,7 @@ void EndStore(DbSession& db, bool ownTransaction, StoreResult& result) {
 }  // namespace
 
 StoreResult StoreSessionList(const SessionList& list, DbSession& db, SessionClassifier* classifier,
-                             const StoreProgress& progress) {
+                             const StoreProgress& progress, bool modernRules) {
   StoreResult result;
   db.ClearErrors();
   bool ownTransaction = !db.InTransaction();
@@ -434,7 +434,7 @@ StoreResult StoreSessionList(const SessionList& list, DbSession& db, SessionClas
   {
     std::unique_ptr<StoreClassifier> own;
     if (!classifier) {
-      own = std::make_unique<StoreClassifier>(db);
+      own = std::make_unique<StoreClassifier>(db, modernRules);
       classifier = own.get();
     }
     SessionWriter writer(db, list, *classifier);
@@ -544,7 +544,8 @@ std::vector<HeldIndex> DropIndexes(DbSession& db, int64_t expectedBytes) {
 }  // namespace
 
 struct SessionStoreThread::Impl {
-  Impl(const SessionList& sessions, int64_t bytes) : list(sessions), expectedBytes(bytes) {
+  Impl(const SessionList& sessions, int64_t bytes, bool modern)
+      : list(sessions), expectedBytes(bytes), modernRules(modern) {
     thread = std::thread([this] { Run(); });
   }
 
@@ -588,7 +589,7 @@ struct SessionStoreThread::Impl {
   void Store(DbSession& db) {
     std::vector<HeldIndex> indexes = DropIndexes(db, expectedBytes);
     {
-      StoreClassifier classifier(db);
+      StoreClassifier classifier(db, modernRules);
       SessionWriter writer(db, list, classifier, &held);
       size_t done = 0, ready = 0;
       while (NextBatch(done, ready)) {
@@ -627,6 +628,7 @@ struct SessionStoreThread::Impl {
 
   const SessionList& list;
   int64_t expectedBytes;
+  bool modernRules;
   std::mutex mutex;
   std::condition_variable wake, endWake;
   size_t published = 0;
@@ -640,8 +642,8 @@ struct SessionStoreThread::Impl {
   std::thread thread;
 };
 
-SessionStoreThread::SessionStoreThread(const SessionList& list, int64_t expectedBytes)
-    : impl_(std::make_unique<Impl>(list, expectedBytes)) {}
+SessionStoreThread::SessionStoreThread(const SessionList& list, int64_t expectedBytes, bool modernRules)
+    : impl_(std::make_unique<Impl>(list, expectedBytes, modernRules)) {}
 
 SessionStoreThread::~SessionStoreThread() {
   if (impl_->thread.joinable()) {

@@ -64,10 +64,11 @@ using StoreProgress = std::function<bool(int64_t handled)>;
 StoreResult StoreSessions(const SessionList& list, const StoreProgress& progress = {});
 
 // Writes the sessions on an open database session, in list order, in one transaction.
-// classifier may be null: the classification store of the session is used. When the
+// classifier may be null: the classification store of the session is used, with the
+// rules for today's agents when modernRules is set (the setting "IsModernRules"). When the
 // caller holds the transaction, a failure is reported and rolling back is the caller's.
 StoreResult StoreSessionList(const SessionList& list, DbSession& db, SessionClassifier* classifier,
-                             const StoreProgress& progress = {});
+                             const StoreProgress& progress = {}, bool modernRules = false);
 
 // Stores a session list on a thread of its own while the list is still being built,
 // so parsing and storing overlap. The building thread publishes how many leading
@@ -76,8 +77,9 @@ StoreResult StoreSessionList(const SessionList& list, DbSession& db, SessionClas
 // the end, so the trace reads as if parsing and storing had run one after the other.
 class SessionStoreThread {
  public:
-  // expectedBytes: the log bytes to parse, a hint for how much will be written.
-  SessionStoreThread(const SessionList& list, int64_t expectedBytes);
+  // expectedBytes: the log bytes to parse, a hint for how much will be written;
+  // modernRules: classify with the rules for today's agents too ("IsModernRules").
+  SessionStoreThread(const SessionList& list, int64_t expectedBytes, bool modernRules = false);
   ~SessionStoreThread();
   SessionStoreThread(const SessionStoreThread&) = delete;
   SessionStoreThread& operator=(const SessionStoreThread&) = delete;

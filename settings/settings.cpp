@@ -51,6 +51,7 @@ const Field kFields[] = {
     {"ProxyPort", nullptr, &Settings::proxyPort},
     {"IsAgentChaining", nullptr, &Settings::isAgentChaining},
     {"BusySeconds", nullptr, &Settings::busySeconds},
+    {"IsModernRules", nullptr, &Settings::isModernRules},
 };
 
 const Field* FindField(std::string_view name) {
@@ -61,13 +62,25 @@ const Field* FindField(std::string_view name) {
 
 }  // namespace
 
-const char* const kSettingNamesCreateOrder[36] = {
+const char* const kSettingNamesCreateOrder[37] = {
     "Url",         "Path",        "File",         "OpenFilePath",  "IsLogin",       "Login",         "Pass",
     "Offset",      "NoRobots",    "ApplyFilter",  "IsPages",       "IsCountries",   "IsKeywords",    "IsReferers",
     "IsPeriod",    "Pages",       "Countries",    "Keywords",      "Referers",      "Period",        "DefaultHost",
     "LogFormat",   "IsBackThread", "Extensions",  "IsAutoConnect", "IsAutoResolve", "IsIncremental", "IsProxy",
     "ProxyHTTP",   "ProxyPortHTTP", "ProxyFTP",   "ProxyPortFTP",  "Proxy",         "ProxyPort",
-    "IsAgentChaining", "BusySeconds"};
+    "IsAgentChaining", "BusySeconds", "IsModernRules"};
+
+bool AddedSettingDefault(std::string_view name, std::string& value) {
+  if (name == "IsModernRules") {
+    value = std::to_string(Settings().isModernRules);
+    return true;
+  }
+  if (name == "BusySeconds") {
+    value = std::to_string(kDefaultBusySeconds);
+    return true;
+  }
+  return false;
+}
 
 Settings& AppSettings() {
   static Settings settings;

@@ -55,6 +55,7 @@ struct Settings {
   // the same user agent; 0 (the default) keeps every client address in its own sessions.
   int32_t isAgentChaining = 0;
   int32_t busySeconds = kDefaultBusySeconds;  // "BusySeconds"
+  int32_t isModernRules = 1;  // "IsModernRules": name today's browsers, systems and robots too
 };
 
 // The import reads these copies, taken when the settings are loaded: a change in the
@@ -63,6 +64,7 @@ struct ImportCopies {
   std::string defaultHost;
   std::string extensions = kDefaultExtensions;
   bool agentChaining = false;  // "IsAgentChaining"
+  int32_t isModernRules = 1;  // "IsModernRules"; unlike the others, the Options sheet updates it at once
 };
 
 // The one record of the process. The user-interface thread changes it in dialogs;
@@ -77,7 +79,11 @@ ImportCopies CopyImportCopies();
 inline constexpr size_t kMaxSettingText = 259;
 
 // Names of every value, in the order the store writes them when it creates the key.
-extern const char* const kSettingNamesCreateOrder[36];
+extern const char* const kSettingNamesCreateOrder[37];
+
+// A value added after the first release that is missing from an existing store takes
+// its default, not 0. False for every other name.
+bool AddedSettingDefault(std::string_view name, std::string& value);
 
 // Reads or writes one value by its stored name; false for an unknown name or a value
 // out of its range. Numbers are given and taken as decimal text.

@@ -32,7 +32,7 @@ const char* const kSaveOrder[] = {
     "ApplyFilter",  "Pages",       "Countries",  "Keywords",     "Referers",      "DefaultHost",   "LogFormat",
     "Extensions",   "Period",      "IsBackThread", "IsAutoConnect", "IsAutoResolve", "IsIncremental", "IsProxy",
     "ProxyHTTP",    "ProxyPortHTTP", "ProxyFTP", "ProxyPortFTP", "Proxy",         "ProxyPort",
-    "IsAgentChaining", "BusySeconds"};
+    "IsAgentChaining", "BusySeconds", "IsModernRules"};
 
 void WriteValues(QSettings& ini, const Settings& settings, const char* const* names, size_t count) {
   for (size_t i = 0; i < count; ++i) {
@@ -84,15 +84,16 @@ void SettingsStore::Load(Settings& settings, ImportCopies& copies, const std::st
   Settings loaded;
   for (const char* name : kSettingNamesCreateOrder) {
     QVariant value = ini.value(QString::fromLatin1(name));
-    if (IsNumericSetting(name)) {
+    std::string added;
+    if (!value.isValid() && AddedSettingDefault(name, added)) {
+      SetSettingByName(loaded, name, added);
+    } else if (IsNumericSetting(name)) {
       bool ok = false;
       qlonglong number = value.toLongLong(&ok);
       if (!ok) number = 0;
       // A value out of its range (a port past 65535, edited by hand) reads as missing.
       if (!SetSettingByName(loaded, name, std::to_string(static_cast<int32_t>(static_cast<uint32_t>(number)))))
         SetSettingByName(loaded, name, "0");
-      // Stores written before the setting existed wait the default time.
-      if (!value.isValid() && std::string_view(name) == "BusySeconds") loaded.busySeconds = kDefaultBusySeconds;
     } else {
       QByteArray text = value.isValid() ? value.toString().toUtf8() : QByteArray();
       if (static_cast<size_t>(text.size()) > kMaxSettingText) text.clear();
@@ -104,6 +105,7 @@ void SettingsStore::Load(Settings& settings, ImportCopies& copies, const std::st
   copies.defaultHost = loaded.defaultHost;
   copies.extensions = loaded.extensions;
   copies.agentChaining = loaded.isAgentChaining != 0;
+  copies.isModernRules = loaded.isModernRules;
 }
 
 bool SettingsStore::Save(const Settings& settings) const {

@@ -73,6 +73,9 @@ OptionsSheet::OptionsSheet(QWidget* parent) : QDialog(parent) {
   generalForm->addRow(QStringLiteral("Review resources:"), extensions_);
   generalForm->addRow(QString(), agentChaining_);
   generalForm->addRow(QString(), autoConnect_);
+  modernRules_ = new QCheckBox(QStringLiteral("Recognise today's browsers, systems and robots"), general);
+  modernRules_->setChecked(settings.isModernRules != 0);
+  generalForm->addRow(QString(), modernRules_);
   busySeconds_ = new QSpinBox(general);
   busySeconds_->setRange(0, kMaxBusySeconds);
   busySeconds_->setSuffix(QStringLiteral(" s"));
@@ -134,6 +137,7 @@ void OptionsSheet::UpdateProxyEnabling() {
 void OptionsSheet::ApplyTo(Settings& settings) const {
   settings.isAutoConnect = autoConnect_->isChecked() ? 1 : 0;
   settings.isAgentChaining = agentChaining_->isChecked() ? 1 : 0;
+  settings.isModernRules = modernRules_->isChecked() ? 1 : 0;
   settings.defaultHost = Cut(siteUrl_->text(), kHostLimit);
   settings.extensions = Cut(extensions_->text(), kExtensionsLimit);
   settings.busySeconds = busySeconds_->value();
@@ -170,6 +174,7 @@ void OptionsSheet::accept() {
     std::lock_guard<std::mutex> lock(SettingsMutex());
     ApplyTo(AppSettings());
     busySeconds = AppSettings().busySeconds;
+    AppImportCopies().isModernRules = AppSettings().isModernRules;  // the next import uses it
   }
   SetDatabaseBusySeconds(busySeconds);
   QDialog::accept();

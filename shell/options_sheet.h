@@ -36,6 +36,7 @@ class OptionsSheet : public QDialog {
   QCheckBox* AutoConnect() const { return autoConnect_; }
   QCheckBox* AgentChaining() const { return agentChaining_; }
   QSpinBox* BusySeconds() const { return busySeconds_; }
+  QCheckBox* ModernRules() const { return modernRules_; }
   QCheckBox* UseProxy() const { return useProxy_; }
   QLineEdit* HttpHost() const { return httpHost_; }
   QLineEdit* HttpPort() const { return httpPort_; }
@@ -55,6 +56,7 @@ class OptionsSheet : public QDialog {
   QCheckBox* agentChaining_ = nullptr;
   QCheckBox* autoConnect_ = nullptr;
   QSpinBox* busySeconds_ = nullptr;
+  QCheckBox* modernRules_ = nullptr;
   QCheckBox* useProxy_ = nullptr;
   QLineEdit *httpHost_ = nullptr, *httpPort_ = nullptr;
   QLineEdit *ftpHost_ = nullptr, *ftpPort_ = nullptr;

@@ -30,6 +30,7 @@ int main(int argc, char** argv) {
     LogDataSource::UseDatabaseFile(argv[2]);
     ImportCopies copies;
     copies.defaultHost = argc > 3 ? argv[3] : "";
+    copies.isModernRules = std::getenv("IMPORT_PHASES_CLASSIC_RULES") ? 0 : 1;
     ImportStats stats = RunImport(argv[1], 0, copies);
     std::printf("lines %lld, sessions stored %lld, %.3f s (%.0f lines/s)\n", static_cast<long long>(stats.linesRead),
                 static_cast<long long>(stats.sessionsStored), stats.seconds, stats.linesRead / stats.seconds);
@@ -57,7 +58,8 @@ int main(int argc, char** argv) {
   Clock::time_point t1 = Clock::now();
 
   // IMPORT_PHASES_PRAGMA runs before storing (cache and journal trials);
-  // IMPORT_PHASES_NO_CLASSIFY stores without classification, to show its cost.
+  // IMPORT_PHASES_NO_CLASSIFY stores without classification, to show its cost;
+  // IMPORT_PHASES_CLASSIC_RULES classifies with the program's own rows alone.
   struct NoClassifier : SessionClassifier {
     int32_t ClassifyUserAgent(std::string_view, std::string_view) override { return 0; }
     void AnalyzeReferrer(std::string_view, std::string_view) override {}
@@ -70,7 +72,8 @@ int main(int argc, char** argv) {
   Statement pragma;
   pragma.Execute(db, std::getenv("IMPORT_PHASES_PRAGMA") ? std::getenv("IMPORT_PHASES_PRAGMA") : "PRAGMA cache_size=-65536;");
   pragma.Close();
-  StoreResult result = StoreSessionList(list, db, std::getenv("IMPORT_PHASES_NO_CLASSIFY") ? &none : nullptr);
+  StoreResult result = StoreSessionList(list, db, std::getenv("IMPORT_PHASES_NO_CLASSIFY") ? &none : nullptr, {},
+                                        !std::getenv("IMPORT_PHASES_CLASSIC_RULES"));
   db.Close();
   Clock::time_point t2 = Clock::now();
 
