@@ -299,4 +299,31 @@ TEST_F(StoreTest, ImportThreadWithRebuiltIndexesWritesTheSameRows) {
 }
 
 }  // namespace
+// The import classifies as the setting says; switched off, an agent the program's own
+// rows do not know stays unnamed and counts as a person.
+TEST_F(StoreTest, ImportFollowsTheModernRulesSetting) {
+  std::string log = Combined("10.2.0.1", 10, "/a.html", 200, "1", "-", "Googlebot/2.1") +
+                    Combined("10.2.0.2", 20, "/a.html", 200, "1", "-",
+                             "Mozilla/5.0+AppleWebKit/537.36+(KHTML,+like+Gecko;+compatible;+GPTBot/1.2)");
+  std::string logPath = dir_.File("agents.log");
+  test::WriteFile(logPath, log);
+  const char* query =
+      "SELECT s.UserIP||'|'||b.Browser||'|'||quote(d.IsRobot) FROM Session s JOIN SessionBrowserOS l ON "
+      "l.SessionId=s.SessionId JOIN Browser b ON b.BrowserId=l.BrowserId JOIN DNSLookUp d ON d.UserIP=s.UserIP "
+      "ORDER BY s.UserIP";
+  for (int32_t modern : {1, 0}) {
+    std::string dbPath = NewDatabase("modern" + std::to_string(modern) + ".db");
+    LogDataSource::Release();
+    LogDataSource::UseDatabaseFile(dbPath);
+    ImportCopies copies;
+    copies.isModernRules = modern;
+    ASSERT_EQ(RunImport(logPath, 0, copies).sessionsStored, 2);
+    LogDataSource::Release();
+    DbSession db;
+    ASSERT_TRUE(Succeeded(db.OpenFile(dbPath)));
+    EXPECT_EQ(Rows(db, query), (std::vector<std::string>{"10.2.0.1|Robot/Google|1",
+                                                         modern ? "10.2.0.2|Robot/AI/GPTBot|1" : "10.2.0.2||NULL"}));
+  }
+}
+
 }  // namespace weavil

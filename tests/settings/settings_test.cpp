@@ -95,6 +95,22 @@ TEST_F(SettingsTest, TextsOverTheLimitAndMissingValuesReadAsEmpty) {
   EXPECT_EQ(settings.proxyPortFtp, 0);
 }
 
+// A store written before the switch existed has no value for it: it reads as on, and
+// both a stored 0 and the import's copy follow what is stored.
+TEST_F(SettingsTest, TheModernRulesSwitchIsOnUnlessStoredOff) {
+  Settings settings;
+  ImportCopies copies;
+  store_.Load(settings, copies, "/p");
+  EXPECT_EQ(IniValue("IsModernRules"), "1");
+  RemoveIniValue("IsModernRules");
+  store_.Load(settings, copies, "/p");
+  EXPECT_EQ(settings.isModernRules, 1);
+  SetIniValue("IsModernRules", "0");
+  store_.Load(settings, copies, "/p");
+  EXPECT_EQ(settings.isModernRules, 0);
+  EXPECT_EQ(copies.isModernRules, 0);
+}
+
 TEST_F(SettingsTest, EmptyOrMissingExtensionsGiveTheDefaultList) {
   Settings settings;
   ImportCopies copies;
