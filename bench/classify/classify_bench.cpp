@@ -12,6 +12,7 @@
 #include <vector>
 
 #include "classify/classification_store.h"
+#include "classify/modern_agent_rules.h"
 #include "classify/referrer_analyzer.h"
 #include "classify/user_agent_classifier.h"
 #include "store/database.h"
@@ -122,6 +123,30 @@ void BM_CachedStorePerSession(benchmark::State& state) {
   });
 }
 BENCHMARK(BM_CachedStorePerSession)->Unit(benchmark::kMillisecond)->Iterations(5);
+
+// The same with the rules for today's agents (the setting "IsModernRules", on by
+// default); the first iteration also compiles them.
+void BM_CachedStoreModernRules(benchmark::State& state) {
+  RunSessions(state, [](DbSession& session, const Workload& load) {
+    ClassificationStore store(session, true);
+    for (size_t n = 0; n < load.agents.size(); ++n) {
+      store.ClassifyUserAgent(load.agents[n], load.sessionIds[n]);
+      store.AnalyzeReferrer(load.referrers[n], load.sessionIds[n]);
+    }
+  });
+}
+BENCHMARK(BM_CachedStoreModernRules)->Unit(benchmark::kMillisecond)->Iterations(5);
+
+// One walk over both rule sets for agents the program's rows leave unnamed.
+void BM_ModernRulesWalk(benchmark::State& state) {
+  const std::vector<std::string>& agents = SharedWorkload().agents;
+  weavil::PrepareModernRules();
+  size_t n = 0;
+  for (auto _ : state) {
+    benchmark::DoNotOptimize(weavil::ClassifyUserAgentText(agents[n++ % agents.size()], true));
+  }
+}
+BENCHMARK(BM_ModernRulesWalk);
 
 void BM_PlainFunctionsPerSession(benchmark::State& state) {
   RunSessions(state, [](DbSession& session, const Workload& load) {
