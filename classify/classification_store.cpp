@@ -128,7 +128,7 @@ struct ClassificationStore::Impl {
 
   void AnalyzeReferrer(std::string_view referrer, std::string_view sessionId) {
     ReferrerParts parts;
-    if (!SplitReferrer(referrer, parts)) return;
+    if (!SplitReferrer(referrer, parts) || !parts.webScheme) return;
 
     // The engine row depends on the host alone; the phrase needs the rest every time.
     auto host = hostRules.find(parts.host);

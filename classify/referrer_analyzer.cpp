@@ -61,6 +61,12 @@ const Regex& WordPattern() {
   return regex;
 }
 
+bool IsWebScheme(std::string_view scheme) {
+  std::string lower(scheme);
+  for (char& c : lower) c = static_cast<char>(c >= 'A' && c <= 'Z' ? c - 'A' + 'a' : c);
+  return lower.empty() || lower == "http:" || lower == "https:" || lower == "ftp:" || lower == "android-app:";
+}
+
 }  // namespace
 
 const std::vector<SearchEngineRule>& SearchEngineRules() {
@@ -81,6 +87,8 @@ bool SplitReferrer(std::string_view referrer, ReferrerParts& parts) {
   parts.port = match.Group(2);
   parts.firstSegment = match.Group(3);
   parts.rest = match.Group(4);
+  size_t slashes = static_cast<size_t>(parts.host.data() - referrer.data()) - 2;  // the "//" before the host
+  parts.webScheme = IsWebScheme(referrer.substr(0, slashes));
   return true;
 }
 
@@ -172,7 +180,7 @@ void StoreKeywords(std::string_view decodedPhrase, std::string_view sessionId, D
 
 void AnalyzeReferrer(std::string_view referrer, std::string_view sessionId, DbSession& session) {
   ReferrerParts parts;
-  if (!SplitReferrer(referrer, parts)) return;
+  if (!SplitReferrer(referrer, parts) || !parts.webScheme) return;
   SearchEngineMatch found = MatchSearchEngine(parts.host, parts.rest);
   StoreReferer(parts.host, found.engine.empty() ? kUnclassifiedGroup : std::string_view(found.engine), sessionId,
                session);

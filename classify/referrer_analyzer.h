@@ -39,6 +39,10 @@ struct ReferrerParts {
   std::string_view port;          // group 2, digits or empty
   std::string_view firstSegment;  // group 3, the first path segment
   std::string_view rest;          // group 4, the rest of the path and the query
+  // The text before the "//" is empty or a scheme pages and apps send ("http:", "https:",
+  // "ftp:", "android-app:"). Other referrers are not analysed: "javascript://www.google.com/
+  // ...?q=x" names a host it never came from, and would give that host its group.
+  bool webScheme = false;
 };
 // False for a referrer without "//" followed by a host character ("-", empty, ...).
 // The text is read up to its first zero byte.

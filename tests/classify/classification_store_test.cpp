@@ -69,6 +69,8 @@ const std::vector<std::string>& Referrers() {
       "http://www.google.com/",
       "http://slav.example.org/?q=x",
       "https://www.bing.com:443/search?q=log+analyser",
+      "javascript://www.google.com/%0Aalert(document.cookie)//search?q=x",
+      "HTTPS://www.google.com/search?q=upper+scheme",
       "http://www.aport.ru/search?r=one+two+two",
       "http://www.google.de/search?q=" + std::string(300, 'x') + "+tail",
       "http://www.google.de/search?q=w%27quote+%27",

@@ -139,6 +139,18 @@ TEST_F(AnalyzeReferrerTest, UnclassifiedHostGetsTheEmptyPhrase) {
   EXPECT_TRUE(Links("SessionKeywords").empty());
 }
 
+TEST_F(AnalyzeReferrerTest, OnlyWebReferrersAreSearches) {
+  // A script or file "referrer" names a host it never came from: it is not analysed, so
+  // it cannot give the host its group either.
+  AnalyzeReferrer("javascript://www.google.com/%0Aalert(document.cookie)//search?q=x", "s1", session_);
+  AnalyzeReferrer("file://www.google.com/search?q=y", "s2", session_);
+  for (const std::string& table : test::ClassificationTables()) EXPECT_TRUE(Links(table).empty()) << table;
+  AnalyzeReferrer("//www.google.com/search?q=scheme+relative", "s3", session_);
+  AnalyzeReferrer("HTTPS://www.google.com/search?q=upper", "s4", session_);
+  EXPECT_EQ(Referers(), Words{"1|www.google.com|Search Engine/Google"});
+  EXPECT_EQ(Phrases(), (Words{"1|scheme relative", "2|upper"}));
+}
+
 TEST_F(AnalyzeReferrerTest, NoReferrerStoresNothing) {
   for (std::string_view referrer : {"-", "", "bookmark"}) AnalyzeReferrer(referrer, "s1", session_);
   for (const std::string& table : test::ClassificationTables()) EXPECT_TRUE(Links(table).empty()) << table;
