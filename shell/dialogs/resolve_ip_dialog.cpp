@@ -10,6 +10,7 @@
 #include <QTreeWidget>
 #include <QVBoxLayout>
 
+#include "shell/dialogs/dialog_prompts.h"
 #include "store/result.h"
 
 namespace weavil {
@@ -154,6 +155,14 @@ void ResolveIpDialog::RunFinished(bool autoClose) {
 
 void ResolveIpDialog::OnRunFinished(bool autoClose) {
   if (run_) run_->Wait();
+  // A name that could not be written (a read-only or busy database) is not resolved, and
+  // the user must hear it: the list alone would show it done.
+  if (run_ && run_->FailedWrites() > 0)
+    DialogPromptsInUse().showError(
+        this, QStringLiteral("Error"),
+        QStringLiteral("Cannot store the host names in the database %1: %2 (%3 not stored; the addresses stay unresolved)")
+            .arg(QString::fromStdString(session_.FilePath()), QString::fromStdString(run_->FirstWriteError()))
+            .arg(run_->FailedWrites()));
   if (autoClose) {
     // A run that closes itself ends as Cancel.
     QDialog::reject();

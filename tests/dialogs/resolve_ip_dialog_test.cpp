@@ -10,6 +10,7 @@
 #include <map>
 #include <mutex>
 
+#include "shell/dialogs/dialog_prompts.h"
 #include "shell/dialogs/resolve_ip_dialog.h"
 #include "tests/dialogs/dialog_test_support.h"
 
@@ -158,6 +159,24 @@ TEST_F(ResolveDialogTest, AutoStartRunsByItselfAndClosesAsCancel) {
   EXPECT_EQ(dialog.exec(), QDialog::Rejected);
   EXPECT_EQ(resolver_.Calls(), 3);
   EXPECT_EQ(db_.Count("SELECT count(*) FROM DNSLookUp WHERE FullName='-'"), 3);
+}
+
+TEST_F(ResolveDialogTest, AWriteTheDatabaseRefusesEndsWithAnError) {
+  AddAddresses(2);
+  db_.Run("CREATE TRIGGER NoNames BEFORE UPDATE ON DNSLookUp BEGIN SELECT RAISE(ABORT, 'names refused'); END");
+  QString shown;
+  DialogPromptsInUse().showError = [&](QWidget*, const QString& title, const QString& text) { shown = title + ": " + text; };
+  resolver_.Open();
+  ResolveIpDialog dialog(false, nullptr, &resolver_);
+  bool completed = false;
+  QObject::connect(&dialog, &ResolveIpDialog::RunCompleted, [&] { completed = true; });
+  dialog.StartButton()->click();
+  ASSERT_TRUE(test::WaitUntil([&] { return completed; }));
+  ResetDialogPrompts();
+  EXPECT_TRUE(shown.startsWith("Error: Cannot store the host names in the database ")) << shown.toStdString();
+  EXPECT_TRUE(shown.contains("names refused")) << shown.toStdString();
+  EXPECT_TRUE(shown.endsWith("(2 not stored; the addresses stay unresolved)")) << shown.toStdString();
+  EXPECT_EQ(db_.Count("SELECT count(*) FROM DNSLookUp WHERE FullName IS NULL OR FullName=''"), 2);
 }
 
 }  // namespace
