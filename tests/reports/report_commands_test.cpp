@@ -122,10 +122,13 @@ TEST_F(ReportCommandsTest, StatisticsSumsMatchTheSessions) {
 
 TEST_F(ReportCommandsTest, JsonChartAndFilterFlags) {
   ASSERT_EQ(Run({"report", "pages", "--json"}), kExitOk);
-  EXPECT_EQ(cli_.Out().rfind("[\n  {\"text\": \"/docs/a.htm\", \"count\": \"3\", \"state\": 0, \"key\": 0, \"children\": [\n", 0), 0u)
+  EXPECT_EQ(cli_.Out().rfind("[\n  {\"text\": \"/docs/a.htm\", \"count\": 3, \"state\": 0, \"key\": 0, \"children\": [\n", 0), 0u)
       << cli_.Out();
-  EXPECT_NE(cli_.Out().find("{\"text\": \"2004-03-06 12:30\", \"count\": \" \", \"state\": 0, \"key\": 5, \"children\": []}"),
-            std::string::npos);
+  EXPECT_NE(cli_.Out().find("{\"text\": \"2004-03-06 12:30\", \"count\": null, \"state\": 0, \"key\": 5, \"session\": "
+                            "{\"start\": \"2004-03-06 12:30:00\", \"visitor\": \"10.0.0.2\", \"address\": \"10.0.0.2\", "
+                            "\"pages\": 2, \"robot\": true, \"numId\": 5}, \"children\": []}"),
+            std::string::npos)
+      << cli_.Out();
 
   ASSERT_EQ(Run({"report", "sessions", "--chart", "2004|March 2004"}), kExitOk);
   EXPECT_NE(cli_.Out().find("' ALT='1'>2</ITM>"), std::string::npos) << cli_.Out();
