@@ -133,6 +133,7 @@ class MainFrameTest : public ::testing::Test {
 };
 
 TEST_F(MainFrameTest, WindowHasTheMenusBarsTabsAndPanes) {
+  AppSettings().isDesktopConventions = 0;  // the classic window
   MainFrame& frame = fixture_.Frame();
   frame.show();
   QApplication::processEvents();
@@ -472,6 +473,7 @@ TEST_F(MainFrameTest, AReferrerOfAnotherSchemeIsPlainTextOnTheDetailsPage) {
 }
 
 TEST_F(MainFrameTest, TheMenuShowsOnlyKeysThatAct) {
+  AppSettings().isDesktopConventions = 0;  // the classic window
   MainFrame& frame = fixture_.Frame();
   Prompts().chooseLogFile = [](QWidget*, const QString&) { return QString(); };
   frame.show();
@@ -573,6 +575,7 @@ TEST_F(MainFrameTest, ResetShowsLoadingAndClearsTheCharts) {
 }
 
 TEST_F(MainFrameTest, ChartColoursFollowThePaletteAfterTenIdlePasses) {
+  AppSettings().isDesktopConventions = 0;  // the classic window
   MainFrame& frame = fixture_.Frame();
   ASSERT_NE(frame.Charts()->TimeSeries(), nullptr);
   vyr::com::OLE_COLOR colour = 0;
