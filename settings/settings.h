@@ -58,9 +58,11 @@ struct Settings {
   int32_t isModernRules = 1;  // "IsModernRules": name today's browsers, systems and robots too
   // "IsDesktopConventions": 1 (the default) lets the window follow the desktop: it
   // remembers its size, position and splitter, its pages and charts take the palette's
-  // colours (a dark theme stays readable), Ctrl+Q quits, F1 opens the help and File
-  // offers "Export HTML...". 0 gives the classic window: splitter at 425, fixed page
-  // colours, only the classic keys and menu items.
+  // colours (a dark theme stays readable), the left pane is as wide as its six tabs,
+  // the pages lose a horizontal scroll bar that would scroll only their margins,
+  // Ctrl+Q quits, F1 opens the help and File offers "Export HTML...". 0 gives the
+  // classic window: splitter at 425, fixed page colours, only the classic keys and
+  // menu items.
   int32_t isDesktopConventions = 1;
 };
 

@@ -295,6 +295,8 @@ void MainFrame::CreatePanes() {
   if (desktopConventions_) {
     startPage_->SetFollowPalette(true);
     detailsPage_->SetFollowPalette(true);
+    startPage_->SetHideStrayScrollBar(true);
+    detailsPage_->SetHideStrayScrollBar(true);
     charts_->ApplyColours(palette(), true);
   }
 

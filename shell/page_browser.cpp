@@ -5,6 +5,7 @@
 #include <QEvent>
 #include <QScrollBar>
 
+#include <cmath>
 #include <utility>
 
 #include "reports/embedded_pages.h"
@@ -88,6 +89,27 @@ void PageBrowser::SetHtml(const std::string& html) {
   std::string shown = OpenImpliedRows(followPalette_ ? PaletteHtml(html, palette()) : html);
   setHtml(QString::fromUtf8(shown.data(), static_cast<qsizetype>(shown.size())));
   verticalScrollBar()->setValue(std::min(scroll, verticalScrollBar()->maximum()));
+  UpdateStrayScrollBar();
+}
+
+void PageBrowser::SetHideStrayScrollBar(bool hide) {
+  hideStrayScrollBar_ = hide;
+  if (!hide) setHorizontalScrollBarPolicy(Qt::ScrollBarAsNeeded);
+  UpdateStrayScrollBar();
+}
+
+void PageBrowser::UpdateStrayScrollBar() {
+  if (!hideStrayScrollBar_) return;
+  // The pages' full-width tables with their side margins come out a few pixels wider
+  // than the view; a bar that scrolls only the margin is left off.
+  const int overflow = static_cast<int>(std::ceil(document()->size().width())) - viewport()->width();
+  setHorizontalScrollBarPolicy(overflow > 0 && overflow <= kStrayOverflow ? Qt::ScrollBarAlwaysOff
+                                                                          : Qt::ScrollBarAsNeeded);
+}
+
+void PageBrowser::resizeEvent(QResizeEvent* event) {
+  QTextBrowser::resizeEvent(event);
+  UpdateStrayScrollBar();
 }
 
 QVariant PageBrowser::loadResource(int type, const QUrl& name) {

@@ -31,6 +31,10 @@ class PageBrowser : public QTextBrowser {
   // Shows the pages in the palette's colours (PaletteHtml), now and after every
   // palette change; off shows them in their own fixed colours.
   void SetFollowPalette(bool follow);
+  // Leaves off a horizontal scroll bar that would scroll no more than kStrayOverflow
+  // pixels of margin; wider pages keep theirs.
+  void SetHideStrayScrollBar(bool hide);
+  static constexpr int kStrayOverflow = 16;
   const std::string& Html() const { return html_; }
 
   // Where a clicked link goes (the desktop browser; tests replace it).
@@ -40,11 +44,15 @@ class PageBrowser : public QTextBrowser {
   QVariant loadResource(int type, const QUrl& name) override;
   void paintEvent(QPaintEvent* event) override;
   void changeEvent(QEvent* event) override;
+  void resizeEvent(QResizeEvent* event) override;
 
  private:
   std::string html_;
   QPixmap background_;
   bool followPalette_ = false;
+  bool hideStrayScrollBar_ = false;
+
+  void UpdateStrayScrollBar();
 };
 
 }  // namespace weavil

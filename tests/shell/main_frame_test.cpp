@@ -13,6 +13,7 @@
 #include <QMenu>
 #include <QMenuBar>
 #include <QSignalSpy>
+#include <QScrollBar>
 #include <QSettings>
 #include <QSplitter>
 #include <QTabBar>
@@ -674,6 +675,26 @@ TEST_F(MainFrameTest, ExportHtmlWritesThePageTheCommandLineWrites) {
     EXPECT_NE(html.find(std::string("<h2>") + title + "</h2>"), std::string::npos) << title;
   EXPECT_NE(html.find("<svg"), std::string::npos);
   EXPECT_NE(html.find("7 sessions"), std::string::npos);
+}
+
+TEST_F(MainFrameTest, TheDetailsPageHasNoScrollBarForItsMarginsOnly) {
+  ImportSample();
+  MainFrame& frame = fixture_.Frame();
+  frame.show();
+  const ReportTree& tree = TreeOf(kSessionsTab);
+  RowId day = ChildWithText(tree, ChildWithText(tree, ChildWithText(tree, kRootRow, "2008"), "March 2008"),
+                            "01 March 2008");
+  List(kSessionsTab)->SelectRow(tree.FirstChild(day));
+  PageBrowser* page = frame.DetailsPage();
+  for (int width : {900, 1100, 1333}) {
+    frame.resize(width, kDefaultHeight);
+    QApplication::processEvents();
+    EXPECT_FALSE(page->horizontalScrollBar()->isVisible()) << width;
+  }
+  // A page really wider than the view keeps its bar.
+  page->SetHtml("<html><body><table width=\"2000\"><tr><td>wide</td></tr></table></body></html>");
+  QApplication::processEvents();
+  EXPECT_TRUE(page->horizontalScrollBar()->isVisible());
 }
 
 TEST_F(MainFrameTest, OptionsReachTheSettingsFileOnlyAtExit) {
