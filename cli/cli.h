@@ -34,6 +34,9 @@ struct CliCommand {
 // Every command, in the order `weavil --help` lists them.
 const std::vector<CliCommand>& CliCommands();
 
+// The text of `weavil --help` (the manual page is made from it and the commands' own).
+void PrintProgramHelp(std::ostream& out);
+
 // Parses the global options, loads the settings, prepares the database and runs the
 // command. Returns an exit code, or kExitOpenWindow when no command was given.
 int RunCli(int argc, char** argv, std::ostream& out, std::ostream& err);

@@ -1,6 +1,7 @@
 #include "cli/cli.h"
 
 #include <algorithm>
+#include <filesystem>
 #include <iostream>
 
 #include "settings/settings.h"
@@ -32,6 +33,8 @@ int RunDetailsCommand(CliContext& context, const std::vector<std::string>& args)
 void PrintDetailsHelp(std::ostream& out);
 int RunVisitorCommand(CliContext& context, const std::vector<std::string>& args);
 void PrintVisitorHelp(std::ostream& out);
+int RunExportCommand(CliContext& context, const std::vector<std::string>& args);
+void PrintExportHelp(std::ostream& out);
 
 const std::vector<CliCommand>& CliCommands() {
   static const std::vector<CliCommand> commands = {
@@ -42,6 +45,7 @@ const std::vector<CliCommand>& CliCommands() {
       {"resolve", "look up the host names of client addresses", RunResolveCommand, PrintResolveHelp},
       {"whois", "ask a whois server about an address or host", RunWhoisCommand, PrintWhoisHelp},
       {"report", "print a report view (sessions, visitors, keywords, ...)", RunReportCommand, PrintReportHelp},
+      {"export", "write every report with its charts into one HTML page", RunExportCommand, PrintExportHelp},
       {"details", "show everything known about one visit", RunDetailsCommand, PrintDetailsHelp},
       {"visitor", "correct a visitor's host name, country, robot flag, comments", RunVisitorCommand,
        PrintVisitorHelp},
@@ -51,9 +55,7 @@ const std::vector<CliCommand>& CliCommands() {
   return commands;
 }
 
-namespace {
-
-void PrintHelp(std::ostream& out) {
+void PrintProgramHelp(std::ostream& out) {
   out << "Usage: weavil [--db FILE] [COMMAND [ARGS...]]\n"
          "\n"
          "Weavil analyses web-server access logs: it imports W3C extended and\n"
@@ -62,7 +64,8 @@ void PrintHelp(std::ostream& out) {
          "\n"
          "Global options:\n"
          "  --db FILE     use this database file instead of the data source \"Log\"\n"
-         "                (created from the program's template when missing)\n"
+         "                (created from the program's template when missing; report,\n"
+         "                details and export refuse a file that does not exist)\n"
          "  --connect     (window) load the reports at once, as Connect does\n"
          "  --help        show this help\n"
          "  --version     show the version\n"
@@ -73,7 +76,24 @@ void PrintHelp(std::ostream& out) {
     name.resize(std::max<size_t>(name.size() + 2, 12), ' ');
     out << "  " << name << command.summary << '\n';
   }
-  out << "\n'weavil COMMAND --help' tells more about a command.\n";
+  out << "\n'weavil COMMAND --help' tells more about a command.\n"
+         "\n"
+         "Files:\n"
+         "  ~/.config/Vyr/Weavil/1.4/Weavil.ini       the settings ($XDG_CONFIG_HOME)\n"
+         "  ~/.config/Vyr/Weavil/1.4/datasources.ini  the data source \"Log\": its database\n"
+         "  db/log.db beside the program              that database, run from a build folder\n"
+         "  ~/.local/share/Vyr/Weavil/log.db          that database, installed ($XDG_DATA_HOME)\n"
+         "  ~/.local/share/Vyr/Weavil/log/            downloaded logs, installed\n"
+         "  ~/.local/share/Vyr/components.ini         the chart component registry\n"
+         "  RovanTrace.txt                            the trace, in the current folder\n";
+}
+
+namespace {
+
+// Commands that only read: a --db file that does not exist is a mistyped name, not a
+// new database to create.
+bool ReadsOnly(const std::string& command) {
+  return command == "report" || command == "details" || command == "export";
 }
 
 }  // namespace
@@ -113,7 +133,7 @@ int RunCli(int argc, char** argv, std::ostream& out, std::ostream& err) {
   for (; i < words.size(); ++i) {
     const std::string& word = words[i];
     if (word == "--help" || word == "-h") {
-      PrintHelp(out);
+      PrintProgramHelp(out);
       return kExitOk;
     }
     if (word == "--version") {
@@ -138,6 +158,10 @@ int RunCli(int argc, char** argv, std::ostream& out, std::ostream& err) {
   SetDatabaseBusySeconds(CopySettings().busySeconds);
 
   if (!context.dbPath.empty()) {
+    std::error_code ec;
+    if (i < words.size() && ReadsOnly(words[i]) && !WantsHelp({words.begin() + static_cast<long>(i), words.end()}) &&
+        !std::filesystem::exists(context.dbPath, ec))
+      return CliFail(context, "no database " + context.dbPath + " (give an existing file, or import a log into it)");
     std::string error;
     if (!CreateDatabaseFromTemplate(TemplateDatabasePath(context.programDir), context.dbPath, error))
       return CliFail(context, error);

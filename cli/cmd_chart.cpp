@@ -10,6 +10,7 @@
 #include <memory>
 #include <sstream>
 
+#include "cli/chart_control.h"
 #include "cli/cli.h"
 #include "component/com_ptr.h"
 #include "component/instance.h"
@@ -20,8 +21,6 @@ namespace {
 
 namespace com = vyr::com;
 
-constexpr const char* kTimeSeriesClass = "{F9B2ACDB-9182-4BC4-BAE4-7C630821317A}";
-constexpr const char* kItemsClass = "{F124BA1E-B0B0-415E-A4B1-86E122E8E51C}";
 constexpr int kMaxSide = 16384;
 
 bool ParseSize(const std::string& text, int* width, int* height) {
@@ -33,35 +32,6 @@ bool ParseSize(const std::string& text, int* width, int* height) {
   *width = std::stoi(w);
   *height = std::stoi(h);
   return *width > 0 && *height > 0 && *width <= kMaxSide && *height <= kMaxSide;
-}
-
-// Text becomes a BSTR argument; the control converts it to the property's type.
-com::HRESULT InvokeWithText(com::IDispatch* control, const std::string& name, com::WORD flags,
-                            const std::string& text, bool* unknownName) {
-  std::u16string wide = com::Utf16FromUtf8(name);
-  com::LPOLESTR names[] = {wide.data()};
-  com::DISPID id = com::DISPID_UNKNOWN;
-  *unknownName = false;
-  if (com::FAILED(control->GetIDsOfNames(com::IID_NULL, names, 1, com::LOCALE_USER_DEFAULT, &id))) {
-    *unknownName = true;
-    return com::DISP_E_UNKNOWNNAME;
-  }
-  com::VARIANT argument;
-  com::VariantInit(&argument);
-  argument.vt = com::VT_BSTR;
-  argument.bstrVal = com::BstrFromUtf8(text);
-  if (!argument.bstrVal) return com::E_OUTOFMEMORY;
-  com::DISPID named = com::DISPID_PROPERTYPUT;
-  com::DISPPARAMS params{&argument, flags == com::DISPATCH_PROPERTYPUT ? &named : nullptr, 1,
-                         flags == com::DISPATCH_PROPERTYPUT ? 1u : 0u};
-  com::VARIANT result;
-  com::VariantInit(&result);
-  com::HRESULT hr = control->Invoke(id, com::IID_NULL, com::LOCALE_USER_DEFAULT, flags, &params, &result, nullptr,
-                                    nullptr);
-  com::VariantClear(&result);
-  // The library copies the text during the call; ours is freed afterwards.
-  com::VariantClear(&argument);
-  return hr;
 }
 
 }  // namespace
@@ -81,8 +51,9 @@ void PrintChartHelp(std::ostream& out) {
          "                    --set ChartFillColor=0x00FF00 --set RegularGrid=1 --set LabelLength=20\n"
          "\n"
          "The control is created by class identifier from the component registry; when it\n"
-         "is not registered, libplotwell.so beside weavil is registered first. A document\n"
-         "the chart rejects prints the chart's result code and exits with 1.\n";
+         "is not registered, libplotwell.so beside weavil (or, installed, the one in the\n"
+         "library folder) is registered first. A document the chart rejects prints what\n"
+         "is wrong with it (the line and column, the item) and exits with 1.\n";
 }
 
 int RunChartCommand(CliContext& context, const std::vector<std::string>& args) {
@@ -135,44 +106,33 @@ int RunChartCommand(CliContext& context, const std::vector<std::string>& args) {
   text << in.rdbuf();
   if (in.bad()) return CliFail(context, "cannot read " + documentPath);
 
-  // Drawing text needs a GUI application object; batch drawing needs no display.
   std::unique_ptr<QGuiApplication> app;
-  if (!QGuiApplication::instance()) {
-    if (!std::getenv("QT_QPA_PLATFORM")) setenv("QT_QPA_PLATFORM", "offscreen", 1);
-    static int argc = 1;
-    static char name[] = "weavil";
-    static char* argv[] = {name, nullptr};
-    app = std::make_unique<QGuiApplication>(argc, argv);
-  }
+  EnsureGuiApplication(app);
 
-  const char* classId = kind == "timeseries" ? kTimeSeriesClass : kItemsClass;
+  const char* classId = kind == "timeseries" ? kTimeSeriesChartClass : kItemsChartClass;
   com::ComPtr<com::IDispatch> control;
-  com::HRESULT hr = com::CreateInstance(classId, com::IID_IDispatch, control.PutVoid());
-  if (com::FAILED(hr)) {
-    // Not registered yet (or registered elsewhere): register the library beside us, once.
-    com::HRESULT registered = com::RegisterServer(context.programDir + "libplotwell.so");
-    if (com::SUCCEEDED(registered)) hr = com::CreateInstance(classId, com::IID_IDispatch, control.PutVoid());
-    if (com::FAILED(hr))
-      return CliFail(context, std::string("cannot create the chart control ") + classId + ": " + com::HResultText(hr) +
-                                  (com::FAILED(registered) ? " (registering " + context.programDir +
-                                                                 "libplotwell.so: " + com::HResultText(registered) + ")"
-                                                           : std::string()));
-  }
+  std::string error;
+  if (!CreateChartControl(context.programDir, classId, control, error)) return CliFail(context, error);
 
+  com::HRESULT hr = com::S_OK;
   for (const auto& [name, value] : settings) {
     bool unknown = false;
     hr = InvokeWithText(control.Get(), name, com::DISPATCH_PROPERTYPUT, value, &unknown);
     if (unknown) return CliUsage(context, "the " + kind + " chart has no property " + name, "chart");
-    if (com::FAILED(hr)) return CliFail(context, "cannot set " + name + " to " + value + ": " + com::HResultText(hr));
+    if (com::FAILED(hr)) return CliFail(context, "cannot set " + name + " to " + value + ": " + ChartResultText(hr));
   }
 
   bool unknown = false;
   hr = InvokeWithText(control.Get(), "SetData", com::DISPATCH_METHOD, text.str(), &unknown);
-  if (com::FAILED(hr)) return CliFail(context, "the chart rejected " + documentPath + ": " + com::HResultText(hr));
+  if (com::FAILED(hr)) {
+    std::string problem = ChartDocumentProblem(text.str(), kind == "timeseries");
+    return CliFail(context, "the chart rejected " + documentPath + ": " + (problem.empty() ? "" : problem + "; ") +
+                                ChartResultText(hr));
+  }
 
   com::ComPtr<com::IVyrWindowlessControl> view;
   hr = control.As(com::IID_IVyrWindowlessControl, &view);
-  if (com::FAILED(hr)) return CliFail(context, "the chart control cannot draw: " + com::HResultText(hr));
+  if (com::FAILED(hr)) return CliFail(context, "the chart control cannot draw: " + ChartResultText(hr));
   QImage image(width, height, QImage::Format_RGB32);
   image.fill(Qt::white);
   {
@@ -180,7 +140,7 @@ int RunChartCommand(CliContext& context, const std::vector<std::string>& args) {
     com::RECT bounds{0, 0, width, height};
     hr = view->Draw(&painter, &bounds);
   }
-  if (com::FAILED(hr)) return CliFail(context, "drawing the chart failed: " + com::HResultText(hr));
+  if (com::FAILED(hr)) return CliFail(context, "drawing the chart failed: " + ChartResultText(hr));
   if (!image.save(QString::fromStdString(pngPath), "PNG")) return CliFail(context, "cannot write " + pngPath);
   *context.out << "Wrote " << pngPath << " (" << width << "x" << height << ")\n";
   return kExitOk;

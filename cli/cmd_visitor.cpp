@@ -1,3 +1,4 @@
+#include <cctype>
 #include <iostream>
 #include <string>
 #include <vector>
@@ -13,19 +14,21 @@ namespace weavil {
 void PrintVisitorHelp(std::ostream& out) {
   out << "Usage: weavil [--db FILE] visitor ADDRESS [--url U] [--country CC] [--robot 0|1]\n"
          "                                     [--comments TEXT]\n"
+         "       weavil [--db FILE] visitor --countries\n"
          "\n"
          "Corrects what is stored about one client address, as the Visitor information\n"
          "dialog does: its host name (URL), country code, robot flag and comments. Values\n"
          "not given keep what is stored; a visitor without a country gets the one its\n"
          "address range belongs to. An empty --url stores the address itself as the\n"
-         "visitor's domain. The country code is cut to two letters in upper case, the\n"
-         "comments to 499 characters.\n";
+         "visitor's domain. --country takes a two-letter code of the Countries table\n"
+         "(any letter case; an empty one clears it); 'weavil visitor --countries' lists\n"
+         "them. The comments are cut to 499 characters.\n";
 }
 
 int RunVisitorCommand(CliContext& context, const std::vector<std::string>& args) {
   std::string address;
   std::string url, country, robot, comments;
-  bool haveUrl = false, haveCountry = false, haveRobot = false, haveComments = false;
+  bool haveUrl = false, haveCountry = false, haveRobot = false, haveComments = false, listCountries = false;
   for (size_t i = 0; i < args.size(); ++i) {
     const std::string& arg = args[i];
     auto take = [&](std::string& value, bool& have) {
@@ -39,10 +42,19 @@ int RunVisitorCommand(CliContext& context, const std::vector<std::string>& args)
     else if (arg == "--country") ok = take(country, haveCountry);
     else if (arg == "--robot") ok = take(robot, haveRobot);
     else if (arg == "--comments") ok = take(comments, haveComments);
+    else if (arg == "--countries") listCountries = true;
     else if (!arg.empty() && arg[0] == '-') return CliUsage(context, "unknown option " + arg, "visitor");
     else if (address.empty()) address = arg;
     else return CliUsage(context, "unexpected argument " + arg, "visitor");
     if (!ok) return CliUsage(context, arg + " needs a value", "visitor");
+  }
+  if (listCountries) {
+    DbSession session;
+    if (!OpenCliDatabase(context, session)) return kExitFailure;
+    CountryNames countries;
+    if (!countries.Load(session)) return CliFail(context, "cannot read the Countries table");
+    countries.ForEach([&](const std::string& code, const std::string& name) { *context.out << code << '\t' << name << '\n'; });
+    return kExitOk;
   }
   if (address.empty()) return CliUsage(context, "which visitor? give the client address", "visitor");
   if (haveRobot && robot != "0" && robot != "1") return CliUsage(context, "--robot takes 0 or 1, not " + robot, "visitor");
@@ -55,14 +67,22 @@ int RunVisitorCommand(CliContext& context, const std::vector<std::string>& args)
   if (found != kResultOk) return CliFail(context, "no visitor with the address " + address);
   if (record.countryCode.empty()) record.countryCode = LookupVisitorCountryCode(session, address);
 
+  CountryNames countries;
+  countries.Load(session);
+  if (haveCountry && !country.empty()) {
+    std::string code = country;
+    for (char& c : code) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    if (code.size() != 2 || countries.NameOf(code).empty())
+      return CliUsage(context, "unknown country code " + country + ": give a two-letter code of the Countries table ('weavil visitor --countries' lists them)", "visitor");
+    country = code;
+  }
+
   VisitorUpdate update = VisitorDialogResult(address, haveUrl ? url : record.url,
                                              haveRobot ? robot == "1" : record.robot,
                                              haveCountry ? country : record.countryCode,
                                              haveComments ? comments : record.comments);
   if (Failed(UpdateVisitor(session, update))) return CliFail(context, "cannot store the visitor " + address);
 
-  CountryNames countries;
-  countries.Load(session);
   *context.out << "Visitor " << address << ": URL " << (update.url.empty() ? "-" : update.url) << ", country "
                << CountryText(update.countryCode, countries) << ", robot " << (update.robot ? 1 : 0) << '\n';
   return kExitOk;

@@ -60,4 +60,9 @@ CountryNames& AppCountryNames() {
   return names;
 }
 
+void CountryNames::ForEach(const std::function<void(const std::string&, const std::string&)>& visit) const {
+  std::lock_guard<std::mutex> lock(mutex_);
+  for (const auto& [code, name] : nameByCode_) visit(code, name);
+}
+
 }  // namespace weavil

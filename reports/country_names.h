@@ -1,6 +1,7 @@
 #pragma once
 // Country code to name and back, loaded from the Countries table. Report builders on
 // worker threads read it while the Sessions view reloads it, so every access locks.
+#include <functional>
 #include <map>
 #include <mutex>
 #include <string>
@@ -21,6 +22,8 @@ class CountryNames {
   std::string NameOf(std::string_view code) const;
   std::string CodeOf(std::string_view name) const;
   size_t Size() const;
+  // Every code with its name, in code order.
+  void ForEach(const std::function<void(const std::string& code, const std::string& name)>& visit) const;
 
   // Fills the maps directly (tests, tools).
   void Add(const std::string& code, const std::string& name);

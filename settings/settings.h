@@ -56,6 +56,14 @@ struct Settings {
   int32_t isAgentChaining = 0;
   int32_t busySeconds = kDefaultBusySeconds;  // "BusySeconds"
   int32_t isModernRules = 1;  // "IsModernRules": name today's browsers, systems and robots too
+  // "IsDesktopConventions": 1 (the default) lets the window follow the desktop: it
+  // remembers its size, position and splitter, its pages and charts take the palette's
+  // colours (a dark theme stays readable), the left pane is as wide as its six tabs,
+  // the pages lose a horizontal scroll bar that would scroll only their margins,
+  // Ctrl+Q quits, F1 opens the help and File offers "Export HTML...". 0 gives the
+  // classic window: splitter at 425, fixed page colours, only the classic keys and
+  // menu items.
+  int32_t isDesktopConventions = 1;
 };
 
 // The import reads these copies, taken when the settings are loaded: a change in the
@@ -79,7 +87,7 @@ ImportCopies CopyImportCopies();
 inline constexpr size_t kMaxSettingText = 259;
 
 // Names of every value, in the order the store writes them when it creates the key.
-extern const char* const kSettingNamesCreateOrder[37];
+extern const char* const kSettingNamesCreateOrder[38];
 
 // A value added after the first release that is missing from an existing store takes
 // its default, not 0. False for every other name.

@@ -1,5 +1,7 @@
 #include "settings/settings_store.h"
 
+#include "settings/program_folders.h"
+
 #include <QFileInfo>
 #include <QSettings>
 #include <QString>
@@ -32,7 +34,7 @@ const char* const kSaveOrder[] = {
     "ApplyFilter",  "Pages",       "Countries",  "Keywords",     "Referers",      "DefaultHost",   "LogFormat",
     "Extensions",   "Period",      "IsBackThread", "IsAutoConnect", "IsAutoResolve", "IsIncremental", "IsProxy",
     "ProxyHTTP",    "ProxyPortHTTP", "ProxyFTP", "ProxyPortFTP", "Proxy",         "ProxyPort",
-    "IsAgentChaining", "BusySeconds", "IsModernRules"};
+    "IsAgentChaining", "BusySeconds", "IsModernRules", "IsDesktopConventions"};
 
 void WriteValues(QSettings& ini, const Settings& settings, const char* const* names, size_t count) {
   for (size_t i = 0; i < count; ++i) {
@@ -61,6 +63,8 @@ std::string DefaultSettingsFile() {
 }
 
 std::string DefaultDownloadFolder(const std::string& programDir) {
+  // An installed program cannot write beside itself.
+  if (IsInstalledProgram(programDir)) return UserDataHome() + "/log/";
   std::string dir = programDir;
   if (!dir.empty() && dir.back() != '/') dir.push_back('/');
   return dir + "log/";

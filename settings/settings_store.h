@@ -8,7 +8,8 @@
 namespace weavil {
 
 std::string DefaultSettingsFile();
-// The first run's "Path": the program folder followed by "log/".
+// The first run's "Path": the program folder followed by "log/", or for an installed
+// program $XDG_DATA_HOME/Vyr/Weavil/log/.
 std::string DefaultDownloadFolder(const std::string& programDir);
 
 class SettingsStore {

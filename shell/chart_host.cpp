@@ -3,10 +3,13 @@
 #include <QMenu>
 #include <QWidget>
 
+#include <vector>
+
 #include "component/instance.h"
 #include "component/qt/control_host.h"
 #include "component/qt/property_frame.h"
 #include "reports/chart_export.h"
+#include "settings/program_folders.h"
 
 namespace com = vyr::com;
 
@@ -35,6 +38,22 @@ void SetCaption(plotwell::IVyrLogChart* chart, const std::string& caption) {
 
 constexpr const char* kEmptyDocument = "<VYR_CHART_DATA></VYR_CHART_DATA>";
 
+// Every colour property of a control, to see whether its pages changed one.
+std::vector<com::OLE_COLOR> Colours(com::IUnknown* control) {
+  com::ComPtr<plotwell::IVyrLogChart> chart;
+  std::vector<com::OLE_COLOR> colours(8, 0);
+  if (com::FAILED(control->QueryInterface(plotwell::IID_IVyrLogChart, chart.PutVoid()))) return colours;
+  chart->get_ChartBkgColor(&colours[0]);
+  chart->get_ChartFillColor(&colours[1]);
+  chart->get_ChartPenColor(&colours[2]);
+  chart->get_ChartAltFillColor(&colours[3]);
+  chart->get_ChartAltPenColor(&colours[4]);
+  chart->get_RulerBkgColor(&colours[5]);
+  chart->get_RulerAltColor(&colours[6]);
+  chart->get_RulerPenColor(&colours[7]);
+  return colours;
+}
+
 }  // namespace
 
 com::OLE_COLOR OleColor(const QColor& colour) {
@@ -43,7 +62,7 @@ com::OLE_COLOR OleColor(const QColor& colour) {
 }
 
 int RegisterChartLibrary(const std::string& programDir) {
-  return com::SUCCEEDED(com::RegisterServer(programDir + kChartLibraryFile)) ? 0 : -1;
+  return com::SUCCEEDED(com::RegisterServer(ChartLibraryFile(programDir, com::RuntimeFolder()))) ? 0 : -1;
 }
 
 bool EnsureChartLibrary(const std::string& programDir) {
@@ -80,7 +99,9 @@ ChartHost::~ChartHost() {
 QWidget* ChartHost::TimeSeriesHost() const { return timeSeriesHost_; }
 QWidget* ChartHost::ItemsHost() const { return itemsHost_; }
 
-void ChartHost::ApplyColours(const QPalette& palette) {
+void ChartHost::ApplyColours(const QPalette& palette, bool followPaletteText) {
+  if (followPaletteText && userColours_) return;
+  com::OLE_COLOR rulerPen = followPaletteText ? OleColor(palette.color(QPalette::ButtonText)) : kRulerPenColor;
   com::OLE_COLOR window = OleColor(palette.color(QPalette::Base));
   com::OLE_COLOR highlight = OleColor(palette.color(QPalette::Highlight));
   com::OLE_COLOR frame = OleColor(palette.color(QPalette::Shadow));
@@ -93,7 +114,7 @@ void ChartHost::ApplyColours(const QPalette& palette) {
     timeSeries_->put_ChartAltPenColor(kAltPenColor);
     timeSeries_->put_RulerBkgColor(buttonFace);
     timeSeries_->put_RulerAltColor(kRulerAltColor);
-    timeSeries_->put_RulerPenColor(kRulerPenColor);
+    timeSeries_->put_RulerPenColor(rulerPen);
   }
   if (items_) {
     // The alternative fill and pen keep the control's own defaults here.
@@ -102,7 +123,7 @@ void ChartHost::ApplyColours(const QPalette& palette) {
     items_->put_ChartPenColor(frame);
     items_->put_RulerBkgColor(buttonFace);
     items_->put_RulerAltColor(kRulerAltColor);
-    items_->put_RulerPenColor(kRulerPenColor);
+    items_->put_RulerPenColor(rulerPen);
   }
   timeSeriesHost_->update();
   itemsHost_->update();
@@ -148,9 +169,11 @@ void ChartHost::AddContextMenu(QWidget* host) {
 void ChartHost::ShowProperties(QWidget* host) {
   com::IUnknown* control = static_cast<com::ControlHost*>(host)->Control();
   if (!control) return;
+  std::vector<com::OLE_COLOR> before = Colours(control);
   com::PropertyFrame frame(host == timeSeriesHost_ ? QStringLiteral("Time chart") : QStringLiteral("Data chart"),
                            {control}, host->window());
   frame.exec();
+  if (Colours(control) != before) userColours_ = true;
   host->update();
 }
 

@@ -23,11 +23,9 @@ struct SelectionChart;
 
 inline constexpr const char* kTimeSeriesClassId = "{F9B2ACDB-9182-4BC4-BAE4-7C630821317A}";
 inline constexpr const char* kItemsChartClassId = "{F124BA1E-B0B0-415E-A4B1-86E122E8E51C}";
-// The library file beside the program.
-inline constexpr const char* kChartLibraryFile = "libplotwell.so";
-
-// Registers the chart library file in programDir. 0 on success, -1 when it does not
-// load, lacks its registration entry or the registration fails.
+// Registers the chart library file in programDir (installed: the one beside the
+// component runtime). 0 on success, -1 when it does not load, lacks its registration
+// entry or the registration fails.
 int RegisterChartLibrary(const std::string& programDir);
 
 // Creates a TimeSeriesChart to see whether the class is registered and registers the
@@ -52,8 +50,12 @@ class ChartHost : public QObject {
   plotwell::INNChart* Items() const { return items_.Get(); }
 
   // The colours of the palette: window, highlight and frame colours for the chart,
-  // button face for the ruler, fixed alternative and ruler colours.
-  void ApplyColours(const QPalette& palette);
+  // button face for the ruler, fixed alternative and ruler colours. With
+  // followPaletteText the ruler's text and ticks take the button text colour, so a dark
+  // palette stays readable, and colours the user chose on the property pages are kept.
+  void ApplyColours(const QPalette& palette, bool followPaletteText = false);
+  // The user changed a chart's colours on its property pages.
+  bool UserColours() const { return userColours_; }
   // Empty documents for both charts (the views were reset).
   void Clear();
   // Caption, grid, filter type and document of a time-series decision.
@@ -77,6 +79,7 @@ class ChartHost : public QObject {
   vyr::com::ComPtr<plotwell::ITimeSeriesChart> timeSeries_;
   vyr::com::ComPtr<plotwell::INNChart> items_;
   std::string timeSeriesDocument_, itemsDocument_;
+  bool userColours_ = false;
 };
 
 }  // namespace weavil

@@ -9,6 +9,7 @@
 #include <QVBoxLayout>
 
 #include "reports/visit_details.h"
+#include "settings/program_folders.h"
 #include "shell/shell_images.h"
 #include "shell/shell_prompts.h"
 
@@ -52,7 +53,7 @@ HelpWindow::HelpWindow(const QString& indexFile, QWidget* parent) : QWidget(pare
 }
 
 HelpWindow* HelpWindow::Open(const std::string& programDir) {
-  QString index = QString::fromStdString(programDir + kHelpIndexPage);
+  QString index = QString::fromStdString(ProgramDataDir(programDir) + kHelpIndexPage);
   if (!QFileInfo::exists(index)) {
     Prompts().showError(nullptr, QStringLiteral("Error"), QStringLiteral("Cannot open the help file %1.").arg(index));
     return nullptr;

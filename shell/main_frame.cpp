@@ -4,6 +4,7 @@
 #include <QAction>
 #include <QApplication>
 #include <QCloseEvent>
+#include <QDir>
 #include <QFileInfo>
 #include <QHeaderView>
 #include <QLabel>
@@ -12,21 +13,27 @@
 #include <QMutex>
 #include <QPointer>
 #include <QProgressBar>
+#include <QSettings>
 #include <QSplitter>
 #include <QStackedWidget>
 #include <QStatusBar>
 #include <QStyle>
+#include <QTabBar>
 #include <QTimer>
 #include <QToolBar>
 #include <QTreeView>
 
+#include <algorithm>
+#include <ctime>
 #include <mutex>
 
+#include "cli/html_export.h"
 #include "reports/country_names.h"
 #include "reports/embedded_pages.h"
 #include "reports/session_views.h"
 #include "reports/visit_details.h"
 #include "settings/settings.h"
+#include "settings/settings_store.h"
 #include "shell/about_box.h"
 #include "shell/chart_host.h"
 #include "shell/help_window.h"
@@ -95,6 +102,7 @@ constexpr CommandText kCommands[] = {
     {kCmdOpen, "&Open...", "Open Local Log file\nOpen"},
     {kCmdOpenUrl, "Open &Url...", "Open Url\nOpen Url"},
     {kCmdResolve, "&Resolve...", "Resolve IP address\nResolve"},
+    {kCmdExportHtml, "Export &HTML...", "Write the reports with their charts into one HTML page\nExport HTML"},
     {kCmdExit, "E&xit", nullptr},
     {kCmdVisitor, "Visitor...", nullptr},
     {kCmdFilter, "Filter...", "Set Filter\nFilter"},
@@ -116,7 +124,7 @@ QString FolderOf(const QString& file) {
 }  // namespace
 
 MainFrame::MainFrame(const std::string& programDir, QWidget* parent)
-    : QMainWindow(parent), programDir_(programDir) {
+    : QMainWindow(parent), programDir_(programDir), desktopConventions_(CopySettings().isDesktopConventions != 0) {
   poster_ = std::make_shared<UiPoster>(this);
   setWindowTitle(QStringLiteral("Weavil"));
   setWindowIcon(ProgramIcon());
@@ -125,7 +133,8 @@ MainFrame::MainFrame(const std::string& programDir, QWidget* parent)
   CreateToolBar();
   CreateStatusBar();
   CreatePanes();
-  resize(1100, 720);
+  resize(kDefaultWidth, kDefaultHeight);
+  if (desktopConventions_) RestoreWindowState();
 
   if (CopySettings().isAutoConnect) {
     RaiseResetViews();
@@ -170,6 +179,10 @@ void MainFrame::CreateActions() {
   actions_[kCmdOpen]->setShortcut(QKeySequence(Qt::CTRL | Qt::Key_O));
   actions_[kCmdVisitor]->setShortcuts({QKeySequence(Qt::Key_Enter), QKeySequence(Qt::Key_Return)});
   actions_[kCmdVisitor]->setEnabled(false);
+  if (desktopConventions_) {
+    actions_[kCmdExit]->setShortcut(QKeySequence::Quit);
+    actions_[kCmdHelp]->setShortcut(QKeySequence::HelpContents);
+  }
   actions_[kCmdViewToolbar]->setCheckable(true);
   actions_[kCmdViewToolbar]->setChecked(true);
   actions_[kCmdViewStatusBar]->setCheckable(true);
@@ -195,6 +208,7 @@ void MainFrame::CreateActions() {
   connect(actions_[kCmdViewStatusBar], &QAction::toggled, this, &MainFrame::OnToggleStatusBar);
   connect(actions_[kCmdHelp], &QAction::triggered, this, &MainFrame::OnHelp);
   connect(actions_[kCmdAbout], &QAction::triggered, this, &MainFrame::OnAbout);
+  connect(actions_[kCmdExportHtml], &QAction::triggered, this, &MainFrame::OnExportHtml);
 }
 
 void MainFrame::CreateMenus() {
@@ -204,6 +218,7 @@ void MainFrame::CreateMenus() {
   file->addAction(actions_[kCmdOpen]);
   file->addAction(actions_[kCmdOpenUrl]);
   file->addAction(actions_[kCmdResolve]);
+  if (desktopConventions_) file->addAction(actions_[kCmdExportHtml]);
   file->addSeparator();
   file->addAction(actions_[kCmdExit]);
 
@@ -277,6 +292,13 @@ void MainFrame::CreatePanes() {
   detailsHtml_.Load(std::string(DetailsPageHtml()));
   detailsPage_->SetHtml(detailsHtml_.Html());
   charts_ = new ChartHost(programDir_, rightPane_);
+  if (desktopConventions_) {
+    startPage_->SetFollowPalette(true);
+    detailsPage_->SetFollowPalette(true);
+    startPage_->SetHideStrayScrollBar(true);
+    detailsPage_->SetHideStrayScrollBar(true);
+    charts_->ApplyColours(palette(), true);
+  }
 
   // The stack's order follows RightPane.
   rightPane_->addWidget(startPage_);
@@ -289,7 +311,11 @@ void MainFrame::CreatePanes() {
   splitter_->addWidget(rightPane_);
   splitter_->setStretchFactor(0, 0);
   splitter_->setStretchFactor(1, 1);
-  splitter_->setSizes({kSplitterPosition, 675});
+  // The desktop's way: the left pane as wide as every tab needs (a larger font or
+  // another style than the classic one would hide some behind scroll arrows).
+  int left = kSplitterPosition;
+  if (desktopConventions_) left = std::max(left, tabs_->tabBar()->sizeHint().width() + 2 * tabs_->style()->pixelMetric(QStyle::PM_DefaultFrameWidth) + 4);
+  splitter_->setSizes({left, kDefaultWidth - left});
   setCentralWidget(splitter_);
 
   // The header of every report uses the menu bar's font.
@@ -406,7 +432,7 @@ void MainFrame::changeEvent(QEvent* event) {
 }
 
 void MainFrame::ApplyThemeColours() {
-  charts_->ApplyColours(palette());
+  charts_->ApplyColours(palette(), desktopConventions_);
   charts_->TimeSeriesHost()->repaint();
   charts_->ItemsHost()->repaint();
   for (int tab = 0; tab < kReportTabCount; ++tab) tabs_->ListView(tab)->TreeWidget()->viewport()->update();
@@ -594,7 +620,58 @@ void MainFrame::OnAbout() {
 
 void MainFrame::OnExit() { close(); }
 
+void MainFrame::OnExportHtml() {
+  QString suggested = QDir::home().filePath(QStringLiteral("weavil-report.html"));
+  QString file = Prompts().chooseReportFile(this, suggested);
+  if (file.isEmpty()) return;
+  LogDataSource& source = LogDataSource::Obtain();
+  DbSession session;
+  if (!source.IsOpen() || Failed(session.Open(source))) {
+    Prompts().showError(this, QStringLiteral("Error"), QStringLiteral("Cannot open the database."));
+    return;
+  }
+  QApplication::setOverrideCursor(Qt::WaitCursor);
+  HtmlExportStats stats;
+  std::string error;
+  bool written = ExportHtmlReport(programDir_, session, CopyReportFilter(), std::time(nullptr), file.toStdString(),
+                                  stats, error);
+  QApplication::restoreOverrideCursor();
+  if (!written) {
+    Prompts().showError(this, QStringLiteral("Error"), QString::fromStdString(error));
+  } else if (stats.chartsFailed > 0) {
+    Prompts().showError(this, QStringLiteral("Error"),
+                        QStringLiteral("%1 was written without %2 of its charts: %3")
+                            .arg(file)
+                            .arg(stats.chartsFailed)
+                            .arg(QString::fromStdString(stats.chartError)));
+  } else {
+    statusBar()->showMessage(QStringLiteral("Wrote %1").arg(file), 5000);
+  }
+}
+
+// ------------------------------------------------------------------ window state
+
+namespace {
+constexpr const char* kWindowGeometryKey = "Window/Geometry";
+constexpr const char* kSplitterKey = "Window/Splitter";
+}  // namespace
+
+void MainFrame::RestoreWindowState() {
+  QSettings ini(QString::fromStdString(DefaultSettingsFile()), QSettings::IniFormat);
+  QByteArray geometry = ini.value(QLatin1String(kWindowGeometryKey)).toByteArray();
+  if (!geometry.isEmpty()) restoreGeometry(geometry);
+  QByteArray splitter = ini.value(QLatin1String(kSplitterKey)).toByteArray();
+  if (!splitter.isEmpty()) splitter_->restoreState(splitter);
+}
+
+void MainFrame::SaveWindowState() {
+  QSettings ini(QString::fromStdString(DefaultSettingsFile()), QSettings::IniFormat);
+  ini.setValue(QLatin1String(kWindowGeometryKey), saveGeometry());
+  ini.setValue(QLatin1String(kSplitterKey), splitter_->saveState());
+}
+
 void MainFrame::closeEvent(QCloseEvent* event) {
+  if (desktopConventions_) SaveWindowState();
   StopImport();
   HelpWindow::CloseAll();
   QMainWindow::closeEvent(event);

@@ -43,6 +43,7 @@ enum CommandId : int {
   kCmdSelectionChanged = 32783,
   kCmdClear = 32784,
   kCmdWhois = 32786,
+  kCmdExportHtml = 32790,
   kCmdConnect = 57600,
   kCmdOpen = 57601,
   kCmdAbout = 57664,
@@ -53,6 +54,8 @@ enum CommandId : int {
 
 inline constexpr const char* kProgramVersionText = "Weavil v 1.4";
 inline constexpr int kSplitterPosition = 425;
+inline constexpr int kDefaultWidth = 1100;
+inline constexpr int kDefaultHeight = 720;
 // Idle passes between a palette or theme change and the new chart colours.
 inline constexpr int kThemeCountdown = 10;
 
@@ -131,6 +134,7 @@ class MainFrame : public QMainWindow {
   void OnToggleStatusBar(bool shown);
   void OnHelp();
   void OnAbout();
+  void OnExportHtml();
   // Posted commands.
   void OnDownloadFinished();
   void OnImportFinished();
@@ -158,6 +162,10 @@ class MainFrame : public QMainWindow {
   void ApplyThemeColours();
   void ScheduleIdle();
   void StopImport();
+  // The desktop's ways (setting "IsDesktopConventions"): the remembered size, position
+  // and splitter, and the splitter wide enough for every tab.
+  void RestoreWindowState();
+  void SaveWindowState();
 
   std::string programDir_;
   std::map<int, QAction*> actions_;
@@ -181,6 +189,7 @@ class MainFrame : public QMainWindow {
   bool autoResolve_ = false;
   bool idleScheduled_ = false;
   int themeCountdown_ = 0;
+  bool desktopConventions_ = true;  // "IsDesktopConventions" when the window was made
 
   std::thread importThread_;
   std::shared_ptr<ImportMonitor> importMonitor_;

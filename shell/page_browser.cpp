@@ -2,7 +2,11 @@
 
 #include <QDesktopServices>
 #include <QPainter>
+#include <QEvent>
 #include <QScrollBar>
+
+#include <cmath>
+#include <utility>
 
 #include "reports/embedded_pages.h"
 #include "reports/visit_details.h"
@@ -48,12 +52,64 @@ std::string OpenImpliedRows(std::string_view html) {
   return out;
 }
 
+std::string PaletteHtml(std::string_view html, const QPalette& palette) {
+  const std::string base = palette.color(QPalette::Base).name().toStdString();
+  const std::string face = palette.color(QPalette::Button).name().toStdString();
+  const std::string text = palette.color(QPalette::Text).name().toStdString();
+  // The template's own spellings of its two cell colours, as attributes and in CSS.
+  const std::pair<std::string_view, std::string> kReplacements[] = {
+      {"bgcolor=\"#ffffff\"", "bgcolor=\"" + base + "\""},
+      {"background-color: #ffffff", "background-color: " + base},
+      {"bgcolor=\"#c0c0c0\"", "bgcolor=\"" + face + "\""},
+      {"background-color: #c0c0c0", "background-color: " + face},
+      {"</style>", "body { color: " + text + "; }\n</style>"},
+  };
+  std::string out(html);
+  for (const auto& [from, to] : kReplacements) {
+    for (size_t at = out.find(from); at != std::string::npos; at = out.find(from, at + to.size()))
+      out.replace(at, from.size(), to);
+  }
+  return out;
+}
+
+void PageBrowser::SetFollowPalette(bool follow) {
+  followPalette_ = follow;
+  SetHtml(html_);
+}
+
+void PageBrowser::changeEvent(QEvent* event) {
+  QTextBrowser::changeEvent(event);
+  if (followPalette_ && (event->type() == QEvent::PaletteChange || event->type() == QEvent::StyleChange))
+    SetHtml(html_);
+}
+
 void PageBrowser::SetHtml(const std::string& html) {
   html_ = html;
   int scroll = verticalScrollBar()->value();
-  std::string shown = OpenImpliedRows(html);
+  std::string shown = OpenImpliedRows(followPalette_ ? PaletteHtml(html, palette()) : html);
   setHtml(QString::fromUtf8(shown.data(), static_cast<qsizetype>(shown.size())));
   verticalScrollBar()->setValue(std::min(scroll, verticalScrollBar()->maximum()));
+  UpdateStrayScrollBar();
+}
+
+void PageBrowser::SetHideStrayScrollBar(bool hide) {
+  hideStrayScrollBar_ = hide;
+  if (!hide) setHorizontalScrollBarPolicy(Qt::ScrollBarAsNeeded);
+  UpdateStrayScrollBar();
+}
+
+void PageBrowser::UpdateStrayScrollBar() {
+  if (!hideStrayScrollBar_) return;
+  // The pages' full-width tables with their side margins come out a few pixels wider
+  // than the view; a bar that scrolls only the margin is left off.
+  const int overflow = static_cast<int>(std::ceil(document()->size().width())) - viewport()->width();
+  setHorizontalScrollBarPolicy(overflow > 0 && overflow <= kStrayOverflow ? Qt::ScrollBarAlwaysOff
+                                                                          : Qt::ScrollBarAsNeeded);
+}
+
+void PageBrowser::resizeEvent(QResizeEvent* event) {
+  QTextBrowser::resizeEvent(event);
+  UpdateStrayScrollBar();
 }
 
 QVariant PageBrowser::loadResource(int type, const QUrl& name) {

@@ -16,6 +16,11 @@ namespace weavil {
 // its "<tr>" (a web browser's parser adds it by itself).
 std::string OpenImpliedRows(std::string_view html);
 
+// The page in the palette's colours: the white value cells become the palette's base,
+// the silver label cells its button face, and the text its text colour, so the page
+// stays readable in a dark theme. The teal headings keep their white text.
+std::string PaletteHtml(std::string_view html, const QPalette& palette);
+
 class PageBrowser : public QTextBrowser {
   Q_OBJECT
 
@@ -23,6 +28,13 @@ class PageBrowser : public QTextBrowser {
   explicit PageBrowser(QWidget* parent = nullptr);
 
   void SetHtml(const std::string& html);
+  // Shows the pages in the palette's colours (PaletteHtml), now and after every
+  // palette change; off shows them in their own fixed colours.
+  void SetFollowPalette(bool follow);
+  // Leaves off a horizontal scroll bar that would scroll no more than kStrayOverflow
+  // pixels of margin; wider pages keep theirs.
+  void SetHideStrayScrollBar(bool hide);
+  static constexpr int kStrayOverflow = 16;
   const std::string& Html() const { return html_; }
 
   // Where a clicked link goes (the desktop browser; tests replace it).
@@ -31,10 +43,16 @@ class PageBrowser : public QTextBrowser {
  protected:
   QVariant loadResource(int type, const QUrl& name) override;
   void paintEvent(QPaintEvent* event) override;
+  void changeEvent(QEvent* event) override;
+  void resizeEvent(QResizeEvent* event) override;
 
  private:
   std::string html_;
   QPixmap background_;
+  bool followPalette_ = false;
+  bool hideStrayScrollBar_ = false;
+
+  void UpdateStrayScrollBar();
 };
 
 }  // namespace weavil

@@ -172,4 +172,32 @@ class ScreenshotRunner : public QObject {
 
 void StartScreenshots(MainFrame& frame, const std::string& dir) { new ScreenshotRunner(frame, dir); }
 
+QPalette DarkDesktopPalette() {
+  QPalette p;
+  const QColor window(0x2d, 0x2d, 0x2d), base(0x1e, 0x1e, 0x1e), text(0xe6, 0xe6, 0xe6);
+  p.setColor(QPalette::Window, window);
+  p.setColor(QPalette::WindowText, text);
+  p.setColor(QPalette::Base, base);
+  p.setColor(QPalette::AlternateBase, QColor(0x26, 0x26, 0x26));
+  p.setColor(QPalette::Text, text);
+  p.setColor(QPalette::Button, QColor(0x3a, 0x3a, 0x3a));
+  p.setColor(QPalette::ButtonText, text);
+  p.setColor(QPalette::BrightText, QColor(0xff, 0x55, 0x55));
+  p.setColor(QPalette::Highlight, QColor(0x35, 0x84, 0xe4));
+  p.setColor(QPalette::HighlightedText, QColor(0xff, 0xff, 0xff));
+  p.setColor(QPalette::Link, QColor(0x78, 0xae, 0xed));
+  p.setColor(QPalette::ToolTipBase, window);
+  p.setColor(QPalette::ToolTipText, text);
+  p.setColor(QPalette::PlaceholderText, QColor(0x90, 0x90, 0x90));
+  p.setColor(QPalette::Light, QColor(0x50, 0x50, 0x50));
+  p.setColor(QPalette::Midlight, QColor(0x44, 0x44, 0x44));
+  p.setColor(QPalette::Mid, QColor(0x30, 0x30, 0x30));
+  p.setColor(QPalette::Dark, QColor(0x20, 0x20, 0x20));
+  p.setColor(QPalette::Shadow, QColor(0x10, 0x10, 0x10));
+  p.setColor(QPalette::Disabled, QPalette::Text, QColor(0x80, 0x80, 0x80));
+  p.setColor(QPalette::Disabled, QPalette::WindowText, QColor(0x80, 0x80, 0x80));
+  p.setColor(QPalette::Disabled, QPalette::ButtonText, QColor(0x80, 0x80, 0x80));
+  return p;
+}
+
 }  // namespace weavil

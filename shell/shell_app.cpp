@@ -2,6 +2,7 @@
 
 #include <QApplication>
 
+#include <cstdlib>
 #include <cstring>
 #include <iostream>
 
@@ -26,6 +27,10 @@ void TakeShellOptions(int& argc, char** argv, ShellOptions& options) {
     }
     if (std::strncmp(word, "--screenshot-dir=", 17) == 0) {
       options.screenshotDir = word + 17;
+      continue;
+    }
+    if (std::strcmp(word, "--screenshot-dark") == 0) {
+      options.darkPalette = true;
       continue;
     }
     if (std::strcmp(word, "--connect") == 0) {
@@ -54,12 +59,57 @@ int RunShell(const ShellOptions& options) {
   return code;
 }
 
+namespace {
+
+constexpr const char* kNoDisplayText =
+    "weavil: cannot open the window: no display to show it on (DISPLAY and WAYLAND_DISPLAY name\n"
+    "none that answers). The commands need none: 'weavil --help' lists them, for example\n"
+    "'weavil import FILE', 'weavil report sessions' or 'weavil export html FILE'.\n";
+
+QtMessageHandler previousHandler = nullptr;
+
+// Qt ends the process with an abort when no platform plugin starts; say what to do
+// instead and end with a plain failure.
+void StartupMessageHandler(QtMsgType type, const QMessageLogContext& context, const QString& message) {
+  if (type == QtFatalMsg) {
+    std::cerr << kNoDisplayText << std::flush;
+    std::_Exit(kNoDisplayExitCode);
+  }
+  if (previousHandler) previousHandler(type, context, message);
+  else std::cerr << qPrintable(qFormatLogMessage(type, context, message)) << '\n';
+}
+
+}  // namespace
+
+bool HasDisplay() {
+  const char* platform = std::getenv("QT_QPA_PLATFORM");
+  // A platform chosen by name (offscreen, vnc, ...) needs no display of the desktop's.
+  if (platform && *platform && std::strncmp(platform, "xcb", 3) != 0 && std::strncmp(platform, "wayland", 7) != 0)
+    return true;
+  for (const char* name : {"DISPLAY", "WAYLAND_DISPLAY"}) {
+    const char* value = std::getenv(name);
+    if (value && *value) return true;
+  }
+  return false;
+}
+
 int RunMainWindow(int& argc, char** argv, const ShellOptions& options) {
   if (QApplication::instance()) return RunShell(options);
+  if (!HasDisplay()) {
+    std::cerr << kNoDisplayText;
+    return kNoDisplayExitCode;
+  }
+  // A named display that does not answer shows only while the application starts.
+  previousHandler = qInstallMessageHandler(StartupMessageHandler);
   QApplication app(argc, argv);
+  qInstallMessageHandler(previousHandler);
   QApplication::setApplicationName(QStringLiteral("Weavil"));
   QApplication::setOrganizationName(QStringLiteral("Vyr"));
   QApplication::setWindowIcon(ProgramIcon());
+  if (options.darkPalette) {
+    QApplication::setStyle(QStringLiteral("Fusion"));
+    QApplication::setPalette(DarkDesktopPalette());
+  }
   return RunShell(options);
 }
 

@@ -93,32 +93,6 @@ QPixmap DrawMark(bool down) {
   return pixmap;
 }
 
-QPixmap DrawProgramIcon(int size) {
-  QPixmap pixmap = Blank(size);
-  QPainter p(&pixmap);
-  p.setRenderHint(QPainter::Antialiasing, true);
-  qreal s = size / 32.0;
-  p.scale(s, s);
-  p.setPen(QPen(QColor(40, 60, 110), 1.5));
-  p.setBrush(QColor(235, 240, 250));
-  p.drawRoundedRect(QRectF(1.5, 1.5, 29, 29), 4, 4);
-  // Bars of a chart with a thread woven over them.
-  const int heights[] = {9, 15, 11, 21, 17};
-  p.setPen(Qt::NoPen);
-  for (int i = 0; i < 5; ++i) {
-    p.setBrush(i == 3 ? QColor(0x88, 0x88, 0xFF) : QColor(40, 90, 170));
-    p.drawRect(QRectF(5 + i * 4.6, 27 - heights[i], 3.4, heights[i]));
-  }
-  QPainterPath thread;
-  thread.moveTo(4, 20);
-  thread.cubicTo(10, 8, 16, 24, 22, 10);
-  thread.cubicTo(24, 6, 27, 6, 28, 8);
-  p.setPen(QPen(QColor(200, 30, 30), 2));
-  p.setBrush(Qt::NoBrush);
-  p.drawPath(thread);
-  return pixmap;
-}
-
 }  // namespace
 
 const QPixmap& TreeImage(int index) {
@@ -134,9 +108,72 @@ const QPixmap& SortMarkImage(int index) {
   return marks[static_cast<size_t>(index)];
 }
 
+// The program icon on a 32-unit grid: a rounded card, five bars of a chart (the fourth
+// in the weekend colour) and a thread woven over them. The picture and the SVG file
+// installed for the desktop are drawn from these same numbers.
+namespace {
+
+constexpr QRgb kIconFrame = 0xFF283C6E, kIconCard = 0xFFEBF0FA, kIconBar = 0xFF285AAA, kIconAltBar = 0xFF8888FF,
+               kIconThread = 0xFFC81E1E;
+constexpr int kIconBarHeights[] = {9, 15, 11, 21, 17};
+
+QPainterPath IconThread() {
+  QPainterPath thread;
+  thread.moveTo(4, 20);
+  thread.cubicTo(10, 8, 16, 24, 22, 10);
+  thread.cubicTo(24, 6, 27, 6, 28, 8);
+  return thread;
+}
+
+std::string SvgColour(QRgb colour) { return QColor(colour).name().toStdString(); }
+
+}  // namespace
+
+QImage ProgramIconImage(int size) {
+  QImage image(size, size, QImage::Format_ARGB32_Premultiplied);
+  image.fill(Qt::transparent);
+  QPainter p(&image);
+  p.setRenderHint(QPainter::Antialiasing, true);
+  qreal s = size / 32.0;
+  p.scale(s, s);
+  p.setPen(QPen(QColor(kIconFrame), 1.5));
+  p.setBrush(QColor(kIconCard));
+  p.drawRoundedRect(QRectF(1.5, 1.5, 29, 29), 4, 4);
+  p.setPen(Qt::NoPen);
+  for (int i = 0; i < 5; ++i) {
+    p.setBrush(QColor(i == 3 ? kIconAltBar : kIconBar));
+    p.drawRect(QRectF(5 + i * 4.6, 27 - kIconBarHeights[i], 3.4, kIconBarHeights[i]));
+  }
+  p.setPen(QPen(QColor(kIconThread), 2));
+  p.setBrush(Qt::NoBrush);
+  p.drawPath(IconThread());
+  return image;
+}
+
+std::string ProgramIconSvg() {
+  std::string svg =
+      "<svg xmlns=\"http://www.w3.org/2000/svg\" width=\"256\" height=\"256\" viewBox=\"0 0 32 32\">\n"
+      "  <rect x=\"1.5\" y=\"1.5\" width=\"29\" height=\"29\" rx=\"4\" ry=\"4\" fill=\"" +
+      SvgColour(kIconCard) + "\" stroke=\"" + SvgColour(kIconFrame) + "\" stroke-width=\"1.5\"/>\n";
+  for (int i = 0; i < 5; ++i) {
+    svg += "  <rect x=\"" + QString::number(5 + i * 4.6).toStdString() + "\" y=\"" +
+           std::to_string(27 - kIconBarHeights[i]) + "\" width=\"3.4\" height=\"" +
+           std::to_string(kIconBarHeights[i]) + "\" fill=\"" + SvgColour(i == 3 ? kIconAltBar : kIconBar) + "\"/>\n";
+  }
+  QPainterPath thread = IconThread();
+  std::string d;
+  for (int i = 0; i < thread.elementCount(); ++i) {
+    QPainterPath::Element e = thread.elementAt(i);
+    const char* op = e.isMoveTo() ? "M" : e.isLineTo() ? "L" : e.isCurveTo() ? "C" : " ";
+    d += std::string(op) + QString::number(e.x).toStdString() + " " + QString::number(e.y).toStdString() + " ";
+  }
+  svg += "  <path d=\"" + d + "\" fill=\"none\" stroke=\"" + SvgColour(kIconThread) + "\" stroke-width=\"2\"/>\n</svg>\n";
+  return svg;
+}
+
 QIcon ProgramIcon() {
   QIcon icon;
-  for (int size : {16, 24, 32, 48, 64}) icon.addPixmap(DrawProgramIcon(size));
+  for (int size : {16, 24, 32, 48, 64}) icon.addPixmap(QPixmap::fromImage(ProgramIconImage(size)));
   return icon;
 }
 

@@ -17,6 +17,14 @@ ShellPrompts RealPrompts() {
     if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return QString();
     return dialog.selectedFiles().front();
   };
+  prompts.chooseReportFile = [](QWidget* parent, const QString& suggested) {
+    QFileDialog dialog(parent, QStringLiteral("Export HTML"), suggested,
+                       QStringLiteral("HTML pages (*.html);;All Files (*)"));
+    dialog.setAcceptMode(QFileDialog::AcceptSave);
+    dialog.setDefaultSuffix(QStringLiteral("html"));
+    if (dialog.exec() != QDialog::Accepted || dialog.selectedFiles().isEmpty()) return QString();
+    return dialog.selectedFiles().front();
+  };
   prompts.confirm = [](QWidget* parent, const QString& title, const QString& text) {
     return QMessageBox::warning(parent, title, text, QMessageBox::Ok | QMessageBox::Cancel, QMessageBox::Cancel) ==
            QMessageBox::Ok;

@@ -12,6 +12,8 @@ namespace weavil {
 struct ShellPrompts {
   // The log file to open, starting in folder; empty when the user cancels.
   std::function<QString(QWidget* parent, const QString& folder)> chooseLogFile;
+  // The page "Export HTML..." writes, suggested first; empty when the user cancels.
+  std::function<QString(QWidget* parent, const QString& suggested)> chooseReportFile;
   // A warning with OK and Cancel; true only for OK.
   std::function<bool(QWidget* parent, const QString& title, const QString& text)> confirm;
   // An error box with OK.

@@ -12,6 +12,7 @@
 #include <QVBoxLayout>
 
 #include <chrono>
+#include <cmath>
 
 #include "shell/report_tree_model.h"
 #include "shell/shell_images.h"
@@ -33,6 +34,29 @@ int64_t SteadyMilliseconds() {
 int LabelLeft(const QRect& cell) { return cell.left() + kImageLeft + kImageSize + kTextGap - 2; }
 
 double Luminance(const QColor& c) { return 0.299 * c.redF() + 0.587 * c.greenF() + 0.114 * c.blueF(); }
+
+// The contrast of two colours as the web's accessibility rules measure it (1 to 21).
+double Contrast(const QColor& a, const QColor& b) {
+  auto linear = [](double v) { return v <= 0.03928 ? v / 12.92 : std::pow((v + 0.055) / 1.055, 2.4); };
+  auto relative = [&](const QColor& c) {
+    return 0.2126 * linear(c.redF()) + 0.7152 * linear(c.greenF()) + 0.0722 * linear(c.blueF());
+  };
+  double la = relative(a), lb = relative(b);
+  return (std::max(la, lb) + 0.05) / (std::min(la, lb) + 0.05);
+}
+
+QColor ReadableOn(const QColor& wanted, const QColor& fill, const QColor& fallback) {
+  // Readable enough: the contrast the selection's own text has, at most 3:1.
+  const double needed = std::min(3.0, Contrast(fallback, fill));
+  QColor colour = wanted;
+  for (int step = 1; step <= 10 && Contrast(colour, fill) < needed; ++step) {
+    const double t = step / 10.0;
+    colour = QColor::fromRgbF(static_cast<float>(wanted.redF() + (fallback.redF() - wanted.redF()) * t),
+                              static_cast<float>(wanted.greenF() + (fallback.greenF() - wanted.greenF()) * t),
+                              static_cast<float>(wanted.blueF() + (fallback.blueF() - wanted.blueF()) * t));
+  }
+  return colour;
+}
 
 // The tree draws no selection or focus of its own: the row painting below does.
 class PlainRowStyle : public QProxyStyle {
@@ -138,11 +162,12 @@ class RowDelegate : public QStyledItemDelegate {
     }
 
     QColor text = palette.color(QPalette::Text);
+    QColor face = palette.color(QPalette::Button);
     if (selected) {
-      QColor face = palette.color(QPalette::Button);
       // A button face as light as the window would hide the selection altogether.
       if (std::abs(Luminance(face) - Luminance(palette.color(QPalette::Base))) < 0.1) face = face.darker(118);
-      painter->fillRect(fill, focus ? palette.highlight() : QBrush(face));
+      if (focus) face = palette.color(QPalette::Highlight);
+      painter->fillRect(fill, face);
       text = palette.color(QPalette::HighlightedText);
       // On a light button face the highlight text would vanish: keep it readable.
       if (!focus && std::abs(Luminance(text) - Luminance(palette.color(QPalette::Button))) < 0.35)
@@ -150,8 +175,10 @@ class RowDelegate : public QStyledItemDelegate {
     }
     if (!loading) {
       int state = index.data(ReportTreeModel::kStateRole).toInt();
-      if (state == kStateGrey) text = QColor(128, 128, 128);
-      else if (state == kStateRed) text = QColor(255, 0, 0);
+      QColor marked = state == kStateGrey ? QColor(128, 128, 128) : state == kStateRed ? QColor(255, 0, 0) : QColor();
+      // Grey or red on the selection's fill can all but vanish; move it towards the
+      // selection's text colour until it reads.
+      if (marked.isValid()) text = selected ? ReadableOn(marked, face, text) : marked;
     }
 
     QString label = index.data(Qt::DisplayRole).toString();

@@ -14,6 +14,7 @@
 #include <sstream>
 #include <vector>
 
+#include "settings/program_folders.h"
 #include "store/database.h"
 #include "store/trace.h"
 
@@ -83,7 +84,7 @@ bool FolderWritable(const std::string& folder) { return ::access(folder.c_str(),
 }  // namespace
 
 std::string UserConfigDir() { return EnvOr("XDG_CONFIG_HOME", ".config") + "/Vyr/Weavil/1.4"; }
-std::string UserDataDir() { return EnvOr("XDG_DATA_HOME", ".local/share") + "/Vyr/Weavil"; }
+std::string UserDataDir() { return UserDataHome(); }
 std::string DataSourceListPath() { return UserConfigDir() + "/datasources.ini"; }
 
 bool LookupDataSource(const std::string& name, std::string& databasePath) {
@@ -111,10 +112,13 @@ std::string WithSlash(std::string dir) {
 }
 }  // namespace
 
-std::string ProgramDatabasePath(const std::string& programDir) { return WithSlash(programDir) + "db/log.db"; }
+std::string ProgramDatabasePath(const std::string& programDir) {
+  if (IsInstalledProgram(programDir)) return UserDataDir() + "/log.db";
+  return WithSlash(programDir) + "db/log.db";
+}
 
 std::string TemplateDatabasePath(const std::string& programDir) {
-  return WithSlash(programDir) + "db/log-template.db";
+  return ProgramDataDir(programDir) + "db/log-template.db";
 }
 
 std::string ProgramDir() {
@@ -194,6 +198,13 @@ bool CreateDatabaseFromTemplate(const std::string& templatePath, const std::stri
     error = "cannot create " + path + ": " + std::strerror(copyErrno);
     return false;
   }
+  // The copy takes the template's mode, which is read-only when it was installed by
+  // someone else; the database itself is the user's to write.
+  fs::permissions(path, fs::perms::owner_read | fs::perms::owner_write, fs::perm_options::add, ec);
+  if (ec) {
+    error = "cannot make " + path + " writable: " + ec.message();
+    return false;
+  }
   return true;
 }
 
@@ -201,9 +212,9 @@ void EnsureDataSource(const std::string& programDir) {
   if (TryOpen("Log")) return;
   WriteTrace("Fail to open ODBC source");
   std::string databasePath = ProgramDatabasePath(programDir);
-  // A program folder we may not write to (installed system-wide) gets a per-user copy;
-  // SQLite needs to write beside the file for its journal.
-  if (!FolderWritable(fs::path(databasePath).parent_path().string())) {
+  // An installed program, or a program folder we may not write to, gets a per-user
+  // copy; SQLite needs to write beside the file for its journal.
+  if (IsInstalledProgram(programDir) || !FolderWritable(fs::path(databasePath).parent_path().string())) {
     std::string userCopy = UserDataDir() + "/log.db";
     std::string error;
     if (CreateDatabaseFromTemplate(TemplateDatabasePath(programDir), userCopy, error)) databasePath = userCopy;

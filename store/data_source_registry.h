@@ -18,8 +18,8 @@ bool LookupDataSource(const std::string& name, std::string& databasePath);
 bool RegisterDataSource(const std::string& name, const std::string& databasePath);
 
 // The program's first own step: checks that "Log" opens and, when it does not,
-// registers it for db/log.db beside the program (or for a per-user copy of the template
-// when the program's folder is not writable). Traces what it does; the program starts
+// registers it for db/log.db beside the program (or for a per-user copy of the template,
+// UserDataDir()/log.db, when the program is installed or its folder is not writable). Traces what it does; the program starts
 // in every case.
 void EnsureDataSource(const std::string& programDir);
 
@@ -27,10 +27,11 @@ void EnsureDataSource(const std::string& programDir);
 // (with a reason) when the template is missing or the copy fails.
 bool CreateDatabaseFromTemplate(const std::string& templatePath, const std::string& path, std::string& error);
 
-// db/log.db beside the program: the database the data source "Log" is registered for.
+// db/log.db beside the program (UserDataDir()/log.db for an installed program): the
+// database the data source "Log" is registered for.
 std::string ProgramDatabasePath(const std::string& programDir);
-// db/log-template.db beside the program: the pristine database with the reference data
-// and no sessions, copied for new database files.
+// db/log-template.db beside the program (or in the installed share/weavil/): the
+// pristine database with the reference data and no sessions, copied for new files.
 std::string TemplateDatabasePath(const std::string& programDir);
 
 // Folder of the running program file (with a trailing "/").

@@ -32,6 +32,8 @@ class ChartControl : public LogChartControl, public Dual {
       *object = static_cast<IProvideClassInfo2*>(this);
     else if (iid == IID_IVyrWindowlessControl)
       *object = static_cast<IVyrWindowlessControl*>(this);
+    else if (iid == IID_IVyrChartSvg)
+      *object = static_cast<IVyrChartSvg*>(this);
     if (!*object) return E_NOINTERFACE;
     AddRef();
     return S_OK;

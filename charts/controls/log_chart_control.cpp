@@ -6,6 +6,7 @@
 #include <cstring>
 
 #include "charts/painter_surface.h"
+#include "charts/svg_surface.h"
 #include "vyrcom/stream.h"
 
 namespace plotwell {
@@ -294,6 +295,18 @@ HRESULT LogChartControl::Draw(QPainter* painter, const RECT* bounds) {
   lastBounds_ = Rect{bounds->left, bounds->top, bounds->right, bounds->bottom};
   QPainterSurface surface(*painter);
   return chart_->OnDraw(surface, lastBounds_);
+}
+
+HRESULT LogChartControl::DrawSvg(LONG width, LONG height, BSTR* svg) {
+  if (!svg) return E_POINTER;
+  *svg = nullptr;
+  if (width < 1 || height < 1 || width > kMaxSvgSide || height > kMaxSvgSide) return E_INVALIDARG;
+  if (!qobject_cast<QGuiApplication*>(QCoreApplication::instance())) return E_UNEXPECTED;
+  SvgSurface surface(width, height);
+  HRESULT hr = chart_->OnDraw(surface, Rect{0, 0, width, height});
+  if (FAILED(hr)) return hr;
+  *svg = BstrFromUtf8(surface.Finish());
+  return *svg ? S_OK : E_OUTOFMEMORY;
 }
 
 std::uint32_t LogChartControl::MessageTime() {

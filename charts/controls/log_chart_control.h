@@ -40,7 +40,8 @@ class LogChartControl : public vyr::com::IPersistStreamInit,
                         public vyr::com::IConnectionPointContainer,
                         public vyr::com::ISpecifyPropertyPages,
                         public vyr::com::IProvideClassInfo2,
-                        public vyr::com::IVyrWindowlessControl {
+                        public vyr::com::IVyrWindowlessControl,
+                        public IVyrChartSvg {
  public:
   // The hover tolerance the desktop uses: the mouse must rest within it over an item.
   static constexpr int kHoverWidth = 4;
@@ -48,6 +49,7 @@ class LogChartControl : public vyr::com::IPersistStreamInit,
   static constexpr std::uint32_t kClickMilliseconds = 500;
   // 5080 x 5080 HIMETRIC, two inches.
   static constexpr vyr::com::LONG kNaturalExtent = 5080;
+  static constexpr vyr::com::LONG kMaxSvgSide = 16384;
 
   LogChartControl(const LogChartControl&) = delete;
   LogChartControl& operator=(const LogChartControl&) = delete;
@@ -74,6 +76,8 @@ class LogChartControl : public vyr::com::IPersistStreamInit,
   vyr::com::HRESULT Draw(QPainter* painter, const vyr::com::RECT* bounds) override;
   vyr::com::HRESULT OnWindowMessage(vyr::com::UINT message, vyr::com::WPARAM wParam, vyr::com::LPARAM lParam,
                                     vyr::com::LRESULT* result) override;
+  // IVyrChartSvg
+  vyr::com::HRESULT DrawSvg(vyr::com::LONG width, vyr::com::LONG height, vyr::com::BSTR* svg) override;
 
   // The properties of IVyrLogChart, with their checks and effects.
   vyr::com::HRESULT DoSetData(vyr::com::BSTR data);

@@ -7,6 +7,8 @@
 #include <QToolButton>
 #include <QWhatsThis>
 
+#include "settings/program_folders.h"
+
 namespace weavil {
 namespace {
 
@@ -22,7 +24,9 @@ void Finish(std::map<std::string, std::string>& topics, const std::string& topic
 }
 
 QByteArray ReadHelpFile() {
-  const QString besideProgram = QCoreApplication::applicationDirPath() + QStringLiteral("/help/cxthelp/help.txt");
+  const QString besideProgram =
+      QString::fromStdString(ProgramDataDir(QCoreApplication::applicationDirPath().toStdString())) +
+      QStringLiteral("help/cxthelp/help.txt");
   for (const QString& path : {besideProgram, QStringLiteral(":/help/cxthelp/help.txt")}) {
     QFile file(path);
     if (file.open(QIODevice::ReadOnly)) return file.readAll();

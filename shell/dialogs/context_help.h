@@ -18,8 +18,8 @@ namespace weavil {
 // a text are dropped.
 std::map<std::string, std::string> ParseContextHelp(std::string_view text);
 
-// The topics in use: help/cxthelp/help.txt beside the program when it is there, else the
-// copy built into the program. Read once.
+// The topics in use: help/cxthelp/help.txt beside the program (or in the installed
+// share/weavil/) when it is there, else the copy built into the program. Read once.
 const std::map<std::string, std::string>& ContextHelpTopics();
 QString ContextHelpText(const QString& topic);
 

@@ -6,12 +6,14 @@
 #include <QGuiApplication>
 #include <QImage>
 #include <QPainter>
+#include <QXmlStreamReader>
 
 #include <cstdlib>
 #include <memory>
 
 #include "charts/log_chart.h"
 #include "charts/painter_surface.h"
+#include "charts/svg_surface.h"
 #include "chart_test_support.h"
 
 namespace plotwell {
@@ -87,6 +89,41 @@ TEST(ChartImage, EachStyleOfTheNonNumericChart) {
       EXPECT_EQ(image.pixel(x, g.yOrigin - g.Pixel(120) - 4), Rgb(p.chartPenColor)) << type;
     }
   }
+}
+
+// The SVG surface draws what the painter draws: the bar of the largest item covers the
+// same pixel in its fill colour, and the texts are escaped markup.
+TEST(ChartImage, TheSvgSurfaceDrawsTheSameChartAsMarkup) {
+  NonNumericLogChart chart;
+  chart.Properties().caption = "Browsers <by name>";
+  chart.Properties().chartType = 4;
+  ASSERT_EQ(chart.SetData(SampleLabels()), S_OK);
+  const QImage image = Paint(chart, 640, 400, "nn_bars_svg_reference");
+  const PlotGeometry& g = chart.Geometry();
+  const int x = g.CentreX(0), y = g.yOrigin - g.Pixel(60);
+  ASSERT_EQ(image.pixel(x, y), Rgb(chart.Properties().chartFillColor));
+
+  SvgSurface surface(640, 400);
+  ASSERT_EQ(chart.OnDraw(surface, {0, 0, 640, 400}), S_OK);
+  const std::string svg = surface.Finish();
+  QXmlStreamReader xml(QString::fromStdString(svg));
+  QString covering;  // the fill of the last rectangle over (x, y): the one on top
+  QStringList texts;
+  while (!xml.atEnd()) {
+    if (xml.readNext() != QXmlStreamReader::StartElement) continue;
+    const QXmlStreamAttributes a = xml.attributes();
+    if (xml.name() == QLatin1String("rect") && a.hasAttribute("fill")) {
+      const int left = a.value("x").toInt(), top = a.value("y").toInt();
+      if (x >= left && x < left + a.value("width").toInt() && y >= top && y < top + a.value("height").toInt())
+        covering = a.value("fill").toString();
+    } else if (xml.name() == QLatin1String("text")) {
+      texts << xml.readElementText();
+    }
+  }
+  ASSERT_FALSE(xml.hasError()) << xml.errorString().toStdString() << " in " << svg.substr(0, 400);
+  EXPECT_EQ(covering, QColor(Rgb(chart.Properties().chartFillColor)).name());
+  EXPECT_TRUE(texts.contains(QStringLiteral("Browsers <by name>"))) << texts.join('|').toStdString();
+  EXPECT_TRUE(texts.contains(QStringLiteral("Tom & Jerry"))) << texts.join('|').toStdString();
 }
 
 TEST(ChartImage, EachStyleOfTheTimeSeriesChart) {

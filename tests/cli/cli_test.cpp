@@ -128,5 +128,25 @@ TEST_F(CliTest, ClearOnAnExistingDatabaseFile) {
   EXPECT_EQ(count, 0);
 }
 
+TEST_F(CliTest, AChartDocumentTheControlRejectsIsExplainedInWords) {
+  const std::string png = cli_.Dir().File("c.png");
+  auto chart = [&](const std::string& kind, const std::string& document) {
+    test::WriteFile(cli_.Dir().File("c.xml"), document);
+    return Run({"chart", kind, cli_.Dir().File("c.xml"), "--png", png});
+  };
+  EXPECT_EQ(chart("timeseries", "<VYR_CHART_DATA><ITM TM='1204329600' ALT='1'>3</ITM></VYR_CHART_DATA>"), kExitOk)
+      << cli_.Err();
+  EXPECT_TRUE(std::filesystem::exists(png));
+
+  EXPECT_EQ(chart("timeseries", "<VYR_CHART_DATA>\n<ITM TM='1204329600'>3</ITM>\n<ITM>4</ITM></VYR_CHART_DATA>"),
+            kExitFailure);
+  EXPECT_NE(cli_.Err().find("item 2 (line 3"), std::string::npos) << cli_.Err();
+  EXPECT_NE(cli_.Err().find("no TM attribute"), std::string::npos) << cli_.Err();
+  EXPECT_EQ(chart("items", "<VYR_CHART_DATA><ITM LBL='a'>many</ITM></VYR_CHART_DATA>"), kExitFailure);
+  EXPECT_NE(cli_.Err().find("the value 'many'"), std::string::npos) << cli_.Err();
+  EXPECT_EQ(chart("items", "<VYR_CHART_DATA><ITM LBL='a'>1</ITM>"), kExitFailure);
+  EXPECT_NE(cli_.Err().find("line 1, column"), std::string::npos) << cli_.Err();
+}
+
 }  // namespace
 }  // namespace weavil

@@ -7,6 +7,10 @@
 #include <map>
 #include <sstream>
 
+#include <QJsonArray>
+#include <QJsonDocument>
+#include <QJsonObject>
+
 #include "cli/cli.h"
 #include "store/database.h"
 #include "store/result.h"
@@ -46,6 +50,58 @@ void ExpectGroupCountsSum(const std::vector<Line>& lines) {
       EXPECT_EQ(lines[i].count, std::to_string(leaves)) << lines[i].text;
     }
   }
+}
+
+
+// RFC 4180 records: quoted fields may hold the separator, doubled quotes and line breaks.
+std::vector<std::vector<std::string>> ParseDelimited(const std::string& text, char separator) {
+  std::vector<std::vector<std::string>> records(1, std::vector<std::string>(1));
+  bool quoted = false;
+  for (size_t i = 0; i < text.size(); ++i) {
+    char c = text[i];
+    if (quoted) {
+      if (c == '"' && i + 1 < text.size() && text[i + 1] == '"') records.back().back() += '"', ++i;
+      else if (c == '"') quoted = false;
+      else records.back().back() += c;
+    } else if (c == '"') {
+      quoted = true;
+    } else if (c == separator) {
+      records.back().emplace_back();
+    } else if (c == '\n') {
+      records.emplace_back(1);
+    } else {
+      records.back().back() += c;
+    }
+  }
+  if (records.back().size() == 1 && records.back()[0].empty()) records.pop_back();
+  return records;
+}
+
+// The JSON rows in display order, as the text form's lines.
+void FlattenJson(const QJsonArray& rows, int depth, std::vector<Line>& lines) {
+  for (const QJsonValue& value : rows) {
+    QJsonObject row = value.toObject();
+    std::string count = " ";
+    if (row["count"].isDouble()) {
+      double number = row["count"].toDouble();
+      std::ostringstream text;
+      text << number;
+      count = text.str();
+    }
+    // The text form's indent swallows a text's own leading blanks (" 200"); so here.
+    std::string label = row["text"].toString().toStdString();
+    lines.push_back({depth, label.substr(std::min(label.find_first_not_of(' '), label.size())), count});
+    FlattenJson(row["children"].toArray(), depth + 1, lines);
+  }
+}
+
+// "12,5" -> "12.5", "3,0" -> "3", as a number prints.
+std::string TextCountAsNumber(std::string count) {
+  if (count == " ") return count;
+  if (size_t comma = count.find(','); comma != std::string::npos) count[comma] = '.';
+  std::ostringstream text;
+  text << std::stod(count);
+  return text.str();
 }
 
 class ReportCommandsTest : public ::testing::Test {
@@ -122,10 +178,13 @@ TEST_F(ReportCommandsTest, StatisticsSumsMatchTheSessions) {
 
 TEST_F(ReportCommandsTest, JsonChartAndFilterFlags) {
   ASSERT_EQ(Run({"report", "pages", "--json"}), kExitOk);
-  EXPECT_EQ(cli_.Out().rfind("[\n  {\"text\": \"/docs/a.htm\", \"count\": \"3\", \"state\": 0, \"key\": 0, \"children\": [\n", 0), 0u)
+  EXPECT_EQ(cli_.Out().rfind("[\n  {\"text\": \"/docs/a.htm\", \"count\": 3, \"state\": 0, \"key\": 0, \"children\": [\n", 0), 0u)
       << cli_.Out();
-  EXPECT_NE(cli_.Out().find("{\"text\": \"2004-03-06 12:30\", \"count\": \" \", \"state\": 0, \"key\": 5, \"children\": []}"),
-            std::string::npos);
+  EXPECT_NE(cli_.Out().find("{\"text\": \"2004-03-06 12:30\", \"count\": null, \"state\": 0, \"key\": 5, \"session\": "
+                            "{\"start\": \"2004-03-06 12:30:00\", \"visitor\": \"10.0.0.2\", \"address\": \"10.0.0.2\", "
+                            "\"pages\": 2, \"robot\": true, \"numId\": 5}, \"children\": []}"),
+            std::string::npos)
+      << cli_.Out();
 
   ASSERT_EQ(Run({"report", "sessions", "--chart", "2004|March 2004"}), kExitOk);
   EXPECT_NE(cli_.Out().find("' ALT='1'>2</ITM>"), std::string::npos) << cli_.Out();
@@ -150,6 +209,55 @@ TEST_F(ReportCommandsTest, JsonChartAndFilterFlags) {
   EXPECT_NE(cli_.Out().find("Usage: weavil [--db FILE] report VIEW"), std::string::npos);
 }
 
+TEST_F(ReportCommandsTest, EveryViewParsesAsJsonAndAsDelimitedText) {
+  // A search phrase a spreadsheet would take apart or run as a formula.
+  db_.Session().OpenFile(db_.Path());
+  int32_t id = db_.AddSession("10.0.0.1", "2004-03-09 09:00:00", 1, "", "http://www.google.com/search?q=x");
+  db_.AddResource(id, "2004-03-09 09:00:00", "/docs/a.htm");
+  db_.AddKeywords(id, "=1+2,\"x\"", {"=1+2,\"x\""});
+  db_.Session().Close();
+
+  for (const char* view : {"sessions", "visitors", "keywords", "referers", "pages", "statistics"}) {
+    ASSERT_EQ(Run({"report", view}), kExitOk) << view << cli_.Err();
+    std::vector<Line> text = ParseLines(cli_.Out());
+    ASSERT_FALSE(text.empty()) << view;
+
+    ASSERT_EQ(Run({"report", view, "--format", "json"}), kExitOk) << view;
+    QJsonParseError error{};
+    QJsonDocument json = QJsonDocument::fromJson(QByteArray::fromStdString(cli_.Out()), &error);
+    ASSERT_EQ(error.error, QJsonParseError::NoError) << view << ": " << error.errorString().toStdString();
+    std::vector<Line> fromJson;
+    FlattenJson(json.array(), 0, fromJson);
+    ASSERT_EQ(fromJson.size(), text.size()) << view;
+    for (size_t i = 0; i < text.size(); ++i) {
+      EXPECT_EQ(fromJson[i].depth, text[i].depth) << view << " row " << i;
+      EXPECT_EQ(fromJson[i].text, text[i].text) << view << " row " << i;
+      EXPECT_EQ(fromJson[i].count, TextCountAsNumber(text[i].count)) << view << " row " << i;
+    }
+
+    for (const char* form : {"csv", "tsv"}) {
+      ASSERT_EQ(Run({"report", view, "--format", form}), kExitOk) << view << form;
+      auto records = ParseDelimited(cli_.Out(), form[0] == 'c' ? ',' : '\t');
+      ASSERT_EQ(records.size(), text.size() + 1) << view << form << cli_.Out();
+      const size_t levels = records[0].size() - 8;
+      EXPECT_EQ(records[0][levels], "Count");
+      for (size_t i = 0; i < text.size(); ++i) {
+        const auto& record = records[i + 1];
+        ASSERT_EQ(record.size(), records[0].size()) << view << form << " row " << i;
+        std::string shown = record[static_cast<size_t>(text[i].depth)];
+        if (!shown.empty() && shown[0] == '\'') shown.erase(0, 1);
+        shown.erase(0, std::min(shown.find_first_not_of(' '), shown.size()));
+        EXPECT_EQ(shown, text[i].text) << view << form << " row " << i;
+        EXPECT_EQ(record[levels].empty() ? " " : TextCountAsNumber(record[levels]), TextCountAsNumber(text[i].count));
+      }
+    }
+  }
+  // The phrase stays one field, after an apostrophe.
+  ASSERT_EQ(Run({"report", "keywords", "--format", "csv"}), kExitOk);
+  EXPECT_NE(cli_.Out().find(",\"'=1+2,\"\"x\"\"\","), std::string::npos) << cli_.Out();
+  EXPECT_EQ(Run({"report", "pages", "--format", "xml"}), kExitUsage);
+}
+
 TEST_F(ReportCommandsTest, DetailsAndVisitor) {
   ASSERT_EQ(Run({"details", "4"}), kExitOk) << cli_.Err();
   EXPECT_NE(cli_.Out().find("Enter       2004-03-06 10:00\n"), std::string::npos) << cli_.Out();
@@ -172,6 +280,23 @@ TEST_F(ReportCommandsTest, DetailsAndVisitor) {
   EXPECT_NE(cli_.Out().find("Robot       yes\n"), std::string::npos);
   EXPECT_EQ(Run({"visitor", "10.9.9.9", "--url", "x"}), kExitFailure);
   EXPECT_EQ(Run({"visitor", "10.0.0.3", "--robot", "2"}), kExitUsage);
+
+  // Only codes of the Countries table, in any letter case.
+  EXPECT_EQ(Run({"visitor", "10.0.0.3", "--country", "ZZ"}), kExitUsage);
+  EXPECT_NE(cli_.Err().find("unknown country code ZZ"), std::string::npos) << cli_.Err();
+  EXPECT_EQ(Run({"visitor", "10.0.0.3", "--country", "FRA"}), kExitUsage);
+  ASSERT_EQ(Run({"visitor", "10.0.0.3", "--country", "fr"}), kExitOk) << cli_.Err();
+  ASSERT_EQ(Run({"details", "3"}), kExitOk);
+  EXPECT_NE(cli_.Out().find("(FR)"), std::string::npos) << cli_.Out();
+  ASSERT_EQ(Run({"visitor", "--countries"}), kExitOk);
+  EXPECT_NE(cli_.Out().find("DE\tGermany\n"), std::string::npos);
+
+  // Reading commands refuse a database that is not there rather than make an empty one.
+  const std::string missing = cli_.Dir().File("typo.db");
+  EXPECT_EQ(cli_.Run({"--db", missing, "report", "sessions"}), kExitFailure);
+  EXPECT_NE(cli_.Err().find("no database " + missing), std::string::npos) << cli_.Err();
+  EXPECT_EQ(cli_.Run({"--db", missing, "export", "html", cli_.Dir().File("r.html")}), kExitFailure);
+  EXPECT_FALSE(std::filesystem::exists(missing));
 }
 
 // Terminal control sequences in log fields (a window title, a colour change, a bare

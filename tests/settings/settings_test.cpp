@@ -93,6 +93,13 @@ TEST_F(SettingsTest, TextsOverTheLimitAndMissingValuesReadAsEmpty) {
   EXPECT_EQ(settings.pass, "");
   EXPECT_EQ(settings.proxyPort, 0);
   EXPECT_EQ(settings.proxyPortFtp, 0);
+  // A switch a file of an older version lacks takes its default, not 0.
+  RemoveIniValue("IsDesktopConventions");
+  store_.Load(settings, copies, "/p");
+  EXPECT_EQ(settings.isDesktopConventions, 1);
+  SetIniValue("IsDesktopConventions", 0);
+  store_.Load(settings, copies, "/p");
+  EXPECT_EQ(settings.isDesktopConventions, 0);
 }
 
 // A store written before the switch existed has no value for it: it reads as on, and

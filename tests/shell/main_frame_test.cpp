@@ -13,7 +13,10 @@
 #include <QMenu>
 #include <QMenuBar>
 #include <QSignalSpy>
+#include <QScrollBar>
+#include <QSettings>
 #include <QSplitter>
+#include <QTabBar>
 #include <QTest>
 #include <QTextBlock>
 #include <QTextCursor>
@@ -133,6 +136,7 @@ class MainFrameTest : public ::testing::Test {
 };
 
 TEST_F(MainFrameTest, WindowHasTheMenusBarsTabsAndPanes) {
+  AppSettings().isDesktopConventions = 0;  // the classic window
   MainFrame& frame = fixture_.Frame();
   frame.show();
   QApplication::processEvents();
@@ -472,6 +476,7 @@ TEST_F(MainFrameTest, AReferrerOfAnotherSchemeIsPlainTextOnTheDetailsPage) {
 }
 
 TEST_F(MainFrameTest, TheMenuShowsOnlyKeysThatAct) {
+  AppSettings().isDesktopConventions = 0;  // the classic window
   MainFrame& frame = fixture_.Frame();
   Prompts().chooseLogFile = [](QWidget*, const QString&) { return QString(); };
   frame.show();
@@ -573,6 +578,7 @@ TEST_F(MainFrameTest, ResetShowsLoadingAndClearsTheCharts) {
 }
 
 TEST_F(MainFrameTest, ChartColoursFollowThePaletteAfterTenIdlePasses) {
+  AppSettings().isDesktopConventions = 0;  // the classic window
   MainFrame& frame = fixture_.Frame();
   ASSERT_NE(frame.Charts()->TimeSeries(), nullptr);
   vyr::com::OLE_COLOR colour = 0;
@@ -593,6 +599,102 @@ TEST_F(MainFrameTest, ChartColoursFollowThePaletteAfterTenIdlePasses) {
   EXPECT_EQ(colour, 0x1E140Au);
   frame.Charts()->Items()->get_ChartBkgColor(&colour);
   EXPECT_EQ(colour, 0x1E140Au);
+}
+
+TEST_F(MainFrameTest, TheDesktopWayRemembersTheWindowAndFollowsThePalette) {
+  ASSERT_EQ(AppSettings().isDesktopConventions, 1);
+  {
+    MainFrame& frame = fixture_.Frame();
+    frame.show();
+    QApplication::processEvents();
+    // Every tab shows without scroll arrows at the first size.
+    QTabBar* bar = frame.Tabs()->tabBar();
+    EXPECT_LE(bar->sizeHint().width(), bar->width());
+    EXPECT_EQ(frame.Action(kCmdExit)->shortcut(), QKeySequence(QKeySequence::Quit));
+    EXPECT_EQ(frame.Action(kCmdHelp)->shortcut(), QKeySequence(QKeySequence::HelpContents));
+    EXPECT_TRUE(frame.menuBar()->actions().front()->menu()->actions().contains(frame.Action(kCmdExportHtml)));
+
+    // A dark palette: the pages take its colours, the chart's ruler its text colour.
+    QPalette dark = frame.palette();
+    dark.setColor(QPalette::Base, QColor(0x1e, 0x1e, 0x1e));
+    dark.setColor(QPalette::Button, QColor(0x3a, 0x3a, 0x3a));
+    dark.setColor(QPalette::ButtonText, QColor(0xe6, 0xe6, 0xe6));
+    dark.setColor(QPalette::Text, QColor(0xe6, 0xe6, 0xe6));
+    frame.setPalette(dark);
+    for (int pass = 0; pass < kThemeCountdown; ++pass) frame.RunIdle();
+    vyr::com::OLE_COLOR colour = 0;
+    frame.Charts()->TimeSeries()->get_RulerPenColor(&colour);
+    EXPECT_EQ(colour, 0xE6E6E6u);
+    std::string shown = frame.DetailsPage()->toHtml().toStdString();
+    EXPECT_NE(shown.find("#3a3a3a"), std::string::npos);
+    EXPECT_EQ(shown.find("#c0c0c0"), std::string::npos);
+    EXPECT_EQ(frame.DetailsPage()->Html().find("#3a3a3a"), std::string::npos) << "the page itself is kept";
+
+    frame.resize(900, 640);
+    frame.Splitter()->setSizes({520, 380});
+    QApplication::processEvents();
+    frame.close();
+  }
+  fixture_.DestroyFrame();
+  {
+    MainFrame& frame = fixture_.Frame();
+    frame.show();
+    QApplication::processEvents();
+    EXPECT_EQ(frame.size(), QSize(900, 640));
+    EXPECT_EQ(frame.Splitter()->sizes().front(), 520);
+  }
+  fixture_.DestroyFrame();
+  // The classic window keeps its own size and splitter whatever was stored.
+  AppSettings().isDesktopConventions = 0;
+  MainFrame& frame = fixture_.Frame();
+  frame.show();
+  QApplication::processEvents();
+  EXPECT_EQ(frame.size(), QSize(kDefaultWidth, kDefaultHeight));
+  EXPECT_EQ(frame.Splitter()->sizes().front(), kSplitterPosition);
+  EXPECT_EQ(frame.Action(kCmdExit)->shortcut(), QKeySequence());
+  QSettings(QString::fromStdString(DefaultSettingsFile()), QSettings::IniFormat).remove(QStringLiteral("Window"));
+}
+
+TEST_F(MainFrameTest, ExportHtmlWritesThePageTheCommandLineWrites) {
+  ImportSample();
+  MainFrame& frame = fixture_.Frame();
+  const std::string page = fixture_.Dir().File("report.html");
+  QString suggested;
+  Prompts().chooseReportFile = [&](QWidget*, const QString& offered) {
+    suggested = offered;
+    return QString::fromStdString(page);
+  };
+  QString error;
+  Prompts().showError = [&](QWidget*, const QString&, const QString& text) { error = text; };
+  frame.Action(kCmdExportHtml)->trigger();
+  EXPECT_TRUE(suggested.endsWith(QStringLiteral(".html")));
+  EXPECT_EQ(error, QString()) << error.toStdString();
+  std::ifstream in(page);
+  std::string html((std::istreambuf_iterator<char>(in)), std::istreambuf_iterator<char>());
+  for (const char* title : {"Sessions", "Visitors", "Keywords", "Referers", "Pages", "Statistics"})
+    EXPECT_NE(html.find(std::string("<h2>") + title + "</h2>"), std::string::npos) << title;
+  EXPECT_NE(html.find("<svg"), std::string::npos);
+  EXPECT_NE(html.find("7 sessions"), std::string::npos);
+}
+
+TEST_F(MainFrameTest, TheDetailsPageHasNoScrollBarForItsMarginsOnly) {
+  ImportSample();
+  MainFrame& frame = fixture_.Frame();
+  frame.show();
+  const ReportTree& tree = TreeOf(kSessionsTab);
+  RowId day = ChildWithText(tree, ChildWithText(tree, ChildWithText(tree, kRootRow, "2008"), "March 2008"),
+                            "01 March 2008");
+  List(kSessionsTab)->SelectRow(tree.FirstChild(day));
+  PageBrowser* page = frame.DetailsPage();
+  for (int width : {900, 1100, 1333}) {
+    frame.resize(width, kDefaultHeight);
+    QApplication::processEvents();
+    EXPECT_FALSE(page->horizontalScrollBar()->isVisible()) << width;
+  }
+  // A page really wider than the view keeps its bar.
+  page->SetHtml("<html><body><table width=\"2000\"><tr><td>wide</td></tr></table></body></html>");
+  QApplication::processEvents();
+  EXPECT_TRUE(page->horizontalScrollBar()->isVisible());
 }
 
 TEST_F(MainFrameTest, OptionsReachTheSettingsFileOnlyAtExit) {

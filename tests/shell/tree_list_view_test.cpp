@@ -7,6 +7,9 @@
 #include <QTest>
 #include <QTreeView>
 
+#include <algorithm>
+#include <cmath>
+
 #include "shell/report_tree_model.h"
 #include "shell/tree_list_view.h"
 #include "tests/shell/shell_test_support.h"
@@ -155,6 +158,44 @@ TEST_F(TreeListViewTest, PathsAndLoadingPane) {
   view_.SetTree(SmallTree());
   EXPECT_EQ(view_.SelectedRow(), kNoRow);
   EXPECT_EQ(view_.SelectedKey(), 0);
+}
+
+// Relative luminance contrast, 1 to 21.
+double ContrastOf(const QColor& a, const QColor& b) {
+  auto linear = [](double v) { return v <= 0.03928 ? v / 12.92 : std::pow((v + 0.055) / 1.055, 2.4); };
+  auto lum = [&](const QColor& c) { return 0.2126 * linear(c.redF()) + 0.7152 * linear(c.greenF()) + 0.0722 * linear(c.blueF()); };
+  double x = lum(a), y = lum(b);
+  return (std::max(x, y) + 0.05) / (std::min(x, y) + 0.05);
+}
+
+TEST_F(TreeListViewTest, ASelectedGreyOrRedRowStaysReadable) {
+  QPalette palette = view_.TreeWidget()->palette();
+  palette.setColor(QPalette::Highlight, QColor(0x35, 0x84, 0xe4));
+  palette.setColor(QPalette::HighlightedText, Qt::white);
+  view_.TreeWidget()->setPalette(palette);
+  const std::shared_ptr<ReportTree> tree = SmallTree();
+  const RowId alpha = tree->FirstChild(kRootRow), beta = tree->NextSibling(alpha);
+  tree->SetState(alpha, kStateGrey);
+  tree->SetState(beta, kStateRed);
+  view_.SetTree(tree);
+  view_.SetLoading(false);
+  view_.activateWindow();
+  view_.TreeWidget()->setFocus();
+  for (RowId row : {alpha, beta}) {
+    view_.SelectRow(row);
+    QApplication::processEvents();
+    const QRect cell = view_.TreeWidget()->visualRect(view_.Model()->IndexOf(row, 0));
+    const QImage shot = view_.TreeWidget()->viewport()->grab(cell).toImage();
+    const QColor fill = QColor(shot.pixel(shot.width() - 2, 1));
+    ASSERT_EQ(fill, QColor(0x35, 0x84, 0xe4)) << "the focused selection's fill";
+    // Only the label: the selection's fill starts right of the tree image.
+    int left = 0;
+    while (left < shot.width() && QColor(shot.pixel(left, 1)) != fill) ++left;
+    double best = 1;
+    for (int y = 1; y + 1 < shot.height(); ++y)
+      for (int x = left; x + 2 < shot.width(); ++x) best = std::max(best, ContrastOf(QColor(shot.pixel(x, y)), fill));
+    EXPECT_GE(best, 2.9) << "row " << row;
+  }
 }
 
 TEST(ReportTreeModelTest, ServesAndSortsThreeHundredThousandRows) {

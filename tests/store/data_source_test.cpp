@@ -9,6 +9,10 @@
 #include <filesystem>
 #include <sstream>
 
+#include <sqlite3.h>
+
+#include "settings/program_folders.h"
+#include "settings/settings_store.h"
 #include "store/data_source_registry.h"
 #include "store/database.h"
 #include "store/trace.h"
@@ -103,6 +107,49 @@ TEST_F(DataSourceTest, ACopyCutShortLeavesNoDatabaseBehind) {
   ASSERT_TRUE(CreateDatabaseFromTemplate(WEAVIL_DB_TEMPLATE, target, error)) << error;
   DbSession session;
   EXPECT_GE(session.OpenFile(target), 0);
+}
+
+TEST_F(DataSourceTest, AnInstalledProgramKeepsItsDataBelowTheUsersDataFolder) {
+  namespace fs = std::filesystem;
+  const std::string prefix = dir_.File("usr");
+  const std::string bin = prefix + "/bin/";
+  fs::create_directories(bin);
+  fs::create_directories(prefix + "/lib");
+  fs::create_directories(prefix + "/share/weavil/db");
+  const std::string installedTemplate = prefix + "/share/weavil/db/log-template.db";
+  fs::copy_file(WEAVIL_DB_TEMPLATE, installedTemplate);
+  // Installed by someone else: the user may only read it.
+  fs::permissions(installedTemplate, fs::perms::owner_read | fs::perms::group_read | fs::perms::others_read);
+
+  EXPECT_TRUE(IsInstalledProgram(bin));
+  EXPECT_TRUE(IsInstalledProgram(prefix + "/bin"));
+  EXPECT_FALSE(IsInstalledProgram(program_));  // a build folder: db/ beside the program
+  EXPECT_EQ(ProgramDataDir(bin), prefix + "/share/weavil/");
+  EXPECT_EQ(ProgramDataDir(program_), program_);
+  EXPECT_EQ(TemplateDatabasePath(bin), installedTemplate);
+  const std::string data = dir_.File("data") + "/Vyr/Weavil";
+  EXPECT_EQ(DefaultDownloadFolder(bin), data + "/log/");
+  EXPECT_EQ(DefaultDownloadFolder(program_), program_ + "log/");
+
+  // The chart library beside the program wins; else the one of the library folder.
+  EXPECT_EQ(ChartLibraryFile(bin, prefix + "/lib"), bin + "libplotwell.so");
+  test::WriteFile(prefix + "/lib/libplotwell.so", "");
+  EXPECT_EQ(ChartLibraryFile(bin, prefix + "/lib"), prefix + "/lib/libplotwell.so");
+  test::WriteFile(bin + "libplotwell.so", "");
+  EXPECT_EQ(ChartLibraryFile(bin, prefix + "/lib"), bin + "libplotwell.so");
+
+  EnsureDataSource(bin);
+  std::string path;
+  ASSERT_TRUE(LookupDataSource("Log", path));
+  EXPECT_EQ(path, data + "/log.db");
+  ASSERT_TRUE(LogDataSource::Obtain().IsOpen());
+  // The copy is the user's to write although the template was read-only.
+  EXPECT_NE(fs::status(path).permissions() & fs::perms::owner_write, fs::perms::none);
+  DbSession session;
+  ASSERT_GE(session.OpenFile(path), 0);
+  EXPECT_GE(session.StartTransaction(), 0);
+  EXPECT_EQ(sqlite3_exec(session.Handle(), "CREATE TABLE Probe (x INTEGER);", nullptr, nullptr, nullptr), SQLITE_OK);
+  EXPECT_GE(session.Commit(), 0);
 }
 
 }  // namespace

@@ -16,6 +16,7 @@ constexpr unsigned short kTypeLibMinor = 0;
 constexpr vyr::com::IID IID_IVyrLogChart = vyr::com::GuidLiteral("3EA70042-6588-4F9B-AE2A-561F306E419F");
 constexpr vyr::com::IID IID_ITimeSeriesChart = vyr::com::GuidLiteral("A2A8038B-4C94-4085-A4C9-754B87246BE8");
 constexpr vyr::com::IID IID_INNChart = vyr::com::GuidLiteral("EFCC95DE-2A08-49AA-9420-A6E84F98B346");
+constexpr vyr::com::IID IID_IVyrChartSvg = vyr::com::GuidLiteral("434D6061-2373-4DCF-B0FF-5A47EEDBB79A");
 constexpr vyr::com::IID DIID__ITimeSeriesChartEvents = vyr::com::GuidLiteral("1BD06EB4-E311-459D-915A-AE98A83F2355");
 constexpr vyr::com::IID DIID__INNChartEvents = vyr::com::GuidLiteral("FA1E93FF-93F4-4BB4-A8D9-C940816207A2");
 
@@ -105,6 +106,15 @@ struct ITimeSeriesChart : IVyrLogChart {
 struct INNChart : IVyrLogChart {
   virtual vyr::com::HRESULT get_LabelLength(vyr::com::LONG* pVal) = 0;
   virtual vyr::com::HRESULT put_LabelLength(vyr::com::LONG newVal) = 0;
+};
+
+// Both controls also draw themselves as SVG, with the same painters as on screen: for
+// pages and documents that carry the chart as markup. Reached by QueryInterface.
+struct IVyrChartSvg : vyr::com::IUnknown {
+  // The whole control, width x height pixels, as one <svg> element in UTF-8 text (a new
+  // string the caller frees). E_INVALIDARG for a side outside 1..16384, E_UNEXPECTED
+  // without a QGuiApplication (text is measured with its fonts).
+  virtual vyr::com::HRESULT DrawSvg(vyr::com::LONG width, vyr::com::LONG height, vyr::com::BSTR* pSvg) = 0;
 };
 
 }  // namespace plotwell
