@@ -131,3 +131,6 @@ CREATE VIEW FirstSessionResource AS
   SELECT SessionId, Min(ResourceId) AS "'ResourceId'" FROM Resource GROUP BY SessionId;
 CREATE VIEW LastSessionResource AS
   SELECT SessionId, Max(ResourceId) AS "'ResourceId'" FROM Resource GROUP BY SessionId;
+
+-- SQLite only: the layout version the program upgrades older databases from.
+PRAGMA user_version = 2;
