@@ -1,3 +1,7 @@
+-- SQLite only: large pages, for tables of hundreds of thousands of rows with long
+-- text keys (fewer page splits and b-tree levels while an import writes them).
+PRAGMA page_size = 16384;
+
 -- The Weavil log database. Dates are text 'yyyy-mm-dd hh:mm:ss', so text order is time
 -- order. Texts compare without regard to ASCII case, as the original database did.
 
