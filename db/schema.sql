@@ -7,7 +7,7 @@ PRAGMA page_size = 16384;
 
 CREATE TABLE Session (
   NumId       INTEGER PRIMARY KEY AUTOINCREMENT,
-  SessionId   TEXT NOT NULL UNIQUE,
+  SessionId   TEXT NOT NULL,
   TimeEnter   TEXT,
   TimeExit    TEXT,
   UserIP      TEXT,
@@ -16,6 +16,9 @@ CREATE TABLE Session (
   Referer     TEXT,
   NumVisited  INTEGER
 );
+-- Unique by a named index rather than a column constraint, so that a large import into
+-- an empty table builds it once at the end.
+CREATE UNIQUE INDEX SessionSessionId ON Session (SessionId);
 CREATE INDEX SessionTimeEnterUserIP ON Session (TimeEnter, UserIP);
 CREATE INDEX SessionUserIP ON Session (UserIP);
 
