@@ -26,6 +26,10 @@ void PrintImportHelp(std::ostream& out) {
          "  --offset N            start reading at byte N of the file\n"
          "  --from-last-header    start at the last \"#Software:\" header of the file, so\n"
          "                        only the newest block of a W3C log is read again\n"
+         "  --continue            the file continues the stored data (the next file of a\n"
+         "                        split log, or the new part of a log read from --offset):\n"
+         "                        sessions still open at the end of the stored data take\n"
+         "                        its first requests and are completed in place\n"
          "\n"
          "The settings DefaultHost (the site's host name, for logs without a cs-host\n"
          "column) and Extensions (file extensions that count as pages) steer the import.\n"
@@ -82,6 +86,7 @@ int RunImportCommand(CliContext& context, const std::vector<std::string>& args) 
   std::string path;
   int64_t offset = 0;
   bool haveOffset = false, fromLastHeader = false;
+  ImportOptions options;
   for (size_t i = 0; i < args.size(); ++i) {
     const std::string& arg = args[i];
     if (arg == "--offset" || arg.rfind("--offset=", 0) == 0) {
@@ -96,6 +101,8 @@ int RunImportCommand(CliContext& context, const std::vector<std::string>& args) 
       haveOffset = true;
     } else if (arg == "--from-last-header") {
       fromLastHeader = true;
+    } else if (arg == "--continue") {
+      options.continueStored = true;
     } else if (!arg.empty() && arg[0] == '-' && arg != "-") {
       return CliUsage(context, "unknown option " + arg, "import");
     } else if (path.empty()) {
@@ -105,6 +112,8 @@ int RunImportCommand(CliContext& context, const std::vector<std::string>& args) 
     }
   }
   if (path.empty()) return CliUsage(context, "no log file given", "import");
+  if (options.continueStored && fromLastHeader)
+    return CliUsage(context, "--continue reads on after the stored data; --from-last-header reads stored lines again", "import");
   if (haveOffset && fromLastHeader) return CliUsage(context, "give either --offset or --from-last-header", "import");
   if (path == "-") path = "/dev/stdin";
 
@@ -116,7 +125,7 @@ int RunImportCommand(CliContext& context, const std::vector<std::string>& args) 
 
   bool terminal = ::isatty(STDERR_FILENO) == 1;
   TerminalProgress progress;
-  ImportStats stats = RunImport(path, offset, terminal ? &progress : nullptr);
+  ImportStats stats = RunImport(path, offset, CopyImportCopies(), terminal ? &progress : nullptr, options);
   progress.Clear();
 
   if (!stats.opened) return CliFail(context, "cannot open " + path + ": " + OpenError(path));
@@ -126,7 +135,9 @@ int RunImportCommand(CliContext& context, const std::vector<std::string>& args) 
   std::snprintf(seconds, sizeof seconds, "%.2f", stats.seconds);
   *context.out << stats.linesRead << " lines read, " << stats.linesRejected << " lines rejected, "
                << stats.sessionsStored << " sessions stored, " << stats.sessionsAlreadyStored
-               << " sessions already stored, " << seconds << " seconds\n";
+               << " sessions already stored, ";
+  if (stats.sessionsCompleted) *context.out << stats.sessionsCompleted << " sessions completed, ";
+  *context.out << seconds << " seconds\n";
   return kExitOk;
 }
 

@@ -1,9 +1,13 @@
+-- SQLite only: large pages, for tables of hundreds of thousands of rows with long
+-- text keys (fewer page splits and b-tree levels while an import writes them).
+PRAGMA page_size = 16384;
+
 -- The Weavil log database. Dates are text 'yyyy-mm-dd hh:mm:ss', so text order is time
 -- order. Texts compare without regard to ASCII case, as the original database did.
 
 CREATE TABLE Session (
   NumId       INTEGER PRIMARY KEY AUTOINCREMENT,
-  SessionId   TEXT NOT NULL UNIQUE,
+  SessionId   TEXT NOT NULL,
   TimeEnter   TEXT,
   TimeExit    TEXT,
   UserIP      TEXT,
@@ -12,6 +16,9 @@ CREATE TABLE Session (
   Referer     TEXT,
   NumVisited  INTEGER
 );
+-- Unique by a named index rather than a column constraint, so that a large import into
+-- an empty table builds it once at the end.
+CREATE UNIQUE INDEX SessionSessionId ON Session (SessionId);
 CREATE INDEX SessionTimeEnterUserIP ON Session (TimeEnter, UserIP);
 CREATE INDEX SessionUserIP ON Session (UserIP);
 
@@ -131,3 +138,6 @@ CREATE VIEW FirstSessionResource AS
   SELECT SessionId, Min(ResourceId) AS "'ResourceId'" FROM Resource GROUP BY SessionId;
 CREATE VIEW LastSessionResource AS
   SELECT SessionId, Max(ResourceId) AS "'ResourceId'" FROM Resource GROUP BY SessionId;
+
+-- SQLite only: the layout version the program upgrades older databases from.
+PRAGMA user_version = 2;

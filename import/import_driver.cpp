@@ -6,6 +6,8 @@
 #include "import/log_parser.h"
 #include "import/session_builder.h"
 #include "import/store_writer.h"
+#include "store/database.h"
+#include "store/result.h"
 #include "store/trace.h"
 #include "store/view_requests.h"
 
@@ -43,10 +45,29 @@ ImportStats RunImport(const std::string& path, int64_t offset, ImportProgress* p
 
 ImportStats RunImport(const std::string& path, int64_t offset, const ImportCopies& copies,
                       ImportProgress* progress) {
+  return RunImport(path, offset, copies, progress, ImportOptions());
+}
+
+namespace {
+
+// The sessions still open at the end of the stored data go first into the list.
+void SeedFromDatabase(SessionList& list) {
+  LogDataSource& source = LogDataSource::Obtain();
+  if (!source.IsOpen()) return;
+  DbSession db;
+  if (Failed(db.Open(source))) return;
+  for (const StoredSession& stored : ReadOpenStoredSessions(db)) SeedSession(list, stored);
+}
+
+}  // namespace
+
+ImportStats RunImport(const std::string& path, int64_t offset, const ImportCopies& copies,
+                      ImportProgress* progress, const ImportOptions& options) {
   Clock::time_point start = Clock::now();
   ImportStats stats;
   ProgressThrottle throttle(progress);
   SessionList list(copies.extensions, copies.agentChaining);
+  if (options.continueStored) SeedFromDatabase(list);
   LogFileReader reader;
   stats.opened = reader.Open(path, offset);
   // Storing runs beside parsing: sessions are written as soon as they and every
@@ -118,6 +139,7 @@ ImportStats RunImport(const std::string& path, int64_t offset, const ImportCopie
   throttle.Report(bytesTotal, bytesTotal, stats.linesRead, store.Handled(), true);
   stats.sessionsStored = stored.stored;
   stats.sessionsAlreadyStored = stored.alreadyStored;
+  stats.sessionsCompleted = stored.completed;
   stats.databaseFailed = stored.databaseFailed;
   stats.error = stored.error;
   stats.cancelled = stored.cancelled;

@@ -15,6 +15,7 @@ struct ImportStats {
   int64_t linesRejected = 0;          // data lines traced as unusable
   int64_t sessionsStored = 0;         // new sessions written
   int64_t sessionsAlreadyStored = 0;  // sessions found in the database and skipped
+  int64_t sessionsCompleted = 0;      // stored sessions that got requests they lacked
   double seconds = 0;                 // wall time of parsing and storing
   bool opened = false;                // the log file could be opened
   bool cancelled = false;             // the caller cancelled: nothing was stored
@@ -45,6 +46,25 @@ ImportStats RunImport(const std::string& path, int64_t offset, ImportProgress* p
 // The same with explicit copies of "DefaultHost", "Extensions" and "IsModernRules".
 ImportStats RunImport(const std::string& path, int64_t offset, const ImportCopies& copies,
                       ImportProgress* progress = nullptr);
+
+// How an import relates to what is stored.
+struct ImportOptions {
+  // The lines to read continue the stored data: the same log read on from where an
+  // earlier import ended (a download of the new part, a followed log), or the next
+  // file of a split log. Before the first line the sessions still open at the end of
+  // the stored data (last request within the session gap of the newest stored request)
+  // are read back into the builder, so that requests of this import can join them;
+  // such a session is then completed in place (pages appended, NumVisited, TimeExit
+  // and byte sums updated) instead of being stored twice. Off, a session cut by the
+  // end of the earlier import is completed only when this import reads it again from
+  // its first request (a grown log imported from its start); lines read again are
+  // never stored twice either way. Leave it off when the lines read overlap the
+  // stored ones (from the last header of a W3C log): they would join the seeded
+  // sessions a second time.
+  bool continueStored = false;
+};
+ImportStats RunImport(const std::string& path, int64_t offset, const ImportCopies& copies,
+                      ImportProgress* progress, const ImportOptions& options);
 
 struct HeaderOffset {
   int64_t offset = 0;  // just after the last "#Software:" directive line, 0 when none

@@ -265,7 +265,7 @@ void AddRequest(SessionList& list, const RequestRecord& request) {
         taker = found->second.FindFirst(isOpen, [&](uint32_t s) {
           const SessionRecord& session = sessions[s];
           if (session.userAgent != agent || !withinGap(s)) return false;
-          if (session.resourceCount > 0 &&
+          if (session.lastResource != UINT32_MAX &&
               request.referrer.find(list.pool_.Text(list.resources_[session.lastResource].path)) !=
                   std::string_view::npos)
             return true;
@@ -340,6 +340,29 @@ void AddRequest(SessionList& list, const RequestRecord& request) {
       session.referrer = referrer;
       m.byAgentReferrer[AgentReferrerKey(session.userAgent, referrer)].Insert(taker);
     }
+  }
+}
+
+void SeedSession(SessionList& list, const StoredSession& stored) {
+  SessionList::Matcher& m = *list.matcher_;
+  uint32_t index = static_cast<uint32_t>(list.sessions_.size());
+  SessionRecord& session = list.sessions_.emplace_back();
+  session.seeded = true;
+  session.enterTime = stored.enterTime;
+  session.exitTime = stored.exitTime;
+  session.address = list.pool_.Intern(stored.address);
+  session.userAgent = list.pool_.Intern(stored.userAgent);
+  session.hasStatus = true;
+  session.status = stored.status;
+  session.bytes = stored.bytes;
+  session.bytesIn = stored.bytesIn;
+  session.resourceCount = stored.resourceCount;
+  m.byAddress[session.address].items.push_back(index);
+  m.byAgent[session.userAgent].items.push_back(index);
+  m.exits.Append(stored.exitTime);
+  if (!stored.referrer.empty() && stored.referrer != "-") {
+    session.referrer = list.pool_.Intern(stored.referrer);
+    m.byAgentReferrer[AgentReferrerKey(session.userAgent, session.referrer)].items.push_back(index);
   }
 }
 

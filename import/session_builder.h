@@ -111,9 +111,21 @@ struct SessionRecord {
   int64_t bytes = 0;                 // sum of sc-bytes
   int64_t bytesIn = 0;               // sum of cs-bytes
   bool closed = false;
-  uint32_t resourceCount = 0;        // NumVisited
+  bool seeded = false;               // stored by an earlier import, continued by this one
+  uint32_t resourceCount = 0;        // NumVisited (a seeded session counts its stored pages)
   uint32_t firstResource = UINT32_MAX;
   uint32_t lastResource = UINT32_MAX;
+};
+
+// A session an earlier import stored that may still be open: its last request lies
+// within the gap of the newest stored request. Seeding the builder with it lets the
+// requests of a later import that starts where the stored data ended join it.
+struct StoredSession {
+  int64_t enterTime = 0, exitTime = 0;
+  std::string address, userAgent, referrer;  // referrer "-" when none came from outside
+  std::optional<int64_t> status;
+  int64_t bytes = 0, bytesIn = 0;
+  uint32_t resourceCount = 0;
 };
 
 class SessionList {
@@ -141,6 +153,7 @@ class SessionList {
 
  private:
   friend void AddRequest(SessionList& list, const RequestRecord& request);
+  friend void SeedSession(SessionList& list, const StoredSession& stored);
   friend void FinishSessionList(SessionList& list);
   struct Matcher;
 
@@ -152,6 +165,9 @@ class SessionList {
   std::unique_ptr<Matcher> matcher_;
 };
 
+// Before the first request: an open session as the earlier import left it. Its page
+// requests stay in the database; the ones that join it here are listed after them.
+void SeedSession(SessionList& list, const StoredSession& stored);
 // Attaches one request to an open session or starts a new one (in file order).
 void AddRequest(SessionList& list, const RequestRecord& request);
 // After the last line: every session without a referrer gets "-".

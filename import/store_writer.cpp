@@ -263,7 +263,10 @@ struct SessionWriter::Impl {
         resourceRows(db, "INSERT INTO Resource (SessionId, TimeEnter, UriStem, StatusCode, UriQuery, BytesLoad, Bytes2, TimeLoad) VALUES",
                      "Insert INTO Resource (SessionId, TimeEnter, UriStem, StatusCode, UriQuery, BytesLoad, Bytes2, TimeLoad)",
                      {true, true, true, true, true, true, true, true}, &trace) {
-    existsStatement.Prepare(db, "SELECT SessionId FROM [Session] WHERE TimeEnter=? AND UserIP=?;");
+    existsStatement.Prepare(db, "SELECT SessionId, NumVisited, TimeExit, Referer FROM [Session] WHERE TimeEnter=? AND UserIP=?;");
+    bytesStatement.Prepare(db, "SELECT Bytes, BytesIn FROM SessionBytes WHERE SessionId=?;");
+    updateSession.Prepare(db, "UPDATE [Session] SET NumVisited=?, TimeExit=?, Referer=? WHERE SessionId=?;");
+    updateBytes.Prepare(db, "UPDATE SessionBytes SET Bytes=?, BytesIn=? WHERE SessionId=?;");
     insertAddress.Prepare(db, "INSERT INTO DNSLookUp (UserIP, rURL, CountryCode, IsRobot) VALUES (?, ?, ?, ?);");
     ReadStoredSpan();
   }
@@ -290,21 +293,86 @@ struct SessionWriter::Impl {
     if (!anyStored) firstStored = lastStored = std::string();
   }
 
-  bool StoredBefore(const SessionRecord& session, const std::string& enter, std::string_view address) {
+  struct StoredRow {
+    std::string id, exit, referrer;
+    int64_t pages = 0, bytes = 0, bytesIn = 0;
+  };
+
+  // The stored session with this start and address. A failed check counts as stored,
+  // so nothing is written twice.
+  bool StoredBefore(const SessionRecord& session, const std::string& enter, std::string_view address,
+                    std::optional<StoredRow>& row) {
     if (storedHere.count({session.enterTime, session.address})) return true;
     if (!anyStored || (!firstStored.empty() && (enter < firstStored || enter > lastStored))) return false;
-    if (!existsStatement.IsOpen()) return true;  // the check fails: counts as stored
+    if (!existsStatement.IsOpen()) return true;
     existsStatement.BindText(1, enter);
     existsStatement.BindText(2, address);
     if (Failed(existsStatement.Run())) return true;
-    return existsStatement.MoveNext() != kResultFalse;
+    int32_t next = existsStatement.MoveNext();
+    if (next == kResultFalse) return false;
+    StoredRow found;
+    if (next == kResultOk && existsStatement.GetText(1, found.id)) {
+      existsStatement.GetInt64(2, found.pages);
+      existsStatement.GetText(3, found.exit);
+      existsStatement.GetText(4, found.referrer);
+      bytesStatement.BindText(1, found.id);
+      if (Succeeded(bytesStatement.Run()) && bytesStatement.MoveNext() == kResultOk) {
+        bytesStatement.GetInt64(1, found.bytes);
+        bytesStatement.GetInt64(2, found.bytesIn);
+      }
+      row = std::move(found);
+    }
+    return true;
   }
 
-  std::string StoreSession(const SessionRecord& session) {
+  // Appends what the built session holds beyond the stored one. A seeded session lists
+  // only the requests of this import; a session built again from the whole log lists
+  // the stored ones first.
+  StoreOutcome Complete(const SessionRecord& session, const StoredRow& row) {
+    std::string exit = FormatRequestTime(session.exitTime);
+    int64_t newPages = static_cast<int64_t>(session.resourceCount) - row.pages;
+    bool later = exit > row.exit;
+    bool moreBytes = session.bytes > row.bytes || session.bytesIn > row.bytesIn;
+    // A referrer from outside that came after the stored part replaces the stored "-".
+    std::string_view referrer = ReferrerText(session);
+    bool newReferrer = row.referrer.substr(0, 1) == "-" && referrer.substr(0, 1) != "-" && referrer != row.referrer;
+    if (newPages <= 0 && !later && !moreBytes && !newReferrer)
+      return session.seeded ? StoreOutcome::kUntouched : StoreOutcome::kAlreadyStored;
+    if (newPages > 0) {
+      int64_t listed = 0;
+      list.ForEachResource(session, [&](const ResourceRecord&) { ++listed; });
+      int64_t skip = std::max<int64_t>(0, listed - newPages);
+      list.ForEachResource(session, [&](const ResourceRecord& resource) {
+        if (skip > 0) --skip;
+        else AddResource(resource, row.id);
+      });
+      updateSession.BindInt64(1, static_cast<int64_t>(session.resourceCount));
+    } else {
+      updateSession.BindInt64(1, row.pages);
+    }
+    updateSession.BindText(2, later ? exit : row.exit);
+    updateSession.BindText(3, newReferrer ? referrer : std::string_view(row.referrer));
+    updateSession.BindText(4, row.id);
+    updateSession.Run();
+    if (newReferrer) classifier.AnalyzeReferrer(referrer, row.id);
+    if (moreBytes) {
+      updateBytes.BindInt64(1, std::max(session.bytes, row.bytes));
+      updateBytes.BindInt64(2, std::max(session.bytesIn, row.bytesIn));
+      updateBytes.BindText(3, row.id);
+      updateBytes.Run();
+    }
+    return StoreOutcome::kCompleted;
+  }
+
+  StoreOutcome StoreSession(const SessionRecord& session, std::string& newId) {
     int64_t now = static_cast<int64_t>(std::time(nullptr));
     std::string enter = FormatRequestTime(session.enterTime);
     std::string_view address = list.Text(session.address);
-    if (StoredBefore(session, enter, address)) return {};
+    std::optional<StoredRow> stored;
+    if (StoredBefore(session, enter, address, stored)) {
+      if (!stored) return session.seeded ? StoreOutcome::kUntouched : StoreOutcome::kAlreadyStored;
+      return Complete(session, *stored);
+    }
 
     std::string id = MakeSessionId(now);
     std::string_view userAgent = list.Text(session.userAgent);
@@ -336,21 +404,24 @@ struct SessionWriter::Impl {
     bytes[0].SetText(id);
     bytes[1].SetNumber(session.bytes);
     bytes[2].SetNumber(session.bytesIn);
-    return id;
+    newId = std::move(id);
+    return StoreOutcome::kNew;
+  }
+
+  void AddResource(const ResourceRecord& resource, std::string_view id) {
+    std::vector<SqlValue>& row = resourceRows.Add();
+    row[0].SetText(id);
+    row[1].SetText(FormatRequestTime(resource.time));
+    row[2].SetText(list.Text(resource.path));
+    row[3].SetNumber(resource.status);
+    row[4].SetText(resource.query == kNoText ? std::string_view(" ") : list.Text(resource.query));
+    row[5].SetNumber(resource.scBytes);
+    row[6].SetNumber(resource.csBytes);
+    row[7].SetNumber(resource.timeTaken);
   }
 
   void StoreResources(const SessionRecord& session, std::string_view id) {
-    list.ForEachResource(session, [&](const ResourceRecord& resource) {
-      std::vector<SqlValue>& row = resourceRows.Add();
-      row[0].SetText(id);
-      row[1].SetText(FormatRequestTime(resource.time));
-      row[2].SetText(list.Text(resource.path));
-      row[3].SetNumber(resource.status);
-      row[4].SetText(resource.query == kNoText ? std::string_view(" ") : list.Text(resource.query));
-      row[5].SetNumber(resource.scBytes);
-      row[6].SetNumber(resource.csBytes);
-      row[7].SetNumber(resource.timeTaken);
-    });
+    list.ForEachResource(session, [&](const ResourceRecord& resource) { AddResource(resource, id); });
   }
 
   // A new address gets its country at once, from the ranges read into memory when
@@ -367,7 +438,7 @@ struct SessionWriter::Impl {
   SessionClassifier& classifier;
   TraceSink trace;
   BatchInserter sessionRows, bytesRows, resourceRows;
-  Statement existsStatement, insertAddress;
+  Statement existsStatement, bytesStatement, updateSession, updateBytes, insertAddress;
   bool anyStored = true;
   std::string firstStored, lastStored;
   std::unordered_set<std::pair<int64_t, uint32_t>, KeyHash> storedHere;
@@ -383,7 +454,9 @@ std::string_view SessionWriter::ReferrerText(const SessionRecord& session) const
 
 SessionWriter::~SessionWriter() = default;
 
-std::string SessionWriter::StoreSession(const SessionRecord& session) { return impl_->StoreSession(session); }
+StoreOutcome SessionWriter::StoreSession(const SessionRecord& session, std::string& newId) {
+  return impl_->StoreSession(session, newId);
+}
 
 void SessionWriter::StoreResources(const SessionRecord& session, std::string_view sessionId) {
   impl_->StoreResources(session, sessionId);
@@ -410,12 +483,28 @@ void EndStore(DbSession& db, bool ownTransaction, StoreResult& result) {
       result.databaseFailed = true;
       result.error = StoreFailureText(db, failure);
     }
-    result.stored = result.alreadyStored = 0;
+    result.stored = result.alreadyStored = result.completed = 0;
   } else if (ownTransaction && Failed(db.Commit())) {
     db.Abort();
     result.databaseFailed = true;
     result.error = StoreFailureText(db, db.LastError());
-    result.stored = result.alreadyStored = 0;
+    result.stored = result.alreadyStored = result.completed = 0;
+  }
+}
+
+// Stores or completes one session and counts what became of it.
+void HandleSession(SessionWriter& writer, SessionClassifier& classifier, const SessionRecord& session,
+                   StoreResult& result) {
+  std::string id;
+  switch (writer.StoreSession(session, id)) {
+    case StoreOutcome::kNew:
+      writer.StoreResources(session, id);
+      classifier.AnalyzeReferrer(writer.ReferrerText(session), id);
+      ++result.stored;
+      break;
+    case StoreOutcome::kAlreadyStored: ++result.alreadyStored; break;
+    case StoreOutcome::kCompleted: ++result.completed; break;
+    case StoreOutcome::kUntouched: break;
   }
 }
 
@@ -443,15 +532,7 @@ StoreResult StoreSessionList(const SessionList& list, DbSession& db, SessionClas
         result.cancelled = true;
         break;
       }
-      const SessionRecord& session = list.At(i);
-      std::string id = writer.StoreSession(session);
-      if (id.empty()) {
-        ++result.alreadyStored;
-        continue;
-      }
-      writer.StoreResources(session, id);
-      classifier->AnalyzeReferrer(writer.ReferrerText(session), id);
-      ++result.stored;
+      HandleSession(writer, *classifier, list.At(i), result);
     }
     if (progress && !result.cancelled) progress(static_cast<int64_t>(list.Count()));
   }
@@ -484,6 +565,40 @@ StoreResult StoreSessions(const SessionList& list, const StoreProgress& progress
 }
 
 
+
+std::vector<StoredSession> ReadOpenStoredSessions(DbSession& db) {
+  std::vector<StoredSession> sessions;
+  Statement read;
+  if (Failed(read.Execute(db,
+                          "SELECT s.TimeEnter, s.TimeExit, s.UserIP, s.ErrorCode, s.UserAgent, s.Referer, s.NumVisited, "
+                          "b.Bytes, b.BytesIn FROM [Session] s LEFT JOIN SessionBytes b ON b.SessionId = s.SessionId "
+                          "WHERE s.TimeExit >= (SELECT datetime(max(TimeExit), '-" +
+                              std::to_string(kSessionGap) + " seconds') FROM [Session]) ORDER BY s.NumId;")))
+    return sessions;
+  auto seconds = [](const std::string& text, int64_t& out) {
+    DateTimeParts parts;
+    if (!ParseDateTime(text, parts)) return false;
+    out = EpochSecondsFromParts(parts);
+    return true;
+  };
+  while (read.MoveNext() == kResultOk) {
+    StoredSession session;
+    std::string enter, exit;
+    int64_t status = 0, pages = 0;
+    if (!read.GetText(1, enter) || !read.GetText(2, exit) || !seconds(enter, session.enterTime) ||
+        !seconds(exit, session.exitTime) || !read.GetText(3, session.address))
+      continue;
+    if (read.GetInt64(4, status)) session.status = status;
+    read.GetText(5, session.userAgent);
+    read.GetText(6, session.referrer);
+    read.GetInt64(7, pages);
+    session.resourceCount = static_cast<uint32_t>(pages);
+    read.GetInt64(8, session.bytes);
+    read.GetInt64(9, session.bytesIn);
+    sessions.push_back(std::move(session));
+  }
+  return sessions;
+}
 
 // ---------------------------------------------------------------- store thread
 
@@ -519,7 +634,10 @@ std::vector<HeldIndex> DropIndexes(DbSession& db, int64_t expectedBytes) {
                           {"SessionKeyphrase", sessions}, {"SessionKeywords", sessions},
                           {"DNSLookUp", sessions},        {"Session", 0}};
   std::vector<HeldIndex> dropped;
+  // Completing stored sessions looks their byte sums up by identifier.
+  const bool sessionsStored = RowCount(db, "Session") != 0;
   for (const Table& table : tables) {
+    if (sessionsStored && std::string_view(table.name) == "SessionBytes") continue;
     int64_t rows = RowCount(db, table.name);
     if (rows < 0 || (table.expected == 0 ? rows != 0 : rows >= table.expected)) continue;
     std::vector<HeldIndex> found;
@@ -595,15 +713,7 @@ struct SessionStoreThread::Impl {
       while (NextBatch(done, ready)) {
         for (; done < ready; ++done) {
           if (cancelled.load(std::memory_order_relaxed) || db.FirstHardError().Failed()) break;
-          const SessionRecord& session = list.At(done);
-          std::string id = writer.StoreSession(session);
-          if (id.empty()) {
-            ++result.alreadyStored;
-          } else {
-            writer.StoreResources(session, id);
-            classifier.AnalyzeReferrer(writer.ReferrerText(session), id);
-            ++result.stored;
-          }
+          HandleSession(writer, classifier, list.At(done), result);
           handled.store(static_cast<int64_t>(done + 1), std::memory_order_relaxed);
         }
         // After a failure the rest is only taken, not written.

@@ -48,6 +48,7 @@ std::string FormatRequestTime(int64_t seconds);
 struct StoreResult {
   int64_t stored = 0;  // committed; 0 whenever the store was rolled back
   int64_t alreadyStored = 0;
+  int64_t completed = 0;  // stored sessions that got the requests they lacked
   // No data source, no session, no write lock, or a statement failed (other than the
   // duplicate insert that the insert-then-select pattern expects): nothing was stored.
   bool databaseFailed = false;
@@ -69,6 +70,10 @@ StoreResult StoreSessions(const SessionList& list, const StoreProgress& progress
 // caller holds the transaction, a failure is reported and rolling back is the caller's.
 StoreResult StoreSessionList(const SessionList& list, DbSession& db, SessionClassifier* classifier,
                              const StoreProgress& progress = {}, bool modernRules = false);
+
+// The stored sessions whose last request lies within the session gap of the newest
+// stored request, oldest first: those a continuation of the log may still extend.
+std::vector<StoredSession> ReadOpenStoredSessions(DbSession& db);
 
 // Stores a session list on a thread of its own while the list is still being built,
 // so parsing and storing overlap. The building thread publishes how many leading
@@ -104,9 +109,20 @@ class SessionStoreThread {
   std::unique_ptr<Impl> impl_;
 };
 
-// One session at a time (the writer above uses this): StoreSession returns the new
-// identifier's text, or empty when the session was stored before (nothing written);
-// StoreResources writes its page requests.
+// What became of one built session.
+enum class StoreOutcome {
+  kNew,            // stored with a new identifier
+  kAlreadyStored,  // the stored session holds everything it has: nothing written
+  kCompleted,      // the stored session got the page requests and bytes it lacked
+  kUntouched,      // a seeded session no request joined: nothing written
+};
+
+// One session at a time (the writer above uses this). A session is stored before when
+// a stored one has its start time and address. When the built one holds more (pages,
+// a later exit, more bytes) the stored one is completed: the missing page requests
+// are appended and NumVisited, TimeExit and the byte sums updated; its identifier,
+// referrer and classification stay. StoreSession gives the new identifier's text with
+// kNew; StoreResources then writes its page requests.
 class SessionWriter {
  public:
   // heldTrace: failed statements are collected there instead of written to the trace.
@@ -116,7 +132,7 @@ class SessionWriter {
   SessionWriter(const SessionWriter&) = delete;
   SessionWriter& operator=(const SessionWriter&) = delete;
 
-  std::string StoreSession(const SessionRecord& session);
+  StoreOutcome StoreSession(const SessionRecord& session, std::string& newId);
   void StoreResources(const SessionRecord& session, std::string_view sessionId);
   // Session, SessionBytes and Resource rows are written in batches; this writes what
   // is held back (the destructor does too).

@@ -9,6 +9,8 @@
 #include "store/data_source_registry.h"
 #include "store/jet_functions.h"
 #include "store/result.h"
+#include "store/schema_upgrade.h"
+#include "store/trace.h"
 
 namespace weavil {
 namespace {
@@ -96,6 +98,10 @@ void LogDataSource::Open() {
   }
   sqlite3* db = nullptr;
   openResult_ = OpenDatabaseFile(path_, &db, &openError_);
+  // A database of an older template is upgraded once, here. One that cannot be (read-
+  // only, locked for longer than the busy time) still serves as it is.
+  std::string upgradeError;
+  if (db && !UpgradeSchema(db, TemplateDatabasePath(ProgramDir()), upgradeError)) WriteTrace(upgradeError);
   if (db) sqlite3_close(db);
 }
 

@@ -1,18 +1,24 @@
 #!/usr/bin/env bash
-# End-to-end import benchmark: generates a realistic combined log (1,000,000 lines by
-# default, about 200 MB, in a temporary folder), imports it into a fresh database with
-# `weavil import` (parse, sessions, classification, every row stored), and on the same
-# file times GoAccess and Webalizer when they are installed. Prints lines per second,
-# the ratios, and peak memory.
+# End-to-end import benchmark on logs of real session density: bench/repeat_log
+# repeats a real log (../shared/data/hackers-access.log by default) with shifted dates
+# and addresses to each size asked for (1,000,000 and 3,000,000 lines by default),
+# then, for each size, imports it into a fresh database with `weavil import` (parse,
+# sessions, classification, every row stored) and imports the same file a second time
+# (nothing new). Prints lines/s, peak memory, the database size against the log's, the
+# second import against the first and the cost of the larger sizes against the first
+# size. GoAccess and Webalizer run on the same files when installed (bench/import/setup
+# installs them), and so does a second weavil given as BASELINE.
 #
-#   bench/import/run.sh [LINES] [SEED]
-#   BUILD_DIR=build-foo bench/import/run.sh      # another build folder (default: build)
-#   KEEP=1 bench/import/run.sh                    # keep the temporary folder
+#   bench/import/run.sh [LINES...]
+#   BUILD_DIR=build-foo bench/import/run.sh            # another build folder (default: build)
+#   BASELINE=/path/to/weavil bench/import/run.sh        # the same runs with an older build
+#   SOURCE=/path/to/access.log bench/import/run.sh      # another real log to repeat
+#   KEEP=1 bench/import/run.sh                          # keep the temporary folder
 set -euo pipefail
 cd "$(dirname "$0")/../.."
 root=$PWD
-lines=${1:-1000000}
-seed=${2:-1}
+sizes=("$@")
+[[ ${#sizes[@]} -gt 0 ]] || sizes=(1000000 3000000)
 build=${BUILD_DIR:-build}
 weavil=$root/$build/bin/weavil
 
@@ -30,16 +36,8 @@ calc() { awk "BEGIN { print $1 }"; }
 
 work=$(mktemp -d /tmp/weavil-bench-XXXXXX)
 if [[ -z ${KEEP:-} ]]; then trap 'rm -rf "$work"' EXIT; else echo "Keeping $work"; fi
-log=$work/access.log
 
-echo "Generating $lines lines (seed $seed)"
-bench/import/generate_log "$log" "$lines" "$seed"
-bytes=$(stat -c %s "$log")
-printf 'Log: %s lines, %.1f MB\n' "$lines" "$(calc "$bytes / 1048576")"
-# Read it once so every program starts with the file in the page cache.
-cat "$log" >/dev/null
-
-# Runs a command under /usr/bin/time; sets seconds and peak_kb.
+# Runs a command under /usr/bin/time; sets seconds, peak_kb, user and sys.
 measure() {
   local report=$work/time.txt
   /usr/bin/time -v -o "$report" "$@" >"$work/out.txt" 2>"$work/err.txt" || {
@@ -55,36 +53,64 @@ measure() {
   sys=$(sed -n 's/.*System time (seconds): //p' "$report")
 }
 
-rate() { calc "$lines / $1"; }
+# weavil_run NAME BINARY LOG LINES BYTES: first and second import into a fresh database.
+weavil_run() {
+  local name=$1 binary=$2 log=$3 lines=$4 bytes=$5 dir=$work/$1-$4
+  mkdir -p "$dir/config" "$dir/data"
+  (
+    export XDG_CONFIG_HOME=$dir/config XDG_DATA_HOME=$dir/data
+    cd "$dir"  # the trace file lands here
+    measure "$binary" --db "$dir/log.db" import "$log"
+    local first=$seconds db_bytes
+    db_bytes=$(( $(stat -c %s "$dir/log.db") + $(stat -c %s "$dir/log.db-wal" 2>/dev/null || echo 0) ))
+    printf '%-16s %7.2f s  %9.0f lines/s  peak %4d MB  db %4d MB (%.2fx the log)  cpu %s user + %s sys\n' \
+      "$name" "$seconds" "$(calc "$lines / $seconds")" $((peak_kb / 1024)) $((db_bytes / 1048576)) \
+      "$(calc "$db_bytes / $bytes")" "$user" "$sys"
+    echo "                 $(cat "$work/out.txt")"
+    measure "$binary" --db "$dir/log.db" import "$log"
+    printf '%-16s %7.2f s  (%.2fx the first import)  peak %4d MB\n' "  again" "$seconds" \
+      "$(calc "$seconds / $first")" $((peak_kb / 1024))
+    echo "$first" >"$dir/first-seconds"
+  )
+}
 
-# Weavil: fresh settings (DefaultHost of the generated site) and a fresh database.
-export XDG_CONFIG_HOME=$work/config XDG_DATA_HOME=$work/data
-"$weavil" settings DefaultHost www.example.com >/dev/null
-cd "$work"  # the trace file lands here
-measure "$weavil" --db "$work/log.db" import "$log"
-cd "$root"
-weavil_seconds=$seconds
-weavil_rate=$(rate "$seconds")
-printf '\nweavil import    %7.2f s  %9.0f lines/s  peak %4d MB  (cpu %s user + %s sys)\n' \
-  "$seconds" "$weavil_rate" $((peak_kb / 1024)) "$user" "$sys"
-echo "  $(cat "$work/out.txt")"
-echo "  target: >= 400000 lines/s, peak < 250 MB"
+declare -A first_seconds
+for lines in "${sizes[@]}"; do
+  log=$work/access-$lines.log
+  echo "Writing $lines lines of real density"
+  if [[ -n ${SOURCE:-} ]]; then bench/repeat_log "$log" "$lines" "$SOURCE"; else bench/repeat_log "$log" "$lines"; fi
+  bytes=$(stat -c %s "$log")
+  printf '\nLog: %s lines, %.1f MB\n' "$lines" "$(calc "$bytes / 1048576")"
+  cat "$log" >/dev/null  # every program starts with the file in the page cache
 
-if command -v goaccess >/dev/null; then
-  if measure goaccess "$log" --log-format=COMBINED -o "$work/goaccess.json"; then
-    printf 'goaccess         %7.2f s  %9.0f lines/s  peak %4d MB  (weavil is %.2fx its speed)\n' \
-      "$seconds" "$(rate "$seconds")" $((peak_kb / 1024)) "$(calc "$seconds / $weavil_seconds")"
+  weavil_run weavil "$weavil" "$log" "$lines" "$bytes"
+  weavil_seconds=$(cat "$work/weavil-$lines/first-seconds")
+  first_seconds[$lines]=$weavil_seconds
+  if [[ -n ${BASELINE:-} ]]; then weavil_run baseline "$BASELINE" "$log" "$lines" "$bytes"; fi
+
+  if command -v goaccess >/dev/null; then
+    if measure goaccess "$log" --log-format=COMBINED -o "$work/goaccess.json"; then
+      printf '%-16s %7.2f s  %9.0f lines/s  peak %4d MB  (weavil takes %.2fx its time)\n' goaccess \
+        "$seconds" "$(calc "$lines / $seconds")" $((peak_kb / 1024)) "$(calc "$weavil_seconds / $seconds")"
+    fi
+  else
+    echo "goaccess         not installed (bench/import/setup)"
   fi
-else
-  echo "goaccess         not installed"
-fi
-
-if command -v webalizer >/dev/null; then
-  mkdir -p "$work/webalizer"
-  if measure webalizer -Q -p -N 0 -F clf -o "$work/webalizer" "$log"; then
-    printf 'webalizer        %7.2f s  %9.0f lines/s  peak %4d MB  (weavil is %.2fx its speed)\n' \
-      "$seconds" "$(rate "$seconds")" $((peak_kb / 1024)) "$(calc "$seconds / $weavil_seconds")"
+  if command -v webalizer >/dev/null; then
+    mkdir -p "$work/webalizer-$lines"
+    if measure webalizer -Q -p -N 0 -F clf -o "$work/webalizer-$lines" "$log"; then
+      printf '%-16s %7.2f s  %9.0f lines/s  peak %4d MB  (weavil takes %.2fx its time)\n' webalizer \
+        "$seconds" "$(calc "$lines / $seconds")" $((peak_kb / 1024)) "$(calc "$weavil_seconds / $seconds")"
+    fi
+  else
+    echo "webalizer        not installed (bench/import/setup)"
   fi
-else
-  echo "webalizer        not installed"
-fi
+  rm -f "$log"
+done
+
+base=${sizes[0]}
+for lines in "${sizes[@]:1}"; do
+  printf '\n%s lines took %.2fx the time of %s (linear: %.2fx)\n' "$lines" \
+    "$(calc "${first_seconds[$lines]} / ${first_seconds[$base]}")" "$base" "$(calc "$lines / $base")"
+done
+echo "goals: >= 700000 lines/s, peak <= 150 MB, db <= 0.6x the log, again <= 0.25x, 3M <= 3.3x 1M"

@@ -211,6 +211,87 @@ TEST_F(DriverTest, WorkerRaisesTheViewRequestsAndCancelStoresNothing) {
   EXPECT_EQ(watch.lastLines, 5000);
 }
 
+// The stored sessions, pages and byte sums as one text, keyed by start and address
+// (identifiers differ from database to database).
+std::string StoredContent(const std::string& database) {
+  sqlite3* db = nullptr;
+  std::string text;
+  if (sqlite3_open(database.c_str(), &db) != SQLITE_OK) return "cannot open";
+  const char* sql =
+      "SELECT s.TimeEnter || s.UserIP || '|' || s.TimeExit || '|' || s.NumVisited || '|' || s.Referer || '|' || "
+      "b.Bytes || '|' || (SELECT count(*) FROM SessionBrowserOS o WHERE o.SessionId = s.SessionId) || '|' || "
+      "(SELECT count(*) FROM SessionReferer r WHERE r.SessionId = s.SessionId) || '|' || "
+      "(SELECT group_concat(TimeEnter || UriStem, ',') FROM (SELECT TimeEnter, UriStem FROM Resource r "
+      "WHERE r.SessionId = s.SessionId ORDER BY ResourceId)) FROM [Session] s JOIN SessionBytes b "
+      "ON b.SessionId = s.SessionId ORDER BY 1";
+  sqlite3_exec(db, sql, [](void* out, int, char** values, char**) {
+    *static_cast<std::string*>(out) += std::string(values[0] ? values[0] : "NULL") + "\n";
+    return 0;
+  }, &text, nullptr);
+  sqlite3_close(db);
+  return text;
+}
+
+// A log cut anywhere and imported in parts stores what one import of the whole log
+// stores: a grown log imported again from its start, the rest of it read from the
+// offset where the first import ended, or as a second file that continues the first.
+TEST_F(DriverTest, LogImportedInPartsStoresWhatOneWholeImportStores) {
+  std::string text;
+  for (int minute = 0; minute < 90; ++minute) {
+    for (int visitor = 0; visitor < 5; ++visitor) {
+      if ((minute + visitor) % 3 == 0 || (visitor == 4 && minute > 30 && minute < 55)) continue;
+      std::string ip = "10.0.0." + std::to_string(visitor);
+      std::string referrer = minute % 17 == 0 ? "http://search.test/find?q=word+" + std::to_string(minute) : "-";
+      text += Combined(ip, 3600 + minute * 60 + visitor, "/p" + std::to_string(minute) + ".html", 200, "100",
+                       referrer, "Agent/" + std::to_string(visitor));
+      text += Combined(ip, 3600 + minute * 60 + visitor, "/i" + std::to_string(minute) + ".gif", 200, "7");
+    }
+  }
+  auto useDatabase = [&](const std::string& name) {
+    LogDataSource::Release();
+    test::CopyTemplateDatabase(dir_.File(name));
+    LogDataSource::UseDatabaseFile(dir_.File(name));
+    return dir_.File(name);
+  };
+  std::string whole = dir_.File("whole.log");
+  test::WriteFile(whole, text);
+  std::string wholeDb = useDatabase("whole.db");
+  ASSERT_EQ(Import(whole).sessionsStored, 6);
+  std::string expected = StoredContent(wholeDb);
+
+  for (size_t cut : {text.size() / 3, text.size() / 2, text.size() - text.size() / 5}) {
+    cut = text.find('\n', cut) + 1;
+    std::string head = dir_.File("head.log"), tail = dir_.File("tail.log"), grown = dir_.File("grown.log");
+    test::WriteFile(head, text.substr(0, cut));
+    test::WriteFile(tail, text.substr(cut));
+
+    std::string again = useDatabase("again.db");
+    test::WriteFile(grown, text.substr(0, cut));
+    Import(grown);
+    test::WriteFile(grown, text);
+    ImportStats second = Import(grown);
+    EXPECT_GT(second.sessionsCompleted, 0);
+    EXPECT_EQ(StoredContent(again), expected) << "imported again, cut at " << cut;
+    EXPECT_EQ(Import(grown).sessionsCompleted, 0);
+    EXPECT_EQ(StoredContent(again), expected);
+
+    ImportOptions continuing;
+    continuing.continueStored = true;
+    std::string fromOffset = useDatabase("offset.db");
+    test::WriteFile(grown, text.substr(0, cut));
+    Import(grown);
+    test::WriteFile(grown, text);
+    RunImport(grown, static_cast<int64_t>(cut), copies_, nullptr, continuing);
+    EXPECT_EQ(StoredContent(fromOffset), expected) << "read on from the offset, cut at " << cut;
+
+    std::string halves = useDatabase("halves.db");
+    Import(head);
+    ImportStats next = RunImport(tail, 0, copies_, nullptr, continuing);
+    EXPECT_FALSE(next.databaseFailed) << next.error;
+    EXPECT_EQ(StoredContent(halves), expected) << "two files, cut at " << cut;
+  }
+}
+
 // Another writer holding the database (a second import, the window's, sqlite3 with
 // BEGIN IMMEDIATE): the import waits for its commit instead of losing every row, and
 // two imports started at once both land.

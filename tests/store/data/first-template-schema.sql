@@ -1,0 +1,123 @@
+-- The Weavil log database. Dates are text 'yyyy-mm-dd hh:mm:ss', so text order is time
+-- order. Texts compare without regard to ASCII case, as the original database did.
+
+CREATE TABLE Session (
+  NumId       INTEGER PRIMARY KEY AUTOINCREMENT,
+  SessionId   TEXT NOT NULL UNIQUE,
+  TimeEnter   TEXT,
+  TimeExit    TEXT,
+  UserIP      TEXT,
+  ErrorCode   INTEGER,
+  UserAgent   TEXT,
+  Referer     TEXT,
+  NumVisited  INTEGER
+);
+CREATE INDEX SessionTimeEnterUserIP ON Session (TimeEnter, UserIP);
+CREATE INDEX SessionUserIP ON Session (UserIP);
+
+CREATE TABLE Resource (
+  ResourceId  INTEGER PRIMARY KEY AUTOINCREMENT,
+  SessionId   TEXT,
+  TimeEnter   TEXT,
+  UriStem     TEXT COLLATE NOCASE,
+  StatusCode  INTEGER,
+  UriQuery    TEXT,
+  BytesLoad   INTEGER,
+  Bytes2      INTEGER,
+  TimeLoad    INTEGER
+);
+CREATE INDEX ResourceSessionId ON Resource (SessionId);
+-- No index on UriStem: the reports group and sort pages through the session joins, and
+-- keeping a case-insensitive index of every request path costs the import a fifth of its time.
+
+CREATE TABLE SessionBytes (
+  SessionId   TEXT,
+  Bytes       INTEGER,
+  BytesIn     INTEGER
+);
+CREATE INDEX SessionBytesSessionId ON SessionBytes (SessionId);
+
+CREATE TABLE DNSLookUp (
+  UserIP       TEXT NOT NULL PRIMARY KEY,
+  FullName     TEXT,
+  URL          TEXT,
+  rURL         TEXT COLLATE NOCASE,
+  CountryCode  TEXT COLLATE NOCASE,
+  IsRobot      INTEGER,
+  Description  TEXT
+);
+CREATE INDEX DNSLookUpRURL ON DNSLookUp (rURL);
+
+CREATE TABLE IPRanges (
+  StartIP    INTEGER NOT NULL,
+  EndIP      INTEGER NOT NULL,
+  Code       TEXT,
+  ValueBits  INTEGER
+);
+CREATE INDEX IPRangesStartEnd ON IPRanges (StartIP, EndIP);
+
+CREATE TABLE Countries (
+  Code  TEXT COLLATE NOCASE PRIMARY KEY,
+  Name  TEXT
+);
+
+CREATE TABLE Referer (
+  RefererId  INTEGER PRIMARY KEY AUTOINCREMENT,
+  Url        TEXT NOT NULL UNIQUE COLLATE NOCASE,
+  "Group"    TEXT COLLATE NOCASE
+);
+
+CREATE TABLE Keyphrase (
+  KeyphraseId  INTEGER PRIMARY KEY AUTOINCREMENT,
+  Keyphrase    TEXT NOT NULL UNIQUE COLLATE NOCASE
+);
+
+CREATE TABLE Keyword (
+  KeywordId  INTEGER PRIMARY KEY AUTOINCREMENT,
+  Word       TEXT NOT NULL UNIQUE COLLATE NOCASE
+);
+
+CREATE TABLE Browser (
+  BrowserId  INTEGER PRIMARY KEY AUTOINCREMENT,
+  Browser    TEXT NOT NULL UNIQUE COLLATE NOCASE
+);
+
+CREATE TABLE OS (
+  OSId  INTEGER PRIMARY KEY AUTOINCREMENT,
+  OS    TEXT NOT NULL UNIQUE COLLATE NOCASE
+);
+
+CREATE TABLE SessionReferer (
+  SessionId  TEXT,
+  RefererId  INTEGER
+);
+CREATE INDEX SessionRefererSessionId ON SessionReferer (SessionId);
+CREATE INDEX SessionRefererRefererId ON SessionReferer (RefererId);
+
+CREATE TABLE SessionKeyphrase (
+  SessionId    TEXT,
+  KeyphraseId  INTEGER
+);
+CREATE INDEX SessionKeyphraseSessionId ON SessionKeyphrase (SessionId);
+CREATE INDEX SessionKeyphraseKeyphraseId ON SessionKeyphrase (KeyphraseId);
+
+CREATE TABLE SessionKeywords (
+  SessionId  TEXT,
+  KeywordId  INTEGER
+);
+CREATE INDEX SessionKeywordsSessionId ON SessionKeywords (SessionId);
+CREATE INDEX SessionKeywordsKeywordId ON SessionKeywords (KeywordId);
+
+CREATE TABLE SessionBrowserOS (
+  SessionId  TEXT,
+  BrowserId  INTEGER,
+  OSId       INTEGER
+);
+CREATE INDEX SessionBrowserOSSessionId ON SessionBrowserOS (SessionId);
+
+-- The first and last resource of every session. Resources of a session are inserted
+-- in time order, so the smallest and largest ResourceId are the first and last.
+CREATE VIEW FirstSessionResource AS
+  SELECT SessionId, Min(ResourceId) AS "'ResourceId'" FROM Resource GROUP BY SessionId;
+CREATE VIEW LastSessionResource AS
+  SELECT SessionId, Max(ResourceId) AS "'ResourceId'" FROM Resource GROUP BY SessionId;
