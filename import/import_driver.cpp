@@ -77,7 +77,7 @@ ImportStats RunImport(const std::string& path, int64_t offset, const ImportCopie
         size_t before = finalSessions;
         while (finalSessions < list.Count() && list.At(finalSessions).closed) ++finalSessions;
         if (finalSessions != before) store.Publish(finalSessions);
-        if (!throttle.Report(reader.BytesRead(), reader.BytesTotal(), reader.LinesRead(),
+        if (!throttle.Report(reader.ProgressRead(), reader.ProgressTotal(), reader.LinesRead(),
                              static_cast<int64_t>(list.Count()))) {
           stats.cancelled = true;
           break;
@@ -85,9 +85,9 @@ ImportStats RunImport(const std::string& path, int64_t offset, const ImportCopie
       }
     }
     stats.linesRead = reader.LinesRead();
-    bytesTotal = reader.BytesRead();
+    bytesTotal = reader.ProgressRead();
     if (!stats.cancelled)
-      throttle.Report(reader.BytesRead(), reader.BytesTotal(), stats.linesRead, static_cast<int64_t>(list.Count()), true);
+      throttle.Report(reader.ProgressRead(), reader.ProgressTotal(), stats.linesRead, static_cast<int64_t>(list.Count()), true);
     reader.Close();
     WriteTrace("File Close");
   }
