@@ -65,6 +65,7 @@ struct ImportCopies {
   std::string extensions = kDefaultExtensions;
   bool agentChaining = false;  // "IsAgentChaining"
   int32_t isModernRules = 1;  // "IsModernRules"; unlike the others, the Options sheet updates it at once
+  std::string logFormat;       // "LogFormat": empty reads W3C and common/combined logs
 };
 
 // The one record of the process. The user-interface thread changes it in dialogs;

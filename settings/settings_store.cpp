@@ -106,6 +106,7 @@ void SettingsStore::Load(Settings& settings, ImportCopies& copies, const std::st
   copies.extensions = loaded.extensions;
   copies.agentChaining = loaded.isAgentChaining != 0;
   copies.isModernRules = loaded.isModernRules;
+  copies.logFormat = loaded.logFormat;
 }
 
 bool SettingsStore::Save(const Settings& settings) const {
