@@ -1,14 +1,30 @@
 #pragma once
-// Importing one log file: parse it from a byte offset to its end, group the requests
-// into sessions in memory, then store the sessions not stored before. Progress and
-// errors go to the trace log; callers get counts back and may watch and cancel.
+// Importing a log: parse it from a byte offset to its end, group the requests into
+// sessions in memory, then store the sessions not stored before. Several files (the
+// rotated parts of one log, oldest first) form one import with one session builder, so
+// a visit that spans two of them stays one session. Progress and errors go to the trace
+// log; callers get counts back and may watch and cancel.
 #include <cstdint>
 #include <functional>
 #include <string>
+#include <string_view>
+#include <vector>
 
 #include "settings/settings.h"
 
 namespace weavil {
+
+// What became of one file of an import.
+struct SourceStats {
+  std::string path;
+  int64_t linesRead = 0;
+  int64_t linesRejected = 0;
+  int64_t records = 0;            // lines that became requests
+  int64_t firstUnusableLine = 0;  // number of the first rejected or binary line, 0 when none
+  std::string readError;          // reading stopped early (damaged compressed data, I/O error)
+  // Lines came but not one could be used (a binary or UTF-16 file, another format).
+  bool NothingUsable() const { return records == 0 && firstUnusableLine > 0; }
+};
 
 struct ImportStats {
   int64_t linesRead = 0;              // physical lines read (directives included)
@@ -24,6 +40,15 @@ struct ImportStats {
   // With databaseFailed: what to tell the user, naming the database and giving SQLite's
   // message ("cannot store the sessions in the database PATH: database is locked").
   std::string error;
+  std::vector<SourceStats> sources;   // per file, in the order read (those opened)
+  std::string unopenedPath;           // with opened false: the first file that did not open
+  std::string formatError;            // the log format could not be read: nothing was read
+};
+
+struct ImportOptions {
+  // Called for every rejected line (as read, before any joining) with its file and
+  // line number; only then are lines kept for it.
+  std::function<void(const std::string& path, int64_t lineNumber, std::string_view line)> rejected;
 };
 
 // Reported from the import thread, at most every 100 ms: while parsing (bytes of the
@@ -45,6 +70,13 @@ ImportStats RunImport(const std::string& path, int64_t offset, ImportProgress* p
 // The same with explicit copies of "DefaultHost", "Extensions" and "IsModernRules".
 ImportStats RunImport(const std::string& path, int64_t offset, const ImportCopies& copies,
                       ImportProgress* progress = nullptr);
+// Several files read one after the other as one import (offset applies to the first).
+// Every file is opened before anything is read; when one does not open nothing is read
+// (stats.opened false, unopenedPath names it). copies.logFormat, when not empty, is the
+// format the lines are read with (see custom_format.h); a format that cannot be read
+// leaves formatError set and reads nothing.
+ImportStats RunImport(const std::vector<std::string>& paths, int64_t offset, const ImportCopies& copies,
+                      ImportProgress* progress, const ImportOptions& options);
 
 struct HeaderOffset {
   int64_t offset = 0;  // just after the last "#Software:" directive line, 0 when none
@@ -61,6 +93,9 @@ int64_t FindLastHeaderOffset(const std::string& path);
 struct ImportJob {
   std::string path;
   int64_t offset = 0;
+  std::vector<std::string> more;  // further files read after path, as one import
+
+  std::vector<std::string> Paths() const;
 };
 
 // Body of the import worker thread: raises the reset of the report views (and
