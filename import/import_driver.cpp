@@ -105,6 +105,25 @@ class SourceParser {
 
 }  // namespace
 
+std::string ShownPath(const std::string& path) {
+  return path == kStandardInputPath ? std::string("standard input") : path;
+}
+
+std::string ImportProblem(const ImportStats& stats) {
+  if (!stats.formatError.empty()) return stats.formatError;
+  std::string problems;
+  auto add = [&problems](const std::string& text) { problems += (problems.empty() ? "" : "; ") + text; };
+  for (const SourceStats& source : stats.sources) {
+    if (!source.readError.empty())
+      add("reading " + ShownPath(source.path) + " stopped after line " + std::to_string(source.linesRead) + ": " +
+          source.readError);
+    else if (source.NothingUsable())
+      add("no line of " + ShownPath(source.path) + " could be used (line " + std::to_string(source.firstUnusableLine) +
+          " is the first unusable one)");
+  }
+  return problems;
+}
+
 std::vector<std::string> ImportJob::Paths() const {
   std::vector<std::string> paths{path};
   paths.insert(paths.end(), more.begin(), more.end());

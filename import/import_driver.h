@@ -45,6 +45,15 @@ struct ImportStats {
   std::string formatError;            // the log format could not be read: nothing was read
 };
 
+// Why an import that ran must not count as a success, naming the file and line: the
+// format could not be read, reading a file stopped early (damaged or cut-off compressed
+// data, a read failure), or a file had lines of which not one could be used (a binary
+// or UTF-16 file, another format). Empty when none of these happened. A file that did
+// not open is left to the caller, which can say why.
+std::string ImportProblem(const ImportStats& stats);
+// A path as messages show it: "-" is "standard input".
+std::string ShownPath(const std::string& path);
+
 struct ImportOptions {
   // Called for every rejected line (as read, before any joining) with its file and
   // line number; only then are lines kept for it.

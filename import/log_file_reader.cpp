@@ -34,7 +34,8 @@ size_t ReadHead(int fd, char* into, size_t size) {
 
 bool LogFileReader::Open(const std::string& path, int64_t offset) {
   Close();
-  int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  // "-" is standard input, read through a copy of the descriptor so closing keeps it.
+  int fd = path == kStandardInputPath ? ::fcntl(STDIN_FILENO, F_DUPFD_CLOEXEC, 0) : ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
   if (fd < 0) return false;
   struct stat info;
   if (::fstat(fd, &info) != 0 || S_ISDIR(info.st_mode)) {

@@ -17,6 +17,9 @@
 
 namespace weavil {
 
+// The path that names standard input.
+inline constexpr const char* kStandardInputPath = "-";
+
 class LogFileReader : public LineSource {
  public:
   LogFileReader();
@@ -24,8 +27,8 @@ class LogFileReader : public LineSource {
   LogFileReader(const LogFileReader&) = delete;
   LogFileReader& operator=(const LogFileReader&) = delete;
 
-  // Opens path for reading from offset (an offset past the end reads nothing). False
-  // when the file cannot be opened or is a folder.
+  // Opens path (or standard input for "-") for reading from offset (an offset past the
+  // end reads nothing). False when the file cannot be opened or is a folder.
   bool Open(const std::string& path, int64_t offset);
   void Close();
 

@@ -195,7 +195,7 @@ TEST_F(DriverTest, WorkerRaisesTheViewRequestsAndCancelStoresNothing) {
   CountingProgress progress;
   progress.cancel = true;
   ImportStats seen;
-  ImportWorker({log, 0}, &progress, [&](const ImportStats& stats) {
+  ImportWorker({log, 0, {}}, &progress, [&](const ImportStats& stats) {
     seen = stats;
     EXPECT_TRUE(ReloadViewsRaised());
     EXPECT_FALSE(ResetViewsRaised());
