@@ -138,7 +138,7 @@ void ReadFields(const Json& doc, RecordTexts& texts) {
                 agent))
     AgentText(agent, texts.userAgent);
   FirstText({Header(request, "Referer"), Member(&doc, "request_Referer"), Member(&doc, "http_referer"),
-             Member(&doc, "referer"), Member(&doc, "referrer")},
+             Member(&doc, "http_referrer"), Member(&doc, "referer"), Member(&doc, "referrer")},
             texts.referrer);
 }
 
