@@ -233,6 +233,7 @@ HeaderOffset FindLastHeader(const std::string& path) {
   HeaderOffset result;
   LogFileReader reader;
   if (!reader.Open(path, 0)) return result;
+  result.compressed = reader.DataCompression() != Compression::kNone;
   std::string_view raw;
   int64_t position = 0;
   while (reader.NextPhysicalLine(raw)) {

@@ -88,6 +88,7 @@ ImportStats RunImport(const std::vector<std::string>& paths, int64_t offset, con
                       ImportProgress* progress, const ImportOptions& options);
 
 struct HeaderOffset {
+  bool compressed = false;  // the file holds compressed data; positions count decoded bytes
   int64_t offset = 0;  // just after the last "#Software:" directive line, 0 when none
   int64_t size = 0;    // length of the file in bytes, 0 when it cannot be opened
 };

@@ -52,6 +52,7 @@ const Field kFields[] = {
     {"IsAgentChaining", nullptr, &Settings::isAgentChaining},
     {"BusySeconds", nullptr, &Settings::busySeconds},
     {"IsModernRules", nullptr, &Settings::isModernRules},
+    {"NoAcceptEncoding", nullptr, &Settings::noAcceptEncoding},
 };
 
 const Field* FindField(std::string_view name) {
@@ -62,13 +63,13 @@ const Field* FindField(std::string_view name) {
 
 }  // namespace
 
-const char* const kSettingNamesCreateOrder[37] = {
+const char* const kSettingNamesCreateOrder[38] = {
     "Url",         "Path",        "File",         "OpenFilePath",  "IsLogin",       "Login",         "Pass",
     "Offset",      "NoRobots",    "ApplyFilter",  "IsPages",       "IsCountries",   "IsKeywords",    "IsReferers",
     "IsPeriod",    "Pages",       "Countries",    "Keywords",      "Referers",      "Period",        "DefaultHost",
     "LogFormat",   "IsBackThread", "Extensions",  "IsAutoConnect", "IsAutoResolve", "IsIncremental", "IsProxy",
     "ProxyHTTP",   "ProxyPortHTTP", "ProxyFTP",   "ProxyPortFTP",  "Proxy",         "ProxyPort",
-    "IsAgentChaining", "BusySeconds", "IsModernRules"};
+    "IsAgentChaining", "BusySeconds", "IsModernRules", "NoAcceptEncoding"};
 
 bool AddedSettingDefault(std::string_view name, std::string& value) {
   if (name == "IsModernRules") {

@@ -56,6 +56,10 @@ struct Settings {
   int32_t isAgentChaining = 0;
   int32_t busySeconds = kDefaultBusySeconds;  // "BusySeconds"
   int32_t isModernRules = 1;  // "IsModernRules": name today's browsers, systems and robots too
+  // "NoAcceptEncoding": 0 (the default) lets a full download ask the server for a
+  // compressed answer (decoded on arrival, the log itself is stored); 1 sends the request
+  // with the Range line as its one extra header.
+  int32_t noAcceptEncoding = 0;
 };
 
 // The import reads these copies, taken when the settings are loaded: a change in the
@@ -80,7 +84,7 @@ ImportCopies CopyImportCopies();
 inline constexpr size_t kMaxSettingText = 259;
 
 // Names of every value, in the order the store writes them when it creates the key.
-extern const char* const kSettingNamesCreateOrder[37];
+extern const char* const kSettingNamesCreateOrder[38];
 
 // A value added after the first release that is missing from an existing store takes
 // its default, not 0. False for every other name.
