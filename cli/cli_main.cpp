@@ -40,7 +40,7 @@ const std::vector<CliCommand>& CliCommands() {
   static const std::vector<CliCommand> commands = {
       {"settings", "show or change the settings", RunSettingsCommand, PrintSettingsHelp},
       {"clear", "remove all sessions from the database", RunClearCommand, PrintClearHelp},
-      {"import", "import a log file into the database", RunImportCommand, PrintImportHelp},
+      {"import", "import log files (or standard input) into the database", RunImportCommand, PrintImportHelp},
       {"download", "download a log over HTTP or FTP and import it", RunDownloadCommand, PrintDownloadHelp},
       {"resolve", "look up the host names of client addresses", RunResolveCommand, PrintResolveHelp},
       {"whois", "ask a whois server about an address or host", RunWhoisCommand, PrintWhoisHelp},

@@ -228,6 +228,8 @@ int RunDownloadCommand(CliContext& context, const std::vector<std::string>& args
                << " already stored, " << stats.linesRead << " lines";
   if (stats.linesRejected) *context.out << " (" << stats.linesRejected << " unusable)";
   *context.out << '\n';
+  std::string problem = ImportProblem(stats);
+  if (!problem.empty()) return CliFail(context, problem);
 
   if (values.runResolve) return RunResolveBatch(context, false);
   return kExitOk;

@@ -4,37 +4,56 @@
 
 #include <cerrno>
 #include <cstdio>
+#include <algorithm>
 #include <cstring>
 #include <iostream>
+#include <memory>
 
 #include "cli/cli.h"
 #include "import/import_driver.h"
+#include "import/log_file_reader.h"
 #include "import/log_parser.h"
 #include "store/database.h"
 
 namespace weavil {
 
 void PrintImportHelp(std::ostream& out) {
-  out << "Usage: weavil [--db FILE] import LOGFILE [--offset N | --from-last-header]\n"
+  out << "Usage: weavil [--db FILE] import LOGFILE... [--offset N | --from-last-header]\n"
+         "                                   [--continue] [--format FORMAT] [--rejects FILE]\n"
          "\n"
-         "Reads a web-server access log (W3C extended with a Fields directive, or\n"
-         "common/combined), groups its requests into visitor sessions and stores the\n"
-         "sessions that are not in the database yet. Importing a file again stores\n"
-         "nothing new. Unusable lines are skipped and written to RovanTrace.txt.\n"
+         "Reads web-server access logs (W3C extended with a Fields directive,\n"
+         "common/combined, vhost_combined, JSON lines, or the format given), groups their\n"
+         "requests into visitor sessions and stores the sessions that are not in the\n"
+         "database yet. Importing a file again stores nothing new. Unusable lines are\n"
+         "skipped and written to RovanTrace.txt.\n"
+         "\n"
+         "Several files are read in the order given as one import (oldest first:\n"
+         "access.log.2.gz access.log.1 access.log), so a visit that spans two of them\n"
+         "stays one session. \"-\" reads standard input. Compressed logs (gzip, bzip2, xz,\n"
+         "zstd) are recognised by their content and read as the log they hold.\n"
          "\n"
          "Options:\n"
-         "  --offset N            start reading at byte N of the file\n"
-         "  --from-last-header    start at the last \"#Software:\" header of the file, so\n"
-         "                        only the newest block of a W3C log is read again\n"
-         "  --continue            the file continues the stored data (the next file of a\n"
+         "  --offset N            start reading at byte N of the (only) file\n"
+         "  --from-last-header    start at the last \"#Software:\" header of the (only) file,\n"
+         "                        so only the newest block of a W3C log is read again\n"
+         "  --continue            the files continue the stored data (the next file of a\n"
          "                        split log, or the new part of a log read from --offset):\n"
          "                        sessions still open at the end of the stored data take\n"
-         "                        its first requests and are completed in place\n"
+         "                        their first requests and are completed in place\n"
+         "  --format FORMAT       read the lines with this format instead of the LogFormat\n"
+         "                        setting: Apache LogFormat directives (%h %l %u %t \\\"%r\\\" %>s\n"
+         "                        %b %{Referer}i %{User-Agent}i %v %D %T %U %q ...), nginx\n"
+         "                        log_format variables ($remote_addr $time_local $request\n"
+         "                        $status ...), or common, combined, vhost_combined\n"
+         "  --rejects FILE        write every rejected line to FILE as PATH:LINE:TEXT\n"
          "\n"
          "The settings DefaultHost (the site's host name, for logs without a cs-host\n"
-         "column) and Extensions (file extensions that count as pages) steer the import.\n"
+         "column), Extensions (file extensions that count as pages) and LogFormat (empty:\n"
+         "W3C, common/combined and JSON logs as they come) steer the import.\n"
          "On a terminal the progress is shown on stderr; at the end one line tells the\n"
-         "lines read and rejected, the sessions stored and already stored, and the time.\n";
+         "lines read and rejected, the sessions stored and already stored, and the time.\n"
+         "The exit status is 1 when a file cannot be opened or read to its end, or when\n"
+         "not one line of a file could be used; what was read is stored all the same.\n";
 }
 
 namespace {
@@ -43,7 +62,10 @@ class TerminalProgress : public ImportProgress {
  public:
   void OnProgress(int64_t bytesRead, int64_t bytesTotal, int64_t lines, int64_t sessions) override {
     char text[160];
-    if (bytesRead < bytesTotal) {
+    if (bytesTotal == 0 && bytesRead > 0) {  // standard input: the size is not known
+      std::snprintf(text, sizeof text, "\rreading: %.1f MB, %lld lines, %lld sessions", bytesRead / 1048576.0,
+                    static_cast<long long>(lines), static_cast<long long>(sessions));
+    } else if (bytesRead < bytesTotal) {
       std::snprintf(text, sizeof text, "\rreading: %.1f of %.1f MB, %lld lines, %lld sessions", bytesRead / 1048576.0,
                     bytesTotal / 1048576.0, static_cast<long long>(lines), static_cast<long long>(sessions));
     } else {
@@ -80,64 +102,157 @@ std::string OpenError(const std::string& path) {
   return folder ? "it is a folder" : "it cannot be read";
 }
 
+
+struct ImportArgs {
+  std::vector<std::string> paths;
+  int64_t offset = 0;
+  bool haveOffset = false, fromLastHeader = false;
+  bool haveFormat = false, continueStored = false;
+  std::string format, rejects;
+};
+
+// Reads the words of the command; an empty answer when they are usable, else the message.
+std::string ReadImportArgs(const std::vector<std::string>& args, ImportArgs& parsed) {
+  for (size_t i = 0; i < args.size(); ++i) {
+    const std::string& arg = args[i];
+    std::string value;
+    // "--name VALUE" or "--name=VALUE"; false when arg is not that option.
+    auto option = [&](const char* name, std::string& into, std::string& error) {
+      std::string word(name);
+      if (arg == word) {
+        if (i + 1 >= args.size()) {
+          error = word + " needs a value";
+          return true;
+        }
+        into = args[++i];
+        return true;
+      }
+      if (arg.rfind(word + "=", 0) != 0) return false;
+      into = arg.substr(word.size() + 1);
+      return true;
+    };
+    std::string error;
+    if (option("--offset", value, error)) {
+      if (!error.empty()) return "--offset needs a byte offset";
+      if (!ReadOffset(value, parsed.offset)) return "invalid offset " + value;
+      parsed.haveOffset = true;
+    } else if (option("--format", parsed.format, error)) {
+      if (!error.empty()) return error;
+      parsed.haveFormat = true;
+    } else if (option("--rejects", parsed.rejects, error)) {
+      if (!error.empty()) return error;
+      if (parsed.rejects.empty()) return "--rejects needs a file name";
+    } else if (arg == "--from-last-header") {
+      parsed.fromLastHeader = true;
+    } else if (arg == "--continue") {
+      parsed.continueStored = true;
+    } else if (!arg.empty() && arg[0] == '-' && arg != "-") {
+      return "unknown option " + arg;
+    } else {
+      parsed.paths.push_back(arg);
+    }
+  }
+  if (parsed.paths.empty()) return "no log file given";
+  if (parsed.haveOffset && parsed.fromLastHeader) return "give either --offset or --from-last-header";
+  if (parsed.continueStored && parsed.fromLastHeader)
+    return "--continue reads on after the stored data; --from-last-header reads stored lines again";
+  if ((parsed.haveOffset || parsed.fromLastHeader) && parsed.paths.size() > 1)
+    return "--offset and --from-last-header take a single log file";
+  if (std::count(parsed.paths.begin(), parsed.paths.end(), std::string(kStandardInputPath)) > 1)
+    return "standard input (-) can be read only once";
+  if (parsed.fromLastHeader && parsed.paths[0] == kStandardInputPath)
+    return "--from-last-header cannot read standard input twice";
+  return {};
+}
+
+// Writes rejected lines as PATH:LINE:TEXT; the first failure to write is kept.
+class RejectsFile {
+ public:
+  explicit RejectsFile(const std::string& path) : file_(std::fopen(path.c_str(), "wb")) {
+    if (!file_) error_ = std::strerror(errno);
+  }
+  ~RejectsFile() {
+    if (file_) std::fclose(file_);
+  }
+  bool IsOpen() const { return file_ != nullptr; }
+  void Write(const std::string& path, int64_t lineNumber, std::string_view line) {
+    if (!file_) return;
+    std::fprintf(file_, "%s:%lld:", path.c_str(), static_cast<long long>(lineNumber));
+    std::fwrite(line.data(), 1, line.size(), file_);
+    std::fputc('\n', file_);
+  }
+  // Closes the file; false (with Error set) when what was written did not all reach it.
+  bool Close() {
+    if (!file_) return false;
+    bool failed = std::ferror(file_) != 0;
+    if (std::fclose(file_) != 0) failed = true;
+    file_ = nullptr;
+    if (failed && error_.empty()) error_ = std::strerror(errno ? errno : EIO);
+    return !failed;
+  }
+  const std::string& Error() const { return error_; }
+
+ private:
+  std::FILE* file_;
+  std::string error_;
+};
+
 }  // namespace
 
 int RunImportCommand(CliContext& context, const std::vector<std::string>& args) {
-  std::string path;
-  int64_t offset = 0;
-  bool haveOffset = false, fromLastHeader = false;
-  ImportOptions options;
-  for (size_t i = 0; i < args.size(); ++i) {
-    const std::string& arg = args[i];
-    if (arg == "--offset" || arg.rfind("--offset=", 0) == 0) {
-      std::string value;
-      if (arg == "--offset") {
-        if (i + 1 >= args.size()) return CliUsage(context, "--offset needs a byte offset", "import");
-        value = args[++i];
-      } else {
-        value = arg.substr(9);
-      }
-      if (!ReadOffset(value, offset)) return CliUsage(context, "invalid offset " + value, "import");
-      haveOffset = true;
-    } else if (arg == "--from-last-header") {
-      fromLastHeader = true;
-    } else if (arg == "--continue") {
-      options.continueStored = true;
-    } else if (!arg.empty() && arg[0] == '-' && arg != "-") {
-      return CliUsage(context, "unknown option " + arg, "import");
-    } else if (path.empty()) {
-      path = arg;
-    } else {
-      return CliUsage(context, "only one log file can be imported at a time", "import");
-    }
-  }
-  if (path.empty()) return CliUsage(context, "no log file given", "import");
-  if (options.continueStored && fromLastHeader)
-    return CliUsage(context, "--continue reads on after the stored data; --from-last-header reads stored lines again", "import");
-  if (haveOffset && fromLastHeader) return CliUsage(context, "give either --offset or --from-last-header", "import");
-  if (path == "-") path = "/dev/stdin";
+  ImportArgs parsed;
+  std::string usage = ReadImportArgs(args, parsed);
+  if (!usage.empty()) return CliUsage(context, usage, "import");
+  const std::vector<std::string>& paths = parsed.paths;
+
+  ImportCopies copies = CopyImportCopies();
+  if (parsed.haveFormat) copies.logFormat = parsed.format;
 
   // Fail before reading a large log when there is nowhere to store it.
   LogDataSource& source = LogDataSource::Obtain();
   if (!source.IsOpen()) return CliFail(context, "cannot open " + source.Describe());
 
-  if (fromLastHeader) offset = FindLastHeaderOffset(path);
+  std::unique_ptr<RejectsFile> rejects;
+  ImportOptions options;
+  options.continueStored = parsed.continueStored;
+  if (!parsed.rejects.empty()) {
+    rejects = std::make_unique<RejectsFile>(parsed.rejects);
+    if (!rejects->IsOpen()) return CliFail(context, "cannot write " + parsed.rejects + ": " + rejects->Error());
+    RejectsFile* into = rejects.get();
+    options.rejected = [into](const std::string& path, int64_t lineNumber, std::string_view line) {
+      into->Write(path, lineNumber, line);
+    };
+  }
+
+  int64_t offset = parsed.offset;
+  if (parsed.fromLastHeader) offset = FindLastHeaderOffset(paths[0]);
 
   bool terminal = ::isatty(STDERR_FILENO) == 1;
   TerminalProgress progress;
-  ImportStats stats = RunImport(path, offset, CopyImportCopies(), terminal ? &progress : nullptr, options);
+  ImportStats stats = RunImport(paths, offset, copies, terminal ? &progress : nullptr, options);
   progress.Clear();
+  bool rejectsWritten = rejects && rejects->Close();
 
-  if (!stats.opened) return CliFail(context, "cannot open " + path + ": " + OpenError(path));
-  if (stats.databaseFailed) return CliFail(context, stats.error + " (nothing of " + path + " was stored)");
+  if (!stats.formatError.empty()) return CliFail(context, stats.formatError);
+  if (!stats.opened) {
+    std::string path = stats.unopenedPath.empty() ? paths[0] : stats.unopenedPath;
+    return CliFail(context, "cannot open " + ShownPath(path) + ": " + OpenError(path));
+  }
+  std::string named = paths.size() == 1 ? ShownPath(paths[0]) : std::string("the logs");
+  if (stats.databaseFailed) return CliFail(context, stats.error + " (nothing of " + named + " was stored)");
 
   char seconds[32];
   std::snprintf(seconds, sizeof seconds, "%.2f", stats.seconds);
-  *context.out << stats.linesRead << " lines read, " << stats.linesRejected << " lines rejected, "
-               << stats.sessionsStored << " sessions stored, " << stats.sessionsAlreadyStored
+  *context.out << stats.linesRead << " lines read, " << stats.linesRejected << " lines rejected";
+  if (rejects && stats.linesRejected > 0) *context.out << " (written to " << parsed.rejects << ")";
+  *context.out << ", " << stats.sessionsStored << " sessions stored, " << stats.sessionsAlreadyStored
                << " sessions already stored, ";
   if (stats.sessionsCompleted) *context.out << stats.sessionsCompleted << " sessions completed, ";
   *context.out << seconds << " seconds\n";
+  if (rejects && !rejectsWritten)
+    return CliFail(context, "the rejected lines could not all be written to " + parsed.rejects + ": " + rejects->Error());
+  std::string problem = ImportProblem(stats);
+  if (!problem.empty()) return CliFail(context, problem);
   return kExitOk;
 }
 

@@ -1,7 +1,9 @@
 #include "import/import_driver.h"
 
 #include <chrono>
+#include <memory>
 
+#include "import/custom_format.h"
 #include "import/log_file_reader.h"
 #include "import/log_parser.h"
 #include "import/session_builder.h"
@@ -37,7 +39,98 @@ class ProgressThrottle {
   Clock::time_point last_{};
 };
 
+// Where the files read before the current one leave the progress.
+struct ImportProgressBase {
+  int64_t done = 0, total = 0, lines = 0;
+};
+
+// The line rules cut a line at a NUL byte: a line that lost text so is binary.
+bool HeldNul(std::string_view raw, std::string_view cut) {
+  std::string_view whole = raw.substr(0, kMaxLineLength);
+  for (int i = 0; i < 2 && !whole.empty() && (whole.back() == '\n' || whole.back() == '\r'); ++i) whole.remove_suffix(1);
+  return cut.size() < whole.size();
+}
+
+// Reads one file of the import into the session list.
+class SourceParser {
+ public:
+  SourceParser(SessionList& list, SessionStoreThread& store, ProgressThrottle& throttle, const ImportOptions& options)
+      : list_(list), store_(store), throttle_(throttle), options_(options) {}
+
+  // False when the caller cancelled.
+  bool Parse(LogFileReader& reader, ParserState& state, SourceStats& source, const ImportProgressBase& base) {
+    RequestRecord record;
+    std::string_view raw;
+    std::string kept;
+    int64_t sinceCheck = 0;
+    while (reader.NextPhysicalLine(raw)) {
+      std::string_view line = CutLine(raw);
+      int64_t number = reader.LinesRead();
+      bool binary = HeldNul(raw, line);
+      if (options_.rejected) kept.assign(line);
+      switch (ParseLogLine(state, line, &reader, record)) {
+        case ParseOutcome::kRecord:
+          AddRequest(list_, record);
+          ++source.records;
+          break;
+        case ParseOutcome::kRejected:
+          ++source.linesRejected;
+          if (source.firstUnusableLine == 0) source.firstUnusableLine = number;
+          if (options_.rejected) options_.rejected(source.path, number, kept);
+          break;
+        case ParseOutcome::kDirective:
+          if (binary && source.firstUnusableLine == 0) source.firstUnusableLine = number;
+          break;
+      }
+      if (++sinceCheck == 1024) {
+        sinceCheck = 0;
+        size_t before = finalSessions_;
+        while (finalSessions_ < list_.Count() && list_.At(finalSessions_).closed) ++finalSessions_;
+        if (finalSessions_ != before) store_.Publish(finalSessions_);
+        if (!throttle_.Report(base.done + reader.ProgressRead(), base.total, base.lines + reader.LinesRead(),
+                              static_cast<int64_t>(list_.Count())))
+          return false;
+      }
+    }
+    source.linesRead = reader.LinesRead();
+    source.readError = reader.ReadError();
+    return true;
+  }
+
+ private:
+  SessionList& list_;
+  SessionStoreThread& store_;
+  ProgressThrottle& throttle_;
+  const ImportOptions& options_;
+  size_t finalSessions_ = 0;
+};
+
 }  // namespace
+
+std::string ShownPath(const std::string& path) {
+  return path == kStandardInputPath ? std::string("standard input") : path;
+}
+
+std::string ImportProblem(const ImportStats& stats) {
+  if (!stats.formatError.empty()) return stats.formatError;
+  std::string problems;
+  auto add = [&problems](const std::string& text) { problems += (problems.empty() ? "" : "; ") + text; };
+  for (const SourceStats& source : stats.sources) {
+    if (!source.readError.empty())
+      add("reading " + ShownPath(source.path) + " stopped after line " + std::to_string(source.linesRead) + ": " +
+          source.readError);
+    else if (source.NothingUsable())
+      add("no line of " + ShownPath(source.path) + " could be used (line " + std::to_string(source.firstUnusableLine) +
+          " is the first unusable one)");
+  }
+  return problems;
+}
+
+std::vector<std::string> ImportJob::Paths() const {
+  std::vector<std::string> paths{path};
+  paths.insert(paths.end(), more.begin(), more.end());
+  return paths;
+}
 
 ImportStats RunImport(const std::string& path, int64_t offset, ImportProgress* progress) {
   return RunImport(path, offset, CopyImportCopies(), progress);
@@ -45,7 +138,12 @@ ImportStats RunImport(const std::string& path, int64_t offset, ImportProgress* p
 
 ImportStats RunImport(const std::string& path, int64_t offset, const ImportCopies& copies,
                       ImportProgress* progress) {
-  return RunImport(path, offset, copies, progress, ImportOptions());
+  return RunImport(std::vector<std::string>{path}, offset, copies, progress, ImportOptions());
+}
+
+ImportStats RunImport(const std::string& path, int64_t offset, const ImportCopies& copies,
+                      ImportProgress* progress, const ImportOptions& options) {
+  return RunImport(std::vector<std::string>{path}, offset, copies, progress, options);
 }
 
 namespace {
@@ -61,57 +159,63 @@ void SeedFromDatabase(SessionList& list) {
 
 }  // namespace
 
-ImportStats RunImport(const std::string& path, int64_t offset, const ImportCopies& copies,
+ImportStats RunImport(const std::vector<std::string>& paths, int64_t offset, const ImportCopies& copies,
                       ImportProgress* progress, const ImportOptions& options) {
   Clock::time_point start = Clock::now();
   ImportStats stats;
   ProgressThrottle throttle(progress);
   SessionList list(copies.extensions, copies.agentChaining);
-  if (options.continueStored) SeedFromDatabase(list);
-  LogFileReader reader;
-  stats.opened = reader.Open(path, offset);
+
+  std::shared_ptr<const CustomLogFormat> format;
+  if (!copies.logFormat.empty()) {
+    FormatCompileResult compiled = CompileLogFormat(copies.logFormat);
+    if (!compiled.format) {
+      stats.formatError = compiled.error;
+      return stats;
+    }
+    format = compiled.format;
+  }
+
+  // Every file is opened first: a missing one stops the import before anything is read.
+  std::vector<std::unique_ptr<LogFileReader>> readers;
+  ImportProgressBase base;
+  stats.opened = !paths.empty();
+  for (size_t i = 0; i < paths.size() && stats.opened; ++i) {
+    readers.push_back(std::make_unique<LogFileReader>());
+    if (!readers.back()->Open(paths[i], i == 0 ? offset : 0)) {
+      stats.opened = false;
+      stats.unopenedPath = paths[i];
+      readers.clear();
+    } else {
+      base.total += readers.back()->ProgressTotal();
+    }
+  }
+  int64_t expected = 0;
+  for (const auto& reader : readers) expected += reader->BytesTotal();
+  if (stats.opened && options.continueStored) SeedFromDatabase(list);
   // Storing runs beside parsing: sessions are written as soon as they and every
   // session before them are closed.
-  SessionStoreThread store(list, stats.opened ? reader.BytesTotal() : 0, copies.isModernRules != 0);
-  int64_t bytesTotal = 0;
-  if (stats.opened) {
+  SessionStoreThread store(list, expected, copies.isModernRules != 0);
+  SourceParser parser(list, store, throttle, options);
+  for (size_t i = 0; i < readers.size() && !stats.cancelled; ++i) {
+    LogFileReader& reader = *readers[i];
     WriteTrace("File Open:");
-    WriteTrace(path);
+    WriteTrace(paths[i]);
     ParserState state(copies.defaultHost);
-    RequestRecord record;
-    std::string_view raw;
-    size_t finalSessions = 0;
-    int64_t sinceCheck = 0;
-    while (reader.NextPhysicalLine(raw)) {
-      switch (ParseLogLine(state, CutLine(raw), &reader, record)) {
-        case ParseOutcome::kRecord:
-          AddRequest(list, record);
-          break;
-        case ParseOutcome::kRejected:
-          ++stats.linesRejected;
-          break;
-        case ParseOutcome::kDirective:
-          break;
-      }
-      if (++sinceCheck == 1024) {
-        sinceCheck = 0;
-        size_t before = finalSessions;
-        while (finalSessions < list.Count() && list.At(finalSessions).closed) ++finalSessions;
-        if (finalSessions != before) store.Publish(finalSessions);
-        if (!throttle.Report(reader.BytesRead(), reader.BytesTotal(), reader.LinesRead(),
-                             static_cast<int64_t>(list.Count()))) {
-          stats.cancelled = true;
-          break;
-        }
-      }
-    }
-    stats.linesRead = reader.LinesRead();
-    bytesTotal = reader.BytesRead();
-    if (!stats.cancelled)
-      throttle.Report(reader.BytesRead(), reader.BytesTotal(), stats.linesRead, static_cast<int64_t>(list.Count()), true);
+    state.customFormat = format;
+    SourceStats& source = stats.sources.emplace_back();
+    source.path = paths[i];
+    stats.cancelled = !parser.Parse(reader, state, source, base);
+    base.done += reader.ProgressRead();
+    base.lines += reader.LinesRead();
+    stats.linesRead += source.linesRead;
+    stats.linesRejected += source.linesRejected;
     reader.Close();
     WriteTrace("File Close");
   }
+  int64_t bytesTotal = base.done;
+  if (stats.opened && !stats.cancelled)
+    throttle.Report(bytesTotal, base.total, stats.linesRead, static_cast<int64_t>(list.Count()), true);
   if (stats.cancelled) {
     store.Cancel();
     store.Wait(-1);
@@ -151,6 +255,7 @@ HeaderOffset FindLastHeader(const std::string& path) {
   HeaderOffset result;
   LogFileReader reader;
   if (!reader.Open(path, 0)) return result;
+  result.compressed = reader.DataCompression() != Compression::kNone;
   std::string_view raw;
   int64_t position = 0;
   while (reader.NextPhysicalLine(raw)) {
@@ -168,7 +273,7 @@ void ImportWorker(const ImportJob& job, ImportProgress* progress,
   // The views show "Loading..." while the import runs.
   RaiseResetViews();
   TakeReloadViews();
-  ImportStats stats = RunImport(job.path, job.offset, progress);
+  ImportStats stats = RunImport(job.Paths(), job.offset, CopyImportCopies(), progress, ImportOptions());
   TakeResetViews();
   RaiseReloadViews();
   if (finished) finished(stats);

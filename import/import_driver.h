@@ -1,14 +1,30 @@
 #pragma once
-// Importing one log file: parse it from a byte offset to its end, group the requests
-// into sessions in memory, then store the sessions not stored before. Progress and
-// errors go to the trace log; callers get counts back and may watch and cancel.
+// Importing a log: parse it from a byte offset to its end, group the requests into
+// sessions in memory, then store the sessions not stored before. Several files (the
+// rotated parts of one log, oldest first) form one import with one session builder, so
+// a visit that spans two of them stays one session. Progress and errors go to the trace
+// log; callers get counts back and may watch and cancel.
 #include <cstdint>
 #include <functional>
 #include <string>
+#include <string_view>
+#include <vector>
 
 #include "settings/settings.h"
 
 namespace weavil {
+
+// What became of one file of an import.
+struct SourceStats {
+  std::string path;
+  int64_t linesRead = 0;
+  int64_t linesRejected = 0;
+  int64_t records = 0;            // lines that became requests
+  int64_t firstUnusableLine = 0;  // number of the first rejected or binary line, 0 when none
+  std::string readError;          // reading stopped early (damaged compressed data, I/O error)
+  // Lines came but not one could be used (a binary or UTF-16 file, another format).
+  bool NothingUsable() const { return records == 0 && firstUnusableLine > 0; }
+};
 
 struct ImportStats {
   int64_t linesRead = 0;              // physical lines read (directives included)
@@ -25,6 +41,37 @@ struct ImportStats {
   // With databaseFailed: what to tell the user, naming the database and giving SQLite's
   // message ("cannot store the sessions in the database PATH: database is locked").
   std::string error;
+  std::vector<SourceStats> sources;   // per file, in the order read (those opened)
+  std::string unopenedPath;           // with opened false: the first file that did not open
+  std::string formatError;            // the log format could not be read: nothing was read
+};
+
+// Why an import that ran must not count as a success, naming the file and line: the
+// format could not be read, reading a file stopped early (damaged or cut-off compressed
+// data, a read failure), or a file had lines of which not one could be used (a binary
+// or UTF-16 file, another format). Empty when none of these happened. A file that did
+// not open is left to the caller, which can say why.
+std::string ImportProblem(const ImportStats& stats);
+// A path as messages show it: "-" is "standard input".
+std::string ShownPath(const std::string& path);
+
+struct ImportOptions {
+  // Called for every rejected line (as read, before any joining) with its file and
+  // line number; only then are lines kept for it.
+  std::function<void(const std::string& path, int64_t lineNumber, std::string_view line)> rejected;
+  // The lines to read continue the stored data: the same log read on from where an
+  // earlier import ended (a download of the new part, a followed log), or the next
+  // file of a split log. Before the first line the sessions still open at the end of
+  // the stored data (last request within the session gap of the newest stored request)
+  // are read back into the builder, so that requests of this import can join them;
+  // such a session is then completed in place (pages appended, NumVisited, TimeExit
+  // and byte sums updated) instead of being stored twice. Off, a session cut by the
+  // end of the earlier import is completed only when this import reads it again from
+  // its first request (a grown log imported from its start); lines read again are
+  // never stored twice either way. Leave it off when the lines read overlap the
+  // stored ones (from the last header of a W3C log): they would join the seeded
+  // sessions a second time.
+  bool continueStored = false;
 };
 
 // Reported from the import thread, at most every 100 ms: while parsing (bytes of the
@@ -46,27 +93,20 @@ ImportStats RunImport(const std::string& path, int64_t offset, ImportProgress* p
 // The same with explicit copies of "DefaultHost", "Extensions" and "IsModernRules".
 ImportStats RunImport(const std::string& path, int64_t offset, const ImportCopies& copies,
                       ImportProgress* progress = nullptr);
+// Several files read one after the other as one import (offset applies to the first).
+// Every file is opened before anything is read; when one does not open nothing is read
+// (stats.opened false, unopenedPath names it). copies.logFormat, when not empty, is the
+// format the lines are read with (see custom_format.h); a format that cannot be read
+// leaves formatError set and reads nothing.
+ImportStats RunImport(const std::vector<std::string>& paths, int64_t offset, const ImportCopies& copies,
+                      ImportProgress* progress, const ImportOptions& options);
 
-// How an import relates to what is stored.
-struct ImportOptions {
-  // The lines to read continue the stored data: the same log read on from where an
-  // earlier import ended (a download of the new part, a followed log), or the next
-  // file of a split log. Before the first line the sessions still open at the end of
-  // the stored data (last request within the session gap of the newest stored request)
-  // are read back into the builder, so that requests of this import can join them;
-  // such a session is then completed in place (pages appended, NumVisited, TimeExit
-  // and byte sums updated) instead of being stored twice. Off, a session cut by the
-  // end of the earlier import is completed only when this import reads it again from
-  // its first request (a grown log imported from its start); lines read again are
-  // never stored twice either way. Leave it off when the lines read overlap the
-  // stored ones (from the last header of a W3C log): they would join the seeded
-  // sessions a second time.
-  bool continueStored = false;
-};
+// One file, with options.
 ImportStats RunImport(const std::string& path, int64_t offset, const ImportCopies& copies,
                       ImportProgress* progress, const ImportOptions& options);
 
 struct HeaderOffset {
+  bool compressed = false;  // the file holds compressed data; positions count decoded bytes
   int64_t offset = 0;  // just after the last "#Software:" directive line, 0 when none
   int64_t size = 0;    // length of the file in bytes, 0 when it cannot be opened
 };
@@ -81,6 +121,9 @@ int64_t FindLastHeaderOffset(const std::string& path);
 struct ImportJob {
   std::string path;
   int64_t offset = 0;
+  std::vector<std::string> more;  // further files read after path, as one import
+
+  std::vector<std::string> Paths() const;
 };
 
 // Body of the import worker thread: raises the reset of the report views (and

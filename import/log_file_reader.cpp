@@ -16,9 +16,26 @@ LogFileReader::LogFileReader() = default;
 
 LogFileReader::~LogFileReader() { Close(); }
 
+namespace {
+
+// Reads up to size bytes at the start of a pipe; fewer only at its end.
+size_t ReadHead(int fd, char* into, size_t size) {
+  size_t have = 0;
+  while (have < size) {
+    ssize_t got = ::read(fd, into + have, size - have);
+    if (got < 0 && errno == EINTR) continue;
+    if (got <= 0) break;
+    have += static_cast<size_t>(got);
+  }
+  return have;
+}
+
+}  // namespace
+
 bool LogFileReader::Open(const std::string& path, int64_t offset) {
   Close();
-  int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  // "-" is standard input, read through a copy of the descriptor so closing keeps it.
+  int fd = path == kStandardInputPath ? ::fcntl(STDIN_FILENO, F_DUPFD_CLOEXEC, 0) : ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
   if (fd < 0) return false;
   struct stat info;
   if (::fstat(fd, &info) != 0 || S_ISDIR(info.st_mode)) {
@@ -30,8 +47,49 @@ bool LogFileReader::Open(const std::string& path, int64_t offset) {
   begin_ = end_ = 0;
   eof_ = skipRest_ = held_ = false;
   consumed_ = lines_ = 0;
+  error_.clear();
   if (offset < 0) offset = 0;
+  atStart_ = offset == 0;
   bounded_ = S_ISREG(info.st_mode);
+
+  // The first bytes tell whether the data is compressed. A pipe cannot be read twice:
+  // what was read to look is kept as data.
+  char head[kCompressionMagicSize];
+  size_t headSize = 0;
+  if (bounded_) {
+    ssize_t got;
+    do {
+      got = ::pread(fd_, head, sizeof head, 0);
+    } while (got < 0 && errno == EINTR);
+    headSize = got > 0 ? static_cast<size_t>(got) : 0;
+  } else {
+    headSize = ReadHead(fd_, head, sizeof head);
+  }
+  compression_ = DetectCompression(std::string_view(head, headSize));
+  if (compression_ != Compression::kNone) {
+    decoder_ = MakeDecompressor(compression_);
+    if (!decoder_) {
+      error_ = std::string("the ") + CompressionName(compression_) + " decoder cannot start";
+      eof_ = true;
+      return true;
+    }
+    raw_.resize(kBlockSize);
+    rawBegin_ = rawEnd_ = 0;
+    rawEof_ = false;
+    rawRead_ = 0;
+    rawTotal_ = bounded_ ? static_cast<int64_t>(info.st_size) : 0;
+    remaining_ = rawTotal_;
+    if (!bounded_) {
+      std::memcpy(raw_.data(), head, headSize);
+      rawEnd_ = headSize;
+      rawRead_ = static_cast<int64_t>(headSize);
+    }
+    // Decoded sizes are not known ahead; log text usually shrinks about tenfold.
+    total_ = rawTotal_ * 10;
+    SkipDecoded(offset);
+    return true;
+  }
+
   if (bounded_) {
     int64_t size = static_cast<int64_t>(info.st_size);
     remaining_ = size > offset ? size - offset : 0;
@@ -40,8 +98,13 @@ bool LogFileReader::Open(const std::string& path, int64_t offset) {
   } else {
     total_ = 0;
     // A pipe cannot seek: the bytes before the offset are read and dropped.
-    for (int64_t left = offset; left > 0 && !eof_;) {
-      ssize_t got = ::read(fd_, buffer_.data(), static_cast<size_t>(std::min<int64_t>(left, kBlockSize)));
+    size_t dropped = static_cast<size_t>(std::min<int64_t>(offset, static_cast<int64_t>(headSize)));
+    std::memcpy(buffer_.data(), head + dropped, headSize - dropped);
+    end_ = headSize - dropped;
+    if (headSize < sizeof head) eof_ = true;  // the pipe ended already
+    for (int64_t left = offset - static_cast<int64_t>(dropped); left > 0 && !eof_;) {
+      ssize_t got = ::read(fd_, buffer_.data() + end_,
+                           static_cast<size_t>(std::min<int64_t>(left, kBlockSize - end_)));
       if (got < 0 && errno == EINTR) continue;
       if (got <= 0) eof_ = true;
       else left -= got;
@@ -50,12 +113,35 @@ bool LogFileReader::Open(const std::string& path, int64_t offset) {
   return true;
 }
 
+void LogFileReader::SkipDecoded(int64_t count) {
+  while (count > 0) {
+    if (begin_ == end_ && !Fill()) return;
+    size_t take = static_cast<size_t>(std::min<int64_t>(count, static_cast<int64_t>(end_ - begin_)));
+    begin_ += take;
+    count -= static_cast<int64_t>(take);
+  }
+}
+
 void LogFileReader::Close() {
   held_ = false;
   if (fd_ >= 0) ::close(fd_);
   fd_ = -1;
   eof_ = true;
   begin_ = end_ = 0;
+  decoder_.reset();
+  compression_ = Compression::kNone;
+  rawBegin_ = rawEnd_ = 0;
+}
+
+bool LogFileReader::ReadRaw(char* into, size_t room, ssize_t& got) {
+  do {
+    got = ::read(fd_, into, room);
+  } while (got < 0 && errno == EINTR);
+  if (got < 0) {
+    error_ = std::string("reading failed: ") + std::strerror(errno);
+    return false;
+  }
+  return got > 0;
 }
 
 bool LogFileReader::Fill() {
@@ -65,6 +151,7 @@ bool LogFileReader::Fill() {
     end_ -= begin_;
     begin_ = 0;
   }
+  if (decoder_) return FillDecoded();
   size_t room = buffer_.size() - end_;
   if (room == 0) return false;
   bool finishing = false;
@@ -82,10 +169,7 @@ bool LogFileReader::Fill() {
     }
   }
   ssize_t got;
-  do {
-    got = ::read(fd_, buffer_.data() + end_, room);
-  } while (got < 0 && errno == EINTR);
-  if (got <= 0) {
+  if (!ReadRaw(buffer_.data() + end_, room, got)) {
     eof_ = true;
     return false;
   }
@@ -102,6 +186,37 @@ bool LogFileReader::Fill() {
   return true;
 }
 
+bool LogFileReader::FillDecoded() {
+  size_t room = std::min(buffer_.size() - end_, kBlockSize);
+  if (room == 0) return false;
+  for (;;) {
+    if (rawBegin_ == rawEnd_ && !rawEof_) {
+      rawBegin_ = rawEnd_ = 0;
+      size_t want = raw_.size();
+      if (bounded_) want = static_cast<size_t>(std::min<int64_t>(static_cast<int64_t>(want), remaining_));
+      ssize_t got = 0;
+      if (want == 0 || !ReadRaw(raw_.data(), want, got)) {
+        rawEof_ = true;
+      } else {
+        rawEnd_ = static_cast<size_t>(got);
+        rawRead_ += got;
+        if (bounded_) remaining_ -= got;
+      }
+    }
+    DecodeStep step = decoder_->Decode(raw_.data() + rawBegin_, rawEnd_ - rawBegin_, rawEof_ && error_.empty(),
+                                       buffer_.data() + end_, room);
+    rawBegin_ += step.consumed;
+    end_ += step.produced;
+    if (step.failed && error_.empty()) error_ = decoder_->Error();
+    if (step.failed || step.ended || (rawEof_ && step.produced == 0)) {
+      eof_ = true;
+      if (step.ended) rawRead_ = rawTotal_ > 0 ? rawTotal_ : rawRead_;
+      return step.produced > 0;
+    }
+    if (step.produced > 0) return true;
+  }
+}
+
 bool LogFileReader::NextPhysicalLine(std::string_view& raw) {
   if (held_) {
     held_ = false;
@@ -113,7 +228,18 @@ bool LogFileReader::NextPhysicalLine(std::string_view& raw) {
   return true;
 }
 
+void LogFileReader::SkipByteOrderMark() {
+  atStart_ = false;
+  while (end_ - begin_ < 3 && Fill()) {
+  }
+  if (end_ - begin_ >= 3 && std::memcmp(buffer_.data() + begin_, "\xef\xbb\xbf", 3) == 0) {
+    begin_ += 3;
+    consumed_ += 3;
+  }
+}
+
 bool LogFileReader::NextLine(std::string_view& raw) {
+  if (atStart_) SkipByteOrderMark();
   while (skipRest_) {
     const char* start = buffer_.data() + begin_;
     if (const void* nl = std::memchr(start, '\n', end_ - begin_)) {

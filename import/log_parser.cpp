@@ -3,6 +3,8 @@
 #include <cstring>
 
 #include "classify/ip_address.h"
+#include "import/custom_format.h"
+#include "import/json_log.h"
 #include "store/jet_date.h"
 #include "store/trace.h"
 
@@ -103,6 +105,41 @@ void TraceRejected(std::string_view line) {
 }
 
 }  // namespace
+
+void TraceRejectedLine(std::string_view line) { TraceRejected(line); }
+
+void RecordTexts::Clear() {
+  for (std::string* text : {&date, &time, &clientIp, &path, &status, &host, &userAgent, &referrer, &query, &scBytes,
+                            &csBytes, &timeTaken})
+    text->clear();
+  hasQuery = hasScBytes = hasCsBytes = hasTimeTaken = false;
+}
+
+ParseOutcome FinishRecordTexts(ParserState& state, std::string_view line, RequestRecord& record) {
+  RecordTexts& texts = state.texts;
+  if (texts.date.empty() || texts.time.empty() || texts.clientIp.empty() || texts.path.empty() ||
+      texts.status.empty() || !TryRequestTime(texts.date, texts.time, record.requestTime)) {
+    TraceRejected(line);
+    return ParseOutcome::kRejected;
+  }
+  record.date = texts.date;
+  record.time = texts.time;
+  record.clientIp = texts.clientIp;
+  if (NormalizeClientAddress(record.clientIp, state.clientAddress)) record.clientIp = state.clientAddress;
+  record.path = texts.path;
+  record.status = texts.status;
+  record.host = texts.host.empty() ? std::string_view(state.defaultHost) : std::string_view(texts.host);
+  record.referrer = texts.referrer.empty() ? std::string_view("-") : std::string_view(texts.referrer);
+  record.userAgent = texts.userAgent.empty() ? std::string_view("-") : std::string_view(texts.userAgent);
+  auto optional = [](bool has, const std::string& text) {
+    return has ? std::optional<std::string_view>(text) : std::nullopt;
+  };
+  record.query = optional(texts.hasQuery, texts.query);
+  record.scBytes = optional(texts.hasScBytes, texts.scBytes);
+  record.csBytes = optional(texts.hasCsBytes, texts.csBytes);
+  record.timeTaken = optional(texts.hasTimeTaken, texts.timeTaken);
+  return ParseOutcome::kRecord;
+}
 
 bool TryRequestTime(std::string_view date, std::string_view time, int64_t& seconds) {
   DateTimeParts parts;
@@ -227,6 +264,33 @@ bool ConvertNcsaLine(std::string& line) {
 
 namespace {
 
+// A vhost_combined line starts with the site as "host:port " before the client address,
+// so four words come before the bracketed date instead of three (a line that no common
+// or combined reading accepts). Gives the prefix length and the host without its port;
+// 0 for any other line.
+size_t VhostPrefixLength(std::string_view line, std::string& host) {
+  size_t bracket = line.find('[');
+  if (bracket == std::string_view::npos) return 0;
+  std::string_view before = line.substr(0, bracket);
+  if (CountTokens(before) != 4 || IsTokenSeparator(before[0])) return 0;
+  size_t end = 0;
+  while (end < before.size() && !IsTokenSeparator(before[end])) ++end;
+  std::string_view site = before.substr(0, end);
+  size_t colon = site.rfind(':');
+  std::string_view name = site, port;
+  if (colon != std::string_view::npos) {
+    name = site.substr(0, colon);
+    port = site.substr(colon + 1);
+    if (port.empty() || port.find_first_not_of("0123456789") != std::string_view::npos) return 0;
+  }
+  if (name.empty() || name.find_first_not_of("abcdefghijklmnopqrstuvwxyzABCDEFGHIJKLMNOPQRSTUVWXYZ0123456789.-_") !=
+                          std::string_view::npos)
+    return 0;
+  host.assign(name);
+  while (end < before.size() && IsTokenSeparator(before[end])) ++end;
+  return end;
+}
+
 // The start of a W3C data line: a yyyy-mm-dd date as its first token.
 bool StartsWithDate(std::string_view line) {
   size_t i = 0;
@@ -269,23 +333,35 @@ ParseOutcome ParseLogLine(ParserState& state, std::string_view line, LineSource*
     if (afterFirst.substr(0, 6) == "Fields") ReadFieldsDirective(state, afterFirst);
     return ParseOutcome::kDirective;
   }
+  if (state.mode == LogMode::kCommon) {
+    ParseOutcome outcome;
+    if (line[0] == '{' && ParseJsonLine(state, line, record, outcome)) return outcome;
+    if (state.customFormat) return ParseCustomLine(*state.customFormat, state, line, record);
+  }
 
   std::string& work = state.work;
   if (work.capacity() < kLineBufferSize) work.reserve(kLineBufferSize);
-  work.assign(line);
+  bool vhost = false;
   if (state.mode == LogMode::kCommon) {
+    // A vhost line is a combined line behind the site's "host:port ".
+    size_t prefix = VhostPrefixLength(line, state.lineHost);
+    vhost = prefix > 0;
+    work.assign(line.substr(prefix));
     if (!ConvertNcsaLine(work)) {
       TraceRejected(line);
       return ParseOutcome::kRejected;
     }
-  } else if (state.declaredFieldCount > 0 && CountTokens(work) < static_cast<size_t>(state.declaredFieldCount)) {
-    // The reader may move its buffer: keep the line as first read for the report.
-    state.firstLine.assign(line);
-    line = state.firstLine;
-    if (!more || !JoinBrokenLine(state, *more)) {
-      state.fillMissing = true;
-      WriteTrace("Incorrect number of fields:");
-      WriteTrace(line);
+  } else {
+    work.assign(line);
+    if (state.declaredFieldCount > 0 && CountTokens(work) < static_cast<size_t>(state.declaredFieldCount)) {
+      // The reader may move its buffer: keep the line as first read for the report.
+      state.firstLine.assign(line);
+      line = state.firstLine;
+      if (!more || !JoinBrokenLine(state, *more)) {
+        state.fillMissing = true;
+        WriteTrace("Incorrect number of fields:");
+        WriteTrace(line);
+      }
     }
   }
   std::vector<std::string_view>& tokens = state.tokens;
@@ -325,7 +401,8 @@ ParseOutcome ParseLogLine(ParserState& state, std::string_view line, LineSource*
   std::optional<std::string_view> date = column(kFieldDate), time = column(kFieldTime),
                                   clientIp = column(kFieldClientIp), path = column(kFieldUriStem),
                                   status = column(kFieldStatus);
-  std::optional<std::string_view> host = defaulted(kFieldHost, state.defaultHost),
+  std::optional<std::string_view> host = vhost ? std::optional<std::string_view>(state.lineHost)
+                                               : defaulted(kFieldHost, state.defaultHost),
                                   referrer = defaulted(kFieldReferer, "-"),
                                   userAgent = defaulted(kFieldUserAgent, "-");
   if (!date || !time || !clientIp || !path || !status || !host || !referrer || !userAgent ||

@@ -6,6 +6,7 @@
 #include <array>
 #include <cstdint>
 #include <exception>
+#include <memory>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -56,6 +57,17 @@ inline constexpr size_t kMaxLineLength = kLineBufferSize - 1;
 
 enum class LogMode { kCommon, kW3c };
 
+class CustomLogFormat;
+
+// The texts of a line read by a format other than W3C or common/combined (a custom
+// format, JSON), already decoded and in the units of a W3C log: the record points here.
+struct RecordTexts {
+  std::string date, time, clientIp, path, status, host, userAgent, referrer;
+  std::string query, scBytes, csBytes, timeTaken;
+  bool hasQuery = false, hasScBytes = false, hasCsBytes = false, hasTimeTaken = false;
+  void Clear();
+};
+
 struct ParserState {
   ParserState() = default;
   explicit ParserState(std::string defaultHostText) : defaultHost(std::move(defaultHostText)) {}
@@ -64,6 +76,9 @@ struct ParserState {
   ColumnMap columns = DefaultColumnMap();
   int32_t declaredFieldCount = 0;  // names on the last Fields directive
   std::string defaultHost;         // copy of "DefaultHost", used when a log has no cs-host
+  // With a format set, lines that are neither directives nor JSON are read with it
+  // instead of as common/combined lines (until a Fields directive makes the log W3C).
+  std::shared_ptr<const CustomLogFormat> customFormat;
 
   // Working storage, reused from line to line.
   std::string work;
@@ -71,6 +86,8 @@ struct ParserState {
   std::string clientAddress;   // the client address rewritten into its canonical form
   bool fillMissing = false;    // the current line is short and was not joined
   std::vector<std::string_view> tokens;
+  RecordTexts texts;
+  std::string lineHost;        // the "host:port " prefix of a vhost line, without the port
 };
 
 // One usable data line. Texts point into the ParserState (valid until the next line).
@@ -130,6 +147,12 @@ enum class ParseOutcome {
 // (it starts with no date and the join gives the declared fields); otherwise its
 // missing fields read as "-" and it is traced as "Incorrect number of fields:".
 ParseOutcome ParseLogLine(ParserState& state, std::string_view line, LineSource* more, RequestRecord& record);
+
+// Completes a record from state.texts: required texts present and the time converting,
+// host, referrer and user agent defaulted like a log without those columns, the client
+// address canonical. Traces the line as rejected when it cannot be used.
+ParseOutcome FinishRecordTexts(ParserState& state, std::string_view line, RequestRecord& record);
+void TraceRejectedLine(std::string_view line);
 
 // Strict decimal integer (optional sign, digits only, fits 64 bits).
 std::optional<int64_t> ParseDecimal(std::string_view text);

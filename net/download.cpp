@@ -133,6 +133,7 @@ struct AnswerHeaders {
   bool hasContentRange = false;
   int64_t contentLength = -1;
   int64_t rangeTotal = -1;  // the N of "bytes a-b/N" or "bytes */N"; -1 when unknown
+  bool encoded = false;     // a Content-Encoding that curl decodes (the length counts encoded bytes)
 
   void Read(std::string_view line) {
     if (line.rfind("HTTP/", 0) == 0) {
@@ -151,6 +152,8 @@ struct AnswerHeaders {
         long long total = std::strtoll(value.c_str() + slash + 1, &end, 10);
         if (end != value.c_str() + slash + 1 && total >= 0) rangeTotal = total;
       }
+    } else if (StartsWithNoCase(name, "Content-Encoding") && name.size() == 16) {
+      encoded = !value.empty() && !StartsWithNoCase(value, "identity");
     } else if (StartsWithNoCase(name, "Content-Length") && name.size() == 14) {
       char* end = nullptr;
       long long length = std::strtoll(value.c_str(), &end, 10);
@@ -418,8 +421,12 @@ size_t Transfer::Write(std::string_view piece) {
 
   result_.received += static_cast<int64_t>(piece.size());
   if (progress_) {
-    progress_->SetLine2(DownloadProgressText(result_.received, result_.total));
-    progress_->SetProgress(result_.received, result_.total);
+    // Content-Length counts the encoded bytes: so does the progress of an encoded answer.
+    int64_t shown = result_.received;
+    curl_off_t arrived = 0;
+    if (headers_.encoded && curl_easy_getinfo(curl_, CURLINFO_SIZE_DOWNLOAD_T, &arrived) == CURLE_OK) shown = arrived;
+    progress_->SetLine2(DownloadProgressText(shown, result_.total));
+    progress_->SetProgress(shown, result_.total);
   }
   // Cancel ends the transfer like the end of the data.
   if (Cancelled()) return 0;
@@ -478,6 +485,11 @@ DownloadResult Transfer::Run(CURL* curl, const std::string& url) {
     std::string range = "Range: bytes=" + std::to_string(offset_) + "-";
     headers = curl_slist_append(headers, range.c_str());
     headers = curl_slist_append(headers, "Accept:");  // no accept list
+    // An answer with a Content-Encoding is always decoded, so the local file holds the
+    // log itself. Only a full download asks for one: a slice of a compressed answer
+    // cannot be appended to the copy.
+    curl_easy_setopt(curl, CURLOPT_ACCEPT_ENCODING, "");
+    if (!request_.acceptEncoding || offset_ > 0) headers = curl_slist_append(headers, "Accept-Encoding:");
     curl_easy_setopt(curl, CURLOPT_HTTPHEADER, headers);
   }
 

@@ -42,6 +42,7 @@ struct DownloadRequest {
   std::string proxyFtp;
   int32_t proxyPortFtp = 0;
   DownloadLimits limits;
+  bool acceptEncoding = true;  // a full HTTP download may come compressed ("NoAcceptEncoding" 0)
 
   std::string LocalFile() const { return localPath + fileName; }
 };

@@ -20,9 +20,13 @@ DownloadRequest PrepareDownloadRequest(const DownloadDialogValues& values, const
   request.incremental = values.incremental;
   if (values.incremental) {
     HeaderOffset header = FindLastHeader(request.LocalFile());
-    request.downloadOffset = header.size;
-    request.importOffset = header.offset;
+    // Bytes appended to a compressed copy would not be part of its stream: fetch it whole.
+    if (!header.compressed) {
+      request.downloadOffset = header.size;
+      request.importOffset = header.offset;
+    }
   }
+  request.acceptEncoding = settings.noAcceptEncoding == 0;
   request.isProxy = settings.isProxy != 0;
   request.proxyHttp = settings.proxyHttp;
   request.proxyPortHttp = settings.proxyPortHttp;

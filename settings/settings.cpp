@@ -53,6 +53,7 @@ const Field kFields[] = {
     {"BusySeconds", nullptr, &Settings::busySeconds},
     {"IsModernRules", nullptr, &Settings::isModernRules},
     {"IsDesktopConventions", nullptr, &Settings::isDesktopConventions},
+    {"NoAcceptEncoding", nullptr, &Settings::noAcceptEncoding},
 };
 
 const Field* FindField(std::string_view name) {
@@ -63,13 +64,13 @@ const Field* FindField(std::string_view name) {
 
 }  // namespace
 
-const char* const kSettingNamesCreateOrder[38] = {
+const char* const kSettingNamesCreateOrder[39] = {
     "Url",         "Path",        "File",         "OpenFilePath",  "IsLogin",       "Login",         "Pass",
     "Offset",      "NoRobots",    "ApplyFilter",  "IsPages",       "IsCountries",   "IsKeywords",    "IsReferers",
     "IsPeriod",    "Pages",       "Countries",    "Keywords",      "Referers",      "Period",        "DefaultHost",
     "LogFormat",   "IsBackThread", "Extensions",  "IsAutoConnect", "IsAutoResolve", "IsIncremental", "IsProxy",
     "ProxyHTTP",   "ProxyPortHTTP", "ProxyFTP",   "ProxyPortFTP",  "Proxy",         "ProxyPort",
-    "IsAgentChaining", "BusySeconds", "IsModernRules", "IsDesktopConventions"};
+    "IsAgentChaining", "BusySeconds", "IsModernRules", "IsDesktopConventions", "NoAcceptEncoding"};
 
 bool AddedSettingDefault(std::string_view name, std::string& value) {
   if (name == "IsModernRules") {

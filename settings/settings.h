@@ -64,6 +64,10 @@ struct Settings {
   // classic window: splitter at 425, fixed page colours, only the classic keys and
   // menu items.
   int32_t isDesktopConventions = 1;
+  // "NoAcceptEncoding": 0 (the default) lets a full download ask the server for a
+  // compressed answer (decoded on arrival, the log itself is stored); 1 sends the request
+  // with the Range line as its one extra header.
+  int32_t noAcceptEncoding = 0;
 };
 
 // The import reads these copies, taken when the settings are loaded: a change in the
@@ -73,6 +77,7 @@ struct ImportCopies {
   std::string extensions = kDefaultExtensions;
   bool agentChaining = false;  // "IsAgentChaining"
   int32_t isModernRules = 1;  // "IsModernRules"; unlike the others, the Options sheet updates it at once
+  std::string logFormat;       // "LogFormat": empty reads W3C and common/combined logs
 };
 
 // The one record of the process. The user-interface thread changes it in dialogs;
@@ -87,7 +92,7 @@ ImportCopies CopyImportCopies();
 inline constexpr size_t kMaxSettingText = 259;
 
 // Names of every value, in the order the store writes them when it creates the key.
-extern const char* const kSettingNamesCreateOrder[38];
+extern const char* const kSettingNamesCreateOrder[39];
 
 // A value added after the first release that is missing from an existing store takes
 // its default, not 0. False for every other name.

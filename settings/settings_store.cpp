@@ -34,7 +34,7 @@ const char* const kSaveOrder[] = {
     "ApplyFilter",  "Pages",       "Countries",  "Keywords",     "Referers",      "DefaultHost",   "LogFormat",
     "Extensions",   "Period",      "IsBackThread", "IsAutoConnect", "IsAutoResolve", "IsIncremental", "IsProxy",
     "ProxyHTTP",    "ProxyPortHTTP", "ProxyFTP", "ProxyPortFTP", "Proxy",         "ProxyPort",
-    "IsAgentChaining", "BusySeconds", "IsModernRules", "IsDesktopConventions"};
+    "IsAgentChaining", "BusySeconds", "IsModernRules", "IsDesktopConventions", "NoAcceptEncoding"};
 
 void WriteValues(QSettings& ini, const Settings& settings, const char* const* names, size_t count) {
   for (size_t i = 0; i < count; ++i) {
@@ -110,6 +110,7 @@ void SettingsStore::Load(Settings& settings, ImportCopies& copies, const std::st
   copies.extensions = loaded.extensions;
   copies.agentChaining = loaded.isAgentChaining != 0;
   copies.isModernRules = loaded.isModernRules;
+  copies.logFormat = loaded.logFormat;
 }
 
 bool SettingsStore::Save(const Settings& settings) const {

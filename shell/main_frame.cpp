@@ -516,15 +516,18 @@ void MainFrame::OnOpen() {
   if (busy_) return;
   QPointer<QWidget> focus = QApplication::focusWidget();
   QString folder = QString::fromStdString(CopySettings().openFilePath);
-  QString file = Prompts().chooseLogFile(this, folder);
-  if (!file.isEmpty()) {
+  QStringList files = Prompts().chooseLogFile(this, folder);
+  files.removeAll(QString());
+  if (!files.isEmpty()) {
     StoreSelectionPath();
+    // Files chosen together are one import, read in the order given.
     ImportJob job;
-    job.path = file.toStdString();
+    job.path = files.front().toStdString();
     job.offset = 0;
+    for (qsizetype i = 1; i < files.size(); ++i) job.more.push_back(files[i].toStdString());
     {
       std::lock_guard<std::mutex> lock(SettingsMutex());
-      AppSettings().openFilePath = FolderOf(file).toStdString();
+      AppSettings().openFilePath = FolderOf(files.front()).toStdString();
     }
     busy_ = true;
     StartImport(job);
@@ -566,13 +569,24 @@ void MainFrame::OnImportFinished() {
   importProgress_->hide();
   activateWindow();
   busy_ = false;
-  if (!lastImport_.opened)
+  std::string problem = ImportProblem(lastImport_);
+  if (!lastImport_.formatError.empty()) {
     Prompts().showError(this, QStringLiteral("Error"),
-                        QStringLiteral("Cannot open the log file %1.").arg(QString::fromStdString(runningJob_.path)));
-  else if (lastImport_.databaseFailed)
+                        QStringLiteral("The LogFormat setting cannot be used: %1.").arg(QString::fromStdString(problem)));
+  } else if (!lastImport_.opened) {
+    const std::string& path = lastImport_.unopenedPath.empty() ? runningJob_.path : lastImport_.unopenedPath;
+    Prompts().showError(this, QStringLiteral("Error"),
+                        QStringLiteral("Cannot open the log file %1.").arg(QString::fromStdString(path)));
+  } else if (lastImport_.databaseFailed) {
     Prompts().showError(this, QStringLiteral("Error"),
                         QStringLiteral("The import of %1 stored nothing: %2.")
                             .arg(QString::fromStdString(runningJob_.path), QString::fromStdString(lastImport_.error)));
+  } else if (!problem.empty() && !lastImport_.cancelled) {
+    // What could be read is stored; the message says what was not.
+    QString text = QString::fromStdString(problem);
+    text[0] = text[0].toUpper();
+    Prompts().showError(this, QStringLiteral("Error"), text + QStringLiteral("."));
+  }
   if (downloadPreceded && CopySettings().isAutoResolve) {
     autoResolve_ = true;
     QTimer::singleShot(0, this, &MainFrame::OnResolve);

@@ -69,7 +69,7 @@ DownloadSequence* RunOpenUrl(const OpenUrlHost& host) {
   if (host.setBusy) host.setBusy(true);
   if (host.storeSelectionPath) host.storeSelectionPath();
   auto* sequence = new DownloadSequence(host, request);
-  if (host.setDownloadJob) host.setDownloadJob(ImportJob{request.LocalFile(), request.importOffset});
+  if (host.setDownloadJob) host.setDownloadJob(ImportJob{request.LocalFile(), request.importOffset, {}});
   if (host.setProgressCloser) {
     QPointer<DownloadSequence> guard(sequence);
     host.setProgressCloser([guard] {

@@ -2,7 +2,12 @@
 // cannot be opened, run in process against temporary settings and databases.
 #include <gtest/gtest.h>
 
+#include <fcntl.h>
+#include <unistd.h>
+
 #include <cstdlib>
+#include <fstream>
+#include <iterator>
 #include <filesystem>
 #include <sstream>
 
@@ -68,7 +73,8 @@ TEST_F(ImportCommandTest, UsageErrorsAndUnopenableFiles) {
   EXPECT_EQ(Run({"import", log_, "--offset", "-4"}), kExitUsage);
   EXPECT_EQ(Run({"import", log_, "--offset=x"}), kExitUsage);
   EXPECT_EQ(Run({"import", log_, "--offset", "3", "--from-last-header"}), kExitUsage);
-  EXPECT_EQ(Run({"import", log_, log_}), kExitUsage);
+  EXPECT_EQ(Run({"import", "-", log_, "-"}), kExitUsage);
+  EXPECT_EQ(Run({"import", log_, log_, "--offset", "3"}), kExitUsage);
   EXPECT_EQ(Run({"import", log_, "--frobnicate"}), kExitUsage);
 
   EXPECT_EQ(Run({"import", cli_.Dir().File("missing.log")}), kExitFailure);
@@ -133,6 +139,112 @@ TEST_F(ImportCommandTest, AReadOnlyDatabaseFailsImportAndResolve) {
   EXPECT_EQ(resolve.exitCode, kExitFailure) << resolve.out;
   EXPECT_NE(resolve.err.find("cannot store the host names in the database " + db), std::string::npos) << resolve.err;
   EXPECT_EQ(test::QueryNumber(db, "SELECT count(*) FROM [Session]"), 0);
+}
+
+// Runs a shell command of the system tools (the compressors); fails the test when it fails.
+void Shell(const std::string& command) { ASSERT_EQ(std::system(command.c_str()), 0) << command; }
+
+// A summary of what a database holds: sessions, their page counts and their pages.
+std::string Stored(const std::string& db) {
+  return std::to_string(test::QueryNumber(db, "SELECT count(*) FROM Session")) + " sessions, " +
+         std::to_string(test::QueryNumber(db, "SELECT coalesce(sum(NumVisited), 0) FROM Session")) + " visited, " +
+         std::to_string(test::QueryNumber(db, "SELECT count(*) FROM Resource")) + " pages";
+}
+
+// Standard input of the process taken from a file while a command runs.
+class StdinFrom {
+ public:
+  explicit StdinFrom(const std::string& path) : saved_(::dup(0)) {
+    int fd = ::open(path.c_str(), O_RDONLY);
+    ::dup2(fd, 0);
+    ::close(fd);
+  }
+  ~StdinFrom() {
+    ::dup2(saved_, 0);
+    ::close(saved_);
+  }
+
+ private:
+  int saved_;
+};
+
+TEST_F(ImportCommandTest, RotatedCompressedAndPipedPartsStoreWhatTheWholeLogStores) {
+  // A visit of 3.3.3.3 runs across the two parts.
+  std::string first = test::Combined("3.3.3.3", 0, "/a.html") + test::Combined("4.4.4.4", 5, "/x.html") +
+                      test::Combined("3.3.3.3", 30, "/b.html");
+  std::string second = test::Combined("3.3.3.3", 90, "/c.html") + test::Combined("4.4.4.4", 100, "/y.html") +
+                       test::Combined("5.5.5.5", 200, "/z.html");
+  std::string whole = cli_.Dir().File("whole.log"), older = cli_.Dir().File("access.log.1"),
+              newer = cli_.Dir().File("access.log");
+  test::WriteFile(whole, first + second);
+  test::WriteFile(older, first);
+  test::WriteFile(newer, second);
+  Shell("gzip -k " + older + " && xz -k " + newer + " && bzip2 -k " + whole + " && zstd -q " + whole +
+        " -o " + whole + ".zst && zstd -q " + newer + " -o " + newer + ".zst");
+  std::string expected;
+  auto importInto = [&](const std::string& db, std::vector<std::string> words) {
+    test::CopyTemplateDatabase(db);
+    words.insert(words.begin(), {"--db", db, "import"});
+    EXPECT_EQ(cli_.Run(words), kExitOk) << cli_.Err();
+    return Stored(db);
+  };
+  expected = importInto(cli_.Dir().File("whole.db"), {whole});
+  EXPECT_EQ(expected, "3 sessions, 6 visited, 6 pages");
+  EXPECT_EQ(importInto(cli_.Dir().File("parts.db"), {older, newer}), expected);
+  EXPECT_EQ(importInto(cli_.Dir().File("packed.db"), {older + ".gz", newer + ".xz"}), expected);
+  EXPECT_EQ(importInto(cli_.Dir().File("bz.db"), {whole + ".bz2"}), expected);
+  {
+    StdinFrom input(newer + ".zst");
+    EXPECT_EQ(importInto(cli_.Dir().File("piped.db"), {older, "-"}), expected);
+  }
+  {
+    StdinFrom input(whole + ".zst");
+    EXPECT_EQ(importInto(cli_.Dir().File("stdin.db"), {"-"}), expected);
+  }
+}
+
+TEST_F(ImportCommandTest, UnusableAndDamagedInputFailsNamingFileAndLine) {
+  std::string binary = cli_.Dir().File("image.log"), rejects = cli_.Dir().File("rejects.txt");
+  test::WriteFile(binary, std::string("\x89PNG\r\n\x1a\n\0\0\0\rIHDR\0\0\0\x10", 20));
+  EXPECT_EQ(Run({"import", log_, binary, "--rejects", rejects}), kExitFailure);
+  EXPECT_EQ(cli_.Err(), "weavil: no line of " + binary + " could be used (line 1 is the first unusable one)\n");
+  EXPECT_NE(cli_.Out().find("3 lines rejected (written to " + rejects + "), 2 sessions stored"), std::string::npos)
+      << cli_.Out();
+  std::ifstream in(rejects, std::ios::binary);
+  std::string written((std::istreambuf_iterator<char>(in)), {});
+  EXPECT_EQ(written.substr(0, written.find(binary)), log_ + ":2:not a log line\n");
+  EXPECT_NE(written.find(binary + ":1:\x89PNG"), std::string::npos);
+
+  // A cut-off compressed log: what came before the cut is stored, the exit says it is not all.
+  std::string big;
+  for (int i = 0; i < 4000; ++i) big += test::Combined("6.6." + std::to_string(i / 250) + "." + std::to_string(i % 250), i, "/p.html");
+  std::string gz = cli_.Dir().File("big.log.gz");
+  test::WriteFile(cli_.Dir().File("big.log"), big);
+  Shell("gzip -c " + cli_.Dir().File("big.log") + " | head -c 6000 > " + gz);
+  EXPECT_EQ(Run({"import", gz}), kExitFailure);
+  EXPECT_NE(cli_.Err().find("reading " + gz + " stopped after line "), std::string::npos) << cli_.Err();
+  EXPECT_NE(cli_.Err().find("the gzip data ends early"), std::string::npos) << cli_.Err();
+  EXPECT_GT(test::QueryNumber(cli_.Dir().File("log.db"), "SELECT count(*) FROM Session"), 2);
+
+  EXPECT_EQ(Run({"import", log_, "--format", "%h %t"}), kExitFailure);
+  EXPECT_EQ(cli_.Err(), "weavil: the log format has no request (%r, %U, $request or $uri)\n");
+  EXPECT_EQ(Run({"import", log_, "--rejects", cli_.Dir().File("no/such/folder/r.txt")}), kExitFailure);
+}
+
+TEST_F(ImportCommandTest, FormatOptionReadsLinesOfThatFormat) {
+  std::string nginx = cli_.Dir().File("nginx.log");
+  test::WriteFile(nginx,
+                  "203.0.113.9|07/Mar/2003:10:00:00 +0100|GET /shop/cart.html HTTP/1.1|200|512|0.250|shop.test\n"
+                  "203.0.113.9|07/Mar/2003:10:01:00 +0100|GET /shop/pay.html HTTP/1.1|200|0|0.004|shop.test\n");
+  ASSERT_EQ(Run({"import", nginx, "--format",
+                 "$remote_addr|$time_local|$request|$status|$body_bytes_sent|$request_time|$host"}),
+            kExitOk)
+      << cli_.Err();
+  EXPECT_EQ(Summary(), "2 lines read, 0 lines rejected, 1 sessions stored, 0 sessions already stored, ");
+  std::string db = cli_.Dir().File("log.db");
+  EXPECT_EQ(test::QueryNumber(db, "SELECT NumVisited FROM Session"), 2);
+  // The same lines without the format are not a log the import knows.
+  EXPECT_EQ(Run({"import", nginx}), kExitFailure);
 }
 
 }  // namespace

@@ -1,8 +1,12 @@
 // The import driver: trace lines, re-imports, incremental imports from the last
 // "Software:" header, offsets, bad input, growing files, the worker and cancelling.
 #include <gtest/gtest.h>
+#include <unistd.h>
 
 #include <filesystem>
+#include <cstdlib>
+#include <iterator>
+#include <thread>
 #include <fstream>
 #include <thread>
 
@@ -185,6 +189,63 @@ class CountingProgress : public ImportProgress {
   bool cancel = false;
 };
 
+// Every line a reader hands out, joined.
+std::string ReadAll(LogFileReader& reader) {
+  std::string text;
+  std::string_view raw;
+  while (reader.NextPhysicalLine(raw)) text.append(raw);
+  return text;
+}
+
+TEST_F(DriverTest, CompressedDataIsReadByContentFromFilesAndPipes) {
+  std::string a = dir_.File("a.log"), b = dir_.File("b.log");
+  std::string textA = "\xEF\xBB\xBF" + W3cBlock("2003-03-07", 0, 40), textB = W3cBlock("2003-03-08", 0, 30);
+  test::WriteFile(a, textA);
+  test::WriteFile(b, textB);
+  // Two gzip members one after the other read as one stream; the mark of the first is skipped.
+  ASSERT_EQ(std::system(("gzip -c " + a + " > " + a + ".gz && gzip -c " + b + " >> " + a + ".gz && xz -c " + a +
+                         " > " + dir_.File("a.dat"))
+                            .c_str()),
+            0);
+  std::string plain = textA.substr(3) + textB;
+  LogFileReader reader;
+  ASSERT_TRUE(reader.Open(a + ".gz", 0));
+  EXPECT_EQ(reader.DataCompression(), Compression::kGzip);
+  EXPECT_EQ(ReadAll(reader), plain);
+  EXPECT_EQ(reader.ReadError(), "");
+  EXPECT_EQ(reader.ProgressRead(), static_cast<int64_t>(std::filesystem::file_size(a + ".gz")));
+
+  // Offsets and header positions count decoded bytes (the mark too), as for the plain log.
+  std::string decoded = textA + textB;
+  HeaderOffset header = FindLastHeader(a + ".gz");
+  EXPECT_EQ(header.offset, static_cast<int64_t>(decoded.find("#Version", decoded.rfind("#Software:"))));
+  ASSERT_TRUE(reader.Open(a + ".gz", header.offset));
+  EXPECT_EQ(ReadAll(reader), decoded.substr(header.offset));
+
+  // A pipe: the first bytes looked at stay part of the data.
+  int fds[2];
+  ASSERT_EQ(::pipe(fds), 0);
+  std::thread writer([&] {
+    std::ifstream in(dir_.File("a.dat"), std::ios::binary);
+    std::string packed((std::istreambuf_iterator<char>(in)), {});
+    for (size_t at = 0; at < packed.size(); at += 1000)
+      ASSERT_GT(::write(fds[1], packed.data() + at, std::min<size_t>(1000, packed.size() - at)), 0);
+    ::close(fds[1]);
+  });
+  ASSERT_TRUE(reader.Open("/dev/fd/" + std::to_string(fds[0]), 0));
+  EXPECT_EQ(reader.DataCompression(), Compression::kXz);
+  EXPECT_EQ(ReadAll(reader), textA.substr(3));
+  writer.join();
+  reader.Close();
+  ::close(fds[0]);
+
+  // Text that only starts like gzip is damaged data, reported, not read as lines.
+  test::WriteFile(b, std::string("\x1f\x8b\x08\x00garbage that is not deflate\n", 33));
+  ASSERT_TRUE(reader.Open(b, 0));
+  EXPECT_EQ(ReadAll(reader), "");
+  EXPECT_NE(reader.ReadError(), "");
+}
+
 TEST_F(DriverTest, WorkerRaisesTheViewRequestsAndCancelStoresNothing) {
   std::string log = dir_.File("w.log");
   std::string text;
@@ -195,7 +256,7 @@ TEST_F(DriverTest, WorkerRaisesTheViewRequestsAndCancelStoresNothing) {
   CountingProgress progress;
   progress.cancel = true;
   ImportStats seen;
-  ImportWorker({log, 0}, &progress, [&](const ImportStats& stats) {
+  ImportWorker({log, 0, {}}, &progress, [&](const ImportStats& stats) {
     seen = stats;
     EXPECT_TRUE(ReloadViewsRaised());
     EXPECT_FALSE(ResetViewsRaised());

@@ -5,6 +5,7 @@
 
 #include <atomic>
 #include <chrono>
+#include <cstdlib>
 #include <condition_variable>
 #include <filesystem>
 #include <mutex>
@@ -162,6 +163,63 @@ TEST(HttpDownload, IncrementalRequestAppendsOnlyTheNewBytes) {
   EXPECT_EQ(progress.lines.back(), DownloadProgressText(result.received, result.total));
   EXPECT_TRUE(progress.started);
   EXPECT_FALSE(progress.stopped);
+}
+
+TEST(HttpDownload, CompressedAnswerIsStoredAsTheLogItself) {
+  TempDir dir;
+  std::string full = LogText(300);
+  WriteFile(dir.File("plain.log"), full);
+  ASSERT_EQ(std::system(("gzip -c " + dir.File("plain.log") + " > " + dir.File("packed.gz")).c_str()), 0);
+  std::string packed = ReadFile(dir.File("packed.gz"));
+  // Answers gzip-encoded whenever the request allows it, whatever it asked for.
+  std::mutex mutex;
+  std::vector<std::string> heads;
+  test::LoopbackServer server([&](int fd) {
+    std::string head = test::ReadHttpHead(fd);
+    { std::lock_guard<std::mutex> lock(mutex); heads.push_back(head); }
+    bool gzip = test::HeaderValue(head, "Accept-Encoding").find("gzip") != std::string::npos;
+    const std::string& body = gzip ? packed : full;
+    test::SendAll(fd, "HTTP/1.1 200 OK\r\nContent-Type: text/plain\r\nContent-Length: " + std::to_string(body.size()) +
+                          (gzip ? "\r\nContent-Encoding: gzip" : "") + "\r\nConnection: close\r\n\r\n" + body);
+  });
+  std::string url = "http://127.0.0.1:" + std::to_string(server.Port()) + "/access.log";
+
+  RecordingProgress progress;
+  DownloadRequest request = RequestFor(url, dir);
+  DownloadResult result = RunDownload(request, &progress);
+  ASSERT_TRUE(result.Succeeded()) << result.message;
+  EXPECT_EQ(ReadFile(dir.File("access.log")), full);
+  EXPECT_EQ(result.received, static_cast<int64_t>(full.size()));
+  EXPECT_EQ(progress.progress.back(), (std::pair<int64_t, int64_t>(packed.size(), packed.size())));
+
+  // Off, and for an appending download, the request names no encoding.
+  request.acceptEncoding = false;
+  ASSERT_TRUE(RunDownload(request, nullptr).Succeeded());
+  request.acceptEncoding = true;
+  request.downloadOffset = 100;
+  RunDownload(request, nullptr);
+  std::lock_guard<std::mutex> lock(mutex);
+  // The appending download also asks for the copy's first bytes (the rotation check).
+  ASSERT_GE(heads.size(), 3u);
+  EXPECT_NE(test::HeaderValue(heads[0], "Accept-Encoding").find("gzip"), std::string::npos) << heads[0];
+  for (size_t i = 1; i < heads.size(); ++i) EXPECT_EQ(heads[i].find("Accept-Encoding"), std::string::npos) << heads[i];
+}
+
+TEST(DownloadDialog, IncrementalDownloadOfACompressedCopyFetchesItWhole) {
+  TempDir dir;
+  WriteFile(dir.File("plain.log"), "#Software: A\n#Fields: date\nline\n");
+  ASSERT_EQ(std::system(("gzip -c " + dir.File("plain.log") + " > " + dir.File("access.log.gz")).c_str()), 0);
+  DownloadDialogValues values;
+  values.url = "http://host/access.log.gz";
+  values.localPath = dir.Path();
+  values.incremental = true;
+  Settings settings;
+  DownloadRequest request = PrepareDownloadRequest(values, settings);
+  EXPECT_EQ(request.downloadOffset, 0);
+  EXPECT_EQ(request.importOffset, 0);
+  EXPECT_TRUE(request.acceptEncoding);
+  settings.noAcceptEncoding = 1;
+  EXPECT_FALSE(PrepareDownloadRequest(values, settings).acceptEncoding);
 }
 
 TEST(HttpDownload, ServerWithoutRangesRewritesTheWholeFile) {

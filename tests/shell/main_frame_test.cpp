@@ -27,6 +27,8 @@
 #include <QToolBar>
 #include <QTreeView>
 
+#include <chrono>
+#include <filesystem>
 #include <fstream>
 
 #include <sqlite3.h>
@@ -120,7 +122,7 @@ class MainFrameTest : public ::testing::Test {
   void ImportSample(const std::string& content = SampleLog()) {
     std::string log = fixture_.Dir().File("access.log");
     WriteFile(log, content);
-    Prompts().chooseLogFile = [log](QWidget*, const QString&) { return QString::fromStdString(log); };
+    Prompts().chooseLogFile = [log](QWidget*, const QString&) { return QStringList{QString::fromStdString(log)}; };
     MainFrame& frame = fixture_.Frame();
     QSignalSpy finished(&frame, &MainFrame::ImportFinishedHandled);
     frame.OnOpen();
@@ -241,7 +243,7 @@ TEST_F(MainFrameTest, OpenWhileBusyDoesNothing) {
   int asked = 0;
   Prompts().chooseLogFile = [&](QWidget*, const QString&) {
     ++asked;
-    return QString();
+    return QStringList();
   };
   frame.SetBusy(true);
   frame.OnOpen();
@@ -256,7 +258,7 @@ TEST_F(MainFrameTest, OpenWhileBusyDoesNothing) {
 TEST_F(MainFrameTest, OpenOfAMissingFileEndsWithAnErrorAndClearsBusy) {
   MainFrame& frame = fixture_.Frame();
   std::string missing = fixture_.Dir().File("missing.log");
-  Prompts().chooseLogFile = [missing](QWidget*, const QString&) { return QString::fromStdString(missing); };
+  Prompts().chooseLogFile = [missing](QWidget*, const QString&) { return QStringList{QString::fromStdString(missing)}; };
   QString error;
   Prompts().showError = [&](QWidget*, const QString&, const QString& text) { error = text; };
   QSignalSpy finished(&frame, &MainFrame::ImportFinishedHandled);
@@ -272,7 +274,7 @@ TEST_F(MainFrameTest, AnImportThatStoredNothingShowsAnError) {
   MainFrame& frame = fixture_.Frame();
   std::string log = fixture_.Dir().File("access.log");
   WriteFile(log, SampleLog());
-  Prompts().chooseLogFile = [log](QWidget*, const QString&) { return QString::fromStdString(log); };
+  Prompts().chooseLogFile = [log](QWidget*, const QString&) { return QStringList{QString::fromStdString(log)}; };
   QString error;
   Prompts().showError = [&](QWidget*, const QString&, const QString& text) { error = text; };
   sqlite3* holder = nullptr;
@@ -289,6 +291,50 @@ TEST_F(MainFrameTest, AnImportThatStoredNothingShowsAnError) {
   EXPECT_TRUE(error.contains(QString::fromStdString(fixture_.DatabasePath()))) << error.toStdString();
   EXPECT_TRUE(error.contains(QStringLiteral("database is locked"))) << error.toStdString();
   EXPECT_FALSE(frame.Busy());
+}
+
+TEST_F(MainFrameTest, OpenOfSeveralFilesIsOneImportAndAnUnusableOneIsReported) {
+  MainFrame& frame = fixture_.Frame();
+  std::string log = SampleLog();
+  size_t half = log.find("02/Mar/2008");
+  half = log.rfind('\n', half) + 1;
+  std::string older = fixture_.Dir().File("access.log.1"), newer = fixture_.Dir().File("access.log"),
+              binary = fixture_.Dir().File("image.log");
+  WriteFile(older, log.substr(0, half));
+  WriteFile(newer, log.substr(half));
+  WriteFile(binary, std::string("\x89PNG\r\n\x1a\n\0\0\0\rIHDR", 16));
+  QStringList chosen{QString::fromStdString(older), QString::fromStdString(newer)};
+  Prompts().chooseLogFile = [&](QWidget*, const QString&) { return chosen; };
+  QString error;
+  Prompts().showError = [&](QWidget*, const QString&, const QString& text) { error = text; };
+  QSignalSpy finished(&frame, &MainFrame::ImportFinishedHandled);
+  frame.OnOpen();
+  ASSERT_TRUE(finished.wait(60000));
+  EXPECT_EQ(frame.LastImport().sessionsStored, 7);
+  EXPECT_EQ(frame.LastImport().sources.size(), 2u);
+  EXPECT_TRUE(error.isEmpty()) << error.toStdString();
+
+  chosen = {QString::fromStdString(binary)};
+  frame.OnOpen();
+  ASSERT_TRUE(finished.wait(60000));
+  EXPECT_TRUE(error.contains(QString::fromStdString(binary)) && error.contains("line 1")) << error.toStdString();
+}
+
+TEST_F(MainFrameTest, FilesChosenTogetherAreReadOldestFirst) {
+  std::vector<std::string> names{"access.log", "access.log.2.gz", "access.log.1"};
+  auto now = std::filesystem::file_time_type::clock::now();
+  QStringList chosen;
+  for (size_t i = 0; i < names.size(); ++i) {
+    std::string path = fixture_.Dir().File(names[i]);
+    WriteFile(path, "x\n");
+    std::filesystem::last_write_time(path, now - std::chrono::hours(names[i] == "access.log" ? 0 : 24 * (names[i].size() - 10)));
+    chosen.push_back(QString::fromStdString(path));
+  }
+  QStringList ordered = OrderLogFiles(chosen);
+  ASSERT_EQ(ordered.size(), 3);
+  EXPECT_TRUE(ordered[0].endsWith("access.log.2.gz") && ordered[1].endsWith("access.log.1") &&
+              ordered[2].endsWith("access.log"))
+      << ordered.join(' ').toStdString();
 }
 
 TEST_F(MainFrameTest, GroupRowsOfTheSessionsTabGiveTheTimeSeriesChart) {
@@ -478,7 +524,7 @@ TEST_F(MainFrameTest, AReferrerOfAnotherSchemeIsPlainTextOnTheDetailsPage) {
 TEST_F(MainFrameTest, TheMenuShowsOnlyKeysThatAct) {
   AppSettings().isDesktopConventions = 0;  // the classic window
   MainFrame& frame = fixture_.Frame();
-  Prompts().chooseLogFile = [](QWidget*, const QString&) { return QString(); };
+  Prompts().chooseLogFile = [](QWidget*, const QString&) { return QStringList(); };
   frame.show();
   frame.activateWindow();
   ASSERT_TRUE(QTest::qWaitForWindowActive(&frame));
