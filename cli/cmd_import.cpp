@@ -10,6 +10,7 @@
 #include <memory>
 
 #include "cli/cli.h"
+#include "cli/cmd_import_follow.h"
 #include "import/import_driver.h"
 #include "import/log_file_reader.h"
 #include "import/log_parser.h"
@@ -19,7 +20,7 @@ namespace weavil {
 
 void PrintImportHelp(std::ostream& out) {
   out << "Usage: weavil [--db FILE] import LOGFILE... [--offset N | --from-last-header]\n"
-         "                                   [--continue] [--format FORMAT] [--rejects FILE]\n"
+         "                                   [--continue] [--follow] [--format FORMAT] [--rejects FILE]\n"
          "\n"
          "Reads web-server access logs (W3C extended with a Fields directive,\n"
          "common/combined, vhost_combined, JSON lines, or the format given), groups their\n"
@@ -40,6 +41,10 @@ void PrintImportHelp(std::ostream& out) {
          "                        split log, or the new part of a log read from --offset):\n"
          "                        sessions still open at the end of the stored data take\n"
          "                        their first requests and are completed in place\n"
+         "  --follow              keep reading what the server adds to LOGFILE, every\n"
+         "                        FollowSeconds seconds (setting, default 5), also after\n"
+         "                        the log was truncated or replaced by a new file; Ctrl+C\n"
+         "                        or SIGTERM ends it once everything read is stored\n"
          "  --format FORMAT       read the lines with this format instead of the LogFormat\n"
          "                        setting: Apache LogFormat directives (%h %l %u %t \\\"%r\\\" %>s\n"
          "                        %b %{Referer}i %{User-Agent}i %v %D %T %U %q ...), nginx\n"
@@ -107,7 +112,7 @@ struct ImportArgs {
   std::vector<std::string> paths;
   int64_t offset = 0;
   bool haveOffset = false, fromLastHeader = false;
-  bool haveFormat = false, continueStored = false;
+  bool haveFormat = false, continueStored = false, follow = false;
   std::string format, rejects;
 };
 
@@ -146,6 +151,8 @@ std::string ReadImportArgs(const std::vector<std::string>& args, ImportArgs& par
       parsed.fromLastHeader = true;
     } else if (arg == "--continue") {
       parsed.continueStored = true;
+    } else if (arg == "--follow") {
+      parsed.follow = true;
     } else if (!arg.empty() && arg[0] == '-' && arg != "-") {
       return "unknown option " + arg;
     } else {
@@ -156,6 +163,9 @@ std::string ReadImportArgs(const std::vector<std::string>& args, ImportArgs& par
   if (parsed.haveOffset && parsed.fromLastHeader) return "give either --offset or --from-last-header";
   if (parsed.continueStored && parsed.fromLastHeader)
     return "--continue reads on after the stored data; --from-last-header reads stored lines again";
+  if (parsed.follow && parsed.fromLastHeader) return "--follow reads on from --offset, not from the last header";
+  if (parsed.follow && (parsed.paths.size() > 1 || parsed.paths[0] == kStandardInputPath))
+    return "--follow follows one log file";
   if ((parsed.haveOffset || parsed.fromLastHeader) && parsed.paths.size() > 1)
     return "--offset and --from-last-header take a single log file";
   if (std::count(parsed.paths.begin(), parsed.paths.end(), std::string(kStandardInputPath)) > 1)
@@ -224,6 +234,7 @@ int RunImportCommand(CliContext& context, const std::vector<std::string>& args) 
     };
   }
 
+  if (parsed.follow) return RunImportFollow(context, paths[0], parsed.offset, options);
   int64_t offset = parsed.offset;
   if (parsed.fromLastHeader) offset = FindLastHeaderOffset(paths[0]);
 

@@ -14,6 +14,8 @@ void PrintSettingsHelp(std::ostream& out) {
          "With NAME and VALUE, sets the value and saves the settings.\n"
          "The ports ProxyPortHTTP, ProxyPortFTP and ProxyPort take 1 to 65535 (0: none);\n"
          "BusySeconds is how long a database write waits for another writer (default 30).\n"
+         "FollowSeconds is the pause between the rounds of `weavil import --follow`\n"
+         "(1 to 3600, default 5).\n"
          "Settings file: " << DefaultSettingsFile() << '\n';
 }
 

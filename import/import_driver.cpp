@@ -187,6 +187,7 @@ ImportStats RunImport(const std::vector<std::string>& paths, int64_t offset, con
       stats.unopenedPath = paths[i];
       readers.clear();
     } else {
+      if (paths.size() == 1 && options.endOffset >= 0) readers.back()->EndAt(options.endOffset);
       base.total += readers.back()->ProgressTotal();
     }
   }

@@ -72,6 +72,10 @@ struct ImportOptions {
   // stored ones (from the last header of a W3C log): they would join the seeded
   // sessions a second time.
   bool continueStored = false;
+  // With a regular file, no byte at or past this offset is read (-1: read to the end).
+  // A followed log is read to the end of its last whole line, so a line still being
+  // written is left for the next round. Only for a single plain file.
+  int64_t endOffset = -1;
 };
 
 // Reported from the import thread, at most every 100 ms: while parsing (bytes of the

@@ -50,6 +50,8 @@ bool LogFileReader::Open(const std::string& path, int64_t offset) {
   error_.clear();
   if (offset < 0) offset = 0;
   atStart_ = offset == 0;
+  offset_ = offset;
+  exactEnd_ = false;
   bounded_ = S_ISREG(info.st_mode);
 
   // The first bytes tell whether the data is compressed. A pipe cannot be read twice:
@@ -122,6 +124,13 @@ void LogFileReader::SkipDecoded(int64_t count) {
   }
 }
 
+void LogFileReader::EndAt(int64_t end) {
+  if (!bounded_ || fd_ < 0 || decoder_) return;  // a followed log is plain text
+  int64_t left = end > offset_ ? end - offset_ : 0;
+  if (left < remaining_) remaining_ = total_ = left;
+  exactEnd_ = true;
+}
+
 void LogFileReader::Close() {
   held_ = false;
   if (fd_ >= 0) ::close(fd_);
@@ -156,6 +165,10 @@ bool LogFileReader::Fill() {
   if (room == 0) return false;
   bool finishing = false;
   if (bounded_) {
+    if (remaining_ <= 0 && exactEnd_) {
+      eof_ = true;
+      return false;
+    }
     if (remaining_ <= 0) {
       // At the size seen at open: read on only to the end of the line being written.
       if (end_ == 0 || buffer_[end_ - 1] == '\n') {

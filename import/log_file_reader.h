@@ -30,6 +30,9 @@ class LogFileReader : public LineSource {
   // Opens path (or standard input for "-") for reading from offset (an offset past the
   // end reads nothing). False when the file cannot be opened or is a folder.
   bool Open(const std::string& path, int64_t offset);
+  // After Open on a regular file: read no byte at or past end (the end of the last
+  // whole line of a log still being written), even when the file is longer by then.
+  void EndAt(int64_t end);
   void Close();
 
   bool NextPhysicalLine(std::string_view& raw) override;
@@ -67,6 +70,8 @@ class LogFileReader : public LineSource {
   bool held_ = false;         // last_ is to be handed out again
   std::string_view last_;
   bool bounded_ = false;
+  bool exactEnd_ = false;     // EndAt was given: no reading on to the end of a line
+  int64_t offset_ = 0;
   int64_t remaining_ = 0;     // bytes left before the size seen at open (when bounded)
   int64_t consumed_ = 0, total_ = 0, lines_ = 0;
   bool atStart_ = false;       // the data starts here: a byte-order mark may come

@@ -54,6 +54,7 @@ const Field kFields[] = {
     {"IsModernRules", nullptr, &Settings::isModernRules},
     {"IsDesktopConventions", nullptr, &Settings::isDesktopConventions},
     {"NoAcceptEncoding", nullptr, &Settings::noAcceptEncoding},
+    {"FollowSeconds", nullptr, &Settings::followSeconds},
 };
 
 const Field* FindField(std::string_view name) {
@@ -64,13 +65,13 @@ const Field* FindField(std::string_view name) {
 
 }  // namespace
 
-const char* const kSettingNamesCreateOrder[39] = {
+const char* const kSettingNamesCreateOrder[40] = {
     "Url",         "Path",        "File",         "OpenFilePath",  "IsLogin",       "Login",         "Pass",
     "Offset",      "NoRobots",    "ApplyFilter",  "IsPages",       "IsCountries",   "IsKeywords",    "IsReferers",
     "IsPeriod",    "Pages",       "Countries",    "Keywords",      "Referers",      "Period",        "DefaultHost",
     "LogFormat",   "IsBackThread", "Extensions",  "IsAutoConnect", "IsAutoResolve", "IsIncremental", "IsProxy",
     "ProxyHTTP",   "ProxyPortHTTP", "ProxyFTP",   "ProxyPortFTP",  "Proxy",         "ProxyPort",
-    "IsAgentChaining", "BusySeconds", "IsModernRules", "IsDesktopConventions", "NoAcceptEncoding"};
+    "IsAgentChaining", "BusySeconds", "IsModernRules", "IsDesktopConventions", "NoAcceptEncoding", "FollowSeconds"};
 
 bool AddedSettingDefault(std::string_view name, std::string& value) {
   if (name == "IsModernRules") {
@@ -83,6 +84,10 @@ bool AddedSettingDefault(std::string_view name, std::string& value) {
   }
   if (name == "BusySeconds") {
     value = std::to_string(kDefaultBusySeconds);
+    return true;
+  }
+  if (name == "FollowSeconds") {
+    value = std::to_string(kDefaultFollowSeconds);
     return true;
   }
   return false;
@@ -144,6 +149,8 @@ std::string SettingValueProblem(std::string_view name, std::string_view value) {
     return text + "a port from 1 to 65535 (0 for none): " + std::string(value);
   if (name == "BusySeconds" && (number < 0 || number > kMaxBusySeconds))
     return text + "a number of seconds from 0 to " + std::to_string(kMaxBusySeconds) + ": " + std::string(value);
+  if (name == "FollowSeconds" && (number < 1 || number > kMaxFollowSeconds))
+    return text + "a number of seconds from 1 to " + std::to_string(kMaxFollowSeconds) + ": " + std::string(value);
   return {};
 }
 

@@ -15,6 +15,9 @@ inline constexpr const char* kClassicExtensions = "html htm shtml asp jsp txt pl
 // Seconds a database writer waits for another writer's lock before it gives up.
 inline constexpr int32_t kDefaultBusySeconds = 30;
 inline constexpr int32_t kMaxBusySeconds = 86400;
+// Seconds between the rounds of a followed log (`weavil import --follow`).
+inline constexpr int32_t kDefaultFollowSeconds = 5;
+inline constexpr int32_t kMaxFollowSeconds = 3600;
 
 struct Settings {
   std::string url;           // "Url"
@@ -68,6 +71,7 @@ struct Settings {
   // compressed answer (decoded on arrival, the log itself is stored); 1 sends the request
   // with the Range line as its one extra header.
   int32_t noAcceptEncoding = 0;
+  int32_t followSeconds = kDefaultFollowSeconds;  // "FollowSeconds": 1 to 3600
 };
 
 // The import reads these copies, taken when the settings are loaded: a change in the
@@ -92,7 +96,7 @@ ImportCopies CopyImportCopies();
 inline constexpr size_t kMaxSettingText = 259;
 
 // Names of every value, in the order the store writes them when it creates the key.
-extern const char* const kSettingNamesCreateOrder[39];
+extern const char* const kSettingNamesCreateOrder[40];
 
 // A value added after the first release that is missing from an existing store takes
 // its default, not 0. False for every other name.

@@ -82,6 +82,12 @@ OptionsSheet::OptionsSheet(QWidget* parent) : QDialog(parent) {
   busySeconds_->setValue(settings.busySeconds);
   busySeconds_->setToolTip(QStringLiteral("How long an import or update waits while another program writes to the database"));
   generalForm->addRow(QStringLiteral("Wait for a busy database:"), busySeconds_);
+  followSeconds_ = new QSpinBox(general);
+  followSeconds_->setRange(1, kMaxFollowSeconds);
+  followSeconds_->setSuffix(QStringLiteral(" s"));
+  followSeconds_->setValue(settings.followSeconds);
+  followSeconds_->setToolTip(QStringLiteral("How often weavil import --follow reads what was added to the log"));
+  generalForm->addRow(QStringLiteral("Read a followed log every:"), followSeconds_);
   auto* note = new QLabel(QStringLiteral("Changes to the site, the resources and the following of visitors apply to imports after the next start."),
                           general);
   note->setWordWrap(true);
@@ -141,6 +147,7 @@ void OptionsSheet::ApplyTo(Settings& settings) const {
   settings.defaultHost = Cut(siteUrl_->text(), kHostLimit);
   settings.extensions = Cut(extensions_->text(), kExtensionsLimit);
   settings.busySeconds = busySeconds_->value();
+  settings.followSeconds = followSeconds_->value();
   if (!proxyShown_) return;  // a page never shown keeps the values it was never shown
   settings.isProxy = useProxy_->isChecked() ? 1 : 0;
   settings.proxyHttp = Cut(httpHost_->text(), kHostLimit);

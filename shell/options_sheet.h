@@ -36,6 +36,7 @@ class OptionsSheet : public QDialog {
   QCheckBox* AutoConnect() const { return autoConnect_; }
   QCheckBox* AgentChaining() const { return agentChaining_; }
   QSpinBox* BusySeconds() const { return busySeconds_; }
+  QSpinBox* FollowSeconds() const { return followSeconds_; }
   QCheckBox* ModernRules() const { return modernRules_; }
   QCheckBox* UseProxy() const { return useProxy_; }
   QLineEdit* HttpHost() const { return httpHost_; }
@@ -56,6 +57,7 @@ class OptionsSheet : public QDialog {
   QCheckBox* agentChaining_ = nullptr;
   QCheckBox* autoConnect_ = nullptr;
   QSpinBox* busySeconds_ = nullptr;
+  QSpinBox* followSeconds_ = nullptr;
   QCheckBox* modernRules_ = nullptr;
   QCheckBox* useProxy_ = nullptr;
   QLineEdit *httpHost_ = nullptr, *httpPort_ = nullptr;

@@ -25,6 +25,7 @@ namespace weavil {
 namespace {
 
 using test::Combined;
+using test::StoredContent;
 
 class DriverTest : public ::testing::Test {
  protected:
@@ -270,27 +271,6 @@ TEST_F(DriverTest, WorkerRaisesTheViewRequestsAndCancelStoresNothing) {
   EXPECT_EQ(stats.sessionsStored, 5000);
   EXPECT_GE(watch.calls, 2);
   EXPECT_EQ(watch.lastLines, 5000);
-}
-
-// The stored sessions, pages and byte sums as one text, keyed by start and address
-// (identifiers differ from database to database).
-std::string StoredContent(const std::string& database) {
-  sqlite3* db = nullptr;
-  std::string text;
-  if (sqlite3_open(database.c_str(), &db) != SQLITE_OK) return "cannot open";
-  const char* sql =
-      "SELECT s.TimeEnter || s.UserIP || '|' || s.TimeExit || '|' || s.NumVisited || '|' || s.Referer || '|' || "
-      "b.Bytes || '|' || (SELECT count(*) FROM SessionBrowserOS o WHERE o.SessionId = s.SessionId) || '|' || "
-      "(SELECT count(*) FROM SessionReferer r WHERE r.SessionId = s.SessionId) || '|' || "
-      "(SELECT group_concat(TimeEnter || UriStem, ',') FROM (SELECT TimeEnter, UriStem FROM Resource r "
-      "WHERE r.SessionId = s.SessionId ORDER BY ResourceId)) FROM [Session] s JOIN SessionBytes b "
-      "ON b.SessionId = s.SessionId ORDER BY 1";
-  sqlite3_exec(db, sql, [](void* out, int, char** values, char**) {
-    *static_cast<std::string*>(out) += std::string(values[0] ? values[0] : "NULL") + "\n";
-    return 0;
-  }, &text, nullptr);
-  sqlite3_close(db);
-  return text;
 }
 
 // A log cut anywhere and imported in parts stores what one import of the whole log

@@ -1,6 +1,8 @@
 #pragma once
 // Helpers shared by the import tests: a line source over fixed lines, parsing a text
-// into a session list, and a trace file read back.
+// into a session list, combined lines, and the stored sessions as one text.
+#include <sqlite3.h>
+
 #include <deque>
 #include <string>
 #include <vector>
@@ -61,6 +63,27 @@ inline std::string Combined(const std::string& ip, int seconds, const std::strin
                 seconds % 60);
   return ip + " - - [" + stamp + "] \"GET " + path + " HTTP/1.1\" " + std::to_string(status) + " " + bytes + " \"" +
          referrer + "\" \"" + agent + "\"\n";
+}
+
+// The stored sessions, pages and byte sums as one text, keyed by start and address
+// (identifiers differ from database to database).
+inline std::string StoredContent(const std::string& database) {
+  sqlite3* db = nullptr;
+  std::string text;
+  if (sqlite3_open(database.c_str(), &db) != SQLITE_OK) return "cannot open";
+  const char* sql =
+      "SELECT s.TimeEnter || s.UserIP || '|' || s.TimeExit || '|' || s.NumVisited || '|' || s.Referer || '|' || "
+      "b.Bytes || '|' || (SELECT count(*) FROM SessionBrowserOS o WHERE o.SessionId = s.SessionId) || '|' || "
+      "(SELECT count(*) FROM SessionReferer r WHERE r.SessionId = s.SessionId) || '|' || "
+      "(SELECT group_concat(TimeEnter || UriStem, ',') FROM (SELECT TimeEnter, UriStem FROM Resource r "
+      "WHERE r.SessionId = s.SessionId ORDER BY ResourceId)) FROM [Session] s JOIN SessionBytes b "
+      "ON b.SessionId = s.SessionId ORDER BY 1";
+  sqlite3_exec(db, sql, [](void* out, int, char** values, char**) {
+    *static_cast<std::string*>(out) += std::string(values[0] ? values[0] : "NULL") + "\n";
+    return 0;
+  }, &text, nullptr);
+  sqlite3_close(db);
+  return text;
 }
 
 }  // namespace weavil::test

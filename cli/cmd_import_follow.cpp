@@ -1,0 +1,94 @@
+#include "cli/cmd_import_follow.h"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <atomic>
+#include <cerrno>
+#include <csignal>
+#include <cstring>
+#include <ctime>
+#include <ostream>
+
+#include "cli/cli.h"
+#include "import/import_driver.h"
+#include "import/log_follower.h"
+#include "settings/settings.h"
+
+namespace weavil {
+namespace {
+
+std::atomic<bool> g_stopFollowing{false};
+static_assert(std::atomic<bool>::is_always_lock_free);
+
+extern "C" void OnStopSignal(int) { g_stopFollowing.store(true); }
+
+// Ctrl+C and SIGTERM end the follow after the round under way; the handlers the
+// process had come back when it ends.
+class StopSignals {
+ public:
+  StopSignals() {
+    g_stopFollowing.store(false);
+    struct sigaction action {};
+    action.sa_handler = OnStopSignal;
+    sigemptyset(&action.sa_mask);
+    ::sigaction(SIGINT, &action, &oldInt_);
+    ::sigaction(SIGTERM, &action, &oldTerm_);
+  }
+  ~StopSignals() {
+    ::sigaction(SIGINT, &oldInt_, nullptr);
+    ::sigaction(SIGTERM, &oldTerm_, nullptr);
+  }
+  StopSignals(const StopSignals&) = delete;
+  StopSignals& operator=(const StopSignals&) = delete;
+
+ private:
+  struct sigaction oldInt_ {};
+  struct sigaction oldTerm_ {};
+};
+
+std::string LocalTime() {
+  std::time_t now = std::time(nullptr);
+  std::tm parts{};
+  ::localtime_r(&now, &parts);
+  char text[16];
+  std::strftime(text, sizeof text, "%H:%M:%S", &parts);
+  return text;
+}
+
+void PrintRound(std::ostream& out, const std::string& path, const FollowRound& round) {
+  if (round.truncated) out << LocalTime() << ' ' << path << " was truncated: reading it from its start\n";
+  if (round.replaced) out << LocalTime() << ' ' << path << " was replaced: reading the new file from its start\n";
+  if (round.linesRead > 0 && !round.failed) {
+    out << LocalTime() << ' ' << round.linesRead << " lines read, " << round.linesRejected << " lines rejected, "
+        << round.sessionsStored << " sessions stored, " << round.sessionsCompleted << " sessions completed\n";
+  }
+  out.flush();
+}
+
+}  // namespace
+
+int RunImportFollow(CliContext& context, const std::string& path, int64_t offset, const ImportOptions& options) {
+  if (path == "-" || path == "/dev/stdin") return CliUsage(context, "standard input cannot be followed", "import");
+  int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
+  if (fd < 0) return CliFail(context, "cannot open " + path + ": " + std::strerror(errno));
+  ::close(fd);
+
+  StopSignals signals;
+  LogFollower follower(path, CopyImportCopies(), g_stopFollowing);
+  follower.StartAt(offset, options.continueStored);
+  int seconds = CopySettings().followSeconds;
+  follower.SetSeconds(seconds);
+  *context.out << "following " << path << " every " << seconds << " seconds; Ctrl+C ends\n";
+  context.out->flush();
+  FollowTotals totals = follower.Run([&](const FollowRound& round) { PrintRound(*context.out, path, round); });
+  *context.out << "followed " << path << ": " << totals.rounds << " rounds, " << totals.linesRead << " lines read, "
+               << totals.linesRejected << " lines rejected, " << totals.sessionsStored << " sessions stored, "
+               << totals.sessionsCompleted << " sessions completed\n";
+  if (totals.failed)
+    return CliFail(context, totals.error + " (stopped following " + path + " at byte " +
+                                std::to_string(follower.Offset()) + ")");
+  return kExitOk;
+}
+
+}  // namespace weavil
