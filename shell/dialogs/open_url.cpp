@@ -40,7 +40,7 @@ void DownloadSequence::OnFinished(const DownloadResult& result) {
   worker_.Join();
   result_ = result;
   // A replaced (rotated) log is imported from its start.
-  if (result.rotated && host_.setDownloadJob) host_.setDownloadJob(ImportJob{request_.LocalFile(), 0});
+  if (result.rotated && host_.setDownloadJob) host_.setDownloadJob(ImportJob{request_.LocalFile(), 0, {}});
   if (!result.Succeeded()) {
     if (window_) window_->Stop();
     DialogPromptsInUse().showError(host_.window, QStringLiteral("Error"), QString::fromStdString(result.message));
