@@ -81,7 +81,7 @@ std::unique_ptr<ItemPainter> CreateItemPainter(int chartType, const ItemStyle& s
     case 2: return std::make_unique<LinkedDotPainter>(style);
     case 3: return std::make_unique<LinkedSquarePainter>(style);
     case 4: return std::make_unique<BarPainter>(style);
-    default: throw CSimplEx(E_OUTOFMEMORY);
+    default: throw CSimplEx(E_INVALIDARG);
   }
 }
 

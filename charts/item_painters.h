@@ -83,7 +83,7 @@ class BarPainter : public ItemPainter {
             bool alt) override;
 };
 
-// The painter of a ChartType value; throws CSimplEx(E_OUTOFMEMORY) for an unknown one.
+// The painter of a ChartType value; throws CSimplEx(E_INVALIDARG) for an unknown one.
 std::unique_ptr<ItemPainter> CreateItemPainter(int chartType, const ItemStyle& style);
 
 }  // namespace plotwell
