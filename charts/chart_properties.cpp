@@ -17,14 +17,6 @@ QString ChartTypeName(int type) {
   }
 }
 
-QString MeasureTypeName(int type) {
-  switch (type) {
-    case 0: return QStringLiteral("Value");
-    case 1: return QStringLiteral("Count");
-    default: return QString();
-  }
-}
-
 QString FilterTypeName(int type) {
   switch (type) {
     case 0: return QStringLiteral("Hourly");

@@ -30,9 +30,8 @@ constexpr bool IsValidLabelLength(int value) {
   return value >= kMinLabelLength && value <= kMaxLabelLength;
 }
 
-// Names shown for the choices ("Dots", "Hourly", "Value", ...); empty when out of range.
+// Names shown for the choices ("Dots", "Hourly", ...); empty when out of range.
 QString ChartTypeName(int type);
-QString MeasureTypeName(int type);
 QString FilterTypeName(int type);
 
 struct ChartProperties {

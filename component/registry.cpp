@@ -150,22 +150,6 @@ void RegistryData::DeleteTree(const std::string& key) {
   }
 }
 
-void RegistryData::DeleteValue(const std::string& key, const std::string& name) {
-  auto found = keys_.find(key);
-  if (found == keys_.end()) return;
-  std::string n = NormalName(name);
-  auto& values = found->second.values;
-  values.erase(std::remove_if(values.begin(), values.end(),
-                              [&](const auto& entry) { return CompareNoCase(entry.first, n) == 0; }),
-               values.end());
-}
-
-std::vector<std::string> RegistryData::Keys() const {
-  std::vector<std::string> names;
-  for (const auto& entry : keys_) names.push_back(entry.second.name);
-  return names;
-}
-
 std::vector<std::pair<std::string, std::string>> RegistryData::Values(const std::string& key) const {
   auto found = keys_.find(key);
   if (found == keys_.end()) return {};

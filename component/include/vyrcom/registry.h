@@ -27,10 +27,6 @@ class VYRCOM_API RegistryData {
   bool KeyExists(const std::string& key) const;
   // Removes the key, its values and every subkey.
   void DeleteTree(const std::string& key);
-  // Removes one value; the key stays.
-  void DeleteValue(const std::string& key, const std::string& name);
-  // Key paths that have a section, in order.
-  std::vector<std::string> Keys() const;
   // Values of one key in the order they were set.
   std::vector<std::pair<std::string, std::string>> Values(const std::string& key) const;
 
