@@ -14,6 +14,7 @@
 #include <string>
 #include <utility>
 
+#include "base/text.h"
 #include "import/log_parser.h"
 
 namespace weavil {
@@ -27,26 +28,6 @@ constexpr std::string_view kHtmlStart = "<!DOCTYPE";
 void EnsureCurlGlobal() {
   static std::once_flag once;
   std::call_once(once, [] { curl_global_init(CURL_GLOBAL_DEFAULT); });
-}
-
-bool StartsWithNoCase(std::string_view text, std::string_view prefix) {
-  if (text.size() < prefix.size()) return false;
-  for (size_t i = 0; i < prefix.size(); ++i) {
-    char a = text[i], b = prefix[i];
-    if (a >= 'a' && a <= 'z') a = static_cast<char>(a - 'a' + 'A');
-    if (b >= 'a' && b <= 'z') b = static_cast<char>(b - 'a' + 'A');
-    if (a != b) return false;
-  }
-  return true;
-}
-
-std::string Trim(std::string_view text) {
-  size_t begin = 0, end = text.size();
-  while (begin < end && (text[begin] == ' ' || text[begin] == '\t')) ++begin;
-  while (end > begin && (text[end - 1] == ' ' || text[end - 1] == '\t' || text[end - 1] == '\r' ||
-                         text[end - 1] == '\n'))
-    --end;
-  return std::string(text.substr(begin, end - begin));
 }
 
 // Blanks, control characters and bytes above 127 typed into the URL are sent
@@ -144,7 +125,7 @@ struct AnswerHeaders {
     if (colon == std::string_view::npos) return;
     std::string_view name = line.substr(0, colon);
     std::string value = Trim(line.substr(colon + 1));
-    if (StartsWithNoCase(name, "Content-Range") && name.size() == 13) {
+    if (EqualsNoCase(name, "Content-Range")) {
       hasContentRange = true;
       size_t slash = value.rfind('/');
       if (slash != std::string::npos && slash + 1 < value.size() && value[slash + 1] != '*') {
@@ -152,9 +133,9 @@ struct AnswerHeaders {
         long long total = std::strtoll(value.c_str() + slash + 1, &end, 10);
         if (end != value.c_str() + slash + 1 && total >= 0) rangeTotal = total;
       }
-    } else if (StartsWithNoCase(name, "Content-Encoding") && name.size() == 16) {
+    } else if (EqualsNoCase(name, "Content-Encoding")) {
       encoded = !value.empty() && !StartsWithNoCase(value, "identity");
-    } else if (StartsWithNoCase(name, "Content-Length") && name.size() == 14) {
+    } else if (EqualsNoCase(name, "Content-Length")) {
       char* end = nullptr;
       long long length = std::strtoll(value.c_str(), &end, 10);
       contentLength = (end != value.c_str() && length >= 0) ? length : 0;
@@ -565,7 +546,7 @@ DownloadResult RunDownload(const DownloadRequest& request, DownloadProgress* pro
     curl_url_get(parts, CURLUPART_SCHEME, &scheme, 0);
     std::string schemeText = scheme ? scheme : "";
     curl_free(scheme);
-    for (char& c : schemeText) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+    schemeText = ToLowerAscii(schemeText);
     ftp = schemeText == "ftp";
     if (!ftp && schemeText != "https") curl_url_set(parts, CURLUPART_SCHEME, "http", 0);
     char* full = nullptr;
