@@ -1,8 +1,8 @@
-#include <cctype>
 #include <iostream>
 #include <string>
 #include <vector>
 
+#include "base/text.h"
 #include "cli/cli.h"
 #include "reports/country_names.h"
 #include "reports/visit_details.h"
@@ -70,8 +70,7 @@ int RunVisitorCommand(CliContext& context, const std::vector<std::string>& args)
   CountryNames countries;
   countries.Load(session);
   if (haveCountry && !country.empty()) {
-    std::string code = country;
-    for (char& c : code) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+    const std::string code = ToUpperAscii(country);
     if (code.size() != 2 || countries.NameOf(code).empty())
       return CliUsage(context, "unknown country code " + country + ": give a two-letter code of the Countries table ('weavil visitor --countries' lists them)", "visitor");
     country = code;

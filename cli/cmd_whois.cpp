@@ -1,7 +1,6 @@
-#include <algorithm>
-#include <cctype>
 #include <iostream>
 
+#include "base/text.h"
 #include "cli/cli.h"
 #include "cli/terminal_text.h"
 #include "net/whois_client.h"
@@ -79,8 +78,7 @@ int RunWhoisCommand(CliContext& context, const std::vector<std::string>& args) {
   if (haveServer && haveCountry) return CliUsage(context, "give either --server or --country, not both", "whois");
 
   if (haveCountry) {
-    std::transform(country.begin(), country.end(), country.begin(),
-                   [](unsigned char c) { return static_cast<char>(std::toupper(c)); });
+    country = ToUpperAscii(country);
     server = ChooseWhoisServer(country);
   } else if (!haveServer) {
     server = WhoisServers()[kWhoisArin];
