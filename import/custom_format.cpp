@@ -1,5 +1,7 @@
 #include "import/custom_format.h"
 
+#include "base/text.h"
+
 #include <cctype>
 #include <cmath>
 #include <cstdio>
@@ -19,13 +21,6 @@ const NamedFormat kNamedFormats[] = {
     {"combined", "%h %l %u %t \"%r\" %>s %b \"%{Referer}i\" \"%{User-Agent}i\""},
     {"vhost_combined", "%v:%p %h %l %u %t \"%r\" %>s %O \"%{Referer}i\" \"%{User-Agent}i\""},
 };
-
-bool EqualsNoCase(std::string_view a, std::string_view b) {
-  if (a.size() != b.size()) return false;
-  for (size_t i = 0; i < a.size(); ++i)
-    if (std::tolower(static_cast<unsigned char>(a[i])) != std::tolower(static_cast<unsigned char>(b[i]))) return false;
-  return true;
-}
 
 FormatField ApacheField(char directive, std::string_view argument) {
   switch (directive) {

@@ -35,14 +35,12 @@ size_t ReadHead(int fd, char* into, size_t size) {
 bool LogFileReader::Open(const std::string& path, int64_t offset) {
   Close();
   // "-" is standard input, read through a copy of the descriptor so closing keeps it.
-  int fd = path == kStandardInputPath ? ::fcntl(STDIN_FILENO, F_DUPFD_CLOEXEC, 0) : ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) return false;
+  UniqueFd fd(path == kStandardInputPath ? ::fcntl(STDIN_FILENO, F_DUPFD_CLOEXEC, 0)
+                                          : ::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+  if (!fd) return false;
   struct stat info;
-  if (::fstat(fd, &info) != 0 || S_ISDIR(info.st_mode)) {
-    ::close(fd);
-    return false;
-  }
-  fd_ = fd;
+  if (::fstat(fd.Get(), &info) != 0 || S_ISDIR(info.st_mode)) return false;
+  fd_ = std::move(fd);
   buffer_.resize(kBlockSize + kLineBufferSize);
   begin_ = end_ = 0;
   eof_ = skipRest_ = held_ = false;
@@ -61,11 +59,11 @@ bool LogFileReader::Open(const std::string& path, int64_t offset) {
   if (bounded_) {
     ssize_t got;
     do {
-      got = ::pread(fd_, head, sizeof head, 0);
+      got = ::pread(fd_.Get(), head, sizeof head, 0);
     } while (got < 0 && errno == EINTR);
     headSize = got > 0 ? static_cast<size_t>(got) : 0;
   } else {
-    headSize = ReadHead(fd_, head, sizeof head);
+    headSize = ReadHead(fd_.Get(), head, sizeof head);
   }
   compression_ = DetectCompression(std::string_view(head, headSize));
   if (compression_ != Compression::kNone) {
@@ -96,7 +94,7 @@ bool LogFileReader::Open(const std::string& path, int64_t offset) {
     int64_t size = static_cast<int64_t>(info.st_size);
     remaining_ = size > offset ? size - offset : 0;
     total_ = remaining_;
-    if (offset > 0 && ::lseek(fd_, static_cast<off_t>(offset), SEEK_SET) < 0) eof_ = true;
+    if (offset > 0 && ::lseek(fd_.Get(), static_cast<off_t>(offset), SEEK_SET) < 0) eof_ = true;
   } else {
     total_ = 0;
     // A pipe cannot seek: the bytes before the offset are read and dropped.
@@ -105,7 +103,7 @@ bool LogFileReader::Open(const std::string& path, int64_t offset) {
     end_ = headSize - dropped;
     if (headSize < sizeof head) eof_ = true;  // the pipe ended already
     for (int64_t left = offset - static_cast<int64_t>(dropped); left > 0 && !eof_;) {
-      ssize_t got = ::read(fd_, buffer_.data() + end_,
+      ssize_t got = ::read(fd_.Get(), buffer_.data() + end_,
                            static_cast<size_t>(std::min<int64_t>(left, kBlockSize - end_)));
       if (got < 0 && errno == EINTR) continue;
       if (got <= 0) eof_ = true;
@@ -125,7 +123,7 @@ void LogFileReader::SkipDecoded(int64_t count) {
 }
 
 void LogFileReader::EndAt(int64_t end) {
-  if (!bounded_ || fd_ < 0 || decoder_) return;  // a followed log is plain text
+  if (!bounded_ || !fd_ || decoder_) return;  // a followed log is plain text
   int64_t left = end > offset_ ? end - offset_ : 0;
   if (left < remaining_) remaining_ = total_ = left;
   exactEnd_ = true;
@@ -133,8 +131,7 @@ void LogFileReader::EndAt(int64_t end) {
 
 void LogFileReader::Close() {
   held_ = false;
-  if (fd_ >= 0) ::close(fd_);
-  fd_ = -1;
+  fd_.Reset();
   eof_ = true;
   begin_ = end_ = 0;
   decoder_.reset();
@@ -144,7 +141,7 @@ void LogFileReader::Close() {
 
 bool LogFileReader::ReadRaw(char* into, size_t room, ssize_t& got) {
   do {
-    got = ::read(fd_, into, room);
+    got = ::read(fd_.Get(), into, room);
   } while (got < 0 && errno == EINTR);
   if (got < 0) {
     error_ = std::string("reading failed: ") + std::strerror(errno);
@@ -154,7 +151,7 @@ bool LogFileReader::ReadRaw(char* into, size_t room, ssize_t& got) {
 }
 
 bool LogFileReader::Fill() {
-  if (eof_ || fd_ < 0) return false;
+  if (eof_ || !fd_) return false;
   if (begin_ > 0) {
     std::memmove(buffer_.data(), buffer_.data() + begin_, end_ - begin_);
     end_ -= begin_;

@@ -12,6 +12,7 @@
 #include <string_view>
 #include <vector>
 
+#include "base/unique_fd.h"
 #include "import/decompressor.h"
 #include "import/log_parser.h"
 
@@ -62,7 +63,7 @@ class LogFileReader : public LineSource {
   void SkipDecoded(int64_t count);
   void SkipByteOrderMark();
 
-  int fd_ = -1;
+  UniqueFd fd_;
   std::vector<char> buffer_;
   size_t begin_ = 0, end_ = 0;
   bool eof_ = false;

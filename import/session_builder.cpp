@@ -1,5 +1,7 @@
 #include "import/session_builder.h"
 
+#include "base/text.h"
+
 #include <algorithm>
 #include <cctype>
 #include <cstring>
@@ -42,13 +44,6 @@ uint32_t TextPool::Intern(std::string_view text) {
 
 namespace {
 
-bool StartsWithNoCase(std::string_view text, std::string_view prefix) {
-  if (text.size() < prefix.size()) return false;
-  for (size_t i = 0; i < prefix.size(); ++i)
-    if (std::tolower(static_cast<unsigned char>(text[i])) != prefix[i]) return false;
-  return true;
-}
-
 // The host name of an authority or URL: scheme, user, port, path, query and fragment
 // cut off; an IPv6 literal keeps its brackets.
 std::string_view HostPart(std::string_view text) {
@@ -61,12 +56,6 @@ std::string_view HostPart(std::string_view text) {
   return text.substr(0, text.find(':'));
 }
 
-bool EqualNoCase(std::string_view a, std::string_view b) {
-  return a.size() == b.size() && std::equal(a.begin(), a.end(), b.begin(), [](char x, char y) {
-           return std::tolower(static_cast<unsigned char>(x)) == std::tolower(static_cast<unsigned char>(y));
-         });
-}
-
 }  // namespace
 
 bool IsInternalReferrer(std::string_view referrer, std::string_view host) {
@@ -75,7 +64,7 @@ bool IsInternalReferrer(std::string_view referrer, std::string_view host) {
       referrer.substr(0, 2) != "//")
     return false;
   std::string_view site = HostPart(host);
-  return !site.empty() && EqualNoCase(HostPart(referrer), site);
+  return !site.empty() && EqualsNoCase(HostPart(referrer), site);
 }
 
 std::string PageKey(std::string_view path) {

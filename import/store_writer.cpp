@@ -540,32 +540,6 @@ StoreResult StoreSessionList(const SessionList& list, DbSession& db, SessionClas
   return result;
 }
 
-StoreResult StoreSessions(const SessionList& list, const StoreProgress& progress) {
-  StoreResult result;
-  WriteTrace("Getting DBConnection instance...");
-  LogDataSource& source = LogDataSource::Obtain();
-  WriteTrace("Getting the result...");
-  if (!source.IsOpen()) {
-    WriteTrace("failed");
-    result.databaseFailed = true;
-    result.error = "cannot open " + source.Describe();
-    return result;
-  }
-  WriteTrace("Opening Session...");
-  DbSession db;
-  if (Succeeded(db.Open(source))) {
-    result = StoreSessionList(list, db, nullptr, progress);
-  } else {
-    result.databaseFailed = true;
-    result.error = "cannot open the database " + source.Path() + ": " + db.LastError().message;
-  }
-  WriteTrace("Closing Session...");
-  db.Close();
-  return result;
-}
-
-
-
 std::vector<StoredSession> ReadOpenStoredSessions(DbSession& db) {
   std::vector<StoredSession> sessions;
   Statement read;
@@ -798,7 +772,6 @@ bool SessionStoreThread::Wait(int milliseconds) {
 int64_t SessionStoreThread::Handled() const { return impl_->handled.load(std::memory_order_relaxed); }
 const StoreResult& SessionStoreThread::Result() const { return impl_->result; }
 bool SessionStoreThread::SourceOpened() const { return impl_->sourceOpened; }
-bool SessionStoreThread::SessionOpened() const { return impl_->sessionOpened; }
 const std::vector<std::string>& SessionStoreThread::HeldTrace() const { return impl_->held; }
 
 }  // namespace weavil

@@ -59,11 +59,6 @@ struct StoreResult {
 // Called every few hundred sessions with the number handled; false cancels.
 using StoreProgress = std::function<bool(int64_t handled)>;
 
-// The whole store pass on the data source "Log", with the trace lines "Getting
-// DBConnection instance...", "Getting the result..." ("failed"), "Opening Session..."
-// and "Closing Session...".
-StoreResult StoreSessions(const SessionList& list, const StoreProgress& progress = {});
-
 // Writes the sessions on an open database session, in list order, in one transaction.
 // classifier may be null: the classification store of the session is used, with the
 // rules for today's agents when modernRules is set (the setting "IsModernRules"). When the
@@ -101,7 +96,6 @@ class SessionStoreThread {
   // After Wait returned true:
   const StoreResult& Result() const;
   bool SourceOpened() const;
-  bool SessionOpened() const;
   const std::vector<std::string>& HeldTrace() const;
 
  private:
