@@ -1,7 +1,5 @@
 #include "shell/report_tabs.h"
 
-#include <QCoreApplication>
-#include <QDeadlineTimer>
 #include <QMetaObject>
 
 #include "reports/session_views.h"
@@ -127,17 +125,6 @@ void ReportTabs::OnRefreshed(int tab) {
     return;
   }
   if (!stale) emit ViewRefreshed(tab);
-}
-
-void ReportTabs::WaitForRefreshes() {
-  // Deliver finished refreshes, and any refresh they chain, until none runs.
-  QDeadlineTimer deadline(120000);  // a refresh that never reports must not hang the caller
-  while (AnyRefreshing() && !deadline.hasExpired()) {
-    pool_.waitForDone();
-    static_cast<StatisticsView&>(*views_[kStatisticsTab]).WaitForRefresh();
-    QCoreApplication::sendPostedEvents(this, QEvent::MetaCall);
-    pool_.waitForDone(5);
-  }
 }
 
 }  // namespace weavil

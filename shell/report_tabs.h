@@ -48,8 +48,6 @@ class ReportTabs : public QTabWidget {
   bool NeedsLoad(int tab) const { return state_[static_cast<size_t>(tab)].needsLoad; }
   bool Refreshing(int tab) const { return state_[static_cast<size_t>(tab)].refreshing; }
   bool AnyRefreshing() const;
-  // Waits for every running refresh and delivers its tree (tests, shutdown).
-  void WaitForRefreshes();
 
  signals:
   // A refresh ended and its tree is shown.

@@ -361,7 +361,6 @@ void TreeListView::ShowLoadingPane(bool show) {
 
 bool TreeListView::LoadingPaneShown() const { return !loadingPane_->isHidden(); }
 
-QWidget* TreeListView::LoadingPane() const { return loadingPane_; }
 QTreeView* TreeListView::TreeWidget() const { return tree_; }
 
 void TreeListView::ClickHeader(int column) {

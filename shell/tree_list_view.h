@@ -65,7 +65,6 @@ class TreeListView : public QWidget {
 
   QTreeView* TreeWidget() const;
   ReportTreeModel* Model() const { return model_; }
-  QWidget* LoadingPane() const;
   // The clock of the click rules, in milliseconds (tests replace it).
   void SetClock(std::function<int64_t()> clock) { clock_ = std::move(clock); }
 

@@ -1,8 +1,9 @@
 #!/usr/bin/env bash
-# Report refresh benchmark: imports the import benchmark's generated log (one million
-# lines by default) into a fresh database, then times every session view (query and
-# tree) and the statistics.
-#   bench/reports/run.sh [BUILD_DIR] [LINES]
+# Report refresh benchmark: writes a log of real session density with bench/repeat_log
+# (one million lines by default; 3000000 for the growth check), imports it into a fresh
+# database, then times every session view (query and tree) and the statistics, filter
+# off and on, with each view's peak memory.
+#   [WEAVIL_LOG_SOURCE=real.log] bench/reports/run.sh [BUILD_DIR] [LINES]
 set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 root=$(cd "$here/../.." && pwd)
@@ -15,7 +16,7 @@ log="$work/access-$lines.log"
 db="$work/reports-$lines.db"
 if [ ! -f "$log" ]; then
   echo "generating $lines log lines..."
-  python3 "$root/bench/import/generate_log" "$log" "$lines" 1
+  "$root/bench/repeat_log" "$log" "$lines" ${WEAVIL_LOG_SOURCE:+"$WEAVIL_LOG_SOURCE"}
 fi
 if [ ! -f "$db" ]; then
   echo "importing..."
