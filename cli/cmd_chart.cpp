@@ -55,8 +55,8 @@ constexpr CliOption kChartOptions[] = {
     {.name = "--size", .value = "WxH", .help = "its size in pixels (default 800x400)"},
     {.name = "--set",
      .value = "Name=Value",
-     .help = "a control property before the data is set, for instance\n--set Caption=Requests --set ChartType=2 "
-             "--set FilterType=1\n--set ChartFillColor=0x00FF00 --set RegularGrid=1 --set LabelLength=20"},
+     .help = "a control property before the data is set, for instance\n--set Caption=Requests --set ChartType=2\n"
+             "--set FilterType=1 --set ChartFillColor=0x00FF00\n--set RegularGrid=1 --set LabelLength=20"},
 };
 
 struct ChartJob {
