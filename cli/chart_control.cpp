@@ -81,27 +81,36 @@ com::HRESULT InvokeWithText(com::IDispatch* control, const std::string& name, co
   return hr;
 }
 
+namespace {
+
+// What the codes the commands meet mean, in words.
+struct ResultMeaning {
+  com::HRESULT code;
+  const char* meaning;
+};
+constexpr ResultMeaning kResultMeanings[] = {
+    {com::REGDB_E_CLASSNOTREG, "the class is not registered"},
+    {com::CO_E_DLLNOTFOUND, "the registered library file cannot be loaded"},
+    {com::CO_E_ERRORINDLL, "the library lacks its entry points"},
+    {com::CLASS_E_CLASSNOTAVAILABLE, "the library does not serve this class"},
+    {com::SELFREG_E_CLASS, "the component registry cannot be written"},
+    {com::E_NOINTERFACE, "the control lacks the interface"},
+    {com::E_INVALIDARG, "the value is out of range"},
+    {com::E_UNEXPECTED, "no GUI application to measure text with"},
+    {com::E_OUTOFMEMORY, "out of memory"},
+    {com::DISP_E_TYPEMISMATCH, "not a whole number"},
+    {com::DISP_E_OVERFLOW, "a number does not fit in 32 bits"},
+    {com::DISP_E_UNKNOWNNAME, "no such property"},
+    {com::DISP_E_MEMBERNOTFOUND, "the property cannot be set that way"},
+    {kChartDataRejected, "the chart data document was rejected"},
+};
+
+}  // namespace
+
 std::string ChartResultText(com::HRESULT hr) {
-  const char* meaning = nullptr;
-  switch (hr) {
-    case com::REGDB_E_CLASSNOTREG: meaning = "the class is not registered"; break;
-    case com::CO_E_DLLNOTFOUND: meaning = "the registered library file cannot be loaded"; break;
-    case com::CO_E_ERRORINDLL: meaning = "the library lacks its entry points"; break;
-    case com::CLASS_E_CLASSNOTAVAILABLE: meaning = "the library does not serve this class"; break;
-    case com::SELFREG_E_CLASS: meaning = "the component registry cannot be written"; break;
-    case com::E_NOINTERFACE: meaning = "the control lacks the interface"; break;
-    case com::E_INVALIDARG: meaning = "the value is out of range"; break;
-    case com::E_UNEXPECTED: meaning = "no GUI application to measure text with"; break;
-    case com::E_OUTOFMEMORY: meaning = "out of memory"; break;
-    case com::DISP_E_TYPEMISMATCH: meaning = "not a whole number"; break;
-    case com::DISP_E_OVERFLOW: meaning = "a number does not fit in 32 bits"; break;
-    case com::DISP_E_UNKNOWNNAME: meaning = "no such property"; break;
-    case com::DISP_E_MEMBERNOTFOUND: meaning = "the property cannot be set that way"; break;
-    case kChartDataRejected: meaning = "the chart data document was rejected"; break;
-    default: break;
-  }
   std::string text = com::HResultText(hr);
-  if (meaning) text += std::string(" (") + meaning + ")";
+  for (const ResultMeaning& known : kResultMeanings)
+    if (known.code == hr) return text + " (" + known.meaning + ")";
   return text;
 }
 

@@ -4,6 +4,8 @@
 #include <string>
 #include <vector>
 
+#include "cli/cli_options.h"
+
 namespace weavil {
 
 class DbSession;
@@ -23,16 +25,31 @@ struct CliContext {
 };
 
 struct CliCommand {
-  const char* name;
-  const char* summary;
-  // args: the words after the command name. Returns an exit code.
-  int (*run)(CliContext& context, const std::vector<std::string>& args);
-  // Prints the command's own --help text.
-  void (*help)(std::ostream& out);
+  const char* name = "";
+  const char* summary = "";
+  // The command's --help: helpBefore prints the usage and the description, the options
+  // follow under "Options:", then the further groups, then (after an empty line) what
+  // helpAfter prints, when there is one.
+  void (*helpBefore)(std::ostream& out) = nullptr;
+  CliOptionList options = {};
+  CliOptionGroups moreOptions = {};
+  void (*helpAfter)(std::ostream& out) = nullptr;
+  // args: the words after the command name, read by the options. Returns an exit code.
+  int (*run)(CliContext& context, const CliArgs& args) = nullptr;
+  CliArguments arguments = CliArguments::kPlain;
+  // Only reads: a --db file that does not exist is a mistyped name, not a new database.
+  bool readsOnly = false;
 };
+
+// The commands, each declared in its cmd_*.cpp.
+extern const CliCommand kSettingsCommand, kClearCommand, kImportCommand, kDownloadCommand, kResolveCommand,
+    kWhoisCommand, kReportCommand, kExportCommand, kDetailsCommand, kVisitorCommand, kChartCommand;
 
 // Every command, in the order `weavil --help` lists them.
 const std::vector<CliCommand>& CliCommands();
+
+// A command's own --help text.
+void PrintCommandHelp(std::ostream& out, const CliCommand& command);
 
 // The text of `weavil --help` (the manual page is made from it and the commands' own).
 void PrintProgramHelp(std::ostream& out);

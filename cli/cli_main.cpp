@@ -3,6 +3,7 @@
 #include <algorithm>
 #include <filesystem>
 #include <iostream>
+#include <optional>
 
 #include "settings/settings.h"
 #include "settings/settings_store.h"
@@ -12,47 +13,41 @@
 
 namespace weavil {
 
-// Commands live in files of their own.
-int RunSettingsCommand(CliContext& context, const std::vector<std::string>& args);
-void PrintSettingsHelp(std::ostream& out);
-int RunClearCommand(CliContext& context, const std::vector<std::string>& args);
-void PrintClearHelp(std::ostream& out);
-int RunChartCommand(CliContext& context, const std::vector<std::string>& args);
-void PrintChartHelp(std::ostream& out);
-int RunImportCommand(CliContext& context, const std::vector<std::string>& args);
-void PrintImportHelp(std::ostream& out);
-int RunDownloadCommand(CliContext& context, const std::vector<std::string>& args);
-void PrintDownloadHelp(std::ostream& out);
-int RunResolveCommand(CliContext& context, const std::vector<std::string>& args);
-void PrintResolveHelp(std::ostream& out);
-int RunWhoisCommand(CliContext& context, const std::vector<std::string>& args);
-void PrintWhoisHelp(std::ostream& out);
-int RunReportCommand(CliContext& context, const std::vector<std::string>& args);
-void PrintReportHelp(std::ostream& out);
-int RunDetailsCommand(CliContext& context, const std::vector<std::string>& args);
-void PrintDetailsHelp(std::ostream& out);
-int RunVisitorCommand(CliContext& context, const std::vector<std::string>& args);
-void PrintVisitorHelp(std::ostream& out);
-int RunExportCommand(CliContext& context, const std::vector<std::string>& args);
-void PrintExportHelp(std::ostream& out);
+namespace {
+
+constexpr CliOption kProgramOptions[] = {
+    {.name = "--db",
+     .value = "FILE",
+     .help = "use this database file instead of the data source \"Log\" (created from the program's template "
+             "when missing; report, details and export refuse a file that does not exist)",
+     .needs = "a file name"},
+    {.name = "--connect", .help = "(window) load the reports at once, as Connect does"},
+    {.name = "--help", .help = "show this help", .shortName = "-h"},
+    {.name = "--version", .help = "show the version"},
+};
+// What a command accepts besides its own options: --db.
+constexpr CliOptionList kAfterCommandOptions(kProgramOptions, 1);
+
+}  // namespace
 
 const std::vector<CliCommand>& CliCommands() {
   static const std::vector<CliCommand> commands = {
-      {"settings", "show or change the settings", RunSettingsCommand, PrintSettingsHelp},
-      {"clear", "remove all sessions from the database", RunClearCommand, PrintClearHelp},
-      {"import", "import log files (or standard input) into the database", RunImportCommand, PrintImportHelp},
-      {"download", "download a log over HTTP or FTP and import it", RunDownloadCommand, PrintDownloadHelp},
-      {"resolve", "look up the host names of client addresses", RunResolveCommand, PrintResolveHelp},
-      {"whois", "ask a whois server about an address or host", RunWhoisCommand, PrintWhoisHelp},
-      {"report", "print a report view (sessions, visitors, keywords, ...)", RunReportCommand, PrintReportHelp},
-      {"export", "write every report with its charts into one HTML page", RunExportCommand, PrintExportHelp},
-      {"details", "show everything known about one visit", RunDetailsCommand, PrintDetailsHelp},
-      {"visitor", "correct a visitor's host name, country, robot flag, comments", RunVisitorCommand,
-       PrintVisitorHelp},
-      {"chart", "draw a chart data document into a PNG with the chart control", RunChartCommand,
-       PrintChartHelp},
+      kSettingsCommand, kClearCommand,  kImportCommand,  kDownloadCommand, kResolveCommand, kWhoisCommand,
+      kReportCommand,   kExportCommand, kDetailsCommand, kVisitorCommand,  kChartCommand,
   };
   return commands;
+}
+
+void PrintCommandHelp(std::ostream& out, const CliCommand& command) {
+  command.helpBefore(out);
+  std::vector<CliOptionGroup> groups;
+  if (!command.options.empty()) groups.push_back({"Options:", command.options});
+  groups.insert(groups.end(), command.moreOptions.begin(), command.moreOptions.end());
+  PrintOptionGroups(out, groups);
+  if (command.helpAfter) {
+    out << '\n';
+    command.helpAfter(out);
+  }
 }
 
 void PrintProgramHelp(std::ostream& out) {
@@ -60,17 +55,9 @@ void PrintProgramHelp(std::ostream& out) {
          "\n"
          "Weavil analyses web-server access logs: it imports W3C extended and\n"
          "common/combined logs into a database of visitor sessions and reports on them.\n"
-         "Started without a command it opens its window.\n"
-         "\n"
-         "Global options:\n"
-         "  --db FILE     use this database file instead of the data source \"Log\"\n"
-         "                (created from the program's template when missing; report,\n"
-         "                details and export refuse a file that does not exist)\n"
-         "  --connect     (window) load the reports at once, as Connect does\n"
-         "  --help        show this help\n"
-         "  --version     show the version\n"
-         "\n"
-         "Commands:\n";
+         "Started without a command it opens its window.\n";
+  PrintOptionGroups(out, {{"Global options:", kProgramOptions}});
+  out << "\nCommands:\n";
   for (const CliCommand& command : CliCommands()) {
     std::string name = command.name;
     name.resize(std::max<size_t>(name.size() + 2, 12), ' ');
@@ -87,16 +74,6 @@ void PrintProgramHelp(std::ostream& out) {
          "  ~/.local/share/Vyr/components.ini         the chart component registry\n"
          "  RovanTrace.txt                            the trace, in the current folder\n";
 }
-
-namespace {
-
-// Commands that only read: a --db file that does not exist is a mistyped name, not a
-// new database to create.
-bool ReadsOnly(const std::string& command) {
-  return command == "report" || command == "details" || command == "export";
-}
-
-}  // namespace
 
 int CliFail(CliContext& context, const std::string& message) {
   *context.err << "weavil: " << message << '\n';
@@ -126,53 +103,32 @@ bool OpenCliDatabase(CliContext& context, DbSession& session) {
   return true;
 }
 
-int RunCli(int argc, char** argv, std::ostream& out, std::ostream& err) {
-  CliContext context{ProgramDir(), {}, &out, &err};
-  std::vector<std::string> words(argv + 1, argv + argc);
-  size_t i = 0;
-  for (; i < words.size(); ++i) {
-    const std::string& word = words[i];
-    if (word == "--help" || word == "-h") {
-      PrintProgramHelp(out);
+namespace {
+
+// A command and its words, read before anything else happens.
+struct CommandLine {
+  CliArgs globals;  // the options before the command
+  const CliCommand* command = nullptr;
+  CliArgs args;  // the command's words
+};
+
+// Reads the words of argv into line. Nothing when the command (or the window) is to
+// run, else the exit code after the help, the version or a usage error.
+std::optional<int> ReadCommandLine(CliContext& context, const std::vector<std::string>& words, CommandLine& line) {
+  long at = ReadCliWords(context, {kProgramOptions}, words, 0, CliArguments::kStopAtFirst, line.globals, nullptr);
+  if (at < 0) return kExitUsage;
+  for (const CliWord& word : line.globals.Words()) {
+    if (word.option->name == std::string_view("--help")) {
+      PrintProgramHelp(*context.out);
       return kExitOk;
     }
-    if (word == "--version") {
-      out << "Weavil 1.4\n";
+    if (word.option->name == std::string_view("--version")) {
+      *context.out << "Weavil 1.4\n";
       return kExitOk;
     }
-    if (word == "--db") {
-      if (i + 1 >= words.size()) return CliUsage(context, "--db needs a file name", nullptr);
-      context.dbPath = words[++i];
-      continue;
-    }
-    if (word.rfind("--db=", 0) == 0) {
-      context.dbPath = word.substr(5);
-      continue;
-    }
-    if (!word.empty() && word[0] == '-') return CliUsage(context, "unknown option " + word, nullptr);
-    break;
   }
-
-  // Settings come before anything else.
-  LoadAppSettings(context.programDir);
-  SetDatabaseBusySeconds(CopySettings().busySeconds);
-
-  if (!context.dbPath.empty()) {
-    std::error_code ec;
-    if (i < words.size() && ReadsOnly(words[i]) && !WantsHelp({words.begin() + static_cast<long>(i), words.end()}) &&
-        !std::filesystem::exists(context.dbPath, ec))
-      return CliFail(context, "no database " + context.dbPath + " (give an existing file, or import a log into it)");
-    std::string error;
-    if (!CreateDatabaseFromTemplate(TemplateDatabasePath(context.programDir), context.dbPath, error))
-      return CliFail(context, error);
-    LogDataSource::UseDatabaseFile(context.dbPath);
-  } else {
-    EnsureDataSource(context.programDir);
-  }
-
-  if (i >= words.size()) return kExitOpenWindow;
-
-  const std::string& name = words[i];
+  if (static_cast<size_t>(at) >= words.size()) return std::nullopt;
+  const std::string& name = words[static_cast<size_t>(at)];
   auto found = std::find_if(CliCommands().begin(), CliCommands().end(),
                             [&](const CliCommand& command) { return name == command.name; });
   if (found == CliCommands().end()) {
@@ -180,13 +136,54 @@ int RunCli(int argc, char** argv, std::ostream& out, std::ostream& err) {
     *context.err << "Try 'weavil --help'.\n";
     return kExitUsage;
   }
-  std::vector<std::string> args(words.begin() + static_cast<long>(i) + 1, words.end());
-  if (WantsHelp(args)) {
-    found->help(out);
+  line.command = &*found;
+  if (WantsHelp({words.begin() + at + 1, words.end()})) {
+    PrintCommandHelp(*context.out, *found);
     return kExitOk;
   }
+  std::vector<CliOptionList> options = {found->options, kAfterCommandOptions};
+  for (const CliOptionGroup& group : found->moreOptions) options.push_back(group.options);
+  if (ReadCliWords(context, options, words, static_cast<size_t>(at) + 1, found->arguments, line.args, found->name) < 0)
+    return kExitUsage;
+  return std::nullopt;
+}
+
+// Loads the settings and makes the data source (or the --db file) ready.
+int PrepareDatabase(CliContext& context, const CliCommand* command) {
+  LoadAppSettings(context.programDir);
+  SetDatabaseBusySeconds(CopySettings().busySeconds);
+  if (context.dbPath.empty()) {
+    EnsureDataSource(context.programDir);
+    return kExitOk;
+  }
+  std::error_code ec;
+  if (command && command->readsOnly && !std::filesystem::exists(context.dbPath, ec))
+    return CliFail(context, "no database " + context.dbPath + " (give an existing file, or import a log into it)");
+  std::string error;
+  if (!CreateDatabaseFromTemplate(TemplateDatabasePath(context.programDir), context.dbPath, error))
+    return CliFail(context, error);
+  LogDataSource::UseDatabaseFile(context.dbPath);
+  return kExitOk;
+}
+
+}  // namespace
+
+int RunCli(int argc, char** argv, std::ostream& out, std::ostream& err) {
+  CliContext context{ProgramDir(), {}, &out, &err};
+  CommandLine line;
+  if (std::optional<int> done = ReadCommandLine(context, std::vector<std::string>(argv + 1, argv + argc), line))
+    return *done;
+  // --db before the command or among its words; the last one counts.
+  for (const CliArgs* args : {&line.globals, &line.args})
+    if (const std::string* path = args->Last("--db")) context.dbPath = *path;
+
+  // Settings come before anything else the command does.
+  int code = PrepareDatabase(context, line.command);
+  if (code != kExitOk) return code;
+  if (!line.command) return kExitOpenWindow;
+
   TakeDatabaseDamage();  // only what the command itself meets counts
-  int code = found->run(context, args);
+  code = line.command->run(context, line.args);
   // What a command read from a damaged database is not to be trusted, whatever it printed.
   std::string damage = TakeDatabaseDamage();
   if (!damage.empty()) code = CliFail(context, "the database is damaged: " + damage);

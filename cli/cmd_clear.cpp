@@ -5,21 +5,26 @@
 
 namespace weavil {
 
-void PrintClearHelp(std::ostream& out) {
+namespace {
+
+void PrintClearUsage(std::ostream& out) {
   out << "Usage: weavil [--db FILE] clear --yes\n"
          "\n"
          "Removes all sessions, page requests and their classifications from the\n"
          "database. Host names, countries, robot flags and comments of the visitors\n"
-         "are kept. --yes confirms; without it nothing is removed.\n";
+         "are kept.\n";
 }
 
-int RunClearCommand(CliContext& context, const std::vector<std::string>& args) {
-  bool yes = false;
-  for (const std::string& arg : args) {
-    if (arg == "--yes" || arg == "-y") yes = true;
-    else return CliUsage(context, "unknown argument " + arg, "clear");
-  }
-  if (!yes) return CliUsage(context, "clear removes all sessions; confirm with --yes", "clear");
+constexpr CliOption kClearOptions[] = {
+    {.name = "--yes", .help = "confirm the removal; without it nothing is removed", .shortName = "-y"},
+};
+
+}  // namespace
+
+int RunClearCommand(CliContext& context, const CliArgs& args) {
+  std::vector<std::string> words = args.Arguments();
+  if (!words.empty()) return CliUsage(context, "unknown argument " + words[0], "clear");
+  if (!args.Has("--yes")) return CliUsage(context, "clear removes all sessions; confirm with --yes", "clear");
   std::string errorText;
   ClearPrompts prompts;
   prompts.confirm = [](std::string_view, std::string_view) { return true; };
@@ -38,5 +43,8 @@ int RunClearCommand(CliContext& context, const std::vector<std::string>& args) {
   }
   return kExitFailure;
 }
+
+const CliCommand kClearCommand = {.name = "clear", .summary = "remove all sessions from the database",
+                                  .helpBefore = PrintClearUsage, .options = kClearOptions, .run = RunClearCommand};
 
 }  // namespace weavil

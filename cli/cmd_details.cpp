@@ -15,17 +15,21 @@
 
 namespace weavil {
 
-void PrintDetailsHelp(std::ostream& out) {
+namespace {
+
+void PrintDetailsUsage(std::ostream& out) {
   out << "Usage: weavil [--db FILE] details NUMID [--html]\n"
          "\n"
          "Shows everything known about one visit: when it started and how long it\n"
          "lasted, the visitor's address, country, host name and comments, browser and\n"
          "system, the referrer with its search phrase, and the requested pages with the\n"
          "seconds spent on each. NUMID is the session's number (the key 'weavil report'\n"
-         "prints). --html prints the filled details page instead of text.\n";
+         "prints).\n";
 }
 
-namespace {
+constexpr CliOption kDetailsOptions[] = {
+    {.name = "--html", .help = "print the filled details page instead of text"},
+};
 
 bool ParseNumId(const std::string& text, int32_t& numId) {
   if (text.empty() || text.size() > 10) return false;
@@ -45,17 +49,13 @@ void Line(std::ostream& out, const char* label, const std::string& value) {
 
 }  // namespace
 
-int RunDetailsCommand(CliContext& context, const std::vector<std::string>& args) {
-  bool html = false;
-  std::string numText;
-  for (const std::string& arg : args) {
-    if (arg == "--html") html = true;
-    else if (!arg.empty() && arg[0] == '-') return CliUsage(context, "unknown option " + arg, "details");
-    else if (numText.empty()) numText = arg;
-    else return CliUsage(context, "unexpected argument " + arg, "details");
-  }
+int RunDetailsCommand(CliContext& context, const CliArgs& args) {
+  const bool html = args.Has("--html");
+  const std::vector<std::string> words = args.Arguments();
+  if (words.empty()) return CliUsage(context, "which session? give its number", "details");
+  if (words.size() > 1) return CliUsage(context, "unexpected argument " + words[1], "details");
+  const std::string& numText = words[0];
   int32_t numId = 0;
-  if (numText.empty()) return CliUsage(context, "which session? give its number", "details");
   if (!ParseNumId(numText, numId))
     return CliUsage(context, "a session number is a positive whole number, not " + numText, "details");
 
@@ -97,5 +97,9 @@ int RunDetailsCommand(CliContext& context, const std::vector<std::string>& args)
         << TerminalSafe(details.requests[i].stem) << '\n';
   return kExitOk;
 }
+
+const CliCommand kDetailsCommand = {.name = "details", .summary = "show everything known about one visit",
+                                    .helpBefore = PrintDetailsUsage, .options = kDetailsOptions,
+                                    .run = RunDetailsCommand, .readsOnly = true};
 
 }  // namespace weavil

@@ -1,7 +1,5 @@
-#include <signal.h>
 #include <unistd.h>
 
-#include <atomic>
 #include <chrono>
 #include <cstdio>
 #include <filesystem>
@@ -9,6 +7,7 @@
 #include <mutex>
 
 #include "cli/cli.h"
+#include "cli/stop_signals.h"
 #include "import/import_driver.h"
 #include "net/download.h"
 #include "settings/settings.h"
@@ -19,10 +18,6 @@ namespace weavil {
 int RunResolveBatch(CliContext& context, bool allUnresolved);
 
 namespace {
-
-std::atomic<bool> gDownloadInterrupted{false};
-
-void OnInterrupt(int) { gDownloadInterrupted.store(true); }
 
 // A one-line bar on stderr when it is a terminal; nothing otherwise. Ctrl+C is the
 // Cancel button: the transfer ends as at the end of the data and the import follows.
@@ -44,7 +39,7 @@ class TerminalDownloadProgress : public DownloadProgress {
     std::lock_guard<std::mutex> lock(mutex_);
     started_ = true;
   }
-  bool HasUserCancelled() override { return gDownloadInterrupted.load(); }
+  bool HasUserCancelled() override { return StopSignals::Requested().load(); }
   void Stop() override { Finish(); }
 
   void Finish() {
@@ -99,9 +94,7 @@ class TerminalImportProgress : public ImportProgress {
   bool drawn_ = false;
 };
 
-}  // namespace
-
-void PrintDownloadHelp(std::ostream& out) {
+void PrintDownloadUsage(std::ostream& out) {
   out << "Usage: weavil [--db FILE] download URL [--dir DIR] [--incremental]\n"
          "                                     [--login USER --password PASS] [--resolve]\n"
          "\n"
@@ -110,111 +103,67 @@ void PrintDownloadHelp(std::ostream& out) {
          "looks up the host names of the new addresses. The values are kept in the\n"
          "settings as the download dialog keeps them (Url, Path, IsLogin, Login, Pass,\n"
          "IsAutoResolve, IsIncremental). Ctrl+C ends the transfer early; what arrived is\n"
-         "imported.\n"
-         "\n"
-         "Options:\n"
-         "  --dir DIR          local folder (default: the setting Path)\n"
-         "  --incremental      fetch only what was added since the last download (HTTP\n"
-         "                     servers that honour byte ranges; FTP fetches the whole\n"
-         "                     file) and import from the last log header of the old copy\n"
-         "  --login USER       user name for the server\n"
-         "  --password PASS    password for the server (stored as plain text)\n"
-         "  --resolve          resolve the unresolved addresses after the import\n"
-         "\n"
-         "The proxy settings IsProxy, ProxyHTTP, ProxyPortHTTP, ProxyFTP and ProxyPortFTP\n"
+         "imported.\n";
+}
+
+void PrintDownloadProxy(std::ostream& out) {
+  out << "The proxy settings IsProxy, ProxyHTTP, ProxyPortHTTP, ProxyFTP and ProxyPortFTP\n"
          "are used as the Options dialog sets them.\n";
 }
 
-int RunDownloadCommand(CliContext& context, const std::vector<std::string>& args) {
-  DownloadDialogValues values;
-  bool haveDir = false, haveLogin = false, havePassword = false;
-  for (size_t i = 0; i < args.size(); ++i) {
-    const std::string& arg = args[i];
-    auto next = [&](std::string& out) {
-      if (i + 1 >= args.size()) return false;
-      out = args[++i];
-      return true;
-    };
-    if (arg == "--dir") {
-      if (!next(values.localPath) || values.localPath.empty()) return CliUsage(context, "--dir needs a folder", "download");
-      haveDir = true;
-    } else if (arg == "--incremental") {
-      values.incremental = true;
-    } else if (arg == "--login") {
-      if (!next(values.login)) return CliUsage(context, "--login needs a user name", "download");
-      haveLogin = true;
-    } else if (arg == "--password") {
-      if (!next(values.password)) return CliUsage(context, "--password needs a password", "download");
-      havePassword = true;
-    } else if (arg == "--resolve") {
-      values.runResolve = true;
-    } else if (!arg.empty() && arg[0] == '-') {
-      return CliUsage(context, "unknown option " + arg, "download");
-    } else if (values.url.empty()) {
-      values.url = arg;
-    } else {
-      return CliUsage(context, "only one URL can be given", "download");
-    }
-  }
-  if (values.url.empty()) return CliUsage(context, "download needs a URL", "download");
-  if (haveLogin != havePassword) return CliUsage(context, "--login and --password go together", "download");
-  values.isLogin = haveLogin;
+constexpr CliOption kDownloadOptions[] = {
+    {.name = "--dir", .value = "DIR", .help = "local folder (default: the setting Path)", .needs = "a folder",
+     .allowEmpty = false},
+    {.name = "--incremental",
+     .help = "fetch only what was added since the last download (HTTP servers that honour byte ranges; FTP "
+             "fetches the whole file) and import from the last log header of the old copy"},
+    {.name = "--login", .value = "USER", .help = "user name for the server", .needs = "a user name"},
+    {.name = "--password", .value = "PASS", .help = "password for the server (stored as plain text)",
+     .needs = "a password"},
+    {.name = "--resolve", .help = "resolve the unresolved addresses after the import"},
+};
 
-  Settings settings;
-  {
-    std::lock_guard<std::mutex> lock(SettingsMutex());
-    Settings& app = AppSettings();
-    if (!haveDir) values.localPath = app.path;
-    if (!haveLogin) {  // the dialog keeps the stored name and password, unticked
-      values.login = app.login;
-      values.password = app.pass;
-    }
-    StoreDownloadSettings(values, app);
-    settings = app;
-  }
+// The dialog's values from the words and the settings, which keep them. kExitOk, or the
+// exit code after the usage error.
+int ReadDownloadValues(CliContext& context, const CliArgs& args, DownloadDialogValues& values, Settings& settings) {
+  std::vector<std::string> words = args.Arguments();
+  if (words.empty()) return CliUsage(context, "download needs a URL", "download");
+  if (words.size() > 1) return CliUsage(context, "only one URL can be given", "download");
+  values.url = words[0];
+  const std::string* dir = args.Last("--dir");
+  const std::string* login = args.Last("--login");
+  const std::string* password = args.Last("--password");
+  if (!login != !password) return CliUsage(context, "--login and --password go together", "download");
+  values.incremental = args.Has("--incremental");
+  values.runResolve = args.Has("--resolve");
+  values.isLogin = login != nullptr;
+  std::lock_guard<std::mutex> lock(SettingsMutex());
+  Settings& app = AppSettings();
+  values.localPath = dir ? *dir : app.path;
+  // Without --login the dialog keeps the stored name and password, unticked.
+  values.login = login ? *login : app.login;
+  values.password = password ? *password : app.pass;
+  StoreDownloadSettings(values, app);
+  settings = app;
   context.saveSettings = true;
-  if (values.localPath.empty()) return CliUsage(context, "no local folder: give --dir or set Path", "download");
+  return kExitOk;
+}
 
-  DownloadRequest request = PrepareDownloadRequest(values, settings);
-  if (request.fileName.empty()) {
-    SaveAppSettings();
-    return CliFail(context, "the URL " + values.url + " names no file");
-  }
-  std::error_code error;
-  std::filesystem::create_directories(request.localPath, error);
-  if (error) {
-    SaveAppSettings();
-    return CliFail(context, "cannot create the folder " + request.localPath + ": " + error.message());
-  }
-
-  gDownloadInterrupted.store(false);
-  struct sigaction action {}, previous{};
-  action.sa_handler = OnInterrupt;
-  sigemptyset(&action.sa_mask);
-  ::sigaction(SIGINT, &action, &previous);
-
-  TerminalDownloadProgress progress(*context.err);
-  DownloadResult result = RunDownload(request, &progress);
-  progress.Finish();
-  ::sigaction(SIGINT, &previous, nullptr);
-
-  if (!result.Succeeded()) {
-    // The dialog keeps its values whatever the download does.
-    SaveAppSettings();
-    return CliFail(context, values.url + ": " + result.message);
-  }
-
-  const std::string localFile = request.LocalFile();
+// Prints what the download brought.
+void PrintDownloaded(CliContext& context, const std::string& url, const std::string& localFile,
+                     const DownloadResult& result) {
   if (result.nothingNew)
-    *context.out << "Nothing new at " << values.url << "; " << localFile << " is up to date.\n";
+    *context.out << "Nothing new at " << url << "; " << localFile << " is up to date.\n";
   else if (result.rotated)
-    *context.out << "The log at " << values.url << " was replaced since the last download: " << result.received
+    *context.out << "The log at " << url << " was replaced since the last download: " << result.received
                  << " bytes of the new log replaced " << localFile << '\n';
   else
     *context.out << (result.cancelled ? "Stopped after " : "Downloaded ") << result.received << " bytes "
                  << (result.writtenFrom > 0 ? "appended to " : "into ") << localFile << '\n';
+}
 
-  const int64_t importOffset = ImportOffsetAfter(request, result);
+// Imports the downloaded file from importOffset and prints the summary.
+int ImportDownloaded(CliContext& context, const std::string& localFile, int64_t importOffset) {
   ImportStats stats;
   {
     TerminalImportProgress importProgress(*context.err);
@@ -230,9 +179,50 @@ int RunDownloadCommand(CliContext& context, const std::vector<std::string>& args
   *context.out << '\n';
   std::string problem = ImportProblem(stats);
   if (!problem.empty()) return CliFail(context, problem);
+  return kExitOk;
+}
 
+}  // namespace
+
+int RunDownloadCommand(CliContext& context, const CliArgs& args) {
+  DownloadDialogValues values;
+  Settings settings;
+  if (int code = ReadDownloadValues(context, args, values, settings); code != kExitOk) return code;
+  if (values.localPath.empty()) return CliUsage(context, "no local folder: give --dir or set Path", "download");
+
+  // The dialog keeps its values whatever the download does.
+  DownloadRequest request = PrepareDownloadRequest(values, settings);
+  if (request.fileName.empty()) {
+    SaveAppSettings();
+    return CliFail(context, "the URL " + values.url + " names no file");
+  }
+  std::error_code error;
+  std::filesystem::create_directories(request.localPath, error);
+  if (error) {
+    SaveAppSettings();
+    return CliFail(context, "cannot create the folder " + request.localPath + ": " + error.message());
+  }
+
+  DownloadResult result;
+  {
+    StopSignals signals;
+    TerminalDownloadProgress progress(*context.err);
+    result = RunDownload(request, &progress);
+    progress.Finish();
+  }
+  if (!result.Succeeded()) {
+    SaveAppSettings();
+    return CliFail(context, values.url + ": " + result.message);
+  }
+  PrintDownloaded(context, values.url, request.LocalFile(), result);
+  if (int code = ImportDownloaded(context, request.LocalFile(), ImportOffsetAfter(request, result)); code != kExitOk)
+    return code;
   if (values.runResolve) return RunResolveBatch(context, false);
   return kExitOk;
 }
+
+const CliCommand kDownloadCommand = {.name = "download", .summary = "download a log over HTTP or FTP and import it",
+                                     .helpBefore = PrintDownloadUsage, .options = kDownloadOptions,
+                                     .helpAfter = PrintDownloadProxy, .run = RunDownloadCommand};
 
 }  // namespace weavil

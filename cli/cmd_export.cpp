@@ -13,7 +13,9 @@
 
 namespace weavil {
 
-void PrintExportHelp(std::ostream& out) {
+namespace {
+
+void PrintExportUsage(std::ostream& out) {
   out << "Usage: weavil [--db FILE] export html FILE [FILTER...]\n"
          "\n"
          "Writes one self-contained HTML page (no scripts, nothing fetched when it is\n"
@@ -22,34 +24,28 @@ void PrintExportHelp(std::ostream& out) {
          "drawn by the Plotwell chart controls: the months of every year and the days of\n"
          "the latest months, the first level of the visitors, keywords, referers and\n"
          "pages, and every statistics section. A chart of more than 30 items keeps the\n"
-         "largest. It needs no display.\n"
-         "\n"
-         "FILTER: the options of 'weavil report' (--no-filter, --period NAME, --no-robots,\n"
-         "--pages LIST, --countries LIST, --keywords LIST, --referers LIST); without them\n"
-         "the filter of the settings applies.\n";
+         "largest. It needs no display.\n";
 }
 
-int RunExportCommand(CliContext& context, const std::vector<std::string>& args) {
-  std::string form, path;
+// The FILE of "html FILE"; nullptr after the usage error.
+const std::string* ReadExportPath(CliContext& context, const std::vector<std::string>& words) {
+  if (words.empty()) CliUsage(context, "export what? 'export html FILE'", "export");
+  else if (words[0] != "html") CliUsage(context, "unknown export form " + words[0] + " (html)", "export");
+  else if (words.size() < 2) CliUsage(context, "export html needs the FILE to write", "export");
+  else if (words.size() > 2) CliUsage(context, "unexpected argument " + words[2], "export");
+  else return &words[1];
+  return nullptr;
+}
+
+}  // namespace
+
+int RunExportCommand(CliContext& context, const CliArgs& args) {
   ReportFilter filter = CopyReportFilter();
-  for (size_t i = 0; i < args.size(); ++i) {
-    const std::string& arg = args[i];
-    int code = kExitOk;
-    if (TakeFilterOption(context, args, i, filter, "export", code)) {
-      if (code != kExitOk) return code;
-    } else if (!arg.empty() && arg[0] == '-') {
-      return CliUsage(context, "unknown option " + arg, "export");
-    } else if (form.empty()) {
-      form = arg;
-      if (form != "html") return CliUsage(context, "unknown export form " + form + " (html)", "export");
-    } else if (path.empty()) {
-      path = arg;
-    } else {
-      return CliUsage(context, "unexpected argument " + arg, "export");
-    }
-  }
-  if (form.empty()) return CliUsage(context, "export what? 'export html FILE'", "export");
-  if (path.empty()) return CliUsage(context, "export html needs the FILE to write", "export");
+  if (int code = ApplyFilterOptions(context, args, filter, "export"); code != kExitOk) return code;
+  const std::vector<std::string> words = args.Arguments();
+  const std::string* found = ReadExportPath(context, words);
+  if (!found) return kExitUsage;
+  const std::string& path = *found;
 
   DbSession session;
   if (!OpenCliDatabase(context, session)) return kExitFailure;
@@ -66,5 +62,9 @@ int RunExportCommand(CliContext& context, const std::vector<std::string>& args) 
   }
   return kExitOk;
 }
+
+const CliCommand kExportCommand = {.name = "export", .summary = "write every report with its charts into one HTML page",
+                                   .helpBefore = PrintExportUsage, .moreOptions = kFilterGroups,
+                                   .run = RunExportCommand, .readsOnly = true};
 
 }  // namespace weavil

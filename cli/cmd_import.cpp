@@ -18,7 +18,9 @@
 
 namespace weavil {
 
-void PrintImportHelp(std::ostream& out) {
+namespace {
+
+void PrintImportUsage(std::ostream& out) {
   out << "Usage: weavil [--db FILE] import LOGFILE... [--offset N | --from-last-header]\n"
          "                                   [--continue] [--follow] [--format FORMAT] [--rejects FILE]\n"
          "\n"
@@ -31,28 +33,11 @@ void PrintImportHelp(std::ostream& out) {
          "Several files are read in the order given as one import (oldest first:\n"
          "access.log.2.gz access.log.1 access.log), so a visit that spans two of them\n"
          "stays one session. \"-\" reads standard input. Compressed logs (gzip, bzip2, xz,\n"
-         "zstd) are recognised by their content and read as the log they hold.\n"
-         "\n"
-         "Options:\n"
-         "  --offset N            start reading at byte N of the (only) file\n"
-         "  --from-last-header    start at the last \"#Software:\" header of the (only) file,\n"
-         "                        so only the newest block of a W3C log is read again\n"
-         "  --continue            the files continue the stored data (the next file of a\n"
-         "                        split log, or the new part of a log read from --offset):\n"
-         "                        sessions still open at the end of the stored data take\n"
-         "                        their first requests and are completed in place\n"
-         "  --follow              keep reading what the server adds to LOGFILE, every\n"
-         "                        FollowSeconds seconds (setting, default 5), also after\n"
-         "                        the log was truncated or replaced by a new file; Ctrl+C\n"
-         "                        or SIGTERM ends it once everything read is stored\n"
-         "  --format FORMAT       read the lines with this format instead of the LogFormat\n"
-         "                        setting: Apache LogFormat directives (%h %l %u %t \\\"%r\\\" %>s\n"
-         "                        %b %{Referer}i %{User-Agent}i %v %D %T %U %q ...), nginx\n"
-         "                        log_format variables ($remote_addr $time_local $request\n"
-         "                        $status ...), or common, combined, vhost_combined\n"
-         "  --rejects FILE        write every rejected line to FILE as PATH:LINE:TEXT\n"
-         "\n"
-         "The settings DefaultHost (the site's host name, for logs without a cs-host\n"
+         "zstd) are recognised by their content and read as the log they hold.\n";
+}
+
+void PrintImportSettings(std::ostream& out) {
+  out << "The settings DefaultHost (the site's host name, for logs without a cs-host\n"
          "column), Extensions (file extensions that count as pages) and LogFormat (empty:\n"
          "W3C, common/combined and JSON logs as they come) steer the import.\n"
          "On a terminal the progress is shown on stderr; at the end one line tells the\n"
@@ -61,7 +46,27 @@ void PrintImportHelp(std::ostream& out) {
          "not one line of a file could be used; what was read is stored all the same.\n";
 }
 
-namespace {
+constexpr CliOption kImportOptions[] = {
+    {.name = "--offset", .value = "N", .help = "start reading at byte N of the (only) file", .needs = "a byte offset"},
+    {.name = "--from-last-header",
+     .help = "start at the last \"#Software:\" header of the (only) file, so only the newest block of a W3C log "
+             "is read again"},
+    {.name = "--continue",
+     .help = "the files continue the stored data (the next file of a split log, or the new part of a log read "
+             "from --offset): sessions still open at the end of the stored data take their first requests and "
+             "are completed in place"},
+    {.name = "--follow",
+     .help = "keep reading what the server adds to LOGFILE, every FollowSeconds seconds (setting, default 5), "
+             "also after the log was truncated or replaced by a new file; Ctrl+C or SIGTERM ends it once "
+             "everything read is stored"},
+    {.name = "--format",
+     .value = "FORMAT",
+     .help = "read the lines with this format instead of the LogFormat setting: Apache LogFormat directives (%h "
+             "%l %u %t \\\"%r\\\" %>s %b %{Referer}i %{User-Agent}i %v %D %T %U %q ...), nginx log_format "
+             "variables ($remote_addr $time_local $request $status ...), or common, combined, vhost_combined"},
+    {.name = "--rejects", .value = "FILE", .help = "write every rejected line to FILE as PATH:LINE:TEXT",
+     .needs = "a file name", .allowEmpty = false},
+};
 
 class TerminalProgress : public ImportProgress {
  public:
@@ -107,7 +112,6 @@ std::string OpenError(const std::string& path) {
   return folder ? "it is a folder" : "it cannot be read";
 }
 
-
 struct ImportArgs {
   std::vector<std::string> paths;
   int64_t offset = 0;
@@ -117,48 +121,20 @@ struct ImportArgs {
 };
 
 // Reads the words of the command; an empty answer when they are usable, else the message.
-std::string ReadImportArgs(const std::vector<std::string>& args, ImportArgs& parsed) {
-  for (size_t i = 0; i < args.size(); ++i) {
-    const std::string& arg = args[i];
-    std::string value;
-    // "--name VALUE" or "--name=VALUE"; false when arg is not that option.
-    auto option = [&](const char* name, std::string& into, std::string& error) {
-      std::string word(name);
-      if (arg == word) {
-        if (i + 1 >= args.size()) {
-          error = word + " needs a value";
-          return true;
-        }
-        into = args[++i];
-        return true;
-      }
-      if (arg.rfind(word + "=", 0) != 0) return false;
-      into = arg.substr(word.size() + 1);
-      return true;
-    };
-    std::string error;
-    if (option("--offset", value, error)) {
-      if (!error.empty()) return "--offset needs a byte offset";
-      if (!ReadOffset(value, parsed.offset)) return "invalid offset " + value;
-      parsed.haveOffset = true;
-    } else if (option("--format", parsed.format, error)) {
-      if (!error.empty()) return error;
-      parsed.haveFormat = true;
-    } else if (option("--rejects", parsed.rejects, error)) {
-      if (!error.empty()) return error;
-      if (parsed.rejects.empty()) return "--rejects needs a file name";
-    } else if (arg == "--from-last-header") {
-      parsed.fromLastHeader = true;
-    } else if (arg == "--continue") {
-      parsed.continueStored = true;
-    } else if (arg == "--follow") {
-      parsed.follow = true;
-    } else if (!arg.empty() && arg[0] == '-' && arg != "-") {
-      return "unknown option " + arg;
-    } else {
-      parsed.paths.push_back(arg);
-    }
+std::string ReadImportArgs(const CliArgs& args, ImportArgs& parsed) {
+  parsed.paths = args.Arguments();
+  if (const std::string* offset = args.Last("--offset")) {
+    if (!ReadOffset(*offset, parsed.offset)) return "invalid offset " + *offset;
+    parsed.haveOffset = true;
   }
+  if (const std::string* format = args.Last("--format")) {
+    parsed.format = *format;
+    parsed.haveFormat = true;
+  }
+  if (const std::string* rejects = args.Last("--rejects")) parsed.rejects = *rejects;
+  parsed.fromLastHeader = args.Has("--from-last-header");
+  parsed.continueStored = args.Has("--continue");
+  parsed.follow = args.Has("--follow");
   if (parsed.paths.empty()) return "no log file given";
   if (parsed.haveOffset && parsed.fromLastHeader) return "give either --offset or --from-last-header";
   if (parsed.continueStored && parsed.fromLastHeader)
@@ -209,7 +185,7 @@ class RejectsFile {
 
 }  // namespace
 
-int RunImportCommand(CliContext& context, const std::vector<std::string>& args) {
+int RunImportCommand(CliContext& context, const CliArgs& args) {
   ImportArgs parsed;
   std::string usage = ReadImportArgs(args, parsed);
   if (!usage.empty()) return CliUsage(context, usage, "import");
@@ -266,5 +242,10 @@ int RunImportCommand(CliContext& context, const std::vector<std::string>& args) 
   if (!problem.empty()) return CliFail(context, problem);
   return kExitOk;
 }
+
+const CliCommand kImportCommand = {.name = "import",
+                                   .summary = "import log files (or standard input) into the database",
+                                   .helpBefore = PrintImportUsage, .options = kImportOptions,
+                                   .helpAfter = PrintImportSettings, .run = RunImportCommand};
 
 }  // namespace weavil

@@ -3,49 +3,19 @@
 #include <fcntl.h>
 #include <unistd.h>
 
-#include <atomic>
 #include <cerrno>
-#include <csignal>
 #include <cstring>
 #include <ctime>
 #include <ostream>
 
 #include "cli/cli.h"
+#include "cli/stop_signals.h"
 #include "import/import_driver.h"
 #include "import/log_follower.h"
 #include "settings/settings.h"
 
 namespace weavil {
 namespace {
-
-std::atomic<bool> g_stopFollowing{false};
-static_assert(std::atomic<bool>::is_always_lock_free);
-
-extern "C" void OnStopSignal(int) { g_stopFollowing.store(true); }
-
-// Ctrl+C and SIGTERM end the follow after the round under way; the handlers the
-// process had come back when it ends.
-class StopSignals {
- public:
-  StopSignals() {
-    g_stopFollowing.store(false);
-    struct sigaction action {};
-    action.sa_handler = OnStopSignal;
-    sigemptyset(&action.sa_mask);
-    ::sigaction(SIGINT, &action, &oldInt_);
-    ::sigaction(SIGTERM, &action, &oldTerm_);
-  }
-  ~StopSignals() {
-    ::sigaction(SIGINT, &oldInt_, nullptr);
-    ::sigaction(SIGTERM, &oldTerm_, nullptr);
-  }
-  StopSignals(const StopSignals&) = delete;
-  StopSignals& operator=(const StopSignals&) = delete;
-
- private:
-  struct sigaction oldInt_ {};
-  struct sigaction oldTerm_ {};
-};
 
 std::string LocalTime() {
   std::time_t now = std::time(nullptr);
@@ -74,8 +44,8 @@ int RunImportFollow(CliContext& context, const std::string& path, int64_t offset
   if (fd < 0) return CliFail(context, "cannot open " + path + ": " + std::strerror(errno));
   ::close(fd);
 
-  StopSignals signals;
-  LogFollower follower(path, CopyImportCopies(), g_stopFollowing);
+  StopSignals signals(true);  // Ctrl+C and SIGTERM end the follow after the round under way
+  LogFollower follower(path, CopyImportCopies(), StopSignals::Requested());
   follower.StartAt(offset, options.continueStored);
   int seconds = CopySettings().followSeconds;
   follower.SetSeconds(seconds);

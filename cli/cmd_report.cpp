@@ -1,3 +1,4 @@
+#include <algorithm>
 #include <ctime>
 #include <iostream>
 #include <string>
@@ -16,7 +17,9 @@
 
 namespace weavil {
 
-void PrintReportHelp(std::ostream& out) {
+namespace {
+
+void PrintReportUsage(std::ostream& out) {
   out << "Usage: weavil [--db FILE] report VIEW [--format FORM] [FILTER...] [--chart ROWPATH]\n"
          "\n"
          "Prints a report view as the window shows it. VIEW is one of:\n"
@@ -25,9 +28,11 @@ void PrintReportHelp(std::ostream& out) {
          "  keywords     sessions by search word and phrase\n"
          "  referers     sessions by referrer group and host\n"
          "  pages        sessions by requested page\n"
-         "  statistics   browsers, systems, time distribution, countries, pages, status codes\n"
-         "\n"
-         "--format FORM chooses the output; --json is short for --format json:\n"
+         "  statistics   browsers, systems, time distribution, countries, pages, status codes\n";
+}
+
+void PrintReportForms(std::ostream& out) {
+  out << "The output forms:\n"
          "  text   (the default) one line per row: two blanks of indent per level, the\n"
          "         row's text, a tab and its count\n"
          "  json   the rows nested as an array of objects with \"text\", \"count\" (a\n"
@@ -45,22 +50,20 @@ void PrintReportHelp(std::ostream& out) {
          "         them as formulas\n"
          "  tsv    the same separated by tabs\n"
          "\n"
-         "The filter comes from the settings; these options change it for this run only:\n"
-         "  --no-filter        no filter at all\n"
-         "  --period NAME      sessions since the start of Year+, Month+, Week+ or Day+\n"
-         "                     (the year, month, week or day before the present one)\n"
-         "  --no-robots        leave out sessions of robots\n"
-         "  --pages LIST       sessions that requested one of these pages\n"
-         "  --countries LIST   sessions from these country codes\n"
-         "  --keywords LIST    sessions found by one of these search words\n"
-         "  --referers LIST    sessions referred by one of these hosts\n"
-         "LIST items are separated by blanks, commas or semicolons.\n"
-         "\n"
-         "--chart ROWPATH prints the chart data document for the row whose texts, from the\n"
-         "top level down, are joined by \"|\" (for example \"2004|March 2004\").\n"
-         "\n"
          "A --db FILE that does not exist is refused: import a log into it first.\n";
 }
+
+constexpr CliOption kReportOptions[] = {
+    {.name = "--format", .value = "FORM", .help = "the output form: text, json, csv or tsv (see below)",
+     .needs = "text, json, csv or tsv"},
+    {.name = "--json", .help = "short for --format json"},
+    {.name = "--chart",
+     .value = "ROWPATH",
+     .help = "print the chart data document for the row whose texts, from the top level down, are joined by "
+             "\"|\" (for example \"2004|March 2004\")"},
+};
+
+}  // namespace
 
 const std::vector<ReportViewName>& ReportViewNames() {
   static const std::vector<ReportViewName> names = {
@@ -71,46 +74,49 @@ const std::vector<ReportViewName>& ReportViewNames() {
   return names;
 }
 
-bool TakeFilterOption(CliContext& context, const std::vector<std::string>& args, size_t& i, ReportFilter& filter,
-                      const char* command, int& code) {
-  const std::string& arg = args[i];
-  code = kExitOk;
-  auto value = [&](std::string& out) {
-    if (i + 1 >= args.size()) {
-      code = CliUsage(context, arg + " needs a value", command);
-      return false;
+namespace {
+
+// The list options of the filter and the fields each one sets.
+struct ListFilter {
+  const char* name;
+  int32_t ReportFilter::*isSet;
+  std::string ReportFilter::*list;
+};
+constexpr ListFilter kListFilters[] = {
+    {"--pages", &ReportFilter::isPages, &ReportFilter::pages},
+    {"--countries", &ReportFilter::isCountries, &ReportFilter::countries},
+    {"--keywords", &ReportFilter::isKeywords, &ReportFilter::keywords},
+    {"--referers", &ReportFilter::isReferers, &ReportFilter::referers},
+};
+
+}  // namespace
+
+int ApplyFilterOptions(CliContext& context, const CliArgs& args, ReportFilter& filter, const char* command) {
+  for (const CliWord& word : args.Words()) {
+    if (!word.option) continue;
+    const std::string_view name = word.option->name;
+    if (name == "--no-filter") {
+      filter = ReportFilter();
+      continue;
     }
-    out = args[++i];
-    return true;
-  };
-  std::string text;
-  if (arg == "--no-filter") {
-    filter = ReportFilter();
-  } else if (arg == "--no-robots") {
-    filter.noRobots = 1;
-    filter.applyFilter = 1;
-  } else if (arg == "--period") {
-    if (!value(text)) return true;
-    if (!PeriodStart(text, std::time(nullptr))) {
-      code = CliUsage(context, "unknown period " + text + " (Year+, Month+, Week+ or Day+)", command);
-      return true;
+    if (name == "--no-robots") {
+      filter.noRobots = 1;
+    } else if (name == "--period") {
+      if (!PeriodStart(word.value, std::time(nullptr)))
+        return CliUsage(context, "unknown period " + word.value + " (Year+, Month+, Week+ or Day+)", command);
+      filter.isPeriod = 1;
+      filter.period = word.value;
+    } else {
+      auto list = std::find_if(std::begin(kListFilters), std::end(kListFilters),
+                               [&](const ListFilter& candidate) { return name == candidate.name; });
+      if (list == std::end(kListFilters)) continue;
+      // The same cleaning as the filter dialog's: quotes never reach the statement.
+      filter.*list->isSet = 1;
+      filter.*list->list = SanitizeListText(word.value);
     }
-    filter.isPeriod = 1;
-    filter.period = text;
     filter.applyFilter = 1;
-  } else if (arg == "--pages" || arg == "--countries" || arg == "--keywords" || arg == "--referers") {
-    if (!value(text)) return true;
-    // The same cleaning as the filter dialog's: quotes never reach the statement.
-    text = SanitizeListText(text);
-    if (arg == "--pages") filter.isPages = 1, filter.pages = text;
-    else if (arg == "--countries") filter.isCountries = 1, filter.countries = text;
-    else if (arg == "--keywords") filter.isKeywords = 1, filter.keywords = text;
-    else filter.isReferers = 1, filter.referers = text;
-    filter.applyFilter = 1;
-  } else {
-    return false;
   }
-  return true;
+  return kExitOk;
 }
 
 ReportTree BuildReport(const ReportViewName& view, DbSession& session, const ReportFilter& filter, std::time_t now) {
@@ -150,49 +156,61 @@ int PrintChart(CliContext& context, const ReportTree& tree, const std::string& c
   return kExitOk;
 }
 
+// The form of --format or --json, the last one given; false (with the name) when unknown.
+bool ReadReportForm(const CliArgs& args, ReportForm& form, std::string& name) {
+  constexpr std::pair<std::string_view, ReportForm> kForms[] = {
+      {"text", ReportForm::kText}, {"json", ReportForm::kJson}, {"csv", ReportForm::kCsv}, {"tsv", ReportForm::kTsv}};
+  for (const CliWord& word : args.Words()) {
+    if (!word.option) continue;
+    const std::string_view option = word.option->name;
+    if (option == "--json") form = ReportForm::kJson;
+    if (option != "--format") continue;
+    auto found = std::find_if(std::begin(kForms), std::end(kForms), [&](const auto& f) { return word.value == f.first; });
+    if (found == std::end(kForms)) {
+      name = word.value;
+      return false;
+    }
+    form = found->second;
+  }
+  return true;
+}
+
+// The view the one argument names; nullptr after the usage error.
+const ReportViewName* ReadReportView(CliContext& context, const CliArgs& args) {
+  std::vector<std::string> words = args.Arguments();
+  if (words.empty()) {
+    CliUsage(context, "which view? sessions, visitors, keywords, referers, pages or statistics", "report");
+    return nullptr;
+  }
+  auto view = std::find_if(ReportViewNames().begin(), ReportViewNames().end(),
+                           [&](const ReportViewName& candidate) { return words[0] == candidate.name; });
+  if (view == ReportViewNames().end()) {
+    CliUsage(context, "unknown view " + words[0], "report");
+    return nullptr;
+  }
+  if (words.size() > 1) {
+    CliUsage(context, "unexpected argument " + words[1], "report");
+    return nullptr;
+  }
+  return &*view;
+}
+
 }  // namespace
 
-int RunReportCommand(CliContext& context, const std::vector<std::string>& args) {
-  const ReportViewName* view = nullptr;
+int RunReportCommand(CliContext& context, const CliArgs& args) {
   ReportForm form = ReportForm::kText;
-  bool chart = false;
-  std::string chartPath;
+  std::string formName;
+  if (!ReadReportForm(args, form, formName))
+    return CliUsage(context, "unknown format " + formName + " (text, json, csv or tsv)", "report");
   ReportFilter filter = CopyReportFilter();
-  for (size_t i = 0; i < args.size(); ++i) {
-    const std::string& arg = args[i];
-    int code = kExitOk;
-    if (TakeFilterOption(context, args, i, filter, "report", code)) {
-      if (code != kExitOk) return code;
-    } else if (arg == "--json") {
-      form = ReportForm::kJson;
-    } else if (arg == "--format") {
-      if (i + 1 >= args.size()) return CliUsage(context, "--format needs text, json, csv or tsv", "report");
-      const std::string& name = args[++i];
-      if (name == "text") form = ReportForm::kText;
-      else if (name == "json") form = ReportForm::kJson;
-      else if (name == "csv") form = ReportForm::kCsv;
-      else if (name == "tsv") form = ReportForm::kTsv;
-      else return CliUsage(context, "unknown format " + name + " (text, json, csv or tsv)", "report");
-    } else if (arg == "--chart") {
-      if (i + 1 >= args.size()) return CliUsage(context, "--chart needs a value", "report");
-      chartPath = args[++i];
-      chart = true;
-    } else if (!arg.empty() && arg[0] == '-') {
-      return CliUsage(context, "unknown option " + arg, "report");
-    } else if (!view) {
-      for (const ReportViewName& candidate : ReportViewNames())
-        if (arg == candidate.name) view = &candidate;
-      if (!view) return CliUsage(context, "unknown view " + arg, "report");
-    } else {
-      return CliUsage(context, "unexpected argument " + arg, "report");
-    }
-  }
-  if (!view) return CliUsage(context, "which view? sessions, visitors, keywords, referers, pages or statistics", "report");
+  if (int code = ApplyFilterOptions(context, args, filter, "report"); code != kExitOk) return code;
+  const ReportViewName* view = ReadReportView(context, args);
+  if (!view) return kExitUsage;
 
   DbSession session;
   if (!OpenCliDatabase(context, session)) return kExitFailure;
   ReportTree tree = BuildReport(*view, session, filter, std::time(nullptr));
-  if (chart) return PrintChart(context, tree, chartPath, view->name);
+  if (const std::string* chartPath = args.Last("--chart")) return PrintChart(context, tree, *chartPath, view->name);
 
   switch (form) {
     case ReportForm::kText:
@@ -208,5 +226,11 @@ int RunReportCommand(CliContext& context, const std::vector<std::string>& args) 
   }
   return kExitOk;
 }
+
+const CliCommand kReportCommand = {.name = "report",
+                                   .summary = "print a report view (sessions, visitors, keywords, ...)",
+                                   .helpBefore = PrintReportUsage, .options = kReportOptions,
+                                   .moreOptions = kFilterGroups, .helpAfter = PrintReportForms, .run = RunReportCommand,
+                                   .readsOnly = true};
 
 }  // namespace weavil

@@ -1,13 +1,12 @@
-#include <signal.h>
 #include <unistd.h>
 
-#include <atomic>
 #include <chrono>
 #include <condition_variable>
 #include <iostream>
 #include <mutex>
 
 #include "cli/cli.h"
+#include "cli/stop_signals.h"
 #include "net/host_resolver.h"
 #include "store/database.h"
 #include "store/result.h"
@@ -15,10 +14,6 @@
 namespace weavil {
 
 namespace {
-
-std::atomic<bool> gResolveInterrupted{false};
-
-void OnInterrupt(int) { gResolveInterrupted.store(true); }
 
 // Counts finished rows and draws a one-line counter when stderr is a terminal.
 class ResolveCounter : public ResolveObserver {
@@ -52,7 +47,7 @@ class ResolveCounter : public ResolveObserver {
     std::unique_lock<std::mutex> lock(mutex_);
     while (!finished_) {
       finishedCv_.wait_for(lock, std::chrono::milliseconds(100));
-      if (gResolveInterrupted.load() && !run.StopRequested()) {
+      if (StopSignals::Requested().load() && !run.StopRequested()) {
         lock.unlock();
         run.Stop();
         lock.lock();
@@ -96,15 +91,12 @@ int RunResolveBatch(CliContext& context, bool allUnresolved) {
   }
   counter.SetTotal(run.RowCount());
 
-  gResolveInterrupted.store(false);
-  struct sigaction action {}, previous{};
-  action.sa_handler = OnInterrupt;
-  sigemptyset(&action.sa_mask);
-  ::sigaction(SIGINT, &action, &previous);
-  run.Start();
-  counter.WaitFinished(run);
-  run.Wait();
-  ::sigaction(SIGINT, &previous, nullptr);
+  {
+    StopSignals signals;
+    run.Start();
+    counter.WaitFinished(run);
+    run.Wait();
+  }
 
   if (run.FailedWrites() > 0)
     return CliFail(context, "cannot store the host names in the database " + session.FilePath() + ": " +
@@ -117,27 +109,31 @@ int RunResolveBatch(CliContext& context, bool allUnresolved) {
   return kExitOk;
 }
 
-void PrintResolveHelp(std::ostream& out) {
+namespace {
+
+void PrintResolveUsage(std::ostream& out) {
   out << "Usage: weavil [--db FILE] resolve [--all]\n"
          "\n"
          "Looks up the host name of every client address that has none yet, up to 9\n"
          "at a time, and stores the name, its reversed form (for sorting by domain)\n"
          "and the country of the address. Prints how many were resolved and how many\n"
-         "have no name. Ctrl+C stops starting new lookups; those running finish.\n"
-         "\n"
-         "Options:\n"
-         "  --all     also try again the addresses whose lookup failed before\n";
+         "have no name. Ctrl+C stops starting new lookups; those running finish.\n";
 }
 
-int RunResolveCommand(CliContext& context, const std::vector<std::string>& args) {
-  bool all = false;
-  for (const std::string& arg : args) {
-    if (arg == "--all")
-      all = true;
-    else
-      return CliUsage(context, "unexpected argument " + arg, "resolve");
-  }
-  return RunResolveBatch(context, all);
+constexpr CliOption kResolveOptions[] = {
+    {.name = "--all", .help = "also try again the addresses whose lookup failed before"},
+};
+
+}  // namespace
+
+int RunResolveCommand(CliContext& context, const CliArgs& args) {
+  std::vector<std::string> words = args.Arguments();
+  if (!words.empty()) return CliUsage(context, "unexpected argument " + words[0], "resolve");
+  return RunResolveBatch(context, args.Has("--all"));
 }
+
+const CliCommand kResolveCommand = {.name = "resolve", .summary = "look up the host names of client addresses",
+                                    .helpBefore = PrintResolveUsage, .options = kResolveOptions,
+                                    .run = RunResolveCommand};
 
 }  // namespace weavil

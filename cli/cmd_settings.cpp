@@ -6,7 +6,9 @@
 
 namespace weavil {
 
-void PrintSettingsHelp(std::ostream& out) {
+namespace {
+
+void PrintSettingsUsage(std::ostream& out) {
   out << "Usage: weavil settings [NAME [VALUE]]\n"
          "\n"
          "Without arguments, prints every setting as NAME=VALUE.\n"
@@ -19,7 +21,11 @@ void PrintSettingsHelp(std::ostream& out) {
          "Settings file: " << DefaultSettingsFile() << '\n';
 }
 
-int RunSettingsCommand(CliContext& context, const std::vector<std::string>& args) {
+}  // namespace
+
+int RunSettingsCommand(CliContext& context, const CliArgs& words) {
+  // A VALUE may start with '-' ("-1"): every word is an argument.
+  const std::vector<std::string> args = words.Arguments();
   if (args.size() > 2) return CliUsage(context, "settings takes at most NAME and VALUE", "settings");
   if (args.empty()) {
     Settings settings = CopySettings();
@@ -49,5 +55,9 @@ int RunSettingsCommand(CliContext& context, const std::vector<std::string>& args
   context.saveSettings = true;
   return kExitOk;
 }
+
+const CliCommand kSettingsCommand = {.name = "settings", .summary = "show or change the settings",
+                                     .helpBefore = PrintSettingsUsage, .run = RunSettingsCommand,
+                                     .arguments = CliArguments::kAnyWord};
 
 }  // namespace weavil

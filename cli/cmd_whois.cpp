@@ -8,22 +8,20 @@
 
 namespace weavil {
 
-void PrintWhoisHelp(std::ostream& out) {
+namespace {
+
+void PrintWhoisUsage(std::ostream& out) {
   out << "Usage: weavil whois QUERY [--server HOST | --country CC] [--port N] [--timeout SECONDS]\n"
          "\n"
          "Sends QUERY (an address or a host name) to a whois server on TCP port 43 and\n"
          "prints the answer as it comes. Without --server or --country the query goes\n"
          "to " << WhoisServers()[kWhoisArin] << ".\n"
          "When the setting IsProxy is on, the connection goes through the SOCKS 4 proxy\n"
-         "of the settings Proxy and ProxyPort.\n"
-         "\n"
-         "Options:\n"
-         "  --server HOST     the whois server to ask\n"
-         "  --country CC      choose the regional registry of a two-letter country code\n"
-         "  --port N          the server's port (default 43)\n"
-         "  --timeout SECONDS give up when connecting or a receive takes longer (default 30)\n"
-         "\n"
-         "An answer is read for at most " << kWhoisDeadline.count() / 1000 << " seconds and up to "
+         "of the settings Proxy and ProxyPort.\n";
+}
+
+void PrintWhoisLimits(std::ostream& out) {
+  out << "An answer is read for at most " << kWhoisDeadline.count() / 1000 << " seconds and up to "
       << kWhoisMaxAnswer / 1024 << " KB; a longer one is cut there and the command fails.\n"
          "Control characters of the answer are shown as escapes (\\r, \\x1b, ...).\n"
          "\n"
@@ -33,60 +31,50 @@ void PrintWhoisHelp(std::ostream& out) {
   out << '\n';
 }
 
-int RunWhoisCommand(CliContext& context, const std::vector<std::string>& args) {
-  std::string query, server, country;
-  bool haveServer = false, haveCountry = false;
+constexpr CliOption kWhoisOptions[] = {
+    {.name = "--server", .value = "HOST", .help = "the whois server to ask", .needs = "a host name",
+     .allowEmpty = false},
+    {.name = "--country", .value = "CC", .help = "choose the regional registry of a two-letter country code",
+     .needs = "a country code"},
+    {.name = "--port", .value = "N", .help = "the server's port (default 43)", .needs = "a number from 1 to 65535"},
+    {.name = "--timeout",
+     .value = "SECONDS",
+     .help = "how long connecting or a receive may take (default 30)",
+     .needs = "a number of seconds from 1 to 3600"},
+};
+
+// The request the words ask for. kExitOk, or the exit code after the usage error.
+int ReadWhoisRequest(CliContext& context, const CliArgs& args, WhoisRequest& request) {
+  std::vector<std::string> words = args.Arguments();
   long port = kWhoisPort;
   long timeoutSeconds = kWhoisTimeout.count() / 1000;
-
-  for (size_t i = 0; i < args.size(); ++i) {
-    const std::string& arg = args[i];
-    auto value = [&](std::string& out) {
-      if (i + 1 >= args.size()) return false;
-      out = args[++i];
-      return true;
-    };
-    auto number = [&](long low, long high, long& out) {
-      std::string text;
-      if (!value(text)) return false;
-      char* end = nullptr;
-      out = std::strtol(text.c_str(), &end, 10);
-      return !text.empty() && *end == '\0' && out >= low && out <= high;
-    };
-    if (arg == "--server") {
-      if (!value(server) || server.empty()) return CliUsage(context, "--server needs a host name", "whois");
-      haveServer = true;
-    } else if (arg == "--country") {
-      if (!value(country)) return CliUsage(context, "--country needs a country code", "whois");
-      haveCountry = true;
-    } else if (arg == "--port") {
-      if (!number(1, 65535, port)) return CliUsage(context, "--port needs a number from 1 to 65535", "whois");
-    } else if (arg == "--timeout") {
-      if (!number(1, 3600, timeoutSeconds))
-        return CliUsage(context, "--timeout needs a number of seconds from 1 to 3600", "whois");
-    } else if (!arg.empty() && arg[0] == '-') {
-      return CliUsage(context, "unknown option " + arg, "whois");
-    } else if (query.empty()) {
-      query = arg;
-    } else {
-      return CliUsage(context, "only one QUERY can be given", "whois");
-    }
-  }
-  if (query.empty()) return CliUsage(context, "whois needs a QUERY", "whois");
+  if (int code = CliNumber(context, args, "--port", 1, 65535, port, "whois"); code != kExitOk) return code;
+  if (int code = CliNumber(context, args, "--timeout", 1, 3600, timeoutSeconds, "whois"); code != kExitOk)
+    return code;
+  if (words.empty()) return CliUsage(context, "whois needs a QUERY", "whois");
+  if (words.size() > 1) return CliUsage(context, "only one QUERY can be given", "whois");
+  const std::string& query = words[0];
   if (!IsSendableWhoisQuery(query))
     return CliUsage(context, "the query holds a control character (a line break or the like)", "whois");
-  if (haveServer && haveCountry) return CliUsage(context, "give either --server or --country, not both", "whois");
+  const std::string* server = args.Last("--server");
+  const std::string* country = args.Last("--country");
+  if (server && country) return CliUsage(context, "give either --server or --country, not both", "whois");
 
-  if (haveCountry) {
-    country = ToUpperAscii(country);
-    server = ChooseWhoisServer(country);
-  } else if (!haveServer) {
-    server = WhoisServers()[kWhoisArin];
-  }
-
-  WhoisRequest request = MakeWhoisRequest(query, server, CopySettings());
+  std::string host = server    ? *server
+                     : country ? ChooseWhoisServer(ToUpperAscii(*country))
+                               : WhoisServers()[kWhoisArin];
+  request = MakeWhoisRequest(query, host, CopySettings());
   request.port = static_cast<uint16_t>(port);
   request.timeout = std::chrono::seconds(timeoutSeconds);
+  return kExitOk;
+}
+
+}  // namespace
+
+int RunWhoisCommand(CliContext& context, const CliArgs& args) {
+  WhoisRequest request;
+  if (int code = ReadWhoisRequest(context, args, request); code != kExitOk) return code;
+  const std::string server = request.server;
   if (request.useProxy && (request.proxyHost.empty() || request.proxyPort == 0))
     return CliFail(context, "IsProxy is on but the SOCKS proxy (Proxy, ProxyPort) is not set");
 
@@ -122,5 +110,9 @@ int RunWhoisCommand(CliContext& context, const std::vector<std::string>& args) {
   }
   return kExitOk;
 }
+
+const CliCommand kWhoisCommand = {.name = "whois", .summary = "ask a whois server about an address or host",
+                                  .helpBefore = PrintWhoisUsage, .options = kWhoisOptions,
+                                  .helpAfter = PrintWhoisLimits, .run = RunWhoisCommand};
 
 }  // namespace weavil

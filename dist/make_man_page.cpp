@@ -56,16 +56,22 @@ void WriteParagraph(std::ostream& out, std::vector<std::string> lines) {
   if (indented) out << ".fi\n";
 }
 
-std::string Capture(void (*print)(std::ostream&)) {
+std::string ProgramHelp() {
   std::ostringstream text;
-  print(text);
+  weavil::PrintProgramHelp(text);
+  return text.str();
+}
+
+std::string CommandHelp(const weavil::CliCommand& command) {
+  std::ostringstream text;
+  weavil::PrintCommandHelp(text, command);
   return text.str();
 }
 
 void WriteManPage(std::ostream& out) {
   out << ".TH WEAVIL 1 \"\" \"Weavil 1.4\" \"User Commands\"\n"
          ".SH NAME\nweavil \\- analyse web-server access logs by visitor session\n";
-  std::vector<std::vector<std::string>> main = Paragraphs(Capture(weavil::PrintProgramHelp));
+  std::vector<std::vector<std::string>> main = Paragraphs(ProgramHelp());
   out << ".SH SYNOPSIS\n.nf\n";
   for (const std::string& line : main.front()) out << Roff(line.rfind("Usage: ", 0) == 0 ? line.substr(7) : line) << '\n';
   for (const weavil::CliCommand& command : weavil::CliCommands())
@@ -75,7 +81,7 @@ void WriteManPage(std::ostream& out) {
   out << ".SH COMMANDS\n";
   for (const weavil::CliCommand& command : weavil::CliCommands()) {
     out << ".SS " << command.name << '\n';
-    for (const std::vector<std::string>& paragraph : Paragraphs(Capture(command.help))) WriteParagraph(out, paragraph);
+    for (const std::vector<std::string>& paragraph : Paragraphs(CommandHelp(command))) WriteParagraph(out, paragraph);
   }
 }
 

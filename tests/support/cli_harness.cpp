@@ -5,6 +5,7 @@
 
 #include "cli/cli.h"
 #include "store/database.h"
+#include "store/result.h"
 #include "store/trace.h"
 
 namespace weavil::test {
@@ -29,6 +30,12 @@ int CliHarness::Run(std::vector<std::string> words) {
   out_.str("");
   err_.str("");
   return RunCli(static_cast<int>(words.size()), argv.data(), out_, err_);
+}
+
+bool ExecuteSql(const std::string& databasePath, const std::string& sql) {
+  DbSession session;
+  Statement statement;
+  return Succeeded(session.OpenFile(databasePath)) && Succeeded(statement.Execute(session, sql));
 }
 
 }  // namespace weavil::test

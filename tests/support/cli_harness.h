@@ -12,10 +12,8 @@ namespace weavil::test {
 
 class CliHarness {
  public:
-  CliHarness();
+  CliHarness();  // not copied: it owns its folder
   ~CliHarness();
-  CliHarness(const CliHarness&) = delete;
-  CliHarness& operator=(const CliHarness&) = delete;
 
   // Runs "weavil" followed by words (a fresh run: the data source opens anew) and
   // returns the exit code; Out() and Err() hold what it printed.
@@ -29,5 +27,8 @@ class CliHarness {
   WorkFolder dir_;
   std::ostringstream out_, err_;
 };
+
+// Runs one statement on the database file; false when it does not open or the statement fails.
+bool ExecuteSql(const std::string& databasePath, const std::string& sql);
 
 }  // namespace weavil::test

@@ -25,12 +25,6 @@
 namespace weavil {
 namespace {
 
-bool Exec(const std::string& path, const std::string& sql) {
-  DbSession session;
-  Statement statement;
-  return Succeeded(session.OpenFile(path)) && Succeeded(statement.Execute(session, sql));
-}
-
 class ImportCommandTest : public ::testing::Test {
  protected:
   void SetUp() override {
@@ -100,7 +94,7 @@ TEST_F(ImportCommandTest, AnImportThatCannotWriteFailsAndStoresNothing) {
   EXPECT_EQ(cli_.Out(), "");
   EXPECT_EQ(test::QueryNumber(db, "SELECT count(*) FROM [Session]"), 0);
 
-  ASSERT_TRUE(Exec(db, "ALTER TABLE [Session] RENAME COLUMN UserIP TO Address"));
+  ASSERT_TRUE(test::ExecuteSql(db, "ALTER TABLE [Session] RENAME COLUMN UserIP TO Address"));
   EXPECT_EQ(Run({"import", log_}), kExitFailure);
   EXPECT_NE(cli_.Err().find("no such column: UserIP"), std::string::npos) << cli_.Err();
   EXPECT_EQ(cli_.Out().find("already stored"), std::string::npos);
@@ -112,7 +106,7 @@ TEST_F(ImportCommandTest, AReadOnlyDatabaseFailsImportAndResolve) {
   test::TempDir home;
   const std::string db = home.File("log.db");
   test::CopyTemplateDatabase(db);
-  ASSERT_TRUE(Exec(db, "INSERT INTO DNSLookUp (UserIP, rURL) VALUES ('127.0.0.1', 'ip.127.0.0.1')"));
+  ASSERT_TRUE(test::ExecuteSql(db, "INSERT INTO DNSLookUp (UserIP, rURL) VALUES ('127.0.0.1', 'ip.127.0.0.1')"));
   std::filesystem::copy_file(log_, home.File("access.log"));
   std::vector<std::string> prefix;
   if (::geteuid() == 0) {

@@ -302,17 +302,10 @@ TEST_F(ReportCommandsTest, DetailsAndVisitor) {
 // Terminal control sequences in log fields (a window title, a colour change, a bare
 // CR that hides what came before it) are printed as visible escapes.
 TEST_F(ReportCommandsTest, ControlCharactersInFieldsArePrintedAsEscapes) {
-  {
-    DbSession session;
-    ASSERT_GE(session.OpenFile(db_.Path()), 0);
-    Statement insert;
-    ASSERT_GE(insert.Execute(session, "UPDATE Resource SET UriStem='/a' || char(27) || '[0m.htm' || char(13) || "
-                                      "'hidden' WHERE UriStem='/index.htm'"),
-              0);
-    ASSERT_GE(insert.Execute(session, "UPDATE Session SET UserAgent='Mozilla' || char(27) || ']0;owned' || char(7) "
-                                      "WHERE NumId=4"),
-              0);
-  }
+  ASSERT_TRUE(test::ExecuteSql(db_.Path(), "UPDATE Resource SET UriStem='/a' || char(27) || '[0m.htm' || "
+                                           "char(13) || 'hidden' WHERE UriStem='/index.htm'"));
+  ASSERT_TRUE(test::ExecuteSql(db_.Path(), "UPDATE Session SET UserAgent='Mozilla' || char(27) || ']0;owned' || "
+                                           "char(7) WHERE NumId=4"));
   for (std::vector<std::string> command : {std::vector<std::string>{"details", "4"}, {"report", "pages"}}) {
     ASSERT_EQ(Run(command), kExitOk) << cli_.Err();
     const std::string out = cli_.Out();
