@@ -91,16 +91,10 @@ bool WantsHelp(const std::vector<std::string>& args) {
 }
 
 bool OpenCliDatabase(CliContext& context, DbSession& session) {
-  LogDataSource& source = LogDataSource::Obtain();
-  if (!source.IsOpen()) {
-    CliFail(context, "cannot open " + source.Describe());
-    return false;
-  }
-  if (Failed(session.Open(source))) {
-    CliFail(context, "cannot open the database " + source.Path() + ": " + session.LastError().message);
-    return false;
-  }
-  return true;
+  std::string error;
+  if (Succeeded(OpenSourceSession(session, &error))) return true;
+  CliFail(context, "cannot open " + error);
+  return false;
 }
 
 namespace {

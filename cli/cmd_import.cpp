@@ -195,8 +195,8 @@ int RunImportCommand(CliContext& context, const CliArgs& args) {
   if (parsed.haveFormat) copies.logFormat = parsed.format;
 
   // Fail before reading a large log when there is nowhere to store it.
-  LogDataSource& source = LogDataSource::Obtain();
-  if (!source.IsOpen()) return CliFail(context, "cannot open " + source.Describe());
+  std::string sourceError;
+  if (!SourceIsOpen(&sourceError)) return CliFail(context, "cannot open " + sourceError);
 
   std::unique_ptr<RejectsFile> rejects;
   ImportOptions options;
