@@ -378,6 +378,9 @@ class LabelsPage final : public PropertyPage {
   QLineEdit* length_ = nullptr;
 };
 
+// The style shown when the chart cannot say its own.
+constexpr SHORT kDefaultChartType = static_cast<SHORT>(ChartType::VerticalBars);
+
 struct ColorSlot {
   int id;
   const char* label;
@@ -458,9 +461,11 @@ class AppearancePage final : public PropertyPage {
     if (!chart) return;
     style_->clear();
     // The list shows the connected styles after their plain ones.
-    for (int type : {0, 2, 1, 3, 4}) style_->addItem(ChartTypeName(type), type);
-    SHORT type = 4;
-    if (FAILED(chart->get_ChartType(&type))) type = 4;
+    for (ChartType shown : {ChartType::Dots, ChartType::ConnectedDots, ChartType::Squares, ChartType::ConnectedSquares,
+                            ChartType::VerticalBars})
+      style_->addItem(ChartTypeName(shown), static_cast<int>(shown));
+    SHORT type = kDefaultChartType;
+    if (FAILED(chart->get_ChartType(&type))) type = kDefaultChartType;
     style_->setCurrentIndex(style_->findData(static_cast<int>(type)));
     for (size_t i = 0; i < std::size(kColorSlots); ++i) {
       OLE_COLOR color = 0;
@@ -478,7 +483,7 @@ class AppearancePage final : public PropertyPage {
   void ApplyTo(IUnknown* object) override {
     auto chart = As<IVyrLogChart>(object, IID_IVyrLogChart);
     if (!chart) return;
-    SHORT type = style_->currentIndex() < 0 ? 4 : static_cast<SHORT>(style_->currentData().toInt());
+    SHORT type = style_->currentIndex() < 0 ? kDefaultChartType : static_cast<SHORT>(style_->currentData().toInt());
     for (DISPID id : kApplyOrder) {
       for (size_t i = 0; i < std::size(kColorSlots); ++i)
         if (kColorSlots[i].property == id) PutColorProperty(chart.Get(), id, buttons_[i]->Color());
