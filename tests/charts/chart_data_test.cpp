@@ -4,9 +4,13 @@
 #include <string>
 
 #include "charts/chart_data.h"
+#include "chart_test_support.h"
 
 namespace plotwell {
 namespace {
+
+using test::Extremes;
+using test::ExtremesOf;
 
 HRESULT LoadResult(ChartData& data, const QString& text) { return data.TryLoad(text); }
 
@@ -16,10 +20,7 @@ TEST(ChartDocument, EmptyRootLoadsNothingWithZeroExtremes) {
   for (ChartData* data : {static_cast<ChartData*>(&series), static_cast<ChartData*>(&labels)}) {
     EXPECT_EQ(LoadResult(*data, "<VYR_CHART_DATA/>"), S_OK);
     EXPECT_EQ(data->Entries(), 0);
-    EXPECT_EQ(data->MaxCount(), 0);
-    EXPECT_EQ(data->MinCount(), 0);
-    EXPECT_EQ(data->MaxValue(), 0);
-    EXPECT_EQ(data->MinValue(), 0);
+    EXPECT_EQ(ExtremesOf(*data), Extremes());
   }
   EXPECT_EQ(series.Samples(), 0);
 }
@@ -92,10 +93,7 @@ TEST(ChartDocument, CountAndAlternativeFlagRules) {
   EXPECT_EQ(data.AltAt(2), 0);
   EXPECT_EQ(data.AltAt(3), 1);
   EXPECT_EQ(data.AltAt(4), 1);
-  EXPECT_EQ(data.MinCount(), 0);
-  EXPECT_EQ(data.MaxCount(), 3);
-  EXPECT_EQ(data.MinValue(), 1);
-  EXPECT_EQ(data.MaxValue(), 5);
+  EXPECT_EQ(ExtremesOf(data), (Extremes{0, 3, 1, 5}));
 }
 
 TEST(ChartDocument, TimeSamplesAreSortedStably) {

@@ -9,6 +9,8 @@
 namespace plotwell {
 namespace {
 
+using test::Extremes;
+using test::ExtremesOf;
 using test::LocalTime;
 
 struct Sample {
@@ -63,10 +65,7 @@ TEST_F(TimeBuckets, HourlyGroupsWithinTheHourAndFillsGapsOnTheGrid) {
   EXPECT_EQ(data.BucketTime(1), LocalTime(2024, 5, 6, 11));
   EXPECT_EQ(data.BucketTime(2), LocalTime(2024, 5, 6, 12));
   // Gaps take part in the extremes.
-  EXPECT_EQ(data.MinValue(), 0);
-  EXPECT_EQ(data.MaxValue(), 4);
-  EXPECT_EQ(data.MinCount(), 0);
-  EXPECT_EQ(data.MaxCount(), 5);
+  EXPECT_EQ(ExtremesOf(data), (Extremes{0, 5, 0, 4}));
 }
 
 TEST_F(TimeBuckets, DailyKeepsADayOnWhichTheClocksChangeTogether) {
@@ -156,8 +155,7 @@ TEST_F(TimeBuckets, AlternativeOnlyWhenEverySampleIsAndZeroCountsStillOpenBucket
   EXPECT_EQ(data.AltAt(1), 1);
   EXPECT_EQ(data.CountAt(2), 0);
   EXPECT_EQ(data.ValueAt(2), 5);
-  EXPECT_EQ(data.MinCount(), 0);
-  EXPECT_EQ(data.MaxCount(), 2);
+  EXPECT_EQ(ExtremesOf(data), (Extremes{0, 2, 2, 5}));
 }
 
 TEST_F(TimeBuckets, BucketSumsDoNotWrapAround) {
