@@ -1,45 +1,43 @@
 #pragma once
-// Owned file descriptors and C streams for the runtime's own sources: each closes what it
-// holds exactly once, on every path out of the scope that opened it.
+// Owned file descriptors and C streams for the runtime's own sources: each is closed
+// exactly once, on every way out of the scope that opened it, and never copied.
 #include <unistd.h>
 
 #include <cstdio>
-#include <memory>
 #include <utility>
 
 namespace vyr::com {
 
-class OwnedFd {
+// Handle is closed with close() unless it is none; Release gives it up unclosed.
+template <typename Handle, Handle none, auto close>
+class OwnedHandle {
  public:
-  OwnedFd() = default;
-  explicit OwnedFd(int fd) : fd_(fd) {}
-  OwnedFd(OwnedFd&& other) noexcept : fd_(other.Release()) {}
-  OwnedFd& operator=(OwnedFd&& other) noexcept {
+  OwnedHandle() = default;
+  explicit OwnedHandle(Handle handle) : handle_(handle) {}
+  OwnedHandle(OwnedHandle&& other) noexcept : handle_(other.Release()) {}
+  OwnedHandle& operator=(OwnedHandle&& other) noexcept {
     if (this != &other) Reset(other.Release());
     return *this;
   }
-  OwnedFd(const OwnedFd&) = delete;
-  OwnedFd& operator=(const OwnedFd&) = delete;
-  ~OwnedFd() { Reset(); }
+  OwnedHandle(const OwnedHandle&) = delete;
+  OwnedHandle& operator=(const OwnedHandle&) = delete;
+  ~OwnedHandle() { Reset(); }
 
-  int Get() const { return fd_; }
-  bool Valid() const { return fd_ >= 0; }
-  explicit operator bool() const { return Valid(); }
-  int Release() { return std::exchange(fd_, -1); }
-  void Reset(int fd = -1) {
-    if (fd_ >= 0) ::close(fd_);
-    fd_ = fd;
+  Handle Get() const { return handle_; }
+  explicit operator bool() const { return handle_ != none; }
+  Handle Release() { return std::exchange(handle_, none); }
+  // Closes what is held (unless it is the handle taken) and takes handle.
+  void Reset(Handle handle = none) {
+    if (handle_ != none && handle_ != handle) close(handle_);
+    handle_ = handle;
   }
 
  private:
-  int fd_ = -1;
+  Handle handle_ = none;
 };
 
-struct FileCloser {
-  void operator()(std::FILE* file) const { std::fclose(file); }
-};
-// A C stream closed when it goes out of scope; where the close result matters, close it
-// with std::fclose(file.release()).
-using OwnedFile = std::unique_ptr<std::FILE, FileCloser>;
+using OwnedFd = OwnedHandle<int, -1, ::close>;
+// Where the close result matters, close with std::fclose(file.Release()).
+using OwnedFile = OwnedHandle<std::FILE*, nullptr, ::fclose>;
 
 }  // namespace vyr::com

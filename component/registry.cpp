@@ -247,8 +247,8 @@ HRESULT UpdateRegistry(const std::function<HRESULT(RegistryData&)>& change) {
     std::string temp = path + ".tmp." + std::to_string(::getpid());
     std::string text = data.Serialize();
     OwnedFile out(std::fopen(temp.c_str(), "wb"));
-    bool ok = out && std::fwrite(text.data(), 1, text.size(), out.get()) == text.size();
-    if (out) ok = std::fclose(out.release()) == 0 && ok;
+    bool ok = out && std::fwrite(text.data(), 1, text.size(), out.Get()) == text.size();
+    if (out) ok = std::fclose(out.Release()) == 0 && ok;
     if (!ok || std::rename(temp.c_str(), path.c_str()) != 0) {
       std::remove(temp.c_str());
       hr = REGDB_E_WRITEREGDB;
