@@ -12,6 +12,16 @@ using namespace vyr::com;
 
 namespace {
 
+// What one class persists, which pages edit it, and how it describes itself.
+struct ControlTables {
+  const PersistedProperty* map;
+  size_t mapSize;
+  const CLSID* pages;
+  size_t pageCount;
+  const TypeDescription* dualType;
+  const TypeDescription* classType;
+};
+
 // The dual interface of one control over LogChartControl: IUnknown, IDispatch and the
 // IVyrLogChart slots, shared by both classes.
 template <class Dual>
@@ -97,7 +107,8 @@ class ChartControl : public LogChartControl, public Dual {
   }
 
  protected:
-  using LogChartControl::LogChartControl;
+  ChartControl(const CLSID& clsid, const IID& eventsIid, const ControlTables& tables)
+      : LogChartControl(clsid, eventsIid), tables_(tables) {}
   virtual const IID& DualIid() const = 0;
   IUnknown* Identity() override { return static_cast<Dual*>(this); }
   void FireHover(int index, WPARAM wParam, LPARAM lParam) override {
@@ -109,6 +120,19 @@ class ChartControl : public LogChartControl, public Dual {
   void FireDblClick(int index, WPARAM wParam, LPARAM lParam) override {
     Fire(DISPID_ONMOUSEDBLCLICK, index, wParam, lParam);
   }
+  const PersistedProperty* PropertyMap(size_t* count) const override {
+    *count = tables_.mapSize;
+    return tables_.map;
+  }
+  const CLSID* Pages(size_t* count) const override {
+    *count = tables_.pageCount;
+    return tables_.pages;
+  }
+  const TypeDescription& DualType() const override { return *tables_.dualType; }
+  const TypeDescription& ClassType() const override { return *tables_.classType; }
+
+ private:
+  const ControlTables& tables_;
 };
 
 // What both controls persist after their own properties, in this order.
@@ -149,25 +173,21 @@ constexpr PersistedProperty kNonNumericOwn[] = {
 constexpr auto kTimeSeriesMap = WithAppearance(kTimeSeriesOwn);
 constexpr auto kNonNumericMap = WithAppearance(kNonNumericOwn);
 
-// A table as the hooks hand it over: its first entry and its length.
-template <class T, std::size_t N>
-const T* Table(const T (&items)[N], size_t* count) {
-  *count = N;
-  return items;
-}
-template <class T, std::size_t N>
-const T* Table(const std::array<T, N>& items, size_t* count) {
-  *count = N;
-  return items.data();
-}
-
 // Distinct pages of each map in order of first appearance.
 constexpr CLSID kTimeSeriesPages[] = {CLSID_PPGeneral, CLSID_PPTimeSeries, CLSID_PPAppear};
 constexpr CLSID kNonNumericPages[] = {CLSID_PPGeneral, CLSID_PPLabels, CLSID_PPAppear};
 
+const ControlTables kTimeSeriesTables = {kTimeSeriesMap.data(), kTimeSeriesMap.size(), kTimeSeriesPages,
+                                         std::size(kTimeSeriesPages), &kTimeSeriesChartType,
+                                         &kTimeSeriesChartClassType};
+const ControlTables kNonNumericTables = {kNonNumericMap.data(), kNonNumericMap.size(), kNonNumericPages,
+                                         std::size(kNonNumericPages), &kNNChartType, &kNNChartClassType};
+
 class TimeSeriesChart final : public ChartControl<ITimeSeriesChart> {
  public:
-  TimeSeriesChart() : ChartControl(CLSID_TimeSeriesChart, DIID__ITimeSeriesChartEvents) { Initialise(); }
+  TimeSeriesChart() : ChartControl(CLSID_TimeSeriesChart, DIID__ITimeSeriesChartEvents, kTimeSeriesTables) {
+    Initialise();
+  }
 
   HRESULT get_FilterType(SHORT* pVal) override { return Answer(pVal, Chart().Properties().filterType); }
   HRESULT put_FilterType(SHORT newVal) override {
@@ -208,10 +228,6 @@ class TimeSeriesChart final : public ChartControl<ITimeSeriesChart> {
     if (name == u"regulargrid") return DISPID_REGULARGRID;
     return DISPID_UNKNOWN;
   }
-  const PersistedProperty* PropertyMap(size_t* count) const override { return Table(kTimeSeriesMap, count); }
-  const CLSID* Pages(size_t* count) const override { return Table(kTimeSeriesPages, count); }
-  const TypeDescription& DualType() const override { return kTimeSeriesChartType; }
-  const TypeDescription& ClassType() const override { return kTimeSeriesChartClassType; }
 
  private:
   TimeSeriesLogChart& TimeSeries() { return static_cast<TimeSeriesLogChart&>(Chart()); }
@@ -219,7 +235,7 @@ class TimeSeriesChart final : public ChartControl<ITimeSeriesChart> {
 
 class NNChart final : public ChartControl<INNChart> {
  public:
-  NNChart() : ChartControl(CLSID_NNChart, DIID__INNChartEvents) { Initialise(); }
+  NNChart() : ChartControl(CLSID_NNChart, DIID__INNChartEvents, kNonNumericTables) { Initialise(); }
 
   HRESULT get_LabelLength(LONG* pVal) override { return Answer(pVal, Chart().Properties().labelLength); }
   // Stored only: neither dirty nor a repaint.
@@ -249,10 +265,6 @@ class NNChart final : public ChartControl<INNChart> {
   DISPID OwnIdOfName(const std::u16string& name) override {
     return name == u"labellength" ? DISPID_LABELLENGTH : DISPID_UNKNOWN;
   }
-  const PersistedProperty* PropertyMap(size_t* count) const override { return Table(kNonNumericMap, count); }
-  const CLSID* Pages(size_t* count) const override { return Table(kNonNumericPages, count); }
-  const TypeDescription& DualType() const override { return kNNChartType; }
-  const TypeDescription& ClassType() const override { return kNNChartClassType; }
 
  private:
   NonNumericLogChart& NonNumeric() { return static_cast<NonNumericLogChart&>(Chart()); }
