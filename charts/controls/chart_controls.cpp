@@ -2,6 +2,7 @@
 
 #include <array>
 #include <new>
+#include <span>
 
 #include "charts/controls/chart_type_info.h"
 #include "charts/controls/log_chart_control.h"
@@ -14,13 +15,18 @@ namespace {
 
 // What one class persists, which pages edit it, and how it describes itself.
 struct ControlTables {
-  const PersistedProperty* map;
-  size_t mapSize;
-  const CLSID* pages;
-  size_t pageCount;
+  std::span<const PersistedProperty> map;
+  std::span<const CLSID> pages;
   const TypeDescription* dualType;
   const TypeDescription* classType;
 };
+
+// A table as the hooks hand it over: its first entry, its length in count.
+template <class T>
+const T* HandOver(std::span<const T> table, size_t* count) {
+  *count = table.size();
+  return table.data();
+}
 
 // The dual interface of one control over LogChartControl: IUnknown, IDispatch and the
 // IVyrLogChart slots, shared by both classes.
@@ -120,14 +126,8 @@ class ChartControl : public LogChartControl, public Dual {
   void FireDblClick(int index, WPARAM wParam, LPARAM lParam) override {
     Fire(DISPID_ONMOUSEDBLCLICK, index, wParam, lParam);
   }
-  const PersistedProperty* PropertyMap(size_t* count) const override {
-    *count = tables_.mapSize;
-    return tables_.map;
-  }
-  const CLSID* Pages(size_t* count) const override {
-    *count = tables_.pageCount;
-    return tables_.pages;
-  }
+  const PersistedProperty* PropertyMap(size_t* count) const override { return HandOver(tables_.map, count); }
+  const CLSID* Pages(size_t* count) const override { return HandOver(tables_.pages, count); }
   const TypeDescription& DualType() const override { return *tables_.dualType; }
   const TypeDescription& ClassType() const override { return *tables_.classType; }
 
@@ -177,11 +177,9 @@ constexpr auto kNonNumericMap = WithAppearance(kNonNumericOwn);
 constexpr CLSID kTimeSeriesPages[] = {CLSID_PPGeneral, CLSID_PPTimeSeries, CLSID_PPAppear};
 constexpr CLSID kNonNumericPages[] = {CLSID_PPGeneral, CLSID_PPLabels, CLSID_PPAppear};
 
-const ControlTables kTimeSeriesTables = {kTimeSeriesMap.data(), kTimeSeriesMap.size(), kTimeSeriesPages,
-                                         std::size(kTimeSeriesPages), &kTimeSeriesChartType,
+const ControlTables kTimeSeriesTables = {kTimeSeriesMap, kTimeSeriesPages, &kTimeSeriesChartType,
                                          &kTimeSeriesChartClassType};
-const ControlTables kNonNumericTables = {kNonNumericMap.data(), kNonNumericMap.size(), kNonNumericPages,
-                                         std::size(kNonNumericPages), &kNNChartType, &kNNChartClassType};
+const ControlTables kNonNumericTables = {kNonNumericMap, kNonNumericPages, &kNNChartType, &kNNChartClassType};
 
 class TimeSeriesChart final : public ChartControl<ITimeSeriesChart> {
  public:
