@@ -4,6 +4,7 @@
 #include <ctime>
 #include <ostream>
 #include <string>
+#include <vector>
 
 #include "charts/chart_data.h"
 #include "tests/support/test_support.h"
@@ -52,6 +53,15 @@ struct Extremes {
     return out << "counts " << e.minCount << ".." << e.maxCount << ", values " << e.minValue << ".." << e.maxValue;
   }
 };
+
+// The field at of the first count entries (or samples), in order.
+template <class Data, class Field>
+std::vector<long long> Column(const Data& data, Field (Data::*at)(int) const, int count) {
+  std::vector<long long> column;
+  for (int i = 0; i < count; ++i) column.push_back((data.*at)(i));
+  return column;
+}
+using Numbers = std::vector<long long>;
 
 inline Extremes ExtremesOf(const ChartData& data) {
   return {data.MinCount(), data.MaxCount(), data.MinValue(), data.MaxValue()};

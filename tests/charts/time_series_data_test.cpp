@@ -9,8 +9,10 @@
 namespace plotwell {
 namespace {
 
+using test::Column;
 using test::Extremes;
 using test::ExtremesOf;
+using test::Numbers;
 using test::LocalTime;
 
 struct Sample {
@@ -151,10 +153,9 @@ TEST_F(TimeBuckets, AlternativeOnlyWhenEverySampleIsAndZeroCountsStillOpenBucket
         {LocalTime(2024, 1, 1, 3), 5, 0, 0}},
        FilterType::Hourly, false);
   ASSERT_EQ(data.Entries(), 3);
-  EXPECT_EQ(data.AltAt(0), 0);
-  EXPECT_EQ(data.AltAt(1), 1);
-  EXPECT_EQ(data.CountAt(2), 0);
-  EXPECT_EQ(data.ValueAt(2), 5);
+  EXPECT_EQ(Column(data, &TimeSeriesData::AltAt, 3), (Numbers{0, 1, 0}));
+  EXPECT_EQ(Column(data, &TimeSeriesData::CountAt, 3), (Numbers{2, 2, 0}));
+  EXPECT_EQ(Column(data, &TimeSeriesData::ValueAt, 3), (Numbers{2, 2, 5}));
   EXPECT_EQ(ExtremesOf(data), (Extremes{0, 2, 2, 5}));
 }
 
