@@ -9,6 +9,7 @@
 // below 1; ALT is true for any non-zero number. Every number must be a decimal 32-bit
 // integer or the whole document is rejected.
 #include <cstdint>
+#include <ctime>
 #include <vector>
 
 #include <QString>
@@ -148,6 +149,9 @@ class NonNumericData : public ChartData {
 enum class FilterType : std::int16_t { Hourly = 0, Daily = 1, Monthly = 2, Yearly = 3 };
 
 constexpr bool IsValidFilterType(int value) { return value >= 0 && value <= 3; }
+
+// The local-time fields of Unix time t; throws CSimplEx(E_FAIL) where the C library has none.
+std::tm LocalFields(std::int64_t t);
 
 // Timed samples of the time-series chart. The entries are calendar buckets: each
 // BucketIndex entry is either the first sample s >= 0 of a real bucket (which runs to

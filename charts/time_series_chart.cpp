@@ -19,13 +19,6 @@ struct TimeLabel {
   QString text;
 };
 
-std::tm LocalFields(std::int64_t t) {
-  const std::time_t tt = static_cast<std::time_t>(t);
-  std::tm fields{};
-  if (localtime_r(&tt, &fields) == nullptr) throw CSimplEx(E_FAIL);
-  return fields;
-}
-
 // What the ruler shows at one bucket: a major tick and label where the day (hourly),
 // month (daily) or year (monthly) turns, a minor tick on every every-th bucket since.
 struct RulerMark {

@@ -13,13 +13,6 @@ namespace {
 constexpr std::int32_t kInt32Max = std::numeric_limits<std::int32_t>::max();
 constexpr std::int32_t kInt32Min = std::numeric_limits<std::int32_t>::min();
 
-std::tm LocalFields(std::int64_t t) {
-  const std::time_t tt = static_cast<std::time_t>(t);
-  std::tm fields{};
-  if (localtime_r(&tt, &fields) == nullptr) throw CSimplEx(E_FAIL);
-  return fields;
-}
-
 std::int64_t FromLocalFields(std::tm fields) { return std::mktime(&fields); }
 
 std::int32_t ClampToInt32(std::int64_t v) {
@@ -78,6 +71,13 @@ class BucketStarter {
 };
 
 }  // namespace
+
+std::tm LocalFields(std::int64_t t) {
+  const std::time_t tt = static_cast<std::time_t>(t);
+  std::tm fields{};
+  if (localtime_r(&tt, &fields) == nullptr) throw CSimplEx(E_FAIL);
+  return fields;
+}
 
 TimeSeriesData::~TimeSeriesData() = default;
 
