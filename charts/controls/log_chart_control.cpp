@@ -501,21 +501,29 @@ HRESULT LogChartControl::DispatchInvoke(DISPID id, WORD flags, DISPPARAMS* param
   return hr;
 }
 
-HRESULT ShortArgument(VARIANT* value, SHORT* out) {
+namespace {
+
+// value converted to type; take reads the number out of the converted copy.
+template <typename Take>
+HRESULT ConvertArgument(VARIANT* value, VARTYPE type, Take take) {
   VARIANT v;
   VariantInit(&v);
-  HRESULT hr = VariantChangeType(&v, value, 0, VT_I2);
-  if (SUCCEEDED(hr)) *out = v.iVal;
-  // Values a 16-bit property cannot hold are out of range, not of the wrong type.
-  return hr == DISP_E_OVERFLOW ? E_INVALIDARG : hr;
+  HRESULT hr = VariantChangeType(&v, value, 0, type);
+  if (SUCCEEDED(hr)) take(v);
+  return hr;
+}
+
+// Values a property's type cannot hold are out of range, not of the wrong type.
+HRESULT OutOfRange(HRESULT hr) { return hr == DISP_E_OVERFLOW ? E_INVALIDARG : hr; }
+
+}  // namespace
+
+HRESULT ShortArgument(VARIANT* value, SHORT* out) {
+  return OutOfRange(ConvertArgument(value, VT_I2, [out](const VARIANT& v) { *out = v.iVal; }));
 }
 
 HRESULT LongArgument(VARIANT* value, LONG* out) {
-  VARIANT v;
-  VariantInit(&v);
-  HRESULT hr = VariantChangeType(&v, value, 0, VT_I4);
-  if (SUCCEEDED(hr)) *out = v.lVal;
-  return hr == DISP_E_OVERFLOW ? E_INVALIDARG : hr;
+  return OutOfRange(ConvertArgument(value, VT_I4, [out](const VARIANT& v) { *out = v.lVal; }));
 }
 
 namespace {
@@ -540,11 +548,7 @@ HRESULT ColorArgument(VARIANT* value, OLE_COLOR* out) {
 }  // namespace
 
 HRESULT BoolArgument(VARIANT* value, BOOL* out) {
-  VARIANT v;
-  VariantInit(&v);
-  HRESULT hr = VariantChangeType(&v, value, 0, VT_I4);
-  if (SUCCEEDED(hr)) *out = v.lVal;
-  return hr;
+  return ConvertArgument(value, VT_I4, [out](const VARIANT& v) { *out = v.lVal; });
 }
 
 HRESULT LogChartControl::InvokeCommon(DISPID id, WORD flags, VARIANT* value, VARIANT* result) {
