@@ -153,33 +153,54 @@ void ChartData::ZeroExtremes() {
 
 // ---------------------------------------------------------------------------------
 
+std::size_t ItemColumns::Checked(int i) const {
+  if (i < 0 || static_cast<std::size_t>(i) >= values_.size()) throw CSimplEx(E_INVALIDARG);
+  return static_cast<std::size_t>(i);
+}
+
+void ItemColumns::Reserve(std::size_t n) {
+  values_.reserve(n);
+  counts_.reserve(n);
+  alts_.reserve(n);
+}
+
+void ItemColumns::Insert(std::size_t at, const ItemFields& fields) {
+  values_.insert(values_.begin() + static_cast<std::ptrdiff_t>(at), fields.value);
+  counts_.insert(counts_.begin() + static_cast<std::ptrdiff_t>(at), fields.count);
+  alts_.insert(alts_.begin() + static_cast<std::ptrdiff_t>(at), fields.alt);
+}
+
+void ItemColumns::Empty() {
+  values_.clear();
+  counts_.clear();
+  alts_.clear();
+}
+
+void ItemColumns::Release() {
+  std::vector<std::int32_t>().swap(values_);
+  std::vector<std::int32_t>().swap(counts_);
+  std::vector<std::uint8_t>().swap(alts_);
+}
+
+// ---------------------------------------------------------------------------------
+
 NonNumericData::~NonNumericData() = default;
 
 void NonNumericData::Clear() {
-  std::vector<std::int32_t>().swap(values_);
-  std::vector<std::int32_t>().swap(counts_);
+  items_.Release();
   std::vector<std::int32_t>().swap(labelOffsets_);
-  std::vector<std::uint8_t>().swap(alts_);
   std::vector<char>().swap(pool_);
   poolCapacity_ = poolUsed_ = 0;
   entries_ = 0;
   ZeroExtremes();
 }
 
-std::int32_t NonNumericData::CountAt(int i) const {
-  CheckIndex(i);
-  return counts_[i];
-}
+// The items are the entries.
+std::int32_t NonNumericData::CountAt(int i) const { return items_.Count(i); }
 
-std::int32_t NonNumericData::ValueAt(int i) const {
-  CheckIndex(i);
-  return values_[i];
-}
+std::int32_t NonNumericData::ValueAt(int i) const { return items_.Value(i); }
 
-std::uint8_t NonNumericData::AltAt(int i) const {
-  CheckIndex(i);
-  return alts_[i];
-}
+std::uint8_t NonNumericData::AltAt(int i) const { return items_.Alt(i); }
 
 const char* NonNumericData::LabelAt(int i) const {
   CheckIndex(i);
@@ -190,10 +211,8 @@ void NonNumericData::BeginLoad(int capacity) {
   Empty();
   // Every child of the root may be an item, so nothing grows while reading.
   const std::size_t n = static_cast<std::size_t>(capacity);
-  values_.reserve(n);
-  counts_.reserve(n);
+  items_.Reserve(n);
   labelOffsets_.reserve(n);
-  alts_.reserve(n);
   maxCount_ = maxValue_ = kInt32Min;
   minCount_ = minValue_ = kInt32Max;
 }
@@ -202,9 +221,7 @@ void NonNumericData::ReadItem(const ItemText& item) {
   const QByteArray label = item.hasLabel ? item.label.toUtf8() : QByteArray();
   const ItemFields fields = ReadItemFields(item);
   AppendLabel(label);
-  values_.push_back(fields.value);
-  counts_.push_back(fields.count);
-  alts_.push_back(fields.alt);
+  items_.Insert(items_.Size(), fields);
   if (fields.count > maxCount_) maxCount_ = fields.count;
   if (fields.count < minCount_) minCount_ = fields.count;
   if (fields.value > maxValue_) maxValue_ = fields.value;
@@ -226,16 +243,14 @@ void NonNumericData::AppendLabel(const QByteArray& label) {
 }
 
 void NonNumericData::EndLoad() {
-  entries_ = static_cast<int>(values_.size());
+  entries_ = static_cast<int>(items_.Size());
   if (maxValue_ < minValue_) maxValue_ = minValue_ = 0;
   if (maxCount_ < minCount_) maxCount_ = minCount_ = 0;
 }
 
 void NonNumericData::Empty() {
-  values_.clear();
-  counts_.clear();
+  items_.Empty();
   labelOffsets_.clear();
-  alts_.clear();
   poolUsed_ = 0;
   entries_ = 0;
   ZeroExtremes();

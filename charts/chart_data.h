@@ -9,6 +9,7 @@
 // below 1; ALT is true for any non-zero number. Every number must be a decimal 32-bit
 // integer or the whole document is rejected.
 #include <cstdint>
+#include <ctime>
 #include <vector>
 
 #include <QString>
@@ -74,6 +75,33 @@ struct ItemFields {
 // Reads value, CNT and ALT of an ITM element (throws CSimplEx on a bad number).
 ItemFields ReadItemFields(const ItemText& item);
 
+// The fields of the items (or samples) in order, a column each.
+class ItemColumns {
+ public:
+  std::size_t Size() const { return values_.size(); }
+  std::size_t Capacity() const { return values_.capacity(); }
+  // Position i; throws CSimplEx(E_INVALIDARG) outside 0..Size()-1, as do the fields.
+  std::size_t Checked(int i) const;
+  std::int32_t Value(int i) const { return values_[Checked(i)]; }
+  std::int32_t Count(int i) const { return counts_[Checked(i)]; }
+  std::uint8_t Alt(int i) const { return alts_[Checked(i)]; }
+  const std::vector<std::int32_t>& Values() const { return values_; }
+  const std::vector<std::int32_t>& Counts() const { return counts_; }
+  const std::vector<std::uint8_t>& Alts() const { return alts_; }
+
+  void Reserve(std::size_t n);
+  // Puts the fields at position at (0..Size()), the later ones moving up.
+  void Insert(std::size_t at, const ItemFields& fields);
+  // Empty keeps the memory for the next load, Release frees it.
+  void Empty();
+  void Release();
+
+ private:
+  std::vector<std::int32_t> values_;
+  std::vector<std::int32_t> counts_;
+  std::vector<std::uint8_t> alts_;
+};
+
 // The variant conversion of a text to a 32-bit integer: optional blanks, an optional
 // sign and decimal digits. Throws CSimplEx(DISP_E_TYPEMISMATCH) for anything else and
 // CSimplEx(DISP_E_OVERFLOW) for a number outside 32 bits.
@@ -99,7 +127,7 @@ class NonNumericData : public ChartData {
 
   std::size_t LabelPoolCapacity() const { return poolCapacity_; }
   std::size_t LabelPoolUsed() const { return poolUsed_; }
-  std::size_t ItemCapacity() const { return values_.capacity(); }
+  std::size_t ItemCapacity() const { return items_.Capacity(); }
 
  protected:
   void BeginLoad(int capacity) override;
@@ -110,10 +138,8 @@ class NonNumericData : public ChartData {
  private:
   void AppendLabel(const QByteArray& label);
 
-  std::vector<std::int32_t> values_;
-  std::vector<std::int32_t> counts_;
+  ItemColumns items_;
   std::vector<std::int32_t> labelOffsets_;
-  std::vector<std::uint8_t> alts_;
   std::vector<char> pool_;  // pool_.size() is the capacity, grown in steps
   std::size_t poolCapacity_ = 0;
   std::size_t poolUsed_ = 0;
@@ -123,6 +149,9 @@ class NonNumericData : public ChartData {
 enum class FilterType : std::int16_t { Hourly = 0, Daily = 1, Monthly = 2, Yearly = 3 };
 
 constexpr bool IsValidFilterType(int value) { return value >= 0 && value <= 3; }
+
+// The local-time fields of Unix time t; throws CSimplEx(E_FAIL) where the C library has none.
+std::tm LocalFields(std::int64_t t);
 
 // Timed samples of the time-series chart. The entries are calendar buckets: each
 // BucketIndex entry is either the first sample s >= 0 of a real bucket (which runs to
@@ -170,7 +199,6 @@ class TimeSeriesData : public ChartData {
   void Empty() override;
 
  private:
-  void CheckSample(int i) const;
   void AppendBucketEntry(std::int32_t entry);
   void AppendGaps(std::int64_t prev, std::int64_t next);
   // Samples [first, end) of the real bucket at index position i.
@@ -180,9 +208,7 @@ class TimeSeriesData : public ChartData {
   std::int64_t StepBack(std::int64_t t, int buckets) const;
 
   std::vector<std::int32_t> times_;
-  std::vector<std::int32_t> values_;
-  std::vector<std::int32_t> counts_;
-  std::vector<std::uint8_t> alts_;
+  ItemColumns samples_;  // in the order of times_
   std::vector<std::int32_t> bucketIndex_;
   plotwell::FilterType filterType_ = plotwell::FilterType::Hourly;
   bool regularGrid_ = false;

@@ -1,5 +1,7 @@
 #include "charts/chart_document_scanner.h"
 
+#include <iterator>
+
 namespace plotwell {
 
 namespace {
@@ -207,112 +209,126 @@ QString ChartDocumentScanner::Unescape(QStringView raw) {
   return out;
 }
 
+// The walk below the root: the open elements, the root's child count and the ITM child
+// being read, with unescaped copies of its parts that held references.
+struct ChartDocumentScanner::ScanState {
+  struct Part {
+    QStringView name;
+    QStringView ItemText::*text;
+    bool ItemText::*has;
+  };
+  static constexpr Part kParts[] = {{u"TM", &ItemText::time, &ItemText::hasTime},
+                                    {u"LBL", &ItemText::label, &ItemText::hasLabel},
+                                    {u"CNT", &ItemText::count, &ItemText::hasCount},
+                                    {u"ALT", &ItemText::alt, &ItemText::hasAlt}};
+
+  const std::function<void(const ItemText&)>* onItem = nullptr;
+  std::vector<QStringView> open;
+  int children = 0;
+  bool inItem = false;
+  ItemText item;
+  QString partText[std::size(kParts)];
+  QString valueText;
+
+  void TakeAttributes(const std::vector<Attribute>& attributes) {
+    item = ItemText();
+    for (const Attribute& a : attributes) {
+      for (std::size_t k = 0; k < std::size(kParts); ++k) {
+        if (a.name != kParts[k].name) continue;
+        item.*kParts[k].has = true;
+        item.*kParts[k].text = View(a.raw, a.hasReference, &partText[k]);
+        break;
+      }
+    }
+  }
+  void TakeValue(QStringView raw, bool hasReference) {
+    item.hasValue = true;
+    item.value = View(raw, hasReference, &valueText);
+  }
+  void EndItem() {
+    if (onItem != nullptr) (*onItem)(item);
+    inItem = false;
+  }
+  // The text as read, or its unescaped copy kept in scratch.
+  static QStringView View(QStringView raw, bool hasReference, QString* scratch) {
+    if (!hasReference) return raw;
+    *scratch = Unescape(raw);
+    return *scratch;
+  }
+};
+
+// Character data and then the tag at the '<' after it.
+bool ChartDocumentScanner::ScanNode(ScanState& state) {
+  QStringView raw;
+  bool hasReference = false;
+  bool spaceOnly = true;
+  if (!ReadText(&raw, &hasReference, &spaceOnly)) return false;
+  if (p_ >= end_) return false;
+  if (!spaceOnly) {
+    if (state.open.size() == 1) ++state.children;
+    if (state.inItem && state.open.size() == 2 && !state.item.hasValue) state.TakeValue(raw, hasReference);
+  }
+  // At '<'.
+  if (end_ - p_ < 2) return false;
+  const char16_t next = p_[1].unicode();
+  if (next == u'/') return ScanEndTag(state);
+  if (next == u'!' || next == u'?') return false;
+  return ScanStartTag(state);
+}
+
+// At "</": the end tag of the innermost open element.
+bool ChartDocumentScanner::ScanEndTag(ScanState& state) {
+  p_ += 2;
+  QStringView name;
+  if (!ReadName(&name) || name != state.open.back()) return false;
+  SkipSpace();
+  if (p_ >= end_ || p_->unicode() != u'>') return false;
+  ++p_;
+  state.open.pop_back();
+  if (state.open.size() == 1 && state.inItem) state.EndItem();
+  return true;
+}
+
+// At '<' of a start tag below the root; a child of the root named ITM starts an item.
+bool ChartDocumentScanner::ScanStartTag(ScanState& state) {
+  QStringView name;
+  bool selfClosing = false;
+  if (!ReadStartTag(&name, &selfClosing)) return false;
+  if (state.open.size() == 1) {
+    ++state.children;
+    if (EqualsIgnoringCase(name, QLatin1StringView("ITM"))) {
+      state.inItem = true;
+      if (state.onItem != nullptr) {
+        state.TakeAttributes(attributes_);
+      } else {
+        state.item = ItemText();
+      }
+      if (selfClosing) state.EndItem();
+    }
+  }
+  if (!selfClosing) state.open.push_back(name);
+  return true;
+}
+
 bool ChartDocumentScanner::Scan(const std::function<void(const ItemText&)>* onItem,
                                 QStringView* rootName, int* childCount) {
   p_ = text_.data();
   end_ = p_ + text_.size();
-  int children = 0;
-
-  // Unescaped copies of the current item's parts that held references.
-  QString timeText, labelText, countText, altText, valueText;
-  ItemText item;
-  bool inItem = false;
-
-  const auto takeAttributes = [&] {
-    item = ItemText();
-    for (const Attribute& a : attributes_) {
-      QStringView* target = nullptr;
-      QString* scratch = nullptr;
-      bool* has = nullptr;
-      if (a.name == u"TM") {
-        target = &item.time, scratch = &timeText, has = &item.hasTime;
-      } else if (a.name == u"LBL") {
-        target = &item.label, scratch = &labelText, has = &item.hasLabel;
-      } else if (a.name == u"CNT") {
-        target = &item.count, scratch = &countText, has = &item.hasCount;
-      } else if (a.name == u"ALT") {
-        target = &item.alt, scratch = &altText, has = &item.hasAlt;
-      } else {
-        continue;
-      }
-      *has = true;
-      if (a.hasReference) {
-        *scratch = Unescape(a.raw);
-        *target = *scratch;
-      } else {
-        *target = a.raw;
-      }
-    }
-  };
-
   SkipSpace();
   if (p_ >= end_ || p_->unicode() != u'<') return false;
   QStringView root;
   bool selfClosing = false;
   if (!ReadStartTag(&root, &selfClosing)) return false;
-  std::vector<QStringView> open;
-  if (!selfClosing) open.push_back(root);
-
-  while (!open.empty()) {
-    QStringView raw;
-    bool hasReference = false;
-    bool spaceOnly = true;
-    if (!ReadText(&raw, &hasReference, &spaceOnly)) return false;
-    if (p_ >= end_) return false;
-    if (!spaceOnly) {
-      if (open.size() == 1) ++children;
-      if (inItem && open.size() == 2 && !item.hasValue) {
-        item.hasValue = true;
-        if (hasReference) {
-          valueText = Unescape(raw);
-          item.value = valueText;
-        } else {
-          item.value = raw;
-        }
-      }
-    }
-    // At '<'.
-    if (end_ - p_ < 2) return false;
-    const char16_t next = p_[1].unicode();
-    if (next == u'/') {
-      p_ += 2;
-      QStringView name;
-      if (!ReadName(&name) || name != open.back()) return false;
-      SkipSpace();
-      if (p_ >= end_ || p_->unicode() != u'>') return false;
-      ++p_;
-      open.pop_back();
-      if (open.size() == 1 && inItem) {
-        if (onItem != nullptr) (*onItem)(item);
-        inItem = false;
-      }
-      continue;
-    }
-    if (next == u'!' || next == u'?') return false;
-    QStringView name;
-    if (!ReadStartTag(&name, &selfClosing)) return false;
-    if (open.size() == 1) {
-      ++children;
-      if (EqualsIgnoringCase(name, QLatin1StringView("ITM"))) {
-        inItem = true;
-        if (onItem != nullptr) {
-          takeAttributes();
-        } else {
-          item = ItemText();
-        }
-        if (selfClosing) {
-          if (onItem != nullptr) (*onItem)(item);
-          inItem = false;
-        }
-      }
-    }
-    if (!selfClosing) open.push_back(name);
+  ScanState state;
+  state.onItem = onItem;
+  if (!selfClosing) state.open.push_back(root);
+  while (!state.open.empty()) {
+    if (!ScanNode(state)) return false;
   }
-
   SkipSpace();
   if (p_ != end_) return false;
   *rootName = root;
-  *childCount = children;
+  *childCount = state.children;
   return true;
 }
 

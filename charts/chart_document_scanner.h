@@ -52,6 +52,11 @@ class ChartDocumentScanner {
   bool ReadStartTag(QStringView* name, bool* selfClosing);
   static QString Unescape(QStringView raw);
 
+  struct ScanState;
+  bool ScanNode(ScanState& state);
+  bool ScanEndTag(ScanState& state);
+  bool ScanStartTag(ScanState& state);
+
   QStringView text_;
   const QChar* p_ = nullptr;
   const QChar* end_ = nullptr;

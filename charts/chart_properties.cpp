@@ -6,15 +6,15 @@
 
 namespace plotwell {
 
-QString ChartTypeName(int type) {
+QString ChartTypeName(ChartType type) {
   switch (type) {
-    case 0: return QStringLiteral("Dots");
-    case 1: return QStringLiteral("Squares");
-    case 2: return QStringLiteral("Connected Dots");
-    case 3: return QStringLiteral("Connected Squares");
-    case 4: return QStringLiteral("Vertical Bars");
-    default: return QString();
+    case ChartType::Dots: return QStringLiteral("Dots");
+    case ChartType::Squares: return QStringLiteral("Squares");
+    case ChartType::ConnectedDots: return QStringLiteral("Connected Dots");
+    case ChartType::ConnectedSquares: return QStringLiteral("Connected Squares");
+    case ChartType::VerticalBars: return QStringLiteral("Vertical Bars");
   }
+  return QString();
 }
 
 QString FilterTypeName(int type) {

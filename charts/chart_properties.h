@@ -12,6 +12,7 @@ namespace plotwell {
 // A colour as containers pass it: 0x00BBGGRR, or 0x80000000 | index of a system colour.
 using OleColor = std::uint32_t;
 
+// The item style; the numbers are the ChartType property's values.
 enum class ChartType : std::int16_t {
   Dots = 0,
   Squares = 1,
@@ -31,11 +32,11 @@ constexpr bool IsValidLabelLength(int value) {
 }
 
 // Names shown for the choices ("Dots", "Hourly", ...); empty when out of range.
-QString ChartTypeName(int type);
+QString ChartTypeName(ChartType type);
 QString FilterTypeName(int type);
 
 struct ChartProperties {
-  std::int16_t chartType = static_cast<std::int16_t>(ChartType::VerticalBars);
+  ChartType chartType = ChartType::VerticalBars;
   std::int16_t measureType = static_cast<std::int16_t>(MeasureType::Value);
   QString caption;
   OleColor chartFillColor = 0xBFFF80;

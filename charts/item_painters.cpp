@@ -74,15 +74,15 @@ void BarPainter::Draw(DrawingSurface& surface, const PlotGeometry& geometry, int
                     OutlineColor(alt), penWidth, FillColor(alt));
 }
 
-std::unique_ptr<ItemPainter> CreateItemPainter(int chartType, const ItemStyle& style) {
+std::unique_ptr<ItemPainter> CreateItemPainter(ChartType chartType, const ItemStyle& style) {
   switch (chartType) {
-    case 0: return std::make_unique<DotPainter>(style);
-    case 1: return std::make_unique<SquarePainter>(style);
-    case 2: return std::make_unique<LinkedDotPainter>(style);
-    case 3: return std::make_unique<LinkedSquarePainter>(style);
-    case 4: return std::make_unique<BarPainter>(style);
-    default: throw CSimplEx(E_INVALIDARG);
+    case ChartType::Dots: return std::make_unique<DotPainter>(style);
+    case ChartType::Squares: return std::make_unique<SquarePainter>(style);
+    case ChartType::ConnectedDots: return std::make_unique<LinkedDotPainter>(style);
+    case ChartType::ConnectedSquares: return std::make_unique<LinkedSquarePainter>(style);
+    case ChartType::VerticalBars: return std::make_unique<BarPainter>(style);
   }
+  throw CSimplEx(E_INVALIDARG);
 }
 
 }  // namespace plotwell

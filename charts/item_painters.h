@@ -3,6 +3,7 @@
 #include <cstdint>
 #include <memory>
 
+#include "charts/chart_properties.h"
 #include "charts/drawing_surface.h"
 #include "charts/plot_geometry.h"
 
@@ -84,6 +85,6 @@ class BarPainter : public ItemPainter {
 };
 
 // The painter of a ChartType value; throws CSimplEx(E_INVALIDARG) for an unknown one.
-std::unique_ptr<ItemPainter> CreateItemPainter(int chartType, const ItemStyle& style);
+std::unique_ptr<ItemPainter> CreateItemPainter(ChartType chartType, const ItemStyle& style);
 
 }  // namespace plotwell

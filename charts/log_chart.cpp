@@ -67,7 +67,7 @@ HRESULT LogChart::OnDraw(DrawingSurface& surface, const Rect& bounds) {
     }
 
     geometry_ = Layout(frame_.plot, Data().Entries(), MinMeasure(), MaxMeasure(),
-                       properties_.chartType == static_cast<std::int16_t>(ChartType::VerticalBars),
+                       properties_.chartType == ChartType::VerticalBars,
                        metrics_.MarginX(), metrics_.MarginY());
     DrawCaption(surface, frame_.caption);
     DrawBottomRuler(surface, frame_.bottomRuler);
@@ -92,7 +92,7 @@ void LogChart::DrawValueRuler(DrawingSurface& surface, const Rect& rect, bool le
   const int tickEnd = left ? xr - 4 : xr + 4;
   const int maxTicks =
       fontHeight > 0 ? (rect.Height() - 2 * metrics_.MarginY()) / (2 * fontHeight) : 0;
-  const bool bars = properties_.chartType == static_cast<std::int16_t>(ChartType::VerticalBars);
+  const bool bars = properties_.chartType == ChartType::VerticalBars;
   const double lo = bars ? 0.0 : MinMeasure();
   const double hi = MaxMeasure();
   const TickStep ticks = ChooseTickStep(lo, hi, maxTicks, 1.0);
@@ -164,7 +164,7 @@ bool LogChart::ItemRect(int i, Rect* rect) const {
   }
   const int centre = geometry_.CentreX(i);
   const int y = geometry_.yOrigin - geometry_.Pixel(v);
-  if (properties_.chartType == static_cast<std::int16_t>(ChartType::VerticalBars)) {
+  if (properties_.chartType == ChartType::VerticalBars) {
     const int left = centre - geometry_.itemWidth / 2;
     const int base = geometry_.yOrigin - geometry_.Pixel(0);
     // A bar below the base runs downwards; its rectangle is the same span turned over.

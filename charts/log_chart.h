@@ -95,13 +95,23 @@ class LogChart {
   ChartFrame frame_;
 };
 
-class TimeSeriesLogChart : public LogChart {
+// A chart over its own kind of data model.
+template <class Model>
+class LogChartOver : public LogChart {
+ public:
+  Model& Data() override { return data_; }
+  const Model& Data() const override { return data_; }
+
+ protected:
+  using LogChart::LogChart;
+
+  Model data_;
+};
+
+class TimeSeriesLogChart : public LogChartOver<TimeSeriesData> {
  public:
   explicit TimeSeriesLogChart(const ChartMetrics& metrics = ChartMetrics());
   ~TimeSeriesLogChart() override;
-
-  TimeSeriesData& Data() override { return data_; }
-  const TimeSeriesData& Data() const override { return data_; }
 
   // Property puts with their side effects: E_INVALIDARG for a FilterType outside
   // 0..3 (nothing changed); otherwise the value is stored in the properties and the
@@ -112,18 +122,12 @@ class TimeSeriesLogChart : public LogChart {
  protected:
   int BottomRulerHeight(DrawingSurface& surface) override;
   void DrawBottomRuler(DrawingSurface& surface, const Rect& rect) override;
-
- private:
-  TimeSeriesData data_;
 };
 
-class NonNumericLogChart : public LogChart {
+class NonNumericLogChart : public LogChartOver<NonNumericData> {
  public:
   explicit NonNumericLogChart(const ChartMetrics& metrics = ChartMetrics());
   ~NonNumericLogChart() override;
-
-  NonNumericData& Data() override { return data_; }
-  const NonNumericData& Data() const override { return data_; }
 
   // E_INVALIDARG outside 2..64; otherwise stored (takes effect on the next paint).
   HRESULT PutLabelLength(std::int32_t value);
@@ -133,9 +137,6 @@ class NonNumericLogChart : public LogChart {
  protected:
   int BottomRulerHeight(DrawingSurface& surface) override;
   void DrawBottomRuler(DrawingSurface& surface, const Rect& rect) override;
-
- private:
-  NonNumericData data_;
 };
 
 }  // namespace plotwell

@@ -5,7 +5,7 @@
 
 namespace plotwell {
 
-NonNumericLogChart::NonNumericLogChart(const ChartMetrics& metrics) : LogChart(metrics) {}
+NonNumericLogChart::NonNumericLogChart(const ChartMetrics& metrics) : LogChartOver(metrics) {}
 
 NonNumericLogChart::~NonNumericLogChart() = default;
 

@@ -2,59 +2,53 @@
 
 namespace plotwell {
 
-void RecordingSurface::FillRect(const Rect& rect, Color color) {
-  DrawOp op;
-  op.kind = DrawOp::Kind::FillRect;
-  op.rect = rect;
+DrawOp& RecordingSurface::Add(DrawOp::Kind kind, Color color) {
+  DrawOp& op = ops_.emplace_back();
+  op.kind = kind;
   op.color = color;
-  ops_.push_back(op);
+  return op;
 }
 
+void RecordingSurface::AddText(DrawOp::Kind kind, const FontSpec& font, const QString& text, Color color,
+                               Point from, const Rect& rect) {
+  DrawOp& op = Add(kind, color);
+  op.from = from;
+  op.rect = rect;
+  op.font = font;
+  op.text = text;
+}
+
+void RecordingSurface::FillRect(const Rect& rect, Color color) { Add(DrawOp::Kind::FillRect, color).rect = rect; }
+
 void RecordingSurface::DrawEdge(const Rect& rect, EdgeStyle style) {
-  DrawOp op;
-  op.kind = DrawOp::Kind::Edge;
+  DrawOp& op = Add(DrawOp::Kind::Edge, 0);
   op.rect = rect;
   op.edge = style;
-  ops_.push_back(op);
 }
 
 void RecordingSurface::Line(Point from, Point to, Color color, int width) {
-  DrawOp op;
-  op.kind = DrawOp::Kind::Line;
+  DrawOp& op = Add(DrawOp::Kind::Line, color);
   op.from = from;
   op.to = to;
-  op.color = color;
   op.width = width;
-  ops_.push_back(op);
 }
 
 void RecordingSurface::Ellipse(const Rect& bounds, Color pen, Color fill) {
-  DrawOp op;
-  op.kind = DrawOp::Kind::Ellipse;
-  op.rect = bounds;
-  op.color = pen;
-  op.fill = fill;
-  op.width = 1;
-  ops_.push_back(op);
+  AddShape(DrawOp::Kind::Ellipse, bounds, pen, 1, fill);
 }
 
 void RecordingSurface::Rectangle(const Rect& bounds, Color pen, int penWidth, Color fill) {
-  DrawOp op;
-  op.kind = DrawOp::Kind::Rectangle;
-  op.rect = bounds;
-  op.color = pen;
-  op.fill = fill;
-  op.width = penWidth;
-  ops_.push_back(op);
+  AddShape(DrawOp::Kind::Rectangle, bounds, pen, penWidth, fill);
 }
 
-void RecordingSurface::SetPixel(Point point, Color color) {
-  DrawOp op;
-  op.kind = DrawOp::Kind::Pixel;
-  op.from = point;
-  op.color = color;
-  ops_.push_back(op);
+void RecordingSurface::AddShape(DrawOp::Kind kind, const Rect& bounds, Color pen, int penWidth, Color fill) {
+  DrawOp& op = Add(kind, pen);
+  op.rect = bounds;
+  op.fill = fill;
+  op.width = penWidth;
 }
+
+void RecordingSurface::SetPixel(Point point, Color color) { Add(DrawOp::Kind::Pixel, color).from = point; }
 
 Size RecordingSurface::TextExtent(const FontSpec& font, const QString& text) {
   if (font.pixelHeight > 0) {
@@ -64,37 +58,16 @@ Size RecordingSurface::TextExtent(const FontSpec& font, const QString& text) {
   return {static_cast<int>(text.size()) * charWidth, kGuiFontHeight};
 }
 
-void RecordingSurface::Text(const FontSpec& font, Point topLeft, const QString& text,
-                            Color color) {
-  DrawOp op;
-  op.kind = DrawOp::Kind::Text;
-  op.from = topLeft;
-  op.color = color;
-  op.font = font;
-  op.text = text;
-  ops_.push_back(op);
+void RecordingSurface::Text(const FontSpec& font, Point topLeft, const QString& text, Color color) {
+  AddText(DrawOp::Kind::Text, font, text, color, topLeft, Rect());
 }
 
-void RecordingSurface::UpwardText(const FontSpec& font, Point start, const QString& text,
-                                  Color color) {
-  DrawOp op;
-  op.kind = DrawOp::Kind::UpwardText;
-  op.from = start;
-  op.color = color;
-  op.font = font;
-  op.text = text;
-  ops_.push_back(op);
+void RecordingSurface::UpwardText(const FontSpec& font, Point start, const QString& text, Color color) {
+  AddText(DrawOp::Kind::UpwardText, font, text, color, start, Rect());
 }
 
-void RecordingSurface::CentredText(const FontSpec& font, const Rect& box, const QString& text,
-                                   Color color) {
-  DrawOp op;
-  op.kind = DrawOp::Kind::CentredText;
-  op.rect = box;
-  op.color = color;
-  op.font = font;
-  op.text = text;
-  ops_.push_back(op);
+void RecordingSurface::CentredText(const FontSpec& font, const Rect& box, const QString& text, Color color) {
+  AddText(DrawOp::Kind::CentredText, font, text, color, Point(), box);
 }
 
 std::vector<DrawOp> RecordingSurface::OpsOf(DrawOp::Kind kind) const {

@@ -47,6 +47,12 @@ class RecordingSurface : public DrawingSurface {
   void Clear() { ops_.clear(); }
 
  private:
+  // A new op of that kind and colour at the end of the record.
+  DrawOp& Add(DrawOp::Kind kind, Color color);
+  void AddShape(DrawOp::Kind kind, const Rect& bounds, Color pen, int penWidth, Color fill);
+  void AddText(DrawOp::Kind kind, const FontSpec& font, const QString& text, Color color, Point from,
+               const Rect& rect);
+
   std::vector<DrawOp> ops_;
 };
 

@@ -8,21 +8,15 @@
 #include <QFont>
 #include <QFontMetrics>
 
-#include "charts/drawing_surface.h"
+#include "charts/box_surface.h"
 
 namespace plotwell {
 
-class SvgSurface : public DrawingSurface {
+class SvgSurface : public BoxSurface {
  public:
   SvgSurface(int width, int height);
 
-  void FillRect(const Rect& rect, Color color) override;
-  void DrawEdge(const Rect& rect, EdgeStyle style) override;
-  void Line(Point from, Point to, Color color, int width) override;
   void Ellipse(const Rect& bounds, Color pen, Color fill) override;
-  void Rectangle(const Rect& bounds, Color pen, int penWidth, Color fill) override;
-  void SetPixel(Point point, Color color) override;
-  Size TextExtent(const FontSpec& font, const QString& text) override;
   void Text(const FontSpec& font, Point topLeft, const QString& text, Color color) override;
   void UpwardText(const FontSpec& font, Point start, const QString& text, Color color) override;
   void CentredText(const FontSpec& font, const Rect& box, const QString& text, Color color) override;
@@ -30,9 +24,12 @@ class SvgSurface : public DrawingSurface {
   // The finished element, UTF-8.
   std::string Finish() const;
 
+ protected:
+  void FillBox(int x, int y, int width, int height, Color color) override;
+  void StrokeLine(Point from, Point to, Color color, int width) override;
+  const QFontMetrics& Use(const FontSpec& spec) override;
+
  private:
-  const QFontMetrics& Use(const FontSpec& spec);
-  void Box(int x, int y, int width, int height, Color color);
   void TextElement(const QString& text, int x, int y, Color color, const std::string& extra);
 
   int width_, height_;

@@ -13,13 +13,6 @@ namespace {
 constexpr std::int32_t kInt32Max = std::numeric_limits<std::int32_t>::max();
 constexpr std::int32_t kInt32Min = std::numeric_limits<std::int32_t>::min();
 
-std::tm LocalFields(std::int64_t t) {
-  const std::time_t tt = static_cast<std::time_t>(t);
-  std::tm fields{};
-  if (localtime_r(&tt, &fields) == nullptr) throw CSimplEx(E_FAIL);
-  return fields;
-}
-
 std::int64_t FromLocalFields(std::tm fields) { return std::mktime(&fields); }
 
 std::int32_t ClampToInt32(std::int64_t v) {
@@ -79,6 +72,13 @@ class BucketStarter {
 
 }  // namespace
 
+std::tm LocalFields(std::int64_t t) {
+  const std::time_t tt = static_cast<std::time_t>(t);
+  std::tm fields{};
+  if (localtime_r(&tt, &fields) == nullptr) throw CSimplEx(E_FAIL);
+  return fields;
+}
+
 TimeSeriesData::~TimeSeriesData() = default;
 
 void TimeSeriesData::Clear() {
@@ -110,9 +110,9 @@ std::int32_t TimeSeriesData::BucketSum(const std::vector<std::int32_t>& column, 
   return ClampToInt32(sum);
 }
 
-std::int32_t TimeSeriesData::CountAt(int i) const { return BucketSum(counts_, i); }
+std::int32_t TimeSeriesData::CountAt(int i) const { return BucketSum(samples_.Counts(), i); }
 
-std::int32_t TimeSeriesData::ValueAt(int i) const { return BucketSum(values_, i); }
+std::int32_t TimeSeriesData::ValueAt(int i) const { return BucketSum(samples_.Values(), i); }
 
 std::uint8_t TimeSeriesData::AltAt(int i) const {
   CheckIndex(i);
@@ -121,7 +121,7 @@ std::uint8_t TimeSeriesData::AltAt(int i) const {
   int end = 0;
   BucketSamples(i, &first, &end);
   for (int s = first; s < end; ++s) {
-    if (!alts_[s]) return 0;
+    if (!samples_.Alts()[s]) return 0;
   }
   return first < end ? 1 : 0;
 }
@@ -277,66 +277,38 @@ void TimeSeriesData::Rebucket() {
   }
 }
 
-void TimeSeriesData::CheckSample(int i) const {
-  if (i < 0 || i >= Samples()) throw CSimplEx(E_INVALIDARG);
-}
+std::int32_t TimeSeriesData::SampleTime(int i) const { return times_[samples_.Checked(i)]; }
 
-std::int32_t TimeSeriesData::SampleTime(int i) const {
-  CheckSample(i);
-  return times_[i];
-}
+std::int32_t TimeSeriesData::SampleValue(int i) const { return samples_.Value(i); }
 
-std::int32_t TimeSeriesData::SampleValue(int i) const {
-  CheckSample(i);
-  return values_[i];
-}
+std::int32_t TimeSeriesData::SampleCount(int i) const { return samples_.Count(i); }
 
-std::int32_t TimeSeriesData::SampleCount(int i) const {
-  CheckSample(i);
-  return counts_[i];
-}
-
-std::uint8_t TimeSeriesData::SampleAlt(int i) const {
-  CheckSample(i);
-  return alts_[i];
-}
+std::uint8_t TimeSeriesData::SampleAlt(int i) const { return samples_.Alt(i); }
 
 void TimeSeriesData::BeginLoad(int capacity) {
   Empty();
   const std::size_t n = static_cast<std::size_t>(capacity);
   times_.reserve(n);
-  values_.reserve(n);
-  counts_.reserve(n);
-  alts_.reserve(n);
+  samples_.Reserve(n);
 }
 
 void TimeSeriesData::ReadItem(const ItemText& item) {
   if (!item.hasTime) throw CSimplEx(E_CHARTDATA);
   const std::int32_t time = ConvertToInt32(item.time);
   const ItemFields fields = ReadItemFields(item);
-  if (!times_.empty() && times_.back() >= time) {
-    // After all samples of equal time, so equal times keep document order.
-    const auto at = std::upper_bound(times_.begin(), times_.end(), time);
-    const auto pos = at - times_.begin();
-    times_.insert(at, time);
-    values_.insert(values_.begin() + pos, fields.value);
-    counts_.insert(counts_.begin() + pos, fields.count);
-    alts_.insert(alts_.begin() + pos, fields.alt);
-  } else {
-    times_.push_back(time);
-    values_.push_back(fields.value);
-    counts_.push_back(fields.count);
-    alts_.push_back(fields.alt);
-  }
+  // After all samples of equal time, so equal times keep document order.
+  const auto at = !times_.empty() && times_.back() >= time ? std::upper_bound(times_.begin(), times_.end(), time)
+                                                           : times_.end();
+  const auto pos = static_cast<std::size_t>(at - times_.begin());
+  times_.insert(at, time);
+  samples_.Insert(pos, fields);
 }
 
 void TimeSeriesData::EndLoad() { Rebucket(); }
 
 void TimeSeriesData::Empty() {
   times_.clear();
-  values_.clear();
-  counts_.clear();
-  alts_.clear();
+  samples_.Empty();
   bucketIndex_.clear();
   entries_ = 0;
   ZeroExtremes();

@@ -6,7 +6,6 @@
 #include <unistd.h>
 
 #include <algorithm>
-#include <cctype>
 #include <cerrno>
 #include <cstdio>
 #include <cstdlib>
@@ -14,19 +13,12 @@
 #include <fstream>
 #include <sstream>
 
+#include "owned_fd.h"
+#include "text_case.h"
+
 namespace vyr::com {
 
 namespace {
-
-int CompareNoCase(const std::string& a, const std::string& b) {
-  size_t n = std::min(a.size(), b.size());
-  for (size_t i = 0; i < n; ++i) {
-    int ca = std::tolower(static_cast<unsigned char>(a[i]));
-    int cb = std::tolower(static_cast<unsigned char>(b[i]));
-    if (ca != cb) return ca < cb ? -1 : 1;
-  }
-  return a.size() < b.size() ? -1 : a.size() > b.size() ? 1 : 0;
-}
 
 std::string NormalName(const std::string& name) { return name == "@" ? std::string() : name; }
 
@@ -137,15 +129,14 @@ bool RegistryData::KeyExists(const std::string& key) const {
   if (keys_.count(key)) return true;
   std::string prefix = key + "\\";
   auto next = keys_.lower_bound(prefix);
-  return next != keys_.end() && next->first.size() > prefix.size() &&
-         CompareNoCase(next->first.substr(0, prefix.size()), prefix) == 0;
+  return next != keys_.end() && next->first.size() > prefix.size() && StartsWithNoCase(next->first, prefix);
 }
 
 void RegistryData::DeleteTree(const std::string& key) {
   keys_.erase(key);
   std::string prefix = key + "\\";
   for (auto it = keys_.lower_bound(prefix); it != keys_.end();) {
-    if (it->first.size() < prefix.size() || CompareNoCase(it->first.substr(0, prefix.size()), prefix) != 0) break;
+    if (!StartsWithNoCase(it->first, prefix)) break;
     it = keys_.erase(it);
   }
 }
@@ -244,9 +235,9 @@ HRESULT UpdateRegistry(const std::function<HRESULT(RegistryData&)>& change) {
   std::string folder = path.substr(0, path.rfind('/'));
   if (!MakeFolders(folder)) return REGDB_E_WRITEREGDB;
   // A lock file beside the registry: the registry itself is replaced by rename.
-  int lock = ::open((path + ".lock").c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644);
-  if (lock < 0) return REGDB_E_WRITEREGDB;
-  while (::flock(lock, LOCK_EX) != 0 && errno == EINTR) {
+  OwnedFd lock(::open((path + ".lock").c_str(), O_RDWR | O_CREAT | O_CLOEXEC, 0644));
+  if (!lock) return REGDB_E_WRITEREGDB;
+  while (::flock(lock.Get(), LOCK_EX) != 0 && errno == EINTR) {
   }
   HRESULT hr = S_OK;
   RegistryData data;
@@ -255,16 +246,15 @@ HRESULT UpdateRegistry(const std::function<HRESULT(RegistryData&)>& change) {
   if (SUCCEEDED(hr)) {
     std::string temp = path + ".tmp." + std::to_string(::getpid());
     std::string text = data.Serialize();
-    FILE* out = std::fopen(temp.c_str(), "wb");
-    bool ok = out && std::fwrite(text.data(), 1, text.size(), out) == text.size();
-    if (out) ok = std::fclose(out) == 0 && ok;
+    OwnedFile out(std::fopen(temp.c_str(), "wb"));
+    bool ok = out && std::fwrite(text.data(), 1, text.size(), out.Get()) == text.size();
+    if (out) ok = std::fclose(out.Release()) == 0 && ok;
     if (!ok || std::rename(temp.c_str(), path.c_str()) != 0) {
       std::remove(temp.c_str());
       hr = REGDB_E_WRITEREGDB;
     }
   }
-  ::flock(lock, LOCK_UN);
-  ::close(lock);
+  ::flock(lock.Get(), LOCK_UN);
   return hr;
 }
 

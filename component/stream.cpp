@@ -8,6 +8,9 @@
 #include <atomic>
 #include <cerrno>
 #include <cstring>
+#include <utility>
+
+#include "owned_fd.h"
 
 namespace vyr::com {
 
@@ -88,14 +91,13 @@ class MemoryStream final : public StreamBase {
 
 class FileStream final : public StreamBase {
  public:
-  explicit FileStream(int fd) : fd_(fd) {}
-  ~FileStream() override { ::close(fd_); }
+  explicit FileStream(OwnedFd fd) : fd_(std::move(fd)) {}
 
   HRESULT Read(void* buffer, ULONG size, ULONG* read) override {
     if (read) *read = 0;
     ULONG done = 0;
     while (done < size) {
-      ssize_t n = ::read(fd_, static_cast<char*>(buffer) + done, size - done);
+      ssize_t n = ::read(fd_.Get(), static_cast<char*>(buffer) + done, size - done);
       if (n < 0 && errno == EINTR) continue;
       if (n < 0) return STG_E_READFAULT;
       if (n == 0) break;
@@ -108,7 +110,7 @@ class FileStream final : public StreamBase {
     if (written) *written = 0;
     ULONG done = 0;
     while (done < size) {
-      ssize_t n = ::write(fd_, static_cast<const char*>(buffer) + done, size - done);
+      ssize_t n = ::write(fd_.Get(), static_cast<const char*>(buffer) + done, size - done);
       if (n < 0 && errno == EINTR) continue;
       if (n <= 0) return errno == ENOSPC ? STG_E_MEDIUMFULL : STG_E_WRITEFAULT;
       done += static_cast<ULONG>(n);
@@ -119,25 +121,25 @@ class FileStream final : public StreamBase {
   HRESULT Seek(int64_t move, DWORD origin, uint64_t* newPosition) override {
     int whence = origin == STREAM_SEEK_SET ? SEEK_SET : origin == STREAM_SEEK_CUR ? SEEK_CUR : SEEK_END;
     if (origin > STREAM_SEEK_END) return STG_E_INVALIDFUNCTION;
-    off_t at = ::lseek(fd_, static_cast<off_t>(move), whence);
+    off_t at = ::lseek(fd_.Get(), static_cast<off_t>(move), whence);
     if (at < 0) return STG_E_INVALIDFUNCTION;
     if (newPosition) *newPosition = static_cast<uint64_t>(at);
     return S_OK;
   }
   HRESULT SetSize(uint64_t size) override {
-    return ::ftruncate(fd_, static_cast<off_t>(size)) == 0 ? S_OK : STG_E_MEDIUMFULL;
+    return ::ftruncate(fd_.Get(), static_cast<off_t>(size)) == 0 ? S_OK : STG_E_MEDIUMFULL;
   }
-  HRESULT Commit(DWORD) override { return ::fsync(fd_) == 0 ? S_OK : STG_E_WRITEFAULT; }
+  HRESULT Commit(DWORD) override { return ::fsync(fd_.Get()) == 0 ? S_OK : STG_E_WRITEFAULT; }
   HRESULT GetSize(uint64_t* size) override {
     if (!size) return E_POINTER;
     struct stat st;
-    if (::fstat(fd_, &st) != 0) return STG_E_ACCESSDENIED;
+    if (::fstat(fd_.Get(), &st) != 0) return STG_E_ACCESSDENIED;
     *size = static_cast<uint64_t>(st.st_size);
     return S_OK;
   }
 
  private:
-  int fd_;
+  OwnedFd fd_;
 };
 
 }  // namespace
@@ -165,9 +167,13 @@ HRESULT CreateFileStream(const std::string& path, FileStreamMode mode, IStream**
   *stream = nullptr;
   int flags = mode == FileStreamMode::kRead ? O_RDONLY : mode == FileStreamMode::kCreate ? O_RDWR | O_CREAT | O_TRUNC
                                                                                          : O_RDWR;
-  int fd = ::open(path.c_str(), flags | O_CLOEXEC, 0644);
-  if (fd < 0) return errno == ENOENT ? STG_E_FILENOTFOUND : STG_E_ACCESSDENIED;
-  *stream = new FileStream(fd);
+  OwnedFd fd(::open(path.c_str(), flags | O_CLOEXEC, 0644));
+  if (!fd) return errno == ENOENT ? STG_E_FILENOTFOUND : STG_E_ACCESSDENIED;
+  try {
+    *stream = new FileStream(std::move(fd));
+  } catch (const std::bad_alloc&) {
+    return E_OUTOFMEMORY;
+  }
   return S_OK;
 }
 

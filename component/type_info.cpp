@@ -3,6 +3,7 @@
 #include <new>
 #include <vector>
 
+#include "text_case.h"
 #include "vyrcom/com_ptr.h"
 #include "vyrcom/instance.h"
 #include "vyrcom/unknown_impl.h"
@@ -11,13 +12,11 @@ namespace vyr::com {
 
 namespace {
 
-char16_t Lower(char16_t c) { return c >= u'A' && c <= u'Z' ? static_cast<char16_t>(c + 32) : c; }
-
 // Dispatch names compare without regard to case.
 bool SameName(const OLECHAR* name, const char* ours) {
   if (!name || !ours) return false;
   for (; *name && *ours; ++name, ++ours)
-    if (Lower(*name) != Lower(static_cast<char16_t>(static_cast<unsigned char>(*ours)))) return false;
+    if (LowerAscii(*name) != LowerAscii(static_cast<char16_t>(static_cast<unsigned char>(*ours)))) return false;
   return *name == 0 && *ours == 0;
 }
 

@@ -6,6 +6,7 @@
 #include <cstring>
 #include <limits>
 
+#include "text_case.h"
 #include "vyrcom/com_interfaces.h"
 
 namespace vyr::com {
@@ -113,14 +114,6 @@ HRESULT ReadScalar(const VARIANT* src, Scalar* s) {
   }
 }
 
-bool EqualsNoCase(const std::string& a, const char* b) {
-  size_t n = std::strlen(b);
-  if (a.size() != n) return false;
-  for (size_t i = 0; i < n; ++i)
-    if (std::tolower(static_cast<unsigned char>(a[i])) != std::tolower(static_cast<unsigned char>(b[i]))) return false;
-  return true;
-}
-
 // Text to a number: decimal integers, hexadecimal after 0x or &H, reals, True/False.
 HRESULT ParseText(Scalar* s) {
   std::string t = s->text;
@@ -143,7 +136,7 @@ HRESULT ParseText(Scalar* s) {
     uint64_t v = 0;
     for (; *p; ++p) {
       int d = std::isdigit(static_cast<unsigned char>(*p)) ? *p - '0'
-              : std::isxdigit(static_cast<unsigned char>(*p)) ? std::tolower(static_cast<unsigned char>(*p)) - 'a' + 10
+              : std::isxdigit(static_cast<unsigned char>(*p)) ? LowerAscii(*p) - 'a' + 10
                                                               : -1;
       if (d < 0) return DISP_E_TYPEMISMATCH;
       v = v << 4 | static_cast<uint64_t>(d);

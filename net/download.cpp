@@ -10,6 +10,7 @@
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
+#include <memory>
 #include <mutex>
 #include <string>
 #include <utility>
@@ -28,6 +29,48 @@ constexpr std::string_view kHtmlStart = "<!DOCTYPE";
 void EnsureCurlGlobal() {
   static std::once_flag once;
   std::call_once(once, [] { curl_global_init(CURL_GLOBAL_DEFAULT); });
+}
+
+// libcurl's handles, each freed by its own call on every path out.
+struct CurlEasyCleanup {
+  void operator()(CURL* curl) const { curl_easy_cleanup(curl); }
+};
+struct CurlHeadersFree {
+  void operator()(curl_slist* list) const { curl_slist_free_all(list); }
+};
+struct CurlUrlCleanup {
+  void operator()(CURLU* parts) const { curl_url_cleanup(parts); }
+};
+struct CurlTextFree {
+  void operator()(char* text) const { curl_free(text); }
+};
+using CurlEasy = std::unique_ptr<CURL, CurlEasyCleanup>;
+using CurlHeaders = std::unique_ptr<curl_slist, CurlHeadersFree>;
+using CurlUrl = std::unique_ptr<CURLU, CurlUrlCleanup>;
+using CurlText = std::unique_ptr<char, CurlTextFree>;
+
+// Adds one header line; when libcurl cannot, the list stays as it was (and still owned).
+void AppendHeader(CurlHeaders& headers, const std::string& line) {
+  curl_slist* longer = curl_slist_append(headers.get(), line.c_str());
+  if (!longer) return;
+  headers.release();
+  headers.reset(longer);
+}
+
+// A range request from offset (to last, when last is not negative), with no accept list.
+CurlHeaders RangeHeaders(int64_t offset, int64_t last) {
+  CurlHeaders headers;
+  AppendHeader(headers, "Range: bytes=" + std::to_string(offset) + "-" + (last >= 0 ? std::to_string(last) : ""));
+  AppendHeader(headers, "Accept:");
+  return headers;
+}
+
+// One URL part as text; empty when the URL has none.
+std::string UrlPart(CURLU* parts, CURLUPart part) {
+  char* text = nullptr;
+  CURLUcode code = curl_url_get(parts, part, &text, 0);
+  CurlText owned(text);
+  return code == CURLUE_OK && owned ? std::string(owned.get()) : std::string();
 }
 
 // Blanks, control characters and bytes above 127 typed into the URL are sent
@@ -188,12 +231,10 @@ class RotationProbe {
     curl_easy_setopt(curl, CURLOPT_HEADERDATA, this);
     curl_easy_setopt(curl, CURLOPT_WRITEFUNCTION, &RotationProbe::OnWrite);
     curl_easy_setopt(curl, CURLOPT_WRITEDATA, this);
-    std::string range = "Range: bytes=0-" + std::to_string(expected_.size() - 1);
-    curl_slist* headers = curl_slist_append(nullptr, range.c_str());
-    headers = curl_slist_append(headers, "Accept:");
-    curl_easy_setopt(curl, CURLOPT_HTTPHEADER, headers);
+    CurlHeaders headers = RangeHeaders(0, static_cast<int64_t>(expected_.size()) - 1);
+    curl_easy_setopt(curl, CURLOPT_HTTPHEADER, headers.get());
     CURLcode code = curl_easy_perform(curl);
-    curl_slist_free_all(headers);
+    curl_easy_setopt(curl, CURLOPT_HTTPHEADER, nullptr);
     long status = 0;
     curl_easy_getinfo(curl, CURLINFO_RESPONSE_CODE, &status);
     curl_easy_reset(curl);
@@ -446,7 +487,7 @@ void Transfer::Settle() {
 DownloadResult Transfer::Run(CURL* curl, const std::string& url) {
   curl_ = curl;
   char errorText[CURL_ERROR_SIZE] = {0};
-  curl_slist* headers = nullptr;
+  CurlHeaders headers;
   std::string proxy;
 
   SetCommonOptions(curl, request_, url, ftp_, errorText, proxy);
@@ -463,19 +504,17 @@ DownloadResult Transfer::Run(CURL* curl, const std::string& url) {
     curl_easy_setopt(curl, CURLOPT_FTPPORT, nullptr);  // passive
     curl_easy_setopt(curl, CURLOPT_TRANSFERTEXT, 0L);  // image mode: byte for byte
   } else {
-    std::string range = "Range: bytes=" + std::to_string(offset_) + "-";
-    headers = curl_slist_append(headers, range.c_str());
-    headers = curl_slist_append(headers, "Accept:");  // no accept list
+    headers = RangeHeaders(offset_, -1);
     // An answer with a Content-Encoding is always decoded, so the local file holds the
     // log itself. Only a full download asks for one: a slice of a compressed answer
     // cannot be appended to the copy.
     curl_easy_setopt(curl, CURLOPT_ACCEPT_ENCODING, "");
-    if (!request_.acceptEncoding || offset_ > 0) headers = curl_slist_append(headers, "Accept-Encoding:");
-    curl_easy_setopt(curl, CURLOPT_HTTPHEADER, headers);
+    if (!request_.acceptEncoding || offset_ > 0) AppendHeader(headers, "Accept-Encoding:");
+    curl_easy_setopt(curl, CURLOPT_HTTPHEADER, headers.get());
   }
 
   CURLcode code = curl_easy_perform(curl);
-  curl_slist_free_all(headers);
+  curl_easy_setopt(curl, CURLOPT_HTTPHEADER, nullptr);
 
   if (code == CURLE_OK) {
     // An empty answer still rewrites (or keeps) the local file as a full answer would.
@@ -524,76 +563,70 @@ std::string DownloadProgressText(int64_t received, int64_t total) {
   return text;
 }
 
+namespace {
+
+// A download that ends before any transfer: the progress window closes with it.
+DownloadResult Failure(DownloadOutcome outcome, std::string message, DownloadProgress* progress) {
+  DownloadResult failed;
+  failed.outcome = outcome;
+  failed.message = std::move(message);
+  if (progress) progress->Stop();
+  return failed;
+}
+
+// Splits the URL: FTP takes its own branch, every other scheme is fetched over HTTP
+// (https keeps its TLS). An explicit port is honoured. url stays empty when the typed
+// text is no URL; false when libcurl cannot parse at all.
+bool ResolveUrl(const std::string& typed, std::string* url, bool* ftp) {
+  CurlUrl parts(curl_url());
+  if (!parts) return false;
+  CURLUcode parsed = curl_url_set(parts.get(), CURLUPART_URL, EncodeUnsafeBytes(Trim(typed)).c_str(),
+                                  CURLU_DEFAULT_SCHEME | CURLU_NON_SUPPORT_SCHEME);
+  if (parsed != CURLUE_OK) return true;
+  std::string scheme = ToLowerAscii(UrlPart(parts.get(), CURLUPART_SCHEME));
+  *ftp = scheme == "ftp";
+  if (!*ftp && scheme != "https") curl_url_set(parts.get(), CURLUPART_SCHEME, "http", 0);
+  *url = UrlPart(parts.get(), CURLUPART_URL);
+  return true;
+}
+
+}  // namespace
+
 DownloadResult RunDownload(const DownloadRequest& request, DownloadProgress* progress) {
   EnsureCurlGlobal();
-  DownloadResult failed;
-
-  // Split the URL: FTP takes its own branch, every other scheme is fetched over HTTP
-  // (https keeps its TLS). An explicit port is honoured.
-  CURLU* parts = curl_url();
-  if (!parts) {
-    failed.outcome = DownloadOutcome::kInternetOpen;
-    failed.message = "Internet open error";
-    if (progress) progress->Stop();
-    return failed;
-  }
   bool ftp = false;
   std::string url;
-  CURLUcode parsed = curl_url_set(parts, CURLUPART_URL, EncodeUnsafeBytes(Trim(request.url)).c_str(),
-                                  CURLU_DEFAULT_SCHEME | CURLU_NON_SUPPORT_SCHEME);
-  if (parsed == CURLUE_OK) {
-    char* scheme = nullptr;
-    curl_url_get(parts, CURLUPART_SCHEME, &scheme, 0);
-    std::string schemeText = scheme ? scheme : "";
-    curl_free(scheme);
-    schemeText = ToLowerAscii(schemeText);
-    ftp = schemeText == "ftp";
-    if (!ftp && schemeText != "https") curl_url_set(parts, CURLUPART_SCHEME, "http", 0);
-    char* full = nullptr;
-    if (curl_url_get(parts, CURLUPART_URL, &full, 0) == CURLUE_OK && full) url = full;
-    curl_free(full);
-  }
-  curl_url_cleanup(parts);
-  if (url.empty()) {
-    failed.outcome = DownloadOutcome::kConnect;
-    failed.message = "The URL is invalid: " + request.url;
-    if (progress) progress->Stop();
-    return failed;
-  }
+  if (!ResolveUrl(request.url, &url, &ftp))
+    return Failure(DownloadOutcome::kInternetOpen, "Internet open error", progress);
+  if (url.empty()) return Failure(DownloadOutcome::kConnect, "The URL is invalid: " + request.url, progress);
 
-  CURL* curl = curl_easy_init();
-  if (!curl) {
-    failed.outcome = DownloadOutcome::kInternetOpen;
-    failed.message = "Internet open error";
-    if (progress) progress->Stop();
-    return failed;
-  }
+  CurlEasy curl(curl_easy_init());
+  if (!curl) return Failure(DownloadOutcome::kInternetOpen, "Internet open error", progress);
   if (progress) progress->SetProgress(0, 100);
-  DownloadResult result;
   int64_t offset = ftp ? 0 : request.downloadOffset;
   int64_t localSize = FileSize(request.LocalFile());
   bool rotated = false;
   if (offset > 0 && localSize > 0) {
     std::string head = ReadHead(request.LocalFile(), static_cast<size_t>(std::min(localSize, kRotationProbeBytes)));
     RotationProbe probe(head, localSize);
-    rotated = !head.empty() && probe.Rotated(curl, request, url, failed);
+    DownloadResult failed;
+    rotated = !head.empty() && probe.Rotated(curl.get(), request, url, failed);
     if (!failed.Succeeded()) {
-      curl_easy_cleanup(curl);
       if (progress) progress->Stop();
       return failed;
     }
     if (rotated) offset = 0;
   }
+  DownloadResult result;
   {
     Transfer transfer(request, progress, ftp, offset, rotated);
-    result = transfer.Run(curl, url);
+    result = transfer.Run(curl.get(), url);
     if (transfer.RestartWhole()) {
-      curl_easy_reset(curl);
+      curl_easy_reset(curl.get());
       Transfer whole(request, progress, ftp, 0, true);
-      result = whole.Run(curl, url);
+      result = whole.Run(curl.get(), url);
     }
   }
-  curl_easy_cleanup(curl);
   if (!result.Succeeded() && progress) progress->Stop();
   return result;
 }

@@ -1,6 +1,8 @@
 #include "charts/controls/chart_controls.h"
 
+#include <array>
 #include <new>
+#include <span>
 
 #include "charts/controls/chart_type_info.h"
 #include "charts/controls/log_chart_control.h"
@@ -10,6 +12,21 @@ namespace plotwell {
 using namespace vyr::com;
 
 namespace {
+
+// What one class persists, which pages edit it, and how it describes itself.
+struct ControlTables {
+  std::span<const PersistedProperty> map;
+  std::span<const CLSID> pages;
+  const TypeDescription* dualType;
+  const TypeDescription* classType;
+};
+
+// A table as the hooks hand it over: its first entry, its length in count.
+template <class T>
+const T* HandOver(std::span<const T> table, size_t* count) {
+  *count = table.size();
+  return table.data();
+}
 
 // The dual interface of one control over LogChartControl: IUnknown, IDispatch and the
 // IVyrLogChart slots, shared by both classes.
@@ -96,7 +113,8 @@ class ChartControl : public LogChartControl, public Dual {
   }
 
  protected:
-  using LogChartControl::LogChartControl;
+  ChartControl(const CLSID& clsid, const IID& eventsIid, const ControlTables& tables)
+      : LogChartControl(clsid, eventsIid), tables_(tables) {}
   virtual const IID& DualIid() const = 0;
   IUnknown* Identity() override { return static_cast<Dual*>(this); }
   void FireHover(int index, WPARAM wParam, LPARAM lParam) override {
@@ -108,73 +126,75 @@ class ChartControl : public LogChartControl, public Dual {
   void FireDblClick(int index, WPARAM wParam, LPARAM lParam) override {
     Fire(DISPID_ONMOUSEDBLCLICK, index, wParam, lParam);
   }
+  const PersistedProperty* PropertyMap(size_t* count) const override { return HandOver(tables_.map, count); }
+  const CLSID* Pages(size_t* count) const override { return HandOver(tables_.pages, count); }
+  const TypeDescription& DualType() const override { return *tables_.dualType; }
+  const TypeDescription& ClassType() const override { return *tables_.classType; }
+
+ private:
+  const ControlTables& tables_;
 };
 
-constexpr PersistedProperty kTimeSeriesMap[] = {
+// What both controls persist after their own properties, in this order.
+constexpr PersistedProperty kAppearanceMap[] = {
+    {"Chart Type", DISPID_CHARTTYPE, VT_I2},
+    {"Chart Fill Color", DISPID_CHARTFILLCOLOR, VT_UI4},
+    {"Chart Bkg Color", DISPID_CHARTBKGCOLOR, VT_UI4},
+    {"Chart Pen Color", DISPID_CHARTPENCOLOR, VT_UI4},
+    {"Hollow items", DISPID_CHARTITEMHOLLOW, VT_BOOL},
+    {"Ruler Bkg Color", DISPID_RULERBKGCOLOR, VT_UI4},
+    {"Ruler Pen Color", DISPID_RULERPENCOLOR, VT_UI4},
+    {"Ruler Alt Pen Color", DISPID_RULERALTCOLOR, VT_UI4},
+    {"Chart alternative fill color", DISPID_CHARTALTFILLCOLOR, VT_UI4},
+    {"Chart alternative pen color", DISPID_CHARTALTPENCOLOR, VT_UI4},
+};
+
+// One control's persisted map: its own properties, then the appearance.
+template <std::size_t N>
+constexpr std::array<PersistedProperty, N + std::size(kAppearanceMap)> WithAppearance(
+    const PersistedProperty (&own)[N]) {
+  std::array<PersistedProperty, N + std::size(kAppearanceMap)> map{};
+  for (std::size_t i = 0; i < N; ++i) map[i] = own[i];
+  for (std::size_t i = 0; i < std::size(kAppearanceMap); ++i) map[N + i] = kAppearanceMap[i];
+  return map;
+}
+
+constexpr PersistedProperty kTimeSeriesOwn[] = {
     {"Caption", DISPID_CAPTION, VT_BSTR},
     {"Measure Type", DISPID_MEASURETYPE, VT_I2},
     {"Regular Grid", DISPID_REGULARGRID, VT_BOOL},
     {"TS Filter", DISPID_FILTERTYPE, VT_I2},
-    {"Chart Type", DISPID_CHARTTYPE, VT_I2},
-    {"Chart Fill Color", DISPID_CHARTFILLCOLOR, VT_UI4},
-    {"Chart Bkg Color", DISPID_CHARTBKGCOLOR, VT_UI4},
-    {"Chart Pen Color", DISPID_CHARTPENCOLOR, VT_UI4},
-    {"Hollow items", DISPID_CHARTITEMHOLLOW, VT_BOOL},
-    {"Ruler Bkg Color", DISPID_RULERBKGCOLOR, VT_UI4},
-    {"Ruler Pen Color", DISPID_RULERPENCOLOR, VT_UI4},
-    {"Ruler Alt Pen Color", DISPID_RULERALTCOLOR, VT_UI4},
-    {"Chart alternative fill color", DISPID_CHARTALTFILLCOLOR, VT_UI4},
-    {"Chart alternative pen color", DISPID_CHARTALTPENCOLOR, VT_UI4},
 };
-
-constexpr PersistedProperty kNonNumericMap[] = {
+constexpr PersistedProperty kNonNumericOwn[] = {
     {"Caption", DISPID_CAPTION, VT_BSTR},
     {"Measure Type", DISPID_MEASURETYPE, VT_I2},
     {"Maximum Label Length", DISPID_LABELLENGTH, VT_I4},
-    {"Chart Type", DISPID_CHARTTYPE, VT_I2},
-    {"Chart Fill Color", DISPID_CHARTFILLCOLOR, VT_UI4},
-    {"Chart Bkg Color", DISPID_CHARTBKGCOLOR, VT_UI4},
-    {"Chart Pen Color", DISPID_CHARTPENCOLOR, VT_UI4},
-    {"Hollow items", DISPID_CHARTITEMHOLLOW, VT_BOOL},
-    {"Ruler Bkg Color", DISPID_RULERBKGCOLOR, VT_UI4},
-    {"Ruler Pen Color", DISPID_RULERPENCOLOR, VT_UI4},
-    {"Ruler Alt Pen Color", DISPID_RULERALTCOLOR, VT_UI4},
-    {"Chart alternative fill color", DISPID_CHARTALTFILLCOLOR, VT_UI4},
-    {"Chart alternative pen color", DISPID_CHARTALTPENCOLOR, VT_UI4},
 };
+constexpr auto kTimeSeriesMap = WithAppearance(kTimeSeriesOwn);
+constexpr auto kNonNumericMap = WithAppearance(kNonNumericOwn);
 
 // Distinct pages of each map in order of first appearance.
 constexpr CLSID kTimeSeriesPages[] = {CLSID_PPGeneral, CLSID_PPTimeSeries, CLSID_PPAppear};
 constexpr CLSID kNonNumericPages[] = {CLSID_PPGeneral, CLSID_PPLabels, CLSID_PPAppear};
 
+const ControlTables kTimeSeriesTables = {kTimeSeriesMap, kTimeSeriesPages, &kTimeSeriesChartType,
+                                         &kTimeSeriesChartClassType};
+const ControlTables kNonNumericTables = {kNonNumericMap, kNonNumericPages, &kNNChartType, &kNNChartClassType};
+
 class TimeSeriesChart final : public ChartControl<ITimeSeriesChart> {
  public:
-  TimeSeriesChart() : ChartControl(CLSID_TimeSeriesChart, DIID__ITimeSeriesChartEvents) { Initialise(); }
-
-  HRESULT get_FilterType(SHORT* pVal) override {
-    if (!pVal) return E_POINTER;
-    *pVal = Chart().Properties().filterType;
-    return S_OK;
+  TimeSeriesChart() : ChartControl(CLSID_TimeSeriesChart, DIID__ITimeSeriesChartEvents, kTimeSeriesTables) {
+    Initialise();
   }
+
+  HRESULT get_FilterType(SHORT* pVal) override { return Answer(pVal, Chart().Properties().filterType); }
   HRESULT put_FilterType(SHORT newVal) override {
     if (!IsValidFilterType(newVal)) return E_INVALIDARG;
     // The value stays even when rebucketing fails; that failure is the answer.
-    HRESULT hr = TimeSeries().PutFilterType(newVal);
-    SetDirty();
-    Repaint();
-    return hr;
+    return Changed(TimeSeries().PutFilterType(newVal));
   }
-  HRESULT get_RegularGrid(BOOL* pVal) override {
-    if (!pVal) return E_POINTER;
-    *pVal = Chart().Properties().regularGrid ? 1 : 0;
-    return S_OK;
-  }
-  HRESULT put_RegularGrid(BOOL newVal) override {
-    HRESULT hr = TimeSeries().PutRegularGrid(newVal);
-    SetDirty();
-    Repaint();
-    return hr;
-  }
+  HRESULT get_RegularGrid(BOOL* pVal) override { return Answer(pVal, Chart().Properties().regularGrid ? 1 : 0); }
+  HRESULT put_RegularGrid(BOOL newVal) override { return Changed(TimeSeries().PutRegularGrid(newVal)); }
 
  protected:
   const IID& DualIid() const override { return IID_ITimeSeriesChart; }
@@ -191,25 +211,13 @@ class TimeSeriesChart final : public ChartControl<ITimeSeriesChart> {
   HRESULT InvokeOwn(DISPID id, WORD flags, VARIANT* value, VARIANT* result) override {
     const bool put = flags == DISPATCH_PROPERTYPUT;
     if (id == DISPID_FILTERTYPE) {
-      if (!put) {
-        result->vt = VT_I2;
-        return get_FilterType(&result->iVal);
-      }
-      SHORT v = 0;
-      HRESULT hr = ShortArgument(value, &v);
-      return FAILED(hr) ? hr : put_FilterType(v);
+      if (put) return PutConverted(value, ShortArgument, [this](SHORT v) { return put_FilterType(v); });
+      result->vt = VT_I2;
+      return get_FilterType(&result->iVal);
     }
     if (id == DISPID_REGULARGRID) {
-      if (!put) {
-        BOOL v = 0;
-        HRESULT hr = get_RegularGrid(&v);
-        result->vt = VT_BOOL;
-        result->boolVal = v ? VARIANT_TRUE : VARIANT_FALSE;
-        return hr;
-      }
-      BOOL v = 0;
-      HRESULT hr = BoolArgument(value, &v);
-      return FAILED(hr) ? hr : put_RegularGrid(v);
+      if (put) return PutConverted(value, BoolArgument, [this](BOOL v) { return put_RegularGrid(v); });
+      return GetAsVariantBool(result, [this](BOOL* v) { return get_RegularGrid(v); });
     }
     return DISP_E_MEMBERNOTFOUND;
   }
@@ -218,16 +226,6 @@ class TimeSeriesChart final : public ChartControl<ITimeSeriesChart> {
     if (name == u"regulargrid") return DISPID_REGULARGRID;
     return DISPID_UNKNOWN;
   }
-  const PersistedProperty* PropertyMap(size_t* count) const override {
-    *count = std::size(kTimeSeriesMap);
-    return kTimeSeriesMap;
-  }
-  const CLSID* Pages(size_t* count) const override {
-    *count = std::size(kTimeSeriesPages);
-    return kTimeSeriesPages;
-  }
-  const TypeDescription& DualType() const override { return kTimeSeriesChartType; }
-  const TypeDescription& ClassType() const override { return kTimeSeriesChartClassType; }
 
  private:
   TimeSeriesLogChart& TimeSeries() { return static_cast<TimeSeriesLogChart&>(Chart()); }
@@ -235,13 +233,9 @@ class TimeSeriesChart final : public ChartControl<ITimeSeriesChart> {
 
 class NNChart final : public ChartControl<INNChart> {
  public:
-  NNChart() : ChartControl(CLSID_NNChart, DIID__INNChartEvents) { Initialise(); }
+  NNChart() : ChartControl(CLSID_NNChart, DIID__INNChartEvents, kNonNumericTables) { Initialise(); }
 
-  HRESULT get_LabelLength(LONG* pVal) override {
-    if (!pVal) return E_POINTER;
-    *pVal = Chart().Properties().labelLength;
-    return S_OK;
-  }
+  HRESULT get_LabelLength(LONG* pVal) override { return Answer(pVal, Chart().Properties().labelLength); }
   // Stored only: neither dirty nor a repaint.
   HRESULT put_LabelLength(LONG newVal) override { return NonNumeric().PutLabelLength(newVal); }
 
@@ -261,27 +255,14 @@ class NNChart final : public ChartControl<INNChart> {
   }
   HRESULT InvokeOwn(DISPID id, WORD flags, VARIANT* value, VARIANT* result) override {
     if (id != DISPID_LABELLENGTH) return DISP_E_MEMBERNOTFOUND;
-    if (flags != DISPATCH_PROPERTYPUT) {
-      result->vt = VT_I4;
-      return get_LabelLength(&result->lVal);
-    }
-    LONG v = 0;
-    HRESULT hr = LongArgument(value, &v);
-    return FAILED(hr) ? hr : put_LabelLength(v);
+    if (flags == DISPATCH_PROPERTYPUT)
+      return PutConverted(value, LongArgument, [this](LONG v) { return put_LabelLength(v); });
+    result->vt = VT_I4;
+    return get_LabelLength(&result->lVal);
   }
   DISPID OwnIdOfName(const std::u16string& name) override {
     return name == u"labellength" ? DISPID_LABELLENGTH : DISPID_UNKNOWN;
   }
-  const PersistedProperty* PropertyMap(size_t* count) const override {
-    *count = std::size(kNonNumericMap);
-    return kNonNumericMap;
-  }
-  const CLSID* Pages(size_t* count) const override {
-    *count = std::size(kNonNumericPages);
-    return kNonNumericPages;
-  }
-  const TypeDescription& DualType() const override { return kNNChartType; }
-  const TypeDescription& ClassType() const override { return kNNChartClassType; }
 
  private:
   NonNumericLogChart& NonNumeric() { return static_cast<NonNumericLogChart&>(Chart()); }

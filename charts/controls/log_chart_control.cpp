@@ -399,32 +399,20 @@ HRESULT LogChartControl::DoSetData(BSTR data) {
   return S_OK;
 }
 
-HRESULT LogChartControl::GetChartType(SHORT* value) {
-  if (!value) return E_POINTER;
-  *value = chart_->Properties().chartType;
-  return S_OK;
-}
+HRESULT LogChartControl::GetChartType(SHORT* value) { return Answer(value, chart_->Properties().chartType); }
 
 HRESULT LogChartControl::PutChartType(SHORT value) {
   if (!IsValidChartType(value)) return E_INVALIDARG;
-  chart_->Properties().chartType = value;
-  SetDirty();
-  Repaint();
-  return S_OK;
+  chart_->Properties().chartType = static_cast<ChartType>(value);
+  return Changed();
 }
 
-HRESULT LogChartControl::GetMeasureType(SHORT* value) {
-  if (!value) return E_POINTER;
-  *value = chart_->Properties().measureType;
-  return S_OK;
-}
+HRESULT LogChartControl::GetMeasureType(SHORT* value) { return Answer(value, chart_->Properties().measureType); }
 
 HRESULT LogChartControl::PutMeasureType(SHORT value) {
   if (!IsValidMeasureType(value)) return E_INVALIDARG;
   chart_->Properties().measureType = value;
-  SetDirty();
-  Repaint();
-  return S_OK;
+  return Changed();
 }
 
 HRESULT LogChartControl::GetCaption(BSTR* value) {
@@ -439,35 +427,25 @@ HRESULT LogChartControl::PutCaption(BSTR value) {
   } catch (const std::bad_alloc&) {
     return E_OUTOFMEMORY;
   }
-  SetDirty();
-  Repaint();
-  return S_OK;
+  return Changed();
 }
 
 HRESULT LogChartControl::GetColor(OleColor ChartProperties::*member, OLE_COLOR* value) {
-  if (!value) return E_POINTER;
-  *value = chart_->Properties().*member;
-  return S_OK;
+  return Answer(value, chart_->Properties().*member);
 }
 
 HRESULT LogChartControl::PutColor(OleColor ChartProperties::*member, OLE_COLOR value) {
   chart_->Properties().*member = value;
-  SetDirty();
-  Repaint();
-  return S_OK;
+  return Changed();
 }
 
 HRESULT LogChartControl::GetChartItemHollow(BOOL* value) {
-  if (!value) return E_POINTER;
-  *value = chart_->Properties().chartItemHollow ? 1 : 0;
-  return S_OK;
+  return Answer(value, chart_->Properties().chartItemHollow ? 1 : 0);
 }
 
 HRESULT LogChartControl::PutChartItemHollow(BOOL value) {
   chart_->Properties().chartItemHollow = value != 0;
-  SetDirty();
-  Repaint();
-  return S_OK;
+  return Changed();
 }
 
 // --- IDispatch -----------------------------------------------------------------------------
@@ -523,21 +501,29 @@ HRESULT LogChartControl::DispatchInvoke(DISPID id, WORD flags, DISPPARAMS* param
   return hr;
 }
 
-HRESULT ShortArgument(VARIANT* value, SHORT* out) {
+namespace {
+
+// value converted to type; take reads the number out of the converted copy.
+template <typename Take>
+HRESULT ConvertArgument(VARIANT* value, VARTYPE type, Take take) {
   VARIANT v;
   VariantInit(&v);
-  HRESULT hr = VariantChangeType(&v, value, 0, VT_I2);
-  if (SUCCEEDED(hr)) *out = v.iVal;
-  // Values a 16-bit property cannot hold are out of range, not of the wrong type.
-  return hr == DISP_E_OVERFLOW ? E_INVALIDARG : hr;
+  HRESULT hr = VariantChangeType(&v, value, 0, type);
+  if (SUCCEEDED(hr)) take(v);
+  return hr;
+}
+
+// Values a property's type cannot hold are out of range, not of the wrong type.
+HRESULT OutOfRange(HRESULT hr) { return hr == DISP_E_OVERFLOW ? E_INVALIDARG : hr; }
+
+}  // namespace
+
+HRESULT ShortArgument(VARIANT* value, SHORT* out) {
+  return OutOfRange(ConvertArgument(value, VT_I2, [out](const VARIANT& v) { *out = v.iVal; }));
 }
 
 HRESULT LongArgument(VARIANT* value, LONG* out) {
-  VARIANT v;
-  VariantInit(&v);
-  HRESULT hr = VariantChangeType(&v, value, 0, VT_I4);
-  if (SUCCEEDED(hr)) *out = v.lVal;
-  return hr == DISP_E_OVERFLOW ? E_INVALIDARG : hr;
+  return OutOfRange(ConvertArgument(value, VT_I4, [out](const VARIANT& v) { *out = v.lVal; }));
 }
 
 namespace {
@@ -562,11 +548,7 @@ HRESULT ColorArgument(VARIANT* value, OLE_COLOR* out) {
 }  // namespace
 
 HRESULT BoolArgument(VARIANT* value, BOOL* out) {
-  VARIANT v;
-  VariantInit(&v);
-  HRESULT hr = VariantChangeType(&v, value, 0, VT_I4);
-  if (SUCCEEDED(hr)) *out = v.lVal;
-  return hr;
+  return ConvertArgument(value, VT_I4, [out](const VARIANT& v) { *out = v.lVal; });
 }
 
 HRESULT LogChartControl::InvokeCommon(DISPID id, WORD flags, VARIANT* value, VARIANT* result) {
@@ -583,14 +565,11 @@ HRESULT LogChartControl::InvokeCommon(DISPID id, WORD flags, VARIANT* value, VAR
   switch (id) {
     case DISPID_CHARTTYPE:
     case DISPID_MEASURETYPE: {
-      if (!put) {
-        result->vt = VT_I2;
-        return id == DISPID_CHARTTYPE ? GetChartType(&result->iVal) : GetMeasureType(&result->iVal);
-      }
-      SHORT v = 0;
-      HRESULT hr = ShortArgument(value, &v);
-      if (FAILED(hr)) return hr;
-      return id == DISPID_CHARTTYPE ? PutChartType(v) : PutMeasureType(v);
+      if (put)
+        return PutConverted(value, ShortArgument,
+                            [&](SHORT v) { return id == DISPID_CHARTTYPE ? PutChartType(v) : PutMeasureType(v); });
+      result->vt = VT_I2;
+      return id == DISPID_CHARTTYPE ? GetChartType(&result->iVal) : GetMeasureType(&result->iVal);
     }
     case DISPID_CAPTION: {
       if (!put) {
@@ -604,18 +583,9 @@ HRESULT LogChartControl::InvokeCommon(DISPID id, WORD flags, VARIANT* value, VAR
       VariantClear(&text);
       return hr;
     }
-    case DISPID_CHARTITEMHOLLOW: {
-      if (!put) {
-        BOOL v = 0;
-        HRESULT hr = GetChartItemHollow(&v);
-        result->vt = VT_BOOL;
-        result->boolVal = v ? VARIANT_TRUE : VARIANT_FALSE;
-        return hr;
-      }
-      BOOL v = 0;
-      HRESULT hr = BoolArgument(value, &v);
-      return FAILED(hr) ? hr : PutChartItemHollow(v);
-    }
+    case DISPID_CHARTITEMHOLLOW:
+      if (put) return PutConverted(value, BoolArgument, [this](BOOL v) { return PutChartItemHollow(v); });
+      return GetAsVariantBool(result, [this](BOOL* v) { return GetChartItemHollow(v); });
     default:
       return DISP_E_MEMBERNOTFOUND;
   }

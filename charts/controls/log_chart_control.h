@@ -29,6 +29,33 @@ vyr::com::HRESULT ShortArgument(vyr::com::VARIANT* value, vyr::com::SHORT* out);
 vyr::com::HRESULT LongArgument(vyr::com::VARIANT* value, vyr::com::LONG* out);
 vyr::com::HRESULT BoolArgument(vyr::com::VARIANT* value, vyr::com::BOOL* out);
 
+// The usual get: E_POINTER without a place for the answer, else the value in it.
+template <typename T, typename V>
+vyr::com::HRESULT Answer(T* out, V value) {
+  if (!out) return vyr::com::E_POINTER;
+  *out = static_cast<T>(value);
+  return vyr::com::S_OK;
+}
+
+// The put of a property through IDispatch: value converted (ShortArgument, ...), then set.
+template <typename T, typename Set>
+vyr::com::HRESULT PutConverted(vyr::com::VARIANT* value, vyr::com::HRESULT (*convert)(vyr::com::VARIANT*, T*),
+                               Set set) {
+  T v{};
+  vyr::com::HRESULT hr = convert(value, &v);
+  return vyr::com::FAILED(hr) ? hr : set(v);
+}
+
+// The get of a BOOL property through IDispatch: the answer as VT_BOOL.
+template <typename Get>
+vyr::com::HRESULT GetAsVariantBool(vyr::com::VARIANT* result, Get get) {
+  vyr::com::BOOL v = 0;
+  vyr::com::HRESULT hr = get(&v);
+  result->vt = vyr::com::VT_BOOL;
+  result->boolVal = v ? vyr::com::VARIANT_TRUE : vyr::com::VARIANT_FALSE;
+  return hr;
+}
+
 // One entry of the persisted property map.
 struct PersistedProperty {
   const char* name;
@@ -129,6 +156,12 @@ class LogChartControl : public vyr::com::IPersistStreamInit,
   // Effects of a put.
   void SetDirty() { dirty_ = true; }
   void Repaint();
+  // Both, answering hr.
+  vyr::com::HRESULT Changed(vyr::com::HRESULT hr = vyr::com::S_OK) {
+    SetDirty();
+    Repaint();
+    return hr;
+  }
   // Fires one event method to every connected sink.
   void Fire(vyr::com::DISPID id, int index, vyr::com::WPARAM wParam, vyr::com::LPARAM lParam);
   virtual vyr::com::IUnknown* Identity() = 0;

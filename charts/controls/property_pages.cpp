@@ -164,7 +164,7 @@ class PropertyPage : public UnknownImpl<IPropertyPage, IID_IPropertyPage> {
     delete page_;
     page_ = new QWidget(parent);
     page_->setGeometry(bounds->left, bounds->top, bounds->right - bounds->left, bounds->bottom - bounds->top);
-    Build(page_);
+    Build(page_, DialogUnitsToPixels(dialogUnits_.width(), dialogUnits_.height()));
     if (!objects_.empty()) Fill(objects_.front().Get());
     Connect();
     page_->show();
@@ -214,7 +214,8 @@ class PropertyPage : public UnknownImpl<IPropertyPage, IID_IPropertyPage> {
   HRESULT TranslateAccelerator(void*) override { return S_FALSE; }
 
  protected:
-  virtual void Build(QWidget* page) = 0;
+  // Makes the page's widgets; cell is the page's size in pixels.
+  virtual void Build(QWidget* page, QSize cell) = 0;
   virtual void Fill(IUnknown* object) = 0;
   virtual void Connect() = 0;
   virtual void ApplyTo(IUnknown* object) = 0;
@@ -224,6 +225,11 @@ class PropertyPage : public UnknownImpl<IPropertyPage, IID_IPropertyPage> {
     if (site_) site_->OnStatusChange(dirty ? PROPPAGESTATUS_DIRTY | PROPPAGESTATUS_VALIDATE : PROPPAGESTATUS_CLEAN);
   }
   void MarkDirty() { SetDirty(true); }
+  // The page becomes dirty whenever widget emits signal.
+  template <class W, class Signal>
+  void MarkDirtyOn(W* widget, Signal signal) {
+    QObject::connect(widget, signal, page_, [this] { MarkDirty(); });
+  }
 
   template <class I>
   static ComPtr<I> As(IUnknown* object, const IID& iid) {
@@ -243,13 +249,30 @@ class PropertyPage : public UnknownImpl<IPropertyPage, IID_IPropertyPage> {
   bool dirty_ = false;
 };
 
-class GeneralPage final : public PropertyPage {
+// A page over one interface of the chart: it fills from and applies to the objects that
+// have it and passes over the others.
+template <class I, const IID& iid>
+class ChartPage : public PropertyPage {
+ protected:
+  using PropertyPage::PropertyPage;
+  virtual void FillFrom(I* chart) = 0;
+  virtual void ApplyToChart(I* chart) = 0;
+
+ private:
+  void Fill(IUnknown* object) final {
+    if (auto chart = As<I>(object, iid)) FillFrom(chart.Get());
+  }
+  void ApplyTo(IUnknown* object) final {
+    if (auto chart = As<I>(object, iid)) ApplyToChart(chart.Get());
+  }
+};
+
+class GeneralPage final : public ChartPage<IVyrLogChart, IID_IVyrLogChart> {
  public:
-  GeneralPage() : PropertyPage(QStringLiteral("General"), QStringLiteral("Chart general properties"), {175, 105}) {}
+  GeneralPage() : ChartPage(QStringLiteral("General"), QStringLiteral("Chart general properties"), {175, 105}) {}
 
  protected:
-  void Build(QWidget* page) override {
-    QSize cell = DialogUnitsToPixels(175, 105);
+  void Build(QWidget* page, QSize cell) override {
     auto* label = new QLabel(QStringLiteral(" Caption"), page);
     label->setGeometry(8, 8, cell.width() - 16, 16);
     caption_ = Named(new QLineEdit(page), 201);
@@ -261,9 +284,7 @@ class GeneralPage final : public PropertyPage {
     count_ = Named(new QRadioButton(QStringLiteral("Count"), group), 204);
     count_->setGeometry(10, 40, 120, 18);
   }
-  void Fill(IUnknown* object) override {
-    auto chart = As<IVyrLogChart>(object, IID_IVyrLogChart);
-    if (!chart) return;
+  void FillFrom(IVyrLogChart* chart) override {
     BSTR caption = nullptr;
     if (SUCCEEDED(chart->get_Caption(&caption)))
       caption_->setText(QString::fromUtf16(caption, SysStringLen(caption)));
@@ -275,13 +296,11 @@ class GeneralPage final : public PropertyPage {
     }
   }
   void Connect() override {
-    QObject::connect(caption_, &QLineEdit::textChanged, page_, [this] { MarkDirty(); });
+    MarkDirtyOn(caption_, &QLineEdit::textChanged);
     for (QAbstractButton* b : {static_cast<QAbstractButton*>(value_), static_cast<QAbstractButton*>(count_)})
-      QObject::connect(b, &QAbstractButton::clicked, page_, [this] { MarkDirty(); });
+      MarkDirtyOn(b, &QAbstractButton::clicked);
   }
-  void ApplyTo(IUnknown* object) override {
-    auto chart = As<IVyrLogChart>(object, IID_IVyrLogChart);
-    if (!chart) return;
+  void ApplyToChart(IVyrLogChart* chart) override {
     BSTR caption = ToBstr(caption_->text());
     chart->put_Caption(caption);
     SysFreeString(caption);
@@ -296,13 +315,12 @@ class GeneralPage final : public PropertyPage {
   QRadioButton* count_ = nullptr;
 };
 
-class TimeSeriesPage final : public PropertyPage {
+class TimeSeriesPage final : public ChartPage<ITimeSeriesChart, IID_ITimeSeriesChart> {
  public:
-  TimeSeriesPage() : PropertyPage(QStringLiteral("Time Series"), QStringLiteral("Time Series options"), {175, 107}) {}
+  TimeSeriesPage() : ChartPage(QStringLiteral("Time Series"), QStringLiteral("Time Series options"), {175, 107}) {}
 
  protected:
-  void Build(QWidget* page) override {
-    QSize cell = DialogUnitsToPixels(175, 107);
+  void Build(QWidget* page, QSize cell) override {
     auto* label = new QLabel(QStringLiteral(" Time series filter"), page);
     label->setGeometry(8, 8, cell.width() - 16, 16);
     filter_ = Named(new QComboBox(page), 215);
@@ -310,9 +328,7 @@ class TimeSeriesPage final : public PropertyPage {
     grid_ = Named(new QCheckBox(QStringLiteral("Show on regular grid"), page), 216);
     grid_->setGeometry(8, 60, cell.width() - 16, 20);
   }
-  void Fill(IUnknown* object) override {
-    auto chart = As<ITimeSeriesChart>(object, IID_ITimeSeriesChart);
-    if (!chart) return;
+  void FillFrom(ITimeSeriesChart* chart) override {
     filter_->clear();
     for (int type = 0; type < 4; ++type) filter_->addItem(FilterTypeName(type), type);
     SHORT filter = 0;
@@ -322,12 +338,10 @@ class TimeSeriesPage final : public PropertyPage {
     if (SUCCEEDED(chart->get_RegularGrid(&grid))) grid_->setChecked(grid != 0);
   }
   void Connect() override {
-    QObject::connect(filter_, &QComboBox::activated, page_, [this] { MarkDirty(); });
-    QObject::connect(grid_, &QAbstractButton::clicked, page_, [this] { MarkDirty(); });
+    MarkDirtyOn(filter_, &QComboBox::activated);
+    MarkDirtyOn(grid_, &QAbstractButton::clicked);
   }
-  void ApplyTo(IUnknown* object) override {
-    auto chart = As<ITimeSeriesChart>(object, IID_ITimeSeriesChart);
-    if (!chart) return;
+  void ApplyToChart(ITimeSeriesChart* chart) override {
     SHORT filter = filter_->currentIndex() < 0 ? 0 : static_cast<SHORT>(filter_->currentData().toInt());
     chart->put_FilterType(filter);
     chart->put_RegularGrid(grid_->isChecked() ? 1 : 0);
@@ -338,14 +352,13 @@ class TimeSeriesPage final : public PropertyPage {
   QCheckBox* grid_ = nullptr;
 };
 
-class LabelsPage final : public PropertyPage {
+class LabelsPage final : public ChartPage<INNChart, IID_INNChart> {
  public:
   LabelsPage()
-      : PropertyPage(QStringLiteral("Labels"), QStringLiteral("Nonnumeric labels properties"), {187, 95}) {}
+      : ChartPage(QStringLiteral("Labels"), QStringLiteral("Nonnumeric labels properties"), {187, 95}) {}
 
  protected:
-  void Build(QWidget* page) override {
-    QSize cell = DialogUnitsToPixels(187, 95);
+  void Build(QWidget* page, QSize cell) override {
     auto* label = new QLabel(QStringLiteral("Maximum length of labels"), page);
     label->setGeometry(8, 8, cell.width() - 16, 16);
     length_ = Named(new QLineEdit(page), 217);
@@ -353,18 +366,14 @@ class LabelsPage final : public PropertyPage {
     length_->setAlignment(Qt::AlignRight);
     length_->setGeometry(8, 26, 80, 22);
   }
-  void Fill(IUnknown* object) override {
-    auto chart = As<INNChart>(object, IID_INNChart);
-    if (!chart) return;
+  void FillFrom(INNChart* chart) override {
     LONG length = 0;
     if (SUCCEEDED(chart->get_LabelLength(&length))) length_->setText(QString::number(length));
   }
   void Connect() override {
-    QObject::connect(length_, &QLineEdit::textChanged, page_, [this] { MarkDirty(); });
+    MarkDirtyOn(length_, &QLineEdit::textChanged);
   }
-  void ApplyTo(IUnknown* object) override {
-    auto chart = As<INNChart>(object, IID_INNChart);
-    if (!chart) return;
+  void ApplyToChart(INNChart* chart) override {
     // At most 18 characters; anything that is not above 1 means the shortest length, 2.
     QString text = length_->text().left(18);
     bool ok = false;
@@ -377,6 +386,9 @@ class LabelsPage final : public PropertyPage {
  private:
   QLineEdit* length_ = nullptr;
 };
+
+// The style shown when the chart cannot say its own.
+constexpr SHORT kDefaultChartType = static_cast<SHORT>(ChartType::VerticalBars);
 
 struct ColorSlot {
   int id;
@@ -429,14 +441,13 @@ HRESULT PutColorProperty(IVyrLogChart* chart, DISPID id, OLE_COLOR value) {
   }
 }
 
-class AppearancePage final : public PropertyPage {
+class AppearancePage final : public ChartPage<IVyrLogChart, IID_IVyrLogChart> {
  public:
   AppearancePage()
-      : PropertyPage(QStringLiteral("Appearance"), QStringLiteral("Chart style and colors"), {271, 131}) {}
+      : ChartPage(QStringLiteral("Appearance"), QStringLiteral("Chart style and colors"), {271, 131}) {}
 
  protected:
-  void Build(QWidget* page) override {
-    QSize cell = DialogUnitsToPixels(271, 131);
+  void Build(QWidget* page, QSize cell) override {
     style_ = Named(new QComboBox(page), 206);
     style_->setGeometry(cell.width() - 168, 8, 160, 24);
     auto* group = new QGroupBox(QStringLiteral("Color Schema"), page);
@@ -453,35 +464,33 @@ class AppearancePage final : public PropertyPage {
     hollow_ = Named(new QCheckBox(QStringLiteral("Hollow items"), page), 214);
     hollow_->setGeometry(8, 40 + 4 * 30 + 36, 200, 20);
   }
-  void Fill(IUnknown* object) override {
-    auto chart = As<IVyrLogChart>(object, IID_IVyrLogChart);
-    if (!chart) return;
+  void FillFrom(IVyrLogChart* chart) override {
     style_->clear();
     // The list shows the connected styles after their plain ones.
-    for (int type : {0, 2, 1, 3, 4}) style_->addItem(ChartTypeName(type), type);
-    SHORT type = 4;
-    if (FAILED(chart->get_ChartType(&type))) type = 4;
+    for (ChartType shown : {ChartType::Dots, ChartType::ConnectedDots, ChartType::Squares, ChartType::ConnectedSquares,
+                            ChartType::VerticalBars})
+      style_->addItem(ChartTypeName(shown), static_cast<int>(shown));
+    SHORT type = kDefaultChartType;
+    if (FAILED(chart->get_ChartType(&type))) type = kDefaultChartType;
     style_->setCurrentIndex(style_->findData(static_cast<int>(type)));
     for (size_t i = 0; i < std::size(kColorSlots); ++i) {
       OLE_COLOR color = 0;
-      if (SUCCEEDED(GetColorProperty(chart.Get(), kColorSlots[i].property, &color)))
+      if (SUCCEEDED(GetColorProperty(chart, kColorSlots[i].property, &color)))
         buttons_[i]->SetColor(TranslateColor(color));  // system colours shown as they resolve now
     }
     BOOL hollow = 0;
     if (SUCCEEDED(chart->get_ChartItemHollow(&hollow))) hollow_->setChecked(hollow != 0);
   }
   void Connect() override {
-    QObject::connect(style_, &QComboBox::activated, page_, [this] { MarkDirty(); });
-    QObject::connect(hollow_, &QAbstractButton::clicked, page_, [this] { MarkDirty(); });
-    for (ColorButton* b : buttons_) QObject::connect(b, &ColorButton::ColorChanged, page_, [this] { MarkDirty(); });
+    MarkDirtyOn(style_, &QComboBox::activated);
+    MarkDirtyOn(hollow_, &QAbstractButton::clicked);
+    for (ColorButton* b : buttons_) MarkDirtyOn(b, &ColorButton::ColorChanged);
   }
-  void ApplyTo(IUnknown* object) override {
-    auto chart = As<IVyrLogChart>(object, IID_IVyrLogChart);
-    if (!chart) return;
-    SHORT type = style_->currentIndex() < 0 ? 4 : static_cast<SHORT>(style_->currentData().toInt());
+  void ApplyToChart(IVyrLogChart* chart) override {
+    SHORT type = style_->currentIndex() < 0 ? kDefaultChartType : static_cast<SHORT>(style_->currentData().toInt());
     for (DISPID id : kApplyOrder) {
       for (size_t i = 0; i < std::size(kColorSlots); ++i)
-        if (kColorSlots[i].property == id) PutColorProperty(chart.Get(), id, buttons_[i]->Color());
+        if (kColorSlots[i].property == id) PutColorProperty(chart, id, buttons_[i]->Color());
     }
     chart->put_ChartType(type);
     chart->put_ChartItemHollow(hollow_->isChecked() ? 1 : 0);

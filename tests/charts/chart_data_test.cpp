@@ -4,9 +4,12 @@
 #include <string>
 
 #include "charts/chart_data.h"
+#include "chart_test_support.h"
 
 namespace plotwell {
 namespace {
+
+using namespace test;
 
 HRESULT LoadResult(ChartData& data, const QString& text) { return data.TryLoad(text); }
 
@@ -16,10 +19,7 @@ TEST(ChartDocument, EmptyRootLoadsNothingWithZeroExtremes) {
   for (ChartData* data : {static_cast<ChartData*>(&series), static_cast<ChartData*>(&labels)}) {
     EXPECT_EQ(LoadResult(*data, "<VYR_CHART_DATA/>"), S_OK);
     EXPECT_EQ(data->Entries(), 0);
-    EXPECT_EQ(data->MaxCount(), 0);
-    EXPECT_EQ(data->MinCount(), 0);
-    EXPECT_EQ(data->MaxValue(), 0);
-    EXPECT_EQ(data->MinValue(), 0);
+    EXPECT_EQ(ExtremesOf(*data), Extremes());
   }
   EXPECT_EQ(series.Samples(), 0);
 }
@@ -70,11 +70,10 @@ TEST(ChartDocument, SkipsOtherNodesAndDefaultsMissingParts) {
                        "</VYR_CHART_DATA>"),
             S_OK);
   ASSERT_EQ(data.Samples(), 2);
-  EXPECT_EQ(data.SampleTime(0), 0);
-  EXPECT_EQ(data.SampleValue(0), 12);  // first text child, after a comment
-  EXPECT_EQ(data.SampleTime(1), 3600);
-  EXPECT_EQ(data.SampleValue(1), 0);   // no text: value 0
-  EXPECT_EQ(data.SampleCount(1), 1);   // no CNT: count 1
+  EXPECT_EQ(Column(data, &TimeSeriesData::SampleTime, 2), (Numbers{0, 3600}));
+  // The first text child, after a comment; without text the value is 0.
+  EXPECT_EQ(Column(data, &TimeSeriesData::SampleValue, 2), (Numbers{12, 0}));
+  EXPECT_EQ(data.SampleCount(1), 1);  // no CNT: count 1
   EXPECT_EQ(data.SampleAlt(1), 0);
 }
 
@@ -86,16 +85,9 @@ TEST(ChartDocument, CountAndAlternativeFlagRules) {
                        "</VYR_CHART_DATA>"),
             S_OK);
   ASSERT_EQ(data.Entries(), 5);
-  EXPECT_EQ(data.CountAt(0), 0);
-  EXPECT_EQ(data.CountAt(1), 0);
-  EXPECT_EQ(data.CountAt(2), 3);
-  EXPECT_EQ(data.AltAt(2), 0);
-  EXPECT_EQ(data.AltAt(3), 1);
-  EXPECT_EQ(data.AltAt(4), 1);
-  EXPECT_EQ(data.MinCount(), 0);
-  EXPECT_EQ(data.MaxCount(), 3);
-  EXPECT_EQ(data.MinValue(), 1);
-  EXPECT_EQ(data.MaxValue(), 5);
+  EXPECT_EQ(Column(data, &NonNumericData::CountAt, 5), (Numbers{0, 0, 3, 1, 1}));
+  EXPECT_EQ(Column(data, &NonNumericData::AltAt, 5), (Numbers{0, 0, 0, 1, 1}));
+  EXPECT_EQ(ExtremesOf(data), (Extremes{0, 3, 1, 5}));
 }
 
 TEST(ChartDocument, TimeSamplesAreSortedStably) {
@@ -105,12 +97,9 @@ TEST(ChartDocument, TimeSamplesAreSortedStably) {
                        "<ITM TM='20'>3</ITM><ITM TM='10'>4</ITM></VYR_CHART_DATA>"),
             S_OK);
   ASSERT_EQ(data.Samples(), 4);
-  const int times[] = {10, 10, 20, 30};
-  const int values[] = {2, 4, 3, 1};  // the first 10 is the document's second item
-  for (int i = 0; i < 4; ++i) {
-    EXPECT_EQ(data.SampleTime(i), times[i]) << i;
-    EXPECT_EQ(data.SampleValue(i), values[i]) << i;
-  }
+  EXPECT_EQ(Column(data, &TimeSeriesData::SampleTime, 4), (Numbers{10, 10, 20, 30}));
+  // The first 10 is the document's second item.
+  EXPECT_EQ(Column(data, &TimeSeriesData::SampleValue, 4), (Numbers{2, 4, 3, 1}));
 }
 
 TEST(ChartDocument, TimeItemWithoutTimeRejectsTheDocument) {

@@ -10,6 +10,7 @@
 
 #include <cstdlib>
 #include <memory>
+#include <string>
 
 #include "charts/log_chart.h"
 #include "charts/painter_surface.h"
@@ -53,6 +54,26 @@ QImage Paint(LogChart& chart, int width, int height, const char* name) {
   return image;
 }
 
+// The five item styles with the names their pictures are kept under.
+struct StyleCase {
+  ChartType type;
+  const char* name;
+};
+constexpr StyleCase kStyles[] = {{ChartType::Dots, "dots"},
+                                 {ChartType::Squares, "squares"},
+                                 {ChartType::ConnectedDots, "connected_dots"},
+                                 {ChartType::ConnectedSquares, "connected_squares"},
+                                 {ChartType::VerticalBars, "bars"}};
+
+// Paints the document in one style, the picture kept as prefix_name.
+QImage PaintStyle(LogChart& chart, const QString& document, const char* caption, const StyleCase& style,
+                  const char* prefix) {
+  chart.Properties().caption = caption;
+  chart.Properties().chartType = style.type;
+  EXPECT_EQ(chart.SetData(document), S_OK) << style.name;
+  return Paint(chart, 640, 400, (std::string(prefix) + "_" + style.name).c_str());
+}
+
 QString SampleLabels() {
   return "<VYR_CHART_DATA><ITM LBL='Mozilla'>120</ITM><ITM LBL='Opera' ALT='1'>45</ITM>"
          "<ITM LBL='Konqueror'>80</ITM><ITM LBL='A very long browser name indeed'>30</ITM>"
@@ -60,14 +81,11 @@ QString SampleLabels() {
 }
 
 TEST(ChartImage, EachStyleOfTheNonNumericChart) {
-  const char* names[] = {"nn_dots", "nn_squares", "nn_connected_dots", "nn_connected_squares",
-                         "nn_bars"};
-  for (int type = 0; type <= 4; ++type) {
+  for (const StyleCase& style : kStyles) {
     NonNumericLogChart chart;
-    chart.Properties().caption = "Browsers";
-    chart.Properties().chartType = static_cast<std::int16_t>(type);
-    ASSERT_EQ(chart.SetData(SampleLabels()), S_OK);
-    const QImage image = Paint(chart, 640, 400, names[type]);
+    const QImage image = PaintStyle(chart, SampleLabels(), "Browsers", style, "nn");
+    const bool bars = style.type == ChartType::VerticalBars;
+    const char* type = style.name;
     const ChartFrame& f = chart.Frame();
     const PlotGeometry& g = chart.Geometry();
     const ChartProperties& p = chart.Properties();
@@ -77,13 +95,13 @@ TEST(ChartImage, EachStyleOfTheNonNumericChart) {
               Rgb(p.rulerBkgColor)) << type;
     // The item of the largest value is filled with the fill colour at its centre.
     const int x = g.CentreX(0);
-    const int y = type == 4 ? g.yOrigin - g.Pixel(60) : g.yOrigin - g.Pixel(120);
+    const int y = bars ? g.yOrigin - g.Pixel(60) : g.yOrigin - g.Pixel(120);
     EXPECT_EQ(image.pixel(x, y), Rgb(p.chartFillColor)) << type;
     // The alternative item uses the alternative fill.
-    const int yAlt = type == 4 ? g.yOrigin - g.Pixel(20) : g.yOrigin - g.Pixel(45);
+    const int yAlt = bars ? g.yOrigin - g.Pixel(20) : g.yOrigin - g.Pixel(45);
     EXPECT_EQ(image.pixel(g.CentreX(1), yAlt), Rgb(p.chartAltFillColor)) << type;
     // The outline of the largest item in the pen colour.
-    if (type == 4) {
+    if (bars) {
       EXPECT_EQ(image.pixel(x - g.itemWidth / 2, y), Rgb(p.chartPenColor));
     } else {
       EXPECT_EQ(image.pixel(x, g.yOrigin - g.Pixel(120) - 4), Rgb(p.chartPenColor)) << type;
@@ -96,7 +114,7 @@ TEST(ChartImage, EachStyleOfTheNonNumericChart) {
 TEST(ChartImage, TheSvgSurfaceDrawsTheSameChartAsMarkup) {
   NonNumericLogChart chart;
   chart.Properties().caption = "Browsers <by name>";
-  chart.Properties().chartType = 4;
+  chart.Properties().chartType = ChartType::VerticalBars;
   ASSERT_EQ(chart.SetData(SampleLabels()), S_OK);
   const QImage image = Paint(chart, 640, 400, "nn_bars_svg_reference");
   const PlotGeometry& g = chart.Geometry();
@@ -135,15 +153,12 @@ TEST(ChartImage, EachStyleOfTheTimeSeriesChart) {
     doc += QString("<ITM TM='%1'%2>%3</ITM>").arg(start + h * 3600).arg(h % 7 == 3 ? " ALT='1'" : "").arg(value);
   }
   doc += "</VYR_CHART_DATA>";
-  const char* names[] = {"ts_dots", "ts_squares", "ts_connected_dots", "ts_connected_squares",
-                         "ts_bars"};
-  for (int type = 0; type <= 4; ++type) {
+  for (const StyleCase& style : kStyles) {
     TimeSeriesLogChart chart;
-    chart.Properties().caption = "Sessions per hour";
-    chart.Properties().chartType = static_cast<std::int16_t>(type);
-    chart.Properties().chartItemHollow = type == 0;
-    ASSERT_EQ(chart.SetData(doc), S_OK);
-    const QImage image = Paint(chart, 640, 400, names[type]);
+    const bool hollowDots = style.type == ChartType::Dots;
+    chart.Properties().chartItemHollow = hollowDots;
+    const QImage image = PaintStyle(chart, doc, "Sessions per hour", style, "ts");
+    const char* type = style.name;
     const ChartFrame& f = chart.Frame();
     const PlotGeometry& g = chart.Geometry();
     const ChartProperties& p = chart.Properties();
@@ -151,9 +166,9 @@ TEST(ChartImage, EachStyleOfTheTimeSeriesChart) {
     EXPECT_EQ(image.pixel(f.bottomRuler.right - 3, f.bottomRuler.bottom - 4),
               Rgb(p.rulerBkgColor)) << type;
     const int v0 = chart.MeasureAt(0);
-    const int y = type == 4 ? g.yOrigin - g.Pixel(v0) / 2 : g.yOrigin - g.Pixel(v0);
+    const int y = style.type == ChartType::VerticalBars ? g.yOrigin - g.Pixel(v0) / 2 : g.yOrigin - g.Pixel(v0);
     // Hollow dots show the plot background inside their outline.
-    const Color inside = type == 0 ? p.chartBkgColor : p.chartFillColor;
+    const Color inside = hollowDots ? p.chartBkgColor : p.chartFillColor;
     EXPECT_EQ(image.pixel(g.CentreX(0), y), Rgb(inside)) << type;
   }
 }

@@ -180,7 +180,7 @@ TEST_F(ChartFrameTest, BarsInTheWorkedExample) {
 
 TEST_F(ChartFrameTest, HollowDotsOnNarrowSlots) {
   NonNumericLogChart chart;
-  chart.Properties().chartType = static_cast<std::int16_t>(ChartType::Dots);
+  chart.Properties().chartType = ChartType::Dots;
   chart.Properties().chartItemHollow = true;
   std::vector<int> values(100, 5);
   values[0] = 1;
@@ -206,7 +206,7 @@ TEST_F(ChartFrameTest, HollowDotsOnNarrowSlots) {
 
 TEST_F(ChartFrameTest, LinkedItemsJoinInThePlainPen) {
   NonNumericLogChart chart;
-  chart.Properties().chartType = static_cast<std::int16_t>(ChartType::ConnectedSquares);
+  chart.Properties().chartType = ChartType::ConnectedSquares;
   ASSERT_EQ(chart.SetData(LabelDocument({1, 2, 3}, {1, 1, 1})), S_OK);
   RecordingSurface s;
   ASSERT_EQ(chart.OnDraw(s, {0, 0, 400, 300}), S_OK);
@@ -443,12 +443,12 @@ TEST_F(TimeRulerTest, CrowdedBucketsAreLabelledAtIntervals) {
 TEST_F(ChartFrameTest, FailuresWhilePaintingAreReported) {
   NonNumericLogChart chart;
   ASSERT_EQ(chart.SetData(LabelDocument({1, 2})), S_OK);
-  chart.Properties().chartType = 9;  // an unknown type is the caller's fault, not a lack of memory
+  chart.Properties().chartType = static_cast<ChartType>(9);  // an unknown type is the caller's fault, not a lack of memory
   RecordingSurface s;
   EXPECT_EQ(chart.OnDraw(s, {0, 0, 400, 300}), E_INVALIDARG);
   // A bad document leaves an empty chart that still paints.
   EXPECT_EQ(chart.SetData("<VYR_CHART_DATA><ITM>1</VYR_CHART_DATA>"), E_CHARTDATA);
-  chart.Properties().chartType = 0;
+  chart.Properties().chartType = ChartType::Dots;
   EXPECT_EQ(chart.OnDraw(s, {0, 0, 400, 300}), S_OK);
   EXPECT_EQ(chart.Frame().visibleEntries, 0);
 }

@@ -9,6 +9,10 @@
 namespace plotwell {
 namespace {
 
+using test::Column;
+using test::Extremes;
+using test::ExtremesOf;
+using test::Numbers;
 using test::LocalTime;
 
 struct Sample {
@@ -63,10 +67,7 @@ TEST_F(TimeBuckets, HourlyGroupsWithinTheHourAndFillsGapsOnTheGrid) {
   EXPECT_EQ(data.BucketTime(1), LocalTime(2024, 5, 6, 11));
   EXPECT_EQ(data.BucketTime(2), LocalTime(2024, 5, 6, 12));
   // Gaps take part in the extremes.
-  EXPECT_EQ(data.MinValue(), 0);
-  EXPECT_EQ(data.MaxValue(), 4);
-  EXPECT_EQ(data.MinCount(), 0);
-  EXPECT_EQ(data.MaxCount(), 5);
+  EXPECT_EQ(ExtremesOf(data), (Extremes{0, 5, 0, 4}));
 }
 
 TEST_F(TimeBuckets, DailyKeepsADayOnWhichTheClocksChangeTogether) {
@@ -152,12 +153,10 @@ TEST_F(TimeBuckets, AlternativeOnlyWhenEverySampleIsAndZeroCountsStillOpenBucket
         {LocalTime(2024, 1, 1, 3), 5, 0, 0}},
        FilterType::Hourly, false);
   ASSERT_EQ(data.Entries(), 3);
-  EXPECT_EQ(data.AltAt(0), 0);
-  EXPECT_EQ(data.AltAt(1), 1);
-  EXPECT_EQ(data.CountAt(2), 0);
-  EXPECT_EQ(data.ValueAt(2), 5);
-  EXPECT_EQ(data.MinCount(), 0);
-  EXPECT_EQ(data.MaxCount(), 2);
+  EXPECT_EQ(Column(data, &TimeSeriesData::AltAt, 3), (Numbers{0, 1, 0}));
+  EXPECT_EQ(Column(data, &TimeSeriesData::CountAt, 3), (Numbers{2, 2, 0}));
+  EXPECT_EQ(Column(data, &TimeSeriesData::ValueAt, 3), (Numbers{2, 2, 5}));
+  EXPECT_EQ(ExtremesOf(data), (Extremes{0, 2, 2, 5}));
 }
 
 TEST_F(TimeBuckets, BucketSumsDoNotWrapAround) {

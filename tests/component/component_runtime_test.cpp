@@ -1,7 +1,10 @@
 #include <gtest/gtest.h>
 
+#include <dirent.h>
+
 #include <cstdlib>
 #include <fstream>
+#include <stdexcept>
 #include <string>
 
 #include "vyrcom/com_ptr.h"
@@ -36,6 +39,26 @@ class RegistryFolder {
   bool hadOld_ = false;
   std::string old_;
 };
+
+// Descriptors this process holds open.
+int OpenDescriptors() {
+  int count = 0;
+  if (DIR* folder = opendir("/proc/self/fd")) {
+    while (readdir(folder)) ++count;
+    closedir(folder);
+  }
+  return count;
+}
+
+// One registry change that answers hr, then the registry as read back.
+HRESULT ChangeAndReload(void (*change)(RegistryData&), HRESULT hr, RegistryData* data) {
+  HRESULT answer = UpdateRegistry([&](RegistryData& d) {
+    change(d);
+    return hr;
+  });
+  EXPECT_EQ(LoadRegistry(data), S_OK);
+  return answer;
+}
 
 }  // namespace
 
@@ -140,6 +163,20 @@ TEST(Variant, ConvertsBetweenTheInterfaceTypes) {
   VariantClear(&copy);
 }
 
+TEST(Streams, FileStreamsCloseTheirDescriptorOnce) {
+  weavil::test::TempDir dir;
+  const int before = OpenDescriptors();
+  for (int i = 0; i < 20; ++i) {
+    ComPtr<IStream> stream;
+    ASSERT_EQ(CreateFileStream(dir.File("s.bin"), FileStreamMode::kCreate, stream.Put()), S_OK);
+    ASSERT_EQ(WriteExact(stream.Get(), "x", 1), S_OK);
+    ComPtr<IStream> missing;
+    EXPECT_EQ(CreateFileStream(dir.File("none"), FileStreamMode::kRead, missing.Put()), STG_E_FILENOTFOUND);
+    EXPECT_EQ(missing.Get(), nullptr);
+  }
+  EXPECT_EQ(OpenDescriptors(), before);
+}
+
 TEST(Streams, MemoryAndFileReadBackWhatWasWritten) {
   weavil::test::TempDir dir;
   for (int kind = 0; kind < 2; ++kind) {
@@ -167,6 +204,26 @@ TEST(Streams, MemoryAndFileReadBackWhatWasWritten) {
   EXPECT_EQ(CreateFileStream(dir.File("none"), FileStreamMode::kRead, missing.Put()), STG_E_FILENOTFOUND);
 }
 
+// A change that throws leaves the lock free: the next update neither waits forever
+// nor finds a descriptor left open.
+TEST(Registry, AThrowingChangeReleasesTheLock) {
+  RegistryFolder folder;
+  ASSERT_EQ(UpdateRegistry([](RegistryData& d) {
+              d.SetValue("Key", "a", "1");
+              return S_OK;
+            }),
+            S_OK);
+  const int before = OpenDescriptors();
+  EXPECT_THROW(UpdateRegistry([](RegistryData&) -> HRESULT { throw std::runtime_error("change failed"); }),
+               std::runtime_error);
+  EXPECT_EQ(OpenDescriptors(), before);
+  RegistryData data;
+  EXPECT_EQ(ChangeAndReload([](RegistryData& d) { d.SetValue("Key", "A", "2"); }, S_OK, &data), S_OK);
+  std::string value;
+  ASSERT_TRUE(data.GetValue("KEY", "a", &value));  // names without regard to case
+  EXPECT_EQ(value, "2");
+}
+
 TEST(Registry, KeysValuesAndTreesSurviveTheFile) {
   RegistryFolder folder;
   ASSERT_EQ(UpdateRegistry([](RegistryData& data) {
@@ -190,20 +247,10 @@ TEST(Registry, KeysValuesAndTreesSurviveTheFile) {
   EXPECT_FALSE(data.KeyExists("CLS"));
 
   // A failing change writes nothing.
-  EXPECT_EQ(UpdateRegistry([](RegistryData& d) {
-              d.DeleteTree("Odd");
-              return E_FAIL;
-            }),
-            E_FAIL);
-  ASSERT_EQ(LoadRegistry(&data), S_OK);
+  EXPECT_EQ(ChangeAndReload([](RegistryData& d) { d.DeleteTree("Odd"); }, E_FAIL, &data), E_FAIL);
   EXPECT_TRUE(data.KeyExists("Odd"));
 
-  ASSERT_EQ(UpdateRegistry([](RegistryData& d) {
-              d.DeleteTree("CLSID\\{X}");
-              return S_OK;
-            }),
-            S_OK);
-  ASSERT_EQ(LoadRegistry(&data), S_OK);
+  ASSERT_EQ(ChangeAndReload([](RegistryData& d) { d.DeleteTree("CLSID\\{X}"); }, S_OK, &data), S_OK);
   EXPECT_FALSE(data.KeyExists("CLSID"));
   EXPECT_TRUE(data.KeyExists("Odd"));
 

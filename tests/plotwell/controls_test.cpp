@@ -51,6 +51,14 @@ std::map<int, POINT> ItemPoints(HostedControl& host, int width, int height, int 
 
 BSTR Text(const char* text) { return BstrFromUtf8(text); }
 
+// The value a property get answers.
+template <class O, class I, class T>
+T Get(O* object, HRESULT (I::*get)(T*)) {
+  T value{};
+  EXPECT_EQ((object->*get)(&value), S_OK);
+  return value;
+}
+
 }  // namespace
 
 TEST_F(Controls, BothClassesAreCreatedThroughTheRegistryWithTheirInterfaces) {
@@ -91,14 +99,9 @@ TEST_F(Controls, PropertiesKeepTheirRangesAndSideEffects) {
   HostedControl host(CLSID_TimeSeriesChart, DIID__ITimeSeriesChartEvents);
   auto chart = As<ITimeSeriesChart>(host.unknown.Get(), IID_ITimeSeriesChart);
   auto persist = As<IPersistStreamInit>(host.unknown.Get(), IID_IPersistStreamInit);
-  SHORT s = 0;
-  OLE_COLOR color = 0;
-  chart->get_ChartType(&s);
-  EXPECT_EQ(s, 4);
-  chart->get_ChartFillColor(&color);
-  EXPECT_EQ(color, 0xBFFF80u);
-  chart->get_RulerAltColor(&color);
-  EXPECT_EQ(color, 0xFF0000u);
+  EXPECT_EQ(Get(chart.Get(), &ITimeSeriesChart::get_ChartType), 4);
+  EXPECT_EQ(Get(chart.Get(), &ITimeSeriesChart::get_ChartFillColor), 0xBFFF80u);
+  EXPECT_EQ(Get(chart.Get(), &ITimeSeriesChart::get_RulerAltColor), 0xFF0000u);
   EXPECT_EQ(persist->IsDirty(), S_FALSE);
 
   // Refused puts change nothing: no value, no dirty flag, no repaint.
@@ -107,8 +110,7 @@ TEST_F(Controls, PropertiesKeepTheirRangesAndSideEffects) {
   EXPECT_EQ(chart->put_MeasureType(2), E_INVALIDARG);
   EXPECT_EQ(chart->put_FilterType(4), E_INVALIDARG);
   EXPECT_EQ(chart->put_FilterType(-1), E_INVALIDARG);
-  chart->get_ChartType(&s);
-  EXPECT_EQ(s, 4);
+  EXPECT_EQ(Get(chart.Get(), &ITimeSeriesChart::get_ChartType), 4);
   EXPECT_EQ(persist->IsDirty(), S_FALSE);
   EXPECT_EQ(host.site.invalidations, 0);
 
@@ -124,11 +126,8 @@ TEST_F(Controls, PropertiesKeepTheirRangesAndSideEffects) {
   EXPECT_EQ(chart->put_ChartAltPenColor(0x80000005), S_OK);  // a system colour reference is kept as given
   repaints += 5;
   EXPECT_EQ(host.site.invalidations, repaints);
-  BOOL on = 0;
-  chart->get_RegularGrid(&on);
-  EXPECT_NE(on, 0);
-  chart->get_ChartAltPenColor(&color);
-  EXPECT_EQ(color, 0x80000005u);
+  EXPECT_NE(Get(chart.Get(), &ITimeSeriesChart::get_RegularGrid), 0);
+  EXPECT_EQ(Get(chart.Get(), &ITimeSeriesChart::get_ChartAltPenColor), 0x80000005u);
 
   BSTR caption = Text("Requests per hour");
   EXPECT_EQ(chart->put_Caption(caption), S_OK);
@@ -142,14 +141,11 @@ TEST_F(Controls, PropertiesKeepTheirRangesAndSideEffects) {
   HostedControl items(CLSID_NNChart, DIID__INNChartEvents);
   auto nn = As<INNChart>(items.unknown.Get(), IID_INNChart);
   auto nnPersist = As<IPersistStreamInit>(items.unknown.Get(), IID_IPersistStreamInit);
-  LONG length = 0;
-  nn->get_LabelLength(&length);
-  EXPECT_EQ(length, 16);
+  EXPECT_EQ(Get(nn.Get(), &INNChart::get_LabelLength), 16);
   EXPECT_EQ(nn->put_LabelLength(1), E_INVALIDARG);
   EXPECT_EQ(nn->put_LabelLength(65), E_INVALIDARG);
   EXPECT_EQ(nn->put_LabelLength(64), S_OK);
-  nn->get_LabelLength(&length);
-  EXPECT_EQ(length, 64);
+  EXPECT_EQ(Get(nn.Get(), &INNChart::get_LabelLength), 64);
   EXPECT_EQ(nnPersist->IsDirty(), S_FALSE);
   EXPECT_EQ(items.site.invalidations, 0);
 }
@@ -367,25 +363,14 @@ TEST_F(Controls, PersistedPropertiesSurviveSaveAndLoad) {
   b->get_Caption(&back);
   EXPECT_EQ(Utf8FromBstr(back), "Visits \xE2\x80\x94 daily");
   SysFreeString(back);
-  SHORT s = 0;
-  BOOL flag = 0;
-  OLE_COLOR c = 0;
-  b->get_MeasureType(&s);
-  EXPECT_EQ(s, 1);
-  b->get_FilterType(&s);
-  EXPECT_EQ(s, 2);
-  b->get_ChartType(&s);
-  EXPECT_EQ(s, 1);
-  b->get_RegularGrid(&flag);
-  EXPECT_NE(flag, 0);
-  b->get_ChartItemHollow(&flag);
-  EXPECT_NE(flag, 0);
-  b->get_ChartFillColor(&c);
-  EXPECT_EQ(c, 0x112233u);
-  b->get_RulerBkgColor(&c);
-  EXPECT_EQ(c, 0x80000005u);
-  b->get_ChartAltPenColor(&c);
-  EXPECT_EQ(c, 0x0A0B0Cu);
+  EXPECT_EQ(Get(b.Get(), &ITimeSeriesChart::get_MeasureType), 1);
+  EXPECT_EQ(Get(b.Get(), &ITimeSeriesChart::get_FilterType), 2);
+  EXPECT_EQ(Get(b.Get(), &ITimeSeriesChart::get_ChartType), 1);
+  EXPECT_NE(Get(b.Get(), &ITimeSeriesChart::get_RegularGrid), 0);
+  EXPECT_NE(Get(b.Get(), &ITimeSeriesChart::get_ChartItemHollow), 0);
+  EXPECT_EQ(Get(b.Get(), &ITimeSeriesChart::get_ChartFillColor), 0x112233u);
+  EXPECT_EQ(Get(b.Get(), &ITimeSeriesChart::get_RulerBkgColor), 0x80000005u);
+  EXPECT_EQ(Get(b.Get(), &ITimeSeriesChart::get_ChartAltPenColor), 0x0A0B0Cu);
 
   // The non-numeric map holds the label length instead of grid and filter.
   ComPtr<INNChart> n1, n2;
@@ -397,9 +382,7 @@ TEST_F(Controls, PersistedPropertiesSurviveSaveAndLoad) {
   ASSERT_EQ(As<IPersistStreamInit>(n1.Get(), IID_IPersistStreamInit)->Save(nnStream.Get(), 1), S_OK);
   nnStream->Seek(0, STREAM_SEEK_SET, nullptr);
   ASSERT_EQ(As<IPersistStreamInit>(n2.Get(), IID_IPersistStreamInit)->Load(nnStream.Get()), S_OK);
-  LONG length = 0;
-  n2->get_LabelLength(&length);
-  EXPECT_EQ(length, 33);
+  EXPECT_EQ(Get(n2.Get(), &INNChart::get_LabelLength), 33);
 
   // A truncated stream is an error, not a crash; a stream of the other class does not load.
   ComPtr<IStream> cut;

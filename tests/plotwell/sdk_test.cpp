@@ -6,8 +6,6 @@
 #include <QSet>
 #include <cstdio>
 #include <filesystem>
-#include <fstream>
-#include <sstream>
 #include <string>
 
 #include "tests/support/test_support.h"
@@ -32,12 +30,7 @@ std::string Shell(const std::string& command, int* status) {
   return output;
 }
 
-std::string ReadFile(const std::string& path) {
-  std::ifstream in(path);
-  std::ostringstream text;
-  text << in.rdbuf();
-  return text.str();
-}
+using weavil::test::ReadFile;
 
 class InstalledKit : public ::testing::Test {
  protected:
