@@ -1,7 +1,6 @@
 #include "reports/visit_details.h"
 
-#include <cctype>
-
+#include "base/text.h"
 #include "classify/country_lookup.h"
 #include "classify/ip_address.h"
 #include "classify/url_unescape.h"
@@ -159,9 +158,8 @@ std::string CountryText(std::string_view code, const CountryNames& countries) {
 bool IsLinkUrl(std::string_view url) {
   size_t colon = url.find("://");
   if (colon == std::string_view::npos) return false;
-  std::string scheme(url.substr(0, colon));
-  for (char& c : scheme) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-  return scheme == "http" || scheme == "https" || scheme == "ftp";
+  std::string_view scheme = url.substr(0, colon);
+  return EqualsNoCase(scheme, "http") || EqualsNoCase(scheme, "https") || EqualsNoCase(scheme, "ftp");
 }
 
 void FillDetailsPage(HtmlPage& page, const VisitDetails& details, const CountryNames& countries) {
@@ -219,22 +217,17 @@ std::string LookupVisitorCountryCode(DbSession& session, std::string_view addres
 
 VisitorUpdate VisitorDialogResult(std::string_view address, std::string_view urlField, bool robot,
                                   std::string_view codeField, std::string_view comments) {
-  auto blank = [](char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; };
-  while (!urlField.empty() && blank(urlField.front())) urlField.remove_prefix(1);
-  while (!urlField.empty() && blank(urlField.back())) urlField.remove_suffix(1);
   VisitorUpdate update;
   update.address.assign(address);
-  update.url.assign(urlField);
+  update.url = Trim(urlField);
   update.robot = robot;
-  update.countryCode.assign(codeField.substr(0, 2));
-  for (char& c : update.countryCode) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+  update.countryCode = ToUpperAscii(codeField.substr(0, 2));
   update.comments.assign(comments.substr(0, kMaxComments));
   return update;
 }
 
 std::string VisitorReversedUrl(std::string_view address, std::string_view url) {
-  std::string reversed = ReverseHostName(url);
-  for (char& c : reversed) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  std::string reversed = ToLowerAscii(ReverseHostName(url));
   if (reversed.empty() || reversed == "-") reversed = UnresolvedReverseName(address);
   return reversed;
 }
