@@ -47,12 +47,7 @@ std::vector<std::string> LoadItemsList(DbSession& session, ItemsListKind kind) {
   std::vector<std::string> items;
   Statement statement;
   if (Failed(statement.Execute(session, ItemsListQuery(kind)))) return items;
-  std::string text;
-  while (statement.MoveNext() == kResultOk) {
-    text.clear();
-    statement.GetText(1, text);
-    items.push_back(text);
-  }
+  while (statement.MoveNext() == kResultOk) items.push_back(statement.Get<std::string>(1));
   SortItemsList(items);
   return items;
 }

@@ -11,9 +11,9 @@ namespace weavil {
 namespace {
 
 size_t EnterKeywordGroups(const Statement& row, SessionGroups& groups) {
-  std::string phrase = ColumnText(row, 7);
+  std::string phrase = row.Get<std::string>(7);
   UrlUnescapeInPlace(phrase);  // percent escapes only: "+" stays
-  groups.EnterSortable(0, ColumnText(row, 8));
+  groups.EnterSortable(0, row.Get<std::string>(8));
   groups.EnterSortable(1, phrase);
   return 2;
 }

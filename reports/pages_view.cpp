@@ -9,7 +9,7 @@ namespace weavil {
 namespace {
 
 size_t EnterPageGroup(const Statement& row, SessionGroups& groups) {
-  groups.EnterSortable(0, ToLowerAscii(ColumnText(row, 7)));
+  groups.EnterSortable(0, ToLowerAscii(row.Get<std::string>(7)));
   return 1;
 }
 

@@ -13,8 +13,8 @@ namespace {
 constexpr size_t kMaxRefererGroupLevels = 4;
 
 size_t EnterRefererGroups(const Statement& row, SessionGroups& groups) {
-  std::string url = ColumnText(row, 7);
-  std::string group = ColumnText(row, 8);
+  std::string url = row.Get<std::string>(7);
+  std::string group = row.Get<std::string>(8);
   size_t level = 0;
   std::string_view rest = group;
   // Up to 4 pieces cut at "/"; a group without "/" is one piece.

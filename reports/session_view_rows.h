@@ -52,9 +52,4 @@ extern const SessionViewDef kKeywordsView;
 extern const SessionViewDef kReferersView;
 extern const SessionViewDef kPagesView;
 
-// The text of a column, empty when null.
-std::string ColumnText(const Statement& statement, int ordinal);
-// The whole number of a column, 0 when null.
-int32_t ColumnInt(const Statement& statement, int ordinal);
-
 }  // namespace weavil

@@ -24,8 +24,8 @@ std::string CountText(int32_t count) { return std::to_string(count); }
 void BuildLeafRows(const SessionViewDef& view, Statement& statement, SessionGroups& groups, int32_t& step) {
   while ((step = statement.MoveNext()) == kResultOk) {
     size_t depth = view.enterGroups(statement, groups);
-    RowId row = groups.AppendSession(depth, ColumnText(statement, view.timeColumn), kImageLeaf);
-    groups.Tree().SetKey(row, ColumnInt(statement, view.numIdColumn));
+    RowId row = groups.AppendSession(depth, statement.Get<std::string>(view.timeColumn), kImageLeaf);
+    groups.Tree().SetKey(row, statement.Get<int32_t>(view.numIdColumn));
   }
 }
 
@@ -50,18 +50,6 @@ RowId SessionGroups::AppendSession(size_t depth, std::string_view text, int32_t 
   RowId row = Tree().AppendRow(depth == 0 ? kRootRow : Row(depth - 1), text, image);
   Count(0, depth, 1);
   return row;
-}
-
-std::string ColumnText(const Statement& statement, int ordinal) {
-  std::string text;
-  statement.GetText(ordinal, text);
-  return text;
-}
-
-int32_t ColumnInt(const Statement& statement, int ordinal) {
-  int32_t value = 0;
-  statement.GetInt(ordinal, value);
-  return value;
 }
 
 const SessionViewInfo& ViewInfo(SessionViewKind kind) { return ViewDef(kind).info; }
@@ -106,9 +94,8 @@ void SessionReportView::ResetView() {
 void SessionReportView::RefreshView() {
   loading_.store(true);
   auto tree = std::make_shared<ReportTree>();
-  LogDataSource& source = LogDataSource::Obtain();
   DbSession session;
-  if (source.IsOpen() && !Failed(session.Open(source)))
+  if (!Failed(OpenSourceSession(session)))
     *tree = BuildSessionReport(kind_, session, CopyReportFilter(), std::time(nullptr));
   session.Close();
   Publish(std::move(tree), false);

@@ -2,6 +2,7 @@
 // each session row the time and the visitor with its page count.
 #include <cstdint>
 #include <ctime>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <unordered_map>
@@ -97,13 +98,11 @@ void EnterDateRows(SessionGroups& groups, const SessionTime& t, std::time_t midn
 void BuildSessionRows(Statement& statement, SessionGroups& groups, int32_t& step) {
   ReportTree& tree = groups.Tree();
   LocalTimeCache times;
-  std::string timeText, name, text;
+  std::string text;
   while ((step = statement.MoveNext()) == kResultOk) {
-    int32_t numId = ColumnInt(statement, 1);
-    timeText = ColumnText(statement, 2);
-    if (!statement.GetText(4, name)) name = ColumnText(statement, 3);
-    int32_t visited = ColumnInt(statement, 5);
-    int32_t robot = ColumnInt(statement, 6);
+    auto [numId, timeText, address, fullName, visited, robot] =
+        statement.Row<int32_t, std::string, std::string, std::optional<std::string>, int32_t, int32_t>();
+    const std::string& name = fullName ? *fullName : address;  // an unresolved visitor shows its address
 
     SessionTime t(timeText);
     std::time_t midnight = t.dated ? times.HourStart(t.year, t.month, t.day, 0) : 0;

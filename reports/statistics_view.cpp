@@ -108,10 +108,7 @@ void RunSection(DbSession& session, const std::string& query, SectionRows& out) 
   }
   int32_t step;
   while ((step = statement.MoveNext()) == kResultOk) {
-    double value = 0;
-    statement.GetDouble(1, value);
-    std::string label;
-    statement.GetText(2, label);  // a null label counts as the empty one
+    auto [value, label] = statement.Row<double, std::string>();  // a null label counts as the empty one
     out.rows.emplace_back(value, std::move(label));
   }
   if (Failed(step)) out.failed = true;
@@ -183,9 +180,8 @@ void StatisticsView::Refresh() {
   loading_.store(true);
   auto tree = std::make_shared<ReportTree>();
   try {
-    LogDataSource& source = LogDataSource::Obtain();
     DbSession session;
-    if (source.IsOpen() && !Failed(session.Open(source)))
+    if (!Failed(OpenSourceSession(session)))
       *tree = BuildStatisticsReport(session, CopyReportFilter(), std::time(nullptr));
   } catch (...) {
     // Out of memory: the view ends empty, and the flag must still fall so the next

@@ -30,7 +30,7 @@ std::vector<std::string> Ipv6Labels(Ipv6Number address) {
 }
 
 size_t EnterDomainGroups(const Statement& row, SessionGroups& groups) {
-  std::vector<std::string> labels = DomainLabels(ColumnText(row, 2));
+  std::vector<std::string> labels = DomainLabels(row.Get<std::string>(2));
   for (size_t i = 0; i < labels.size(); ++i) groups.EnterSortable(i, labels[i]);
   return labels.size();
 }
