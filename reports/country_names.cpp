@@ -9,13 +9,9 @@ bool CountryNames::Load(DbSession& session) {
   Statement statement;
   if (Failed(statement.Execute(session, "Select Code, Name FROM Countries;"))) return false;
   std::map<std::string, std::string, std::less<>> byCode, byName;
-  std::string code, name;
   int32_t step;
   while ((step = statement.MoveNext()) == kResultOk) {
-    code.clear();
-    name.clear();
-    statement.GetText(1, code);
-    statement.GetText(2, name);
+    auto [code, name] = statement.Row<std::string, std::string>();
     byCode[code] = name;
     byName[name] = code;
   }

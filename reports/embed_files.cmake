@@ -2,7 +2,7 @@
 # pages without any toolkit's resource system.
 #   cmake -DOUTPUT=file.cpp -DBASE=dir -DFILES=a,b -P embed_files.cmake
 string(REPLACE "," ";" FILES "${FILES}")
-set(source "// Generated from reports/pages by embed_files.cmake; do not edit.\n")
+set(source "// Generated from reports/page_templates by embed_files.cmake; do not edit.\n")
 string(APPEND source "#include \"reports/embedded_pages.h\"\n\nnamespace weavil {\nnamespace {\n")
 set(table "")
 set(index 0)

@@ -9,7 +9,7 @@ inline constexpr const char* kStartPageFile = "start.html";      // resource 242
 inline constexpr const char* kDetailsPageFile = "details.html";  // resource 254
 inline constexpr const char* kBackgroundFile = "images/bg1.png"; // "IMAGES/BG1"
 
-// The bytes of an embedded file by its path under reports/pages; empty when unknown.
+// The bytes of an embedded file by its path under reports/page_templates; empty when unknown.
 std::string_view EmbeddedFile(std::string_view name);
 
 inline std::string_view StartPageHtml() { return EmbeddedFile(kStartPageFile); }

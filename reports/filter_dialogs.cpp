@@ -1,8 +1,8 @@
 #include "reports/filter_dialogs.h"
 
 #include <algorithm>
-#include <cctype>
 
+#include "base/text.h"
 #include "reports/country_names.h"
 #include "store/database.h"
 #include "store/result.h"
@@ -11,15 +11,6 @@
 namespace weavil {
 
 namespace {
-
-char Lower(char c) { return static_cast<char>(std::tolower(static_cast<unsigned char>(c))); }
-
-bool StartsWithNoCase(std::string_view text, std::string_view prefix) {
-  if (prefix.size() > text.size()) return false;
-  for (size_t i = 0; i < prefix.size(); ++i)
-    if (Lower(text[i]) != Lower(prefix[i])) return false;
-  return true;
-}
 
 std::vector<std::string_view> Tokens(std::string_view text, std::string_view separators) {
   std::vector<std::string_view> tokens;
@@ -48,7 +39,7 @@ const char* ItemsListQuery(ItemsListKind kind) {
 void SortItemsList(std::vector<std::string>& items) {
   std::stable_sort(items.begin(), items.end(), [](const std::string& a, const std::string& b) {
     return std::lexicographical_compare(a.begin(), a.end(), b.begin(), b.end(),
-                                        [](char x, char y) { return Lower(x) < Lower(y); });
+                                        [](char x, char y) { return ToLowerAscii(x) < ToLowerAscii(y); });
   });
 }
 
@@ -56,12 +47,7 @@ std::vector<std::string> LoadItemsList(DbSession& session, ItemsListKind kind) {
   std::vector<std::string> items;
   Statement statement;
   if (Failed(statement.Execute(session, ItemsListQuery(kind)))) return items;
-  std::string text;
-  while (statement.MoveNext() == kResultOk) {
-    text.clear();
-    statement.GetText(1, text);
-    items.push_back(text);
-  }
+  while (statement.MoveNext() == kResultOk) items.push_back(statement.Get<std::string>(1));
   SortItemsList(items);
   return items;
 }

@@ -2,20 +2,13 @@
 
 #include <cctype>
 
+#include "base/text.h"
+
 namespace weavil {
 
 namespace {
 
-char Lower(char c) { return static_cast<char>(std::tolower(static_cast<unsigned char>(c))); }
-
 bool IsNameChar(char c) { return std::isalnum(static_cast<unsigned char>(c)) || c == '-' || c == '_' || c == ':'; }
-
-bool MatchesNoCase(std::string_view text, size_t pos, std::string_view word) {
-  if (pos + word.size() > text.size()) return false;
-  for (size_t i = 0; i < word.size(); ++i)
-    if (Lower(text[pos + i]) != Lower(word[i])) return false;
-  return true;
-}
 
 // One attribute of a start tag: name, and the value's place (without quotes).
 struct AttributeSpan {
@@ -110,7 +103,7 @@ bool HtmlPage::Find(std::string_view id, Element& element) const {
     element.tagStart = open;
     element.tagEnd = tagEnd;
     element.name.clear();
-    for (size_t i = open + 1; i < nameEnd; ++i) element.name += Lower(html[i]);
+    for (size_t i = open + 1; i < nameEnd; ++i) element.name += ToLowerAscii(html[i]);
     // The matching end tag: count nested elements of the same name.
     int nesting = 1;
     size_t scan = tagEnd;

@@ -1,45 +1,45 @@
 #include "reports/report_filter.h"
 
-#include <cctype>
 #include <cstdio>
 #include <mutex>
 
+#include "base/text.h"
 #include "settings/settings.h"
 #include "store/jet_date.h"
 #include "store/sql_text.h"
 
 namespace weavil {
 
+namespace {
+
+// Every field of the filter with the setting that stores it, handed to copy as
+// (filter field, setting); one list for both directions.
+template <class Filter, class Store, class Copy>
+void PairFilterFields(Filter& f, Store& s, Copy copy) {
+  copy(f.applyFilter, s.applyFilter);
+  copy(f.noRobots, s.noRobots);
+  copy(f.isPeriod, s.isPeriod);
+  copy(f.period, s.period);
+  copy(f.isPages, s.isPages);
+  copy(f.pages, s.pages);
+  copy(f.isCountries, s.isCountries);
+  copy(f.countries, s.countries);
+  copy(f.isKeywords, s.isKeywords);
+  copy(f.keywords, s.keywords);
+  copy(f.isReferers, s.isReferers);
+  copy(f.referers, s.referers);
+}
+
+}  // namespace
+
 ReportFilter FilterFromSettings(const Settings& s) {
   ReportFilter f;
-  f.applyFilter = s.applyFilter;
-  f.noRobots = s.noRobots;
-  f.isPeriod = s.isPeriod;
-  f.period = s.period;
-  f.isPages = s.isPages;
-  f.pages = s.pages;
-  f.isCountries = s.isCountries;
-  f.countries = s.countries;
-  f.isKeywords = s.isKeywords;
-  f.keywords = s.keywords;
-  f.isReferers = s.isReferers;
-  f.referers = s.referers;
+  PairFilterFields(f, s, [](auto& field, const auto& setting) { field = setting; });
   return f;
 }
 
 void FilterToSettings(const ReportFilter& f, Settings& s) {
-  s.applyFilter = f.applyFilter;
-  s.noRobots = f.noRobots;
-  s.isPeriod = f.isPeriod;
-  s.period = f.period;
-  s.isPages = f.isPages;
-  s.pages = f.pages;
-  s.isCountries = f.isCountries;
-  s.countries = f.countries;
-  s.isKeywords = f.isKeywords;
-  s.keywords = f.keywords;
-  s.isReferers = f.isReferers;
-  s.referers = f.referers;
+  PairFilterFields(f, s, [](const auto& field, auto& setting) { setting = field; });
 }
 
 ReportFilter CopyReportFilter() {
@@ -115,9 +115,7 @@ std::string SanitizeListText(std::string_view text) {
 }
 
 std::string QuoteList(std::string_view listText) {
-  auto isSpace = [](char c) { return std::isspace(static_cast<unsigned char>(c)) != 0; };
-  while (!listText.empty() && isSpace(listText.front())) listText.remove_prefix(1);
-  while (!listText.empty() && isSpace(listText.back())) listText.remove_suffix(1);
+  listText = TrimView(listText);
   auto isSeparator = [](char c) { return c == ' ' || c == ',' || c == ';'; };
   std::string out;
   size_t i = 0;
@@ -135,6 +133,23 @@ std::string QuoteList(std::string_view listText) {
 }
 
 namespace {
+
+// A session of alias s linked through tables (joined by join) to a row whose column is
+// one of the list's values; nothing for an empty list.
+void AppendListExists(std::string& out, const char* s, std::string_view listText, const char* tables,
+                      const char* join, const char* column) {
+  std::string values = QuoteList(listText);
+  if (values.empty()) return;
+  out += "AND EXISTS (Select * FROM ";
+  out += tables;
+  out += " WHERE SessionId=";
+  out += s;
+  out += ".SessionId and ";
+  out += join;
+  out += " AND (";
+  out += column;
+  out += " IN (" + values + "))) ";
+}
 
 // The filter's pieces against the given aliases of the session and address tables.
 void AppendConditions(std::string& out, const ReportFilter& f, std::time_t now, const char* s, const char* d) {
@@ -168,22 +183,12 @@ void AppendConditions(std::string& out, const ReportFilter& f, std::time_t now, 
     }
     out += ") ";
   }
-  if (f.isKeywords) {
-    std::string words = QuoteList(f.keywords);
-    if (!words.empty()) {
-      out += "AND EXISTS (Select * FROM SessionKeywords, Keyword WHERE SessionId=";
-      out += s;
-      out += ".SessionId and SessionKeywords.KeywordId=Keyword.KeywordId AND (Word IN (" + words + "))) ";
-    }
-  }
-  if (f.isReferers) {
-    std::string urls = QuoteList(f.referers);
-    if (!urls.empty()) {
-      out += "AND EXISTS (Select * FROM SessionReferer, Referer WHERE SessionId=";
-      out += s;
-      out += ".SessionId and SessionReferer.RefererId=Referer.RefererId AND (Url IN (" + urls + "))) ";
-    }
-  }
+  if (f.isKeywords)
+    AppendListExists(out, s, f.keywords, "SessionKeywords, Keyword", "SessionKeywords.KeywordId=Keyword.KeywordId",
+                     "Word");
+  if (f.isReferers)
+    AppendListExists(out, s, f.referers, "SessionReferer, Referer", "SessionReferer.RefererId=Referer.RefererId",
+                     "Url");
 }
 
 }  // namespace

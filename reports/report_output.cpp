@@ -25,12 +25,11 @@ SessionFieldMap LoadSessionFields(DbSession& session, const ReportTree& tree) {
     auto found = fields.find(numId);
     if (found == fields.end()) continue;
     SessionFields& f = found->second;
-    statement.GetText(2, f.start);
-    statement.GetText(3, f.address);
-    if (!statement.GetText(4, f.visitor)) f.visitor = f.address;
-    int32_t number = 0;
-    f.pages = statement.GetInt(5, number) ? number : 0;
-    f.robot = statement.GetInt(6, number) && number != 0;
+    f.start = statement.Get<std::string>(2);
+    f.address = statement.Get<std::string>(3);
+    if (!statement.Read(4, f.visitor)) f.visitor = f.address;
+    f.pages = statement.Get<int32_t>(5);
+    f.robot = statement.Get<bool>(6);
   }
   return fields;
 }

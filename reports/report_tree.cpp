@@ -3,6 +3,8 @@
 #include <cctype>
 #include <limits>
 
+#include "base/text.h"
+
 namespace weavil {
 
 ReportTree::ReportTree() { Clear(); }
@@ -155,12 +157,7 @@ int CompareRows(const ReportTree& tree, RowId a, RowId b, int column, int direct
   int result = 0;
   if (column == 0) {
     std::string_view x = tree.Text(a, 0), y = tree.Text(b, 0);
-    size_t n = std::min(x.size(), y.size());
-    for (size_t i = 0; i < n && result == 0; ++i) {
-      int cx = std::tolower(static_cast<unsigned char>(x[i])), cy = std::tolower(static_cast<unsigned char>(y[i]));
-      result = cx < cy ? -1 : cx > cy ? 1 : 0;
-    }
-    if (result == 0) result = x.size() < y.size() ? -1 : x.size() > y.size() ? 1 : 0;
+    result = CompareNoCase(x, y);
   } else {
     int64_t x = LeadingInteger(tree.Text(a, column)), y = LeadingInteger(tree.Text(b, column));
     result = x < y ? -1 : x > y ? 1 : 0;

@@ -1,19 +1,19 @@
 #pragma once
 // The five session report views: sessions by date, by visitor domain, by search word,
 // by referrer and by page. Each runs one query whose ORDER BY already yields tree
-// order and builds its tree in one pass, appending group rows and session rows.
-#include <atomic>
+// order and builds its tree in one pass, appending group rows and session rows. Each
+// view has a file of its own (sessions_view.cpp, visitors_view.cpp, keywords_view.cpp,
+// referers_view.cpp, pages_view.cpp) with its statement text; session_views.cpp runs
+// them.
 #include <cstdint>
 #include <ctime>
-#include <functional>
-#include <memory>
-#include <mutex>
 #include <string>
 #include <string_view>
 #include <vector>
 
 #include "reports/report_filter.h"
 #include "reports/report_tree.h"
+#include "reports/report_view.h"
 
 namespace weavil {
 
@@ -62,39 +62,6 @@ std::time_t LocalTimeOf(int year, int month, int day, int hour, int minute);
 // True for a local Saturday or Sunday: red day rows, and ALT in the day charts.
 bool IsWeekendDay(std::time_t localTime);
 
-// A report view as the main window holds it: a tree handed over whole when a refresh
-// ends, and a loading flag. Refreshes build on the calling thread (the statistics view
-// starts its own); only the pointer to the finished tree changes hands, under a lock.
-class ReportView {
- public:
-  virtual ~ReportView() = default;
-  virtual const char* TabName() const = 0;
-  virtual const char* Caption() const = 0;
-
-  // Empties the tree and marks the view for loading.
-  virtual void ResetView() = 0;
-  virtual void RefreshView() = 0;
-
-  bool IsLoading() const { return loading_.load(); }
-  // The current tree. The caller may keep it; a refresh replaces the view's pointer and
-  // never touches a tree it has handed out.
-  std::shared_ptr<ReportTree> Tree() const;
-
-  // Called (on the refreshing thread) after each refresh has published its tree.
-  void SetRefreshedCallback(std::function<void()> callback);
-
- protected:
-  void Publish(std::shared_ptr<ReportTree> tree, bool loading);
-  void NotifyRefreshed();
-
-  std::atomic<bool> loading_{true};
-
- private:
-  mutable std::mutex mutex_;
-  std::shared_ptr<ReportTree> tree_ = std::make_shared<ReportTree>();
-  std::function<void()> refreshed_;
-};
-
 class SessionReportView : public ReportView {
  public:
   explicit SessionReportView(SessionViewKind kind) : kind_(kind) {}
@@ -111,9 +78,5 @@ class SessionReportView : public ReportView {
  private:
   SessionViewKind kind_;
 };
-
-// The background reload: refreshes the views in the order given (the statistics view
-// starts its own worker).
-void RefreshAllWorker(const std::vector<ReportView*>& views);
 
 }  // namespace weavil

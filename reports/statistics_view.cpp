@@ -64,68 +64,33 @@ std::string FormatStatValue(double sum) {
   return text;
 }
 
-StatisticsBuilder::StatisticsBuilder(ReportTree& tree) : tree_(tree) {}
+StatisticsBuilder::StatisticsBuilder(ReportTree& tree) : levels_(tree, kStatisticsDepths - 1, FormatStatValue) {}
 
 RowId StatisticsBuilder::AddGroupRow(std::string_view title) {
-  CloseStatisticsLevels(2);
-  RowId row = tree_.AppendRow(kRootRow, title, kImageGroup);
-  levels_[1] = Level{std::string(title), row, 0};
-  return row;
+  return levels_.Open(0, title, kImageGroup, false);
 }
 
 RowId StatisticsBuilder::AddSectionRow(std::string_view title, int level) {
   if (level < 1) level = 1;
   if (level >= kStatisticsDepths) level = kStatisticsDepths - 1;
-  CloseStatisticsLevels(level + 1);
-  RowId parent = level == 1 ? kRootRow : levels_[level - 1].row;
-  RowId row = tree_.AppendRow(parent, title, kImageGroup);
-  levels_[level] = Level{std::string(title), row, 0};
-  return row;
+  return levels_.Open(static_cast<size_t>(level - 1), title, kImageGroup, false);
 }
 
 void StatisticsBuilder::AddStatisticsRow(int firstDepth, double value, std::string_view label, char separator) {
   if (firstDepth < 1 || firstDepth >= kStatisticsDepths) return;
-  std::vector<std::string_view> pieces;
-  size_t i = 0;
-  while (i < label.size()) {
-    while (i < label.size() && label[i] == separator) ++i;
-    size_t start = i;
-    while (i < label.size() && label[i] != separator) ++i;
-    if (i > start) pieces.push_back(label.substr(start, i - start));
-  }
-  if (pieces.empty()) pieces.push_back(label);
-  size_t keep = static_cast<size_t>(kStatisticsDepths - firstDepth);
-  if (pieces.size() > keep) pieces.resize(keep);
-
+  std::vector<std::string_view> pieces =
+      SplitLabel(label, separator, static_cast<size_t>(kStatisticsDepths - firstDepth));
+  size_t first = static_cast<size_t>(firstDepth - 1);
   for (size_t p = 0; p < pieces.size(); ++p) {
-    int depth = firstDepth + static_cast<int>(p);
-    Level& level = levels_[depth];
-    if (level.row == kNoRow || level.label != pieces[p]) {
-      CloseStatisticsLevels(depth);
-      RowId parent = depth == 1 ? kRootRow : levels_[depth - 1].row;
-      bool last = p + 1 == pieces.size();
-      RowId row = tree_.AppendRow(parent, pieces[p], last ? kImageLeaf : kImageGroup);
-      tree_.SetItemParam(row, row);
-      level.row = row;
-      level.label.assign(pieces[p]);
-      level.sum = 0;
-    }
-    level.sum += value;
+    if (levels_.IsOpen(first + p, pieces[p])) continue;
+    RowId row = levels_.Open(first + p, pieces[p], p + 1 == pieces.size() ? kImageLeaf : kImageGroup);
+    levels_.Tree().SetItemParam(row, row);
   }
-  int below = firstDepth + static_cast<int>(pieces.size());
-  if (below < kStatisticsDepths) CloseStatisticsLevels(below);
+  levels_.Count(first, first + pieces.size(), value);
+  levels_.Close(first + pieces.size());
 }
 
-void StatisticsBuilder::CloseStatisticsLevels(int depth) {
-  for (int d = depth < 0 ? 0 : depth; d < kStatisticsDepths; ++d) {
-    Level& level = levels_[d];
-    // Section and group rows (item parameter 0) show no count.
-    if (level.row != kNoRow && tree_.ItemParam(level.row) != 0) tree_.SetText(level.row, 1, FormatStatValue(level.sum));
-    level.row = kNoRow;
-    level.sum = 0;
-    level.label.clear();
-  }
-}
+void StatisticsBuilder::CloseStatisticsLevels(int depth) { levels_.Close(depth <= 1 ? 0 : static_cast<size_t>(depth - 1)); }
 
 namespace {
 
@@ -143,10 +108,7 @@ void RunSection(DbSession& session, const std::string& query, SectionRows& out) 
   }
   int32_t step;
   while ((step = statement.MoveNext()) == kResultOk) {
-    double value = 0;
-    statement.GetDouble(1, value);
-    std::string label;
-    statement.GetText(2, label);  // a null label counts as the empty one
+    auto [value, label] = statement.Row<double, std::string>();  // a null label counts as the empty one
     out.rows.emplace_back(value, std::move(label));
   }
   if (Failed(step)) out.failed = true;
@@ -218,9 +180,8 @@ void StatisticsView::Refresh() {
   loading_.store(true);
   auto tree = std::make_shared<ReportTree>();
   try {
-    LogDataSource& source = LogDataSource::Obtain();
     DbSession session;
-    if (source.IsOpen() && !Failed(session.Open(source)))
+    if (!Failed(OpenSourceSession(session)))
       *tree = BuildStatisticsReport(session, CopyReportFilter(), std::time(nullptr));
   } catch (...) {
     // Out of memory: the view ends empty, and the flag must still fall so the next

@@ -12,9 +12,10 @@
 #include <thread>
 #include <vector>
 
+#include "reports/group_levels.h"
 #include "reports/report_filter.h"
 #include "reports/report_tree.h"
-#include "reports/session_views.h"
+#include "reports/report_view.h"
 
 namespace weavil {
 
@@ -55,13 +56,8 @@ class StatisticsBuilder {
   void CloseStatisticsLevels(int depth);
 
  private:
-  struct Level {
-    std::string label;
-    RowId row = kNoRow;
-    double sum = 0;
-  };
-  ReportTree& tree_;
-  Level levels_[kStatisticsDepths];
+  // Depth d is level d - 1.
+  GroupLevels<double> levels_;
 };
 
 // Runs every section on the session into a fresh tree. Failed queries are traced with

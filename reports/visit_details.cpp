@@ -1,7 +1,8 @@
 #include "reports/visit_details.h"
 
-#include <cctype>
+#include <tuple>
 
+#include "base/text.h"
 #include "classify/country_lookup.h"
 #include "classify/ip_address.h"
 #include "classify/url_unescape.h"
@@ -18,12 +19,6 @@ namespace weavil {
 namespace {
 
 constexpr size_t kMaxComments = 499;
-
-std::string Text(const Statement& statement, int ordinal) {
-  std::string text;
-  statement.GetText(ordinal, text);
-  return text;
-}
 
 }  // namespace
 
@@ -105,45 +100,33 @@ int32_t LoadVisitDetails(DbSession& session, int32_t numId, VisitDetails& detail
   if (!Failed(statement.Execute(session, queries[0])) && statement.MoveNext() == kResultOk) {
     found = true;
     int64_t seconds = 0;
-    statement.GetInt64(1, seconds);
+    std::tie(seconds, details.address, details.url, details.reversedUrl, details.userAgent, details.referer,
+             details.robot, details.countryCode, details.description, details.enteredAt) =
+        statement.Row<int64_t, std::string, std::string, std::string, std::string, std::string, bool, std::string,
+                      std::string, std::string>();
     details.spent = FormatSpent(seconds);
-    details.address = Text(statement, 2);
-    details.url = Text(statement, 3);
-    details.reversedUrl = Text(statement, 4);
-    details.userAgent = Text(statement, 5);
-    details.referer = Text(statement, 6);
-    int32_t robot = 0;
-    statement.GetInt(7, robot);
-    details.robot = robot != 0;
-    details.countryCode = Text(statement, 8);
-    details.description = Text(statement, 9);
-    details.enteredAt = Text(statement, 10);
   }
 
   if (Failed(statement.Execute(session, queries[1]))) {
     details.refererQueryFailed = true;
   } else if (statement.MoveNext() == kResultOk) {
-    details.refererInfo = Text(statement, 1);
+    details.refererInfo = statement.Get<std::string>(1);
   }
 
   std::string phrase;
   if (!Failed(statement.Execute(session, queries[2])) && statement.MoveNext() == kResultOk &&
-      statement.GetText(1, phrase))
+      statement.Read(1, phrase))
     details.refererInfo += " : " + phrase;
 
   if (!Failed(statement.Execute(session, queries[3])) && statement.MoveNext() == kResultOk) {
-    details.osName = Text(statement, 1);
-    details.browserName = Text(statement, 2);
+    std::tie(details.osName, details.browserName) = statement.Row<std::string, std::string>();
   }
 
   std::vector<PageRequest> requests;
   if (!Failed(statement.Execute(session, queries[4]))) {
     while (statement.MoveNext() == kResultOk) {
-      PageRequest request;
-      request.stem = Text(statement, 1);
-      statement.GetInt(2, request.secondsInHour);
-      statement.GetInt(3, request.status);
-      requests.push_back(std::move(request));
+      auto [stem, secondsInHour, status] = statement.Row<std::string, int32_t, int32_t>();
+      requests.push_back(PageRequest{std::move(stem), secondsInHour, status});
     }
   }
   details.pages = BuildPagesHtml(requests);
@@ -159,9 +142,8 @@ std::string CountryText(std::string_view code, const CountryNames& countries) {
 bool IsLinkUrl(std::string_view url) {
   size_t colon = url.find("://");
   if (colon == std::string_view::npos) return false;
-  std::string scheme(url.substr(0, colon));
-  for (char& c : scheme) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
-  return scheme == "http" || scheme == "https" || scheme == "ftp";
+  std::string_view scheme = url.substr(0, colon);
+  return EqualsNoCase(scheme, "http") || EqualsNoCase(scheme, "https") || EqualsNoCase(scheme, "ftp");
 }
 
 void FillDetailsPage(HtmlPage& page, const VisitDetails& details, const CountryNames& countries) {
@@ -200,12 +182,8 @@ int32_t LoadVisitorRecord(DbSession& session, std::string_view address, VisitorU
                       QuoteSql(address) + ";";
   if (Failed(statement.Execute(session, query))) return kResultFail;
   if (statement.MoveNext() != kResultOk) return kResultFalse;
-  record.url = Text(statement, 1);
-  int32_t robot = 0;
-  statement.GetInt(2, robot);
-  record.robot = robot != 0;
-  record.countryCode = Text(statement, 3);
-  record.comments = Text(statement, 4);
+  std::tie(record.url, record.robot, record.countryCode, record.comments) =
+      statement.Row<std::string, bool, std::string, std::string>();
   return kResultOk;
 }
 
@@ -213,28 +191,23 @@ std::string LookupVisitorCountryCode(DbSession& session, std::string_view addres
   Statement statement;
   std::string code;
   if (!Failed(statement.Execute(session, CountryQuery(address))) && statement.MoveNext() == kResultOk)
-    statement.GetText(1, code);
+    statement.Read(1, code);
   return code;
 }
 
 VisitorUpdate VisitorDialogResult(std::string_view address, std::string_view urlField, bool robot,
                                   std::string_view codeField, std::string_view comments) {
-  auto blank = [](char c) { return c == ' ' || c == '\t' || c == '\r' || c == '\n'; };
-  while (!urlField.empty() && blank(urlField.front())) urlField.remove_prefix(1);
-  while (!urlField.empty() && blank(urlField.back())) urlField.remove_suffix(1);
   VisitorUpdate update;
   update.address.assign(address);
-  update.url.assign(urlField);
+  update.url = Trim(urlField);
   update.robot = robot;
-  update.countryCode.assign(codeField.substr(0, 2));
-  for (char& c : update.countryCode) c = static_cast<char>(std::toupper(static_cast<unsigned char>(c)));
+  update.countryCode = ToUpperAscii(codeField.substr(0, 2));
   update.comments.assign(comments.substr(0, kMaxComments));
   return update;
 }
 
 std::string VisitorReversedUrl(std::string_view address, std::string_view url) {
-  std::string reversed = ReverseHostName(url);
-  for (char& c : reversed) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  std::string reversed = ToLowerAscii(ReverseHostName(url));
   if (reversed.empty() || reversed == "-") reversed = UnresolvedReverseName(address);
   return reversed;
 }

@@ -11,6 +11,7 @@
 namespace weavil {
 namespace {
 
+using test::AddSortableGroup;
 using test::LocalTime;
 using test::ReportDb;
 using test::ScopedTimeZone;
@@ -76,11 +77,8 @@ TEST(ItemsChartTest, LabelsAreEscapedAndLeafGroupsShowTheStartPage) {
   EXPECT_EQ(EscapeChartLabel("a<b"), "a&#x003C;b");
 
   ReportTree tree;
-  RowId word = tree.AppendRow(kRootRow, "log", kImageGroup);
-  tree.SetItemParam(word, word);
-  RowId phrase = tree.AppendRow(word, "Tom's & log", kImageGroup);
-  tree.SetItemParam(phrase, phrase);
-  tree.SetText(phrase, 1, "2");
+  RowId word = AddSortableGroup(tree, kRootRow, "log");
+  RowId phrase = AddSortableGroup(tree, word, "Tom's & log", "2");
   RowId session = tree.AppendRow(phrase, "2004-03-05 10:00", kImageLeaf);
   tree.SetKey(session, 7);
 
@@ -105,13 +103,8 @@ TEST(ItemsChartTest, LabelsFromLogsNeverEmptyTheChart) {
   // Phrases and pages are whatever clients sent: markup, terminal controls, line breaks.
   const std::string labels[] = {"linux <script>", "a & b", "\x1B]0;title\x07", "two\r\nlines\tx", std::string(1, '\0')};
   ReportTree tree;
-  RowId word = tree.AppendRow(kRootRow, "linux", kImageGroup);
-  tree.SetItemParam(word, word);
-  for (const std::string& label : labels) {
-    RowId row = tree.AppendRow(word, label, kImageGroup);
-    tree.SetItemParam(row, row);
-    tree.SetText(row, 1, "2");
-  }
+  RowId word = AddSortableGroup(tree, kRootRow, "linux");
+  for (const std::string& label : labels) AddSortableGroup(tree, word, label, "2");
   SelectionChart chart = ShowSelectionChart(&tree, word, 0);
   plotwell::NonNumericData data;
   ASSERT_EQ(data.TryLoad(QString::fromUtf8(chart.document)), 0) << chart.document;
@@ -134,11 +127,8 @@ TEST(ItemsChartTest, StatisticsCountsReachTheChartAsWholeNumbers) {
   EXPECT_EQ(ChartValueText(","), ",");
 
   ReportTree tree;
-  RowId section = tree.AppendRow(kRootRow, "Browsers", kImageGroup);
-  tree.SetItemParam(section, section);
-  RowId opera = tree.AppendRow(section, "Opera", kImageGroup);
-  tree.SetItemParam(opera, opera);
-  tree.SetText(opera, 1, "12,5");
+  RowId section = AddSortableGroup(tree, kRootRow, "Browsers");
+  AddSortableGroup(tree, section, "Opera", "12,5");
   SelectionChart chart = ShowSelectionChart(&tree, section, 0);
   EXPECT_EQ(chart.document, "<VYR_CHART_DATA><ITM LBL='Opera'>13</ITM></VYR_CHART_DATA>");
 }

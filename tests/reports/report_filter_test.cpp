@@ -87,13 +87,8 @@ TEST(SessionConditionsTest, OffAddsNothingWhateverTheFieldsHold) {
 
 TEST(SessionConditionsTest, PiecesInOrderWithExactTexts) {
   ScopedTimeZone zone("UTC0");
-  ReportFilter f;
-  f.applyFilter = 1;
-  f.isPeriod = 1;
-  f.period = "Month+";
-  f.noRobots = 1;
-  f.isPages = 1;
-  f.pages = "/a.htm /b.htm";
+  ReportFilter f = FullFilter();
+  f.isCountries = f.isKeywords = f.isReferers = 0;  // their lists add nothing while off
   EXPECT_EQ(BuildSessionConditions(f, LocalTime(2004, 2, 20)),
             "AND (a.TimeEnter >= CDate('2004-01-01 00:00:00')) "
             "AND ((b.IsRobot IS NULL) OR b.IsRobot=0) "
@@ -111,16 +106,12 @@ TEST(SessionConditionsTest, PiecesInOrderWithExactTexts) {
 }
 
 TEST(SessionConditionsTest, EmptyListsAndUnknownPeriodsAddNothing) {
-  ReportFilter f;
-  f.applyFilter = 1;
-  f.isPages = 1;
+  ReportFilter f = FullFilter();
+  f.noRobots = 0;
   f.pages = " ;, ";
-  f.isCountries = 1;
   f.countries = "DE FR";
-  f.isKeywords = 1;
-  f.isReferers = 1;
+  f.keywords = "";
   f.referers = ",";
-  f.isPeriod = 1;
   f.period = "Fortnight";
   // The request sub-query still stands, holding only the country test.
   EXPECT_EQ(BuildSessionConditions(f, LocalTime(2004, 3, 15)),

@@ -8,6 +8,8 @@
 #include <string>
 #include <vector>
 
+#include "reports/report_filter.h"
+#include "reports/session_views.h"
 #include "store/database.h"
 #include "store/result.h"
 #include "store/sql_text.h"
@@ -60,6 +62,16 @@ class ReportDb {
     return static_cast<int32_t>(session_.LastInsertId());
   }
 
+  // An unresolved visitor with count sessions on 5 March 2004, one each full hour from
+  // 10:00 on; their NumIds.
+  std::vector<int32_t> AddVisitorSessions(const std::string& ip, int count) {
+    AddVisitor(ip);
+    std::vector<int32_t> numIds;
+    for (int hour = 10; hour < 10 + count; ++hour)
+      numIds.push_back(AddSession(ip, "2004-03-05 " + std::to_string(hour) + ":00:00"));
+    return numIds;
+  }
+
   const std::string& SessionId(int32_t numId) { return ids_.at(static_cast<size_t>(numId - 1)); }
 
   void AddResource(int32_t numId, const std::string& time, const std::string& stem, int status = 200) {
@@ -105,17 +117,40 @@ class ReportDb {
   int sessions_ = 0;
 };
 
-// Local calendar time of a date text read as local time.
-inline std::time_t LocalTime(int year, int month, int day, int hour = 0, int minute = 0, int second = 0) {
-  std::tm t{};
-  t.tm_year = year - 1900;
-  t.tm_mon = month - 1;
-  t.tm_mday = day;
-  t.tm_hour = hour;
-  t.tm_min = minute;
-  t.tm_sec = second;
-  t.tm_isdst = -1;
-  return std::mktime(&t);
+// The test database as the shared data source "Log", with the filter off, the way the
+// views of the window open it; released again at the end.
+class ScopedLogSource {
+ public:
+  explicit ScopedLogSource(ReportDb& db) {
+    db.Session().Close();
+    LogDataSource::Release();
+    LogDataSource::UseDatabaseFile(db.Path());
+    StoreReportFilter(ReportFilter());
+  }
+  ~ScopedLogSource() { LogDataSource::Release(); }
+  ScopedLogSource(const ScopedLogSource&) = delete;
+  ScopedLogSource& operator=(const ScopedLogSource&) = delete;
+};
+
+// The texts of column 0 of parent's children, in order.
+inline std::vector<std::string> ChildTexts(const ReportTree& tree, RowId parent) {
+  std::vector<std::string> texts;
+  for (RowId r = tree.FirstChild(parent); r != kNoRow; r = tree.NextSibling(r)) texts.emplace_back(tree.Text(r, 0));
+  return texts;
+}
+
+// A group row the column sort may move (its own handle as item parameter), with count
+// in column 1 unless it is null.
+inline RowId AddSortableGroup(ReportTree& tree, RowId parent, std::string_view text, const char* count = nullptr) {
+  RowId row = tree.AppendRow(parent, text, kImageGroup);
+  tree.SetItemParam(row, row);
+  if (count) tree.SetText(row, 1, count);
+  return row;
+}
+
+// Local calendar time of a date read as local time.
+inline std::time_t LocalTime(int year, int month, int day, int hour = 0, int minute = 0) {
+  return LocalTimeOf(year, month, day, hour, minute);
 }
 
 }  // namespace weavil::test

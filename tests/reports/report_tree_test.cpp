@@ -2,15 +2,12 @@
 #include <gtest/gtest.h>
 
 #include "reports/report_tree.h"
+#include "tests/reports/report_fixture.h"
 
 namespace weavil {
 namespace {
 
-std::vector<std::string> ChildTexts(const ReportTree& tree, RowId parent) {
-  std::vector<std::string> texts;
-  for (RowId r = tree.FirstChild(parent); r != kNoRow; r = tree.NextSibling(r)) texts.emplace_back(tree.Text(r, 0));
-  return texts;
-}
+using test::ChildTexts;
 
 TEST(ReportTreeTest, RowsAppendAsLastChildWithBlankColumns) {
   ReportTree tree;
@@ -78,10 +75,7 @@ TEST(CompareRowsTest, TextsWithoutCaseCountsByLeadingInteger) {
 TEST(SortTest, FirstClickDescendingRowsWithoutParameterStayDepthFirst) {
   ReportTree tree;
   auto group = [&](RowId parent, const char* text, const char* count) {
-    RowId r = tree.AppendRow(parent, text, 0);
-    tree.SetItemParam(r, r);
-    tree.SetText(r, 1, count);
-    return r;
+    return test::AddSortableGroup(tree, parent, text, count);
   };
   RowId b = group(kRootRow, "b", "5");
   RowId a = group(kRootRow, "a", "9");
@@ -94,26 +88,28 @@ TEST(SortTest, FirstClickDescendingRowsWithoutParameterStayDepthFirst) {
   (void)b;
   (void)c;
 
+  // Each click: the column, the order's direction after it, and the children of the
+  // root and of "a" once sorted.
+  struct Click {
+    int column;
+    int direction;
+    std::vector<std::string> top, inA;
+  };
+  const Click clicks[] = {
+      {0, 0, {"C", "b", "a"}, {"z", "10:00 session", "y", "09:00 session", "x"}},
+      {0, 1, {"a", "b", "C"}, {"x", "10:00 session", "y", "09:00 session", "z"}},
+      {1, 0, {"a", "b", "C"}, {"x", "10:00 session", "y", "09:00 session", "z"}},
+  };
   SortOrder order;
-  ClickSortColumn(order, 0);
-  EXPECT_EQ(order.column, 0);
-  EXPECT_EQ(order.direction, 0);
-  SortReportTree(tree, order);
-  EXPECT_EQ(ChildTexts(tree, kRootRow), (std::vector<std::string>{"C", "b", "a"}));
-  EXPECT_EQ(ChildTexts(tree, a), (std::vector<std::string>{"z", "10:00 session", "y", "09:00 session", "x"}));
-
-  ClickSortColumn(order, 0);
-  EXPECT_EQ(order.direction, 1);
-  SortReportTree(tree, order);
-  EXPECT_EQ(ChildTexts(tree, kRootRow), (std::vector<std::string>{"a", "b", "C"}));
-  EXPECT_EQ(ChildTexts(tree, a), (std::vector<std::string>{"x", "10:00 session", "y", "09:00 session", "z"}));
-
-  ClickSortColumn(order, 1);
+  for (const Click& click : clicks) {
+    ClickSortColumn(order, click.column);
+    EXPECT_EQ(order.column, click.column);
+    EXPECT_EQ(order.direction, click.direction);
+    SortReportTree(tree, order);
+    EXPECT_EQ(ChildTexts(tree, kRootRow), click.top) << "click on " << click.column;
+    EXPECT_EQ(ChildTexts(tree, a), click.inA) << "click on " << click.column;
+  }
   EXPECT_EQ(order.previousColumn, 0);
-  EXPECT_EQ(order.direction, 0);
-  SortReportTree(tree, order);
-  EXPECT_EQ(ChildTexts(tree, kRootRow), (std::vector<std::string>{"a", "b", "C"}));
-  EXPECT_EQ(ChildTexts(tree, a), (std::vector<std::string>{"x", "10:00 session", "y", "09:00 session", "z"}));
   EXPECT_EQ(tree.LastChild(a), tree.FindPath("a|z"));
   EXPECT_EQ(tree.Parent(s1), a);
   EXPECT_EQ(tree.Parent(s2), a);

@@ -189,31 +189,24 @@ TEST(DomainViewTest, UnresolvedIpv6VisitorsUnderTheirPrefixes) {
 TEST(KeywordViewTest, PhrasesArePercentDecodedUnderTheirWords) {
   ScopedTimeZone zone("UTC0");
   ReportDb db;
-  db.AddVisitor("10.0.0.1");
-  int32_t a = db.AddSession("10.0.0.1", "2004-03-05 10:00:00");
-  int32_t b = db.AddSession("10.0.0.1", "2004-03-05 11:00:00");
-  db.AddKeywords(a, "web%20log+analyzer", {"web", "log"});
-  db.AddKeywords(b, "log%20files", {"log"});
+  std::vector<int32_t> sessions = db.AddVisitorSessions("10.0.0.1", 2);
+  db.AddKeywords(sessions[0], "web%20log+analyzer", {"web", "log"});
+  db.AddKeywords(sessions[1], "log%20files", {"log"});
   ReportTree tree = Build(db, SessionViewKind::kKeyword);
   CheckCounts(tree, kRootRow);
   EXPECT_NE(tree.FindPath("web|web log+analyzer|"), kNoRow);
   RowId log = tree.FindPath("log|");
   EXPECT_EQ(tree.Text(log, 1), "2");
-  std::vector<std::string> phrases;
-  for (RowId r = tree.FirstChild(log); r != kNoRow; r = tree.NextSibling(r)) phrases.emplace_back(tree.Text(r, 0));
-  EXPECT_EQ(phrases, (std::vector<std::string>{"log files", "web log+analyzer"}));
+  EXPECT_EQ(test::ChildTexts(tree, log), (std::vector<std::string>{"log files", "web log+analyzer"}));
 }
 
 TEST(RefererViewTest, GroupPiecesThenHost) {
   ScopedTimeZone zone("UTC0");
   ReportDb db;
-  db.AddVisitor("10.0.0.1");
-  int32_t a = db.AddSession("10.0.0.1", "2004-03-05 10:00:00");
-  int32_t b = db.AddSession("10.0.0.1", "2004-03-05 11:00:00");
-  int32_t c = db.AddSession("10.0.0.1", "2004-03-05 12:00:00");
-  db.AddReferer(a, "www.google.com", "Search Engine/Google");
-  db.AddReferer(b, "www.friend.org", "Unclassified");
-  db.AddReferer(c, "www.google.de", "Search Engine/Google");
+  std::vector<int32_t> sessions = db.AddVisitorSessions("10.0.0.1", 3);
+  db.AddReferer(sessions[0], "www.google.com", "Search Engine/Google");
+  db.AddReferer(sessions[1], "www.friend.org", "Unclassified");
+  db.AddReferer(sessions[2], "www.google.de", "Search Engine/Google");
   ReportTree tree = Build(db, SessionViewKind::kReferer);
   CheckCounts(tree, kRootRow);
   EXPECT_EQ(tree.Text(tree.FindPath("Search Engine|"), 1), "2");
@@ -224,18 +217,15 @@ TEST(RefererViewTest, GroupPiecesThenHost) {
 TEST(PageViewTest, PagesDifferingInCaseShareOneGroup) {
   ScopedTimeZone zone("UTC0");
   ReportDb db;
-  db.AddVisitor("10.0.0.1");
-  int32_t a = db.AddSession("10.0.0.1", "2004-03-05 10:00:00");
-  int32_t b = db.AddSession("10.0.0.1", "2004-03-05 11:00:00");
+  std::vector<int32_t> sessions = db.AddVisitorSessions("10.0.0.1", 2);
+  int32_t a = sessions[0], b = sessions[1];
   db.AddResource(a, "2004-03-05 10:00:00", "/Index.html");
   db.AddResource(a, "2004-03-05 10:00:30", "/index.html");  // the same page again: one row
   db.AddResource(b, "2004-03-05 11:00:00", "/about.html");
   db.AddResource(b, "2004-03-05 11:00:10", "/index.html");
   ReportTree tree = Build(db, SessionViewKind::kPage);
   CheckCounts(tree, kRootRow);
-  std::vector<std::string> groups;
-  for (RowId r = tree.FirstChild(kRootRow); r != kNoRow; r = tree.NextSibling(r)) groups.emplace_back(tree.Text(r, 0));
-  EXPECT_EQ(groups, (std::vector<std::string>{"/about.html", "/index.html"}));
+  EXPECT_EQ(test::ChildTexts(tree, kRootRow), (std::vector<std::string>{"/about.html", "/index.html"}));
   EXPECT_EQ(tree.Text(tree.FindPath("/index.html|"), 1), "2");
 }
 
@@ -274,8 +264,7 @@ TEST(SessionViewsTest, FailedQueryIsTracedAndLeavesTheTreeEmpty) {
   test::WorkFolder folder;  // the trace lands there
   {
     ReportDb db;
-    db.AddVisitor("10.0.0.1");
-    db.AddSession("10.0.0.1", "2004-03-05 10:00:00");
+    db.AddVisitorSessions("10.0.0.1", 1);
     db.Exec("DROP TABLE Keyphrase");
     ReportTree tree = Build(db, SessionViewKind::kKeyword);
     EXPECT_EQ(tree.RowCount(), 0);
@@ -287,12 +276,8 @@ TEST(SessionViewsTest, FailedQueryIsTracedAndLeavesTheTreeEmpty) {
 TEST(SessionReportViewTest, ResetShowsLoadingAndRefreshHandsOverAWholeTree) {
   ScopedTimeZone zone("UTC0");
   ReportDb db;
-  db.AddVisitor("10.0.0.1");
-  db.AddSession("10.0.0.1", "2004-03-05 10:00:00");
-  db.Session().Close();
-  LogDataSource::Release();
-  LogDataSource::UseDatabaseFile(db.Path());
-  StoreReportFilter(ReportFilter());
+  db.AddVisitorSessions("10.0.0.1", 1);
+  test::ScopedLogSource source(db);
 
   SessionReportView view(SessionViewKind::kVisits);
   EXPECT_STREQ(view.TabName(), "Sessions");
@@ -310,7 +295,6 @@ TEST(SessionReportViewTest, ResetShowsLoadingAndRefreshHandsOverAWholeTree) {
   EXPECT_EQ(refreshed, 1);
   EXPECT_EQ(view.Tree()->RowCount(), 4);
   EXPECT_EQ(loading->RowCount(), 1);  // a tree handed out earlier is never touched
-  LogDataSource::Release();
 }
 
 }  // namespace

@@ -26,6 +26,20 @@ std::vector<std::string> Lines(const ReportTree& tree, RowId parent) {
   return lines;
 }
 
+struct StatRow {
+  double value;
+  std::string label;
+};
+
+// A section row at level with the result rows below it, closed as the report closes it.
+RowId AddSection(StatisticsBuilder& builder, const char* title, int level, char separator,
+                 const std::vector<StatRow>& rows) {
+  RowId section = builder.AddSectionRow(title, level);
+  for (const StatRow& row : rows) builder.AddStatisticsRow(level + 1, row.value, row.label, separator);
+  builder.CloseStatisticsLevels(level + 1);
+  return section;
+}
+
 TEST(StatisticsTest, FormatStatValueUsesOneDecimalAndAComma) {
   EXPECT_EQ(FormatStatValue(12.5), "12,5");
   EXPECT_EQ(FormatStatValue(3), "3,0");
@@ -36,11 +50,7 @@ TEST(StatisticsTest, FormatStatValueUsesOneDecimalAndAComma) {
 TEST(StatisticsTest, PiecesBecomeRowsWithSums) {
   ReportTree tree;
   StatisticsBuilder builder(tree);
-  RowId entry = builder.AddSectionRow("Entry", 1);
-  builder.AddStatisticsRow(2, 3, "/a/x.htm", '/');
-  builder.AddStatisticsRow(2, 2, "/a/y.htm", '/');
-  builder.AddStatisticsRow(2, 5, "/b.htm", '/');
-  builder.CloseStatisticsLevels(2);
+  RowId entry = AddSection(builder, "Entry", 1, '/', {{3, "/a/x.htm"}, {2, "/a/y.htm"}, {5, "/b.htm"}});
   EXPECT_EQ(Lines(tree, entry), (std::vector<std::string>{"a=5,0", "  x.htm=3,0", "  y.htm=2,0", "b.htm=5,0"}));
   EXPECT_EQ(tree.Text(entry, 1), " ");  // the section row shows no count
   EXPECT_EQ(tree.ItemParam(entry), 0);
@@ -53,25 +63,16 @@ TEST(StatisticsTest, PiecesBecomeRowsWithSums) {
 TEST(StatisticsTest, LeafLabelsSeparatorsAndDepthLimit) {
   ReportTree tree;
   StatisticsBuilder builder(tree);
-  RowId os = builder.AddSectionRow("OS", 1);
-  builder.AddStatisticsRow(2, 4, "Windows", ' ');
-  builder.AddStatisticsRow(2, 6, "Windows XP", ' ');
-  builder.AddStatisticsRow(2, 1, "  ", ' ');  // only separators: one piece, the whole label
-  builder.AddStatisticsRow(2, 1, "", ' ');    // a null label counts as empty
-  builder.CloseStatisticsLevels(2);
+  // Only separators: one piece, the whole label; a null label counts as empty.
+  RowId os = AddSection(builder, "OS", 1, ' ', {{4, "Windows"}, {6, "Windows XP"}, {1, "  "}, {1, ""}});
   EXPECT_EQ(Lines(tree, os), (std::vector<std::string>{"Windows=10,0", "  XP=6,0", "  =1,0", "=1,0"}));
 
-  RowId status = builder.AddSectionRow("Status codes", 1);
-  builder.AddStatisticsRow(2, 2, " 200+/index.htm", '+');
-  builder.AddStatisticsRow(2, 1, " 200+/a+b.htm", '+');
-  builder.CloseStatisticsLevels(2);
+  RowId status = AddSection(builder, "Status codes", 1, '+', {{2, " 200+/index.htm"}, {1, " 200+/a+b.htm"}});
   EXPECT_EQ(Lines(tree, status),
             (std::vector<std::string>{" 200=3,0", "  /index.htm=2,0", "  /a=1,0", "    b.htm=1,0"}));
 
   builder.AddGroupRow("Pages");
-  RowId entry = builder.AddSectionRow("Entry", 2);
-  builder.AddStatisticsRow(3, 1, "/1/2/3/4/5/6/7.htm", '/');
-  builder.CloseStatisticsLevels(3);
+  RowId entry = AddSection(builder, "Entry", 2, '/', {{1, "/1/2/3/4/5/6/7.htm"}});
   std::vector<std::string> deep = Lines(tree, entry);
   ASSERT_EQ(deep.size(), 5u);  // depths 3 to 7
   EXPECT_EQ(deep.back(), "        5=1,0");
@@ -133,12 +134,8 @@ TEST(StatisticsTest, SectionsSumToTheStoredSessions) {
 
 TEST(StatisticsViewTest, OneRefreshAtATimeOnItsOwnThread) {
   ReportDb db;
-  db.AddVisitor("10.0.0.1");
-  db.AddSession("10.0.0.1", "2004-03-05 10:00:00");
-  db.Session().Close();
-  LogDataSource::Release();
-  LogDataSource::UseDatabaseFile(db.Path());
-  StoreReportFilter(ReportFilter());
+  db.AddVisitorSessions("10.0.0.1", 1);
+  test::ScopedLogSource source(db);
   {
     StatisticsView view;
     view.ResetView();
@@ -157,7 +154,6 @@ TEST(StatisticsViewTest, OneRefreshAtATimeOnItsOwnThread) {
     view.WaitForRefresh();
     EXPECT_GE(refreshed.load(), 2);
   }
-  LogDataSource::Release();
 }
 
 }  // namespace

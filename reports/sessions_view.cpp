@@ -1,0 +1,150 @@
+// The Sessions view: sessions by year, month and day, each day row red on a weekend,
+// each session row the time and the visitor with its page count.
+#include <cstdint>
+#include <ctime>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <unordered_map>
+
+#include "reports/session_view_rows.h"
+#include "store/database.h"
+#include "store/jet_date.h"
+#include "store/result.h"
+
+namespace weavil {
+
+const char* const kMonthNames[13] = {"",     "January", "February",  "March",   "April",    "May",     "June",
+                                     "July", "August",  "September", "October", "November", "December"};
+
+namespace {
+
+// Local times of the Sessions view, computed once per date and hour: the zone rules
+// are consulted a few hundred times instead of once per session.
+class LocalTimeCache {
+ public:
+  std::time_t HourStart(int year, int month, int day, int hour) {
+    int64_t key = ((static_cast<int64_t>(year) * 16 + month) * 32 + day) * 32 + hour;
+    auto found = cache_.find(key);
+    if (found != cache_.end()) return found->second;
+    std::time_t t = LocalTimeOf(year, month, day, hour, 0);
+    cache_.emplace(key, t);
+    return t;
+  }
+
+ private:
+  std::unordered_map<int64_t, std::time_t> cache_;
+};
+
+int Digits(std::string_view text, size_t pos, size_t count) {
+  int value = 0;
+  for (size_t i = pos; i < pos + count && i < text.size(); ++i) {
+    if (text[i] < '0' || text[i] > '9') return -1;
+    value = value * 10 + (text[i] - '0');
+  }
+  return pos + count <= text.size() ? value : -1;
+}
+
+std::string_view Slice(std::string_view text, size_t pos, size_t count) {
+  return pos < text.size() ? text.substr(pos, count) : std::string_view();
+}
+
+// The date and time of "yyyy-mm-dd hh:mm" and its pieces as they stand in the text.
+struct SessionTime {
+  explicit SessionTime(std::string_view t)
+      : text(t),
+        year(Digits(t, 0, 4)),
+        month(Digits(t, 5, 2)),
+        day(Digits(t, 8, 2)),
+        hour(Digits(t, 11, 2)),
+        minute(Digits(t, 14, 2)),
+        dated(year >= 0 && month >= 1 && month <= 12 && IsValidDate(year, month, day) && hour >= 0 && hour < 24 &&
+              minute >= 0 && minute < 60),
+        yearText(Slice(t, 0, 4)),
+        monthText(Slice(t, 5, 2)),
+        dayText(Slice(t, 8, 2)),
+        monthName(dated ? kMonthNames[month] : "") {}
+
+  std::string_view text;
+  int year, month, day, hour, minute;
+  bool dated;
+  std::string_view yearText, monthText, dayText;
+  const char* monthName;
+};
+
+// The year, month and day rows of a session; their key is minus the day's local midnight.
+void EnterDateRows(SessionGroups& groups, const SessionTime& t, std::time_t midnight, std::string& text) {
+  ReportTree& tree = groups.Tree();
+  bool opened;
+  RowId row = groups.Enter(0, t.yearText, opened);
+  if (opened && t.dated) tree.SetKey(row, static_cast<int32_t>(-midnight));
+  row = groups.Enter(1, t.monthText, opened);
+  if (opened) {
+    text.assign(t.monthName).append(" ").append(t.yearText);
+    tree.SetText(row, 0, text);
+    if (t.dated) tree.SetKey(row, static_cast<int32_t>(-midnight));
+  }
+  row = groups.Enter(2, t.dayText, opened);
+  if (opened) {
+    text.assign(t.dayText).append(" ").append(t.monthName).append(" ").append(t.yearText);
+    tree.SetText(row, 0, text);
+    if (t.dated) {
+      tree.SetKey(row, static_cast<int32_t>(-midnight));
+      if (IsWeekendDay(midnight)) tree.SetState(row, kStateRed);
+    }
+  }
+}
+
+void BuildSessionRows(Statement& statement, SessionGroups& groups, int32_t& step) {
+  ReportTree& tree = groups.Tree();
+  LocalTimeCache times;
+  std::string text;
+  while ((step = statement.MoveNext()) == kResultOk) {
+    auto [numId, timeText, address, fullName, visited, robot] =
+        statement.Row<int32_t, std::string, std::string, std::optional<std::string>, int32_t, int32_t>();
+    const std::string& name = fullName ? *fullName : address;  // an unresolved visitor shows its address
+
+    SessionTime t(timeText);
+    std::time_t midnight = t.dated ? times.HourStart(t.year, t.month, t.day, 0) : 0;
+    EnterDateRows(groups, t, midnight, text);
+
+    text.assign(Slice(t.text, 11, 5)).append(" ").append(name);
+    RowId session = groups.AppendSession(3, text, robot ? kImageRobotVisit : kImageVisit);
+    tree.SetText(session, 1, std::to_string(visited));
+    tree.SetKey(session, numId);
+    if (t.dated) tree.SetItemParam(session, times.HourStart(t.year, t.month, t.day, t.hour) + t.minute * 60);
+    if (robot != 0 || visited < 2) tree.SetState(session, kStateGrey);
+  }
+}
+
+}  // namespace
+
+extern const SessionViewDef kSessionsView = {
+    {"Sessions", "Visits", 3,
+     "Select a.NumId, Format(a.TimeEnter,'yyyy-mm-dd hh:mm'), a.UserIP, b.FullName, a.NumVisited, b.IsRobot, "
+     "a.SessionId FROM [Session] a, DNSLookUp b WHERE a.UserIP=b.UserIP ",
+     "ORDER BY a.TimeEnter ASC;"},
+    BuildSessionRows,
+    nullptr,
+    0,
+    0,
+};
+
+std::time_t LocalTimeOf(int year, int month, int day, int hour, int minute) {
+  std::tm local{};
+  local.tm_year = year - 1900;
+  local.tm_mon = month - 1;
+  local.tm_mday = day;
+  local.tm_hour = hour;
+  local.tm_min = minute;
+  local.tm_isdst = -1;
+  return std::mktime(&local);
+}
+
+bool IsWeekendDay(std::time_t localTime) {
+  std::tm local{};
+  if (!localtime_r(&localTime, &local)) return false;
+  return local.tm_wday == 0 || local.tm_wday == 6;
+}
+
+}  // namespace weavil
