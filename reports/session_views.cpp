@@ -70,6 +70,7 @@ ReportTree BuildSessionReport(SessionViewKind kind, DbSession& session, const Re
   Statement statement;
   if (Failed(statement.Execute(session, query))) {
     WriteTrace(query);
+    WriteTrace(statement.Error().Describe());
     return tree;
   }
   const SessionViewDef& view = ViewDef(kind);
@@ -81,7 +82,10 @@ ReportTree BuildSessionReport(SessionViewKind kind, DbSession& session, const Re
     BuildLeafRows(view, statement, groups, step);
   groups.Close(0);
   // A failure while stepping ends the rows early; say which query it was.
-  if (Failed(step)) WriteTrace(query);
+  if (Failed(step)) {
+    WriteTrace(query);
+    WriteTrace(statement.Error().Describe());
+  }
   return tree;
 }
 

@@ -98,12 +98,14 @@ namespace {
 struct SectionRows {
   std::vector<std::pair<double, std::string>> rows;
   bool failed = false;
+  std::string error;  // SQLite's text, for the trace
 };
 
 void RunSection(DbSession& session, const std::string& query, SectionRows& out) {
   Statement statement;
   if (Failed(statement.Execute(session, query))) {
     out.failed = true;
+    out.error = statement.Error().Describe();
     return;
   }
   int32_t step;
@@ -111,7 +113,10 @@ void RunSection(DbSession& session, const std::string& query, SectionRows& out) 
     auto [value, label] = statement.Row<double, std::string>();  // a null label counts as the empty one
     out.rows.emplace_back(value, std::move(label));
   }
-  if (Failed(step)) out.failed = true;
+  if (Failed(step)) {
+    out.failed = true;
+    out.error = statement.Error().Describe();
+  }
 }
 
 }  // namespace
@@ -152,7 +157,10 @@ ReportTree BuildStatisticsReport(DbSession& session, const ReportFilter& filter,
     builder.AddSectionRow(section.title, section.level);
     for (const auto& [value, label] : results[i].rows)
       builder.AddStatisticsRow(section.level + 1, value, label, section.separator);
-    if (results[i].failed) WriteTrace(queries[i]);
+    if (results[i].failed) {
+      WriteTrace(queries[i]);
+      WriteTrace(results[i].error);
+    }
     builder.CloseStatisticsLevels(section.level + 1);
   }
   return tree;

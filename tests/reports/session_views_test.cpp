@@ -270,7 +270,9 @@ TEST(SessionViewsTest, FailedQueryIsTracedAndLeavesTheTreeEmpty) {
     EXPECT_EQ(tree.RowCount(), 0);
   }
   std::string trace = folder.Trace();
-  EXPECT_EQ(trace, BuildViewQuery(SessionViewKind::kKeyword, ReportFilter(), 0) + "\n");
+  // The statement as it was run, then SQLite's own words.
+  EXPECT_EQ(trace, BuildViewQuery(SessionViewKind::kKeyword, ReportFilter(), 0) + "\n" +
+                       "no such table: Keyphrase (SQLite code 1)\n");
 }
 
 TEST(SessionReportViewTest, ResetShowsLoadingAndRefreshHandsOverAWholeTree) {

@@ -2,6 +2,8 @@
 // filter's join, and the view's single running refresh.
 #include <gtest/gtest.h>
 
+#include <sstream>
+
 #include "reports/statistics_view.h"
 #include "store/database.h"
 #include "tests/reports/report_fixture.h"
@@ -154,6 +156,31 @@ TEST(StatisticsViewTest, OneRefreshAtATimeOnItsOwnThread) {
     view.WaitForRefresh();
     EXPECT_GE(refreshed.load(), 2);
   }
+}
+
+TEST(StatisticsTest, AFailedSectionIsTracedWithSqliteTextAndTheOthersStillCount) {
+  test::WorkFolder folder;  // the trace lands there
+  size_t rows = 0;
+  {
+    ReportDb db;
+    db.AddVisitorSessions("10.0.0.1", 1);
+    db.Exec("DROP TABLE SessionBrowserOS");
+    rows = BuildStatisticsReport(db.Session(), ReportFilter(), 0).RowCount();
+  }
+  EXPECT_GT(rows, 0u);
+  std::string trace = folder.Trace();
+  ASSERT_FALSE(trace.empty());
+  // Every traced statement is followed by what SQLite said of it.
+  std::istringstream lines(trace);
+  std::string query, reason;
+  int failures = 0;
+  while (std::getline(lines, query)) {
+    ASSERT_TRUE(std::getline(lines, reason)) << query;
+    EXPECT_NE(query.find("SessionBrowserOS"), std::string::npos) << query;
+    EXPECT_EQ(reason, "no such table: SessionBrowserOS (SQLite code 1)");
+    ++failures;
+  }
+  EXPECT_GT(failures, 0);
 }
 
 }  // namespace
