@@ -150,19 +150,12 @@ std::string FormatJetDate(const DateTimeParts& p, std::string_view format) {
         afterHour = false;
         break;
       case 'h':
-        AppendNumber(out, p.hour, n >= 2 ? 2 : 1);
-        n = std::min<size_t>(n, 2);
-        afterHour = true;
-        break;
       case 'n':
-        AppendNumber(out, p.minute, n >= 2 ? 2 : 1);
-        n = std::min<size_t>(n, 2);
-        afterHour = false;
-        break;
       case 's':
-        AppendNumber(out, p.second, n >= 2 ? 2 : 1);
+        // Hour, minute, second: one digit or two; "m" after an hour is the minute.
+        AppendNumber(out, c == 'h' ? p.hour : c == 'n' ? p.minute : p.second, n >= 2 ? 2 : 1);
         n = std::min<size_t>(n, 2);
-        afterHour = false;
+        afterHour = c == 'h';
         break;
       case 'q':
         AppendNumber(out, (p.month - 1) / 3 + 1, 1);

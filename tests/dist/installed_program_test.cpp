@@ -19,27 +19,8 @@ namespace fs = std::filesystem;
 
 namespace {
 
-std::string Shell(const std::string& command, int* status) {
-  std::string output;
-  FILE* pipe = ::popen((command + " 2>&1").c_str(), "r");
-  if (!pipe) {
-    *status = -1;
-    return output;
-  }
-  char buffer[4096];
-  size_t n = 0;
-  while ((n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0) output.append(buffer, n);
-  int raw = ::pclose(pipe);
-  *status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
-  return output;
-}
-
-std::string ReadFile(const std::string& path) {
-  std::ifstream in(path);
-  std::ostringstream text;
-  text << in.rdbuf();
-  return text.str();
-}
+using weavil::test::ReadFile;
+using weavil::test::Shell;
 
 bool HaveTool(const std::string& name) {
   int status = 0;

@@ -14,21 +14,7 @@ namespace fs = std::filesystem;
 
 namespace {
 
-// Runs a shell command; its output (both streams) and exit status.
-std::string Shell(const std::string& command, int* status) {
-  std::string output;
-  FILE* pipe = ::popen((command + " 2>&1").c_str(), "r");
-  if (!pipe) {
-    *status = -1;
-    return output;
-  }
-  char buffer[4096];
-  size_t n = 0;
-  while ((n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0) output.append(buffer, n);
-  int raw = ::pclose(pipe);
-  *status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
-  return output;
-}
+using weavil::test::Shell;
 
 using weavil::test::ReadFile;
 

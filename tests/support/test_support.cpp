@@ -2,6 +2,9 @@
 
 #include <gtest/gtest.h>
 
+#include <sys/wait.h>
+
+#include <cstdio>
 #include <cstdlib>
 #include <filesystem>
 #include <fstream>
@@ -89,6 +92,21 @@ std::string ReadFile(const std::string& path) {
   std::stringstream buffer;
   buffer << in.rdbuf();
   return buffer.str();
+}
+
+std::string Shell(const std::string& command, int* status) {
+  std::string output;
+  FILE* pipe = ::popen((command + " 2>&1").c_str(), "r");
+  if (!pipe) {
+    *status = -1;
+    return output;
+  }
+  char buffer[4096];
+  size_t n = 0;
+  while ((n = std::fread(buffer, 1, sizeof buffer, pipe)) > 0) output.append(buffer, n);
+  int raw = ::pclose(pipe);
+  *status = WIFEXITED(raw) ? WEXITSTATUS(raw) : -1;
+  return output;
 }
 
 std::string BuildBinDir() { return WEAVIL_BIN_DIR; }

@@ -62,6 +62,10 @@ void CopyTemplateDatabase(const std::string& path);
 void WriteFile(const std::string& path, const std::string& text);
 std::string ReadFile(const std::string& path);
 
+// Runs a shell command: its output (both streams); *status is its exit status, -1 when
+// it could not run or did not exit.
+std::string Shell(const std::string& command, int* status);
+
 // The program folder of the build (bin/), where weavil and db/log.db are.
 std::string BuildBinDir();
 
