@@ -7,7 +7,7 @@
 #include "import/log_file_reader.h"
 #include "import/log_parser.h"
 #include "import/session_builder.h"
-#include "import/store_writer.h"
+#include "import/session_store_thread.h"
 #include "store/database.h"
 #include "store/result.h"
 #include "store/trace.h"
