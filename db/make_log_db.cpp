@@ -82,6 +82,26 @@ std::vector<std::string> SplitCsv(const std::string& line) {
   return fields;
 }
 
+// A prepared statement on db; null with the reason (naming table) when it does not
+// prepare.
+sqlite3_stmt* Prepare(sqlite3* db, const std::string& sql, const char* table, std::string& error) {
+  sqlite3_stmt* statement = nullptr;
+  if (sqlite3_prepare_v2(db, sql.c_str(), -1, &statement, nullptr) == SQLITE_OK) return statement;
+  error = std::string(table) + ": " + sqlite3_errmsg(db);
+  sqlite3_finalize(statement);
+  return nullptr;
+}
+
+// Writes the row bound to insert; false with the reason ("insert WHAT: why").
+bool InsertRow(sqlite3* db, sqlite3_stmt* insert, const char* what, std::string& error) {
+  if (sqlite3_step(insert) != SQLITE_DONE) {
+    error = std::string("insert ") + what + ": " + sqlite3_errmsg(db);
+    return false;
+  }
+  sqlite3_reset(insert);
+  return true;
+}
+
 // The bounds of one range line bound to the insert (start, end, code, value bits);
 // false when the line is no range.
 using BindRange = bool (*)(sqlite3_stmt* insert, const std::vector<std::string>& fields);
@@ -117,12 +137,9 @@ bool BindIpv6Range(sqlite3_stmt* insert, const std::vector<std::string>& fields)
 // Reads the range lines of a gzip file into table; the number of ranges, or -1 with
 // the reason.
 long InsertRanges(sqlite3* db, const char* table, const char* path, BindRange bind, std::string& error) {
-  sqlite3_stmt* insert = nullptr;
-  std::string sql = std::string("INSERT INTO ") + table + " (StartIP, EndIP, Code, ValueBits) VALUES (?,?,?,?)";
-  if (sqlite3_prepare_v2(db, sql.c_str(), -1, &insert, nullptr) != SQLITE_OK) {
-    error = std::string(table) + ": " + sqlite3_errmsg(db);
-    return -1;
-  }
+  sqlite3_stmt* insert = Prepare(
+      db, std::string("INSERT INTO ") + table + " (StartIP, EndIP, Code, ValueBits) VALUES (?,?,?,?)", table, error);
+  if (!insert) return -1;
   gzFile ranges = gzopen(path, "rb");
   if (!ranges) {
     sqlite3_finalize(insert);
@@ -141,12 +158,10 @@ long InsertRanges(sqlite3* db, const char* table, const char* path, BindRange bi
       count = -1;
       break;
     }
-    if (sqlite3_step(insert) != SQLITE_DONE) {
-      error = std::string("insert range: ") + sqlite3_errmsg(db);
+    if (!InsertRow(db, insert, "range", error)) {
       count = -1;
       break;
     }
-    sqlite3_reset(insert);
     ++count;
   }
   gzclose(ranges);
@@ -162,11 +177,8 @@ long InsertCountries(sqlite3* db, const char* path, std::string& error) {
     error = std::string("cannot read ") + path;
     return -1;
   }
-  sqlite3_stmt* insert = nullptr;
-  if (sqlite3_prepare_v2(db, "INSERT INTO Countries (Code, Name) VALUES (?,?)", -1, &insert, nullptr) != SQLITE_OK) {
-    error = std::string("Countries: ") + sqlite3_errmsg(db);
-    return -1;
-  }
+  sqlite3_stmt* insert = Prepare(db, "INSERT INTO Countries (Code, Name) VALUES (?,?)", "Countries", error);
+  if (!insert) return -1;
   std::string line;
   long count = 0;
   bool header = true;
@@ -179,12 +191,10 @@ long InsertCountries(sqlite3* db, const char* path, std::string& error) {
     if (fields.size() < 2 || fields[0].empty()) continue;
     sqlite3_bind_text(insert, 1, fields[0].c_str(), -1, SQLITE_TRANSIENT);
     sqlite3_bind_text(insert, 2, fields[1].c_str(), -1, SQLITE_TRANSIENT);
-    if (sqlite3_step(insert) != SQLITE_DONE) {
-      error = std::string("insert country: ") + sqlite3_errmsg(db);
+    if (!InsertRow(db, insert, "country", error)) {
       count = -1;
       break;
     }
-    sqlite3_reset(insert);
     ++count;
   }
   sqlite3_finalize(insert);
