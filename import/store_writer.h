@@ -60,12 +60,12 @@ enum class StoreOutcome {
   kUntouched,      // a seeded session no request joined: nothing written
 };
 
-// One session at a time (the writer above uses this). A session is stored before when
-// a stored one has its start time and address. When the built one holds more (pages,
-// a later exit, more bytes) the stored one is completed: the missing page requests
-// are appended and NumVisited, TimeExit and the byte sums updated; its identifier,
-// referrer and classification stay. StoreSession gives the new identifier's text with
-// kNew; StoreResources then writes its page requests.
+// One session at a time (StoreSessionList and the store thread use it). A session is
+// stored before when a stored one has its start time and address. When the built one
+// holds more (pages, a later exit, more bytes) the stored one is completed: the
+// missing page requests are appended and NumVisited, TimeExit and the byte sums
+// updated; its identifier, referrer and classification stay. StoreSession gives the
+// new identifier's text with kNew; StoreResources then writes its page requests.
 class SessionWriter {
  public:
   // heldTrace: failed statements are collected there instead of written to the trace.
