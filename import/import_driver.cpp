@@ -168,10 +168,8 @@ namespace {
 
 // The sessions still open at the end of the stored data go first into the list.
 void SeedFromDatabase(SessionList& list) {
-  LogDataSource& source = LogDataSource::Obtain();
-  if (!source.IsOpen()) return;
   DbSession db;
-  if (Failed(db.Open(source))) return;
+  if (Failed(OpenSourceSession(db))) return;
   for (const StoredSession& stored : ReadOpenStoredSessions(db)) SeedSession(list, stored);
 }
 

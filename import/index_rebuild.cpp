@@ -20,10 +20,9 @@ int64_t RowCount(DbSession& db, const std::string& table) {
 std::vector<HeldIndex> IndexesOf(DbSession& db, const char* table) {
   std::vector<HeldIndex> found;
   Statement list;
-  if (Failed(list.Prepare(db, "SELECT name, sql FROM sqlite_master WHERE type='index' AND tbl_name=? AND sql IS NOT NULL;")))
+  if (Failed(list.Query(db, "SELECT name, sql FROM sqlite_master WHERE type='index' AND tbl_name=? AND sql IS NOT NULL;",
+                        table)))
     return found;
-  list.BindText(1, table);
-  if (Failed(list.Run())) return found;
   while (list.MoveNext() == kResultOk) {
     HeldIndex index;
     if (list.GetText(1, index.name) && list.GetText(2, index.sql)) found.push_back(index);

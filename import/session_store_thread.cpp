@@ -39,13 +39,11 @@ struct SessionStoreThread::Impl {
   }
 
   void Run() {
-    LogDataSource& source = LogDataSource::Obtain();
-    sourceOpened = source.IsOpen();
     DbSession db;
-    if (!sourceOpened) {
-      Drain("cannot open " + source.Describe());
-    } else if (Failed(db.Open(source))) {
-      Drain("cannot open the database " + source.Path() + ": " + db.LastError().message);
+    std::string error;
+    sourceOpened = SourceIsOpen(&error);
+    if (!sourceOpened || Failed(OpenSourceSession(db, &error))) {
+      Drain("cannot open " + error);
     } else if (Failed(db.StartTransaction())) {
       // Another writer kept the lock longer than the busy time, or the file is read-only.
       Drain(StoreFailureText(db, db.LastError()));

@@ -99,9 +99,7 @@ struct SessionWriter::Impl {
     if (storedHere.count({session.enterTime, session.address})) return true;
     if (!anyStored || (!firstStored.empty() && (enter < firstStored || enter > lastStored))) return false;
     if (!existsStatement.IsOpen()) return true;
-    existsStatement.BindText(1, enter);
-    existsStatement.BindText(2, address);
-    if (Failed(existsStatement.Run())) return true;
+    if (Failed(existsStatement.Run(enter, address))) return true;
     int32_t next = existsStatement.MoveNext();
     if (next == kResultFalse) return false;
     StoredRow found;
@@ -109,8 +107,7 @@ struct SessionWriter::Impl {
       existsStatement.GetInt64(2, found.pages);
       existsStatement.GetText(3, found.exit);
       existsStatement.GetText(4, found.referrer);
-      bytesStatement.BindText(1, found.id);
-      if (Succeeded(bytesStatement.Run()) && bytesStatement.MoveNext() == kResultOk) {
+      if (Succeeded(bytesStatement.Run(found.id)) && bytesStatement.MoveNext() == kResultOk) {
         bytesStatement.GetInt64(1, found.bytes);
         bytesStatement.GetInt64(2, found.bytesIn);
       }
@@ -132,6 +129,7 @@ struct SessionWriter::Impl {
     bool newReferrer = row.referrer.substr(0, 1) == "-" && referrer.substr(0, 1) != "-" && referrer != row.referrer;
     if (newPages <= 0 && !later && !moreBytes && !newReferrer)
       return session.seeded ? StoreOutcome::kUntouched : StoreOutcome::kAlreadyStored;
+    int64_t pages = row.pages;
     if (newPages > 0) {
       int64_t listed = 0;
       list.ForEachResource(session, [&](const ResourceRecord&) { ++listed; });
@@ -140,21 +138,12 @@ struct SessionWriter::Impl {
         if (skip > 0) --skip;
         else AddResource(resource, row.id);
       });
-      updateSession.BindInt64(1, static_cast<int64_t>(session.resourceCount));
-    } else {
-      updateSession.BindInt64(1, row.pages);
+      pages = static_cast<int64_t>(session.resourceCount);
     }
-    updateSession.BindText(2, later ? exit : row.exit);
-    updateSession.BindText(3, newReferrer ? referrer : std::string_view(row.referrer));
-    updateSession.BindText(4, row.id);
-    updateSession.Run();
+    updateSession.Run(pages, later ? exit : row.exit, newReferrer ? referrer : std::string_view(row.referrer), row.id);
     if (newReferrer) classifier.AnalyzeReferrer(referrer, row.id);
-    if (moreBytes) {
-      updateBytes.BindInt64(1, std::max(session.bytes, row.bytes));
-      updateBytes.BindInt64(2, std::max(session.bytesIn, row.bytesIn));
-      updateBytes.BindText(3, row.id);
-      updateBytes.Run();
-    }
+    if (moreBytes)
+      updateBytes.Run(std::max(session.bytes, row.bytes), std::max(session.bytesIn, row.bytesIn), row.id);
     return StoreOutcome::kCompleted;
   }
 
@@ -186,12 +175,9 @@ struct SessionWriter::Impl {
     // A known address keeps its row (and robot flag): the insert fails for it, every
     // time, so it is tried once per import.
     if (addressesTried.insert(session.address).second) {
-      insertAddress.BindText(1, address);
-      insertAddress.BindText(2, UnresolvedReverseName(address));
-      insertAddress.BindText(3, CountryOf(address));
-      if (robot == 1) insertAddress.BindInt(4, 1);
-      else insertAddress.BindNull(4);
-      insertAddress.Run();
+      std::optional<int32_t> robotFlag;
+      if (robot == 1) robotFlag = 1;
+      insertAddress.Run(address, UnresolvedReverseName(address), CountryOf(address), robotFlag);
     }
 
     std::vector<SqlValue>& bytes = bytesRows.Add();
@@ -349,11 +335,11 @@ std::vector<StoredSession> ReadOpenStoredSessions(DbSession& db) {
   while (read.MoveNext() == kResultOk) {
     StoredSession session;
     std::string enter, exit;
-    int64_t status = 0, pages = 0;
+    int64_t pages = 0;
     if (!read.GetText(1, enter) || !read.GetText(2, exit) || !seconds(enter, session.enterTime) ||
         !seconds(exit, session.exitTime) || !read.GetText(3, session.address))
       continue;
-    if (read.GetInt64(4, status)) session.status = status;
+    read.Read(4, session.status);
     read.GetText(5, session.userAgent);
     read.GetText(6, session.referrer);
     read.GetInt64(7, pages);
