@@ -82,15 +82,64 @@ std::vector<std::string> SplitCsv(const std::string& line) {
   return fields;
 }
 
-// Reads "start,end,code" lines of IPv6 address texts into IPRanges6; the number of
-// ranges, or -1 with the reason.
-long InsertIpv6Ranges(sqlite3* db, const char* path, std::string& error) {
-  sqlite3_stmt* insert = nullptr;
-  if (sqlite3_prepare_v2(db, "INSERT INTO IPRanges6 (StartIP, EndIP, Code, ValueBits) VALUES (?,?,?,?)", -1, &insert,
-                         nullptr) != SQLITE_OK) {
-    error = std::string("IPRanges6: ") + sqlite3_errmsg(db);
-    return -1;
+// A prepared statement on db; null with the reason (naming table) when it does not
+// prepare.
+sqlite3_stmt* Prepare(sqlite3* db, const std::string& sql, const char* table, std::string& error) {
+  sqlite3_stmt* statement = nullptr;
+  if (sqlite3_prepare_v2(db, sql.c_str(), -1, &statement, nullptr) == SQLITE_OK) return statement;
+  error = std::string(table) + ": " + sqlite3_errmsg(db);
+  sqlite3_finalize(statement);
+  return nullptr;
+}
+
+// Writes the row bound to insert; false with the reason ("insert WHAT: why").
+bool InsertRow(sqlite3* db, sqlite3_stmt* insert, const char* what, std::string& error) {
+  if (sqlite3_step(insert) != SQLITE_DONE) {
+    error = std::string("insert ") + what + ": " + sqlite3_errmsg(db);
+    return false;
   }
+  sqlite3_reset(insert);
+  return true;
+}
+
+// The bounds of one range line bound to the insert (start, end, code, value bits);
+// false when the line is no range.
+using BindRange = bool (*)(sqlite3_stmt* insert, const std::vector<std::string>& fields);
+
+// "start,end,code" with the IPv4 bounds as numbers.
+bool BindIpv4Range(sqlite3_stmt* insert, const std::vector<std::string>& fields) {
+  if (fields.size() < 3) return false;
+  char* end1 = nullptr;
+  char* end2 = nullptr;
+  unsigned long long start = std::strtoull(fields[0].c_str(), &end1, 10);
+  unsigned long long end = std::strtoull(fields[1].c_str(), &end2, 10);
+  if (*end1 || *end2 || start > end || end > 0xFFFFFFFFull) return false;
+  sqlite3_bind_int64(insert, 1, static_cast<int64_t>(start));
+  sqlite3_bind_int64(insert, 2, static_cast<int64_t>(end));
+  sqlite3_bind_text(insert, 3, fields[2].c_str(), -1, SQLITE_TRANSIENT);
+  sqlite3_bind_int64(insert, 4, ValueBitsOf(static_cast<uint32_t>(start), static_cast<uint32_t>(end)));
+  return true;
+}
+
+// "start,end,code" with the IPv6 bounds as address texts, stored as 16-byte blobs.
+bool BindIpv6Range(sqlite3_stmt* insert, const std::vector<std::string>& fields) {
+  unsigned char start[16], end[16];
+  if (fields.size() < 3 || inet_pton(AF_INET6, fields[0].c_str(), start) != 1 ||
+      inet_pton(AF_INET6, fields[1].c_str(), end) != 1 || std::memcmp(start, end, 16) > 0)
+    return false;
+  sqlite3_bind_blob(insert, 1, start, 16, SQLITE_TRANSIENT);
+  sqlite3_bind_blob(insert, 2, end, 16, SQLITE_TRANSIENT);
+  sqlite3_bind_text(insert, 3, fields[2].c_str(), -1, SQLITE_TRANSIENT);
+  sqlite3_bind_int64(insert, 4, ValueBits6Of(start, end));
+  return true;
+}
+
+// Reads the range lines of a gzip file into table; the number of ranges, or -1 with
+// the reason.
+long InsertRanges(sqlite3* db, const char* table, const char* path, BindRange bind, std::string& error) {
+  sqlite3_stmt* insert = Prepare(
+      db, std::string("INSERT INTO ") + table + " (StartIP, EndIP, Code, ValueBits) VALUES (?,?,?,?)", table, error);
+  if (!insert) return -1;
   gzFile ranges = gzopen(path, "rb");
   if (!ranges) {
     sqlite3_finalize(insert);
@@ -104,29 +153,77 @@ long InsertIpv6Ranges(sqlite3* db, const char* path, std::string& error) {
     std::string line(buffer);
     while (!line.empty() && (line.back() == '\n' || line.back() == '\r')) line.pop_back();
     if (line.empty()) continue;
-    std::vector<std::string> fields = SplitCsv(line);
-    unsigned char start[16], end[16];
-    if (fields.size() < 3 || inet_pton(AF_INET6, fields[0].c_str(), start) != 1 ||
-        inet_pton(AF_INET6, fields[1].c_str(), end) != 1 || std::memcmp(start, end, 16) > 0) {
+    if (!bind(insert, SplitCsv(line))) {
       error = std::string(path) + ":" + std::to_string(lineNumber) + ": bad range line: " + line;
       count = -1;
       break;
     }
-    sqlite3_bind_blob(insert, 1, start, 16, SQLITE_TRANSIENT);
-    sqlite3_bind_blob(insert, 2, end, 16, SQLITE_TRANSIENT);
-    sqlite3_bind_text(insert, 3, fields[2].c_str(), -1, SQLITE_TRANSIENT);
-    sqlite3_bind_int64(insert, 4, ValueBits6Of(start, end));
-    if (sqlite3_step(insert) != SQLITE_DONE) {
-      error = std::string("insert range: ") + sqlite3_errmsg(db);
+    if (!InsertRow(db, insert, "range", error)) {
       count = -1;
       break;
     }
-    sqlite3_reset(insert);
     ++count;
   }
   gzclose(ranges);
   sqlite3_finalize(insert);
   return count;
+}
+
+// Reads the country names (a header line, then "code,name" lines) into Countries; the
+// number of countries, or -1 with the reason.
+long InsertCountries(sqlite3* db, const char* path, std::string& error) {
+  std::ifstream countries(path);
+  if (!countries) {
+    error = std::string("cannot read ") + path;
+    return -1;
+  }
+  sqlite3_stmt* insert = Prepare(db, "INSERT INTO Countries (Code, Name) VALUES (?,?)", "Countries", error);
+  if (!insert) return -1;
+  std::string line;
+  long count = 0;
+  bool header = true;
+  while (std::getline(countries, line)) {
+    if (header) {
+      header = false;
+      continue;
+    }
+    std::vector<std::string> fields = SplitCsv(line);
+    if (fields.size() < 2 || fields[0].empty()) continue;
+    sqlite3_bind_text(insert, 1, fields[0].c_str(), -1, SQLITE_TRANSIENT);
+    sqlite3_bind_text(insert, 2, fields[1].c_str(), -1, SQLITE_TRANSIENT);
+    if (!InsertRow(db, insert, "country", error)) {
+      count = -1;
+      break;
+    }
+    ++count;
+  }
+  sqlite3_finalize(insert);
+  return count;
+}
+
+// A new database at path with the schema of the file schemaPath, in an open
+// transaction; null with the reason.
+sqlite3* CreateDatabase(const std::string& path, const char* schemaPath, std::string& error) {
+  std::ifstream schemaFile(schemaPath);
+  if (!schemaFile) {
+    error = std::string("cannot read ") + schemaPath;
+    return nullptr;
+  }
+  std::stringstream schema;
+  schema << schemaFile.rdbuf();
+  sqlite3* db = nullptr;
+  if (sqlite3_open(path.c_str(), &db) != SQLITE_OK) {
+    sqlite3_close(db);
+    error = "cannot create " + path;
+    return nullptr;
+  }
+  std::string why;
+  if (!Exec(db, "PRAGMA journal_mode=OFF; PRAGMA synchronous=OFF; BEGIN;", why) || !Exec(db, schema.str(), why)) {
+    sqlite3_close(db);
+    error = "schema: " + why;
+    return nullptr;
+  }
+  return db;
 }
 
 }  // namespace
@@ -138,74 +235,15 @@ int main(int argc, char** argv) {
   std::string tempPath = outPath + ".tmp";
   std::remove(tempPath.c_str());
 
-  std::ifstream schemaFile(argv[1]);
-  if (!schemaFile) return Fail(std::string("cannot read ") + argv[1]);
-  std::stringstream schema;
-  schema << schemaFile.rdbuf();
-
-  sqlite3* db = nullptr;
-  if (sqlite3_open(tempPath.c_str(), &db) != SQLITE_OK) return Fail("cannot create " + tempPath);
   std::string error;
-  if (!Exec(db, "PRAGMA journal_mode=OFF; PRAGMA synchronous=OFF; BEGIN;", error) || !Exec(db, schema.str(), error))
-    return Fail("schema: " + error);
-
-  sqlite3_stmt* insert = nullptr;
-  sqlite3_prepare_v2(db, "INSERT INTO IPRanges (StartIP, EndIP, Code, ValueBits) VALUES (?,?,?,?)", -1, &insert,
-                     nullptr);
-  gzFile ranges = gzopen(argv[2], "rb");
-  if (!ranges) return Fail(std::string("cannot read ") + argv[2]);
-  char buffer[512];
-  long rangeCount = 0, lineNumber = 0;
-  while (gzgets(ranges, buffer, sizeof buffer)) {
-    ++lineNumber;
-    std::string line(buffer);
-    while (!line.empty() && (line.back() == '\n' || line.back() == '\r')) line.pop_back();
-    if (line.empty()) continue;
-    std::vector<std::string> fields = SplitCsv(line);
-    char* end1 = nullptr;
-    char* end2 = nullptr;
-    unsigned long long start = std::strtoull(fields[0].c_str(), &end1, 10);
-    unsigned long long end = fields.size() > 1 ? std::strtoull(fields[1].c_str(), &end2, 10) : 0;
-    if (fields.size() < 3 || *end1 || !end2 || *end2 || start > end || end > 0xFFFFFFFFull)
-      return Fail(std::string(argv[2]) + ":" + std::to_string(lineNumber) + ": bad range line: " + line);
-    sqlite3_bind_int64(insert, 1, static_cast<int64_t>(start));
-    sqlite3_bind_int64(insert, 2, static_cast<int64_t>(end));
-    sqlite3_bind_text(insert, 3, fields[2].c_str(), -1, SQLITE_TRANSIENT);
-    sqlite3_bind_int64(insert, 4, ValueBitsOf(static_cast<uint32_t>(start), static_cast<uint32_t>(end)));
-    if (sqlite3_step(insert) != SQLITE_DONE) return Fail(std::string("insert range: ") + sqlite3_errmsg(db));
-    sqlite3_reset(insert);
-    ++rangeCount;
-  }
-  gzclose(ranges);
-  sqlite3_finalize(insert);
-
-  long range6Count = 0;
-  if (argc == 6) {
-    std::string error6;
-    range6Count = InsertIpv6Ranges(db, argv[5], error6);
-    if (range6Count < 0) return Fail(error6);
-  }
-
-  std::ifstream countries(argv[3]);
-  if (!countries) return Fail(std::string("cannot read ") + argv[3]);
-  sqlite3_prepare_v2(db, "INSERT INTO Countries (Code, Name) VALUES (?,?)", -1, &insert, nullptr);
-  std::string line;
-  long countryCount = 0;
-  bool header = true;
-  while (std::getline(countries, line)) {
-    if (header) {
-      header = false;
-      continue;
-    }
-    std::vector<std::string> fields = SplitCsv(line);
-    if (fields.size() < 2 || fields[0].empty()) continue;
-    sqlite3_bind_text(insert, 1, fields[0].c_str(), -1, SQLITE_TRANSIENT);
-    sqlite3_bind_text(insert, 2, fields[1].c_str(), -1, SQLITE_TRANSIENT);
-    if (sqlite3_step(insert) != SQLITE_DONE) return Fail(std::string("insert country: ") + sqlite3_errmsg(db));
-    sqlite3_reset(insert);
-    ++countryCount;
-  }
-  sqlite3_finalize(insert);
+  sqlite3* db = CreateDatabase(tempPath, argv[1], error);
+  if (!db) return Fail(error);
+  long rangeCount = InsertRanges(db, "IPRanges", argv[2], BindIpv4Range, error);
+  if (rangeCount < 0) return Fail(error);
+  long range6Count = argc == 6 ? InsertRanges(db, "IPRanges6", argv[5], BindIpv6Range, error) : 0;
+  if (range6Count < 0) return Fail(error);
+  long countryCount = InsertCountries(db, argv[3], error);
+  if (countryCount < 0) return Fail(error);
   if (!Exec(db, "COMMIT; VACUUM;", error)) return Fail("commit: " + error);
   sqlite3_close(db);
   if (std::rename(tempPath.c_str(), outPath.c_str()) != 0) return Fail("cannot write " + outPath);

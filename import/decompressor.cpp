@@ -69,11 +69,6 @@ class GzipDecoder : public Decompressor {
   }
 
  private:
-  void Fail(DecodeStep& step, std::string text) {
-    step.failed = true;
-    error_ = std::move(text);
-  }
-
   z_stream stream_;
   bool ready_ = false;
   bool betweenMembers_ = false;
@@ -142,10 +137,6 @@ class Bzip2Decoder : public Decompressor {
     std::memset(&stream_, 0, sizeof stream_);
     return BZ2_bzDecompressInit(&stream_, 0, 0) == BZ_OK;
   }
-  void Fail(DecodeStep& step, std::string text) {
-    step.failed = true;
-    error_ = std::move(text);
-  }
 
   bz_stream stream_;
   bool ready_ = false;
@@ -187,11 +178,6 @@ class XzDecoder : public Decompressor {
   }
 
  private:
-  void Fail(DecodeStep& step, std::string text) {
-    step.failed = true;
-    error_ = std::move(text);
-  }
-
   lzma_stream stream_ = LZMA_STREAM_INIT;
   bool ready_ = false;
 };
@@ -225,16 +211,12 @@ class ZstdDecoder : public Decompressor {
       size_t inBefore = input.pos, outBefore = output.pos;
       size_t rc = ZSTD_decompressStream(context_, &output, &input);
       if (ZSTD_isError(rc)) {
-        step.failed = true;
-        error_ = std::string("the zstd data is damaged (") + ZSTD_getErrorName(rc) + ")";
+        Fail(step, std::string("the zstd data is damaged (") + ZSTD_getErrorName(rc) + ")");
         break;
       }
       frameDone_ = rc == 0;
       if (!frameDone_ && input.pos == inBefore && output.pos == outBefore) {  // more input is needed
-        if (inputEnds) {
-          step.failed = true;
-          error_ = "the zstd data ends early";
-        }
+        if (inputEnds) Fail(step, "the zstd data ends early");
         break;
       }
     }

@@ -35,6 +35,13 @@ class Decompressor {
   const std::string& Error() const { return error_; }
 
  protected:
+  // The step failed for the reason given.
+  void Fail(DecodeStep& step, std::string reason) {
+    step.failed = true;
+    error_ = std::move(reason);
+  }
+
+ private:
   std::string error_;
 };
 

@@ -7,7 +7,7 @@
 #include "import/log_file_reader.h"
 #include "import/log_parser.h"
 #include "import/session_builder.h"
-#include "import/store_writer.h"
+#include "import/session_store_thread.h"
 #include "store/database.h"
 #include "store/result.h"
 #include "store/trace.h"
@@ -57,6 +57,25 @@ class SourceParser {
   SourceParser(SessionList& list, SessionStoreThread& store, ProgressThrottle& throttle, const ImportOptions& options)
       : list_(list), store_(store), throttle_(throttle), options_(options) {}
 
+  // Reads one file of the import, tracing its opening and closing, and adds what it
+  // read to stats and base. False when the caller cancelled.
+  bool ParseFile(LogFileReader& reader, const std::string& path, ParserState& state, ImportProgressBase& base,
+                 ImportStats& stats) {
+    WriteTrace("File Open:");
+    WriteTrace(path);
+    SourceStats& source = stats.sources.emplace_back();
+    source.path = path;
+    bool completed = Parse(reader, state, source, base);
+    base.done += reader.ProgressRead();
+    base.lines += reader.LinesRead();
+    stats.linesRead += source.linesRead;
+    stats.linesRejected += source.linesRejected;
+    reader.Close();
+    WriteTrace("File Close");
+    return completed;
+  }
+
+ private:
   // False when the caller cancelled.
   bool Parse(LogFileReader& reader, ParserState& state, SourceStats& source, const ImportProgressBase& base) {
     RequestRecord record;
@@ -97,7 +116,6 @@ class SourceParser {
     return true;
   }
 
- private:
   SessionList& list_;
   SessionStoreThread& store_;
   ProgressThrottle& throttle_;
@@ -150,35 +168,30 @@ namespace {
 
 // The sessions still open at the end of the stored data go first into the list.
 void SeedFromDatabase(SessionList& list) {
-  LogDataSource& source = LogDataSource::Obtain();
-  if (!source.IsOpen()) return;
   DbSession db;
-  if (Failed(db.Open(source))) return;
+  if (Failed(OpenSourceSession(db))) return;
   for (const StoredSession& stored : ReadOpenStoredSessions(db)) SeedSession(list, stored);
 }
 
-}  // namespace
-
-ImportStats RunImport(const std::vector<std::string>& paths, int64_t offset, const ImportCopies& copies,
-                      ImportProgress* progress, const ImportOptions& options) {
-  Clock::time_point start = Clock::now();
-  ImportStats stats;
-  ProgressThrottle throttle(progress);
-  SessionList list(copies.extensions, copies.agentChaining);
-
-  std::shared_ptr<const CustomLogFormat> format;
-  if (!copies.logFormat.empty()) {
-    FormatCompileResult compiled = CompileLogFormat(copies.logFormat);
-    if (!compiled.format) {
-      stats.formatError = compiled.error;
-      return stats;
-    }
-    format = compiled.format;
+// The format copies.logFormat names, compiled (null when none is set). False, with
+// stats.formatError, when it cannot be read.
+bool CompileFormat(const ImportCopies& copies, std::shared_ptr<const CustomLogFormat>& format, ImportStats& stats) {
+  if (copies.logFormat.empty()) return true;
+  FormatCompileResult compiled = CompileLogFormat(copies.logFormat);
+  if (!compiled.format) {
+    stats.formatError = compiled.error;
+    return false;
   }
+  format = compiled.format;
+  return true;
+}
 
-  // Every file is opened first: a missing one stops the import before anything is read.
+// Every file is opened first: a missing one stops the import before anything is read
+// (stats.opened false, no readers).
+std::vector<std::unique_ptr<LogFileReader>> OpenReaders(const std::vector<std::string>& paths, int64_t offset,
+                                                        const ImportOptions& options, ImportStats& stats,
+                                                        ImportProgressBase& base) {
   std::vector<std::unique_ptr<LogFileReader>> readers;
-  ImportProgressBase base;
   stats.opened = !paths.empty();
   for (size_t i = 0; i < paths.size() && stats.opened; ++i) {
     readers.push_back(std::make_unique<LogFileReader>());
@@ -191,43 +204,15 @@ ImportStats RunImport(const std::vector<std::string>& paths, int64_t offset, con
       base.total += readers.back()->ProgressTotal();
     }
   }
-  int64_t expected = 0;
-  for (const auto& reader : readers) expected += reader->BytesTotal();
-  if (stats.opened && options.continueStored) SeedFromDatabase(list);
-  // Storing runs beside parsing: sessions are written as soon as they and every
-  // session before them are closed.
-  SessionStoreThread store(list, expected, copies.isModernRules != 0);
-  SourceParser parser(list, store, throttle, options);
-  for (size_t i = 0; i < readers.size() && !stats.cancelled; ++i) {
-    LogFileReader& reader = *readers[i];
-    WriteTrace("File Open:");
-    WriteTrace(paths[i]);
-    ParserState state(copies.defaultHost);
-    state.customFormat = format;
-    SourceStats& source = stats.sources.emplace_back();
-    source.path = paths[i];
-    stats.cancelled = !parser.Parse(reader, state, source, base);
-    base.done += reader.ProgressRead();
-    base.lines += reader.LinesRead();
-    stats.linesRead += source.linesRead;
-    stats.linesRejected += source.linesRejected;
-    reader.Close();
-    WriteTrace("File Close");
-  }
-  int64_t bytesTotal = base.done;
-  if (stats.opened && !stats.cancelled)
-    throttle.Report(bytesTotal, base.total, stats.linesRead, static_cast<int64_t>(list.Count()), true);
-  if (stats.cancelled) {
-    store.Cancel();
-    store.Wait(-1);
-    stats.seconds = std::chrono::duration<double>(Clock::now() - start).count();
-    return stats;
-  }
+  return readers;
+}
 
-  store.Finish(list.Count());
+// Waits for the store to end, reporting its progress (a cancel stops it), and traces
+// its steps with the lines it held back.
+void AwaitStore(SessionStoreThread& store, ProgressThrottle& throttle, int64_t bytesTotal, int64_t lines) {
   WriteTrace("Start storing to DB");
   while (!store.Wait(100)) {
-    if (!throttle.Report(bytesTotal, bytesTotal, stats.linesRead, store.Handled())) store.Cancel();
+    if (!throttle.Report(bytesTotal, bytesTotal, lines, store.Handled())) store.Cancel();
   }
   WriteTrace("Getting DBConnection instance...");
   WriteTrace("Getting the result...");
@@ -239,6 +224,47 @@ ImportStats RunImport(const std::vector<std::string>& paths, int64_t offset, con
     WriteTrace("Closing Session...");
   }
   WriteTrace("DB stored");
+}
+
+}  // namespace
+
+ImportStats RunImport(const std::vector<std::string>& paths, int64_t offset, const ImportCopies& copies,
+                      ImportProgress* progress, const ImportOptions& options) {
+  Clock::time_point start = Clock::now();
+  auto elapsed = [&] { return std::chrono::duration<double>(Clock::now() - start).count(); };
+  ImportStats stats;
+  std::shared_ptr<const CustomLogFormat> format;
+  if (!CompileFormat(copies, format, stats)) return stats;
+  ImportProgressBase base;
+  std::vector<std::unique_ptr<LogFileReader>> readers = OpenReaders(paths, offset, options, stats, base);
+  int64_t expected = 0;
+  for (const auto& reader : readers) expected += reader->BytesTotal();
+  ProgressThrottle throttle(progress);
+  SessionList list(copies.extensions, copies.agentChaining);
+  if (stats.opened && options.continueStored) SeedFromDatabase(list);
+  // Storing runs beside parsing: sessions are written as soon as they and every
+  // session before them are closed.
+  SessionStoreThread store(list, expected, copies.isModernRules != 0);
+  SourceParser parser(list, store, throttle, options);
+  for (size_t i = 0; i < readers.size() && !stats.cancelled; ++i) {
+    ParserState state(copies.defaultHost);
+    state.customFormat = format;
+    // The Fields directive in force where the first file is read on from.
+    if (i == 0 && IsDirectiveLine(options.fieldsDirective)) ApplyDirective(state, options.fieldsDirective);
+    stats.cancelled = !parser.ParseFile(*readers[i], paths[i], state, base, stats);
+    stats.fieldsDirective = state.fieldsDirective;
+  }
+  const int64_t bytesTotal = base.done;
+  if (stats.opened && !stats.cancelled)
+    throttle.Report(bytesTotal, base.total, stats.linesRead, static_cast<int64_t>(list.Count()), true);
+  if (stats.cancelled) {
+    store.Cancel();
+    store.Wait(-1);
+    stats.seconds = elapsed();
+    return stats;
+  }
+  store.Finish(list.Count());
+  AwaitStore(store, throttle, bytesTotal, stats.linesRead);
   FinishSessionList(list);
   const StoreResult& stored = store.Result();
   throttle.Report(bytesTotal, bytesTotal, stats.linesRead, store.Handled(), true);
@@ -248,7 +274,7 @@ ImportStats RunImport(const std::vector<std::string>& paths, int64_t offset, con
   stats.databaseFailed = stored.databaseFailed;
   stats.error = stored.error;
   stats.cancelled = stored.cancelled;
-  stats.seconds = std::chrono::duration<double>(Clock::now() - start).count();
+  stats.seconds = elapsed();
   return stats;
 }
 

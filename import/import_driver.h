@@ -44,6 +44,9 @@ struct ImportStats {
   std::vector<SourceStats> sources;   // per file, in the order read (those opened)
   std::string unopenedPath;           // with opened false: the first file that did not open
   std::string formatError;            // the log format could not be read: nothing was read
+  // The Fields directive in force at the end of the last file read, empty when it had
+  // none: what a later import reading on in the same W3C log starts with.
+  std::string fieldsDirective;
 };
 
 // Why an import that ran must not count as a success, naming the file and line: the
@@ -76,6 +79,10 @@ struct ImportOptions {
   // A followed log is read to the end of its last whole line, so a line still being
   // written is left for the next round. Only for a single plain file.
   int64_t endOffset = -1;
+  // A Fields directive line in force before the first line read (the first file is
+  // read on past its header, as ImportStats::fieldsDirective of the import before gave
+  // it); empty: none, the lines read as those of a log without one.
+  std::string fieldsDirective;
 };
 
 // Reported from the import thread, at most every 100 ms: while parsing (bytes of the

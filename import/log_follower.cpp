@@ -18,6 +18,13 @@ constexpr size_t kScanBlock = 64 * 1024;
 
 }  // namespace
 
+void FollowCounts::Add(const FollowCounts& more) {
+  linesRead += more.linesRead;
+  linesRejected += more.linesRejected;
+  sessionsStored += more.sessionsStored;
+  sessionsCompleted += more.sessionsCompleted;
+}
+
 LogFollower::LogFollower(std::string path, ImportCopies copies, const std::atomic<bool>& stop)
     : path_(std::move(path)), copies_(std::move(copies)), stop_(stop) {}
 
@@ -27,6 +34,14 @@ void LogFollower::StartAt(int64_t offset, bool continueStored) {
   offset_ = offset < 0 ? 0 : offset;
   continueStored_ = continueStored;
   tail_.clear();
+  fieldsDirective_.clear();
+}
+
+void LogFollower::Restart() {
+  offset_ = 0;
+  tail_.clear();
+  fieldsDirective_.clear();
+  continueStored_ = true;
 }
 
 bool LogFollower::OpenPath() {
@@ -91,6 +106,7 @@ bool LogFollower::ImportTo(int64_t end, FollowRound& round) {
   ImportOptions options;
   options.continueStored = continueStored_;
   options.endOffset = end;
+  options.fieldsDirective = fieldsDirective_;
   std::string source = "/proc/self/fd/" + std::to_string(fd_);
   ImportStats stats = RunImport(source, offset_, copies_, nullptr, options);
   if (!stats.opened || stats.databaseFailed || stats.cancelled) {
@@ -98,14 +114,12 @@ bool LogFollower::ImportTo(int64_t end, FollowRound& round) {
     round.error = stats.databaseFailed ? stats.error : "cannot read " + path_ + " again";
     return false;
   }
-  round.linesRead += stats.linesRead;
-  round.linesRejected += stats.linesRejected;
-  round.sessionsStored += stats.sessionsStored;
-  round.sessionsCompleted += stats.sessionsCompleted;
+  round.Add({stats.linesRead, stats.linesRejected, stats.sessionsStored, stats.sessionsCompleted});
   round.bytesRead += end - offset_;
   offset_ = end;
   continueStored_ = true;
   tail_ = std::move(tail);
+  fieldsDirective_ = std::move(stats.fieldsDirective);
   return true;
 }
 
@@ -118,9 +132,7 @@ FollowRound LogFollower::Poll() {
   if (size < offset_ || !TailStillThere()) {
     // Truncated in place: what the file holds now is new.
     round.truncated = true;
-    offset_ = 0;
-    tail_.clear();
-    continueStored_ = true;
+    Restart();
   }
   struct stat named;
   bool replaced = ::stat(path_.c_str(), &named) == 0 && (named.st_dev != device_ || named.st_ino != inode_);
@@ -130,9 +142,7 @@ FollowRound LogFollower::Poll() {
     if (size > offset_ && !ImportTo(size, round)) return round;
     CloseFile();
     round.replaced = true;
-    offset_ = 0;
-    tail_.clear();
-    continueStored_ = true;
+    Restart();
     if (!OpenPath() || ::fstat(fd_, &own) != 0) return round;
     size = static_cast<int64_t>(own.st_size);
   }
@@ -153,10 +163,7 @@ FollowTotals LogFollower::Run(const std::function<void(const FollowRound&)>& onR
     bool last = stop_.load();
     FollowRound round = Poll();
     ++totals.rounds;
-    totals.linesRead += round.linesRead;
-    totals.linesRejected += round.linesRejected;
-    totals.sessionsStored += round.sessionsStored;
-    totals.sessionsCompleted += round.sessionsCompleted;
+    totals.Add(round);
     totals.restarts += (round.truncated ? 1 : 0) + (round.replaced ? 1 : 0);
     if (onRound) onRound(round);
     if (round.failed) {

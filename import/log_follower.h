@@ -17,13 +17,19 @@
 
 namespace weavil {
 
-// What one round read and stored (the sums of its imports: the rest of a replaced file
-// and the start of its successor are two imports).
-struct FollowRound {
+// What imports read and stored.
+struct FollowCounts {
   int64_t linesRead = 0;
   int64_t linesRejected = 0;
   int64_t sessionsStored = 0;
   int64_t sessionsCompleted = 0;
+
+  void Add(const FollowCounts& more);
+};
+
+// What one round read and stored (the sums of its imports: the rest of a replaced file
+// and the start of its successor are two imports).
+struct FollowRound : FollowCounts {
   int64_t bytesRead = 0;
   // The file was truncated or replaced: reading started again at its start.
   bool truncated = false;
@@ -34,12 +40,8 @@ struct FollowRound {
   std::string error;
 };
 
-struct FollowTotals {
+struct FollowTotals : FollowCounts {
   int64_t rounds = 0;
-  int64_t linesRead = 0;
-  int64_t linesRejected = 0;
-  int64_t sessionsStored = 0;
-  int64_t sessionsCompleted = 0;
   int64_t restarts = 0;  // truncations and replacements seen
   bool failed = false;
   std::string error;  // with failed: what went wrong, naming the file or the database
@@ -78,6 +80,8 @@ class LogFollower {
   bool ReadAt(int64_t offset, size_t count, std::string& bytes) const;
   int64_t LastLineEnd(int64_t from, int64_t size) const;
   bool TailStillThere() const;
+  // Reading starts again at the start of the file (truncated or replaced).
+  void Restart();
   bool ImportTo(int64_t end, FollowRound& round);
   void WaitForNextRound() const;
 
@@ -93,6 +97,8 @@ class LogFollower {
   // The last bytes imported, read again each round: different bytes at the same place
   // mean the file was truncated and written again past the old position.
   std::string tail_;
+  // The Fields directive in force at offset_ (a W3C log writes it once, at its start).
+  std::string fieldsDirective_;
 };
 
 }  // namespace weavil

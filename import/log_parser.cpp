@@ -314,8 +314,7 @@ bool JoinBrokenLine(ParserState& state, LineSource& more) {
     next = next.substr(0, static_cast<size_t>(static_cast<const char*>(nul) - next.data()));
   std::string& work = state.work;
   size_t room = kMaxLineLength > work.size() ? kMaxLineLength - work.size() : 0;
-  bool directive = next.empty() || next[0] == '#' || next[0] == ' ';
-  if (!directive && !StartsWithDate(next)) {
+  if (!IsDirectiveLine(next) && !StartsWithDate(next)) {
     size_t before = work.size();
     work.append(next.substr(0, room));
     if (CountTokens(work) == static_cast<size_t>(state.declaredFieldCount)) return true;
@@ -325,62 +324,36 @@ bool JoinBrokenLine(ParserState& state, LineSource& more) {
   return false;
 }
 
-}  // namespace
+// A common/combined line (a vhost line is one behind the site's "host:port ") rewritten
+// into state.work. False when it cannot be rewritten.
+bool PrepareCommonLine(ParserState& state, std::string_view line, bool& vhost) {
+  size_t prefix = VhostPrefixLength(line, state.lineHost);
+  vhost = prefix > 0;
+  state.work.assign(line.substr(prefix));
+  return ConvertNcsaLine(state.work);
+}
 
-ParseOutcome ParseLogLine(ParserState& state, std::string_view line, LineSource* more, RequestRecord& record) {
-  if (line.empty() || line[0] == '#' || line[0] == ' ') {
-    std::string_view afterFirst = line.empty() ? line : line.substr(1);
-    if (afterFirst.substr(0, 6) == "Fields") ReadFieldsDirective(state, afterFirst);
-    return ParseOutcome::kDirective;
-  }
-  if (state.mode == LogMode::kCommon) {
-    ParseOutcome outcome;
-    if (line[0] == '{' && ParseJsonLine(state, line, record, outcome)) return outcome;
-    if (state.customFormat) return ParseCustomLine(*state.customFormat, state, line, record);
-  }
-
-  std::string& work = state.work;
-  if (work.capacity() < kLineBufferSize) work.reserve(kLineBufferSize);
-  bool vhost = false;
-  if (state.mode == LogMode::kCommon) {
-    // A vhost line is a combined line behind the site's "host:port ".
-    size_t prefix = VhostPrefixLength(line, state.lineHost);
-    vhost = prefix > 0;
-    work.assign(line.substr(prefix));
-    if (!ConvertNcsaLine(work)) {
-      TraceRejected(line);
-      return ParseOutcome::kRejected;
-    }
-  } else {
-    work.assign(line);
-    if (state.declaredFieldCount > 0 && CountTokens(work) < static_cast<size_t>(state.declaredFieldCount)) {
-      // The reader may move its buffer: keep the line as first read for the report.
-      state.firstLine.assign(line);
-      line = state.firstLine;
-      if (!more || !JoinBrokenLine(state, *more)) {
-        state.fillMissing = true;
-        WriteTrace("Incorrect number of fields:");
-        WriteTrace(line);
-      }
-    }
-  }
-  std::vector<std::string_view>& tokens = state.tokens;
-  Tokenise(work, tokens);
-  if (tokens.empty()) {
-    TraceRejected(line);
-    return ParseOutcome::kRejected;
-  }
-
-  if (state.mode == LogMode::kCommon) {
-    if (tokens.size() > 12) {
-      state.columns[kFieldUserAgent] = 12;
-      state.columns[kFieldReferer] = 11;
-    } else if (tokens.size() < 11) {
+// A W3C line copied into state.work, joined with the next physical line when it is
+// short of the declared fields and that line continues it. Gives the line as first
+// read, for the trace.
+std::string_view PrepareW3cLine(ParserState& state, std::string_view line, LineSource* more) {
+  state.work.assign(line);
+  if (state.declaredFieldCount > 0 && CountTokens(state.work) < static_cast<size_t>(state.declaredFieldCount)) {
+    // The reader may move its buffer: keep the line as first read for the report.
+    state.firstLine.assign(line);
+    line = state.firstLine;
+    if (!more || !JoinBrokenLine(state, *more)) {
+      state.fillMissing = true;
       WriteTrace("Incorrect number of fields:");
       WriteTrace(line);
     }
   }
+  return line;
+}
 
+// Fills the record from the tokens of state.work by the column map.
+ParseOutcome ReadColumns(ParserState& state, std::string_view line, bool vhost, RequestRecord& record) {
+  const std::vector<std::string_view>& tokens = state.tokens;
   const ColumnMap& columns = state.columns;
   // A short line that was not joined reads its missing declared fields as "-".
   const size_t filledUpTo = state.fillMissing ? static_cast<size_t>(state.declaredFieldCount) : 0;
@@ -424,6 +397,54 @@ ParseOutcome ParseLogLine(ParserState& state, std::string_view line, LineSource*
   record.csBytes = column(kFieldCsBytes);
   record.timeTaken = column(kFieldTimeTaken);
   return ParseOutcome::kRecord;
+}
+
+}  // namespace
+
+bool IsDirectiveLine(std::string_view line) { return line.empty() || line[0] == '#' || line[0] == ' '; }
+
+void ApplyDirective(ParserState& state, std::string_view line) {
+  std::string_view afterFirst = line.empty() ? line : line.substr(1);
+  if (afterFirst.substr(0, 6) != "Fields") return;
+  ReadFieldsDirective(state, afterFirst);
+  state.fieldsDirective.assign(line);
+}
+
+ParseOutcome ParseLogLine(ParserState& state, std::string_view line, LineSource* more, RequestRecord& record) {
+  if (IsDirectiveLine(line)) {
+    ApplyDirective(state, line);
+    return ParseOutcome::kDirective;
+  }
+  const bool common = state.mode == LogMode::kCommon;
+  if (common) {
+    ParseOutcome outcome;
+    if (line[0] == '{' && ParseJsonLine(state, line, record, outcome)) return outcome;
+    if (state.customFormat) return ParseCustomLine(*state.customFormat, state, line, record);
+  }
+
+  if (state.work.capacity() < kLineBufferSize) state.work.reserve(kLineBufferSize);
+  bool vhost = false;
+  if (common && !PrepareCommonLine(state, line, vhost)) {
+    TraceRejected(line);
+    return ParseOutcome::kRejected;
+  }
+  if (!common) line = PrepareW3cLine(state, line, more);
+  std::vector<std::string_view>& tokens = state.tokens;
+  Tokenise(state.work, tokens);
+  if (tokens.empty()) {
+    TraceRejected(line);
+    return ParseOutcome::kRejected;
+  }
+  if (common) {
+    if (tokens.size() > 12) {
+      state.columns[kFieldUserAgent] = 12;
+      state.columns[kFieldReferer] = 11;
+    } else if (tokens.size() < 11) {
+      WriteTrace("Incorrect number of fields:");
+      WriteTrace(line);
+    }
+  }
+  return ReadColumns(state, line, vhost, record);
 }
 
 }  // namespace weavil

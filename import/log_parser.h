@@ -75,6 +75,7 @@ struct ParserState {
   LogMode mode = LogMode::kCommon;
   ColumnMap columns = DefaultColumnMap();
   int32_t declaredFieldCount = 0;  // names on the last Fields directive
+  std::string fieldsDirective;     // the last Fields directive line, empty before one
   std::string defaultHost;         // copy of "DefaultHost", used when a log has no cs-host
   // With a format set, lines that are neither directives nor JSON are read with it
   // instead of as common/combined lines (until a Fields directive makes the log W3C).
@@ -140,6 +141,12 @@ enum class ParseOutcome {
   kRecord,     // record filled
   kRejected,   // unusable line: traced and skipped
 };
+
+// An empty line, or one that starts with "#" or a blank: no data.
+bool IsDirectiveLine(std::string_view line);
+// A directive line read into the state: a Fields directive maps the columns and makes
+// the log W3C; any other directive changes nothing.
+void ApplyDirective(ParserState& state, std::string_view line);
 
 // Parses one line (already cut by the line rules). Directive lines update the state.
 // In W3C mode a data line with fewer tokens than the Fields directive declared is

@@ -1,44 +1,14 @@
 #include "import/session_builder.h"
 
-#include "base/text.h"
-
 #include <algorithm>
-#include <cctype>
 #include <cstring>
 #include <limits>
+#include <unordered_map>
+#include <vector>
+
+#include "base/text.h"
 
 namespace weavil {
-
-// ---------------------------------------------------------------- text pool
-
-namespace {
-constexpr size_t kPoolBlock = 1 << 20;
-}
-
-TextPool::TextPool() { ids_.reserve(4096); }
-
-size_t TextPool::Hash::operator()(std::string_view text) const noexcept {
-  return std::hash<std::string_view>()(text);
-}
-
-uint32_t TextPool::Intern(std::string_view text) {
-  auto found = ids_.find(text);
-  if (found != ids_.end()) return found->second;
-  if (blocks_.empty() || blockSize_ - blockUsed_ < text.size()) {
-    size_t size = std::max(kPoolBlock, text.size());
-    blocks_.emplace_back(new char[size]);
-    blockSize_ = size;
-    blockUsed_ = 0;
-  }
-  char* at = blocks_.back().get() + blockUsed_;
-  if (!text.empty()) std::memcpy(at, text.data(), text.size());
-  blockUsed_ += text.size();
-  std::string_view stored(at, text.size());
-  uint32_t id = static_cast<uint32_t>(views_.size());
-  views_.push_back(stored);
-  ids_.emplace(stored, id);
-  return id;
-}
 
 // ---------------------------------------------------------------- page and referrer tests
 
@@ -193,14 +163,168 @@ inline uint64_t AgentReferrerKey(uint32_t agent, uint32_t referrer) {
   return (static_cast<uint64_t>(agent) << 32) | referrer;
 }
 
-}  // namespace
-
-struct SessionList::Matcher {
+// The open sessions by address, by user agent and by (user agent, referrer), and their
+// exit times.
+struct SessionIndexes {
   ExitTree exits;
   std::unordered_map<uint32_t, IndexList> byAddress;
   std::unordered_map<uint32_t, IndexList> byAgent;
   std::unordered_map<uint64_t, IndexList> byAgentReferrer;
 };
+
+// What AddRequest works on: the parts of the list, handed over by its friend.
+struct ListParts {
+  SessionIndexes& m;
+  StableArray<SessionRecord>& sessions;
+  StableArray<ResourceRecord>& resources;
+  TextPool& pool;
+};
+
+// One request as the matching sees it. Its user agent and referrer are interned only
+// when a step needs them, and then once.
+struct Arrival {
+  const RequestRecord& request;
+  int64_t now;
+  uint32_t address;
+  std::optional<int64_t> status;
+  bool internal, page;
+  uint32_t agent = kNoText, referrer = kNoText;
+
+  uint32_t Agent(TextPool& pool) {
+    if (agent == kNoText) agent = pool.Intern(request.userAgent);
+    return agent;
+  }
+  uint32_t Referrer(TextPool& pool) {
+    if (referrer == kNoText) referrer = pool.Intern(request.referrer);
+    return referrer;
+  }
+};
+
+// Lines need not come in time order: the gap is the distance to the session's span,
+// ahead of its latest request or behind its earliest.
+inline bool WithinGap(const SessionRecord& session, int64_t now) {
+  return now - session.exitTime <= kSessionGap && session.enterTime - now <= kSessionGap;
+}
+
+// The first open session of the request's address within the gap (UINT32_MAX when
+// none). Every open session before it (in creation order) whose latest request lies
+// more than the gap behind this one is closed.
+uint32_t JoinByAddress(ListParts& list, const Arrival& a) {
+  StableArray<SessionRecord>& sessions = list.sessions;
+  uint32_t taker = UINT32_MAX;
+  auto byAddress = list.m.byAddress.find(a.address);
+  if (byAddress != list.m.byAddress.end())
+    taker = byAddress->second.FindFirst([&](uint32_t s) { return !sessions[s].closed; },
+                                        [&](uint32_t s) { return WithinGap(sessions[s], a.now); });
+  list.m.exits.CloseUpTo(taker == UINT32_MAX ? sessions.size() : taker, a.now - kSessionGap - 1,
+                         [&](size_t s) { sessions[s].closed = true; });
+  return taker;
+}
+
+// With agent chaining, over the open sessions (none is more than the gap behind now):
+// the first with the same user agent and a referrer that continues it. A referrer from
+// outside must be the session's own; one from inside must name the session's last page
+// or the site's root.
+uint32_t JoinByAgent(ListParts& list, Arrival& a) {
+  StableArray<SessionRecord>& sessions = list.sessions;
+  const RequestRecord& request = a.request;
+  uint32_t agent = a.Agent(list.pool);
+  if (!a.internal) {
+    uint32_t referrer = a.Referrer(list.pool);
+    auto found = list.m.byAgentReferrer.find(AgentReferrerKey(agent, referrer));
+    if (found == list.m.byAgentReferrer.end()) return UINT32_MAX;
+    return found->second.FindFirst(
+        [&](uint32_t s) { return !sessions[s].closed && sessions[s].referrer == referrer; },
+        [&](uint32_t s) { return WithinGap(sessions[s], a.now); });
+  }
+  auto found = list.m.byAgent.find(agent);
+  if (found == list.m.byAgent.end()) return UINT32_MAX;
+  size_t hostAt = request.referrer.find(request.host);
+  bool hostRoot = hostAt != std::string_view::npos && request.referrer.substr(hostAt + request.host.size()) == "/";
+  return found->second.FindFirst([&](uint32_t s) { return !sessions[s].closed; }, [&](uint32_t s) {
+    const SessionRecord& session = sessions[s];
+    if (session.userAgent != agent || !WithinGap(session, a.now)) return false;
+    if (session.lastResource != UINT32_MAX &&
+        request.referrer.find(list.pool.Text(list.resources[session.lastResource].path)) != std::string_view::npos)
+      return true;
+    return hostRoot;
+  });
+}
+
+uint32_t StartSession(ListParts& list, const Arrival& a) {
+  uint32_t index = static_cast<uint32_t>(list.sessions.size());
+  SessionRecord& session = list.sessions.emplace_back();
+  session.enterTime = a.now;
+  session.address = a.address;
+  list.m.byAddress[a.address].items.push_back(index);
+  list.m.exits.Append(a.now);
+  return index;
+}
+
+// The page request joins the end of the session's list.
+void AttachPage(ListParts& list, SessionRecord& session, const Arrival& a) {
+  const RequestRecord& request = a.request;
+  ResourceRecord resource;
+  resource.time = a.now;
+  resource.path = list.pool.Intern(request.path);
+  if (request.query) resource.query = list.pool.Intern(*request.query);
+  resource.status = a.status;
+  if (request.scBytes) resource.scBytes = ParseDecimal(*request.scBytes).value_or(0);
+  if (request.csBytes) resource.csBytes = ParseDecimal(*request.csBytes).value_or(0);
+  if (request.timeTaken) resource.timeTaken = ParseDecimal(*request.timeTaken).value_or(0);
+  uint32_t index = static_cast<uint32_t>(list.resources.size());
+  list.resources.push_back(resource);
+  if (session.lastResource == UINT32_MAX) session.firstResource = index;
+  else list.resources[session.lastResource].next = index;
+  session.lastResource = index;
+  ++session.resourceCount;
+}
+
+// Byte sums and the session's span; a later exit moves the session in the exit tree.
+void AddBytesAndTime(ListParts& list, SessionRecord& session, uint32_t taker, const Arrival& a, bool created) {
+  const RequestRecord& request = a.request;
+  if (request.scBytes) session.bytes += ParseDecimal(*request.scBytes).value_or(0);
+  if (request.csBytes) session.bytesIn += ParseDecimal(*request.csBytes).value_or(0);
+  if (created) {
+    session.exitTime = a.now;
+    return;
+  }
+  session.enterTime = std::min(session.enterTime, a.now);
+  if (a.now > session.exitTime) {
+    session.exitTime = a.now;
+    list.m.exits.Set(taker, a.now);
+  }
+}
+
+// A new session takes the request's status and its referrer from outside. A joined one
+// takes the status while it has none or an error, and a referrer from outside while it
+// has none or "-".
+void TakeStatusAndReferrer(ListParts& list, SessionRecord& session, uint32_t taker, Arrival& a, bool created) {
+  if (created) {
+    if (!a.internal) {
+      session.referrer = a.Referrer(list.pool);
+      list.m.byAgentReferrer[AgentReferrerKey(session.userAgent, session.referrer)].items.push_back(taker);
+    }
+    session.hasStatus = true;
+    session.status = a.status;
+    return;
+  }
+  if (!session.hasStatus || session.status.value_or(0) > kStatusThreshold) {
+    session.hasStatus = true;
+    session.status = a.status;
+  }
+  if (!a.internal && (session.referrer == kNoText || list.pool.Text(session.referrer).substr(0, 1) == "-")) {
+    uint32_t referrer = a.Referrer(list.pool);
+    if (session.referrer != referrer) {
+      session.referrer = referrer;
+      list.m.byAgentReferrer[AgentReferrerKey(session.userAgent, referrer)].Insert(taker);
+    }
+  }
+}
+
+}  // namespace
+
+struct SessionList::Matcher : SessionIndexes {};
 
 SessionList::SessionList(std::string extensions, bool agentChaining)
     : extensions_(std::move(extensions)), agentChaining_(agentChaining), matcher_(std::make_unique<Matcher>()) {}
@@ -210,126 +334,23 @@ SessionList::~SessionList() = default;
 // ---------------------------------------------------------------- AddRequest
 
 void AddRequest(SessionList& list, const RequestRecord& request) {
-  SessionList::Matcher& m = *list.matcher_;
-  StableArray<SessionRecord>& sessions = list.sessions_;
-  const int64_t now = request.requestTime;
-  const uint32_t address = list.pool_.Intern(request.clientIp);
-  const std::optional<int64_t> status = ParseDecimal(request.status);
-  const bool internal = IsInternalReferrer(request.referrer, request.host);
-  const bool page = IsPage(request.path, status, list.extensions_);
-  auto isOpen = [&](uint32_t s) { return !sessions[s].closed; };
-  // Lines need not come in time order: the gap is the distance to the session's span,
-  // ahead of its latest request or behind its earliest.
-  auto withinGap = [&](uint32_t s) {
-    return now - sessions[s].exitTime <= kSessionGap && sessions[s].enterTime - now <= kSessionGap;
-  };
+  ListParts parts{*list.matcher_, list.sessions_, list.resources_, list.pool_};
+  Arrival a{request, request.requestTime, list.pool_.Intern(request.clientIp), ParseDecimal(request.status),
+            IsInternalReferrer(request.referrer, request.host), false};
+  a.page = IsPage(request.path, a.status, list.extensions_);
 
-  // First pass: the first open session of this address within the gap. Every open
-  // session before it (in creation order) whose latest request lies more than the gap
-  // behind this one is closed.
-  uint32_t taker = UINT32_MAX;
-  auto byAddress = m.byAddress.find(address);
-  if (byAddress != m.byAddress.end()) taker = byAddress->second.FindFirst(isOpen, withinGap);
-  m.exits.CloseUpTo(taker == UINT32_MAX ? sessions.size() : taker, now - kSessionGap - 1,
-                    [&](size_t s) { sessions[s].closed = true; });
-
-  uint32_t agent = kNoText;
-  uint32_t referrer = kNoText;
-  if (taker == UINT32_MAX && list.agentChaining_) {
-    // Second pass over the open sessions (none is more than the gap behind now): same
-    // user agent and a referrer that continues the session.
-    agent = list.pool_.Intern(request.userAgent);
-    if (!internal) {
-      referrer = list.pool_.Intern(request.referrer);
-      auto found = m.byAgentReferrer.find(AgentReferrerKey(agent, referrer));
-      if (found != m.byAgentReferrer.end()) {
-        taker = found->second.FindFirst(
-            [&](uint32_t s) { return !sessions[s].closed && sessions[s].referrer == referrer; }, withinGap);
-      }
-    } else {
-      auto found = m.byAgent.find(agent);
-      if (found != m.byAgent.end()) {
-        size_t hostAt = request.referrer.find(request.host);
-        bool hostRoot = hostAt != std::string_view::npos && request.referrer.substr(hostAt + request.host.size()) == "/";
-        taker = found->second.FindFirst(isOpen, [&](uint32_t s) {
-          const SessionRecord& session = sessions[s];
-          if (session.userAgent != agent || !withinGap(s)) return false;
-          if (session.lastResource != UINT32_MAX &&
-              request.referrer.find(list.pool_.Text(list.resources_[session.lastResource].path)) !=
-                  std::string_view::npos)
-            return true;
-          return hostRoot;
-        });
-      }
-    }
-  }
-
-  bool created = taker == UINT32_MAX;
-  if (created) {
-    taker = static_cast<uint32_t>(sessions.size());
-    sessions.emplace_back();
-    SessionRecord& session = sessions.back();
-    session.enterTime = now;
-    session.address = address;
-    m.byAddress[address].items.push_back(taker);
-    m.exits.Append(now);
-  }
-  SessionRecord& session = sessions[taker];
-
-  if (page) {
-    ResourceRecord resource;
-    resource.time = now;
-    resource.path = list.pool_.Intern(request.path);
-    if (request.query) resource.query = list.pool_.Intern(*request.query);
-    resource.status = status;
-    if (request.scBytes) resource.scBytes = ParseDecimal(*request.scBytes).value_or(0);
-    if (request.csBytes) resource.csBytes = ParseDecimal(*request.csBytes).value_or(0);
-    if (request.timeTaken) resource.timeTaken = ParseDecimal(*request.timeTaken).value_or(0);
-    uint32_t index = static_cast<uint32_t>(list.resources_.size());
-    list.resources_.push_back(resource);
-    if (session.lastResource == UINT32_MAX) session.firstResource = index;
-    else list.resources_[session.lastResource].next = index;
-    session.lastResource = index;
-    ++session.resourceCount;
-  }
-  if (request.scBytes) session.bytes += ParseDecimal(*request.scBytes).value_or(0);
-  if (request.csBytes) session.bytesIn += ParseDecimal(*request.csBytes).value_or(0);
-  if (!created) {
-    session.enterTime = std::min(session.enterTime, now);
-    if (now > session.exitTime) {
-      session.exitTime = now;
-      m.exits.Set(taker, now);
-    }
-  } else {
-    session.exitTime = now;
-  }
-
+  uint32_t taker = JoinByAddress(parts, a);
+  if (taker == UINT32_MAX && list.agentChaining_) taker = JoinByAgent(parts, a);
+  const bool created = taker == UINT32_MAX;
+  if (created) taker = StartSession(parts, a);
+  SessionRecord& session = list.sessions_[taker];
+  if (a.page) AttachPage(parts, session, a);
+  AddBytesAndTime(parts, session, taker, a, created);
   if (session.userAgent == kNoText) {
-    if (agent == kNoText) agent = list.pool_.Intern(request.userAgent);
-    session.userAgent = agent;
-    m.byAgent[agent].items.push_back(taker);
+    session.userAgent = a.Agent(list.pool_);
+    parts.m.byAgent[session.userAgent].items.push_back(taker);
   }
-  if (created) {
-    if (!internal) {
-      if (referrer == kNoText) referrer = list.pool_.Intern(request.referrer);
-      session.referrer = referrer;
-      m.byAgentReferrer[AgentReferrerKey(session.userAgent, referrer)].items.push_back(taker);
-    }
-    session.hasStatus = true;
-    session.status = status;
-    return;
-  }
-  if (!session.hasStatus || session.status.value_or(0) > kStatusThreshold) {
-    session.hasStatus = true;
-    session.status = status;
-  }
-  if (!internal && (session.referrer == kNoText || list.pool_.Text(session.referrer).substr(0, 1) == "-")) {
-    if (referrer == kNoText) referrer = list.pool_.Intern(request.referrer);
-    if (session.referrer != referrer) {
-      session.referrer = referrer;
-      m.byAgentReferrer[AgentReferrerKey(session.userAgent, referrer)].Insert(taker);
-    }
-  }
+  TakeStatusAndReferrer(parts, session, taker, a, created);
 }
 
 void SeedSession(SessionList& list, const StoredSession& stored) {

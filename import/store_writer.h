@@ -16,6 +16,7 @@
 namespace weavil {
 
 class DbSession;
+struct DbError;
 
 // What the writer asks of classification for each new session.
 class SessionClassifier {
@@ -25,25 +26,6 @@ class SessionClassifier {
   virtual int32_t ClassifyUserAgent(std::string_view userAgent, std::string_view sessionId) = 0;
   virtual void AnalyzeReferrer(std::string_view referrer, std::string_view sessionId) = 0;
 };
-
-// A 128-bit identifier in its platform group layout.
-struct SessionGuid {
-  uint32_t data1 = 0;
-  uint16_t data2 = 0, data3 = 0;
-  uint8_t data4[8] = {};
-  bool IsNil() const;
-};
-
-// A new random identifier whose second and third groups are mixed with now (seconds
-// since 1970): data2 = (data1 >> 16) ^ (now >> 16), data3 = data1 ^ now, each kept to
-// 16 bits. Never nil.
-SessionGuid MakeSessionGuid(int64_t now);
-// Lower-case hyphenated 8-4-4-4-12 form without braces.
-std::string FormatSessionId(const SessionGuid& guid);
-std::string MakeSessionId(int64_t now);
-
-// 'yyyy-mm-dd hh:mm:ss' of a request time.
-std::string FormatRequestTime(int64_t seconds);
 
 struct StoreResult {
   int64_t stored = 0;  // committed; 0 whenever the store was rolled back
@@ -70,39 +52,6 @@ StoreResult StoreSessionList(const SessionList& list, DbSession& db, SessionClas
 // stored request, oldest first: those a continuation of the log may still extend.
 std::vector<StoredSession> ReadOpenStoredSessions(DbSession& db);
 
-// Stores a session list on a thread of its own while the list is still being built,
-// so parsing and storing overlap. The building thread publishes how many leading
-// sessions are final (closed, never to change); they are written in list order, in
-// one transaction. Trace lines of failed statements are held back and handed out at
-// the end, so the trace reads as if parsing and storing had run one after the other.
-class SessionStoreThread {
- public:
-  // expectedBytes: the log bytes to parse, a hint for how much will be written;
-  // modernRules: classify with the rules for today's agents too ("IsModernRules").
-  SessionStoreThread(const SessionList& list, int64_t expectedBytes, bool modernRules = false);
-  ~SessionStoreThread();
-  SessionStoreThread(const SessionStoreThread&) = delete;
-  SessionStoreThread& operator=(const SessionStoreThread&) = delete;
-
-  void Publish(size_t finalSessions);
-  // Every session is final now (parsing ended).
-  void Finish(size_t sessionCount);
-  // Stops and rolls back: nothing is stored.
-  void Cancel();
-  // Waits up to the given time (for ever when negative); true when storing has ended.
-  bool Wait(int milliseconds);
-  int64_t Handled() const;
-
-  // After Wait returned true:
-  const StoreResult& Result() const;
-  bool SourceOpened() const;
-  const std::vector<std::string>& HeldTrace() const;
-
- private:
-  struct Impl;
-  std::unique_ptr<Impl> impl_;
-};
-
 // What became of one built session.
 enum class StoreOutcome {
   kNew,            // stored with a new identifier
@@ -111,12 +60,12 @@ enum class StoreOutcome {
   kUntouched,      // a seeded session no request joined: nothing written
 };
 
-// One session at a time (the writer above uses this). A session is stored before when
-// a stored one has its start time and address. When the built one holds more (pages,
-// a later exit, more bytes) the stored one is completed: the missing page requests
-// are appended and NumVisited, TimeExit and the byte sums updated; its identifier,
-// referrer and classification stay. StoreSession gives the new identifier's text with
-// kNew; StoreResources then writes its page requests.
+// One session at a time (StoreSessionList and the store thread use it). A session is
+// stored before when a stored one has its start time and address. When the built one
+// holds more (pages, a later exit, more bytes) the stored one is completed: the
+// missing page requests are appended and NumVisited, TimeExit and the byte sums
+// updated; its identifier, referrer and classification stay. StoreSession gives the
+// new identifier's text with kNew; StoreResources then writes its page requests.
 class SessionWriter {
  public:
   // heldTrace: failed statements are collected there instead of written to the trace.
@@ -128,6 +77,11 @@ class SessionWriter {
 
   StoreOutcome StoreSession(const SessionRecord& session, std::string& newId);
   void StoreResources(const SessionRecord& session, std::string_view sessionId);
+  // Stores or completes the sessions from index next up to end, in list order, with
+  // the page requests and referrer of each new one, and counts what became of them
+  // in result. Stops before a session once a statement has failed or when
+  // proceed(index) says no. Gives the index it stopped at.
+  size_t StoreRange(size_t next, size_t end, StoreResult& result, const std::function<bool(size_t index)>& proceed);
   // Session, SessionBytes and Resource rows are written in batches; this writes what
   // is held back (the destructor does too).
   void Flush();
@@ -138,5 +92,17 @@ class SessionWriter {
   struct Impl;
   std::unique_ptr<Impl> impl_;
 };
+
+// The classification store of the session as the writer's classifier, with the rules
+// for today's agents when modernRules is set.
+std::unique_ptr<SessionClassifier> MakeStoreClassifier(DbSession& db, bool modernRules);
+
+// "cannot store the sessions in the database PATH: SQLite's message".
+std::string StoreFailureText(DbSession& db, const DbError& error);
+
+// Ends an import's store: commits (when the transaction is its own) unless it was
+// cancelled or a statement failed, in which case it rolls back (again only its own) and
+// the counts go to 0, so they tell only what was committed.
+void EndStoreTransaction(DbSession& db, bool ownTransaction, StoreResult& result);
 
 }  // namespace weavil

@@ -91,6 +91,27 @@ bool ParseDateTime(std::string_view text, DateTimeParts& parts) {
 }
 
 std::string FormatDateTime(const DateTimeParts& p) {
+  // Written digit by digit when every field has its width (this runs for each stored
+  // request); anything else goes through the general formatting.
+  if (p.year >= 0 && p.year <= 9999 && p.month >= 0 && p.month <= 99 && p.day >= 0 && p.day <= 99 && p.hour >= 0 &&
+      p.hour <= 99 && p.minute >= 0 && p.minute <= 99 && p.second >= 0 && p.second <= 99) {
+    char text[19];
+    auto two = [&](size_t at, int value) {
+      text[at] = static_cast<char>('0' + value / 10);
+      text[at + 1] = static_cast<char>('0' + value % 10);
+    };
+    two(0, p.year / 100);
+    two(2, p.year % 100);
+    text[4] = text[7] = '-';
+    two(5, p.month);
+    two(8, p.day);
+    text[10] = ' ';
+    two(11, p.hour);
+    text[13] = text[16] = ':';
+    two(14, p.minute);
+    two(17, p.second);
+    return std::string(text, sizeof text);
+  }
   char buffer[40];
   std::snprintf(buffer, sizeof buffer, "%04d-%02d-%02d %02d:%02d:%02d", p.year, p.month, p.day, p.hour, p.minute,
                 p.second);
@@ -123,5 +144,18 @@ DateTimeParts PartsFromSerial(double serial) {
 int64_t EpochSecondsFromParts(const DateTimeParts& p) {
   return DaysFromCivil(p.year, p.month, p.day) * 86400 + p.hour * 3600 + p.minute * 60 + p.second;
 }
+
+DateTimeParts PartsFromEpochSeconds(int64_t seconds) {
+  int64_t days = seconds >= 0 ? seconds / 86400 : -((-seconds + 86399) / 86400);
+  int64_t secondOfDay = seconds - days * 86400;
+  DateTimeParts p;
+  CivilFromDays(days, p.year, p.month, p.day);
+  p.hour = static_cast<int>(secondOfDay / 3600);
+  p.minute = static_cast<int>(secondOfDay / 60 % 60);
+  p.second = static_cast<int>(secondOfDay % 60);
+  return p;
+}
+
+std::string FormatEpochSeconds(int64_t seconds) { return FormatDateTime(PartsFromEpochSeconds(seconds)); }
 
 }  // namespace weavil

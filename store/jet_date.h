@@ -31,5 +31,10 @@ DateTimeParts PartsFromSerial(double serial);
 
 // Seconds since 1970-01-01 00:00:00 of the parts read as a calendar time (no zone).
 int64_t EpochSecondsFromParts(const DateTimeParts& parts);
+// The calendar time of seconds since 1970-01-01 00:00:00 (no zone); the inverse of
+// EpochSecondsFromParts, seconds before 1970 included.
+DateTimeParts PartsFromEpochSeconds(int64_t seconds);
+// 'yyyy-mm-dd hh:mm:ss' of seconds since 1970-01-01 00:00:00 (no zone).
+std::string FormatEpochSeconds(int64_t seconds);
 
 }  // namespace weavil

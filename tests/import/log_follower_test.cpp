@@ -171,6 +171,45 @@ TEST_F(FollowerTest, ARefusedRoundIsReadAgainNextRound) {
   EXPECT_EQ(Stored(), expected_);
 }
 
+// A W3C log writes its Fields directive once, at its start: the rounds after the first
+// read their lines by it and store what one import of the whole log stores.
+TEST_F(FollowerTest, LaterRoundsOfAW3cLogReadTheFieldsOfItsHeader) {
+  std::string w3c = "#Software: Microsoft Internet Information Services 6.0\n#Version: 1.0\n"
+                    "#Fields: date time c-ip cs-uri-stem sc-status sc-bytes cs(User-Agent)\n";
+  for (int minute = 0; minute < 60; ++minute) {
+    char line[128];
+    std::snprintf(line, sizeof line, "2003-03-07 10:%02d:00 10.0.2.%d /p%d.html 200 100 Agent/%d\n", minute,
+                  minute % 3, minute, minute % 3);
+    w3c += line;
+  }
+  std::string whole = dir_.File("whole-w3c.log");
+  test::WriteFile(whole, w3c);
+  UseDatabase("whole-w3c.db");
+  RunImport(whole, 0, copies_, nullptr);
+  std::string expected = StoredContent(dir_.File("whole-w3c.db"));
+  UseDatabase("follow.db");
+
+  auto afterLine = [&](int lines) {
+    size_t at = 0;
+    for (int i = 0; i < lines; ++i) at = w3c.find('\n', at) + 1;
+    return at;
+  };
+  // The header and 20 lines, then 20 lines a round.
+  size_t cut = afterLine(23), later = afterLine(43);
+  test::WriteFile(log_, w3c.substr(0, cut));
+  LogFollower follower(log_, copies_, stop_);
+  EXPECT_EQ(follower.Poll().linesRejected, 0);
+  for (size_t end : {later, w3c.size()}) {
+    Append(log_, w3c.substr(cut, end - cut));
+    cut = end;
+    FollowRound round = follower.Poll();
+    EXPECT_EQ(round.linesRead, 20);
+    EXPECT_EQ(round.linesRejected, 0) << "the lines are read by the Fields of the first round";
+    EXPECT_GT(round.sessionsCompleted, 0);
+  }
+  EXPECT_EQ(Stored(), expected);
+}
+
 // Stopping while the follower waits: one last round stores what was written by then.
 TEST_F(FollowerTest, TheStopFlagEndsTheRunAfterALastRound) {
   size_t a = LineEnd(text_, text_.size() / 2);

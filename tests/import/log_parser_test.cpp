@@ -18,6 +18,20 @@ class ParserTest : public ::testing::Test {
   ParseOutcome Parse(std::string_view line, LineSource* more = nullptr) {
     return ParseLogLine(state_, CutLine(line), more, record_);
   }
+  // The record's texts in one line, "|" between them: client, date, time, path,
+  // status, query, sc-bytes, cs-bytes, time-taken, host, referrer, user agent; "~"
+  // for a text the log has no column for.
+  std::string Record() const {
+    auto shown = [](const std::optional<std::string_view>& text) { return text ? std::string(*text) : "~"; };
+    std::string line;
+    for (const std::optional<std::string_view>& text :
+         {std::optional(record_.clientIp), std::optional(record_.date), std::optional(record_.time),
+          std::optional(record_.path), std::optional(record_.status), record_.query, record_.scBytes,
+          record_.csBytes, record_.timeTaken, std::optional(record_.host), std::optional(record_.referrer),
+          std::optional(record_.userAgent)})
+      line += (line.empty() ? "" : "|") + shown(text);
+    return line;
+  }
 
   test::WorkFolder dir_;
   ParserState state_{"www.site.test"};
@@ -39,16 +53,8 @@ TEST_F(ParserTest, CombinedLineBecomesThirteenTokens) {
       "10.0.0.1 - frank [07/Mar/2003:10:00:00 +0100] \"GET /index.html HTTP/1.0\" 200 2326 "
       "\"http://www.example.com/start.html\" \"Mozilla/4.08 [en] (Win98; I ;Nav)\"";
   ASSERT_EQ(Parse(line), ParseOutcome::kRecord);
-  EXPECT_EQ(record_.clientIp, "10.0.0.1");
-  EXPECT_EQ(record_.date, "2003-03-07");
-  EXPECT_EQ(record_.time, "10:00:00");
-  EXPECT_EQ(record_.path, "/index.html");
-  EXPECT_EQ(record_.status, "200");
-  EXPECT_EQ(record_.scBytes, "2326");
-  EXPECT_EQ(record_.referrer, "http://www.example.com/start.html");
-  EXPECT_EQ(record_.userAgent, "Mozilla/4.08+[en]+(Win98;+I+;Nav)");
-  EXPECT_EQ(record_.host, "www.site.test");
-  EXPECT_FALSE(record_.query);
+  EXPECT_EQ(Record(), "10.0.0.1|2003-03-07|10:00:00|/index.html|200|~|2326|~|~|www.site.test|"
+                      "http://www.example.com/start.html|Mozilla/4.08+[en]+(Win98;+I+;Nav)");
   // The switch to columns 11 and 12 stays for the rest of the import.
   EXPECT_EQ(state_.columns[kFieldUserAgent], 12);
   EXPECT_EQ(state_.columns[kFieldReferer], 11);
@@ -96,13 +102,7 @@ TEST_F(ParserTest, DirectivesAndFieldsMapping) {
   EXPECT_EQ(state_.columns[kFieldTimeTaken], 7);   // a repeated name keeps its last position
 
   ASSERT_EQ(Parse("2003-03-07 10:00:00.123 1.2.3.4 /a.htm 200 Agent 5 7"), ParseOutcome::kRecord);
-  EXPECT_EQ(record_.host, "www.site.test");
-  EXPECT_EQ(record_.userAgent, "-");
-  EXPECT_EQ(record_.referrer, "-");
-  EXPECT_EQ(record_.timeTaken, "7");
-  EXPECT_FALSE(record_.query);
-  EXPECT_FALSE(record_.scBytes);
-  EXPECT_FALSE(record_.csBytes);
+  EXPECT_EQ(Record(), "1.2.3.4|2003-03-07|10:00:00.123|/a.htm|200|~|~|~|7|www.site.test|-|-");
   // W3C mode never rewrites a line: a bracket is just text.
   EXPECT_EQ(Parse("2003-03-07 10:00:01 1.2.3.4 /[x] 200 Agent 5 7"), ParseOutcome::kRecord);
   EXPECT_EQ(record_.path, "/[x]");
@@ -115,33 +115,41 @@ TEST_F(ParserTest, FieldsWithoutDateRejectsEveryDataLine) {
 }
 
 TEST_F(ParserTest, BrokenW3cLineIsJoinedWithTheNextOnce) {
+  struct Case {
+    const char* line;
+    std::vector<std::string> following;  // the physical lines after it
+    const char* record;                  // as Record() shows it
+    const char* left;                    // the next line read after the record
+  };
+  const Case cases[] = {
+      // Joined once: the CR of the joined line stays.
+      {"2003-03-07 10:00:00 1.2.3.4 /a.htm 200 ",
+       {"Mozilla/4.0 http://x/\r\n", "never read\n"},
+       "1.2.3.4|2003-03-07|10:00:00|/a.htm|200|~|~|~|~|www.site.test|http://x/\r|Mozilla/4.0",
+       "never read\n"},
+      // A join that would not give the declared fields is not made: the short line
+      // reads its missing fields as "-", and the next line is read as a line of its own.
+      {"2003-03-07 10:00:00 1.2.3.4", {"x\n"}, "1.2.3.4|2003-03-07|10:00:00|-|-|~|~|~|~|www.site.test|-|-", "x\n"},
+      // The next line starts a record of its own (a date first): two visitors, not one
+      // glued line with the date in the agent.
+      {"2003-03-07 10:00:00 1.2.3.4 /a.htm 200 UA1",
+       {"2003-03-07 10:00:01 5.6.7.8 /b.htm 200 UA2 -\n"},
+       "1.2.3.4|2003-03-07|10:00:00|/a.htm|200|~|~|~|~|www.site.test|-|UA1",
+       "2003-03-07 10:00:01 5.6.7.8 /b.htm 200 UA2 -\n"},
+  };
   Parse("#Fields: date time c-ip cs-uri-stem sc-status cs(User-Agent) cs(Referer)");
-  test::FixedLines more({"Mozilla/4.0 http://x/\r\n", "never read\n"});
-  ASSERT_EQ(Parse("2003-03-07 10:00:00 1.2.3.4 /a.htm 200 ", &more), ParseOutcome::kRecord);
-  EXPECT_EQ(record_.userAgent, "Mozilla/4.0");
-  EXPECT_EQ(record_.referrer, "http://x/\r");  // the CR of the joined line stays
-  std::string_view next;
-  ASSERT_TRUE(more.NextPhysicalLine(next));
-  EXPECT_EQ(next, "never read\n");
-
-  // A join that would not give the declared fields is not made: the short line reads
-  // its missing fields as "-", and the next line is read as a line of its own.
-  test::FixedLines tail({"x\n"});
-  ASSERT_EQ(Parse("2003-03-07 10:00:00 1.2.3.4", &tail), ParseOutcome::kRecord);
-  EXPECT_EQ(record_.path, "-");
-  EXPECT_EQ(record_.userAgent, "-");
-  EXPECT_NE(Trace().find("Incorrect number of fields:\n2003-03-07 10:00:00 1.2.3.4\n"), std::string::npos);
-  ASSERT_TRUE(tail.NextPhysicalLine(next));
-  EXPECT_EQ(next, "x\n");
-
-  // The next line starts a record of its own (a date first): two visitors, not one
-  // glued line with the date in the agent.
-  test::FixedLines record({"2003-03-07 10:00:01 5.6.7.8 /b.htm 200 UA2 -\n"});
-  ASSERT_EQ(Parse("2003-03-07 10:00:00 1.2.3.4 /a.htm 200 UA1", &record), ParseOutcome::kRecord);
-  EXPECT_EQ(record_.userAgent, "UA1");
-  EXPECT_EQ(record_.referrer, "-");
-  ASSERT_TRUE(record.NextPhysicalLine(next));
-  ASSERT_EQ(Parse(next), ParseOutcome::kRecord);
+  for (const Case& c : cases) {
+    test::FixedLines more(c.following);
+    ASSERT_EQ(Parse(c.line, &more), ParseOutcome::kRecord) << c.line;
+    EXPECT_EQ(Record(), c.record) << c.line;
+    std::string_view next;
+    ASSERT_TRUE(more.NextPhysicalLine(next)) << c.line;
+    EXPECT_EQ(next, c.left) << c.line;
+  }
+  EXPECT_EQ(Trace(),
+            "Incorrect number of fields:\n2003-03-07 10:00:00 1.2.3.4\n"
+            "Incorrect number of fields:\n2003-03-07 10:00:00 1.2.3.4 /a.htm 200 UA1\n");
+  ASSERT_EQ(Parse(cases[2].left), ParseOutcome::kRecord);
   EXPECT_EQ(record_.clientIp, "5.6.7.8");
 }
 

@@ -7,7 +7,7 @@
 #include <random>
 
 #include "import/session_builder.h"
-#include "import/store_writer.h"
+#include "store/jet_date.h"
 #include "store/trace.h"
 #include "tests/import/import_test_support.h"
 #include "tests/import/plain_session_scan.h"
@@ -189,7 +189,7 @@ std::string MatchingStressLog(unsigned seed, int lines) {
     std::string host = pick(20) == 0 ? "-" : "www.site.test";
     const char* statuses[] = {"200", "200", "304", "404", "500", "-"};
     std::string bytes = pick(10) == 0 ? "-" : std::to_string(pick(5000));
-    std::string date = FormatRequestTime(t);
+    std::string date = FormatEpochSeconds(t);
     text += date.substr(0, 10) + " " + date.substr(11) + " 10.0.0." + std::to_string(pick(6)) + " " + path + " " +
             (pick(3) ? "-" : "q=" + std::to_string(pick(9))) + " " + statuses[pick(6)] + " " + bytes + " " +
             std::to_string(pick(900)) + " " + std::to_string(pick(90)) + " " + host + " " + agents[pick(4)] + " " +
@@ -227,8 +227,8 @@ TEST_F(SessionTest, IndexedMatchingGivesThePlainScansSessions) {
       const PlainSession& p = plain[i];
       const SessionRecord& f = fast.At(i);
       SCOPED_TRACE("seed " + std::to_string(seed) + " session " + std::to_string(i));
-      EXPECT_EQ(FormatRequestTime(f.enterTime), FormatRequestTime(RequestTime(p.enterDate, p.enterTime)));
-      EXPECT_EQ(FormatRequestTime(f.exitTime), FormatRequestTime(RequestTime(p.exitDate, p.exitTime)));
+      EXPECT_EQ(FormatEpochSeconds(f.enterTime), FormatEpochSeconds(RequestTime(p.enterDate, p.enterTime)));
+      EXPECT_EQ(FormatEpochSeconds(f.exitTime), FormatEpochSeconds(RequestTime(p.exitDate, p.exitTime)));
       EXPECT_EQ(fast.Text(f.address), p.address);
       EXPECT_EQ(fast.Text(f.userAgent), p.userAgent.value_or(""));
       EXPECT_EQ(fast.Text(f.referrer), p.referrer.value_or("-"));
@@ -241,7 +241,7 @@ TEST_F(SessionTest, IndexedMatchingGivesThePlainScansSessions) {
       size_t k = 0;
       fast.ForEachResource(f, [&](const ResourceRecord& r) {
         const PlainResource& q = p.resources[k++];
-        EXPECT_EQ(FormatRequestTime(r.time), FormatRequestTime(RequestTime(q.date, q.time)));
+        EXPECT_EQ(FormatEpochSeconds(r.time), FormatEpochSeconds(RequestTime(q.date, q.time)));
         EXPECT_EQ(fast.Text(r.path), q.path);
         EXPECT_EQ(r.query == kNoText ? std::optional<std::string>() : std::string(fast.Text(r.query)), q.query);
         EXPECT_EQ(r.status, ParseDecimal(q.status));

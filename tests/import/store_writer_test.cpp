@@ -3,12 +3,15 @@
 // against one statement at a time as the rules write them.
 #include <gtest/gtest.h>
 
+#include <ctime>
 #include <filesystem>
 
 #include "classify/classification_store.h"
 #include "import/import_driver.h"
+#include "import/session_guid.h"
 #include "import/store_writer.h"
 #include "store/database.h"
+#include "store/jet_date.h"
 #include "store/result.h"
 #include "store/sql_text.h"
 #include "store/trace.h"
@@ -157,8 +160,26 @@ TEST_F(StoreTest, SessionIdentifiers) {
   std::copy(tail, tail + 8, fixed.data4);
   EXPECT_EQ(FormatSessionId(fixed), "a1b2c3d4-0e0f-1011-1213-1415161718ff");
   EXPECT_NE(MakeSessionId(now), MakeSessionId(now));
-  EXPECT_EQ(FormatRequestTime(0), "1970-01-01 00:00:00");
-  EXPECT_EQ(FormatRequestTime(RequestTime("1999-12-31", "23:59:59")), "1999-12-31 23:59:59");
+}
+
+// The stored times: what the platform's calendar gives for the seconds, over the years
+// a request time may have (1601 to 9999), days before 1970 included.
+TEST_F(StoreTest, RequestTimesAreWrittenAsTheCalendarGives) {
+  EXPECT_EQ(FormatEpochSeconds(0), "1970-01-01 00:00:00");
+  EXPECT_EQ(FormatEpochSeconds(-1), "1969-12-31 23:59:59");
+  EXPECT_EQ(FormatEpochSeconds(RequestTime("1999-12-31", "23:59:59")), "1999-12-31 23:59:59");
+  const int64_t first = RequestTime("1601-01-01", "00:00:00"), last = RequestTime("9999-12-31", "23:59:59");
+  int64_t step = (last - first) / 20011;  // not a whole number of days: every time of day comes up
+  for (int64_t seconds = first; seconds <= last; seconds += step) {
+    std::time_t time = static_cast<std::time_t>(seconds);
+    std::tm parts{};
+    ASSERT_NE(::gmtime_r(&time, &parts), nullptr);
+    char text[32];
+    std::strftime(text, sizeof text, "%Y-%m-%d %H:%M:%S", &parts);
+    ASSERT_EQ(FormatEpochSeconds(seconds), text) << seconds;
+    ASSERT_EQ(EpochSecondsFromParts(PartsFromEpochSeconds(seconds)), seconds);
+  }
+  EXPECT_EQ(FormatEpochSeconds(last), "9999-12-31 23:59:59");
 }
 
 // ---------------------------------------------------------------- differential test
@@ -169,7 +190,7 @@ void PlainStore(const SessionList& list, DbSession& db) {
   auto quoted = [](std::string_view text) { return QuoteSql(text); };
   for (size_t i = 0; i < list.Count(); ++i) {
     const SessionRecord& s = list.At(i);
-    std::string enter = FormatRequestTime(s.enterTime);
+    std::string enter = FormatEpochSeconds(s.enterTime);
     std::string address(list.Text(s.address));
     Statement check;
     if (Failed(check.Execute(db, "Select SessionId FROM [Session] WHERE TimeEnter=CDate('" + enter +
@@ -180,7 +201,7 @@ void PlainStore(const SessionList& list, DbSession& db) {
     std::string status = s.status ? std::to_string(*s.status) : "NULL";
     Statement insert;
     insert.Execute(db, "Insert INTO [Session] (SessionId, TimeEnter, TimeExit, UserIP, ErrorCode, UserAgent, Referer, "
-                       "NumVisited) VALUES ('" + id + "', '" + enter + "', '" + FormatRequestTime(s.exitTime) +
+                       "NumVisited) VALUES ('" + id + "', '" + enter + "', '" + FormatEpochSeconds(s.exitTime) +
                            "', " + quoted(address) + ", " + status + ", " + quoted(list.Text(s.userAgent)) + ", " +
                            quoted(list.Text(s.referrer)) + ", '" + std::to_string(s.resourceCount) + "');");
     int32_t robot = ClassifyUserAgent(list.Text(s.userAgent), id, db);
@@ -196,7 +217,7 @@ void PlainStore(const SessionList& list, DbSession& db) {
       if (Failed(probe.Execute(db, "Select ResourceId FROM Resource WHERE SessionId='" + id + "';"))) return;
       std::string query = r.query == kNoText ? " " : std::string(list.Text(r.query));
       insert.Execute(db, "Insert INTO Resource (SessionId, TimeEnter, UriStem, StatusCode, UriQuery, BytesLoad, "
-                         "Bytes2, TimeLoad) VALUES ('" + id + "', '" + FormatRequestTime(r.time) + "', " +
+                         "Bytes2, TimeLoad) VALUES ('" + id + "', '" + FormatEpochSeconds(r.time) + "', " +
                              quoted(list.Text(r.path)) + ", " + (r.status ? "'" + std::to_string(*r.status) + "'" : "NULL") +
                              ", " + quoted(query) + ", '" + std::to_string(r.scBytes) + "', '" +
                              std::to_string(r.csBytes) + "', '" + std::to_string(r.timeTaken) + "');");

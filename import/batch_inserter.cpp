@@ -1,0 +1,83 @@
+#include "import/batch_inserter.h"
+
+#include "store/database.h"
+#include "store/result.h"
+#include "store/sql_text.h"
+
+namespace weavil {
+
+BatchInserter::BatchInserter(DbSession& db, std::string_view table, std::string_view columns,
+                             std::vector<bool> quoted, TraceSink* trace)
+    : db_(db),
+      head_("INSERT INTO " + std::string(table) + " (" + std::string(columns) + ") VALUES"),
+      traceHead_("Insert INTO " + std::string(table) + " (" + std::string(columns) + ")"),
+      quoted_(std::move(quoted)),
+      trace_(trace),
+      rows_(kRowsPerStatement, std::vector<SqlValue>(quoted_.size())) {}
+
+BatchInserter::~BatchInserter() = default;
+
+void BatchInserter::Flush() {
+  if (count_ == 0) return;
+  if (Failed(Run(count_, 0))) {
+    for (size_t r = 0; r < count_; ++r)
+      if (Failed(Run(1, r)) && trace_) (*trace_)(TraceText(rows_[r]));
+  }
+  count_ = 0;
+}
+
+// Writes rows [first, first + rows) with the statement for that many rows, prepared on
+// first use.
+int32_t BatchInserter::Run(size_t rows, size_t first) {
+  std::unique_ptr<Statement>& statement = statements_[rows];
+  if (!statement) {
+    statement = std::make_unique<Statement>();
+    std::string sql = head_;
+    for (size_t r = 0; r < rows; ++r) {
+      sql += r ? ", (" : " (";
+      for (size_t c = 0; c < quoted_.size(); ++c) sql += c ? ", ?" : "?";
+      sql += ")";
+    }
+    sql += ";";
+    if (Failed(statement->Prepare(db_, sql))) return kResultFail;
+  }
+  if (!statement->IsOpen()) return kResultFail;
+  int index = 1;
+  for (size_t r = first; r < first + rows; ++r) {
+    for (const SqlValue& value : rows_[r]) {
+      switch (value.kind) {
+        case SqlValue::Kind::kNull: statement->BindNull(index); break;
+        case SqlValue::Kind::kNumber: statement->BindInt64(index, value.number); break;
+        case SqlValue::Kind::kText: statement->BindText(index, value.text); break;
+      }
+      ++index;
+    }
+  }
+  return statement->Run();
+}
+
+// The row as one insert statement of its own, values written in.
+std::string BatchInserter::TraceText(const std::vector<SqlValue>& row) const {
+  std::string sql = traceHead_;
+  sql += " VALUES (";
+  for (size_t c = 0; c < row.size(); ++c) {
+    if (c) sql += ", ";
+    const SqlValue& value = row[c];
+    if (value.kind == SqlValue::Kind::kNull) {
+      sql += "NULL";
+      continue;
+    }
+    std::string text = value.kind == SqlValue::Kind::kText ? value.text : std::to_string(value.number);
+    if (!quoted_[c]) {
+      sql += text;
+      continue;
+    }
+    sql.push_back('\'');
+    AppendEscapedSql(sql, text);
+    sql.push_back('\'');
+  }
+  sql += ");";
+  return sql;
+}
+
+}  // namespace weavil

@@ -1,0 +1,75 @@
+#pragma once
+// Rows of one table written many to a statement: a statement per row costs more than
+// the row itself (the table's sequence is read and written back each time). Rows keep
+// the order they were added in, so the keys the database assigns are those that one
+// insert per row gives. When a batch fails, its rows are written one by one and a
+// failing row is traced with its full statement.
+#include <cstdint>
+#include <functional>
+#include <memory>
+#include <optional>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace weavil {
+
+class DbSession;
+class Statement;
+
+using TraceSink = std::function<void(const std::string&)>;
+
+// One value of a row to insert.
+struct SqlValue {
+  enum class Kind { kNull, kNumber, kText } kind = Kind::kNull;
+  int64_t number = 0;
+  std::string text;
+  void SetText(std::string_view value) {
+    kind = Kind::kText;
+    text.assign(value);
+  }
+  void SetNumber(int64_t value) {
+    kind = Kind::kNumber;
+    number = value;
+  }
+  void SetNumber(const std::optional<int64_t>& value) {
+    if (value) SetNumber(*value);
+    else kind = Kind::kNull;
+  }
+};
+
+class BatchInserter {
+ public:
+  static constexpr size_t kRowsPerStatement = 32;
+
+  // columns: the column list, "A, B, C"; quoted: per column, whether the traced
+  // statement shows the value between quotes. trace may be null: failed rows are not
+  // traced.
+  BatchInserter(DbSession& db, std::string_view table, std::string_view columns, std::vector<bool> quoted,
+                TraceSink* trace);
+  ~BatchInserter();
+  BatchInserter(const BatchInserter&) = delete;
+  BatchInserter& operator=(const BatchInserter&) = delete;
+
+  // The next row to fill (one value per column); a full batch is written first.
+  std::vector<SqlValue>& Add() {
+    if (count_ == kRowsPerStatement) Flush();
+    return rows_[count_++];
+  }
+  // Writes the rows held back.
+  void Flush();
+
+ private:
+  int32_t Run(size_t rows, size_t first);
+  std::string TraceText(const std::vector<SqlValue>& row) const;
+
+  DbSession& db_;
+  std::string head_, traceHead_;
+  std::vector<bool> quoted_;
+  TraceSink* trace_;
+  std::vector<std::vector<SqlValue>> rows_;
+  size_t count_ = 0;
+  std::unique_ptr<Statement> statements_[kRowsPerStatement + 1];
+};
+
+}  // namespace weavil

@@ -1,0 +1,69 @@
+#include "import/index_rebuild.h"
+
+#include <string_view>
+
+#include "store/database.h"
+#include "store/result.h"
+
+namespace weavil {
+namespace {
+
+int64_t RowCount(DbSession& db, const std::string& table) {
+  Statement count;
+  int64_t rows = -1;
+  if (Succeeded(count.Execute(db, "SELECT count(*) FROM \"" + table + "\";")) && count.MoveNext() == kResultOk)
+    count.GetInt64(1, rows);
+  return rows;
+}
+
+// The indexes the database defines on a table.
+std::vector<HeldIndex> IndexesOf(DbSession& db, const char* table) {
+  std::vector<HeldIndex> found;
+  Statement list;
+  if (Failed(list.Query(db, "SELECT name, sql FROM sqlite_master WHERE type='index' AND tbl_name=? AND sql IS NOT NULL;",
+                        table)))
+    return found;
+  while (list.MoveNext() == kResultOk) {
+    HeldIndex index;
+    if (list.GetText(1, index.name) && list.GetText(2, index.sql)) found.push_back(index);
+  }
+  return found;
+}
+
+}  // namespace
+
+std::vector<HeldIndex> DropIndexesForImport(DbSession& db, int64_t expectedBytes) {
+  // Rough rows per byte of log: a page request every two lines of about 200 bytes,
+  // a session every twenty lines.
+  const int64_t resources = expectedBytes / 400, sessions = expectedBytes / 4000;
+  struct Table {
+    const char* name;
+    int64_t expected;
+  };
+  const Table tables[] = {{"Resource", resources},        {"SessionBytes", sessions},
+                          {"SessionBrowserOS", sessions}, {"SessionReferer", sessions},
+                          {"SessionKeyphrase", sessions}, {"SessionKeywords", sessions},
+                          {"DNSLookUp", sessions},        {"Session", 0}};
+  std::vector<HeldIndex> dropped;
+  // Completing stored sessions looks their byte sums up by identifier.
+  const bool sessionsStored = RowCount(db, "Session") != 0;
+  for (const Table& table : tables) {
+    if (sessionsStored && std::string_view(table.name) == "SessionBytes") continue;
+    int64_t rows = RowCount(db, table.name);
+    if (rows < 0 || (table.expected == 0 ? rows != 0 : rows >= table.expected)) continue;
+    for (const HeldIndex& index : IndexesOf(db, table.name)) {
+      Statement drop;
+      if (Succeeded(drop.Execute(db, "DROP INDEX \"" + index.name + "\";"))) dropped.push_back(index);
+    }
+  }
+  return dropped;
+}
+
+void RecreateIndexes(DbSession& db, const std::vector<HeldIndex>& indexes) {
+  for (const HeldIndex& index : indexes) {
+    Statement create;
+    create.Execute(db, index.sql);
+  }
+}
+
+}  // namespace weavil

@@ -1,0 +1,25 @@
+#pragma once
+// A large import into tables that hold fewer rows than it adds rebuilds their indexes
+// once at the end instead of growing them row by row (random session identifiers and
+// case-insensitive texts make every row's index update costly), inside the same
+// transaction, from the definitions the database holds. The Session indexes are only
+// rebuilt for an empty table: the check for stored sessions needs them otherwise.
+#include <cstdint>
+#include <string>
+#include <vector>
+
+namespace weavil {
+
+class DbSession;
+
+// An index dropped for the import, with the statement that creates it again.
+struct HeldIndex {
+  std::string name, sql;
+};
+
+// Drops the indexes of the tables that an import of expectedBytes of log outgrows.
+std::vector<HeldIndex> DropIndexesForImport(DbSession& db, int64_t expectedBytes);
+// Creates the dropped indexes again.
+void RecreateIndexes(DbSession& db, const std::vector<HeldIndex>& indexes);
+
+}  // namespace weavil

@@ -1,0 +1,46 @@
+#pragma once
+// Storing a session list on a thread of its own while the list is still being built,
+// so parsing and storing overlap.
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <vector>
+
+#include "import/store_writer.h"
+
+namespace weavil {
+
+// The building thread publishes how many leading sessions are final (closed, never to
+// change); they are written in list order, in one transaction, on a session of the
+// shared data source. Trace lines of failed statements are held back and handed out
+// at the end, so the trace reads as if parsing and storing had run one after the other.
+class SessionStoreThread {
+ public:
+  // expectedBytes: the log bytes to parse, a hint for how much will be written;
+  // modernRules: classify with the rules for today's agents too ("IsModernRules").
+  SessionStoreThread(const SessionList& list, int64_t expectedBytes, bool modernRules = false);
+  ~SessionStoreThread();
+  SessionStoreThread(const SessionStoreThread&) = delete;
+  SessionStoreThread& operator=(const SessionStoreThread&) = delete;
+
+  void Publish(size_t finalSessions);
+  // Every session is final now (parsing ended).
+  void Finish(size_t sessionCount);
+  // Stops and rolls back: nothing is stored.
+  void Cancel();
+  // Waits up to the given time (for ever when negative); true when storing has ended.
+  bool Wait(int milliseconds);
+  int64_t Handled() const;
+
+  // After Wait returned true:
+  const StoreResult& Result() const;
+  bool SourceOpened() const;
+  const std::vector<std::string>& HeldTrace() const;
+
+ private:
+  struct Impl;
+  std::unique_ptr<Impl> impl_;
+};
+
+}  // namespace weavil
