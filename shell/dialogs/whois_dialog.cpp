@@ -92,18 +92,9 @@ WhoisDialog::WhoisDialog(QWidget* owner, WhoisTarget* target, const QString& que
   }
 
   connect(whois_, &QPushButton::clicked, this, &WhoisDialog::OnWhois);
-  connect(toUrl_, &QPushButton::clicked, this, [this] {
-    std::string selected = SelectedAnswer();
-    if (target_ && !selected.empty()) target_->SetUrlField(ForField(selected));
-  });
-  connect(toCountry_, &QPushButton::clicked, this, [this] {
-    std::string selected = SelectedAnswer();
-    if (target_ && !selected.empty()) target_->SetCountryField(ForField(selected.substr(0, 2)));
-  });
-  connect(toComments_, &QPushButton::clicked, this, [this] {
-    std::string selected = SelectedAnswer();
-    if (target_ && !selected.empty()) target_->SetCommentsField(ForField(selected));
-  });
+  connect(toUrl_, &QPushButton::clicked, this, [this] { TransferSelection(&WhoisTarget::SetUrlField); });
+  connect(toCountry_, &QPushButton::clicked, this, [this] { TransferSelection(&WhoisTarget::SetCountryField, 2); });
+  connect(toComments_, &QPushButton::clicked, this, [this] { TransferSelection(&WhoisTarget::SetCommentsField); });
   InstallContextHelp(this, QStringLiteral("WhoisDialog"));
 }
 
@@ -121,6 +112,11 @@ void WhoisDialog::showEvent(QShowEvent* event) {
     QRect area = owner->window()->frameGeometry();
     move(area.center() - QPoint(frameGeometry().width() / 2, frameGeometry().height() / 2));
   }
+}
+
+void WhoisDialog::TransferSelection(void (WhoisTarget::*field)(const QString&), size_t length) {
+  std::string selected = SelectedAnswer();
+  if (target_ && !selected.empty()) (target_->*field)(ForField(selected.substr(0, length)));
 }
 
 void WhoisDialog::SetAnswerBox(const QString& answer) { answerBox_->setPlainText(ForDisplay(answer)); }
