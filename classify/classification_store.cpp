@@ -49,16 +49,14 @@ class NameTable {
   int32_t Id(std::string_view name, std::string_view extra = {}, bool hasExtra = false) {
     FoldAsciiCase(name, key_);
     if (auto found = ids_.find(key_); found != ids_.end()) return found->second;
-    insert_.BindText(1, name);
-    if (hasExtra) insert_.BindText(2, extra);
     int32_t id = -1;
-    if (Succeeded(insert_.Run()) && sqlite3_changes(session_->Handle()) == 1) {
+    int32_t inserted = hasExtra ? insert_.Run(name, extra) : insert_.Run(name);
+    if (Succeeded(inserted) && sqlite3_changes(session_->Handle()) == 1) {
       // A new row: its key is the id the select would find, without asking again.
       id = static_cast<int32_t>(session_->LastInsertId());
     } else {
       // Known already (the insert failed on the unique name), or the insert went wrong.
-      select_.BindText(1, name);
-      if (Failed(select_.Run()) || select_.MoveNext() != kResultOk || !select_.GetInt(1, id)) id = -1;
+      if (Failed(select_.Run(name)) || select_.MoveNext() != kResultOk || !select_.Read(1, id)) id = -1;
     }
     if (id < 0) return -1;
     ids_.emplace(key_, id);
@@ -66,9 +64,7 @@ class NameTable {
   }
 
   void Link(std::string_view sessionId, int32_t id) {
-    link_.BindText(1, sessionId);
-    link_.BindInt(2, id);
-    link_.Run();
+    link_.Run(sessionId, id);
   }
 
   Statement& LinkStatement() { return link_; }
@@ -117,11 +113,7 @@ struct ClassificationStore::Impl {
     if (entry.browserId < 0) entry.browserId = browsers.Id(entry.userAgentClass.browser);
     if (entry.osId < 0) entry.osId = systems.Id(entry.userAgentClass.os);
     if (entry.browserId >= 0 && entry.osId >= 0) {
-      Statement& link = browsers.LinkStatement();
-      link.BindText(1, sessionId);
-      link.BindInt(2, entry.browserId);
-      link.BindInt(3, entry.osId);
-      link.Run();
+      browsers.LinkStatement().Run(sessionId, entry.browserId, entry.osId);
     }
     return entry.userAgentClass.robot;
   }

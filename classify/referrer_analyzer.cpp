@@ -6,7 +6,6 @@
 #include "classify/statement_steps.h"
 #include "classify/url_unescape.h"
 #include "classify/user_agent_classifier.h"
-#include "store/sql_text.h"
 
 namespace weavil {
 
@@ -134,44 +133,34 @@ std::vector<std::string_view> CutKeywords(std::string_view decodedPhrase) {
 namespace {
 
 // Insert the value (failure ignored), select its id, link it to the session.
-void StoreLinkedValue(std::string_view insertHead, std::string_view insertValues, std::string_view selectHead,
-                      std::string_view value, std::string_view linkHead, std::string_view sessionId,
-                      DbSession& session) {
-  std::string sql(insertHead);
-  sql += insertValues;
-  ExecuteIgnoringResult(session, sql);
-
-  sql = selectHead;
-  AppendEscapedSql(sql, value);
-  sql += "';";
-  int32_t id = SelectId(session, sql);
+template <class... V>
+void StoreLinkedValue(DbSession& session, std::string_view sessionId, std::string_view insertSql,
+                      std::string_view selectSql, std::string_view linkSql, std::string_view value,
+                      const V&... moreValues) {
+  ExecuteIgnoringResult(session, insertSql, value, moreValues...);
+  int32_t id = SelectId(session, selectSql, value);
   if (id < 0) return;
-
-  sql = linkHead;
-  AppendEscapedSql(sql, sessionId);
-  sql += "', " + std::to_string(id) + ");";
-  ExecuteIgnoringResult(session, sql);
+  ExecuteIgnoringResult(session, linkSql, sessionId, id);
 }
-
-std::string QuotedValues(std::string_view value) { return "'" + EscapeSql(value) + "');"; }
 
 }  // namespace
 
 void StoreReferer(std::string_view host, std::string_view group, std::string_view sessionId, DbSession& session) {
-  std::string values = "'" + EscapeSql(host) + "', '" + EscapeSql(group) + "');";
-  StoreLinkedValue("Insert Into Referer (Url, [Group]) Values (", values, "Select RefererId FROM Referer WHERE Url='",
-                   host, "Insert Into SessionReferer (SessionId, RefererId) Values ('", sessionId, session);
+  StoreLinkedValue(session, sessionId, "Insert Into Referer (Url, [Group]) Values (?, ?);",
+                   "Select RefererId FROM Referer WHERE Url=?;",
+                   "Insert Into SessionReferer (SessionId, RefererId) Values (?, ?);", host, group);
 }
 
 void StoreKeyphrase(std::string_view phrase, std::string_view sessionId, DbSession& session) {
-  StoreLinkedValue("Insert Into Keyphrase (Keyphrase) Values (", QuotedValues(phrase),
-                   "Select KeyphraseId FROM Keyphrase WHERE Keyphrase='", phrase,
-                   "Insert Into SessionKeyphrase (SessionId, KeyphraseId) Values ('", sessionId, session);
+  StoreLinkedValue(session, sessionId, "Insert Into Keyphrase (Keyphrase) Values (?);",
+                   "Select KeyphraseId FROM Keyphrase WHERE Keyphrase=?;",
+                   "Insert Into SessionKeyphrase (SessionId, KeyphraseId) Values (?, ?);", phrase);
 }
 
 void StoreKeyword(std::string_view word, std::string_view sessionId, DbSession& session) {
-  StoreLinkedValue("Insert Into Keyword (Word) Values (", QuotedValues(word), "Select KeywordId FROM Keyword WHERE Word='",
-                   word, "Insert Into SessionKeywords (SessionId, KeywordId) Values ('", sessionId, session);
+  StoreLinkedValue(session, sessionId, "Insert Into Keyword (Word) Values (?);",
+                   "Select KeywordId FROM Keyword WHERE Word=?;",
+                   "Insert Into SessionKeywords (SessionId, KeywordId) Values (?, ?);", word);
 }
 
 void StoreKeywords(std::string_view decodedPhrase, std::string_view sessionId, DbSession& session) {

@@ -5,7 +5,6 @@
 #include "classify/statement_steps.h"
 #include "store/database.h"
 #include "store/result.h"
-#include "store/sql_text.h"
 
 namespace weavil {
 
@@ -182,32 +181,14 @@ UserAgentClass ClassifyUserAgentText(std::string_view userAgent, bool modernRule
 
 void StoreBrowserOs(std::string_view browser, std::string_view os, std::string_view sessionId,
                     DbSession& session) {
-  std::string sql;
-  sql = "Insert Into Browser (Browser) Values ('";
-  AppendEscapedSql(sql, browser);
-  sql += "');";
-  ExecuteIgnoringResult(session, sql);  // fails for a known name, which is fine
-
-  sql = "Insert Into OS (OS) Values ('";
-  AppendEscapedSql(sql, os);
-  sql += "');";
-  ExecuteIgnoringResult(session, sql);
-
-  sql = "Select BrowserId FROM Browser WHERE Browser='";
-  AppendEscapedSql(sql, browser);
-  sql += "';";
-  int32_t browserId = SelectId(session, sql);
-
-  sql = "Select OSId FROM OS WHERE OS='";
-  AppendEscapedSql(sql, os);
-  sql += "';";
-  int32_t osId = SelectId(session, sql);
-
+  // Each insert fails for a known name, which is fine: the selects find it.
+  ExecuteIgnoringResult(session, "Insert Into Browser (Browser) Values (?);", browser);
+  ExecuteIgnoringResult(session, "Insert Into OS (OS) Values (?);", os);
+  int32_t browserId = SelectId(session, "Select BrowserId FROM Browser WHERE Browser=?;", browser);
+  int32_t osId = SelectId(session, "Select OSId FROM OS WHERE OS=?;", os);
   if (browserId < 0 || osId < 0) return;
-  sql = "Insert Into SessionBrowserOS (SessionId, BrowserId, OSId) Values ('";
-  AppendEscapedSql(sql, sessionId);
-  sql += "', " + std::to_string(browserId) + ", " + std::to_string(osId) + ");";
-  ExecuteIgnoringResult(session, sql);
+  ExecuteIgnoringResult(session, "Insert Into SessionBrowserOS (SessionId, BrowserId, OSId) Values (?, ?, ?);",
+                        sessionId, browserId, osId);
 }
 
 int32_t ClassifyUserAgent(std::string_view userAgent, std::string_view sessionId, DbSession& session,

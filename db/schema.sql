@@ -3,7 +3,8 @@
 PRAGMA page_size = 16384;
 
 -- The Weavil log database. Dates are text 'yyyy-mm-dd hh:mm:ss', so text order is time
--- order. Texts compare without regard to ASCII case, as the original database did.
+-- order. Texts compare without regard to ASCII case (NOCASE): reports, filters and the
+-- unique names treat "Google" and "google" as one.
 
 CREATE TABLE Session (
   NumId       INTEGER PRIMARY KEY AUTOINCREMENT,

@@ -9,11 +9,11 @@
 #include <chrono>
 #include <cstring>
 
+#include "base/text.h"
 #include "classify/country_lookup.h"
 #include "classify/ip_address.h"
 #include "store/database.h"
 #include "store/result.h"
-#include "store/sql_text.h"
 
 namespace weavil {
 
@@ -54,7 +54,7 @@ std::string ReverseHostName(std::string_view hostName) {
 
 int32_t UpdateHostName(DbSession& session, std::string_view address, std::string_view hostName) {
   std::string reversed = ReverseHostName(hostName);
-  for (char& c : reversed) c = static_cast<char>(std::tolower(static_cast<unsigned char>(c)));
+  reversed = ToLowerAscii(reversed);
   while (!reversed.empty() && reversed.back() == ' ') reversed.pop_back();
 
   std::string name(hostName);
@@ -66,19 +66,9 @@ int32_t UpdateHostName(DbSession& session, std::string_view address, std::string
   std::string country;
   LookupCountry(address, country, session);
 
-  std::string sql = "Update DNSLookUp SET FullName='";
-  AppendEscapedSql(sql, name);
-  sql += "', URL='";
-  AppendEscapedSql(sql, name);
-  sql += "', rURL='";
-  AppendEscapedSql(sql, reversed);
-  sql += "', CountryCode='";
-  AppendEscapedSql(sql, country);
-  sql += "' WHERE UserIP='";
-  AppendEscapedSql(sql, address);
-  sql += "';";
   Statement statement;
-  return statement.Execute(session, sql);
+  return statement.Query(session, "Update DNSLookUp SET FullName=?, URL=?, rURL=?, CountryCode=? WHERE UserIP=?;",
+                         name, name, reversed, country, address);
 }
 
 std::string ResolveListQuery(bool allUnresolved) {

@@ -13,6 +13,7 @@
 #include <cerrno>
 #include <cstring>
 
+#include "base/text.h"
 #include "settings/settings.h"
 
 namespace weavil {
@@ -20,13 +21,6 @@ namespace weavil {
 namespace {
 
 using Clock = std::chrono::steady_clock;
-
-std::string Trim(std::string_view text) {
-  size_t begin = 0, end = text.size();
-  while (begin < end && std::isspace(static_cast<unsigned char>(text[begin]))) ++begin;
-  while (end > begin && std::isspace(static_cast<unsigned char>(text[end - 1]))) --end;
-  return std::string(text.substr(begin, end - begin));
-}
 
 // Dotted text first, the name service when it is not one. IPv4 only: that is all a
 // SOCKS 4 request can carry.

@@ -20,14 +20,8 @@ ClearOutcome ClearDatabase(const ClearPrompts& prompts, std::string* reason) {
   if (!prompts.confirm ||
       !prompts.confirm("Warning", "All Sessions records will be removed from database!"))
     return ClearOutcome::kCancelled;
-  LogDataSource& source = LogDataSource::Obtain();
-  if (reason) *reason = source.Describe();
-  if (!source.IsOpen()) return ClearOutcome::kNoDatabase;
   DbSession session;
-  if (Failed(session.Open(source))) {
-    if (reason) *reason += ": " + session.LastError().message;
-    return ClearOutcome::kNoDatabase;
-  }
+  if (Failed(OpenSourceSession(session, reason))) return ClearOutcome::kNoDatabase;
   return ClearSessionData(session, prompts, reason);
 }
 

@@ -1,7 +1,6 @@
 #pragma once
-// The per-user list of named data sources (the counterpart of the system's ODBC data
-// sources): an INI file beside the settings with one section per source holding the
-// database path. Weavil uses one source, "Log".
+// The per-user list of named data sources: an INI file beside the settings with one
+// section per source holding the database path. Weavil uses one source, "Log".
 #include <string>
 
 namespace weavil {

@@ -6,6 +6,7 @@
 #include <cctype>
 #include <utility>
 
+#include "base/text.h"
 #include "store/data_source_registry.h"
 #include "store/jet_functions.h"
 #include "store/result.h"
@@ -38,20 +39,15 @@ DbError ErrorOf(sqlite3* db, int code) {
   return error;
 }
 
-bool StartsWithNoCase(std::string_view text, std::string_view prefix) {
-  if (text.size() < prefix.size()) return false;
-  for (size_t i = 0; i < prefix.size(); ++i) {
-    if (std::tolower(static_cast<unsigned char>(text[i])) !=
-        std::tolower(static_cast<unsigned char>(prefix[i])))
-      return false;
-  }
-  return true;
-}
-
 }  // namespace
 
 bool DbError::IsDuplicate() const {
   return code == SQLITE_CONSTRAINT_UNIQUE || code == SQLITE_CONSTRAINT_PRIMARYKEY;
+}
+
+std::string DbError::Describe() const {
+  if (!Failed()) return std::string();
+  return message + " (SQLite code " + std::to_string(code) + ")";
 }
 
 bool DbError::IsDamage() const {
@@ -109,6 +105,24 @@ std::string LogDataSource::Describe() const {
   std::string text = path_.empty() ? std::string("the data source \"Log\"") : "the database " + path_;
   if (!IsOpen()) text += ": " + (openError_.empty() ? std::string("it is not registered") : openError_);
   return text;
+}
+
+bool SourceIsOpen(std::string* error) {
+  LogDataSource& source = LogDataSource::Obtain();
+  if (source.IsOpen()) return true;
+  if (error) *error = source.Describe();
+  return false;
+}
+
+int32_t OpenSourceSession(DbSession& session, std::string* error) {
+  LogDataSource& source = LogDataSource::Obtain();
+  if (!source.IsOpen()) {
+    if (error) *error = source.Describe();
+    return kResultFail;
+  }
+  int32_t result = session.Open(source);
+  if (result < 0 && error) *error = source.Describe() + ": " + session.LastError().message;
+  return result;
 }
 
 int32_t OpenDatabaseFile(const std::string& path, sqlite3** connection, std::string* error, bool readOnly) {
@@ -414,6 +428,18 @@ void Statement::BindNull(int index) {
   ResetIfRan();
   if (stmt_) sqlite3_bind_null(stmt_, index);
 }
+void Statement::BindDouble(int index, double value) {
+  ResetIfRan();
+  if (stmt_) sqlite3_bind_double(stmt_, index, value);
+}
+void Statement::BindBlob(int index, BlobView value) {
+  ResetIfRan();
+  if (!stmt_) return;
+  // A null data pointer would bind null; an empty blob stays an empty blob.
+  static const char kEmpty = 0;
+  const void* data = value.data ? value.data : &kEmpty;
+  sqlite3_bind_blob64(stmt_, index, data, value.size, SQLITE_TRANSIENT);
+}
 
 int32_t Statement::Run() {
   if (!stmt_) return kResultFail;
@@ -468,7 +494,12 @@ bool Statement::ColumnPresent(int ordinal) const {
          sqlite3_column_type(stmt_, ordinal - 1) != SQLITE_NULL;
 }
 
-bool Statement::IsNull(int ordinal) const { return !ColumnPresent(ordinal); }
+BlobView Statement::GetBlob(int ordinal) const {
+  if (!ColumnPresent(ordinal)) return {};
+  const void* data = sqlite3_column_blob(stmt_, ordinal - 1);
+  int size = sqlite3_column_bytes(stmt_, ordinal - 1);
+  return {data, static_cast<size_t>(size)};
+}
 
 bool Statement::GetText(int ordinal, std::string& out) const {
   if (!ColumnPresent(ordinal)) return false;

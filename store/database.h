@@ -2,11 +2,16 @@
 // The one database client: a process-wide data source, a database session per unit of
 // work (each with its own SQLite connection) and statements whose rows are read forward
 // by column ordinal, starting at 1. A null column is reported as "no value".
+#include <cstddef>
 #include <cstdint>
 #include <memory>
 #include <mutex>
+#include <optional>
 #include <string>
 #include <string_view>
+#include <tuple>
+#include <type_traits>
+#include <utility>
 
 struct sqlite3;
 struct sqlite3_stmt;
@@ -24,6 +29,14 @@ struct DbError {
   bool IsDuplicate() const;
   // The file is damaged or no database at all (SQLite's CORRUPT or NOTADB).
   bool IsDamage() const;
+  // "message (SQLite code N)" for logs and trace lines; empty when nothing failed.
+  std::string Describe() const;
+};
+
+// A blob column or parameter: bytes that SQLite does not read as text.
+struct BlobView {
+  const void* data = nullptr;
+  size_t size = 0;
 };
 
 // How long a connection waits for another writer's lock before it gives up
@@ -140,8 +153,47 @@ class Statement {
   void BindInt(int index, int32_t value);
   void BindInt64(int index, int64_t value);
   void BindNull(int index);
+  void BindDouble(int index, double value);
+  void BindBlob(int index, BlobView value);
+
+  // The same by the value's type; an empty optional binds null.
+  void Bind(int index, int32_t value) { BindInt(index, value); }
+  void Bind(int index, int64_t value) { BindInt64(index, value); }
+  void Bind(int index, double value) { BindDouble(index, value); }
+  void Bind(int index, bool value) { BindInt(index, value ? 1 : 0); }
+  void Bind(int index, std::string_view value) { BindText(index, value); }
+  void Bind(int index, const std::string& value) { BindText(index, value); }
+  void Bind(int index, const char* value) { BindText(index, value); }
+  void Bind(int index, BlobView value) { BindBlob(index, value); }
+  void Bind(int index, std::nullopt_t) { BindNull(index); }
+  template <class T>
+  void Bind(int index, const std::optional<T>& value) {
+    if (value) Bind(index, *value);
+    else BindNull(index);
+  }
+  // Binds the values to the parameters 1..N in order.
+  template <class... V>
+  void BindAll(const V&... values) {
+    int index = 0;
+    (Bind(++index, values), ...);
+  }
+
   // Runs the prepared statement with the current bindings (reset first if it ran before).
   int32_t Run();
+  // Binds the values to 1..N, then runs.
+  template <class... V>
+  int32_t Run(const V&... values) {
+    if constexpr (sizeof...(V) > 0) BindAll(values...);
+    return Run();
+  }
+  // Prepares SQL, binds the values to 1..N and runs it: the statement then stands
+  // before its first row.
+  template <class... V>
+  int32_t Query(DbSession& session, std::string_view sql, const V&... values) {
+    int32_t result = Prepare(session, sql);
+    if (result < 0) return result;
+    return Run(values...);
+  }
 
   // Moves to the next row: kResultOk with a row, kResultFalse at the end, negative on failure.
   int32_t MoveNext();
@@ -155,12 +207,52 @@ class Statement {
   bool GetInt(int ordinal, int32_t& out) const;
   bool GetInt64(int ordinal, int64_t& out) const;
   bool GetDouble(int ordinal, double& out) const;
-  bool IsNull(int ordinal) const;
+  // A blob (or text) column's bytes, valid until the next step; empty when null.
+  BlobView GetBlob(int ordinal) const;
+
+  // Typed reads of the current row by ordinal from 1. Read leaves out untouched and
+  // answers false when the column is null or out of range; Get answers T{} then, or an
+  // empty optional for std::optional<T>.
+  bool Read(int ordinal, std::string& out) const { return GetText(ordinal, out); }
+  bool Read(int ordinal, int32_t& out) const { return GetInt(ordinal, out); }
+  bool Read(int ordinal, int64_t& out) const { return GetInt64(ordinal, out); }
+  bool Read(int ordinal, double& out) const { return GetDouble(ordinal, out); }
+  bool Read(int ordinal, bool& out) const {
+    int32_t value = 0;
+    if (!GetInt(ordinal, value)) return false;
+    out = value != 0;
+    return true;
+  }
+  template <class T>
+  bool Read(int ordinal, std::optional<T>& out) const {
+    T value{};
+    if (!Read(ordinal, value)) {
+      out.reset();
+      return false;
+    }
+    out = std::move(value);
+    return true;
+  }
+  template <class T>
+  T Get(int ordinal) const {
+    T value{};
+    Read(ordinal, value);
+    return value;
+  }
+  // Columns 1..N of the current row: auto [id, name] = statement.Row<int32_t, std::string>();
+  template <class... T>
+  std::tuple<T...> Row() const {
+    return RowOf<T...>(std::index_sequence_for<T...>{});
+  }
 
   void Close();
   bool IsOpen() const { return stmt_ != nullptr; }
 
  private:
+  template <class... T, size_t... I>
+  std::tuple<T...> RowOf(std::index_sequence<I...>) const {
+    return std::tuple<T...>(Get<T>(static_cast<int>(I) + 1)...);
+  }
   int32_t StepFirst();
   void ResetIfRan();
   bool ColumnPresent(int ordinal) const;
@@ -175,7 +267,14 @@ class Statement {
   bool ran_ = false;
 };
 
-// Rewrites the few statement forms of the original dialect that SQLite does not take
+// The shared data source and a session on it, in one call: kResultOk, or a negative
+// result with the reason in *error: "the database PATH: why" (LogDataSource::Describe(),
+// with SQLite's text when the source opened but the session did not).
+int32_t OpenSourceSession(DbSession& session, std::string* error = nullptr);
+// Whether the shared data source opened; when not, the reason as above in *error.
+bool SourceIsOpen(std::string* error = nullptr);
+
+// Rewrites the few forms of the statements' Jet dialect that SQLite does not take
 // as written: "Delete * from" and calls of Left(). Everything else passes unchanged.
 std::string TranslateSql(std::string_view sql);
 
