@@ -403,9 +403,8 @@ void MainFrame::SyncVisitors() {
   TreeListView* visitors = tabs_->ListView(kVisitorsTab);
   RowId selected = sessions->SelectedRow();
   if (selected == kNoRow || sessions->SelectedKey() <= 0) return;
-  LogDataSource& source = LogDataSource::Obtain();
   DbSession session;
-  if (!source.IsOpen() || Failed(session.Open(source))) return;
+  if (Failed(OpenSourceSession(session))) return;
   RowId row = SyncVisitorsView(*sessions->Tree(), selected, *visitors->Tree(), session);
   session.Close();
   if (row != kNoRow) visitors->SelectRow(row);
@@ -475,9 +474,8 @@ void MainFrame::ApplySelectionChart(const SelectionChart& chart) {
 void MainFrame::ShowVisitDetails(int32_t numId) {
   ShowPane(RightPane::kDetails);
   VisitDetails details;
-  LogDataSource& source = LogDataSource::Obtain();
   DbSession session;
-  if (source.IsOpen() && !Failed(session.Open(source))) {
+  if (!Failed(OpenSourceSession(session))) {
     if (AppCountryNames().Size() == 0) AppCountryNames().Load(session);
     LoadVisitDetails(session, numId, details);
     session.Close();
@@ -634,9 +632,8 @@ void MainFrame::OnExportHtml() {
   QString suggested = QDir::home().filePath(QStringLiteral("weavil-report.html"));
   QString file = Prompts().chooseReportFile(this, suggested);
   if (file.isEmpty()) return;
-  LogDataSource& source = LogDataSource::Obtain();
   DbSession session;
-  if (!source.IsOpen() || Failed(session.Open(source))) {
+  if (Failed(OpenSourceSession(session))) {
     Prompts().showError(this, QStringLiteral("Error"), QStringLiteral("Cannot open the database."));
     return;
   }

@@ -117,9 +117,8 @@ void FilterDialog::UpdateEnabled() {
 void FilterDialog::OpenItemsList(ItemsListKind kind) {
   if (kind == ItemsListKind::kCountries && countries_.Size() == 0) {
     // Codes are shown as names; the maps are empty until the first Sessions refresh.
-    LogDataSource& source = LogDataSource::Obtain();
     DbSession session;
-    if (source.IsOpen() && !Failed(session.Open(source))) countries_.Load(session);
+    if (!Failed(OpenSourceSession(session))) countries_.Load(session);
   }
   ListRow& row = lists_[Index(kind)];
   ItemsListDialog dialog(kind, row.edit->text(), countries_, this);

@@ -15,9 +15,8 @@ namespace weavil {
 namespace {
 
 std::vector<std::string> LoadFromDataSource(ItemsListKind kind) {
-  LogDataSource& source = LogDataSource::Obtain();
   DbSession session;
-  if (!source.IsOpen() || Failed(session.Open(source))) return {};
+  if (Failed(OpenSourceSession(session))) return {};
   return LoadItemsList(session, kind);
 }
 

@@ -62,8 +62,7 @@ ResolveIpDialog::ResolveIpDialog(bool autoStart, QWidget* parent, ReverseResolve
   });
 
   stop_->setEnabled(false);
-  LogDataSource& source = LogDataSource::Obtain();
-  if (!source.IsOpen() || Failed(session_.Open(source))) return;  // the list stays empty
+  if (Failed(OpenSourceSession(session_))) return;  // the list stays empty
   if (!resolver) {
     ownResolver_ = std::make_unique<SystemReverseResolver>();
     resolver = ownResolver_.get();

@@ -197,11 +197,10 @@ void VisitorInfoDialog::accept() {
   WaitForLookup();
   result_ = VisitorDialogResult(address_, url_->text().toStdString(), robot_->isChecked(),
                                 country_->text().toStdString(), comments_->toPlainText().toStdString());
-  LogDataSource& source = LogDataSource::Obtain();
   DbSession session;
-  saveResult_ = source.IsOpen() ? session.Open(source) : source.OpenResult();
+  saveResult_ = OpenSourceSession(session);
   if (Failed(saveResult_)) {
-    saveError_ = "cannot open the database " + source.Path();
+    saveError_ = "cannot open the database " + LogDataSource::Obtain().Path();
   } else {
     saveResult_ = UpdateVisitor(session, result_);
     if (Failed(saveResult_)) saveError_ = sqlite3_errmsg(session.Handle());
