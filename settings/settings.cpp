@@ -1,5 +1,6 @@
 #include "settings/settings.h"
 
+#include <array>
 #include <charconv>
 #include <cstring>
 #include <string>
@@ -14,7 +15,7 @@ struct Field {
 };
 
 // Stored names and their fields, in the order the key is first written.
-const Field kFields[] = {
+constexpr Field kFields[] = {
     {"Url", &Settings::url, nullptr},
     {"Path", &Settings::path, nullptr},
     {"File", &Settings::file, nullptr},
@@ -65,13 +66,14 @@ const Field* FindField(std::string_view name) {
 
 }  // namespace
 
-const char* const kSettingNamesCreateOrder[40] = {
-    "Url",         "Path",        "File",         "OpenFilePath",  "IsLogin",       "Login",         "Pass",
-    "Offset",      "NoRobots",    "ApplyFilter",  "IsPages",       "IsCountries",   "IsKeywords",    "IsReferers",
-    "IsPeriod",    "Pages",       "Countries",    "Keywords",      "Referers",      "Period",        "DefaultHost",
-    "LogFormat",   "IsBackThread", "Extensions",  "IsAutoConnect", "IsAutoResolve", "IsIncremental", "IsProxy",
-    "ProxyHTTP",   "ProxyPortHTTP", "ProxyFTP",   "ProxyPortFTP",  "Proxy",         "ProxyPort",
-    "IsAgentChaining", "BusySeconds", "IsModernRules", "IsDesktopConventions", "NoAcceptEncoding", "FollowSeconds"};
+// The stored names in the order of kFields, the order the key is first written in.
+constexpr std::array<const char*, std::size(kFields)> FieldNames() {
+  std::array<const char*, std::size(kFields)> names{};
+  for (size_t i = 0; i < names.size(); ++i) names[i] = kFields[i].name;
+  return names;
+}
+
+const std::array<const char*, 40> kSettingNamesCreateOrder = FieldNames();
 
 bool AddedSettingDefault(std::string_view name, std::string& value) {
   if (name == "IsModernRules") {

@@ -2,6 +2,7 @@
 // The process-wide settings record: download and proxy parameters, the report filter,
 // and the switches that steer importing and start-up. Plain values; the store below
 // loads it at start and writes it back at normal exit.
+#include <array>
 #include <cstdint>
 #include <mutex>
 #include <string>
@@ -96,7 +97,7 @@ ImportCopies CopyImportCopies();
 inline constexpr size_t kMaxSettingText = 259;
 
 // Names of every value, in the order the store writes them when it creates the key.
-extern const char* const kSettingNamesCreateOrder[40];
+extern const std::array<const char*, 40> kSettingNamesCreateOrder;
 
 // A value added after the first release that is missing from an existing store takes
 // its default, not 0. False for every other name.

@@ -81,7 +81,7 @@ void SettingsStore::Load(Settings& settings, ImportCopies& copies, const std::st
     defaults.extensions = kDefaultExtensions;
     defaults.path = DefaultDownloadFolder(programDir);
     KeepOwnerOnly(filePath_);
-    WriteValues(ini, defaults, kSettingNamesCreateOrder, std::size(kSettingNamesCreateOrder));
+    WriteValues(ini, defaults, kSettingNamesCreateOrder.data(), kSettingNamesCreateOrder.size());
     ini.sync();
     KeepOwnerOnly(filePath_);
   }

@@ -36,6 +36,7 @@
 #include "settings/settings_store.h"
 #include "shell/about_box.h"
 #include "shell/chart_host.h"
+#include "shell/dialogs/dialog_parts.h"
 #include "shell/help_window.h"
 #include "shell/options_sheet.h"
 #include "shell/page_browser.h"
@@ -276,19 +277,14 @@ void MainFrame::CreateStatusBar() {
 }
 
 void MainFrame::CreatePanes() {
-  splitter_ = new QSplitter(Qt::Horizontal, this);
-  splitter_->setObjectName(QStringLiteral("splitter"));
+  splitter_ = MakeNamed<QSplitter>("splitter", Qt::Horizontal, this);
   splitter_->setChildrenCollapsible(false);
-  tabs_ = new ReportTabs(splitter_);
-  tabs_->setObjectName(QStringLiteral("reportTabs"));
-  rightPane_ = new QStackedWidget(splitter_);
-  rightPane_->setObjectName(QStringLiteral("rightPane"));
+  tabs_ = MakeNamed<ReportTabs>("reportTabs", splitter_);
+  rightPane_ = MakeNamed<QStackedWidget>("rightPane", splitter_);
 
-  startPage_ = new PageBrowser(rightPane_);
-  startPage_->setObjectName(QStringLiteral("startPage"));
+  startPage_ = MakeNamed<PageBrowser>("startPage", rightPane_);
   startPage_->SetHtml(std::string(StartPageHtml()));
-  detailsPage_ = new PageBrowser(rightPane_);
-  detailsPage_->setObjectName(QStringLiteral("detailsPage"));
+  detailsPage_ = MakeNamed<PageBrowser>("detailsPage", rightPane_);
   detailsHtml_.Load(std::string(DetailsPageHtml()));
   detailsPage_->SetHtml(detailsHtml_.Html());
   charts_ = new ChartHost(programDir_, rightPane_);
@@ -407,9 +403,8 @@ void MainFrame::SyncVisitors() {
   TreeListView* visitors = tabs_->ListView(kVisitorsTab);
   RowId selected = sessions->SelectedRow();
   if (selected == kNoRow || sessions->SelectedKey() <= 0) return;
-  LogDataSource& source = LogDataSource::Obtain();
   DbSession session;
-  if (!source.IsOpen() || Failed(session.Open(source))) return;
+  if (Failed(OpenSourceSession(session))) return;
   RowId row = SyncVisitorsView(*sessions->Tree(), selected, *visitors->Tree(), session);
   session.Close();
   if (row != kNoRow) visitors->SelectRow(row);
@@ -479,9 +474,8 @@ void MainFrame::ApplySelectionChart(const SelectionChart& chart) {
 void MainFrame::ShowVisitDetails(int32_t numId) {
   ShowPane(RightPane::kDetails);
   VisitDetails details;
-  LogDataSource& source = LogDataSource::Obtain();
   DbSession session;
-  if (source.IsOpen() && !Failed(session.Open(source))) {
+  if (!Failed(OpenSourceSession(session))) {
     if (AppCountryNames().Size() == 0) AppCountryNames().Load(session);
     LoadVisitDetails(session, numId, details);
     session.Close();
@@ -638,9 +632,8 @@ void MainFrame::OnExportHtml() {
   QString suggested = QDir::home().filePath(QStringLiteral("weavil-report.html"));
   QString file = Prompts().chooseReportFile(this, suggested);
   if (file.isEmpty()) return;
-  LogDataSource& source = LogDataSource::Obtain();
   DbSession session;
-  if (!source.IsOpen() || Failed(session.Open(source))) {
+  if (Failed(OpenSourceSession(session))) {
     Prompts().showError(this, QStringLiteral("Error"), QStringLiteral("Cannot open the database."));
     return;
   }

@@ -74,9 +74,8 @@ void MainFrame::OnVisitor() {
 
   VisitorUpdate visitor;
   {
-    LogDataSource& source = LogDataSource::Obtain();
     DbSession session;
-    if (!source.IsOpen() || Failed(session.Open(source))) return;
+    if (Failed(OpenSourceSession(session))) return;
     if (AppCountryNames().Size() == 0) AppCountryNames().Load(session);
     if (LoadVisitorForDialog(session, numId, visitor) != kResultOk) return;
   }

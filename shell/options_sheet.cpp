@@ -12,8 +12,10 @@
 #include <QVBoxLayout>
 
 #include <mutex>
+#include <tuple>
 
 #include "settings/settings.h"
+#include "shell/dialogs/dialog_parts.h"
 #include "shell/shell_prompts.h"
 #include "store/database.h"
 
@@ -31,6 +33,16 @@ QLineEdit* PortEdit(int32_t value, QWidget* parent) {
   edit->setMaxLength(10);
   edit->setMaximumWidth(80);
   return edit;
+}
+
+// A number of seconds from minimum to maximum, its meaning in the tooltip.
+QSpinBox* SecondsBox(int minimum, int maximum, int value, const QString& tip, QWidget* parent) {
+  auto* box = new QSpinBox(parent);
+  box->setRange(minimum, maximum);
+  box->setSuffix(QStringLiteral(" s"));
+  box->setValue(value);
+  box->setToolTip(tip);
+  return box;
 }
 
 std::string Cut(const QString& text, int limit) { return text.left(limit).toStdString(); }
@@ -58,7 +70,20 @@ OptionsSheet::OptionsSheet(QWidget* parent) : QDialog(parent) {
   Settings settings = CopySettings();
 
   pages_ = new QTabWidget(this);
+  pages_->addTab(BuildGeneralPage(settings), QStringLiteral("General"));
+  pages_->addTab(BuildProxyPage(settings), QStringLiteral("Proxy"));
+  auto* layout = new QVBoxLayout(this);
+  layout->addWidget(pages_);
+  layout->addWidget(MakeOkCancel(this));
 
+  connect(useProxy_, &QCheckBox::toggled, this, &OptionsSheet::UpdateProxyEnabling);
+  connect(pages_, &QTabWidget::currentChanged, this, [this](int index) {
+    if (index == 1) proxyShown_ = true;
+  });
+  UpdateProxyEnabling();
+}
+
+QWidget* OptionsSheet::BuildGeneralPage(const Settings& settings) {
   auto* general = new QWidget;
   auto* generalForm = new QFormLayout(general);
   siteUrl_ = HostEdit(settings.defaultHost, general);
@@ -76,25 +101,22 @@ OptionsSheet::OptionsSheet(QWidget* parent) : QDialog(parent) {
   modernRules_ = new QCheckBox(QStringLiteral("Recognise today's browsers, systems and robots"), general);
   modernRules_->setChecked(settings.isModernRules != 0);
   generalForm->addRow(QString(), modernRules_);
-  busySeconds_ = new QSpinBox(general);
-  busySeconds_->setRange(0, kMaxBusySeconds);
-  busySeconds_->setSuffix(QStringLiteral(" s"));
-  busySeconds_->setValue(settings.busySeconds);
-  busySeconds_->setToolTip(QStringLiteral("How long an import or update waits while another program writes to the database"));
+  busySeconds_ = SecondsBox(0, kMaxBusySeconds, settings.busySeconds,
+                            QStringLiteral("How long an import or update waits while another program writes to the database"),
+                            general);
   generalForm->addRow(QStringLiteral("Wait for a busy database:"), busySeconds_);
-  followSeconds_ = new QSpinBox(general);
-  followSeconds_->setRange(1, kMaxFollowSeconds);
-  followSeconds_->setSuffix(QStringLiteral(" s"));
-  followSeconds_->setValue(settings.followSeconds);
-  followSeconds_->setToolTip(QStringLiteral("How often weavil import --follow reads what was added to the log"));
+  followSeconds_ = SecondsBox(1, kMaxFollowSeconds, settings.followSeconds,
+                              QStringLiteral("How often weavil import --follow reads what was added to the log"), general);
   generalForm->addRow(QStringLiteral("Read a followed log every:"), followSeconds_);
   auto* note = new QLabel(QStringLiteral("Changes to the site, the resources and the following of visitors apply to imports after the next start."),
                           general);
   note->setWordWrap(true);
   note->setEnabled(false);
   generalForm->addRow(QString(), note);
-  pages_->addTab(general, QStringLiteral("General"));
+  return general;
+}
 
+QWidget* OptionsSheet::BuildProxyPage(const Settings& settings) {
   auto* proxy = new QWidget;
   auto* proxyGrid = new QGridLayout(proxy);
   useProxy_ = new QCheckBox(QStringLiteral("Use Proxy"), proxy);
@@ -106,33 +128,18 @@ OptionsSheet::OptionsSheet(QWidget* parent) : QDialog(parent) {
   socksHost_ = HostEdit(settings.proxy, proxy);
   socksPort_ = PortEdit(settings.proxyPort, proxy);
   proxyGrid->addWidget(useProxy_, 0, 0, 1, 4);
-  proxyGrid->addWidget(new QLabel(QStringLiteral("HTTP:"), proxy), 1, 0);
-  proxyGrid->addWidget(httpHost_, 1, 1);
-  proxyGrid->addWidget(new QLabel(QStringLiteral("Port:"), proxy), 1, 2);
-  proxyGrid->addWidget(httpPort_, 1, 3);
-  proxyGrid->addWidget(new QLabel(QStringLiteral("FTP:"), proxy), 2, 0);
-  proxyGrid->addWidget(ftpHost_, 2, 1);
-  proxyGrid->addWidget(new QLabel(QStringLiteral("Port:"), proxy), 2, 2);
-  proxyGrid->addWidget(ftpPort_, 2, 3);
-  proxyGrid->addWidget(new QLabel(QStringLiteral("SOCKS"), proxy), 3, 0);
-  proxyGrid->addWidget(socksHost_, 3, 1);
-  proxyGrid->addWidget(new QLabel(QStringLiteral("Port:"), proxy), 3, 2);
-  proxyGrid->addWidget(socksPort_, 3, 3);
+  const std::tuple<const char*, QLineEdit*, QLineEdit*> rows[] = {
+      {"HTTP:", httpHost_, httpPort_}, {"FTP:", ftpHost_, ftpPort_}, {"SOCKS", socksHost_, socksPort_}};
+  int line = 1;
+  for (const auto& [caption, host, port] : rows) {
+    proxyGrid->addWidget(new QLabel(QString::fromLatin1(caption), proxy), line, 0);
+    proxyGrid->addWidget(host, line, 1);
+    proxyGrid->addWidget(new QLabel(QStringLiteral("Port:"), proxy), line, 2);
+    proxyGrid->addWidget(port, line, 3);
+    ++line;
+  }
   proxyGrid->setRowStretch(4, 1);
-  pages_->addTab(proxy, QStringLiteral("Proxy"));
-
-  auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, this);
-  auto* layout = new QVBoxLayout(this);
-  layout->addWidget(pages_);
-  layout->addWidget(buttons);
-
-  connect(buttons, &QDialogButtonBox::accepted, this, &QDialog::accept);
-  connect(buttons, &QDialogButtonBox::rejected, this, &QDialog::reject);
-  connect(useProxy_, &QCheckBox::toggled, this, &OptionsSheet::UpdateProxyEnabling);
-  connect(pages_, &QTabWidget::currentChanged, this, [this](int index) {
-    if (index == 1) proxyShown_ = true;
-  });
-  UpdateProxyEnabling();
+  return proxy;
 }
 
 void OptionsSheet::UpdateProxyEnabling() {

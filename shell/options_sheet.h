@@ -49,6 +49,9 @@ class OptionsSheet : public QDialog {
   void accept() override;
 
  private:
+  // The pages, their fields filled from settings.
+  QWidget* BuildGeneralPage(const Settings& settings);
+  QWidget* BuildProxyPage(const Settings& settings);
   void UpdateProxyEnabling();
 
   QTabWidget* pages_ = nullptr;

@@ -58,26 +58,15 @@ class ScreenshotRunner : public QObject {
     // Sessions: the busiest month as a daily chart, its busiest day hourly, one visit.
     steps_.push_back([this] { return Show(kSessionsTab); });
     steps_.push_back([this] {
-      TreeListView* list = frame_.Tabs()->ListView(kSessionsTab);
-      const ReportTree& tree = *list->Tree();
-      RowId year = BusiestChild(tree, kRootRow, false);
-      if (year != kNoRow) {
-        month_ = BusiestChild(tree, year, false);
-        if (month_ != kNoRow) list->SelectRow(month_);
-      }
+      month_ = SelectBusiestSession(BusiestChild(*SessionsList()->Tree(), kRootRow, false));
       return Grab("sessions-month.png");
     });
     steps_.push_back([this] {
-      TreeListView* list = frame_.Tabs()->ListView(kSessionsTab);
-      const ReportTree& tree = *list->Tree();
-      if (month_ != kNoRow) {
-        day_ = BusiestChild(tree, month_, false);
-        if (day_ != kNoRow) list->SelectRow(day_);
-      }
+      day_ = SelectBusiestSession(month_);
       return Grab("sessions-day.png");
     });
     steps_.push_back([this] {
-      TreeListView* list = frame_.Tabs()->ListView(kSessionsTab);
+      TreeListView* list = SessionsList();
       const ReportTree& tree = *list->Tree();
       // The visit with the most requests of that day.
       RowId best = kNoRow;
@@ -121,6 +110,18 @@ class ScreenshotRunner : public QObject {
         return Grab(file);
       });
     }
+  }
+
+  TreeListView* SessionsList() { return frame_.Tabs()->ListView(kSessionsTab); }
+
+  // Selects the busiest child of parent in the Sessions list; kNoRow when there is no
+  // parent or it has no child with children.
+  RowId SelectBusiestSession(RowId parent) {
+    if (parent == kNoRow) return kNoRow;
+    TreeListView* list = SessionsList();
+    RowId row = BusiestChild(*list->Tree(), parent, false);
+    if (row != kNoRow) list->SelectRow(row);
+    return row;
   }
 
   // Makes tab current and waits until its report is loaded.

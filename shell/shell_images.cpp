@@ -14,10 +14,18 @@ QPixmap Blank(int size) {
   return pixmap;
 }
 
-// A closed folder: the group rows.
-QPixmap DrawGroup() {
+// A 16-pixel transparent image with what paint draws on it.
+template <class Paint>
+QPixmap Icon(Paint paint) {
   QPixmap pixmap = Blank(16);
   QPainter p(&pixmap);
+  paint(p);
+  p.end();
+  return pixmap;
+}
+
+// A closed folder: the group rows.
+void PaintGroup(QPainter& p) {
   p.setRenderHint(QPainter::Antialiasing, false);
   p.setPen(QColor(128, 96, 0));
   p.setBrush(QColor(255, 214, 92));
@@ -25,13 +33,10 @@ QPixmap DrawGroup() {
   p.drawRect(1, 2, 5, 2);
   p.setPen(QColor(255, 240, 180));
   p.drawLine(2, 5, 13, 5);
-  return pixmap;
 }
 
 // A visitor: a head and shoulders on a page.
-QPixmap DrawVisitor(QColor body, QColor outline) {
-  QPixmap pixmap = Blank(16);
-  QPainter p(&pixmap);
+void PaintVisitor(QPainter& p, QColor body, QColor outline) {
   p.setRenderHint(QPainter::Antialiasing, true);
   p.setPen(outline);
   p.setBrush(body.lighter(130));
@@ -42,13 +47,10 @@ QPixmap DrawVisitor(QColor body, QColor outline) {
   shoulders.closeSubpath();
   p.setBrush(body);
   p.drawPath(shoulders);
-  return pixmap;
 }
 
 // A robot: square head with an antenna and two eyes.
-QPixmap DrawRobot() {
-  QPixmap pixmap = Blank(16);
-  QPainter p(&pixmap);
+void PaintRobot(QPainter& p) {
   p.setPen(QColor(64, 64, 64));
   p.setBrush(QColor(176, 176, 176));
   p.drawLine(8, 0, 8, 3);
@@ -60,13 +62,10 @@ QPixmap DrawRobot() {
   p.drawRect(10, 5, 2, 2);
   p.setBrush(QColor(64, 64, 64));
   p.drawRect(6, 9, 5, 1);
-  return pixmap;
 }
 
 // A page with a folded corner: leaf rows.
-QPixmap DrawLeaf() {
-  QPixmap pixmap = Blank(16);
-  QPainter p(&pixmap);
+void PaintLeaf(QPainter& p) {
   QPolygon page;
   page << QPoint(3, 1) << QPoint(10, 1) << QPoint(13, 4) << QPoint(13, 14) << QPoint(3, 14);
   p.setPen(QColor(96, 96, 96));
@@ -76,13 +75,10 @@ QPixmap DrawLeaf() {
   p.drawLine(10, 4, 13, 4);
   p.setPen(QColor(64, 112, 192));
   for (int y = 6; y <= 12; y += 2) p.drawLine(5, y, 11, y);
-  return pixmap;
 }
 
 // A small filled triangle, pointing down (descending) or up (ascending).
-QPixmap DrawMark(bool down) {
-  QPixmap pixmap = Blank(16);
-  QPainter p(&pixmap);
+void PaintMark(QPainter& p, bool down) {
   p.setRenderHint(QPainter::Antialiasing, true);
   p.setPen(Qt::NoPen);
   p.setBrush(QColor(96, 96, 96));
@@ -90,20 +86,21 @@ QPixmap DrawMark(bool down) {
   if (down) triangle << QPointF(4, 6) << QPointF(12, 6) << QPointF(8, 11);
   else triangle << QPointF(4, 11) << QPointF(12, 11) << QPointF(8, 6);
   p.drawPolygon(triangle);
-  return pixmap;
 }
 
 }  // namespace
 
 const QPixmap& TreeImage(int index) {
   static const std::array<QPixmap, kTreeImageCount> images = {
-      DrawGroup(), DrawVisitor(QColor(48, 96, 200), QColor(16, 48, 120)), DrawRobot(), DrawLeaf(), DrawLeaf()};
+      Icon(PaintGroup), Icon([](QPainter& p) { PaintVisitor(p, QColor(48, 96, 200), QColor(16, 48, 120)); }),
+      Icon(PaintRobot), Icon(PaintLeaf), Icon(PaintLeaf)};
   if (index < 0 || index >= kTreeImageCount) index = 4;
   return images[static_cast<size_t>(index)];
 }
 
 const QPixmap& SortMarkImage(int index) {
-  static const std::array<QPixmap, 3> marks = {Blank(16), DrawMark(true), DrawMark(false)};
+  static const std::array<QPixmap, 3> marks = {Blank(16), Icon([](QPainter& p) { PaintMark(p, true); }),
+                                                Icon([](QPainter& p) { PaintMark(p, false); })};
   if (index < 0 || index > 2) index = 0;
   return marks[static_cast<size_t>(index)];
 }

@@ -9,6 +9,8 @@
 #include <QFileInfo>
 #include <QMessageBox>
 
+#include "shell/dialogs/dialog_prompts.h"
+
 namespace weavil {
 
 QStringList OrderLogFiles(const QStringList& files) {
@@ -45,9 +47,7 @@ ShellPrompts RealPrompts() {
     return QMessageBox::warning(parent, title, text, QMessageBox::Ok | QMessageBox::Cancel, QMessageBox::Cancel) ==
            QMessageBox::Ok;
   };
-  prompts.showError = [](QWidget* parent, const QString& title, const QString& text) {
-    QMessageBox::critical(parent, title, text);
-  };
+  prompts.showError = ShowErrorBox;
   return prompts;
 }
 

@@ -8,9 +8,7 @@ namespace {
 
 DialogPrompts RealPrompts() {
   DialogPrompts prompts;
-  prompts.showError = [](QWidget* parent, const QString& title, const QString& text) {
-    QMessageBox::critical(parent, title, text);
-  };
+  prompts.showError = ShowErrorBox;
   prompts.chooseFolder = [](QWidget* parent, const QString& start) {
     return QFileDialog::getExistingDirectory(parent, QString(), start);
   };
@@ -18,6 +16,10 @@ DialogPrompts RealPrompts() {
 }
 
 }  // namespace
+
+void ShowErrorBox(QWidget* parent, const QString& title, const QString& text) {
+  QMessageBox::critical(parent, title, text);
+}
 
 DialogPrompts& DialogPromptsInUse() {
   static DialogPrompts prompts = RealPrompts();

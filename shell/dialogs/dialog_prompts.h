@@ -17,6 +17,8 @@ struct DialogPrompts {
 };
 
 DialogPrompts& DialogPromptsInUse();
+// The real error box: an error icon, the title and text, and OK.
+void ShowErrorBox(QWidget* parent, const QString& title, const QString& text);
 // Puts the real dialogs back.
 void ResetDialogPrompts();
 

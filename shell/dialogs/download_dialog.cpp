@@ -21,6 +21,7 @@
 #include "settings/settings_store.h"
 #include "store/data_source_registry.h"
 #include "shell/dialogs/context_help.h"
+#include "shell/dialogs/dialog_parts.h"
 #include "shell/dialogs/dialog_prompts.h"
 
 namespace weavil {
@@ -30,8 +31,7 @@ namespace {
 constexpr int kFieldLimit = 99;
 
 QLineEdit* MakeEdit(const std::string& text, const char* name, QWidget* parent) {
-  auto* edit = new QLineEdit(QString::fromStdString(text), parent);
-  edit->setObjectName(QString::fromLatin1(name));
+  auto* edit = MakeNamed<QLineEdit>(name, QString::fromStdString(text), parent);
   edit->setMaxLength(kFieldLimit);
   return edit;
 }
@@ -66,23 +66,14 @@ DownloadDialog::DownloadDialog(const Settings& settings, QWidget* parent)
   url_ = MakeEdit(settings.url, "serverUrl", this);
   url_->setMinimumWidth(360);
   url_->setPlaceholderText(QStringLiteral("http://www.example.com/logs/access.log"));
-  isLogin_ = new QCheckBox(QStringLiteral("Login"), this);
-  isLogin_->setObjectName(QStringLiteral("isLogin"));
-  isLogin_->setChecked(settings.isLogin != 0);
+  isLogin_ = MakeCheckBox(QStringLiteral("Login"), "isLogin", settings.isLogin, this);
   login_ = MakeEdit(settings.login, "login", this);
   password_ = MakeEdit(settings.pass, "password", this);
   password_->setEchoMode(QLineEdit::Password);
   path_ = MakeEdit(settings.path, "localPath", this);
-  browse_ = new QPushButton(QStringLiteral("..."), this);
-  browse_->setObjectName(QStringLiteral("browse"));
-  browse_->setFixedWidth(32);
-  browse_->setAutoDefault(false);
-  runResolve_ = new QCheckBox(QStringLiteral("Run resolve IP on finish"), this);
-  runResolve_->setObjectName(QStringLiteral("runResolve"));
-  runResolve_->setChecked(settings.isAutoResolve != 0);
-  incremental_ = new QCheckBox(QStringLiteral("Incremental"), this);
-  incremental_->setObjectName(QStringLiteral("incremental"));
-  incremental_->setChecked(settings.isIncremental != 0);
+  browse_ = MakeChooserButton(QStringLiteral("browse"), this);
+  runResolve_ = MakeCheckBox(QStringLiteral("Run resolve IP on finish"), "runResolve", settings.isAutoResolve, this);
+  incremental_ = MakeCheckBox(QStringLiteral("Incremental"), "incremental", settings.isIncremental, this);
 
   auto* grid = new QGridLayout;
   grid->addWidget(new QLabel(QStringLiteral("Server Url"), this), 0, 0);
@@ -97,11 +88,7 @@ DownloadDialog::DownloadDialog(const Settings& settings, QWidget* parent)
   grid->addWidget(runResolve_, 4, 1, 1, 2);
   grid->addWidget(incremental_, 5, 1, 1, 2);
 
-  auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, this);
-  buttons->setObjectName(QStringLiteral("buttons"));
-  connect(buttons, &QDialogButtonBox::accepted, this, &DownloadDialog::accept);
-  connect(buttons, &QDialogButtonBox::rejected, this, &DownloadDialog::reject);
-
+  QDialogButtonBox* buttons = MakeOkCancel(this, "buttons");
   auto* layout = new QVBoxLayout(this);
   layout->addLayout(grid);
   layout->addWidget(buttons);

@@ -12,6 +12,7 @@
 
 #include "reports/country_names.h"
 #include "shell/dialogs/context_help.h"
+#include "shell/dialogs/dialog_parts.h"
 #include "shell/dialogs/items_list_dialog.h"
 #include "store/database.h"
 #include "store/result.h"
@@ -41,12 +42,8 @@ FilterDialog::FilterDialog(const ReportFilter& current, CountryNames& countries,
   setWindowTitle(QStringLiteral("Filter"));
   setObjectName(QStringLiteral("filterDialog"));
 
-  applyFilter_ = new QCheckBox(QStringLiteral("Set filter"), this);
-  applyFilter_->setObjectName(QStringLiteral("setFilter"));
-  applyFilter_->setChecked(current.applyFilter != 0);
-  noRobots_ = new QCheckBox(QStringLiteral("no robots"), this);
-  noRobots_->setObjectName(QStringLiteral("noRobots"));
-  noRobots_->setChecked(current.noRobots != 0);
+  applyFilter_ = MakeCheckBox(QStringLiteral("Set filter"), "setFilter", current.applyFilter, this);
+  noRobots_ = MakeCheckBox(QStringLiteral("no robots"), "noRobots", current.noRobots, this);
 
   const std::array<std::pair<int32_t, const std::string*>, 4> values = {{
       {current.isPages, &current.pages},
@@ -70,10 +67,7 @@ FilterDialog::FilterDialog(const ReportFilter& current, CountryNames& countries,
     row.edit->setObjectName(name);
     row.edit->setMaxLength(static_cast<int>(kFilterTextLimit));
     row.edit->setMinimumWidth(280);
-    row.button = new QPushButton(QStringLiteral("..."), this);
-    row.button->setObjectName(name + QStringLiteral("Items"));
-    row.button->setFixedWidth(32);
-    row.button->setAutoDefault(false);
+    row.button = MakeChooserButton(name + QStringLiteral("Items"), this);
     ItemsListKind kind = control.kind;
     connect(row.button, &QPushButton::clicked, this, [this, kind] { OpenItemsList(kind); });
     grid->addWidget(row.box, line, 0);
@@ -81,11 +75,8 @@ FilterDialog::FilterDialog(const ReportFilter& current, CountryNames& countries,
     grid->addWidget(row.button, line, 2);
     ++line;
   }
-  isPeriod_ = new QCheckBox(QStringLiteral("Period"), this);
-  isPeriod_->setObjectName(QStringLiteral("isPeriod"));
-  isPeriod_->setChecked(current.isPeriod != 0);
-  period_ = new QComboBox(this);
-  period_->setObjectName(QStringLiteral("period"));
+  isPeriod_ = MakeCheckBox(QStringLiteral("Period"), "isPeriod", current.isPeriod, this);
+  period_ = MakeNamed<QComboBox>("period", this);
   period_->setEditable(true);
   period_->setInsertPolicy(QComboBox::NoInsert);
   period_->lineEdit()->setMaxLength(static_cast<int>(kFilterTextLimit));
@@ -96,10 +87,7 @@ FilterDialog::FilterDialog(const ReportFilter& current, CountryNames& countries,
   grid->addWidget(period_, line, 1);
   grid->setColumnStretch(1, 1);
 
-  auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, this);
-  buttons->setObjectName(QStringLiteral("buttons"));
-  connect(buttons, &QDialogButtonBox::accepted, this, &FilterDialog::accept);
-  connect(buttons, &QDialogButtonBox::rejected, this, &FilterDialog::reject);
+  QDialogButtonBox* buttons = MakeOkCancel(this, "buttons");
   auto* bottom = new QHBoxLayout;
   bottom->addWidget(MakeWhatsThisButton(this));
   bottom->addStretch(1);
@@ -129,9 +117,8 @@ void FilterDialog::UpdateEnabled() {
 void FilterDialog::OpenItemsList(ItemsListKind kind) {
   if (kind == ItemsListKind::kCountries && countries_.Size() == 0) {
     // Codes are shown as names; the maps are empty until the first Sessions refresh.
-    LogDataSource& source = LogDataSource::Obtain();
     DbSession session;
-    if (source.IsOpen() && !Failed(session.Open(source))) countries_.Load(session);
+    if (!Failed(OpenSourceSession(session))) countries_.Load(session);
   }
   ListRow& row = lists_[Index(kind)];
   ItemsListDialog dialog(kind, row.edit->text(), countries_, this);

@@ -7,6 +7,7 @@
 #include <QVBoxLayout>
 
 #include "shell/dialogs/context_help.h"
+#include "shell/dialogs/dialog_parts.h"
 #include "store/database.h"
 #include "store/result.h"
 
@@ -14,9 +15,8 @@ namespace weavil {
 namespace {
 
 std::vector<std::string> LoadFromDataSource(ItemsListKind kind) {
-  LogDataSource& source = LogDataSource::Obtain();
   DbSession session;
-  if (!source.IsOpen() || Failed(session.Open(source))) return {};
+  if (Failed(OpenSourceSession(session))) return {};
   return LoadItemsList(session, kind);
 }
 
@@ -35,8 +35,7 @@ ItemsListDialog::ItemsListDialog(ItemsListKind kind, const QString& current, con
 }
 
 void ItemsListDialog::Build(const QString& current) {
-  list_ = new QListWidget(this);
-  list_->setObjectName(QStringLiteral("items"));
+  list_ = MakeNamed<QListWidget>("items", this);
   list_->setSelectionMode(QAbstractItemView::ExtendedSelection);
   list_->setUniformItemSizes(true);
   QStringList texts;
@@ -47,12 +46,8 @@ void ItemsListDialog::Build(const QString& current) {
     list_->item(static_cast<int>(index))->setSelected(true);
   if (!list_->selectedItems().isEmpty()) list_->scrollToItem(list_->selectedItems().front());
 
-  auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, Qt::Vertical, this);
-  buttons->setObjectName(QStringLiteral("buttons"));
-  connect(buttons, &QDialogButtonBox::accepted, this, &ItemsListDialog::accept);
-  connect(buttons, &QDialogButtonBox::rejected, this, &ItemsListDialog::reject);
   auto* side = new QVBoxLayout;
-  side->addWidget(buttons);
+  side->addWidget(MakeOkCancel(this, "buttons", Qt::Vertical));
   side->addStretch(1);
   side->addWidget(MakeWhatsThisButton(this), 0, Qt::AlignRight);
   auto* layout = new QHBoxLayout(this);

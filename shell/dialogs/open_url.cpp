@@ -47,7 +47,6 @@ void DownloadSequence::OnFinished(const DownloadResult& result) {
   } else if (window_) {
     window_->ShowImporting();
   }
-  emit DownloadEnded();
   // Whatever happened, the local file is imported: a failed download still ends through
   // an import, so the busy state always comes down.
   if (host_.downloadFinished) host_.downloadFinished();

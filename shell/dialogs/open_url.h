@@ -50,10 +50,6 @@ class DownloadSequence : public QObject {
   // Stops and releases the progress window; the sequence goes with it.
   void Close();
 
- signals:
-  // The worker has ended (after the error box, before the import starts).
-  void DownloadEnded();
-
  private:
   void OnFinished(const DownloadResult& result);
 

@@ -13,6 +13,8 @@
 #include <algorithm>
 #include <cmath>
 
+#include "shell/dialogs/dialog_parts.h"
+
 namespace weavil {
 
 // ------------------------------------------------------------------ animation
@@ -81,17 +83,13 @@ ProgressWindow::ProgressWindow(QWidget* owner) : QDialog(owner) {
   setWindowFlags(Qt::Dialog | Qt::CustomizeWindowHint | Qt::WindowTitleHint | Qt::WindowCloseButtonHint);
   setWindowModality(Qt::WindowModal);
   animation_ = new TransferAnimation(this);
-  line1_ = new QLabel(this);
-  line1_->setObjectName(QStringLiteral("line1"));
-  line2_ = new QLabel(this);
-  line2_->setObjectName(QStringLiteral("line2"));
-  bar_ = new QProgressBar(this);
-  bar_->setObjectName(QStringLiteral("progress"));
+  line1_ = MakeNamed<QLabel>("line1", this);
+  line2_ = MakeNamed<QLabel>("line2", this);
+  bar_ = MakeNamed<QProgressBar>("progress", this);
   bar_->setRange(0, 100);
   bar_->setValue(0);
   bar_->setTextVisible(false);
-  cancel_ = new QPushButton(QStringLiteral("Cancel"), this);
-  cancel_->setObjectName(QStringLiteral("cancel"));
+  cancel_ = MakeNamed<QPushButton>("cancel", QStringLiteral("Cancel"), this);
 
   auto* layout = new QVBoxLayout(this);
   layout->addWidget(animation_);

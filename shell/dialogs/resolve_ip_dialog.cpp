@@ -10,6 +10,7 @@
 #include <QTreeWidget>
 #include <QVBoxLayout>
 
+#include "shell/dialogs/dialog_parts.h"
 #include "shell/dialogs/dialog_prompts.h"
 #include "store/result.h"
 
@@ -24,24 +25,18 @@ ResolveIpDialog::ResolveIpDialog(bool autoStart, QWidget* parent, ReverseResolve
   setWindowTitle(QStringLiteral("Resolve IP"));
   setObjectName(QStringLiteral("resolveIpDialog"));
 
-  list_ = new QTreeWidget(this);
-  list_->setObjectName(QStringLiteral("list"));
+  list_ = MakeNamed<QTreeWidget>("list", this);
   list_->setRootIsDecorated(false);
   list_->setUniformRowHeights(true);
   list_->setHeaderLabels({QStringLiteral("IP"), QStringLiteral("URL")});
   list_->setColumnWidth(0, 130);
   list_->setColumnWidth(1, 360);
   list_->setSelectionMode(QAbstractItemView::NoSelection);
-  allUnresolved_ = new QCheckBox(QStringLiteral("All unresolved"), this);
-  allUnresolved_->setObjectName(QStringLiteral("allUnresolved"));
-  start_ = new QPushButton(QStringLiteral("Start"), this);
-  start_->setObjectName(QStringLiteral("start"));
-  stop_ = new QPushButton(QStringLiteral("Stop"), this);
-  stop_->setObjectName(QStringLiteral("stop"));
-  ok_ = new QPushButton(QStringLiteral("OK"), this);
-  ok_->setObjectName(QStringLiteral("ok"));
-  cancel_ = new QPushButton(QStringLiteral("Cancel"), this);
-  cancel_->setObjectName(QStringLiteral("cancel"));
+  allUnresolved_ = MakeCheckBox(QStringLiteral("All unresolved"), "allUnresolved", 0, this);
+  start_ = MakeNamed<QPushButton>("start", QStringLiteral("Start"), this);
+  stop_ = MakeNamed<QPushButton>("stop", QStringLiteral("Stop"), this);
+  ok_ = MakeNamed<QPushButton>("ok", QStringLiteral("OK"), this);
+  cancel_ = MakeNamed<QPushButton>("cancel", QStringLiteral("Cancel"), this);
   for (QPushButton* button : {start_, stop_, ok_, cancel_}) button->setAutoDefault(false);
 
   auto* buttons = new QVBoxLayout;
@@ -67,8 +62,7 @@ ResolveIpDialog::ResolveIpDialog(bool autoStart, QWidget* parent, ReverseResolve
   });
 
   stop_->setEnabled(false);
-  LogDataSource& source = LogDataSource::Obtain();
-  if (!source.IsOpen() || Failed(session_.Open(source))) return;  // the list stays empty
+  if (Failed(OpenSourceSession(session_))) return;  // the list stays empty
   if (!resolver) {
     ownResolver_ = std::make_unique<SystemReverseResolver>();
     resolver = ownResolver_.get();
@@ -107,12 +101,15 @@ int ResolveIpDialog::DoneMark(int row) const {
 
 void ResolveIpDialog::OnStart() {
   if (!run_ || Running() || closing_) return;
-  start_->setEnabled(false);
-  ok_->setEnabled(false);
-  cancel_->setEnabled(false);
-  allUnresolved_->setEnabled(false);
-  stop_->setEnabled(true);
+  ShowRunning(true);
   run_->Start();
+}
+
+void ResolveIpDialog::ShowRunning(bool running) {
+  // While a run goes on only Stop acts.
+  for (QWidget* control : std::initializer_list<QWidget*>{start_, ok_, cancel_, allUnresolved_})
+    control->setEnabled(!running);
+  stop_->setEnabled(running);
 }
 
 void ResolveIpDialog::OnStop() {
@@ -168,11 +165,7 @@ void ResolveIpDialog::OnRunFinished(bool autoClose) {
     QDialog::reject();
     return;
   }
-  start_->setEnabled(true);
-  ok_->setEnabled(true);
-  cancel_->setEnabled(true);
-  allUnresolved_->setEnabled(true);
-  stop_->setEnabled(false);
+  ShowRunning(false);
   emit RunCompleted();
 }
 

@@ -54,6 +54,7 @@ class ResolveIpDialog : public QDialog, public ResolveObserver {
 
  private:
   void FillList();
+  void ShowRunning(bool running);
   void OnRunFinished(bool autoClose);
 
   QTreeWidget* list_ = nullptr;

@@ -18,6 +18,7 @@
 
 #include "net/host_resolver.h"
 #include "reports/country_names.h"
+#include "shell/dialogs/dialog_parts.h"
 #include "store/database.h"
 #include "store/result.h"
 
@@ -46,32 +47,23 @@ VisitorInfoDialog::VisitorInfoDialog(const VisitorUpdate& visitor, const Country
     resolver_ = ownResolver_.get();
   }
 
-  ip_ = new QLineEdit(QString::fromStdString(visitor.address), this);
-  ip_->setObjectName(QStringLiteral("ip"));
+  ip_ = MakeNamed<QLineEdit>("ip", QString::fromStdString(visitor.address), this);
   ip_->setReadOnly(true);
-  urlButton_ = new QPushButton(QStringLiteral("URL"), this);
-  urlButton_->setObjectName(QStringLiteral("urlLookup"));
+  urlButton_ = MakeNamed<QPushButton>("urlLookup", QStringLiteral("URL"), this);
   urlButton_->setAutoDefault(false);
   urlButton_->setToolTip(QStringLiteral("Look the host name up again"));
-  url_ = new QLineEdit(QString::fromStdString(visitor.url), this);
-  url_->setObjectName(QStringLiteral("url"));
+  url_ = MakeNamed<QLineEdit>("url", QString::fromStdString(visitor.url), this);
   url_->setMaxLength(255);
   url_->setMinimumWidth(300);
-  robot_ = new QCheckBox(QStringLiteral("Robot"), this);
-  robot_->setObjectName(QStringLiteral("robot"));
-  robot_->setChecked(visitor.robot);
-  country_ = new QLineEdit(this);
-  country_->setObjectName(QStringLiteral("countryCode"));
+  robot_ = MakeCheckBox(QStringLiteral("Robot"), "robot", visitor.robot, this);
+  country_ = MakeNamed<QLineEdit>("countryCode", this);
   country_->setMaxLength(2);
   country_->setFixedWidth(country_->fontMetrics().horizontalAdvance(QStringLiteral("WWW")) + 12);
-  countryName_ = new QLabel(this);
-  countryName_->setObjectName(QStringLiteral("countryName"));
-  comments_ = new QPlainTextEdit(this);
-  comments_->setObjectName(QStringLiteral("comments"));
+  countryName_ = MakeNamed<QLabel>("countryName", this);
+  comments_ = MakeNamed<QPlainTextEdit>("comments", this);
   comments_->setTabChangesFocus(true);
   comments_->setPlainText(QString::fromStdString(visitor.comments).left(kVisitorCommentsLimit));
-  whoisButton_ = new QPushButton(QStringLiteral("Whois"), this);
-  whoisButton_->setObjectName(QStringLiteral("whois"));
+  whoisButton_ = MakeNamed<QPushButton>("whois", QStringLiteral("Whois"), this);
   whoisButton_->setAutoDefault(false);
 
   auto* grid = new QGridLayout;
@@ -87,8 +79,7 @@ VisitorInfoDialog::VisitorInfoDialog(const VisitorUpdate& visitor, const Country
   grid->addWidget(comments_, 4, 1, 1, 2);
   grid->setColumnStretch(2, 1);
 
-  auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, this);
-  buttons->setObjectName(QStringLiteral("buttons"));
+  QDialogButtonBox* buttons = MakeOkCancel(this, "buttons");
   auto* row = new QHBoxLayout;
   row->addWidget(whoisButton_);
   row->addStretch(1);
@@ -101,8 +92,6 @@ VisitorInfoDialog::VisitorInfoDialog(const VisitorUpdate& visitor, const Country
   connect(comments_, &QPlainTextEdit::textChanged, this, &VisitorInfoDialog::OnCommentsChanged);
   connect(urlButton_, &QPushButton::clicked, this, &VisitorInfoDialog::OnUrlLookup);
   connect(whoisButton_, &QPushButton::clicked, this, &VisitorInfoDialog::OnWhois);
-  connect(buttons, &QDialogButtonBox::accepted, this, &VisitorInfoDialog::accept);
-  connect(buttons, &QDialogButtonBox::rejected, this, &VisitorInfoDialog::reject);
 
   country_->setText(QString::fromStdString(visitor.countryCode).left(2));
   OnCountryChanged(country_->text());
@@ -208,11 +197,10 @@ void VisitorInfoDialog::accept() {
   WaitForLookup();
   result_ = VisitorDialogResult(address_, url_->text().toStdString(), robot_->isChecked(),
                                 country_->text().toStdString(), comments_->toPlainText().toStdString());
-  LogDataSource& source = LogDataSource::Obtain();
   DbSession session;
-  saveResult_ = source.IsOpen() ? session.Open(source) : source.OpenResult();
+  saveResult_ = OpenSourceSession(session);
   if (Failed(saveResult_)) {
-    saveError_ = "cannot open the database " + source.Path();
+    saveError_ = "cannot open the database " + LogDataSource::Obtain().Path();
   } else {
     saveResult_ = UpdateVisitor(session, result_);
     if (Failed(saveResult_)) saveError_ = sqlite3_errmsg(session.Handle());

@@ -16,6 +16,7 @@
 
 #include "settings/settings.h"
 #include "shell/dialogs/context_help.h"
+#include "shell/dialogs/dialog_parts.h"
 
 namespace weavil {
 namespace {
@@ -45,30 +46,23 @@ WhoisDialog::WhoisDialog(QWidget* owner, WhoisTarget* target, const QString& que
   setWindowTitle(QStringLiteral("Whois"));
   setObjectName(QStringLiteral("whoisDialog"));
 
-  url_ = new QLineEdit(query, this);
-  url_->setObjectName(QStringLiteral("url"));
+  url_ = MakeNamed<QLineEdit>("url", query, this);
   url_->setMaxLength(kWhoisFieldLimit);
-  servers_ = new QComboBox(this);
-  servers_->setObjectName(QStringLiteral("server"));
+  servers_ = MakeNamed<QComboBox>("server", this);
   servers_->setEditable(true);
   servers_->setInsertPolicy(QComboBox::NoInsert);
   servers_->lineEdit()->setMaxLength(kWhoisFieldLimit);
   for (const std::string& name : WhoisServers()) servers_->addItem(QString::fromStdString(name));
   servers_->setCurrentIndex(FindWhoisServerEntry(server.toStdString()));
-  whois_ = new QPushButton(QStringLiteral("WHOIS"), this);
-  whois_->setObjectName(QStringLiteral("whois"));
+  whois_ = MakeNamed<QPushButton>("whois", QStringLiteral("WHOIS"), this);
   whois_->setDefault(true);
-  answerBox_ = new QPlainTextEdit(this);
-  answerBox_->setObjectName(QStringLiteral("answer"));
+  answerBox_ = MakeNamed<QPlainTextEdit>("answer", this);
   answerBox_->setFont(QFontDatabase::systemFont(QFontDatabase::FixedFont));
   answerBox_->setLineWrapMode(QPlainTextEdit::NoWrap);
   SetAnswerBox(answer);
-  toUrl_ = new QPushButton(QStringLiteral("URL->"), this);
-  toUrl_->setObjectName(QStringLiteral("toUrl"));
-  toCountry_ = new QPushButton(QStringLiteral("Country->"), this);
-  toCountry_->setObjectName(QStringLiteral("toCountry"));
-  toComments_ = new QPushButton(QStringLiteral("Comments->"), this);
-  toComments_->setObjectName(QStringLiteral("toComments"));
+  toUrl_ = MakeNamed<QPushButton>("toUrl", QStringLiteral("URL->"), this);
+  toCountry_ = MakeNamed<QPushButton>("toCountry", QStringLiteral("Country->"), this);
+  toComments_ = MakeNamed<QPushButton>("toComments", QStringLiteral("Comments->"), this);
   for (QPushButton* button : {toUrl_, toCountry_, toComments_}) button->setAutoDefault(false);
 
   auto* top = new QGridLayout;
@@ -83,9 +77,7 @@ WhoisDialog::WhoisDialog(QWidget* owner, WhoisTarget* target, const QString& que
   transfer->addWidget(toCountry_);
   transfer->addWidget(toComments_);
   transfer->addStretch(1);
-  auto* buttons = new QDialogButtonBox(QDialogButtonBox::Ok | QDialogButtonBox::Cancel, this);
-  buttons->setObjectName(QStringLiteral("buttons"));
-  transfer->addWidget(buttons);
+  transfer->addWidget(MakeOkCancel(this, "buttons"));
 
   auto* layout = new QVBoxLayout(this);
   layout->addLayout(top);
@@ -100,20 +92,9 @@ WhoisDialog::WhoisDialog(QWidget* owner, WhoisTarget* target, const QString& que
   }
 
   connect(whois_, &QPushButton::clicked, this, &WhoisDialog::OnWhois);
-  connect(buttons, &QDialogButtonBox::accepted, this, &WhoisDialog::accept);
-  connect(buttons, &QDialogButtonBox::rejected, this, &WhoisDialog::reject);
-  connect(toUrl_, &QPushButton::clicked, this, [this] {
-    std::string selected = SelectedAnswer();
-    if (target_ && !selected.empty()) target_->SetUrlField(ForField(selected));
-  });
-  connect(toCountry_, &QPushButton::clicked, this, [this] {
-    std::string selected = SelectedAnswer();
-    if (target_ && !selected.empty()) target_->SetCountryField(ForField(selected.substr(0, 2)));
-  });
-  connect(toComments_, &QPushButton::clicked, this, [this] {
-    std::string selected = SelectedAnswer();
-    if (target_ && !selected.empty()) target_->SetCommentsField(ForField(selected));
-  });
+  connect(toUrl_, &QPushButton::clicked, this, [this] { TransferSelection(&WhoisTarget::SetUrlField); });
+  connect(toCountry_, &QPushButton::clicked, this, [this] { TransferSelection(&WhoisTarget::SetCountryField, 2); });
+  connect(toComments_, &QPushButton::clicked, this, [this] { TransferSelection(&WhoisTarget::SetCommentsField); });
   InstallContextHelp(this, QStringLiteral("WhoisDialog"));
 }
 
@@ -131,6 +112,11 @@ void WhoisDialog::showEvent(QShowEvent* event) {
     QRect area = owner->window()->frameGeometry();
     move(area.center() - QPoint(frameGeometry().width() / 2, frameGeometry().height() / 2));
   }
+}
+
+void WhoisDialog::TransferSelection(void (WhoisTarget::*field)(const QString&), size_t length) {
+  std::string selected = SelectedAnswer();
+  if (target_ && !selected.empty()) (target_->*field)(ForField(selected.substr(0, length)));
 }
 
 void WhoisDialog::SetAnswerBox(const QString& answer) { answerBox_->setPlainText(ForDisplay(answer)); }

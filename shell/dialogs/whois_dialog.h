@@ -5,6 +5,8 @@
 #include <QDialog>
 #include <QString>
 
+#include <string>
+
 #include "net/whois_client.h"
 
 class QComboBox;
@@ -65,6 +67,9 @@ class WhoisDialog : public QDialog {
 
  private:
   void SetAnswerBox(const QString& answer);
+  // The selection, its first length bytes, into one of the target's fields (nothing
+  // without a target or a selection).
+  void TransferSelection(void (WhoisTarget::*field)(const QString&), size_t length = std::string::npos);
   void StopWorker();
 
   WhoisTarget* target_;

@@ -13,6 +13,7 @@
 #include "classify/literal_prefilter.h"
 #include "classify/user_agent_classifier.h"
 #include "regex/regex.h"
+#include "tests/classify/agent_cases.h"
 
 namespace weavil {
 namespace {
@@ -23,18 +24,10 @@ std::string Logged(std::string agent) {
   return agent;
 }
 
-struct Expected {
-  std::string agent, browser, os;
-  int32_t robot;
-};
-
-void ExpectModern(const std::vector<Expected>& cases) {
-  for (const Expected& c : cases) {
-    UserAgentClass result = ClassifyUserAgentText(Logged(c.agent), true);
-    EXPECT_EQ(result.browser, c.browser) << c.agent;
-    EXPECT_EQ(result.os, c.os) << c.agent;
-    EXPECT_EQ(result.robot, c.robot) << c.agent;
-  }
+// The agents as written here, with blanks; the log gives them with "+".
+void ExpectModern(std::vector<test::AgentCase> cases) {
+  for (test::AgentCase& c : cases) c.agent = Logged(c.agent);
+  test::ExpectAgentClasses(cases, true);
 }
 
 nlohmann::json Crawlers() {

@@ -9,26 +9,13 @@
 
 #include "classify/classification_store.h"
 #include "store/database.h"
+#include "tests/classify/agent_cases.h"
 #include "tests/classify/classify_test_db.h"
 
 namespace weavil {
 namespace {
 
-struct Expected {
-  std::string userAgent;
-  std::string browser;
-  std::string os;
-  int32_t robot;
-};
-
-void ExpectClasses(const std::vector<Expected>& cases) {
-  for (const Expected& c : cases) {
-    UserAgentClass result = ClassifyUserAgentText(c.userAgent);
-    EXPECT_EQ(result.browser, c.browser) << c.userAgent;
-    EXPECT_EQ(result.os, c.os) << c.userAgent;
-    EXPECT_EQ(result.robot, c.robot) << c.userAgent;
-  }
-}
+void ExpectClasses(const std::vector<test::AgentCase>& cases) { test::ExpectAgentClasses(cases, false); }
 
 TEST(UserAgentRulesTest, ListsHaveTheirRowsInOrder) {
   ASSERT_EQ(BrowserRules().size(), 83u);

@@ -1,48 +1,8 @@
 #include "tests/dialogs/dialog_test_support.h"
 
-#include <gtest/gtest.h>
-
-#include <QApplication>
-#include <QThread>
-
 #include <cstdio>
-#include <cstdlib>
-
-#include "store/database.h"
-#include "store/result.h"
-#include "store/trace.h"
 
 namespace weavil::test {
-
-DialogDatabase::DialogDatabase() {
-  EnsureTestApplication();
-  path_ = dir_.File("log.db");
-  CopyTemplateDatabase(path_);
-  LogDataSource::Release();
-  LogDataSource::UseDatabaseFile(path_);
-}
-
-DialogDatabase::~DialogDatabase() {
-  LogDataSource::Release();
-}
-
-std::string DialogDatabase::Value(const std::string& sql) {
-  DbSession db;
-  EXPECT_TRUE(Succeeded(db.OpenFile(path_)));
-  Statement statement;
-  std::string value;
-  if (Succeeded(statement.Execute(db, sql)) && statement.MoveNext() == kResultOk) statement.GetText(1, value);
-  return value;
-}
-
-int64_t DialogDatabase::Count(const std::string& sql) { return QueryNumber(path_, sql); }
-
-void DialogDatabase::Run(const std::string& sql) {
-  DbSession db;
-  ASSERT_TRUE(Succeeded(db.OpenFile(path_)));
-  Statement statement;
-  ASSERT_TRUE(Succeeded(statement.Execute(db, sql))) << sql;
-}
 
 std::string W3cLog(int first, int count) {
   std::string text =

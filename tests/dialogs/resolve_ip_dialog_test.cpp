@@ -6,63 +6,16 @@
 #include <QPushButton>
 #include <QTreeWidget>
 
-#include <condition_variable>
-#include <map>
-#include <mutex>
 
 #include "shell/dialogs/dialog_prompts.h"
 #include "shell/dialogs/resolve_ip_dialog.h"
 #include "tests/dialogs/dialog_test_support.h"
+#include "tests/net/stub_resolver.h"
 
 namespace weavil {
 namespace {
 
 using namespace std::chrono_literals;
-
-// Answers from a table; every lookup waits at the gate while it is closed, and the
-// stub counts how many run at once.
-class GateResolver : public ReverseResolver {
- public:
-  bool LookUp(const std::string& address, std::string& hostName) override {
-    std::unique_lock<std::mutex> lock(mutex_);
-    ++calls_;
-    ++running_;
-    peak_ = std::max(peak_, running_);
-    changed_.notify_all();
-    changed_.wait(lock, [&] { return open_; });
-    --running_;
-    auto found = names_.find(address);
-    if (found == names_.end()) return false;
-    hostName = found->second;
-    return true;
-  }
-  void Open() {
-    std::lock_guard<std::mutex> lock(mutex_);
-    open_ = true;
-    changed_.notify_all();
-  }
-  int Calls() {
-    std::lock_guard<std::mutex> lock(mutex_);
-    return calls_;
-  }
-  int Running() {
-    std::lock_guard<std::mutex> lock(mutex_);
-    return running_;
-  }
-  int Peak() {
-    std::lock_guard<std::mutex> lock(mutex_);
-    return peak_;
-  }
-  std::map<std::string, std::string> names_;
-
- private:
-  std::mutex mutex_;
-  std::condition_variable changed_;
-  bool open_ = false;
-  int calls_ = 0;
-  int running_ = 0;
-  int peak_ = 0;
-};
 
 class ResolveDialogTest : public ::testing::Test {
  protected:
@@ -71,13 +24,15 @@ class ResolveDialogTest : public ::testing::Test {
       db_.Run("INSERT INTO DNSLookUp (UserIP, FullName) VALUES ('192.0.2." + std::to_string(i) + "', '" + fullName +
               "')");
   }
+  void SetUp() override { resolver_.CloseGate(); }
+
   test::DialogDatabase db_;
-  GateResolver resolver_;
+  test::StubResolver resolver_;
 };
 
 TEST_F(ResolveDialogTest, RunsAtMostNineAndGivesTheButtonsBackOnlyAfterTheLast) {
   AddAddresses(20);
-  resolver_.names_["192.0.2.7"] = "Host7.Example.ORG";
+  resolver_.SetName("192.0.2.7", "Host7.Example.ORG");
   ResolveIpDialog dialog(false, nullptr, &resolver_);
   ASSERT_EQ(dialog.List()->topLevelItemCount(), 20);
   EXPECT_EQ(dialog.List()->headerItem()->text(0), "IP");
@@ -99,7 +54,7 @@ TEST_F(ResolveDialogTest, RunsAtMostNineAndGivesTheButtonsBackOnlyAfterTheLast) 
   EXPECT_EQ(resolver_.Calls(), 9);
   EXPECT_EQ(dialog.List()->topLevelItem(9)->text(1), "");
 
-  resolver_.Open();
+  resolver_.OpenGate();
   ASSERT_TRUE(test::WaitUntil([&] { return completed; }));
   EXPECT_LE(resolver_.Peak(), 9);
   EXPECT_EQ(resolver_.Calls(), 20);
@@ -129,7 +84,7 @@ TEST_F(ResolveDialogTest, StopStartsNoNewRowAndWritesTheRunningOnes) {
   ASSERT_TRUE(test::WaitUntil([&] { return resolver_.Running() == 9; }));
   dialog.StopButton()->click();
   EXPECT_FALSE(dialog.StopButton()->isEnabled());
-  resolver_.Open();
+  resolver_.OpenGate();
   ASSERT_TRUE(test::WaitUntil([&] { return completed; }));
   EXPECT_EQ(resolver_.Calls(), 9);
   EXPECT_EQ(db_.Count("SELECT count(*) FROM DNSLookUp WHERE FullName='-'"), 9);
@@ -146,7 +101,7 @@ TEST_F(ResolveDialogTest, ClosingDuringARunWaitsForTheRunningRowsThenCloses) {
   ASSERT_TRUE(test::WaitUntil([&] { return resolver_.Running() == 9; }));
   dialog.close();
   EXPECT_TRUE(dialog.isVisible());  // still waiting for its rows
-  resolver_.Open();
+  resolver_.OpenGate();
   ASSERT_TRUE(test::WaitUntil([&] { return !dialog.isVisible(); }));
   EXPECT_EQ(dialog.result(), QDialog::Rejected);
   EXPECT_EQ(resolver_.Calls(), 9);
@@ -154,7 +109,7 @@ TEST_F(ResolveDialogTest, ClosingDuringARunWaitsForTheRunningRowsThenCloses) {
 
 TEST_F(ResolveDialogTest, AutoStartRunsByItselfAndClosesAsCancel) {
   AddAddresses(3);
-  resolver_.Open();
+  resolver_.OpenGate();
   ResolveIpDialog dialog(true, nullptr, &resolver_);
   EXPECT_EQ(dialog.exec(), QDialog::Rejected);
   EXPECT_EQ(resolver_.Calls(), 3);
@@ -166,7 +121,7 @@ TEST_F(ResolveDialogTest, AWriteTheDatabaseRefusesEndsWithAnError) {
   db_.Run("CREATE TRIGGER NoNames BEFORE UPDATE ON DNSLookUp BEGIN SELECT RAISE(ABORT, 'names refused'); END");
   QString shown;
   DialogPromptsInUse().showError = [&](QWidget*, const QString& title, const QString& text) { shown = title + ": " + text; };
-  resolver_.Open();
+  resolver_.OpenGate();
   ResolveIpDialog dialog(false, nullptr, &resolver_);
   bool completed = false;
   QObject::connect(&dialog, &ResolveIpDialog::RunCompleted, [&] { completed = true; });

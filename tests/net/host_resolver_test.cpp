@@ -4,75 +4,22 @@
 
 #include <chrono>
 #include <condition_variable>
-#include <map>
+#include <memory>
 #include <mutex>
-#include <set>
 #include <thread>
+#include <utility>
 
 #include "store/database.h"
 #include "store/result.h"
-#include "tests/support/test_support.h"
+#include "tests/net/stub_resolver.h"
+#include "tests/store/template_db_test.h"
 
 namespace weavil {
 namespace {
 
 using namespace std::chrono_literals;
 
-// A reverse name service that answers from a table after a pause, and keeps count of how
-// many lookups run at once. With a closed gate every lookup waits until it is opened.
-class StubResolver : public ReverseResolver {
- public:
-  bool LookUp(const std::string& address, std::string& hostName) override {
-    {
-      std::unique_lock<std::mutex> lock(mutex_);
-      ++running_;
-      ++calls_;
-      peak_ = std::max(peak_, running_);
-      looked_.insert(address);
-      changed_.notify_all();
-      changed_.wait(lock, [&] { return gateOpen_; });
-    }
-    std::this_thread::sleep_for(pause_);
-    std::lock_guard<std::mutex> lock(mutex_);
-    --running_;
-    auto found = names_.find(address);
-    if (found == names_.end()) return false;
-    hostName = found->second;
-    return true;
-  }
-
-  void SetName(const std::string& address, const std::string& name) { names_[address] = name; }
-  void SetPause(std::chrono::milliseconds pause) { pause_ = pause; }
-  void CloseGate() { gateOpen_ = false; }
-  void OpenGate() {
-    std::lock_guard<std::mutex> lock(mutex_);
-    gateOpen_ = true;
-    changed_.notify_all();
-  }
-  bool WaitForCalls(int count) {
-    std::unique_lock<std::mutex> lock(mutex_);
-    return changed_.wait_for(lock, 10s, [&] { return calls_ >= count; });
-  }
-  int Peak() {
-    std::lock_guard<std::mutex> lock(mutex_);
-    return peak_;
-  }
-  int Calls() {
-    std::lock_guard<std::mutex> lock(mutex_);
-    return calls_;
-  }
-
- private:
-  std::map<std::string, std::string> names_;
-  std::chrono::milliseconds pause_{0};
-  std::mutex mutex_;
-  std::condition_variable changed_;
-  bool gateOpen_ = true;
-  int running_ = 0;
-  int peak_ = 0;
-  int calls_ = 0;
-  std::set<std::string> looked_;
-};
+using test::StubResolver;
 
 class RecordingObserver : public ResolveObserver {
  public:
@@ -107,19 +54,11 @@ class RecordingObserver : public ResolveObserver {
   bool autoClose_ = false;
 };
 
-class ResolveTest : public ::testing::Test {
+class ResolveTest : public test::TemplateDbTest {
  protected:
-  void SetUp() override {
-    path_ = dir_.File("log.db");
-    test::CopyTemplateDatabase(path_);
-    ASSERT_TRUE(Succeeded(session_.OpenFile(path_)));
-  }
-
   void AddAddress(const std::string& address, const char* fullName = nullptr) {
-    std::string sql = "Insert into DNSLookUp (UserIP, FullName, CountryCode) values ('" + address + "', " +
-                      (fullName ? "'" + std::string(fullName) + "'" : std::string("NULL")) + ", '')";
-    Statement statement;
-    ASSERT_TRUE(Succeeded(statement.Execute(session_, sql))) << sql;
+    Exec("Insert into DNSLookUp (UserIP, FullName, CountryCode) values ('" + address + "', " +
+         (fullName ? "'" + std::string(fullName) + "'" : std::string("NULL")) + ", '')");
   }
 
   // FullName, URL, rURL and CountryCode of one row, joined with "|".
@@ -135,19 +74,21 @@ class ResolveTest : public ::testing::Test {
     }
     return result;
   }
-
-  test::TempDir dir_;
-  std::string path_;
-  DbSession session_;
 };
 
 TEST(ReverseHostNameTest, ReversesLabels) {
-  EXPECT_EQ(ReverseHostName("a.b.c"), "c.b.a");
-  EXPECT_EQ(ReverseHostName("crawl-66-249-66-1.googlebot.com"), "com.googlebot.crawl-66-249-66-1");
-  EXPECT_EQ(ReverseHostName("localhost"), "localhost");
-  EXPECT_EQ(ReverseHostName("-"), "-");
-  EXPECT_EQ(ReverseHostName(""), "");
-  EXPECT_EQ(ReverseHostName("host."), ".host");  // a trailing dot gives an empty first label
+  const std::pair<const char*, const char*> cases[] = {
+      {"a.b.c", "c.b.a"},
+      {"crawl-66-249-66-1.googlebot.com", "com.googlebot.crawl-66-249-66-1"},
+      {"localhost", "localhost"},
+      {"-", "-"},
+      {"", ""},
+      {"host.", ".host"},  // a trailing dot gives an empty first label
+  };
+  for (const auto& [name, reversed] : cases) {
+    EXPECT_EQ(ReverseHostName(name), reversed) << name;
+    EXPECT_EQ(ReverseHostName(reversed), name) << name;  // reversing twice gives the name back
+  }
 }
 
 TEST_F(ResolveTest, UpdateWritesNameReversedFormAndCountry) {
@@ -200,31 +141,56 @@ TEST_F(ResolveTest, ListHoldsUnresolvedAddressesAndFailuresOnlyWhenAsked) {
   EXPECT_EQ(run.Row(2).ip, "3.3.3.3");
 }
 
-TEST_F(ResolveTest, TwentyAddressesNeverRunMoreThanNineLookupsAtOnce) {
-  StubResolver resolver;
-  resolver.SetPause(30ms);
-  for (int i = 1; i <= 20; ++i) {
-    std::string address = "192.0.2." + std::to_string(i);
-    AddAddress(address);
-    if (i % 2) resolver.SetName(address, "Host" + std::to_string(i) + ".Example.ORG");
+// A run over the addresses prefix1 to prefixN, watched by an observer.
+class ResolveRunTest : public ResolveTest {
+ protected:
+  void FillRun(const std::string& prefix, int count) {
+    for (int i = 1; i <= count; ++i) AddAddress(prefix + std::to_string(i));
+    run_ = std::make_unique<ResolveRun>(session_, resolver_, &observer_);
+    ASSERT_TRUE(Succeeded(run_->FillList(false)));
   }
-  RecordingObserver observer;
-  ResolveRun run(session_, resolver, &observer);
-  ASSERT_TRUE(Succeeded(run.FillList(false)));
+
+  // Fills the run with the gate closed, starts it and waits until calls lookups wait there.
+  void StartBehindGate(const std::string& prefix, int count, int calls) {
+    resolver_.CloseGate();
+    FillRun(prefix, count);
+    ASSERT_TRUE(run_->Start());
+    ASSERT_TRUE(resolver_.WaitForCalls(calls));
+  }
+
+  // Starts the run and waits for its end (the count-th end the observer sees).
+  void RunToEnd(int count) {
+    ASSERT_TRUE(run_->Start());
+    ASSERT_TRUE(observer_.WaitFinished(count));
+    run_->Wait();
+  }
+
+  StubResolver resolver_;
+  RecordingObserver observer_;
+  // Declared last: its workers end before the resolver and the observer go.
+  std::unique_ptr<ResolveRun> run_;
+};
+
+TEST_F(ResolveRunTest, TwentyAddressesNeverRunMoreThanNineLookupsAtOnce) {
+  resolver_.SetPause(30ms);
+  for (int i = 1; i <= 20; i += 2)
+    resolver_.SetName("192.0.2." + std::to_string(i), "Host" + std::to_string(i) + ".Example.ORG");
+  ASSERT_NO_FATAL_FAILURE(FillRun("192.0.2.", 20));
+  ResolveRun& run = *run_;
   ASSERT_EQ(run.RowCount(), 20u);
 
   ASSERT_TRUE(run.Start());
   EXPECT_FALSE(run.Start());  // one run at a time
-  ASSERT_TRUE(observer.WaitFinished(1));
+  ASSERT_TRUE(observer_.WaitFinished(1));
   run.Wait();
 
-  EXPECT_LE(resolver.Peak(), kMaxResolveWorkers);
-  EXPECT_GE(resolver.Peak(), 2);  // the lookups did overlap
-  EXPECT_EQ(resolver.Calls(), 20);
+  EXPECT_LE(resolver_.Peak(), kMaxResolveWorkers);
+  EXPECT_GE(resolver_.Peak(), 2);  // the lookups did overlap
+  EXPECT_EQ(resolver_.Calls(), 20);
   EXPECT_EQ(run.ActiveCount(), 0);
   EXPECT_EQ(run.StartedCount(), 20);
   EXPECT_FALSE(run.IsRunning());
-  EXPECT_FALSE(observer.AutoClose());
+  EXPECT_FALSE(observer_.AutoClose());
   for (const ResolveRow& row : run.Rows()) EXPECT_TRUE(row.done) << row.ip;
   EXPECT_EQ(run.Row(0).url, "Host1.Example.ORG");
   EXPECT_EQ(run.Row(1).url, "-");
@@ -232,7 +198,7 @@ TEST_F(ResolveTest, TwentyAddressesNeverRunMoreThanNineLookupsAtOnce) {
   EXPECT_EQ(RowOf("192.0.2.2"), "-|-|ip.192.0.2.2|");
 
   // Every row showed "*" before its result.
-  auto changes = observer.Changes();
+  auto changes = observer_.Changes();
   EXPECT_EQ(changes.size(), 40u);
   for (size_t row = 0; row < 20; ++row) {
     auto star = std::find(changes.begin(), changes.end(), std::make_pair(row, std::string("*")));
@@ -243,63 +209,44 @@ TEST_F(ResolveTest, TwentyAddressesNeverRunMoreThanNineLookupsAtOnce) {
   }
 
   // A second start visits only pending rows: there are none.
-  ASSERT_TRUE(run.Start());
-  ASSERT_TRUE(observer.WaitFinished(2));
-  run.Wait();
-  EXPECT_EQ(resolver.Calls(), 20);
+  RunToEnd(2);
+  EXPECT_EQ(resolver_.Calls(), 20);
 }
 
-TEST_F(ResolveTest, StopStartsNoNewWorkerAndRunningRowsAreWritten) {
-  StubResolver resolver;
-  resolver.CloseGate();
-  for (int i = 1; i <= 20; ++i) AddAddress("198.51.100." + std::to_string(i));
-  RecordingObserver observer;
-  ResolveRun run(session_, resolver, &observer);
-  ASSERT_TRUE(Succeeded(run.FillList(false)));
-
-  ASSERT_TRUE(run.Start());
-  ASSERT_TRUE(resolver.WaitForCalls(kMaxResolveWorkers));
+TEST_F(ResolveRunTest, StopStartsNoNewWorkerAndRunningRowsAreWritten) {
+  ASSERT_NO_FATAL_FAILURE(StartBehindGate("198.51.100.", 20, kMaxResolveWorkers));
   // Give the dispatcher time to block on the tenth row.
   std::this_thread::sleep_for(150ms);
-  run.Stop();
+  run_->Stop();
   std::this_thread::sleep_for(150ms);
-  resolver.OpenGate();
-  ASSERT_TRUE(observer.WaitFinished(1));
-  run.Wait();
+  resolver_.OpenGate();
+  ASSERT_TRUE(observer_.WaitFinished(1));
+  run_->Wait();
 
-  EXPECT_EQ(resolver.Calls(), kMaxResolveWorkers);
-  EXPECT_EQ(run.StartedCount(), kMaxResolveWorkers);
+  EXPECT_EQ(resolver_.Calls(), kMaxResolveWorkers);
+  EXPECT_EQ(run_->StartedCount(), kMaxResolveWorkers);
   int done = 0;
-  for (const ResolveRow& row : run.Rows()) done += row.done ? 1 : 0;
+  for (const ResolveRow& row : run_->Rows()) done += row.done ? 1 : 0;
   EXPECT_EQ(done, kMaxResolveWorkers);
   EXPECT_EQ(RowOf("198.51.100.1").rfind("-|-|ip.198.51.100.1|", 0), 0u);
   EXPECT_EQ(RowOf("198.51.100.20"), "<null>|<null>|<null>|");
 
   // Start again: the remaining rows are done and the earlier ones are not looked up twice.
-  ASSERT_TRUE(run.Start());
-  ASSERT_TRUE(observer.WaitFinished(2));
-  run.Wait();
-  EXPECT_EQ(resolver.Calls(), 20);
+  RunToEnd(2);
+  EXPECT_EQ(resolver_.Calls(), 20);
 }
 
-TEST_F(ResolveTest, ClosingDuringARunClosesWhenTheWorkersAreDone) {
-  StubResolver resolver;
-  resolver.CloseGate();
-  for (int i = 1; i <= 12; ++i) AddAddress("203.0.113." + std::to_string(i));
-  RecordingObserver observer;
-  ResolveRun run(session_, resolver, &observer);
-  ASSERT_TRUE(Succeeded(run.FillList(false)));
-  ASSERT_TRUE(run.Start());
-  ASSERT_TRUE(resolver.WaitForCalls(3));
+TEST_F(ResolveRunTest, ClosingDuringARunClosesWhenTheWorkersAreDone) {
+  ASSERT_NO_FATAL_FAILURE(StartBehindGate("203.0.113.", 12, 3));
 
-  EXPECT_FALSE(run.RequestClose());  // a run is active: the window stays until it ends
-  EXPECT_FALSE(Succeeded(run.FillList(true)));  // the list is not refilled under the workers
-  resolver.OpenGate();
-  ASSERT_TRUE(observer.WaitFinished(1));
-  run.Wait();
-  EXPECT_TRUE(observer.AutoClose());
-  EXPECT_LT(resolver.Calls(), 12);
-  EXPECT_TRUE(run.RequestClose());  // nothing runs now: close at once
+  EXPECT_FALSE(run_->RequestClose());  // a run is active: the window stays until it ends
+  EXPECT_FALSE(Succeeded(run_->FillList(true)));  // the list is not refilled under the workers
+  resolver_.OpenGate();
+  ASSERT_TRUE(observer_.WaitFinished(1));
+  run_->Wait();
+  EXPECT_TRUE(observer_.AutoClose());
+  EXPECT_LT(resolver_.Calls(), 12);
+  EXPECT_TRUE(run_->RequestClose());  // nothing runs now: close at once
 }
 
 TEST(SystemResolver, LoopbackHasAName) {

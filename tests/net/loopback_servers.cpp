@@ -17,6 +17,7 @@
 #include <fstream>
 #include <sstream>
 #include <stdexcept>
+#include <utility>
 
 extern char** environ;
 
@@ -213,6 +214,39 @@ void HttpLogServer::Serve(int fd) {
   SendAll(fd, answer + payload);
 }
 
+namespace {
+
+// Pointers to each text, ended by the null pointer an argv or envp array ends with.
+std::vector<char*> CStrings(std::vector<std::string>& texts) {
+  std::vector<char*> pointers;
+  for (std::string& text : texts) pointers.push_back(text.data());
+  pointers.push_back(nullptr);
+  return pointers;
+}
+
+// Starts words[0] with the arguments after it: the program's own path when an environment
+// is given, else looked up in PATH with this process's environment. Standard input reads
+// /dev/null; out and err take standard output and error (-1: /dev/null). -1 when it did
+// not start.
+pid_t Spawn(std::vector<std::string> words, std::vector<std::string>* environment, int out, int err) {
+  std::vector<char*> argv = CStrings(words);
+  std::vector<char*> envp = environment ? CStrings(*environment) : std::vector<char*>();
+  posix_spawn_file_actions_t actions;
+  posix_spawn_file_actions_init(&actions);
+  posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
+  for (auto [fd, target] : {std::pair{1, out}, std::pair{2, err}}) {
+    if (target < 0) posix_spawn_file_actions_addopen(&actions, fd, "/dev/null", O_WRONLY, 0);
+    else posix_spawn_file_actions_adddup2(&actions, target, fd);
+  }
+  pid_t pid = -1;
+  int spawned = environment ? posix_spawn(&pid, argv[0], &actions, nullptr, argv.data(), envp.data())
+                            : posix_spawnp(&pid, argv[0], &actions, nullptr, argv.data(), environ);
+  posix_spawn_file_actions_destroy(&actions);
+  return spawned == 0 ? pid : -1;
+}
+
+}  // namespace
+
 uint16_t FreePort() {
   uint16_t port = 0;
   int fd = ListenLoopback(port);
@@ -227,17 +261,8 @@ FtpServer::FtpServer(const std::string& folder, const std::string& user, const s
   if (!user.empty()) {
     words.insert(words.end(), {"-u", user, "-P", password});
   }
-  std::vector<char*> argv;
-  for (auto& word : words) argv.push_back(word.data());
-  argv.push_back(nullptr);
-  posix_spawn_file_actions_t actions;
-  posix_spawn_file_actions_init(&actions);
-  posix_spawn_file_actions_addopen(&actions, 1, "/dev/null", O_WRONLY, 0);
-  posix_spawn_file_actions_addopen(&actions, 2, "/dev/null", O_WRONLY, 0);
-  pid_t pid = -1;
-  int spawned = posix_spawnp(&pid, argv[0], &actions, nullptr, argv.data(), environ);
-  posix_spawn_file_actions_destroy(&actions);
-  if (spawned != 0) return;
+  pid_t pid = Spawn(words, nullptr, -1, -1);
+  if (pid < 0) return;
   pid_ = pid;
   for (int i = 0; i < 100; ++i) {
     if (CanConnect(port)) {
@@ -271,10 +296,6 @@ ProcessResult RunProcess(const std::string& program, const std::vector<std::stri
 
   std::vector<std::string> words = {program};
   words.insert(words.end(), args.begin(), args.end());
-  std::vector<char*> argv;
-  for (auto& word : words) argv.push_back(word.data());
-  argv.push_back(nullptr);
-
   std::vector<std::string> environment;
   for (char** e = environ; *e; ++e) {
     std::string entry = *e;
@@ -282,19 +303,9 @@ ProcessResult RunProcess(const std::string& program, const std::vector<std::stri
     if (!env.count(name)) environment.push_back(entry);
   }
   for (const auto& [name, value] : env) environment.push_back(name + "=" + value);
-  std::vector<char*> envp;
-  for (auto& entry : environment) envp.push_back(entry.data());
-  envp.push_back(nullptr);
 
-  posix_spawn_file_actions_t actions;
-  posix_spawn_file_actions_init(&actions);
-  posix_spawn_file_actions_addopen(&actions, 0, "/dev/null", O_RDONLY, 0);
-  posix_spawn_file_actions_adddup2(&actions, outFd, 1);
-  posix_spawn_file_actions_adddup2(&actions, errFd, 2);
-  pid_t pid = -1;
-  int spawned = posix_spawn(&pid, program.c_str(), &actions, nullptr, argv.data(), envp.data());
-  posix_spawn_file_actions_destroy(&actions);
-  if (spawned == 0) {
+  pid_t pid = Spawn(words, &environment, outFd, errFd);
+  if (pid >= 0) {
     int status = 0;
     auto deadline = std::chrono::steady_clock::now() + std::chrono::seconds(timeoutSeconds);
     for (;;) {

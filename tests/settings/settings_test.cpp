@@ -6,6 +6,8 @@
 #include <QString>
 
 #include <filesystem>
+#include <set>
+#include <string>
 
 #include "settings/settings.h"
 #include "settings/settings_store.h"
@@ -171,6 +173,20 @@ TEST_F(SettingsTest, ValuesByName) {
   EXPECT_EQ(settings.defaultHost, "www.example.com");
   EXPECT_FALSE(SetSettingByName(settings, "NoSuchValue", "1"));
   EXPECT_FALSE(GetSettingByName(settings, "url", value)) << "names are exact";
+}
+
+TEST(SettingNamesTest, EachNameOnceInTheOrderTheKeyIsFirstWritten) {
+  std::set<std::string> seen;
+  Settings settings;
+  for (const char* name : kSettingNamesCreateOrder) {
+    std::string value;
+    EXPECT_TRUE(GetSettingByName(settings, name, value)) << name;
+    EXPECT_TRUE(seen.insert(name).second) << name;
+  }
+  EXPECT_STREQ(kSettingNamesCreateOrder.front(), "Url");
+  EXPECT_STREQ(kSettingNamesCreateOrder[22], "IsBackThread");  // before Extensions, as first written
+  EXPECT_STREQ(kSettingNamesCreateOrder[23], "Extensions");
+  EXPECT_STREQ(kSettingNamesCreateOrder.back(), "FollowSeconds");
 }
 
 }  // namespace

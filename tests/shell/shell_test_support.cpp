@@ -35,11 +35,6 @@ ShellFixture::ShellFixture() {
   TakeResetViews();
   TakeReloadViews();
   ResetPrompts();
-  dbPath_ = dir_.File("log.db");
-  CopyTemplateDatabase(dbPath_);
-  LogDataSource::Release();
-  LogDataSource::UseDatabaseFile(dbPath_);
-  std::filesystem::current_path(dir_.Path());  // the trace file lands here
 }
 
 ShellFixture::~ShellFixture() {
@@ -47,9 +42,6 @@ ShellFixture::~ShellFixture() {
   TakeResetViews();
   TakeReloadViews();
   ResetPrompts();
-  LogDataSource::Release();
-  CloseTrace();
-  std::filesystem::current_path(std::filesystem::temp_directory_path());
 }
 
 MainFrame& ShellFixture::Frame() {
@@ -67,22 +59,6 @@ bool ShellFixture::Settle(std::chrono::milliseconds limit) {
         return !ResetViewsRaised() && !ReloadViewsRaised() && !frame.Tabs()->AnyRefreshing();
       },
       limit);
-}
-
-int64_t ShellFixture::Scalar(const std::string& sql) {
-  DbSession session;
-  int64_t value = -1;
-  if (Failed(session.OpenFile(dbPath_))) return value;
-  Statement statement;
-  if (!Failed(statement.Execute(session, sql)) && statement.MoveNext() == kResultOk) statement.GetInt64(1, value);
-  return value;
-}
-
-void ShellFixture::Run(const std::string& sql) {
-  DbSession session;
-  ASSERT_TRUE(Succeeded(session.OpenFile(dbPath_)));
-  Statement statement;
-  ASSERT_TRUE(Succeeded(statement.Execute(session, sql))) << sql;
 }
 
 std::string MakeCombinedLog(const std::vector<LogVisit>& visits) {

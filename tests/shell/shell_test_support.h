@@ -6,6 +6,7 @@
 #include <memory>
 #include <string>
 
+#include "tests/dialogs/source_database.h"
 #include "tests/support/qt_test_support.h"
 #include "tests/support/test_support.h"
 
@@ -28,20 +29,19 @@ class ShellFixture {
  public:
   ShellFixture();
   ~ShellFixture();
-  const std::string& DatabasePath() const { return dbPath_; }
-  TempDir& Dir() { return dir_; }
+  const std::string& DatabasePath() const { return db_.Path(); }
+  TempDir& Dir() { return db_.Dir(); }
   // Creates the main window (not shown).
   MainFrame& Frame();
   void DestroyFrame();
   // Lets the idle work and every refresh finish.
   bool Settle(std::chrono::milliseconds limit = std::chrono::seconds(30));
-  int64_t Scalar(const std::string& sql);
+  int64_t Scalar(const std::string& sql) { return db_.Count(sql); }
   // Runs a statement on the database from a connection of its own.
-  void Run(const std::string& sql);
+  void Run(const std::string& sql) { db_.Run(sql); }
 
  private:
-  TempDir dir_;
-  std::string dbPath_;
+  SourceDatabase db_;  // the working folder too: the trace file lands there
   std::unique_ptr<MainFrame> frame_;
 };
 

@@ -9,7 +9,7 @@
 #include "store/database.h"
 #include "store/result.h"
 #include "store/view_requests.h"
-#include "tests/support/test_support.h"
+#include "tests/store/template_db_test.h"
 
 namespace weavil {
 namespace {
@@ -17,12 +17,11 @@ namespace {
 const char* const kSessionTables[] = {"SessionBrowserOS", "SessionKeyphrase", "SessionKeywords", "SessionReferer",
                                       "SessionBytes",     "Resource",         "[Session]"};
 
-class ClearDatabaseTest : public ::testing::Test {
+class ClearDatabaseTest : public test::TemplateDbTest {
  protected:
   void SetUp() override {
-    path_ = dir_.File("log.db");
-    test::CopyTemplateDatabase(path_);
-    ASSERT_GE(session_.OpenFile(path_), 0);
+    TemplateDbTest::SetUp();
+    if (HasFatalFailure()) return;
     Exec("INSERT INTO [Session] (SessionId, TimeEnter, UserIP) VALUES ('s1', '2004-01-01 10:00:00', '1.2.3.4')");
     Exec("INSERT INTO Resource (SessionId, UriStem) VALUES ('s1', '/')");
     Exec("INSERT INTO SessionBytes (SessionId, Bytes, BytesIn) VALUES ('s1', 10, 5)");
@@ -41,15 +40,6 @@ class ClearDatabaseTest : public ::testing::Test {
     TakeResetViews();
     TakeReloadViews();
   }
-  void TearDown() override { LogDataSource::Release(); }
-
-  void Exec(const std::string& sql) {
-    Statement statement;
-    ASSERT_GE(statement.Execute(session_, sql), 0) << sql;
-  }
-
-  int64_t Count(const std::string& table) { return test::QueryNumber(session_, "SELECT Count(*) FROM " + table); }
-
   // Makes the delete of one table fail.
   void RefuseDelete(const std::string& table) {
     Exec("CREATE TRIGGER refuse_" + table + " BEFORE DELETE ON " + table +
@@ -68,9 +58,6 @@ class ClearDatabaseTest : public ::testing::Test {
     return prompts;
   }
 
-  test::TempDir dir_;
-  std::string path_;
-  DbSession session_;
   std::vector<std::string> asked_, errors_;
 };
 

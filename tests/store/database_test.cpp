@@ -7,26 +7,13 @@
 #include "store/database.h"
 #include "store/result.h"
 #include "store/sql_text.h"
+#include "tests/store/template_db_test.h"
 #include "tests/support/test_support.h"
 
 namespace weavil {
 namespace {
 
-class DatabaseTest : public ::testing::Test {
- protected:
-  void SetUp() override {
-    path_ = dir_.File("log.db");
-    test::CopyTemplateDatabase(path_);
-    ASSERT_GE(session_.OpenFile(path_), 0);
-  }
-  void TearDown() override { LogDataSource::Release(); }
-
-  int64_t Count(const std::string& table) { return test::QueryNumber(session_, "SELECT Count(*) FROM " + table); }
-
-  test::TempDir dir_;
-  std::string path_;
-  DbSession session_;
-};
+using DatabaseTest = test::TemplateDbTest;
 
 TEST_F(DatabaseTest, RowsAreReadForwardByOrdinalWithNullAsNoValue) {
   Statement statement;
