@@ -9,6 +9,7 @@
 #include <iostream>
 #include <memory>
 
+#include "base/unique_fd.h"
 #include "cli/cli.h"
 #include "cli/cmd_import_follow.h"
 #include "import/import_driver.h"
@@ -104,11 +105,10 @@ bool ReadOffset(const std::string& text, int64_t& offset) {
 }
 
 std::string OpenError(const std::string& path) {
-  int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) return std::strerror(errno);
+  UniqueFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+  if (!fd) return std::strerror(errno);
   struct stat info;
-  bool folder = ::fstat(fd, &info) == 0 && S_ISDIR(info.st_mode);
-  ::close(fd);
+  bool folder = ::fstat(fd.Get(), &info) == 0 && S_ISDIR(info.st_mode);
   return folder ? "it is a folder" : "it cannot be read";
 }
 

@@ -8,6 +8,7 @@
 #include <ctime>
 #include <ostream>
 
+#include "base/unique_fd.h"
 #include "cli/cli.h"
 #include "cli/stop_signals.h"
 #include "import/import_driver.h"
@@ -40,9 +41,8 @@ void PrintRound(std::ostream& out, const std::string& path, const FollowRound& r
 
 int RunImportFollow(CliContext& context, const std::string& path, int64_t offset, const ImportOptions& options) {
   if (path == "-" || path == "/dev/stdin") return CliUsage(context, "standard input cannot be followed", "import");
-  int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) return CliFail(context, "cannot open " + path + ": " + std::strerror(errno));
-  ::close(fd);
+  if (!UniqueFd(::open(path.c_str(), O_RDONLY | O_CLOEXEC)))
+    return CliFail(context, "cannot open " + path + ": " + std::strerror(errno));
 
   StopSignals signals(true);  // Ctrl+C and SIGTERM end the follow after the round under way
   LogFollower follower(path, CopyImportCopies(), StopSignals::Requested());

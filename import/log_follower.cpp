@@ -45,29 +45,25 @@ void LogFollower::Restart() {
 }
 
 bool LogFollower::OpenPath() {
-  int fd = ::open(path_.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) return false;
+  UniqueFd fd(::open(path_.c_str(), O_RDONLY | O_CLOEXEC));
+  if (!fd) return false;
   struct stat info;
-  if (::fstat(fd, &info) != 0 || !S_ISREG(info.st_mode)) {
-    ::close(fd);
-    return false;
-  }
-  fd_ = fd;
+  if (::fstat(fd.Get(), &info) != 0 || !S_ISREG(info.st_mode)) return false;
+  fd_ = std::move(fd);
   device_ = info.st_dev;
   inode_ = info.st_ino;
   return true;
 }
 
 void LogFollower::CloseFile() {
-  if (fd_ >= 0) ::close(fd_);
-  fd_ = -1;
+  fd_.Reset();
 }
 
 bool LogFollower::ReadAt(int64_t offset, size_t count, std::string& bytes) const {
   bytes.resize(count);
   size_t done = 0;
   while (done < count) {
-    ssize_t got = ::pread(fd_, bytes.data() + done, count - done, static_cast<off_t>(offset + done));
+    ssize_t got = ::pread(fd_.Get(), bytes.data() + done, count - done, static_cast<off_t>(offset + done));
     if (got < 0 && errno == EINTR) continue;
     if (got <= 0) break;
     done += static_cast<size_t>(got);
@@ -107,7 +103,7 @@ bool LogFollower::ImportTo(int64_t end, FollowRound& round) {
   options.continueStored = continueStored_;
   options.endOffset = end;
   options.fieldsDirective = fieldsDirective_;
-  std::string source = "/proc/self/fd/" + std::to_string(fd_);
+  std::string source = "/proc/self/fd/" + std::to_string(fd_.Get());
   ImportStats stats = RunImport(source, offset_, copies_, nullptr, options);
   if (!stats.opened || stats.databaseFailed || stats.cancelled) {
     round.failed = true;
@@ -125,9 +121,9 @@ bool LogFollower::ImportTo(int64_t end, FollowRound& round) {
 
 FollowRound LogFollower::Poll() {
   FollowRound round;
-  if (fd_ < 0 && !OpenPath()) return round;
+  if (!fd_ && !OpenPath()) return round;
   struct stat own;
-  if (::fstat(fd_, &own) != 0) return round;
+  if (::fstat(fd_.Get(), &own) != 0) return round;
   int64_t size = static_cast<int64_t>(own.st_size);
   if (size < offset_ || !TailStillThere()) {
     // Truncated in place: what the file holds now is new.
@@ -143,7 +139,7 @@ FollowRound LogFollower::Poll() {
     CloseFile();
     round.replaced = true;
     Restart();
-    if (!OpenPath() || ::fstat(fd_, &own) != 0) return round;
+    if (!OpenPath() || ::fstat(fd_.Get(), &own) != 0) return round;
     size = static_cast<int64_t>(own.st_size);
   }
   int64_t end = LastLineEnd(offset_, size);

@@ -12,6 +12,7 @@
 #include <functional>
 #include <string>
 
+#include "base/unique_fd.h"
 #include "import/import_driver.h"
 #include "settings/settings.h"
 
@@ -89,7 +90,7 @@ class LogFollower {
   ImportCopies copies_;
   const std::atomic<bool>& stop_;
   int seconds_ = kDefaultFollowSeconds;
-  int fd_ = -1;
+  UniqueFd fd_;
   dev_t device_ = 0;
   ino_t inode_ = 0;
   int64_t offset_ = 0;

@@ -16,6 +16,7 @@
 #include <utility>
 
 #include "base/text.h"
+#include "base/unique_fd.h"
 #include "import/log_parser.h"
 
 namespace weavil {
@@ -193,16 +194,15 @@ int64_t FileSize(const std::string& path) {
 
 std::string ReadHead(const std::string& path, size_t count) {
   std::string head(count, '\0');
-  int fd = ::open(path.c_str(), O_RDONLY | O_CLOEXEC);
-  if (fd < 0) return {};
+  UniqueFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+  if (!fd) return {};
   size_t have = 0;
   while (have < count) {
-    ssize_t got = ::read(fd, head.data() + have, count - have);
+    ssize_t got = ::read(fd.Get(), head.data() + have, count - have);
     if (got < 0 && errno == EINTR) continue;
     if (got <= 0) break;
     have += static_cast<size_t>(got);
   }
-  ::close(fd);
   head.resize(have);
   return head;
 }

@@ -14,6 +14,7 @@
 #include <cstring>
 
 #include "base/text.h"
+#include "base/unique_fd.h"
 #include "settings/settings.h"
 
 namespace weavil {
@@ -256,8 +257,9 @@ WhoisResult WhoisExchange::Run(const WhoisRequest& request) {
     return result;
   }
 
-  int fd = ::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0);
-  if (fd < 0) {
+  UniqueFd socket(::socket(AF_INET, SOCK_STREAM | SOCK_NONBLOCK | SOCK_CLOEXEC, 0));
+  const int fd = socket.Get();
+  if (!socket) {
     result.status = WhoisStatus::kSocketError;
     result.answer = "Create Socet Error";
     result.error = std::string("cannot create a socket: ") + std::strerror(errno);
@@ -312,7 +314,7 @@ WhoisResult WhoisExchange::Run(const WhoisRequest& request) {
     if (SendAll(fd, line.data(), line.size(), request.timeout, result)) Receive(fd, request, received, result);
   }
 
-  ::close(fd);
+  socket.Reset();
   result.answer = WhoisAnswerText(received);
   return result;
 }
