@@ -226,6 +226,23 @@ void AwaitStore(SessionStoreThread& store, ProgressThrottle& throttle, int64_t b
   WriteTrace("DB stored");
 }
 
+// The Fields directive in force at offset of a W3C log: its last one among the lines that
+// end at or before offset. Empty when offset is 0, when the file does not open with a
+// directive line (not a W3C log: nothing is read past its first line), or when there is none.
+std::string FieldsDirectiveBefore(const std::string& path, int64_t offset) {
+  std::string directive;
+  if (offset <= 0 || path == "-") return directive;
+  LogFileReader reader;
+  if (!reader.Open(path, 0)) return directive;
+  std::string_view raw;
+  for (bool first = true; reader.NextPhysicalLine(raw) && reader.BytesRead() <= offset; first = false) {
+    if (!raw.empty() && raw.back() == '\r') raw.remove_suffix(1);
+    if (first && (raw.empty() || raw[0] != '#')) break;
+    if (raw.size() > 7 && IsDirectiveLine(raw) && raw.substr(1, 6) == "Fields") directive.assign(raw);
+  }
+  return directive;
+}
+
 }  // namespace
 
 ImportStats RunImport(const std::vector<std::string>& paths, int64_t offset, const ImportCopies& copies,
@@ -246,11 +263,14 @@ ImportStats RunImport(const std::vector<std::string>& paths, int64_t offset, con
   // session before them are closed.
   SessionStoreThread store(list, expected, copies.isModernRules != 0);
   SourceParser parser(list, store, throttle, options);
+  // The Fields directive in force where the first file is read on from: the one the caller
+  // carried (the rounds of a follow), else the file's own before the offset.
+  std::string carried = options.fieldsDirective;
+  if (carried.empty() && stats.opened && !paths.empty()) carried = FieldsDirectiveBefore(paths[0], offset);
   for (size_t i = 0; i < readers.size() && !stats.cancelled; ++i) {
     ParserState state(copies.defaultHost);
     state.customFormat = format;
-    // The Fields directive in force where the first file is read on from.
-    if (i == 0 && IsDirectiveLine(options.fieldsDirective)) ApplyDirective(state, options.fieldsDirective);
+    if (i == 0 && IsDirectiveLine(carried)) ApplyDirective(state, carried);
     stats.cancelled = !parser.ParseFile(*readers[i], paths[i], state, base, stats);
     stats.fieldsDirective = state.fieldsDirective;
   }

@@ -124,6 +124,30 @@ TEST_F(DriverTest, LastHeaderOffsetAndIncrementalImport) {
   EXPECT_EQ(FindLastHeader(dir_.File("missing.log")).size, 0);
 }
 
+TEST_F(DriverTest, AnOffsetInsideAW3cBlockReadsWithTheFieldsBeforeIt) {
+  // The incremental import of a grown W3C log starts after the lines already stored,
+  // past the block's header: the Fields directive before the offset maps the new lines.
+  std::string log = dir_.File("ex.log");
+  std::string stored = W3cBlock("2003-03-07", 0, 50) + W3cBlock("2003-03-08", 0, 30);
+  test::WriteFile(log, stored);
+  EXPECT_EQ(Import(log).sessionsStored, 80);
+  std::string grown = W3cBlock("2003-03-08", 0, 70);
+  test::WriteFile(log, W3cBlock("2003-03-07", 0, 50) + grown);
+  ImportStats stats = Import(log, static_cast<int64_t>(stored.size()));
+  EXPECT_EQ(stats.linesRead, 40);
+  EXPECT_EQ(stats.linesRejected, 0);
+  EXPECT_EQ(stats.sessionsStored, 40);
+  EXPECT_EQ(Count("Session"), 120);
+
+  // A common/combined log is not searched for directives: its lines read as they are.
+  std::string plain = dir_.File("plain.log");
+  std::string first = Combined("1.1.1.1", 0, "/a.html");
+  test::WriteFile(plain, first + Combined("2.2.2.2", 5, "/b.html"));
+  ImportStats rest = Import(plain, static_cast<int64_t>(first.size()));
+  EXPECT_EQ(rest.linesRead, 1);
+  EXPECT_EQ(rest.linesRejected, 0);
+}
+
 TEST_F(DriverTest, OffsetsPastTheEndAndEmptyFiles) {
   std::string log = dir_.File("a.log");
   test::WriteFile(log, Combined("1.1.1.1", 0, "/a.html"));
