@@ -66,4 +66,9 @@ void RecreateIndexes(DbSession& db, const std::vector<HeldIndex>& indexes) {
   }
 }
 
+void RefreshPlannerStatistics(DbSession& db) {
+  Statement analyze;
+  analyze.Execute(db, "ANALYZE;");
+}
+
 }  // namespace weavil

@@ -72,6 +72,9 @@ struct SessionStoreThread::Impl {
     }
     if (!db.FirstHardError().Failed()) RecreateIndexes(db, indexes);
     result.cancelled = cancelled;
+    // Statistics only when the tables changed: a second import of the same log stays cheap.
+    if (!result.cancelled && !db.FirstHardError().Failed() && (result.stored > 0 || result.completed > 0))
+      RefreshPlannerStatistics(db);
     EndStoreTransaction(db, true, result);
   }
 

@@ -72,12 +72,18 @@ TEST_F(DriverTest, ImportTracesItsStepsAndStoresOnce) {
   EXPECT_EQ(Trace(), "File Open:\n" + log +
                          "\nLine parsing error:\ngarbage line\nFile Close\nStart storing to DB\nGetting DBConnection "
                          "instance...\nGetting the result...\nOpening Session...\nClosing Session...\nDB stored\n");
+  // The planner's statistics count what was stored, for the report queries.
+  const std::string db = dir_.File("log.db");
+  EXPECT_EQ(test::QueryNumber(db, "SELECT stat+0 FROM sqlite_stat1 WHERE idx='ResourceSessionId'"), 2);
+  test::QueryNumber(db, "DELETE FROM sqlite_stat1");
   ImportStats second = Import(log);
   EXPECT_EQ(second.sessionsStored, 0);
   EXPECT_EQ(second.sessionsAlreadyStored, 2);
   EXPECT_EQ(Count("Session"), 2);
   EXPECT_EQ(Count("Resource"), 2);
   EXPECT_EQ(Count("SessionBytes"), 2);
+  // Nothing new was stored: the statistics are not counted again.
+  EXPECT_EQ(Count("sqlite_stat1"), 0);
 }
 
 TEST_F(DriverTest, UnopenableFileStillRunsTheStore) {
