@@ -1,8 +1,15 @@
 #include "import/import_driver.h"
 
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <algorithm>
+#include <cerrno>
 #include <chrono>
 #include <memory>
+#include <string_view>
 
+#include "base/unique_fd.h"
 #include "import/custom_format.h"
 #include "import/log_file_reader.h"
 #include "import/log_parser.h"
@@ -226,20 +233,73 @@ void AwaitStore(SessionStoreThread& store, ProgressThrottle& throttle, int64_t b
   WriteTrace("DB stored");
 }
 
-// The Fields directive in force at offset of a W3C log: its last one among the lines that
-// end at or before offset. Empty when offset is 0, when the file does not open with a
-// directive line (not a W3C log: nothing is read past its first line), or when there is none.
+bool IsFieldsDirective(std::string_view line) {
+  return line.size() > 7 && IsDirectiveLine(line) && line.substr(1, 6) == "Fields";
+}
+
+bool ReadBytesAt(int fd, int64_t at, size_t count, std::string& bytes) {
+  bytes.resize(count);
+  size_t done = 0;
+  while (done < count) {
+    ssize_t got = ::pread(fd, bytes.data() + done, count - done, static_cast<off_t>(at + static_cast<int64_t>(done)));
+    if (got < 0 && errno == EINTR) continue;
+    if (got <= 0) break;
+    done += static_cast<size_t>(got);
+  }
+  bytes.resize(done);
+  return done == count;
+}
+
+// The last Fields line of an uncompressed file that starts before offset, searched
+// backwards from offset, so only the bytes back to it are read (a block's header
+// usually stands a few lines before).
+std::string LastFieldsLineBefore(int fd, int64_t offset) {
+  constexpr int64_t kBlock = 64 * 1024;
+  constexpr std::string_view kTag = "#Fields";
+  std::string block;
+  for (int64_t end = offset; end > 0;) {
+    const int64_t start = end > kBlock ? end - kBlock : 0;
+    // A byte before the block tells whether a tag at its start begins a line; a few
+    // after its end catch a tag cut by it.
+    const int64_t from = start > 0 ? start - 1 : 0;
+    const int64_t to = std::min<int64_t>(offset, end + static_cast<int64_t>(kTag.size()) - 1);
+    if (!ReadBytesAt(fd, from, static_cast<size_t>(to - from), block)) return {};
+    for (size_t p = block.rfind(kTag); p != std::string::npos; p = p == 0 ? std::string::npos : block.rfind(kTag, p - 1)) {
+      const int64_t at = from + static_cast<int64_t>(p);
+      if (at < start || at >= end) continue;
+      bool lineStart = at == 0 || block[p - 1] == '\n' || (at == 3 && block.compare(0, 3, "\xef\xbb\xbf") == 0);
+      if (!lineStart) continue;
+      std::string line;
+      ReadBytesAt(fd, at, 64 * 1024, line);
+      line.resize(std::min(line.find('\n'), line.size()));
+      if (!line.empty() && line.back() == '\r') line.pop_back();
+      return line;
+    }
+    end = start;
+  }
+  return {};
+}
+
+// The Fields directive in force at offset of a W3C log: its last one before offset. Empty
+// when offset is 0, when the file does not open with a directive line (not a W3C log:
+// nothing is read past its first line), or when there is none. Uncompressed files are
+// searched backwards from offset; compressed ones are read forward to it.
 std::string FieldsDirectiveBefore(const std::string& path, int64_t offset) {
   std::string directive;
   if (offset <= 0 || path == "-") return directive;
   LogFileReader reader;
-  if (!reader.Open(path, 0)) return directive;
   std::string_view raw;
-  for (bool first = true; reader.NextPhysicalLine(raw) && reader.BytesRead() <= offset; first = false) {
-    if (!raw.empty() && raw.back() == '\r') raw.remove_suffix(1);
-    if (first && (raw.empty() || raw[0] != '#')) break;
-    if (raw.size() > 7 && IsDirectiveLine(raw) && raw.substr(1, 6) == "Fields") directive.assign(raw);
+  if (!reader.Open(path, 0) || !reader.NextPhysicalLine(raw) || raw.empty() || raw[0] != '#') return directive;
+  if (reader.DataCompression() == Compression::kNone) {
+    reader.Close();
+    UniqueFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+    return fd ? LastFieldsLineBefore(fd.Get(), offset) : directive;
   }
+  do {
+    if (reader.BytesRead() > offset) break;
+    if (!raw.empty() && raw.back() == '\r') raw.remove_suffix(1);
+    if (IsFieldsDirective(raw)) directive.assign(raw);
+  } while (reader.NextPhysicalLine(raw));
   return directive;
 }
 

@@ -145,6 +145,19 @@ TEST_F(DriverTest, AnOffsetInsideAW3cBlockReadsWithTheFieldsBeforeIt) {
   EXPECT_EQ(stats.sessionsStored, 40);
   EXPECT_EQ(Count("Session"), 120);
 
+  // The same from a compressed copy (read forward), and with the header far more than a
+  // search block before the offset.
+  ASSERT_EQ(std::system(("gzip -c " + log + " > " + log + ".gz").c_str()), 0);
+  ImportStats packed = Import(log + ".gz", static_cast<int64_t>(stored.size()));
+  EXPECT_EQ(packed.linesRejected, 0);
+  EXPECT_EQ(packed.sessionsAlreadyStored, 40);
+  std::string longBlock = W3cBlock("2003-03-09", 0, 1400);  // about 85 KB
+  ASSERT_GT(longBlock.size(), 64u * 1024);
+  test::WriteFile(log, longBlock);
+  ImportStats far = Import(log, static_cast<int64_t>(longBlock.rfind('\n', longBlock.size() - 2) + 1));
+  EXPECT_EQ(far.linesRead, 1);
+  EXPECT_EQ(far.linesRejected, 0);
+
   // A common/combined log is not searched for directives: its lines read as they are.
   std::string plain = dir_.File("plain.log");
   std::string first = Combined("1.1.1.1", 0, "/a.html");
