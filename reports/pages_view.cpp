@@ -1,6 +1,14 @@
 // The Pages view: sessions under each page they asked for, pages differing only in
 // case under one group.
+#include <algorithm>
+#include <string>
+#include <string_view>
+#include <tuple>
+#include <unordered_map>
+#include <vector>
+
 #include "base/text.h"
+#include "reports/report_sessions.h"
 #include "reports/session_view_rows.h"
 #include "store/database.h"
 
@@ -8,9 +16,89 @@ namespace weavil {
 
 namespace {
 
+constexpr size_t kPageKeyWidth = 50;
+
 size_t EnterPageGroup(const Statement& row, SessionGroups& groups) {
   groups.EnterSortable(0, ToLowerAscii(row.Get<std::string>(7)));
   return 1;
+}
+
+// A session's page (case folded) and its first request of it.
+struct PageVisit {
+  uint32_t session;
+  uint32_t page;
+  int64_t firstRequest;
+};
+
+// The distinct pages of the requests, case folded, each exact path read once.
+class PageNames {
+ public:
+  uint32_t Of(std::string_view path) {
+    auto found = exact_.find(path);
+    if (found != exact_.end()) return found->second;
+    std::string folded = ToLowerAscii(path);
+    auto [page, added] = folded_.try_emplace(folded, static_cast<uint32_t>(names_.size()));
+    if (added) names_.push_back(std::move(folded));
+    exact_.emplace(kept_.Keep(path), page->second);
+    return page->second;
+  }
+  const std::vector<std::string>& Names() const { return names_; }
+
+ private:
+  TextArena kept_;
+  std::unordered_map<std::string_view, uint32_t> exact_;
+  std::unordered_map<std::string, uint32_t> folded_;
+  std::vector<std::string> names_;
+};
+
+// The rows of the view's statement: every (session, page) pair once (its DISTINCT),
+// ordered by the padded page and the start, ties in the order the statement's scan
+// meets them (session, then its first request of the page).
+bool BuildPageRows(DbSession& db, const ReportFilter& filter, std::time_t now, SessionGroups& groups) {
+  ReportSessions sessions;
+  if (!LoadReportSessions(db, filter, now, sessions)) return false;
+  PageNames pages;
+  std::vector<PageVisit> visits;
+  bool read = ForEachRow(db, "SELECT ResourceId, SessionId, UriStem FROM Resource;", [&](const Statement& row) {
+    std::string_view id, path;
+    if (!row.GetTextView(2, id)) return true;  // joins no session
+    uint32_t session = sessions.ids.Find(id);
+    if (session == kNoEntry) return true;
+    if (!row.GetTextView(3, path)) return false;
+    int64_t request = 0;
+    row.GetInt64(1, request);
+    visits.push_back({session, pages.Of(path), request});
+    return true;
+  });
+  if (!read) return false;
+
+  auto byPair = [](const PageVisit& a, const PageVisit& b) {
+    return std::tie(a.session, a.page, a.firstRequest) < std::tie(b.session, b.page, b.firstRequest);
+  };
+  std::sort(visits.begin(), visits.end(), byPair);
+  visits.erase(std::unique(visits.begin(), visits.end(),
+                           [](const PageVisit& a, const PageVisit& b) {
+                             return a.session == b.session && a.page == b.page;
+                           }),
+               visits.end());
+
+  std::vector<std::string> keys;
+  for (const std::string& name : pages.Names()) AppendPaddedKey(keys.emplace_back(), name, kPageKeyWidth);
+  std::vector<uint32_t> rank = RankKeys(keys);
+  std::vector<uint32_t> place = StartRanks(sessions, false);
+  std::sort(visits.begin(), visits.end(), [&](const PageVisit& a, const PageVisit& b) {
+    return std::tie(rank[a.page], place[a.session], a.firstRequest) <
+           std::tie(rank[b.page], place[b.session], b.firstRequest);
+  });
+  const std::vector<ReportSession>& rows = sessions.rows;
+
+  for (const PageVisit& visit : visits) {
+    const ReportSession& session = rows[visit.session];
+    groups.EnterSortable(0, pages.Names()[visit.page]);
+    RowId leaf = groups.AppendSession(1, session.Minute(), kImageLeaf);
+    groups.Tree().SetKey(leaf, session.numId);
+  }
+  return true;
 }
 
 }  // namespace
@@ -27,6 +115,7 @@ extern const SessionViewDef kPagesView = {
     EnterPageGroup,
     1,
     2,
+    BuildPageRows,
 };
 
 }  // namespace weavil

@@ -4,6 +4,7 @@
 // reports/ include this.
 #include <cstddef>
 #include <cstdint>
+#include <ctime>
 #include <string>
 #include <string_view>
 
@@ -13,6 +14,7 @@
 
 namespace weavil {
 
+class DbSession;
 class Statement;
 
 // The group rows of a session view: a group row's count is the number of sessions
@@ -44,6 +46,9 @@ struct SessionViewDef {
   size_t (*enterGroups)(const Statement& row, SessionGroups& groups);
   int numIdColumn;
   int timeColumn;
+  // Builds the same rows from the sessions and their rows read into memory; false,
+  // before any row is entered, when it cannot (the statement then runs). May be null.
+  bool (*buildInMemory)(DbSession& db, const ReportFilter& filter, std::time_t now, SessionGroups& groups) = nullptr;
 };
 
 extern const SessionViewDef kSessionsView;

@@ -66,6 +66,14 @@ ReportTree BuildSessionReport(SessionViewKind kind, DbSession& session, const Re
                               std::time_t now) {
   ReportTree tree;
   if (kind == SessionViewKind::kVisits) AppCountryNames().Load(session);
+  const SessionViewDef& view = ViewDef(kind);
+  if (view.buildInMemory) {
+    SessionGroups groups(tree, view.info.levels);
+    if (view.buildInMemory(session, filter, now, groups)) {
+      groups.Close(0);
+      return tree;
+    }
+  }
   std::string query = BuildViewQuery(kind, filter, now);
   Statement statement;
   if (Failed(statement.Execute(session, query))) {
@@ -73,7 +81,6 @@ ReportTree BuildSessionReport(SessionViewKind kind, DbSession& session, const Re
     WriteTrace(statement.Error().Describe());
     return tree;
   }
-  const SessionViewDef& view = ViewDef(kind);
   SessionGroups groups(tree, view.info.levels);
   int32_t step = kResultFalse;
   if (view.buildRows)

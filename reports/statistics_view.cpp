@@ -5,6 +5,7 @@
 #include <thread>
 #include <utility>
 
+#include "reports/statistics_rows.h"
 #include "store/database.h"
 #include "store/result.h"
 #include "store/trace.h"
@@ -119,20 +120,8 @@ void RunSection(DbSession& session, const std::string& query, SectionRows& out) 
   }
 }
 
-}  // namespace
-
-ReportTree BuildStatisticsReport(DbSession& session, const ReportFilter& filter, std::time_t now) {
-  const std::vector<StatisticsSection>& sections = StatisticsSections();
-  std::vector<std::string> queries(sections.size());
-  for (size_t i = 0; i < sections.size(); ++i) {
-    if (sections[i].level != 0)
-      queries[i] = BuildStatisticsQuery(filter, now, sections[i].head, sections[i].wherePart, sections[i].tail);
-  }
-
-  // The sections are independent queries: a second connection on the same database
-  // takes every other one that is free, so both cores share the work. The tree is
-  // still built in section order below, so the result does not depend on who ran what.
-  std::vector<SectionRows> results(sections.size());
+void RunSections(DbSession& session, const std::vector<StatisticsSection>& sections,
+                 const std::vector<std::string>& queries, std::vector<SectionRows>& results) {
   std::atomic<size_t> next{0};
   auto work = [&](DbSession& db) {
     for (size_t i; (i = next.fetch_add(1)) < sections.size();) {
@@ -145,6 +134,32 @@ ReportTree BuildStatisticsReport(DbSession& session, const ReportFilter& filter,
   if (!file.empty() && Succeeded(helperSession.OpenFile(file))) helper = std::thread([&] { work(helperSession); });
   work(session);
   if (helper.joinable()) helper.join();
+}
+
+}  // namespace
+
+ReportTree BuildStatisticsReport(DbSession& session, const ReportFilter& filter, std::time_t now) {
+  const std::vector<StatisticsSection>& sections = StatisticsSections();
+  std::vector<std::string> queries(sections.size());
+  for (size_t i = 0; i < sections.size(); ++i) {
+    if (sections[i].level != 0)
+      queries[i] = BuildStatisticsQuery(filter, now, sections[i].head, sections[i].wherePart, sections[i].tail);
+  }
+
+  // The rows of every section come from one read of each table in memory; should
+  // that fail, the sections run their own statements, on this connection and a second
+  // one on the same database, so both cores share the work. The tree is built in
+  // section order below, so the result does not depend on who ran what.
+  std::vector<SectionRows> results(sections.size());
+  StatisticsSectionRows inMemory;
+  if (ComputeStatisticsRows(session, filter, now, inMemory)) {
+    for (size_t i = 0; i < sections.size(); ++i) {
+      if (StatisticsRows* rows = inMemory.Section(sections[i].title); rows && sections[i].level != 0)
+        results[i].rows = std::move(*rows);
+    }
+  } else {
+    RunSections(session, sections, queries, results);
+  }
 
   ReportTree tree;
   StatisticsBuilder builder(tree);

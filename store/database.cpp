@@ -501,6 +501,14 @@ BlobView Statement::GetBlob(int ordinal) const {
   return {data, static_cast<size_t>(size)};
 }
 
+bool Statement::GetTextView(int ordinal, std::string_view& out) const {
+  if (!ColumnPresent(ordinal)) return false;
+  const unsigned char* text = sqlite3_column_text(stmt_, ordinal - 1);
+  int size = sqlite3_column_bytes(stmt_, ordinal - 1);
+  out = std::string_view(reinterpret_cast<const char*>(text), static_cast<size_t>(size));
+  return true;
+}
+
 bool Statement::GetText(int ordinal, std::string& out) const {
   if (!ColumnPresent(ordinal)) return false;
   const unsigned char* text = sqlite3_column_text(stmt_, ordinal - 1);

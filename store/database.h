@@ -209,6 +209,8 @@ class Statement {
   bool GetDouble(int ordinal, double& out) const;
   // A blob (or text) column's bytes, valid until the next step; empty when null.
   BlobView GetBlob(int ordinal) const;
+  // A column's text without a copy, valid until the next step; false when null.
+  bool GetTextView(int ordinal, std::string_view& out) const;
 
   // Typed reads of the current row by ordinal from 1. Read leaves out untouched and
   // answers false when the column is null or out of range; Get answers T{} then, or an

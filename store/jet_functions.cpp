@@ -208,9 +208,6 @@ std::string JetStr(double number, bool isInteger) {
   return text;
 }
 
-namespace {
-
-// The stored form 'yyyy-mm-dd hh:mm:ss' with digits where digits belong.
 bool IsStoredDateText(std::string_view t) {
   if (t.size() != 19 || t[4] != '-' || t[7] != '-' || t[10] != ' ' || t[13] != ':' || t[16] != ':') return false;
   for (size_t i : {0, 1, 2, 3, 5, 6, 8, 9, 11, 12, 14, 15, 17, 18})
@@ -224,6 +221,8 @@ bool IsStoredDateText(std::string_view t) {
   return IsValidDate(number(0, 4), number(5, 2), number(8, 2)) && number(11, 2) < 24 && number(14, 2) < 60 &&
          number(17, 2) < 60;
 }
+
+namespace {
 
 // The report statements format every row's stored date with a handful of patterns;
 // those are cut straight out of the stored text. False for any other pattern.

@@ -20,6 +20,9 @@ namespace weavil {
 std::string FormatJetDate(const DateTimeParts& parts, std::string_view format);
 bool JetDateDiff(std::string_view interval, const DateTimeParts& a, const DateTimeParts& b, int64_t& result);
 std::string JetStr(double number, bool isInteger);
+// The stored form 'yyyy-mm-dd hh:mm:ss' with digits where digits belong and a real
+// date and time in them: the texts the report formats read straight from their places.
+bool IsStoredDateText(std::string_view t);
 
 void RegisterJetFunctions(sqlite3* db);
 

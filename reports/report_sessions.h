@@ -1,0 +1,106 @@
+#pragma once
+// The sessions a report reads, loaded once with the filter's conditions, and the rows
+// of the tables that hang off them, joined to them in memory by the session
+// identifier. The session views and the page statistics order and group these rows
+// here instead of sorting padded texts in the database: the rows and their order are
+// those of the views' own statements, which stay the fallback whenever a row is not
+// of the shape this path reads (a start that is no stored date, a null text).
+#include <cstdint>
+#include <ctime>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <unordered_map>
+#include <vector>
+
+#include "reports/report_filter.h"
+#include "store/database.h"
+#include "store/result.h"
+
+namespace weavil {
+
+// Texts kept in blocks that never move, so views into them stay valid.
+class TextArena {
+ public:
+  std::string_view Keep(std::string_view text);
+
+ private:
+  std::vector<std::unique_ptr<char[]>> blocks_;
+  size_t used_ = 0, capacity_ = 0;
+};
+
+inline constexpr uint32_t kNoEntry = UINT32_MAX;
+
+// Texts (session identifiers, addresses) to the caller's row numbers: an
+// open-addressing table, as the rows of the larger tables look up hundreds of
+// thousands of identifiers.
+class TextIndex {
+ public:
+  void Reserve(size_t count);
+  // Keeps a copy of id; the first row given for a text stays.
+  std::string_view Add(std::string_view id, uint32_t row);
+  uint32_t Find(std::string_view id) const;
+
+ private:
+  struct Slot {
+    uint64_t hash = 0;
+    const char* text = nullptr;
+    uint32_t size = 0;
+    uint32_t row = kNoEntry;
+  };
+  size_t Probe(std::string_view id, uint64_t hash) const;
+  void Grow();
+
+  TextArena ids_;
+  std::vector<Slot> slots_;
+  size_t count_ = 0;
+};
+
+// Appends left(text, width) filled with blanks up to width, capitals folded to small
+// letters: a piece of the views' sort keys "left(x,n) || Space(n-Len(left(x,n)))"
+// compared COLLATE NOCASE. Left and Len count bytes, as the database's functions do.
+void AppendPaddedKey(std::string& key, std::string_view text, size_t width);
+
+// The rank of each key among the distinct keys (0 for the smallest), by byte order.
+std::vector<uint32_t> RankKeys(const std::vector<std::string>& keys);
+
+// One session of a session view.
+struct ReportSession {
+  int32_t numId = 0;
+  std::string_view start;    // TimeEnter, 'yyyy-mm-dd hh:mm:ss'
+  std::string_view address;  // UserIP
+  std::string_view rUrl;     // DNSLookUp.rURL; empty when null (nullRUrl tells)
+  bool nullRUrl = false;
+  std::string_view Minute() const { return start.substr(0, 16); }  // Format(...,'yyyy-mm-dd hh:mm')
+};
+
+// The sessions of the session views: [Session] a joined to DNSLookUp b with the
+// filter's conditions, in NumId order. The join is made here (both tables read in
+// their stored order); with the filter on, the database names the sessions it passes.
+struct ReportSessions {
+  std::vector<ReportSession> rows;
+  TextIndex ids;  // SessionId
+  TextArena texts;
+};
+
+// Each session's place when ordered by start, then by address when byAddress, then
+// by NumId: the order in which the statements meet sessions of the same start.
+std::vector<uint32_t> StartRanks(const ReportSessions& sessions, bool byAddress);
+
+// False when the query fails or a start is not a stored date; the caller then runs
+// the view's own statement.
+bool LoadReportSessions(DbSession& db, const ReportFilter& filter, std::time_t now, ReportSessions& out);
+
+// Runs sql and hands every row to each; false when the statement fails or each
+// answers false (a row this path cannot read).
+template <class Each>
+bool ForEachRow(DbSession& db, const std::string& sql, Each each) {
+  Statement statement;
+  if (Failed(statement.Execute(db, sql))) return false;
+  int32_t step;
+  while ((step = statement.MoveNext()) == kResultOk)
+    if (!each(statement)) return false;
+  return step == kResultFalse;
+}
+
+}  // namespace weavil

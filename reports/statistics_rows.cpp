@@ -1,0 +1,322 @@
+#include "reports/statistics_rows.h"
+
+#include <algorithm>
+#include <cstdint>
+#include <limits>
+#include <map>
+#include <numeric>
+#include <string_view>
+#include <unordered_map>
+
+#include "base/text.h"
+#include "reports/report_sessions.h"
+#include "store/jet_date.h"
+#include "store/jet_functions.h"
+
+namespace weavil {
+
+namespace {
+
+// Texts equal without regard to case in one group: each exact text read once, its
+// group found by its folded form.
+class FoldedGroups {
+ public:
+  uint32_t Of(std::string_view text) {
+    auto found = exact_.find(text);
+    if (found != exact_.end()) return found->second;
+    std::string folded = ToLowerAscii(text);
+    auto [group, added] = groupOf_.try_emplace(folded, static_cast<uint32_t>(folded_.size()));
+    if (added) folded_.push_back(std::move(folded));
+    uint32_t exact = static_cast<uint32_t>(texts_.size());
+    std::string_view kept = arena_.Keep(text);
+    texts_.push_back(kept);
+    groups_.push_back(group->second);
+    exact_.emplace(kept, exact);
+    return exact;
+  }
+  std::string_view Text(uint32_t exact) const { return texts_[exact]; }
+  uint32_t Group(uint32_t exact) const { return groups_[exact]; }
+  size_t GroupCount() const { return folded_.size(); }
+  // The groups by their folded text.
+  std::vector<uint32_t> InOrder() const {
+    std::vector<uint32_t> order(folded_.size());
+    std::iota(order.begin(), order.end(), 0u);
+    std::sort(order.begin(), order.end(), [&](uint32_t a, uint32_t b) { return folded_[a] < folded_[b]; });
+    return order;
+  }
+
+ private:
+  TextArena arena_;
+  std::unordered_map<std::string_view, uint32_t> exact_;
+  std::vector<std::string_view> texts_;
+  std::vector<uint32_t> groups_;
+  std::unordered_map<std::string, uint32_t> groupOf_;
+  std::vector<std::string> folded_;
+};
+
+// A group's count and the text its label takes: that of the first row the section's
+// scan meets, sessions by identifier and their requests by number.
+struct GroupCount {
+  double count = 0;
+  bool present = false;
+  std::string_view session;
+  int64_t request = 0;
+  uint32_t text = 0;
+
+  void Add(std::string_view sessionId, int64_t requestId, uint32_t exact, double amount) {
+    if (!present || sessionId < session || (sessionId == session && requestId < request)) {
+      session = sessionId;
+      request = requestId;
+      text = exact;
+    }
+    present = true;
+    count += amount;
+  }
+};
+
+class SectionCounts {
+ public:
+  explicit SectionCounts(const FoldedGroups& texts) : texts_(texts) {}
+  void Add(uint32_t exact, std::string_view session, int64_t request, double amount = 1) {
+    uint32_t group = texts_.Group(exact);
+    if (group >= groups_.size()) groups_.resize(texts_.GroupCount());
+    groups_[group].Add(session, request, exact, amount);
+  }
+  StatisticsRows Rows() const {
+    StatisticsRows rows;
+    for (uint32_t group : texts_.InOrder()) {
+      if (group >= groups_.size() || !groups_[group].present) continue;
+      rows.emplace_back(groups_[group].count, std::string(texts_.Text(groups_[group].text)));
+    }
+    return rows;
+  }
+
+ private:
+  const FoldedGroups& texts_;
+  std::vector<GroupCount> groups_;
+};
+
+// The sessions the statistics count: every stored one, or with the filter on those of
+// the statistics' own join and conditions.
+struct CountedSessions {
+  bool all = true;  // the filter is off
+  TextIndex ids;
+  std::vector<std::string_view> sessionIds, starts, addresses;
+  TextArena texts;
+};
+
+bool LoadCountedSessions(DbSession& db, const ReportFilter& filter, std::time_t now, CountedSessions& out) {
+  out.all = !filter.applyFilter;
+  std::string sql = out.all ? std::string("SELECT SessionId, TimeEnter, UserIP FROM [Session];")
+                            : BuildStatisticsQuery(filter, now, "SELECT a.SessionId, a.TimeEnter, a.UserIP FROM [Session] a",
+                                                   " where 1=1", ";");
+  return ForEachRow(db, sql, [&](const Statement& row) {
+    std::string_view id, start, address;
+    if (!row.GetTextView(1, id)) return true;  // joins nothing
+    if (!row.GetTextView(2, start) || !IsStoredDateText(start)) return false;
+    row.GetTextView(3, address);  // a null address joins no country
+    if (out.ids.Find(id) != kNoEntry) return true;
+    out.sessionIds.push_back(out.ids.Add(id, static_cast<uint32_t>(out.sessionIds.size())));
+    out.starts.push_back(out.texts.Keep(start));
+    out.addresses.push_back(out.texts.Keep(address));
+    return true;
+  });
+}
+
+// ------------------------------------------------------------------ browsers, systems
+
+// Names by their number (Browser, OS).
+bool ReadNames(DbSession& db, const std::string& sql, FoldedGroups& names, std::unordered_map<int64_t, uint32_t>& byId) {
+  return ForEachRow(db, sql, [&](const Statement& row) {
+    int64_t id = 0;
+    std::string_view name;
+    if (!row.GetInt64(1, id)) return true;  // joins nothing
+    if (!row.GetTextView(2, name)) return false;
+    byId.emplace(id, names.Of(name));
+    return true;
+  });
+}
+
+bool CountBrowsersAndSystems(DbSession& db, const CountedSessions& sessions, StatisticsSectionRows& out) {
+  FoldedGroups browsers, systems;
+  std::unordered_map<int64_t, uint32_t> browserOf, systemOf;
+  if (!ReadNames(db, "SELECT BrowserId, Browser FROM Browser;", browsers, browserOf) ||
+      !ReadNames(db, "SELECT OSId, OS FROM OS;", systems, systemOf))
+    return false;
+  SectionCounts browserCounts(browsers), systemCounts(systems);
+  auto count = [](const std::unordered_map<int64_t, uint32_t>& names, SectionCounts& counts, const Statement& row,
+                  int column, bool counted) {
+    int64_t id = 0;
+    if (!row.GetInt64(column, id)) return;
+    auto name = names.find(id);
+    if (name != names.end()) counts.Add(name->second, {}, 0, counted ? 1 : 0);
+  };
+  bool read = ForEachRow(db, "SELECT SessionId, BrowserId, OSId FROM SessionBrowserOS;", [&](const Statement& row) {
+    std::string_view id;
+    bool named = row.GetTextView(1, id);
+    // With the filter off every row counts (count() leaves out a null identifier);
+    // with it on, the rows of the counted sessions.
+    if (!sessions.all && (!named || sessions.ids.Find(id) == kNoEntry)) return true;
+    count(browserOf, browserCounts, row, 2, named);
+    count(systemOf, systemCounts, row, 3, named);
+    return true;
+  });
+  if (!read) return false;
+  out.browsers = browserCounts.Rows();
+  out.systems = systemCounts.Rows();
+  return true;
+}
+
+// ------------------------------------------------------------------ time distributions
+
+// Sessions of one label: how many, and the first and last start.
+struct TimeGroup {
+  double count = 0;
+  std::string_view first, last;
+  void Add(double sessions, std::string_view from, std::string_view to) {
+    if (count == 0 || from < first) first = from;
+    if (count == 0 || to > last) last = to;
+    count += sessions;
+  }
+};
+
+bool TimeRows(const std::map<std::string, TimeGroup>& groups, const char* interval, StatisticsRows& rows) {
+  for (const auto& [label, group] : groups) {
+    DateTimeParts first, last;
+    int64_t spanned = 0;
+    if (!ParseDateTime(group.first, first) || !ParseDateTime(group.last, last) ||
+        !JetDateDiff(interval, first, last, spanned))
+      return false;
+    rows.emplace_back(1.0 * group.count / static_cast<double>(1 + spanned), label);
+  }
+  return true;
+}
+
+bool CountTimes(const CountedSessions& sessions, StatisticsSectionRows& out) {
+  // The sessions of each hour of each day first: the labels are made once per hour.
+  std::unordered_map<std::string_view, TimeGroup> hours;
+  for (std::string_view start : sessions.starts) hours[start.substr(0, 13)].Add(1, start, start);
+  std::map<std::string, TimeGroup> byHour, byWeekday, byMonthDay;
+  for (const auto& [hour, group] : hours) {
+    DateTimeParts parts;
+    if (!ParseDateTime(group.first, parts)) return false;
+    byHour[FormatJetDate(parts, "hh")].Add(group.count, group.first, group.last);
+    byWeekday[FormatJetDate(parts, "w") + " - " + FormatJetDate(parts, "dddd")].Add(group.count, group.first, group.last);
+    byMonthDay[FormatJetDate(parts, "dd")].Add(group.count, group.first, group.last);
+  }
+  return TimeRows(byHour, "d", out.hours) && TimeRows(byWeekday, "ww", out.daysOfWeek) &&
+         TimeRows(byMonthDay, "m", out.daysOfMonth);
+}
+
+// ------------------------------------------------------------------ countries
+
+bool CountCountries(DbSession& db, const CountedSessions& sessions, StatisticsSectionRows& out) {
+  // "Code - Name" by folded code; a null name fails only when a session needs it.
+  std::unordered_map<std::string, int32_t> countryOf;
+  std::vector<std::string> labels;
+  bool read = ForEachRow(db, "SELECT Code, Name FROM Countries;", [&](const Statement& row) {
+    std::string_view code, name;
+    if (!row.GetTextView(1, code)) return true;
+    bool named = row.GetTextView(2, name);
+    countryOf.emplace(ToLowerAscii(code), named ? static_cast<int32_t>(labels.size()) : -1);
+    if (named) labels.push_back(std::string(code) + " - " + std::string(name));
+    return true;
+  });
+  TextIndex addresses;
+  std::vector<int32_t> addressCountry;
+  read = read && ForEachRow(db, "SELECT UserIP, CountryCode FROM DNSLookUp;", [&](const Statement& row) {
+    std::string_view address, code;
+    if (!row.GetTextView(1, address) || !row.GetTextView(2, code)) return true;
+    auto country = countryOf.find(ToLowerAscii(code));
+    if (country == countryOf.end()) return true;
+    addresses.Add(address, static_cast<uint32_t>(addressCountry.size()));
+    addressCountry.push_back(country->second);
+    return true;
+  });
+  if (!read) return false;
+  std::vector<double> counts(labels.size());
+  for (std::string_view address : sessions.addresses) {
+    uint32_t at = addresses.Find(address);
+    if (at == kNoEntry) continue;
+    if (addressCountry[at] < 0) return false;
+    counts[static_cast<size_t>(addressCountry[at])] += 1;
+  }
+  std::vector<uint32_t> order(labels.size());
+  std::iota(order.begin(), order.end(), 0u);
+  std::sort(order.begin(), order.end(), [&](uint32_t a, uint32_t b) { return labels[a] < labels[b]; });
+  for (uint32_t country : order)
+    if (counts[country] > 0) out.countries.emplace_back(counts[country], labels[country]);
+  return true;
+}
+
+// ------------------------------------------------------------------ requests
+
+// Each session's first and last request (by number) and their paths.
+struct SessionEnds {
+  int64_t first = std::numeric_limits<int64_t>::max(), last = std::numeric_limits<int64_t>::min();
+  uint32_t firstPath = 0, lastPath = 0;
+};
+
+bool CountRequests(DbSession& db, const CountedSessions& sessions, StatisticsSectionRows& out) {
+  FoldedGroups paths, statusTexts;
+  SectionCounts all(paths), statusCodes(statusTexts);
+  std::unordered_map<uint64_t, uint32_t> statusTextOf;  // status << 32 | path
+  std::vector<SessionEnds> ends(sessions.sessionIds.size());
+  const std::vector<std::string_view>& ids = sessions.sessionIds;
+  bool read = ForEachRow(db, "SELECT ResourceId, SessionId, UriStem, StatusCode FROM Resource;", [&](const Statement& row) {
+    std::string_view id, path;
+    int64_t request = 0, status = 0;
+    if (!row.GetTextView(2, id)) return true;
+    uint32_t session = sessions.ids.Find(id);
+    if (session == kNoEntry) return true;
+    if (!row.GetInt64(1, request) || !row.GetTextView(3, path) || !row.GetInt64(4, status)) return false;
+    if (status < INT32_MIN || status > INT32_MAX) return false;
+    uint32_t exact = paths.Of(path);
+    all.Add(exact, ids[session], request);
+    uint64_t statusKey = (static_cast<uint64_t>(static_cast<uint32_t>(status)) << 32) | exact;
+    auto [text, added] = statusTextOf.try_emplace(statusKey, 0);
+    if (added) text->second = statusTexts.Of(JetStr(static_cast<double>(status), true) + "+" + std::string(path));
+    statusCodes.Add(text->second, ids[session], request);
+    SessionEnds& end = ends[session];
+    if (request < end.first) end.first = request, end.firstPath = exact;
+    if (request > end.last) end.last = request, end.lastPath = exact;
+    return true;
+  });
+  if (!read) return false;
+
+  SectionCounts entry(paths), exit(paths);
+  for (size_t s = 0; s < ends.size(); ++s) {
+    if (ends[s].last < ends[s].first) continue;  // no request
+    entry.Add(ends[s].firstPath, ids[s], ends[s].first);
+    exit.Add(ends[s].lastPath, ids[s], ends[s].last);
+  }
+  out.entry = entry.Rows();
+  out.exit = exit.Rows();
+  out.all = all.Rows();
+  out.statusCodes = statusCodes.Rows();
+  return true;
+}
+
+}  // namespace
+
+StatisticsRows* StatisticsSectionRows::Section(std::string_view title) {
+  if (title == "Browsers") return &browsers;
+  if (title == "OS") return &systems;
+  if (title == "Hours") return &hours;
+  if (title == "Days of week") return &daysOfWeek;
+  if (title == "Days of month") return &daysOfMonth;
+  if (title == "Sessions") return &countries;
+  if (title == "Entry") return &entry;
+  if (title == "Exit") return &exit;
+  if (title == "All") return &all;
+  if (title == "Status codes") return &statusCodes;
+  return nullptr;
+}
+
+bool ComputeStatisticsRows(DbSession& db, const ReportFilter& filter, std::time_t now, StatisticsSectionRows& out) {
+  CountedSessions sessions;
+  return LoadCountedSessions(db, filter, now, sessions) && CountBrowsersAndSystems(db, sessions, out) &&
+         CountTimes(sessions, out) && CountCountries(db, sessions, out) && CountRequests(db, sessions, out);
+}
+
+}  // namespace weavil
