@@ -56,7 +56,9 @@ class PageNames {
 // meets them (session, then its first request of the page).
 bool BuildPageRows(DbSession& db, const ReportFilter& filter, std::time_t now, SessionGroups& groups) {
   ReportSessions sessions;
-  if (!LoadReportSessions(db, filter, now, sessions)) return false;
+  if (!StatementPrepares(db, BuildViewQuery(SessionViewKind::kPage, filter, now)) ||
+      !LoadReportSessions(db, filter, now, sessions, true))
+    return false;
   PageNames pages;
   std::vector<PageVisit> visits;
   bool read = ForEachRow(db, "SELECT ResourceId, SessionId, UriStem FROM Resource;", [&](const Statement& row) {
@@ -92,10 +94,12 @@ bool BuildPageRows(DbSession& db, const ReportFilter& filter, std::time_t now, S
   });
   const std::vector<ReportSession>& rows = sessions.rows;
 
+  ReserveSessionRows(groups.Tree(), visits.size());
+  char minute[17];
   for (const PageVisit& visit : visits) {
     const ReportSession& session = rows[visit.session];
     groups.EnterSortable(0, pages.Names()[visit.page]);
-    RowId leaf = groups.AppendSession(1, session.Minute(), kImageLeaf);
+    RowId leaf = groups.AppendSession(1, session.Minute(minute), kImageLeaf);
     groups.Tree().SetKey(leaf, session.numId);
   }
   return true;

@@ -32,47 +32,73 @@ std::string_view TextArena::Keep(std::string_view text) {
 
 void TextIndex::Reserve(size_t count) {
   size_t capacity = 16;
-  while (capacity < 2 * count) capacity *= 2;
+  while (capacity * 7 < count * 10) capacity *= 2;  // at most 70% full
   if (capacity <= slots_.size()) return;
   std::vector<Slot> old = std::move(slots_);
   slots_.assign(capacity, Slot());
   for (const Slot& slot : old) {
-    if (slot.row == kNoEntry) continue;
-    slots_[Probe(std::string_view(slot.text, slot.size), slot.hash)] = slot;
+    if (slot.row != kNoEntry) slots_[Probe(std::string_view(slot.text, slot.size))] = slot;
   }
 }
 
 void TextIndex::Grow() { Reserve(std::max<size_t>(count_ + 1, slots_.size())); }
 
-size_t TextIndex::Probe(std::string_view id, uint64_t hash) const {
+size_t TextIndex::Probe(std::string_view id) const {
   size_t mask = slots_.size() - 1;
-  for (size_t at = hash & mask;; at = (at + 1) & mask) {
+  for (size_t at = std::hash<std::string_view>()(id) & mask;; at = (at + 1) & mask) {
     const Slot& slot = slots_[at];
     if (slot.row == kNoEntry) return at;
-    if (slot.hash == hash && std::string_view(slot.text, slot.size) == id) return at;
+    if (slot.size == id.size() && std::memcmp(slot.text, id.data(), id.size()) == 0) return at;
   }
 }
 
 std::string_view TextIndex::Add(std::string_view id, uint32_t row) {
-  if (2 * (count_ + 1) > slots_.size()) Grow();
-  uint64_t hash = std::hash<std::string_view>()(id);
-  Slot& slot = slots_[Probe(id, hash)];
+  if (10 * (count_ + 1) > 7 * slots_.size()) Grow();
+  Slot& slot = slots_[Probe(id)];
   if (slot.row != kNoEntry) return std::string_view(slot.text, slot.size);
   std::string_view kept = ids_.Keep(id);
-  slot = {hash, kept.data(), static_cast<uint32_t>(kept.size()), row};
+  slot = {kept.data(), static_cast<uint32_t>(kept.size()), row};
   ++count_;
   return kept;
 }
 
 uint32_t TextIndex::Find(std::string_view id) const {
   if (slots_.empty()) return kNoEntry;
-  return slots_[Probe(id, std::hash<std::string_view>()(id))].row;
+  return slots_[Probe(id)].row;
 }
 
 void AppendPaddedKey(std::string& key, std::string_view text, size_t width) {
   size_t keep = std::min(width, text.size());
   for (size_t i = 0; i < keep; ++i) key.push_back(ToLowerAscii(text[i]));
   key.append(width - keep, ' ');
+}
+
+namespace {
+
+int ComparePadded(std::string_view a, std::string_view b, size_t width) {
+  for (size_t i = 0; i < width; ++i) {
+    auto x = static_cast<unsigned char>(i < a.size() ? ToLowerAscii(a[i]) : ' ');
+    auto y = static_cast<unsigned char>(i < b.size() ? ToLowerAscii(b[i]) : ' ');
+    if (x != y) return x < y ? -1 : 1;
+    if (i >= a.size() && i >= b.size()) break;  // blanks to the end on both sides
+  }
+  return 0;
+}
+
+}  // namespace
+
+std::vector<uint32_t> RankPaddedKeys(const std::vector<std::string_view>& texts, size_t width) {
+  std::vector<uint32_t> order(texts.size());
+  std::iota(order.begin(), order.end(), 0u);
+  std::sort(order.begin(), order.end(),
+            [&](uint32_t a, uint32_t b) { return ComparePadded(texts[a], texts[b], width) < 0; });
+  std::vector<uint32_t> rank(texts.size());
+  uint32_t current = 0;
+  for (size_t i = 0; i < order.size(); ++i) {
+    if (i > 0 && ComparePadded(texts[order[i]], texts[order[i - 1]], width) != 0) ++current;
+    rank[order[i]] = current;
+  }
+  return rank;
 }
 
 std::vector<uint32_t> RankKeys(const std::vector<std::string>& keys) {
@@ -95,12 +121,40 @@ std::vector<uint32_t> StartRanks(const ReportSessions& sessions, bool byAddress)
   std::sort(order.begin(), order.end(), [&](uint32_t a, uint32_t b) {
     const ReportSession &x = rows[a], &y = rows[b];
     if (x.start != y.start) return x.start < y.start;
-    if (byAddress && x.address != y.address) return x.address < y.address;
+    if (byAddress && x.visitor != y.visitor) {
+      std::string_view a = sessions.visitors[x.visitor].address, b = sessions.visitors[y.visitor].address;
+      if (a != b) return a < b;
+    }
     return x.numId < y.numId;
   });
   std::vector<uint32_t> rank(rows.size());
   for (size_t i = 0; i < order.size(); ++i) rank[order[i]] = static_cast<uint32_t>(i);
   return rank;
+}
+
+std::string_view ReportSession::Minute(char (&buffer)[17]) const {
+  int64_t minutes = start / 100;
+  // yyyy-mm-dd hh:mm from the right: mm, hh, dd, mm, yyyy
+  char* at = buffer + 16;
+  auto put = [&](int64_t value, int width, char before) {
+    for (int i = 0; i < width; ++i, value /= 10) *--at = static_cast<char>('0' + value % 10);
+    if (before) *--at = before;
+  };
+  put(minutes % 100, 2, ':');
+  put(minutes / 100 % 100, 2, ' ');
+  put(minutes / 10000 % 100, 2, '-');
+  put(minutes / 1000000 % 100, 2, '-');
+  put(minutes / 100000000, 4, 0);
+  return std::string_view(buffer, 16);
+}
+
+void ReserveSessionRows(ReportTree& tree, size_t sessionRows) {
+  tree.Reserve(3 * sessionRows + 64, 64 * sessionRows + 4096);
+}
+
+bool StatementPrepares(DbSession& db, const std::string& sql) {
+  Statement statement;
+  return Succeeded(statement.Prepare(db, sql));
 }
 
 namespace {
@@ -128,45 +182,61 @@ bool PassedSessions(DbSession& db, const std::string& conditions, std::vector<bo
 
 }  // namespace
 
-bool LoadReportSessions(DbSession& db, const ReportFilter& filter, std::time_t now, ReportSessions& out) {
-  std::string conditions = BuildSessionConditions(filter, now);
-  std::vector<bool> passed;
-  if (!conditions.empty() && !PassedSessions(db, conditions, passed)) return false;
-  // The addresses: each one's rURL, null ones apart.
-  TextIndex addresses;
-  std::vector<std::string_view> rUrls;
-  std::vector<bool> nullRUrls;
-  bool read = ForEachRow(db, "SELECT UserIP, rURL FROM DNSLookUp;", [&](const Statement& row) {
-    std::string_view address, rUrl;
+namespace {
+
+int64_t StartDigits(std::string_view start) {
+  int64_t digits = 0;
+  for (char c : start)
+    if (c >= '0' && c <= '9') digits = digits * 10 + (c - '0');
+  return digits;
+}
+
+// Every address of DNSLookUp with what the views show of it.
+bool LoadVisitors(DbSession& db, ReportSessions& out) {
+  return ForEachRow(db, "SELECT UserIP, rURL, FullName, IsRobot FROM DNSLookUp;", [&](const Statement& row) {
+    std::string_view address, rUrl, fullName;
     if (!row.GetTextView(1, address)) return true;  // joins no session
-    bool null = !row.GetTextView(2, rUrl);
-    addresses.Add(address, static_cast<uint32_t>(rUrls.size()));
-    rUrls.push_back(out.texts.Keep(rUrl));
-    nullRUrls.push_back(null);
+    ReportVisitor visitor;
+    visitor.nullRUrl = !row.GetTextView(2, rUrl);
+    visitor.nullFullName = !row.GetTextView(3, fullName);
+    row.GetInt(4, visitor.robot);
+    visitor.rUrl = out.texts.Keep(rUrl);
+    visitor.fullName = out.texts.Keep(fullName);
+    visitor.address = out.addresses.Add(address, static_cast<uint32_t>(out.visitors.size()));
+    out.visitors.push_back(visitor);
     return true;
   });
-  if (!read) return false;
+}
+
+}  // namespace
+
+bool LoadReportSessions(DbSession& db, const ReportFilter& filter, std::time_t now, ReportSessions& out,
+                        bool indexIds) {
+  std::string conditions = BuildSessionConditions(filter, now);
+  std::vector<bool> passed;
+  if ((!conditions.empty() && !PassedSessions(db, conditions, passed)) || !LoadVisitors(db, out))
+    return false;
   size_t hint = SessionCountHint(db);
   out.rows.reserve(hint);
-  out.ids.Reserve(hint);
-  return ForEachRow(db, "SELECT NumId, SessionId, TimeEnter, UserIP FROM [Session] ORDER BY NumId;",
+  if (indexIds) out.ids.Reserve(hint);
+  auto passes = [&](int64_t numId) {
+    return conditions.empty() ||
+           (numId >= 0 && static_cast<size_t>(numId) < passed.size() && passed[static_cast<size_t>(numId)]);
+  };
+  return ForEachRow(db, "SELECT NumId, SessionId, TimeEnter, UserIP, NumVisited FROM [Session] ORDER BY NumId;",
                     [&](const Statement& row) {
                       ReportSession session;
                       std::string_view id, start, address;
-                      if (!row.GetInt(1, session.numId) || !row.GetTextView(4, address)) return true;
-                      if (!conditions.empty() &&
-                          (session.numId < 0 || static_cast<size_t>(session.numId) >= passed.size() ||
-                           !passed[static_cast<size_t>(session.numId)]))
+                      if (!row.GetInt(1, session.numId) || !row.GetTextView(4, address) || !passes(session.numId))
                         return true;
-                      uint32_t at = addresses.Find(address);
-                      if (at == kNoEntry) return true;
+                      uint32_t visitor = out.addresses.Find(address);
+                      if (visitor == kNoEntry) return true;
                       if (!row.GetTextView(2, id) || !row.GetTextView(3, start) || !IsStoredDateText(start))
                         return false;
-                      session.start = out.texts.Keep(start);
-                      session.address = addresses.Add(address, at);
-                      session.rUrl = rUrls[at];
-                      session.nullRUrl = nullRUrls[at];
-                      out.ids.Add(id, static_cast<uint32_t>(out.rows.size()));
+                      row.GetInt(5, session.visited);
+                      session.start = StartDigits(start);
+                      session.visitor = visitor;
+                      if (indexIds) out.ids.Add(id, static_cast<uint32_t>(out.rows.size()));
                       out.rows.push_back(session);
                       return true;
                     });

@@ -14,6 +14,7 @@
 #include <vector>
 
 #include "reports/report_filter.h"
+#include "reports/report_tree.h"
 #include "store/database.h"
 #include "store/result.h"
 
@@ -43,12 +44,11 @@ class TextIndex {
 
  private:
   struct Slot {
-    uint64_t hash = 0;
     const char* text = nullptr;
     uint32_t size = 0;
     uint32_t row = kNoEntry;
   };
-  size_t Probe(std::string_view id, uint64_t hash) const;
+  size_t Probe(std::string_view id) const;
   void Grow();
 
   TextArena ids_;
@@ -61,17 +61,29 @@ class TextIndex {
 // compared COLLATE NOCASE. Left and Len count bytes, as the database's functions do.
 void AppendPaddedKey(std::string& key, std::string_view text, size_t width);
 
+// The rank of each text's key AppendPaddedKey(text, width) among the distinct keys,
+// without making the keys.
+std::vector<uint32_t> RankPaddedKeys(const std::vector<std::string_view>& texts, size_t width);
+
 // The rank of each key among the distinct keys (0 for the smallest), by byte order.
 std::vector<uint32_t> RankKeys(const std::vector<std::string>& keys);
 
 // One session of a session view.
 struct ReportSession {
   int32_t numId = 0;
-  std::string_view start;    // TimeEnter, 'yyyy-mm-dd hh:mm:ss'
-  std::string_view address;  // UserIP
-  std::string_view rUrl;     // DNSLookUp.rURL; empty when null (nullRUrl tells)
-  bool nullRUrl = false;
-  std::string_view Minute() const { return start.substr(0, 16); }  // Format(...,'yyyy-mm-dd hh:mm')
+  int32_t visited = 0;  // NumVisited, 0 when null
+  int64_t start = 0;    // TimeEnter's digits, yyyymmddhhnnss: the order of the stored texts
+  uint32_t visitor = 0; // its row of ReportSessions::visitors
+  // Format(TimeEnter,'yyyy-mm-dd hh:mm'), written into buffer.
+  std::string_view Minute(char (&buffer)[17]) const;
+};
+
+// A row of DNSLookUp.
+struct ReportVisitor {
+  std::string_view address;         // UserIP
+  std::string_view rUrl, fullName;  // empty when null (the flags tell)
+  bool nullRUrl = false, nullFullName = false;
+  int32_t robot = 0;  // IsRobot, 0 when null
 };
 
 // The sessions of the session views: [Session] a joined to DNSLookUp b with the
@@ -79,7 +91,9 @@ struct ReportSession {
 // their stored order); with the filter on, the database names the sessions it passes.
 struct ReportSessions {
   std::vector<ReportSession> rows;
-  TextIndex ids;  // SessionId
+  std::vector<ReportVisitor> visitors;
+  TextIndex ids;        // SessionId, when asked for
+  TextIndex addresses;  // UserIP: the row of visitors
   TextArena texts;
 };
 
@@ -89,7 +103,18 @@ std::vector<uint32_t> StartRanks(const ReportSessions& sessions, bool byAddress)
 
 // False when the query fails or a start is not a stored date; the caller then runs
 // the view's own statement.
-bool LoadReportSessions(DbSession& db, const ReportFilter& filter, std::time_t now, ReportSessions& out);
+// indexIds: index the sessions' identifiers, for joining other tables' rows to them.
+bool LoadReportSessions(DbSession& db, const ReportFilter& filter, std::time_t now, ReportSessions& out,
+                        bool indexIds);
+
+// Room in a session view's tree for its session rows and their group rows (room that
+// is never written costs no memory).
+void ReserveSessionRows(ReportTree& tree, size_t sessionRows);
+
+// True when sql prepares: the tables and columns it names are there. The fast paths
+// ask it of their view's own statement, so that a statement that would fail still
+// runs, and traces its failure, as it always did.
+bool StatementPrepares(DbSession& db, const std::string& sql);
 
 // Runs sql and hands every row to each; false when the statement fails or each
 // answers false (a row this path cannot read).

@@ -22,6 +22,17 @@ void ReportTree::Clear() {
   for (auto& column : text_) column.assign(1, TextRef{0, 1});
 }
 
+void ReportTree::Reserve(size_t rows, size_t textBytes) {
+  rows += 1;  // the root
+  for (auto* links : {&parent_, &firstChild_, &lastChild_, &nextSibling_}) links->reserve(rows);
+  state_.reserve(rows);
+  image_.reserve(rows);
+  key_.reserve(rows);
+  itemParam_.reserve(rows);
+  for (auto& column : text_) column.reserve(rows);
+  pool_.reserve(textBytes);
+}
+
 RowId ReportTree::AppendRow(RowId parent, std::string_view text, int32_t image) {
   RowId row = static_cast<RowId>(parent_.size());
   parent_.push_back(parent);

@@ -39,6 +39,9 @@ class ReportTree {
   // Appends a row as the last child of parent (kRootRow for a top-level row). Every
   // column of a new row holds a single blank; state and key are 0.
   RowId AppendRow(RowId parent, std::string_view text, int32_t image);
+  // Room for this many rows and bytes of text, so that a large tree is not copied
+  // while it grows.
+  void Reserve(size_t rows, size_t textBytes);
 
   int32_t RowCount() const { return static_cast<int32_t>(parent_.size()) - 1; }
   bool IsRow(RowId row) const { return row >= 1 && row < static_cast<RowId>(parent_.size()); }

@@ -63,11 +63,11 @@ std::string BuildViewQuery(SessionViewKind kind, const ReportFilter& filter, std
 }
 
 ReportTree BuildSessionReport(SessionViewKind kind, DbSession& session, const ReportFilter& filter,
-                              std::time_t now) {
+                              std::time_t now, ReportRows rows) {
   ReportTree tree;
   if (kind == SessionViewKind::kVisits) AppCountryNames().Load(session);
   const SessionViewDef& view = ViewDef(kind);
-  if (view.buildInMemory) {
+  if (view.buildInMemory && rows == ReportRows::kInMemory) {
     SessionGroups groups(tree, view.info.levels);
     if (view.buildInMemory(session, filter, now, groups)) {
       groups.Close(0);

@@ -43,11 +43,15 @@ extern const char* const kMonthNames[13];
 // Base query + ORDER BY, with the filter's conditions between them when it is on.
 std::string BuildViewQuery(SessionViewKind kind, const ReportFilter& filter, std::time_t now);
 
-// Runs the view's query on the session and builds its tree. A failed query is traced
-// with its full text and gives an empty tree. The Sessions view reloads the country
-// names first.
+// How a view's rows are read: kInMemory reads the sessions and their rows into memory
+// and orders them there whenever it can, kStatement always runs the view's own
+// statement. Both give the same tree.
+enum class ReportRows { kInMemory, kStatement };
+
+// Builds the view's tree from its query's rows. A failed query is traced with its full
+// text and gives an empty tree. The Sessions view reloads the country names first.
 ReportTree BuildSessionReport(SessionViewKind kind, DbSession& session, const ReportFilter& filter,
-                              std::time_t now);
+                              std::time_t now, ReportRows rows = ReportRows::kInMemory);
 
 // The labels DomainView groups a reversed host name by: up to 6 pieces, each label the
 // first k pieces read as a host-name suffix (or in stored order for "ip." addresses);

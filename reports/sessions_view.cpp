@@ -6,7 +6,9 @@
 #include <string>
 #include <string_view>
 #include <unordered_map>
+#include <vector>
 
+#include "reports/report_sessions.h"
 #include "reports/session_view_rows.h"
 #include "store/database.h"
 #include "store/jet_date.h"
@@ -95,26 +97,55 @@ void EnterDateRows(SessionGroups& groups, const SessionTime& t, std::time_t midn
   }
 }
 
-void BuildSessionRows(Statement& statement, SessionGroups& groups, int32_t& step) {
+// A session row below its year, month and day; name is the visitor's host name, or
+// its address while unresolved.
+void AddSessionRow(SessionGroups& groups, LocalTimeCache& times, std::string& text, int32_t numId,
+                   std::string_view timeText, std::string_view name, int32_t visited, int32_t robot) {
   ReportTree& tree = groups.Tree();
+  SessionTime t(timeText);
+  std::time_t midnight = t.dated ? times.HourStart(t.year, t.month, t.day, 0) : 0;
+  EnterDateRows(groups, t, midnight, text);
+
+  text.assign(Slice(t.text, 11, 5)).append(" ").append(name);
+  RowId session = groups.AppendSession(3, text, robot ? kImageRobotVisit : kImageVisit);
+  tree.SetText(session, 1, std::to_string(visited));
+  tree.SetKey(session, numId);
+  if (t.dated) tree.SetItemParam(session, times.HourStart(t.year, t.month, t.day, t.hour) + t.minute * 60);
+  if (robot != 0 || visited < 2) tree.SetState(session, kStateGrey);
+}
+
+void BuildSessionRows(Statement& statement, SessionGroups& groups, int32_t& step) {
   LocalTimeCache times;
   std::string text;
   while ((step = statement.MoveNext()) == kResultOk) {
     auto [numId, timeText, address, fullName, visited, robot] =
         statement.Row<int32_t, std::string, std::string, std::optional<std::string>, int32_t, int32_t>();
-    const std::string& name = fullName ? *fullName : address;  // an unresolved visitor shows its address
-
-    SessionTime t(timeText);
-    std::time_t midnight = t.dated ? times.HourStart(t.year, t.month, t.day, 0) : 0;
-    EnterDateRows(groups, t, midnight, text);
-
-    text.assign(Slice(t.text, 11, 5)).append(" ").append(name);
-    RowId session = groups.AppendSession(3, text, robot ? kImageRobotVisit : kImageVisit);
-    tree.SetText(session, 1, std::to_string(visited));
-    tree.SetKey(session, numId);
-    if (t.dated) tree.SetItemParam(session, times.HourStart(t.year, t.month, t.day, t.hour) + t.minute * 60);
-    if (robot != 0 || visited < 2) tree.SetState(session, kStateGrey);
+    // an unresolved visitor shows its address
+    AddSessionRow(groups, times, text, numId, timeText, fullName ? *fullName : address, visited, robot);
   }
+}
+
+// The rows of the view's statement from the sessions read into memory: by start, ties
+// in the order of the statement's scan (start, address, session).
+bool BuildSessionRowsInMemory(DbSession& db, const ReportFilter& filter, std::time_t now, SessionGroups& groups) {
+  ReportSessions sessions;
+  if (!StatementPrepares(db, BuildViewQuery(SessionViewKind::kVisits, filter, now)) ||
+      !LoadReportSessions(db, filter, now, sessions, false))
+    return false;
+  std::vector<uint32_t> place = StartRanks(sessions, true);
+  std::vector<uint32_t> order(place.size());
+  for (size_t i = 0; i < place.size(); ++i) order[place[i]] = static_cast<uint32_t>(i);
+  ReserveSessionRows(groups.Tree(), order.size());
+  LocalTimeCache times;
+  std::string text;
+  char minute[17];
+  for (uint32_t i : order) {
+    const ReportSession& session = sessions.rows[i];
+    const ReportVisitor& visitor = sessions.visitors[session.visitor];
+    AddSessionRow(groups, times, text, session.numId, session.Minute(minute),
+                  visitor.nullFullName ? visitor.address : visitor.fullName, session.visited, visitor.robot);
+  }
+  return true;
 }
 
 }  // namespace
@@ -128,6 +159,7 @@ extern const SessionViewDef kSessionsView = {
     nullptr,
     0,
     0,
+    BuildSessionRowsInMemory,
 };
 
 std::time_t LocalTimeOf(int year, int month, int day, int hour, int minute) {

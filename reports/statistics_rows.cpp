@@ -59,11 +59,13 @@ class FoldedGroups {
 struct GroupCount {
   double count = 0;
   bool present = false;
+  bool spellings = false;  // more than one spelling met
   std::string_view session;
   int64_t request = 0;
   uint32_t text = 0;
 
   void Add(std::string_view sessionId, int64_t requestId, uint32_t exact, double amount) {
+    if (present && exact != text) spellings = true;
     if (!present || sessionId < session || (sessionId == session && requestId < request)) {
       session = sessionId;
       request = requestId;
@@ -82,10 +84,12 @@ class SectionCounts {
     if (group >= groups_.size()) groups_.resize(texts_.GroupCount());
     groups_[group].Add(session, request, exact, amount);
   }
-  StatisticsRows Rows() const {
+  // Empty when the label of a group depends on the scan (see statistics_rows.h).
+  std::optional<StatisticsRows> Rows(bool scanDecides) const {
     StatisticsRows rows;
     for (uint32_t group : texts_.InOrder()) {
       if (group >= groups_.size() || !groups_[group].present) continue;
+      if (scanDecides && groups_[group].spellings) return std::nullopt;
       rows.emplace_back(groups_[group].count, std::string(texts_.Text(groups_[group].text)));
     }
     return rows;
@@ -162,8 +166,8 @@ bool CountBrowsersAndSystems(DbSession& db, const CountedSessions& sessions, Sta
     return true;
   });
   if (!read) return false;
-  out.browsers = browserCounts.Rows();
-  out.systems = systemCounts.Rows();
+  out.browsers = browserCounts.Rows(false);  // the names are unique without regard to case
+  out.systems = systemCounts.Rows(false);
   return true;
 }
 
@@ -180,7 +184,9 @@ struct TimeGroup {
   }
 };
 
-bool TimeRows(const std::map<std::string, TimeGroup>& groups, const char* interval, StatisticsRows& rows) {
+bool TimeRows(const std::map<std::string, TimeGroup>& groups, const char* interval,
+              std::optional<StatisticsRows>& out) {
+  StatisticsRows& rows = out.emplace();
   for (const auto& [label, group] : groups) {
     DateTimeParts first, last;
     int64_t spanned = 0;
@@ -244,8 +250,9 @@ bool CountCountries(DbSession& db, const CountedSessions& sessions, StatisticsSe
   std::vector<uint32_t> order(labels.size());
   std::iota(order.begin(), order.end(), 0u);
   std::sort(order.begin(), order.end(), [&](uint32_t a, uint32_t b) { return labels[a] < labels[b]; });
+  StatisticsRows& rows = out.countries.emplace();
   for (uint32_t country : order)
-    if (counts[country] > 0) out.countries.emplace_back(counts[country], labels[country]);
+    if (counts[country] > 0) rows.emplace_back(counts[country], labels[country]);
   return true;
 }
 
@@ -290,16 +297,17 @@ bool CountRequests(DbSession& db, const CountedSessions& sessions, StatisticsSec
     entry.Add(ends[s].firstPath, ids[s], ends[s].first);
     exit.Add(ends[s].lastPath, ids[s], ends[s].last);
   }
-  out.entry = entry.Rows();
-  out.exit = exit.Rows();
-  out.all = all.Rows();
-  out.statusCodes = statusCodes.Rows();
+  bool scanDecides = !sessions.all;
+  out.entry = entry.Rows(scanDecides);
+  out.exit = exit.Rows(scanDecides);
+  out.all = all.Rows(scanDecides);
+  out.statusCodes = statusCodes.Rows(scanDecides);
   return true;
 }
 
 }  // namespace
 
-StatisticsRows* StatisticsSectionRows::Section(std::string_view title) {
+std::optional<StatisticsRows>* StatisticsSectionRows::Section(std::string_view title) {
   if (title == "Browsers") return &browsers;
   if (title == "OS") return &systems;
   if (title == "Hours") return &hours;

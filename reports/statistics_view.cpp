@@ -2,6 +2,7 @@
 
 #include <atomic>
 #include <cstdio>
+#include <optional>
 #include <thread>
 #include <utility>
 
@@ -120,25 +121,27 @@ void RunSection(DbSession& session, const std::string& query, SectionRows& out) 
   }
 }
 
-void RunSections(DbSession& session, const std::vector<StatisticsSection>& sections,
-                 const std::vector<std::string>& queries, std::vector<SectionRows>& results) {
+// Runs the statements of the sections listed, on this connection and a second one
+// on the same database, so both cores share the work.
+void RunSections(DbSession& session, const std::vector<size_t>& listed, const std::vector<std::string>& queries,
+                 std::vector<SectionRows>& results) {
   std::atomic<size_t> next{0};
   auto work = [&](DbSession& db) {
-    for (size_t i; (i = next.fetch_add(1)) < sections.size();) {
-      if (sections[i].level != 0) RunSection(db, queries[i], results[i]);
-    }
+    for (size_t k; (k = next.fetch_add(1)) < listed.size();) RunSection(db, queries[listed[k]], results[listed[k]]);
   };
   DbSession helperSession;
   std::thread helper;
   std::string file = session.FilePath();
-  if (!file.empty() && Succeeded(helperSession.OpenFile(file))) helper = std::thread([&] { work(helperSession); });
+  if (listed.size() > 1 && !file.empty() && Succeeded(helperSession.OpenFile(file)))
+    helper = std::thread([&] { work(helperSession); });
   work(session);
   if (helper.joinable()) helper.join();
 }
 
 }  // namespace
 
-ReportTree BuildStatisticsReport(DbSession& session, const ReportFilter& filter, std::time_t now) {
+ReportTree BuildStatisticsReport(DbSession& session, const ReportFilter& filter, std::time_t now,
+                                 ReportRows rows) {
   const std::vector<StatisticsSection>& sections = StatisticsSections();
   std::vector<std::string> queries(sections.size());
   for (size_t i = 0; i < sections.size(); ++i) {
@@ -146,20 +149,20 @@ ReportTree BuildStatisticsReport(DbSession& session, const ReportFilter& filter,
       queries[i] = BuildStatisticsQuery(filter, now, sections[i].head, sections[i].wherePart, sections[i].tail);
   }
 
-  // The rows of every section come from one read of each table in memory; should
-  // that fail, the sections run their own statements, on this connection and a second
-  // one on the same database, so both cores share the work. The tree is built in
-  // section order below, so the result does not depend on who ran what.
+  // The rows of the sections come from one read of each table in memory; the sections
+  // that read cannot give (all of them, when it fails) run their own statements. The
+  // tree is built in section order below, so the result does not depend on who ran what.
   std::vector<SectionRows> results(sections.size());
   StatisticsSectionRows inMemory;
-  if (ComputeStatisticsRows(session, filter, now, inMemory)) {
-    for (size_t i = 0; i < sections.size(); ++i) {
-      if (StatisticsRows* rows = inMemory.Section(sections[i].title); rows && sections[i].level != 0)
-        results[i].rows = std::move(*rows);
-    }
-  } else {
-    RunSections(session, sections, queries, results);
+  bool read = rows == ReportRows::kInMemory && ComputeStatisticsRows(session, filter, now, inMemory);
+  std::vector<size_t> statements;
+  for (size_t i = 0; i < sections.size(); ++i) {
+    if (sections[i].level == 0) continue;
+    std::optional<StatisticsRows>* computed = read ? inMemory.Section(sections[i].title) : nullptr;
+    if (computed && *computed) results[i].rows = std::move(**computed);
+    else statements.push_back(i);
   }
+  RunSections(session, statements, queries, results);
 
   ReportTree tree;
   StatisticsBuilder builder(tree);

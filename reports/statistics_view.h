@@ -16,6 +16,7 @@
 #include "reports/report_filter.h"
 #include "reports/report_tree.h"
 #include "reports/report_view.h"
+#include "reports/session_views.h"
 
 namespace weavil {
 
@@ -62,7 +63,8 @@ class StatisticsBuilder {
 
 // Runs every section on the session into a fresh tree. Failed queries are traced with
 // their text and leave their section row without children.
-ReportTree BuildStatisticsReport(DbSession& session, const ReportFilter& filter, std::time_t now);
+ReportTree BuildStatisticsReport(DbSession& session, const ReportFilter& filter, std::time_t now,
+                                 ReportRows rows = ReportRows::kInMemory);
 
 // The statistics view: its refresh always runs on a worker thread of its own, one at a
 // time; a request while one runs is dropped.

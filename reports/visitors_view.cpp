@@ -1,12 +1,16 @@
 // The Visitors view: sessions under the pieces of their visitor's host name, read from
 // the top-level domain down, or under the address and its networks for an unresolved
 // visitor.
+#include <algorithm>
+#include <numeric>
 #include <optional>
 #include <string>
 #include <string_view>
+#include <utility>
 #include <vector>
 
 #include "classify/ip_address.h"
+#include "reports/report_sessions.h"
 #include "reports/session_view_rows.h"
 #include "store/database.h"
 
@@ -29,10 +33,60 @@ std::vector<std::string> Ipv6Labels(Ipv6Number address) {
   return labels;
 }
 
-size_t EnterDomainGroups(const Statement& row, SessionGroups& groups) {
-  std::vector<std::string> labels = DomainLabels(row.Get<std::string>(2));
+size_t EnterDomainLabels(const std::vector<std::string>& labels, SessionGroups& groups) {
   for (size_t i = 0; i < labels.size(); ++i) groups.EnterSortable(i, labels[i]);
   return labels.size();
+}
+
+size_t EnterDomainGroups(const Statement& row, SessionGroups& groups) {
+  return EnterDomainLabels(DomainLabels(row.Get<std::string>(2)), groups);
+}
+
+constexpr size_t kDomainKeyWidth = 100;
+
+// The rows of the view's statement: the sessions ordered by the padded reversed host
+// name and the start, ties in the order of the statement's scan (start, address,
+// session).
+bool BuildDomainRows(DbSession& db, const ReportFilter& filter, std::time_t now, SessionGroups& groups) {
+  ReportSessions sessions;
+  if (!StatementPrepares(db, BuildViewQuery(SessionViewKind::kDomain, filter, now)) ||
+      !LoadReportSessions(db, filter, now, sessions, false))
+    return false;
+  const std::vector<ReportSession>& rows = sessions.rows;
+  // One sort key per visitor of a session.
+  std::vector<uint32_t> keyOf(sessions.visitors.size(), kNoEntry);
+  std::vector<std::string_view> names;
+  for (const ReportSession& session : rows) {
+    const ReportVisitor& visitor = sessions.visitors[session.visitor];
+    if (visitor.nullRUrl) return false;
+    if (keyOf[session.visitor] != kNoEntry) continue;
+    keyOf[session.visitor] = static_cast<uint32_t>(names.size());
+    names.push_back(visitor.rUrl);
+  }
+  std::vector<uint32_t> rank = RankPaddedKeys(names, kDomainKeyWidth);
+  std::vector<uint32_t> name(rows.size());
+  for (size_t i = 0; i < rows.size(); ++i) name[i] = keyOf[rows[i].visitor];
+  std::vector<uint32_t> place = StartRanks(sessions, true);
+  std::vector<uint32_t> order(rows.size());
+  std::iota(order.begin(), order.end(), 0u);
+  std::sort(order.begin(), order.end(), [&](uint32_t a, uint32_t b) {
+    return std::pair(rank[name[a]], place[a]) < std::pair(rank[name[b]], place[b]);
+  });
+  ReserveSessionRows(groups.Tree(), order.size());
+  char minute[17];
+  std::string_view labelled;
+  std::vector<std::string> labels;
+  for (uint32_t i : order) {
+    const ReportSession& session = rows[i];
+    std::string_view rUrl = sessions.visitors[session.visitor].rUrl;
+    if (labels.empty() || rUrl != labelled) {
+      labels = DomainLabels(rUrl);
+      labelled = rUrl;
+    }
+    RowId leaf = groups.AppendSession(EnterDomainLabels(labels, groups), session.Minute(minute), kImageLeaf);
+    groups.Tree().SetKey(leaf, session.numId);
+  }
+  return true;
 }
 
 }  // namespace
@@ -47,6 +101,7 @@ extern const SessionViewDef kVisitorsView = {
     EnterDomainGroups,
     3,
     4,
+    BuildDomainRows,
 };
 
 std::vector<std::string> DomainLabels(std::string_view reversedUrl) {

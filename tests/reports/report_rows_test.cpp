@@ -1,0 +1,168 @@
+// The report trees built from rows read into memory against the trees of the views' own
+// statements, on data made to catch the differences: paths, browsers and host names
+// differing only in case, starts shared by several sessions, long paths sharing their
+// first fifty characters, several referrers, phrases and words per session, sessions
+// without an address row, requests of unknown sessions, and the filter on and off.
+#include <gtest/gtest.h>
+
+#include <random>
+#include <string>
+#include <vector>
+
+#include "reports/report_tree.h"
+#include "reports/session_views.h"
+#include "reports/statistics_view.h"
+#include "tests/reports/report_fixture.h"
+
+namespace weavil {
+namespace {
+
+using test::ReportDb;
+
+// The first row where the trees differ (depth, texts, key, state, image, item
+// parameter), or "" when they are the same.
+std::string Difference(const ReportTree& want, const ReportTree& got) {
+  RowId a = want.FirstChild(kRootRow), b = got.FirstChild(kRootRow);
+  for (int line = 1; a != kNoRow || b != kNoRow; ++line) {
+    if (a == kNoRow || b == kNoRow) return "row " + std::to_string(line) + ": one tree ends early";
+    auto describe = [](const ReportTree& t, RowId r) {
+      return std::to_string(t.Depth(r)) + "|" + std::string(t.Text(r, 0)) + "|" + std::string(t.Text(r, 1)) + "|" +
+             std::to_string(t.Key(r)) + "|" + std::to_string(t.State(r)) + "|" + std::to_string(t.Image(r)) + "|" +
+             std::to_string(t.ItemParam(r));
+    };
+    std::string x = describe(want, a), y = describe(got, b);
+    if (x != y) return "row " + std::to_string(line) + ":\n  statement: " + x + "\n  in memory: " + y;
+    a = want.NextInOrder(a);
+    b = got.NextInOrder(b);
+  }
+  return {};
+}
+
+const SessionViewKind kKinds[] = {SessionViewKind::kVisits, SessionViewKind::kDomain, SessionViewKind::kKeyword,
+                                  SessionViewKind::kReferer, SessionViewKind::kPage};
+
+void ExpectSameTrees(ReportDb& db, const ReportFilter& filter, std::time_t now, const char* what) {
+  for (SessionViewKind kind : kKinds) {
+    ReportTree want = BuildSessionReport(kind, db.Session(), filter, now, ReportRows::kStatement);
+    ReportTree got = BuildSessionReport(kind, db.Session(), filter, now, ReportRows::kInMemory);
+    EXPECT_EQ(Difference(want, got), "") << what << ", view " << ViewInfo(kind).tab;
+  }
+  ReportTree want = BuildStatisticsReport(db.Session(), filter, now, ReportRows::kStatement);
+  ReportTree got = BuildStatisticsReport(db.Session(), filter, now, ReportRows::kInMemory);
+  EXPECT_EQ(Difference(want, got), "") << what << ", statistics";
+}
+
+// Sessions of a few dozen visitors over two months, with clashing starts and every
+// kind of row, from a fixed seed.
+void FillMixedSessions(ReportDb& db) {
+  std::mt19937 random(20041205);
+  auto pick = [&](int n) { return static_cast<int>(random() % static_cast<unsigned>(n)); };
+  const std::vector<std::string> pages = {
+      "/", "/index.html", "/Index.html", "/INDEX.HTML", "/a.htm", "/b/c.htm", "/B/c.htm",
+      "/docs/a-rather-long-path-that-goes-on-and-on-beyond-fifty-bytes/one.html",
+      "/docs/a-rather-long-path-that-goes-on-and-on-beyond-fifty-bytes/two.html", "/join_form", "/login_form"};
+  const std::vector<std::pair<std::string, std::string>> referrers = {
+      {"www.google.com", "Search Engine/Google"}, {"www.example.org", "Other"},
+      {"Search.Example.net", "Search Engine/Example"}, {"-", "-"}};
+  const std::vector<std::string> browsers = {"IE/6.0", "Firefox/1.0", "Opera/7"};
+  const std::vector<std::string> systems = {"Windows XP", "Linux", "Mac OS"};
+  for (int v = 0; v < 30; ++v) {
+    std::string ip = "10.0." + std::to_string(v / 8) + "." + std::to_string(v % 8 + 1);
+    if (v % 7 == 3) ip = "2001:db8::" + std::to_string(v);
+    if (v % 11 != 5) {  // a few sessions have no address row: the joins leave them out
+      std::string name = v % 3 == 0 ? "host" + std::to_string(v) + (v % 2 ? ".Example.COM" : ".example.com") : "";
+      std::string rUrl = name.empty() ? "" : (v % 2 ? "COM.Example.host" : "com.example.host") + std::to_string(v);
+      db.AddVisitor(ip, name, rUrl, v % 5 == 0 ? 1 : 0, v % 4 == 0 ? "US" : v % 4 == 1 ? "de" : "");
+    }
+    for (int s = 0; s < 1 + pick(4); ++s) {
+      // Starts on a handful of days and minutes, so that several sessions share one.
+      char start[32];
+      std::snprintf(start, sizeof start, "2004-%02d-%02d %02d:%02d:%02d", 3 + pick(2), 1 + pick(28), pick(24),
+                    pick(3) * 10, pick(2) * 30);
+      int32_t numId = db.AddSession(ip, start, 1 + pick(5));
+      for (int r = 0; r < pick(6); ++r) db.AddResource(numId, start, pages[pick(static_cast<int>(pages.size()))],
+                                                      r % 4 == 3 ? 404 : 200);
+      for (int r = 0; r < pick(3); ++r) {
+        const auto& [url, group] = referrers[pick(static_cast<int>(referrers.size()))];
+        db.AddReferer(numId, url, group);
+      }
+      if (pick(3) == 0) {
+        db.AddKeywords(numId, pick(2) ? "linux%20pxe+boot" : "Linux PXE", {"linux", "pxe"});
+        if (pick(2)) db.AddKeywords(numId, "fedora", {"Fedora"});
+      }
+      if (pick(4) != 0)
+        db.AddBrowserOs(numId, browsers[pick(static_cast<int>(browsers.size()))],
+                        systems[pick(static_cast<int>(systems.size()))]);
+    }
+  }
+  // Requests of a session that is not stored count nowhere.
+  db.Exec("INSERT INTO Resource (SessionId, TimeEnter, UriStem, StatusCode) VALUES ('no-such-session', "
+          "'2004-03-05 10:00:00', '/orphan', 200)");
+  db.Exec("INSERT OR IGNORE INTO Countries (Code, Name) VALUES ('US', 'United States'), ('DE', 'Germany')");
+}
+
+TEST(ReportRowsTest, InMemoryTreesAreTheStatementsTreesWithTheFilterOffAndOn) {
+  test::ScopedTimeZone zone("UTC0");
+  ReportDb db;
+  FillMixedSessions(db);
+  std::time_t now = test::LocalTime(2004, 4, 20, 12);
+  ExpectSameTrees(db, ReportFilter(), now, "filter off");
+
+  ReportFilter typical;
+  typical.applyFilter = 1;
+  typical.noRobots = 1;
+  typical.isPeriod = 1;
+  typical.period = "Month+";
+  typical.isPages = 1;
+  typical.pages = "/index.html /a.htm";
+  ExpectSameTrees(db, typical, now, "robots out, a period, a page list");
+
+  ReportFilter lists;
+  lists.applyFilter = 1;
+  lists.isCountries = 1;
+  lists.countries = "US";
+  lists.isReferers = 1;
+  lists.referers = "www.google.com www.example.org";
+  ExpectSameTrees(db, lists, now, "countries and referrers");
+
+  ReportFilter words;
+  words.applyFilter = 1;
+  words.isKeywords = 1;
+  words.keywords = "linux";
+  ExpectSameTrees(db, words, now, "search words");
+}
+
+TEST(ReportRowsTest, RowsOfAnotherShapeFallBackToTheStatements) {
+  test::ScopedTimeZone zone("UTC0");
+  ReportDb db;
+  FillMixedSessions(db);
+  std::time_t now = test::LocalTime(2004, 4, 20, 12);
+  // A start that is no stored date, a visitor without reversed name, a request
+  // without path and one without status, a referrer without group: the rows this path
+  // does not read are left to the statements, which give what they always gave.
+  db.AddVisitor("192.0.2.1");
+  int32_t odd = db.AddSession("192.0.2.1", "5 March 2004");
+  db.AddResource(odd, "2004-03-05 10:00:00", "/odd");
+  db.Exec("UPDATE DNSLookUp SET rURL=NULL WHERE UserIP='10.0.0.2'");
+  db.Exec("UPDATE Resource SET UriStem=NULL WHERE ResourceId=3");
+  db.Exec("UPDATE Resource SET StatusCode=NULL WHERE ResourceId=5");
+  db.Exec("UPDATE Referer SET \"Group\"=NULL WHERE Url='www.example.org'");
+  ExpectSameTrees(db, ReportFilter(), now, "odd rows");
+}
+
+TEST(ReportRowsTest, EmptyDatabaseAndMissingTablesAsTheStatementsHaveThem) {
+  test::ScopedTimeZone zone("UTC0");
+  ReportDb db;
+  ExpectSameTrees(db, ReportFilter(), 0, "empty");
+  FillMixedSessions(db);
+  test::WorkFolder folder;  // the traces land there
+  db.Exec("DROP TABLE SessionReferer");
+  ReportTree tree = BuildSessionReport(SessionViewKind::kReferer, db.Session(), ReportFilter(), 0);
+  EXPECT_EQ(tree.RowCount(), 0);
+  // The view's own statement and SQLite's words, as when it alone ran.
+  EXPECT_EQ(folder.Trace(), BuildViewQuery(SessionViewKind::kReferer, ReportFilter(), 0) + "\n" +
+                                "no such table: SessionReferer (SQLite code 1)\n");
+}
+
+}  // namespace
+}  // namespace weavil
