@@ -151,24 +151,34 @@ void AppendListExists(std::string& out, const char* s, std::string_view listText
   out += " IN (" + values + "))) ";
 }
 
+void AppendPeriod(std::string& out, const ReportFilter& f, std::time_t now, const char* s) {
+  if (!f.isPeriod) return;
+  if (std::optional<std::tm> start = PeriodStart(f.period, now)) {
+    out += "AND (";
+    out += s;
+    out += ".TimeEnter >= CDate('";
+    out += FormatPeriodStart(*start);
+    out += "')) ";
+  }
+}
+
+void AppendNoRobots(std::string& out, const ReportFilter& f, const char* d) {
+  if (!f.noRobots) return;
+  out += "AND ((";
+  out += d;
+  out += ".IsRobot IS NULL) OR ";
+  out += d;
+  out += ".IsRobot=0) ";
+}
+
+std::string CountryIn(const std::string& countries, const char* d) {
+  return std::string("AND (") + d + ".CountryCode IN (" + countries + "))";
+}
+
 // The filter's pieces against the given aliases of the session and address tables.
 void AppendConditions(std::string& out, const ReportFilter& f, std::time_t now, const char* s, const char* d) {
-  if (f.isPeriod) {
-    if (std::optional<std::tm> start = PeriodStart(f.period, now)) {
-      out += "AND (";
-      out += s;
-      out += ".TimeEnter >= CDate('";
-      out += FormatPeriodStart(*start);
-      out += "')) ";
-    }
-  }
-  if (f.noRobots) {
-    out += "AND ((";
-    out += d;
-    out += ".IsRobot IS NULL) OR ";
-    out += d;
-    out += ".IsRobot=0) ";
-  }
+  AppendPeriod(out, f, now, s);
+  AppendNoRobots(out, f, d);
   std::string pages = f.isPages ? QuoteList(f.pages) : std::string();
   std::string countries = f.isCountries ? QuoteList(f.countries) : std::string();
   if (!pages.empty() || !countries.empty()) {
@@ -176,11 +186,7 @@ void AppendConditions(std::string& out, const ReportFilter& f, std::time_t now, 
     out += s;
     out += ".SessionId ";
     if (!pages.empty()) out += "AND (UriStem IN (" + pages + "))";
-    if (!countries.empty()) {
-      out += "AND (";
-      out += d;
-      out += ".CountryCode IN (" + countries + "))";
-    }
+    if (!countries.empty()) out += CountryIn(countries, d);
     out += ") ";
   }
   if (f.isKeywords)
@@ -191,6 +197,16 @@ void AppendConditions(std::string& out, const ReportFilter& f, std::time_t now, 
                      "Url");
 }
 
+// The statement naming the sessions linked through tables to a row whose column is one
+// of the list's values; nothing for an empty list.
+void AddListQuery(std::vector<std::string>& queries, std::string_view listText, const char* links,
+                  const char* tables, const char* join, const char* column) {
+  std::string values = QuoteList(listText);
+  if (values.empty()) return;
+  queries.push_back(std::string("SELECT ") + links + ".SessionId FROM " + tables + " WHERE " + join + " AND (" +
+                    column + " IN (" + values + "));");
+}
+
 }  // namespace
 
 std::string BuildSessionConditions(const ReportFilter& filter, std::time_t now) {
@@ -198,6 +214,32 @@ std::string BuildSessionConditions(const ReportFilter& filter, std::time_t now) 
   if (!filter.applyFilter) return out;
   AppendConditions(out, filter, now, "a", "b");
   return out;
+}
+
+FilterQueries BuildFilterQueries(const ReportFilter& f, std::time_t now) {
+  FilterQueries queries;
+  if (!f.applyFilter) return queries;
+  std::string period, address;
+  AppendPeriod(period, f, now, "a");
+  if (!period.empty()) queries.sessionQuery = "SELECT a.NumId FROM [Session] a WHERE 1=1 " + period + ";";
+  AppendNoRobots(address, f, "b");
+  std::string pages = f.isPages ? QuoteList(f.pages) : std::string();
+  std::string countries = f.isCountries ? QuoteList(f.countries) : std::string();
+  if (!pages.empty() || !countries.empty()) {
+    // The country is asked of sessions with at least one request, as in the joined form.
+    if (!countries.empty()) address += CountryIn(countries, "b") + " ";
+    std::string requests = "SELECT SessionId FROM Resource WHERE 1=1 ";
+    if (!pages.empty()) requests += "AND (UriStem IN (" + pages + "))";
+    queries.idQueries.push_back(requests + ";");
+  }
+  if (!address.empty()) queries.addressQuery = "SELECT b.UserIP FROM DNSLookUp b WHERE 1=1 " + address + ";";
+  if (f.isKeywords)
+    AddListQuery(queries.idQueries, f.keywords, "SessionKeywords", "SessionKeywords, Keyword",
+                 "SessionKeywords.KeywordId=Keyword.KeywordId", "Word");
+  if (f.isReferers)
+    AddListQuery(queries.idQueries, f.referers, "SessionReferer", "SessionReferer, Referer",
+                 "SessionReferer.RefererId=Referer.RefererId", "Url");
+  return queries;
 }
 
 std::string BuildSessionConditions() { return BuildSessionConditions(CopyReportFilter(), std::time(nullptr)); }

@@ -8,6 +8,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 namespace weavil {
 
@@ -55,6 +56,17 @@ std::string QuoteList(std::string_view listText);
 // after its own WHERE conditions (which end with a blank). Empty when the filter is off.
 // A period that is none of the eight names adds no time condition.
 std::string BuildSessionConditions(const ReportFilter& filter, std::time_t now);
+
+// The same conditions apart, for reading the sessions they pass into memory: a session
+// passes when sessionQuery names its NumId, addressQuery its address and each of
+// idQueries its SessionId (an empty query names every one). Nothing when the filter
+// is off.
+struct FilterQueries {
+  std::string sessionQuery;            // on [Session] a alone: the period
+  std::string addressQuery;            // on DNSLookUp b alone: robots, countries
+  std::vector<std::string> idQueries;  // pages (and countries), search words, referrers
+};
+FilterQueries BuildFilterQueries(const ReportFilter& filter, std::time_t now);
 std::string BuildSessionConditions();  // the process-wide filter, now
 
 // The statistics query: head + where part + tail, and with the filter on the session

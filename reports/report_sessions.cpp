@@ -168,18 +168,6 @@ size_t SessionCountHint(DbSession& db) {
   return static_cast<size_t>(std::clamp<int64_t>(most, 0, 1 << 24));
 }
 
-// The NumIds of the sessions the filter's conditions pass, as flags by NumId.
-bool PassedSessions(DbSession& db, const std::string& conditions, std::vector<bool>& passed) {
-  std::string sql = "SELECT a.NumId FROM [Session] a, DNSLookUp b WHERE a.UserIP=b.UserIP " + conditions + ";";
-  return ForEachRow(db, sql, [&](const Statement& row) {
-    int64_t numId = 0;
-    if (!row.GetInt64(1, numId) || numId < 0) return false;
-    if (static_cast<uint64_t>(numId) >= passed.size()) passed.resize(static_cast<size_t>(numId) + 1);
-    passed[static_cast<size_t>(numId)] = true;
-    return true;
-  });
-}
-
 }  // namespace
 
 namespace {
@@ -210,29 +198,58 @@ bool LoadVisitors(DbSession& db, ReportSessions& out) {
 
 }  // namespace
 
+bool FilterPass::Load(DbSession& db, const ReportFilter& filter, std::time_t now) {
+  FilterQueries queries = BuildFilterQueries(filter, now);
+  byNumId_ = !queries.sessionQuery.empty();
+  byAddress_ = !queries.addressQuery.empty();
+  if (byNumId_ && !ForEachRow(db, queries.sessionQuery, [&](const Statement& row) {
+        int64_t numId = 0;
+        if (!row.GetInt64(1, numId) || numId < 0 || numId >= (int64_t{1} << 31)) return true;  // no session row
+        if (static_cast<uint64_t>(numId) >= numIds_.size()) numIds_.resize(static_cast<size_t>(numId) + 1);
+        numIds_[static_cast<size_t>(numId)] = true;
+        return true;
+      }))
+    return false;
+  auto readTexts = [&](const std::string& sql, TextIndex& into) {
+    return ForEachRow(db, sql, [&](const Statement& row) {
+      std::string_view text;
+      if (row.GetTextView(1, text)) into.Add(text, 0);
+      return true;
+    });
+  };
+  if (byAddress_ && !readTexts(queries.addressQuery, addresses_)) return false;
+  ids_.resize(queries.idQueries.size());
+  for (size_t i = 0; i < queries.idQueries.size(); ++i)
+    if (!readTexts(queries.idQueries[i], ids_[i])) return false;
+  return true;
+}
+
+bool FilterPass::Passes(int64_t numId, std::string_view sessionId, std::string_view address) const {
+  if (byNumId_ && (numId < 0 || static_cast<uint64_t>(numId) >= numIds_.size() || !numIds_[static_cast<size_t>(numId)]))
+    return false;
+  if (byAddress_ && addresses_.Find(address) == kNoEntry) return false;
+  for (const TextIndex& ids : ids_)
+    if (ids.Find(sessionId) == kNoEntry) return false;
+  return true;
+}
+
 bool LoadReportSessions(DbSession& db, const ReportFilter& filter, std::time_t now, ReportSessions& out,
                         bool indexIds) {
-  std::string conditions = BuildSessionConditions(filter, now);
-  std::vector<bool> passed;
-  if ((!conditions.empty() && !PassedSessions(db, conditions, passed)) || !LoadVisitors(db, out))
-    return false;
+  FilterPass pass;
+  if (!pass.Load(db, filter, now) || !LoadVisitors(db, out)) return false;
   size_t hint = SessionCountHint(db);
   out.rows.reserve(hint);
   if (indexIds) out.ids.Reserve(hint);
-  auto passes = [&](int64_t numId) {
-    return conditions.empty() ||
-           (numId >= 0 && static_cast<size_t>(numId) < passed.size() && passed[static_cast<size_t>(numId)]);
-  };
   return ForEachRow(db, "SELECT NumId, SessionId, TimeEnter, UserIP, NumVisited FROM [Session] ORDER BY NumId;",
                     [&](const Statement& row) {
                       ReportSession session;
                       std::string_view id, start, address;
-                      if (!row.GetInt(1, session.numId) || !row.GetTextView(4, address) || !passes(session.numId))
-                        return true;
+                      if (!row.GetInt(1, session.numId) || !row.GetTextView(4, address)) return true;
                       uint32_t visitor = out.addresses.Find(address);
                       if (visitor == kNoEntry) return true;
-                      if (!row.GetTextView(2, id) || !row.GetTextView(3, start) || !IsStoredDateText(start))
-                        return false;
+                      if (!row.GetTextView(2, id)) return false;
+                      if (!pass.Passes(session.numId, id, address)) return true;
+                      if (!row.GetTextView(3, start) || !IsStoredDateText(start)) return false;
                       row.GetInt(5, session.visited);
                       session.start = StartDigits(start);
                       session.visitor = visitor;

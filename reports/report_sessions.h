@@ -68,6 +68,20 @@ std::vector<uint32_t> RankPaddedKeys(const std::vector<std::string_view>& texts,
 // The rank of each key among the distinct keys (0 for the smallest), by byte order.
 std::vector<uint32_t> RankKeys(const std::vector<std::string>& keys);
 
+// The filter's conditions read into memory (BuildFilterQueries): which sessions pass.
+class FilterPass {
+ public:
+  // False when a statement fails.
+  bool Load(DbSession& db, const ReportFilter& filter, std::time_t now);
+  bool Passes(int64_t numId, std::string_view sessionId, std::string_view address) const;
+
+ private:
+  bool byNumId_ = false, byAddress_ = false;
+  std::vector<bool> numIds_;
+  TextIndex addresses_;
+  std::vector<TextIndex> ids_;
+};
+
 // One session of a session view.
 struct ReportSession {
   int32_t numId = 0;

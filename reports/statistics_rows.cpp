@@ -111,14 +111,24 @@ struct CountedSessions {
 
 bool LoadCountedSessions(DbSession& db, const ReportFilter& filter, std::time_t now, CountedSessions& out) {
   out.all = !filter.applyFilter;
-  std::string sql = out.all ? std::string("SELECT SessionId, TimeEnter, UserIP FROM [Session];")
-                            : BuildStatisticsQuery(filter, now, "SELECT a.SessionId, a.TimeEnter, a.UserIP FROM [Session] a",
-                                                   " where 1=1", ";");
-  return ForEachRow(db, sql, [&](const Statement& row) {
+  // With the filter on, a session counts when it has an address row and passes.
+  FilterPass pass;
+  TextIndex known;
+  if (!out.all && (!pass.Load(db, filter, now) || !ForEachRow(db, "SELECT UserIP FROM DNSLookUp;", [&](const Statement& row) {
+                     std::string_view address;
+                     if (row.GetTextView(1, address)) known.Add(address, 0);
+                     return true;
+                   })))
+    return false;
+  return ForEachRow(db, "SELECT NumId, SessionId, TimeEnter, UserIP FROM [Session];", [&](const Statement& row) {
     std::string_view id, start, address;
-    if (!row.GetTextView(1, id)) return true;  // joins nothing
-    if (!row.GetTextView(2, start) || !IsStoredDateText(start)) return false;
-    row.GetTextView(3, address);  // a null address joins no country
+    int64_t numId = 0;
+    if (!row.GetTextView(2, id)) return true;  // joins nothing
+    bool located = row.GetTextView(4, address);  // a null address joins no country
+    if (!out.all && (!located || known.Find(address) == kNoEntry || !row.GetInt64(1, numId) ||
+                     !pass.Passes(numId, id, address)))
+      return true;
+    if (!row.GetTextView(3, start) || !IsStoredDateText(start)) return false;
     if (out.ids.Find(id) != kNoEntry) return true;
     out.sessionIds.push_back(out.ids.Add(id, static_cast<uint32_t>(out.sessionIds.size())));
     out.starts.push_back(out.texts.Keep(start));

@@ -125,6 +125,13 @@ TEST(ReportRowsTest, InMemoryTreesAreTheStatementsTreesWithTheFilterOffAndOn) {
   lists.referers = "www.google.com www.example.org";
   ExpectSameTrees(db, lists, now, "countries and referrers");
 
+  // A country list alone still asks for a request of the session.
+  ReportFilter country;
+  country.applyFilter = 1;
+  country.isCountries = 1;
+  country.countries = "de";
+  ExpectSameTrees(db, country, now, "a country");
+
   ReportFilter words;
   words.applyFilter = 1;
   words.isKeywords = 1;
