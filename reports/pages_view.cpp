@@ -61,6 +61,7 @@ bool BuildPageRows(DbSession& db, const ReportFilter& filter, std::time_t now, S
     return false;
   PageNames pages;
   std::vector<PageVisit> visits;
+  visits.reserve(RowCountHint(db, "SELECT max(ResourceId) FROM Resource;"));
   bool read = ForEachRow(db, "SELECT ResourceId, SessionId, UriStem FROM Resource;", [&](const Statement& row) {
     std::string_view id, path;
     if (!row.GetTextView(2, id)) return true;  // joins no session

@@ -152,23 +152,45 @@ void ReserveSessionRows(ReportTree& tree, size_t sessionRows) {
   tree.Reserve(3 * sessionRows + 64, 64 * sessionRows + 4096);
 }
 
+namespace {
+
+int64_t PragmaValue(DbSession& db, const char* name) {
+  Statement read;
+  int64_t value = 0;
+  if (Succeeded(read.Execute(db, std::string("PRAGMA ") + name + ";")) && read.MoveNext() == kResultOk)
+    read.GetInt64(1, value);
+  return value;
+}
+
+void SetPragma(DbSession& db, const char* name, int64_t value) {
+  Statement set;
+  set.Execute(db, std::string("PRAGMA ") + name + "=" + std::to_string(value) + ";");
+}
+
+}  // namespace
+
+ScanConnection::ScanConnection(DbSession& db)
+    : db_(db), mmapSize_(PragmaValue(db, "mmap_size")), cacheSize_(PragmaValue(db, "cache_size")) {
+  SetPragma(db_, "mmap_size", 0);
+  SetPragma(db_, "cache_size", kScanCacheKiB);
+}
+
+ScanConnection::~ScanConnection() {
+  SetPragma(db_, "mmap_size", mmapSize_);
+  SetPragma(db_, "cache_size", cacheSize_);
+}
+
+size_t RowCountHint(DbSession& db, const char* sql) {
+  Statement top;
+  int64_t most = 0;
+  if (Succeeded(top.Execute(db, sql)) && top.MoveNext() == kResultOk) top.GetInt64(1, most);
+  return static_cast<size_t>(std::clamp<int64_t>(most, 0, 1 << 26));
+}
+
 bool StatementPrepares(DbSession& db, const std::string& sql) {
   Statement statement;
   return Succeeded(statement.Prepare(db, sql));
 }
-
-namespace {
-
-// The largest NumId: room to reserve for every session at once.
-size_t SessionCountHint(DbSession& db) {
-  Statement top;
-  int64_t most = 0;
-  if (Succeeded(top.Execute(db, "SELECT max(NumId) FROM [Session];")) && top.MoveNext() == kResultOk)
-    top.GetInt64(1, most);
-  return static_cast<size_t>(std::clamp<int64_t>(most, 0, 1 << 24));
-}
-
-}  // namespace
 
 namespace {
 
@@ -181,6 +203,9 @@ int64_t StartDigits(std::string_view start) {
 
 // Every address of DNSLookUp with what the views show of it.
 bool LoadVisitors(DbSession& db, ReportSessions& out) {
+  size_t hint = RowCountHint(db, "SELECT max(rowid) FROM DNSLookUp;");
+  out.visitors.reserve(hint);
+  out.addresses.Reserve(hint);
   return ForEachRow(db, "SELECT UserIP, rURL, FullName, IsRobot FROM DNSLookUp;", [&](const Statement& row) {
     std::string_view address, rUrl, fullName;
     if (!row.GetTextView(1, address)) return true;  // joins no session
@@ -237,7 +262,7 @@ bool LoadReportSessions(DbSession& db, const ReportFilter& filter, std::time_t n
                         bool indexIds) {
   FilterPass pass;
   if (!pass.Load(db, filter, now) || !LoadVisitors(db, out)) return false;
-  size_t hint = SessionCountHint(db);
+  size_t hint = RowCountHint(db, "SELECT max(NumId) FROM [Session];");
   out.rows.reserve(hint);
   if (indexIds) out.ids.Reserve(hint);
   return ForEachRow(db, "SELECT NumId, SessionId, TimeEnter, UserIP, NumVisited FROM [Session] ORDER BY NumId;",

@@ -125,6 +125,25 @@ bool LoadReportSessions(DbSession& db, const ReportFilter& filter, std::time_t n
 // is never written costs no memory).
 void ReserveSessionRows(ReportTree& tree, size_t sessionRows);
 
+// While it lives, the connection reads each page once into a small cache instead of
+// mapping the file: the reads here go through whole tables once, and a mapped file
+// would count every page it touched in the process's memory.
+class ScanConnection {
+ public:
+  explicit ScanConnection(DbSession& db);
+  ~ScanConnection();
+  ScanConnection(const ScanConnection&) = delete;
+  ScanConnection& operator=(const ScanConnection&) = delete;
+
+ private:
+  static constexpr int64_t kScanCacheKiB = -8192;  // a negative cache_size counts KiB
+  DbSession& db_;
+  int64_t mmapSize_, cacheSize_;
+};
+
+// The number sql gives (a largest row number), as room to reserve; 0 when it fails.
+size_t RowCountHint(DbSession& db, const char* sql);
+
 // True when sql prepares: the tables and columns it names are there. The fast paths
 // ask it of their view's own statement, so that a statement that would fail still
 // runs, and traces its failure, as it always did.

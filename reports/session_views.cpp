@@ -4,6 +4,7 @@
 #include "reports/session_views.h"
 
 #include "reports/country_names.h"
+#include "reports/report_sessions.h"
 #include "reports/session_view_rows.h"
 #include "store/database.h"
 #include "store/result.h"
@@ -69,6 +70,7 @@ ReportTree BuildSessionReport(SessionViewKind kind, DbSession& session, const Re
   const SessionViewDef& view = ViewDef(kind);
   if (view.buildInMemory && rows == ReportRows::kInMemory) {
     SessionGroups groups(tree, view.info.levels);
+    ScanConnection scanning(session);
     if (view.buildInMemory(session, filter, now, groups)) {
       groups.Close(0);
       return tree;

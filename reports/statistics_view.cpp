@@ -6,6 +6,7 @@
 #include <thread>
 #include <utility>
 
+#include "reports/report_sessions.h"
 #include "reports/statistics_rows.h"
 #include "store/database.h"
 #include "store/result.h"
@@ -154,7 +155,11 @@ ReportTree BuildStatisticsReport(DbSession& session, const ReportFilter& filter,
   // tree is built in section order below, so the result does not depend on who ran what.
   std::vector<SectionRows> results(sections.size());
   StatisticsSectionRows inMemory;
-  bool read = rows == ReportRows::kInMemory && ComputeStatisticsRows(session, filter, now, inMemory);
+  bool read = false;
+  if (rows == ReportRows::kInMemory) {
+    ScanConnection scanning(session);
+    read = ComputeStatisticsRows(session, filter, now, inMemory);
+  }
   std::vector<size_t> statements;
   for (size_t i = 0; i < sections.size(); ++i) {
     if (sections[i].level == 0) continue;
