@@ -3,7 +3,9 @@
 #include <algorithm>
 #include <cstring>
 #include <functional>
+#include <new>
 #include <numeric>
+#include <thread>
 
 #include "base/text.h"
 #include "store/jet_functions.h"
@@ -258,30 +260,79 @@ bool FilterPass::Passes(int64_t numId, std::string_view sessionId, std::string_v
   return true;
 }
 
-bool LoadReportSessions(DbSession& db, const ReportFilter& filter, std::time_t now, ReportSessions& out,
-                        bool indexIds) {
-  FilterPass pass;
-  if (!pass.Load(db, filter, now) || !LoadVisitors(db, out)) return false;
-  size_t hint = RowCountHint(db, "SELECT max(NumId) FROM [Session];");
-  out.rows.reserve(hint);
-  if (indexIds) out.ids.Reserve(hint);
+namespace {
+
+// A session row as read, before its address is joined.
+struct StagedSession {
+  ReportSession session;
+  std::string_view address, id;
+};
+
+bool ReadSessionRows(DbSession& db, TextArena& texts, std::vector<StagedSession>& out) {
+  out.reserve(RowCountHint(db, "SELECT max(NumId) FROM [Session];"));
   return ForEachRow(db, "SELECT NumId, SessionId, TimeEnter, UserIP, NumVisited FROM [Session] ORDER BY NumId;",
                     [&](const Statement& row) {
-                      ReportSession session;
-                      std::string_view id, start, address;
-                      if (!row.GetInt(1, session.numId) || !row.GetTextView(4, address)) return true;
-                      uint32_t visitor = out.addresses.Find(address);
-                      if (visitor == kNoEntry) return true;
-                      if (!row.GetTextView(2, id)) return false;
-                      if (!pass.Passes(session.numId, id, address)) return true;
-                      if (!row.GetTextView(3, start) || !IsStoredDateText(start)) return false;
-                      row.GetInt(5, session.visited);
-                      session.start = StartDigits(start);
-                      session.visitor = visitor;
-                      if (indexIds) out.ids.Add(id, static_cast<uint32_t>(out.rows.size()));
-                      out.rows.push_back(session);
+                      StagedSession staged;
+                      std::string_view start;
+                      if (!row.GetInt(1, staged.session.numId) || !row.GetTextView(4, staged.address)) return true;
+                      if (!row.GetTextView(2, staged.id) || !row.GetTextView(3, start) || !IsStoredDateText(start))
+                        return false;
+                      row.GetInt(5, staged.session.visited);
+                      staged.session.start = StartDigits(start);
+                      staged.address = texts.Keep(staged.address);
+                      staged.id = texts.Keep(staged.id);
+                      out.push_back(staged);
                       return true;
                     });
+}
+
+}  // namespace
+
+bool LoadReportSessions(DbSession& db, const ReportFilter& filter, std::time_t now, ReportSessions& out,
+                        bool indexIds) {
+  // The addresses and the filter's conditions come through a second connection on the
+  // same database while this one reads the sessions, so both cores share the reads.
+  FilterPass pass;
+  bool sideRead = false;
+  auto readSide = [&](DbSession& connection) {
+    try {
+      sideRead = pass.Load(connection, filter, now) && LoadVisitors(connection, out);
+    } catch (const std::bad_alloc&) {
+      sideRead = false;
+    }
+  };
+  DbSession side;
+  std::thread worker;
+  std::string file = db.FilePath();
+  if (!file.empty() && Succeeded(side.OpenFile(file))) {
+    worker = std::thread([&] {
+      ScanConnection scanning(side);
+      readSide(side);
+    });
+  } else {
+    readSide(db);
+  }
+  std::vector<StagedSession> staged;
+  TextArena stagedTexts;
+  bool read = false;
+  try {
+    read = ReadSessionRows(db, stagedTexts, staged);
+  } catch (const std::bad_alloc&) {
+    read = false;
+  }
+  if (worker.joinable()) worker.join();
+  if (!read || !sideRead) return false;
+
+  out.rows.reserve(staged.size());
+  if (indexIds) out.ids.Reserve(staged.size());
+  for (StagedSession& row : staged) {
+    uint32_t visitor = out.addresses.Find(row.address);
+    if (visitor == kNoEntry || !pass.Passes(row.session.numId, row.id, row.address)) continue;
+    row.session.visitor = visitor;
+    if (indexIds) out.ids.Add(row.id, static_cast<uint32_t>(out.rows.size()));
+    out.rows.push_back(row.session);
+  }
+  return true;
 }
 
 }  // namespace weavil

@@ -4,8 +4,10 @@
 #include <cstdint>
 #include <limits>
 #include <map>
+#include <new>
 #include <numeric>
 #include <string_view>
+#include <thread>
 #include <unordered_map>
 
 #include "base/text.h"
@@ -333,8 +335,37 @@ std::optional<StatisticsRows>* StatisticsSectionRows::Section(std::string_view t
 
 bool ComputeStatisticsRows(DbSession& db, const ReportFilter& filter, std::time_t now, StatisticsSectionRows& out) {
   CountedSessions sessions;
-  return LoadCountedSessions(db, filter, now, sessions) && CountBrowsersAndSystems(db, sessions, out) &&
-         CountTimes(sessions, out) && CountCountries(db, sessions, out) && CountRequests(db, sessions, out);
+  if (!LoadCountedSessions(db, filter, now, sessions)) return false;
+  // The requests on this connection; the other tables through a second one on the same
+  // database meanwhile, so both cores share the reads.
+  bool others = false;
+  auto countOthers = [&](DbSession& connection) {
+    try {
+      others = CountBrowsersAndSystems(connection, sessions, out) && CountTimes(sessions, out) &&
+               CountCountries(connection, sessions, out);
+    } catch (const std::bad_alloc&) {
+      others = false;
+    }
+  };
+  DbSession side;
+  std::thread worker;
+  std::string file = db.FilePath();
+  if (!file.empty() && Succeeded(side.OpenFile(file))) {
+    worker = std::thread([&] {
+      ScanConnection scanning(side);
+      countOthers(side);
+    });
+  } else {
+    countOthers(db);
+  }
+  bool requests = false;
+  try {
+    requests = CountRequests(db, sessions, out);
+  } catch (const std::bad_alloc&) {
+    requests = false;
+  }
+  if (worker.joinable()) worker.join();
+  return requests && others;
 }
 
 }  // namespace weavil
