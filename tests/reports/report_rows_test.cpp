@@ -9,6 +9,7 @@
 #include <string>
 #include <vector>
 
+#include "reports/report_sessions.h"
 #include "reports/report_tree.h"
 #include "reports/session_views.h"
 #include "reports/statistics_view.h"
@@ -169,6 +170,35 @@ TEST(ReportRowsTest, EmptyDatabaseAndMissingTablesAsTheStatementsHaveThem) {
   // The view's own statement and SQLite's words, as when it alone ran.
   EXPECT_EQ(folder.Trace(), BuildViewQuery(SessionViewKind::kReferer, ReportFilter(), 0) + "\n" +
                                 "no such table: SessionReferer (SQLite code 1)\n");
+}
+
+TEST(ReportRowsTest, PaddedKeysOrderAsTheBlankFilledTextsWithoutCase) {
+  // Blank filling puts a tab before the end of a text and "/" after it, unlike plain
+  // text order; cut at the width, texts differing beyond it rank together.
+  std::vector<std::string_view> texts = {"abc", "abc\t", "ABC/", "abcdefgh-one", "abcdefgh-two", "Abc"};
+  std::vector<uint32_t> rank = RankPaddedKeys(texts, 8);
+  EXPECT_EQ(rank, (std::vector<uint32_t>{1, 0, 2, 3, 3, 1}));
+  std::vector<std::string> keys(texts.size());
+  for (size_t i = 0; i < texts.size(); ++i) AppendPaddedKey(keys[i], texts[i], 8);
+  EXPECT_EQ(RankKeys(keys), rank);
+  EXPECT_EQ(keys[0], "abc     ");
+
+  ReportSession session;
+  session.start = 20040305093007;
+  char minute[17];
+  EXPECT_EQ(session.Minute(minute), "2004-03-05 09:30");
+}
+
+TEST(ReportRowsTest, TextIndexFindsEveryTextItWasGiven) {
+  TextIndex index;
+  std::vector<std::string> ids;
+  for (int i = 0; i < 5000; ++i) ids.push_back("00000000-0000-0000-0000-" + std::to_string(1000000 + i * 7));
+  for (size_t i = 0; i < ids.size(); ++i) index.Add(ids[i], static_cast<uint32_t>(i));
+  index.Add(ids[3], 99);  // the first row given stays
+  for (size_t i = 0; i < ids.size(); ++i) ASSERT_EQ(index.Find(ids[i]), i) << ids[i];
+  EXPECT_EQ(index.Find("00000000-0000-0000-0000-1000001"), kNoEntry);
+  EXPECT_EQ(index.Find(""), kNoEntry);
+  EXPECT_EQ(TextIndex().Find("x"), kNoEntry);
 }
 
 }  // namespace
