@@ -2,7 +2,9 @@
 # Report refresh benchmark: writes a log of real session density with bench/repeat_log
 # (one million lines by default; 3000000 for the growth check), imports it into a fresh
 # database, then times every session view (query and tree) and the statistics, filter
-# off and on, with each view's peak memory.
+# off and on, with each view's peak memory, both from rows read into memory (as they
+# run) and from each view's own statement (as they ran before); then the whole
+# `weavil report VIEW` command.
 #   [WEAVIL_LOG_SOURCE=real.log] bench/reports/run.sh [BUILD_DIR] [LINES]
 set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
