@@ -60,12 +60,13 @@ struct TextLink {
 bool ReadLinks(DbSession& db, const char* sql, const ReportSessions& sessions, const NumberedTexts& texts,
                std::vector<TextLink>& links) {
   uint32_t count = 0;
+  TextLookup sessionOf(sessions.ids);
   return ForEachRow(db, sql, [&](const Statement& row) {
     ++count;
     std::string_view id;
     int64_t number = 0;
     if (!row.GetTextView(1, id) || !row.GetInt64(2, number)) return true;
-    uint32_t session = sessions.ids.Find(id);
+    uint32_t session = sessionOf.Find(id);
     auto found = texts.indexOf.find(number);
     if (session == kNoEntry || found == texts.indexOf.end()) return true;
     links.push_back({session, found->second, count});

@@ -62,10 +62,11 @@ bool BuildPageRows(DbSession& db, const ReportFilter& filter, std::time_t now, S
   PageNames pages;
   std::vector<PageVisit> visits;
   visits.reserve(RowCountHint(db, "SELECT max(ResourceId) FROM Resource;"));
+  TextLookup sessionOf(sessions.ids);
   bool read = ForEachRow(db, "SELECT ResourceId, SessionId, UriStem FROM Resource;", [&](const Statement& row) {
     std::string_view id, path;
     if (!row.GetTextView(2, id)) return true;  // joins no session
-    uint32_t session = sessions.ids.Find(id);
+    uint32_t session = sessionOf.Find(id);
     if (session == kNoEntry) return true;
     if (!row.GetTextView(3, path)) return false;
     int64_t request = 0;

@@ -71,12 +71,13 @@ bool BuildRefererRows(DbSession& db, const ReportFilter& filter, std::time_t now
   });
   std::vector<SessionReferrer> links;
   uint32_t count = 0;
+  TextLookup sessionOf(sessions.ids);
   read = read && ForEachRow(db, "SELECT SessionId, RefererId FROM SessionReferer;", [&](const Statement& row) {
     ++count;
     std::string_view id;
     int64_t referrer = 0;
     if (!row.GetTextView(1, id) || !row.GetInt64(2, referrer)) return true;
-    uint32_t session = sessions.ids.Find(id);
+    uint32_t session = sessionOf.Find(id);
     auto found = referrerOf.find(referrer);
     if (session == kNoEntry || found == referrerOf.end()) return true;
     links.push_back({session, found->second, count});

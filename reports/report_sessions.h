@@ -56,6 +56,25 @@ class TextIndex {
   size_t count_ = 0;
 };
 
+// Find with a memo of the last text asked for: the rows of one session stand together
+// in the tables that hang off the sessions, so most lookups repeat the one before.
+class TextLookup {
+ public:
+  explicit TextLookup(const TextIndex& index) : index_(index) {}
+  uint32_t Find(std::string_view text) {
+    if (asked_ && text == last_) return row_;
+    last_.assign(text);
+    asked_ = true;
+    return row_ = index_.Find(text);
+  }
+
+ private:
+  const TextIndex& index_;
+  std::string last_;
+  bool asked_ = false;
+  uint32_t row_ = kNoEntry;
+};
+
 // Appends left(text, width) filled with blanks up to width, capitals folded to small
 // letters: a piece of the views' sort keys "left(x,n) || Space(n-Len(left(x,n)))"
 // compared COLLATE NOCASE. Left and Len count bytes, as the database's functions do.

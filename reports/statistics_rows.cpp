@@ -282,11 +282,12 @@ bool CountRequests(DbSession& db, const CountedSessions& sessions, StatisticsSec
   std::unordered_map<uint64_t, uint32_t> statusTextOf;  // status << 32 | path
   std::vector<SessionEnds> ends(sessions.sessionIds.size());
   const std::vector<std::string_view>& ids = sessions.sessionIds;
+  TextLookup sessionOf(sessions.ids);
   bool read = ForEachRow(db, "SELECT ResourceId, SessionId, UriStem, StatusCode FROM Resource;", [&](const Statement& row) {
     std::string_view id, path;
     int64_t request = 0, status = 0;
     if (!row.GetTextView(2, id)) return true;
-    uint32_t session = sessions.ids.Find(id);
+    uint32_t session = sessionOf.Find(id);
     if (session == kNoEntry) return true;
     if (!row.GetInt64(1, request) || !row.GetTextView(3, path) || !row.GetInt64(4, status)) return false;
     if (status < INT32_MIN || status > INT32_MAX) return false;
