@@ -351,7 +351,9 @@ bool ComputeStatisticsRows(DbSession& db, const ReportFilter& filter, std::time_
   DbSession side;
   std::thread worker;
   std::string file = db.FilePath();
-  if (!file.empty() && Succeeded(side.OpenFile(file))) {
+  // Only committed rows are seen through a second connection: none while this one
+  // holds a transaction of its own.
+  if (!file.empty() && !db.InTransaction() && Succeeded(side.OpenFile(file))) {
     worker = std::thread([&] {
       ScanConnection scanning(side);
       countOthers(side);
