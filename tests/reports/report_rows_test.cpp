@@ -172,6 +172,57 @@ TEST(ReportRowsTest, EmptyDatabaseAndMissingTablesAsTheStatementsHaveThem) {
                                 "no such table: SessionReferer (SQLite code 1)\n");
 }
 
+TEST(ReportRowsTest, RowsNotYetCommittedAreReadAsTheStatementsReadThem) {
+  // Within a transaction of the report's connection nothing is read through a second
+  // connection, which would not see these rows yet.
+  test::ScopedTimeZone zone("UTC0");
+  ReportDb db;
+  ASSERT_FALSE(Failed(db.Session().StartTransaction()));
+  FillMixedSessions(db);
+  ReportFilter noRobots;
+  noRobots.applyFilter = 1;
+  noRobots.noRobots = 1;
+  ExpectSameTrees(db, noRobots, 0, "in a transaction");
+  EXPECT_GT(BuildSessionReport(SessionViewKind::kVisits, db.Session(), noRobots, 0).RowCount(), 20);
+  db.Session().Abort();
+}
+
+TEST(ReportRowsTest, TheFilterApartNamesWhatItsJoinedConditionsPass) {
+  EXPECT_TRUE(BuildFilterQueries(ReportFilter(), 0).idQueries.empty());
+  ReportFilter f;
+  f.applyFilter = 1;
+  f.noRobots = 1;
+  f.isCountries = 1;
+  f.countries = "us";
+  f.isReferers = 1;
+  f.referers = "a.example b.example";
+  f.isKeywords = 1;
+  f.keywords = " ";  // no word: no condition, as in the joined form
+  FilterQueries q = BuildFilterQueries(f, 0);
+  EXPECT_EQ(q.sessionQuery, "");
+  EXPECT_EQ(q.addressQuery,
+            "SELECT b.UserIP FROM DNSLookUp b WHERE 1=1 AND ((b.IsRobot IS NULL) OR b.IsRobot=0) AND "
+            "(b.CountryCode IN ('us')) ;");
+  ASSERT_EQ(q.idQueries.size(), 2u);
+  EXPECT_EQ(q.idQueries[0], "SELECT SessionId FROM Resource WHERE 1=1 ;");  // a country asks for a request
+  EXPECT_EQ(q.idQueries[1],
+            "SELECT SessionReferer.SessionId FROM SessionReferer, Referer WHERE "
+            "SessionReferer.RefererId=Referer.RefererId AND (Url IN ('a.example', 'b.example'));");
+}
+
+TEST(ReportRowsTest, TheConnectionGetsItsMapAndCacheBackAfterTheReads) {
+  ReportDb db;
+  auto pragma = [&](const char* name) { return db.Scalar(std::string("PRAGMA ") + name); };
+  int64_t mapped = pragma("mmap_size"), cache = pragma("cache_size");
+  {
+    ScanConnection scanning(db.Session());
+    EXPECT_EQ(pragma("mmap_size"), 0);
+    EXPECT_EQ(pragma("cache_size"), -8192);
+  }
+  EXPECT_EQ(pragma("mmap_size"), mapped);
+  EXPECT_EQ(pragma("cache_size"), cache);
+}
+
 TEST(ReportRowsTest, PaddedKeysOrderAsTheBlankFilledTextsWithoutCase) {
   // Blank filling puts a tab before the end of a text and "/" after it, unlike plain
   // text order; cut at the width, texts differing beyond it rank together.
