@@ -51,30 +51,60 @@ class PageNames {
   std::vector<std::string> names_;
 };
 
+// The requests as read, before they are joined to the report's sessions: each
+// identifier numbered in the order first met.
+struct RequestRows {
+  TextIndex ids;
+  std::vector<std::string_view> sessionIds;
+  std::vector<PageVisit> visits;  // session: the number of its identifier
+  PageNames pages;
+};
+
+bool ReadRequests(DbSession& db, RequestRows& out) {
+  out.visits.reserve(RowCountHint(db, "SELECT max(ResourceId) FROM Resource;"));
+  std::string last;
+  uint32_t lastNumber = 0;
+  return ForEachRow(db, "SELECT ResourceId, SessionId, UriStem FROM Resource;", [&](const Statement& row) {
+    std::string_view id, path;
+    if (!row.GetTextView(2, id)) return true;  // joins no session
+    if (!row.GetTextView(3, path)) return false;
+    if (out.sessionIds.empty() || id != last) {
+      uint32_t number = out.ids.Find(id);
+      if (number == kNoEntry) {
+        number = static_cast<uint32_t>(out.sessionIds.size());
+        out.sessionIds.push_back(out.ids.Add(id, number));
+      }
+      last.assign(id);
+      lastNumber = number;
+    }
+    int64_t request = 0;
+    row.GetInt64(1, request);
+    out.visits.push_back({lastNumber, out.pages.Of(path), request});
+    return true;
+  });
+}
+
 // The rows of the view's statement: every (session, page) pair once (its DISTINCT),
 // ordered by the padded page and the start, ties in the order the statement's scan
 // meets them (session, then its first request of the page).
 bool BuildPageRows(DbSession& db, const ReportFilter& filter, std::time_t now, SessionGroups& groups) {
+  if (!StatementPrepares(db, BuildViewQuery(SessionViewKind::kPage, filter, now))) return false;
+  // The requests through a second connection while this one reads the sessions.
+  RequestRows requests;
+  SideWork side(db, [&](DbSession& connection) { return ReadRequests(connection, requests); });
   ReportSessions sessions;
-  if (!StatementPrepares(db, BuildViewQuery(SessionViewKind::kPage, filter, now)) ||
-      !LoadReportSessions(db, filter, now, sessions, true))
-    return false;
-  PageNames pages;
-  std::vector<PageVisit> visits;
-  visits.reserve(RowCountHint(db, "SELECT max(ResourceId) FROM Resource;"));
-  TextLookup sessionOf(sessions.ids);
-  bool read = ForEachRow(db, "SELECT ResourceId, SessionId, UriStem FROM Resource;", [&](const Statement& row) {
-    std::string_view id, path;
-    if (!row.GetTextView(2, id)) return true;  // joins no session
-    uint32_t session = sessionOf.Find(id);
-    if (session == kNoEntry) return true;
-    if (!row.GetTextView(3, path)) return false;
-    int64_t request = 0;
-    row.GetInt64(1, request);
-    visits.push_back({session, pages.Of(path), request});
-    return true;
-  });
-  if (!read) return false;
+  bool loaded = LoadReportSessions(db, filter, now, sessions, true);
+  if (!side.Join() || !loaded) return false;
+  std::vector<uint32_t> sessionOf(requests.sessionIds.size());
+  for (size_t i = 0; i < sessionOf.size(); ++i) sessionOf[i] = sessions.ids.Find(requests.sessionIds[i]);
+  std::vector<PageVisit>& visits = requests.visits;
+  size_t kept = 0;
+  for (const PageVisit& visit : visits) {
+    uint32_t session = sessionOf[visit.session];
+    if (session != kNoEntry) visits[kept++] = {session, visit.page, visit.firstRequest};
+  }
+  visits.resize(kept);
+  const PageNames& pages = requests.pages;
 
   auto byPair = [](const PageVisit& a, const PageVisit& b) {
     return std::tie(a.session, a.page, a.firstRequest) < std::tie(b.session, b.page, b.firstRequest);

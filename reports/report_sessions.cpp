@@ -182,6 +182,34 @@ ScanConnection::~ScanConnection() {
   SetPragma(db_, "cache_size", cacheSize_);
 }
 
+SideWork::SideWork(DbSession& db, std::function<bool(DbSession&)> work) : db_(db), work_(std::move(work)) {
+  std::string file = db.FilePath();
+  if (!file.empty() && !db.InTransaction() && Succeeded(side_.OpenFile(file))) {
+    thread_ = std::thread([this] {
+      ScanConnection scanning(side_);
+      answer_ = Run(side_);
+    });
+  }
+}
+
+SideWork::~SideWork() { Join(); }
+
+bool SideWork::Run(DbSession& connection) {
+  try {
+    return work_(connection);
+  } catch (const std::bad_alloc&) {
+    return false;
+  }
+}
+
+bool SideWork::Join() {
+  if (joined_) return answer_;
+  joined_ = true;
+  if (thread_.joinable()) thread_.join();
+  else answer_ = Run(db_);
+  return answer_;
+}
+
 size_t RowCountHint(DbSession& db, const char* sql) {
   Statement top;
   int64_t most = 0;
@@ -293,27 +321,9 @@ bool LoadReportSessions(DbSession& db, const ReportFilter& filter, std::time_t n
   // The addresses and the filter's conditions come through a second connection on the
   // same database while this one reads the sessions, so both cores share the reads.
   FilterPass pass;
-  bool sideRead = false;
-  auto readSide = [&](DbSession& connection) {
-    try {
-      sideRead = pass.Load(connection, filter, now) && LoadVisitors(connection, out);
-    } catch (const std::bad_alloc&) {
-      sideRead = false;
-    }
-  };
-  DbSession side;
-  std::thread worker;
-  std::string file = db.FilePath();
-  // Only committed rows are seen through a second connection: none while this one
-  // holds a transaction of its own.
-  if (!file.empty() && !db.InTransaction() && Succeeded(side.OpenFile(file))) {
-    worker = std::thread([&] {
-      ScanConnection scanning(side);
-      readSide(side);
-    });
-  } else {
-    readSide(db);
-  }
+  SideWork side(db, [&](DbSession& connection) {
+    return pass.Load(connection, filter, now) && LoadVisitors(connection, out);
+  });
   std::vector<StagedSession> staged;
   TextArena stagedTexts;
   bool read = false;
@@ -322,8 +332,7 @@ bool LoadReportSessions(DbSession& db, const ReportFilter& filter, std::time_t n
   } catch (const std::bad_alloc&) {
     read = false;
   }
-  if (worker.joinable()) worker.join();
-  if (!read || !sideRead) return false;
+  if (!side.Join() || !read) return false;
 
   out.rows.reserve(staged.size());
   if (indexIds) out.ids.Reserve(staged.size());

@@ -7,9 +7,11 @@
 // of the shape this path reads (a start that is no stored date, a null text).
 #include <cstdint>
 #include <ctime>
+#include <functional>
 #include <memory>
 #include <string>
 #include <string_view>
+#include <thread>
 #include <unordered_map>
 #include <vector>
 
@@ -158,6 +160,28 @@ class ScanConnection {
   static constexpr int64_t kScanCacheKiB = -8192;  // a negative cache_size counts KiB
   DbSession& db_;
   int64_t mmapSize_, cacheSize_;
+};
+
+// Work on a second connection to db's file, on a thread of its own, while the caller
+// goes on with db; without one (no file, or db holds a transaction, whose rows a second
+// connection would not see) the work runs on db when Join is called.
+class SideWork {
+ public:
+  SideWork(DbSession& db, std::function<bool(DbSession&)> work);
+  ~SideWork();
+  SideWork(const SideWork&) = delete;
+  SideWork& operator=(const SideWork&) = delete;
+  // Waits for the work; its answer, false when it ran out of memory.
+  bool Join();
+
+ private:
+  bool Run(DbSession& connection);
+
+  DbSession& db_;
+  std::function<bool(DbSession&)> work_;
+  DbSession side_;
+  std::thread thread_;
+  bool answer_ = false, joined_ = false;
 };
 
 // The number sql gives (a largest row number), as room to reserve; 0 when it fails.

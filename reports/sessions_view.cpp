@@ -21,21 +21,33 @@ const char* const kMonthNames[13] = {"",     "January", "February",  "March",   
 
 namespace {
 
-// Local times of the Sessions view, computed once per date and hour: the zone rules
-// are consulted a few hundred times instead of once per session.
+// Local times of the Sessions view, computed once per date: the zone rules (and with
+// them the zone file, which the C library looks at again on every call) are consulted
+// twice a day of sessions instead of once per session or hour. A day whose hours are
+// not all one hour apart (a change of summer time) has each hour asked for.
 class LocalTimeCache {
  public:
   std::time_t HourStart(int year, int month, int day, int hour) {
-    int64_t key = ((static_cast<int64_t>(year) * 16 + month) * 32 + day) * 32 + hour;
-    auto found = cache_.find(key);
-    if (found != cache_.end()) return found->second;
-    std::time_t t = LocalTimeOf(year, month, day, hour, 0);
-    cache_.emplace(key, t);
-    return t;
+    int64_t key = (static_cast<int64_t>(year) * 16 + month) * 32 + day;
+    auto found = days_.find(key);
+    if (found == days_.end()) {
+      std::time_t midnight = LocalTimeOf(year, month, day, 0, 0);
+      bool even = LocalTimeOf(year, month, day, 23, 0) - midnight == 23 * 3600;
+      found = days_.emplace(key, Day{midnight, even}).first;
+    }
+    if (found->second.even) return found->second.midnight + static_cast<std::time_t>(hour) * 3600;
+    auto [hourStart, added] = unevenHours_.try_emplace(key * 32 + hour, 0);
+    if (added) hourStart->second = LocalTimeOf(year, month, day, hour, 0);
+    return hourStart->second;
   }
 
  private:
-  std::unordered_map<int64_t, std::time_t> cache_;
+  struct Day {
+    std::time_t midnight;
+    bool even;
+  };
+  std::unordered_map<int64_t, Day> days_;
+  std::unordered_map<int64_t, std::time_t> unevenHours_;
 };
 
 int Digits(std::string_view text, size_t pos, size_t count) {

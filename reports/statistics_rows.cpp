@@ -7,7 +7,6 @@
 #include <new>
 #include <numeric>
 #include <string_view>
-#include <thread>
 #include <unordered_map>
 
 #include "base/text.h"
@@ -339,36 +338,17 @@ bool ComputeStatisticsRows(DbSession& db, const ReportFilter& filter, std::time_
   if (!LoadCountedSessions(db, filter, now, sessions)) return false;
   // The requests on this connection; the other tables through a second one on the same
   // database meanwhile, so both cores share the reads.
-  bool others = false;
-  auto countOthers = [&](DbSession& connection) {
-    try {
-      others = CountBrowsersAndSystems(connection, sessions, out) && CountTimes(sessions, out) &&
-               CountCountries(connection, sessions, out);
-    } catch (const std::bad_alloc&) {
-      others = false;
-    }
-  };
-  DbSession side;
-  std::thread worker;
-  std::string file = db.FilePath();
-  // Only committed rows are seen through a second connection: none while this one
-  // holds a transaction of its own.
-  if (!file.empty() && !db.InTransaction() && Succeeded(side.OpenFile(file))) {
-    worker = std::thread([&] {
-      ScanConnection scanning(side);
-      countOthers(side);
-    });
-  } else {
-    countOthers(db);
-  }
+  SideWork others(db, [&](DbSession& connection) {
+    return CountBrowsersAndSystems(connection, sessions, out) && CountTimes(sessions, out) &&
+           CountCountries(connection, sessions, out);
+  });
   bool requests = false;
   try {
     requests = CountRequests(db, sessions, out);
   } catch (const std::bad_alloc&) {
     requests = false;
   }
-  if (worker.joinable()) worker.join();
-  return requests && others;
+  return others.Join() && requests;
 }
 
 }  // namespace weavil

@@ -133,7 +133,8 @@ void RunSections(DbSession& session, const std::vector<size_t>& listed, const st
   DbSession helperSession;
   std::thread helper;
   std::string file = session.FilePath();
-  if (listed.size() > 1 && !file.empty() && Succeeded(helperSession.OpenFile(file)))
+  // A second connection sees committed rows only: none while this one holds a transaction.
+  if (listed.size() > 1 && !file.empty() && !session.InTransaction() && Succeeded(helperSession.OpenFile(file)))
     helper = std::thread([&] { work(helperSession); });
   work(session);
   if (helper.joinable()) helper.join();

@@ -112,6 +112,28 @@ TEST(VisitsViewTest, YearsMonthsDaysWithCountsKeysAndStates) {
   EXPECT_EQ(AppCountryNames().Size(), 249u);
 }
 
+TEST(VisitsViewTest, SessionTimesOnTheDaysSummerTimeBeginsAndEnds) {
+  // Each hour's start as the zone has it, also where a day has 23 or 25 hours.
+  ScopedTimeZone zone("CET-1CEST,M3.5.0,M10.5.0/3");
+  ReportDb db;
+  db.AddVisitor("10.0.0.1");
+  for (const char* day : {"2004-03-27", "2004-03-28", "2004-10-31"})
+    for (int hour = 0; hour < 24; ++hour)
+      db.AddSession("10.0.0.1", std::string(day) + " " + (hour < 10 ? "0" : "") + std::to_string(hour) + ":15:00");
+  ReportTree tree = Build(db, SessionViewKind::kVisits);
+  int checked = 0;
+  for (RowId row = tree.FirstChild(kRootRow); row != kNoRow; row = tree.NextInOrder(row)) {
+    if (tree.Image(row) != kImageVisit) continue;
+    RowId day = tree.Parent(row);
+    int dayOfMonth = std::stoi(std::string(tree.Text(day, 0)));
+    int month = tree.Text(day, 0).find("March") != std::string_view::npos ? 3 : 10;
+    int hour = std::stoi(std::string(tree.Text(row, 0).substr(0, 2)));
+    EXPECT_EQ(tree.ItemParam(row), LocalTime(2004, month, dayOfMonth, hour, 15)) << tree.PathOf(row);
+    ++checked;
+  }
+  EXPECT_EQ(checked, 72);
+}
+
 TEST(DomainViewTest, LabelsFromReversedNames) {
   EXPECT_EQ(DomainLabels("c.b.a"), (std::vector<std::string>{"c", "b.c", "a.b.c"}));
   EXPECT_EQ(DomainLabels("ip.192.168.0.1"),
