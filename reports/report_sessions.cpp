@@ -22,7 +22,7 @@ std::string_view TextArena::Keep(std::string_view text) {
   if (text.empty()) return {};
   if (capacity_ - used_ < text.size()) {
     size_t size = std::max(kArenaBlock, text.size());
-    blocks_.push_back(std::make_unique<char[]>(size));
+    blocks_.push_back(std::unique_ptr<char[]>(new char[size]));  // not cleared: written before read
     used_ = 0;
     capacity_ = size;
   }
