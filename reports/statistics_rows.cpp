@@ -275,35 +275,65 @@ struct SessionEnds {
   uint32_t firstPath = 0, lastPath = 0;
 };
 
-bool CountRequests(DbSession& db, const CountedSessions& sessions, StatisticsSectionRows& out) {
+// The requests as read, before they are joined to the counted sessions: each
+// session identifier numbered in the order first met, paths and status texts once.
+struct StagedRequests {
+  struct Row {
+    int64_t request;
+    uint32_t session, path, statusText;
+  };
+  TextIndex ids;
+  std::vector<std::string_view> sessionIds;
   FoldedGroups paths, statusTexts;
-  SectionCounts all(paths), statusCodes(statusTexts);
   std::unordered_map<uint64_t, uint32_t> statusTextOf;  // status << 32 | path
-  std::vector<SessionEnds> ends(sessions.sessionIds.size());
-  const std::vector<std::string_view>& ids = sessions.sessionIds;
-  TextLookup sessionOf(sessions.ids);
-  bool read = ForEachRow(db, "SELECT ResourceId, SessionId, UriStem, StatusCode FROM Resource;", [&](const Statement& row) {
+  std::vector<Row> rows;
+};
+
+bool ReadRequests(DbSession& db, StagedRequests& out) {
+  out.rows.reserve(RowCountHint(db, "SELECT max(ResourceId) FROM Resource;"));
+  std::string last;
+  uint32_t lastNumber = 0;
+  return ForEachRow(db, "SELECT ResourceId, SessionId, UriStem, StatusCode FROM Resource;", [&](const Statement& row) {
     std::string_view id, path;
     int64_t request = 0, status = 0;
-    if (!row.GetTextView(2, id)) return true;
-    uint32_t session = sessionOf.Find(id);
-    if (session == kNoEntry) return true;
+    if (!row.GetTextView(2, id)) return true;  // joins no session
     if (!row.GetInt64(1, request) || !row.GetTextView(3, path) || !row.GetInt64(4, status)) return false;
     if (status < INT32_MIN || status > INT32_MAX) return false;
-    uint32_t exact = paths.Of(path);
-    all.Add(exact, ids[session], request);
+    if (out.sessionIds.empty() || id != last) {
+      lastNumber = out.ids.Find(id);
+      if (lastNumber == kNoEntry) {
+        lastNumber = static_cast<uint32_t>(out.sessionIds.size());
+        out.sessionIds.push_back(out.ids.Add(id, lastNumber));
+      }
+      last.assign(id);
+    }
+    uint32_t exact = out.paths.Of(path);
     uint64_t statusKey = (static_cast<uint64_t>(static_cast<uint32_t>(status)) << 32) | exact;
-    auto [text, added] = statusTextOf.try_emplace(statusKey, 0);
-    if (added) text->second = statusTexts.Of(JetStr(static_cast<double>(status), true) + "+" + std::string(path));
-    statusCodes.Add(text->second, ids[session], request);
-    SessionEnds& end = ends[session];
-    if (request < end.first) end.first = request, end.firstPath = exact;
-    if (request > end.last) end.last = request, end.lastPath = exact;
+    auto [text, added] = out.statusTextOf.try_emplace(statusKey, 0);
+    if (added) text->second = out.statusTexts.Of(JetStr(static_cast<double>(status), true) + "+" + std::string(path));
+    out.rows.push_back({request, lastNumber, exact, text->second});
     return true;
   });
-  if (!read) return false;
+}
 
-  SectionCounts entry(paths), exit(paths);
+void CountRequests(const StagedRequests& requests, const CountedSessions& sessions, StatisticsSectionRows& out) {
+  // The counted session of each identifier the requests name.
+  std::vector<uint32_t> counted(requests.sessionIds.size());
+  for (size_t i = 0; i < counted.size(); ++i) counted[i] = sessions.ids.Find(requests.sessionIds[i]);
+  SectionCounts all(requests.paths), statusCodes(requests.statusTexts);
+  std::vector<SessionEnds> ends(sessions.sessionIds.size());
+  for (const StagedRequests::Row& row : requests.rows) {
+    uint32_t session = counted[row.session];
+    if (session == kNoEntry) continue;
+    std::string_view id = requests.sessionIds[row.session];
+    all.Add(row.path, id, row.request);
+    statusCodes.Add(row.statusText, id, row.request);
+    SessionEnds& end = ends[session];
+    if (row.request < end.first) end.first = row.request, end.firstPath = row.path;
+    if (row.request > end.last) end.last = row.request, end.lastPath = row.path;
+  }
+  SectionCounts entry(requests.paths), exit(requests.paths);
+  const std::vector<std::string_view>& ids = sessions.sessionIds;
   for (size_t s = 0; s < ends.size(); ++s) {
     if (ends[s].last < ends[s].first) continue;  // no request
     entry.Add(ends[s].firstPath, ids[s], ends[s].first);
@@ -314,7 +344,6 @@ bool CountRequests(DbSession& db, const CountedSessions& sessions, StatisticsSec
   out.exit = exit.Rows(scanDecides);
   out.all = all.Rows(scanDecides);
   out.statusCodes = statusCodes.Rows(scanDecides);
-  return true;
 }
 
 }  // namespace
@@ -334,21 +363,21 @@ std::optional<StatisticsRows>* StatisticsSectionRows::Section(std::string_view t
 }
 
 bool ComputeStatisticsRows(DbSession& db, const ReportFilter& filter, std::time_t now, StatisticsSectionRows& out) {
+  // The requests through a second connection on the same database while this one
+  // reads the sessions and the other tables, so both cores share the reads.
+  StagedRequests requests;
+  SideWork side(db, [&](DbSession& connection) { return ReadRequests(connection, requests); });
   CountedSessions sessions;
-  if (!LoadCountedSessions(db, filter, now, sessions)) return false;
-  // The requests on this connection; the other tables through a second one on the same
-  // database meanwhile, so both cores share the reads.
-  SideWork others(db, [&](DbSession& connection) {
-    return CountBrowsersAndSystems(connection, sessions, out) && CountTimes(sessions, out) &&
-           CountCountries(connection, sessions, out);
-  });
-  bool requests = false;
+  bool counted = false;
   try {
-    requests = CountRequests(db, sessions, out);
+    counted = LoadCountedSessions(db, filter, now, sessions) && CountBrowsersAndSystems(db, sessions, out) &&
+              CountTimes(sessions, out) && CountCountries(db, sessions, out);
   } catch (const std::bad_alloc&) {
-    requests = false;
+    counted = false;
   }
-  return others.Join() && requests;
+  if (!side.Join() || !counted) return false;
+  CountRequests(requests, sessions, out);
+  return true;
 }
 
 }  // namespace weavil
