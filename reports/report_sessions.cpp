@@ -77,12 +77,15 @@ void AppendPaddedKey(std::string& key, std::string_view text, size_t width) {
 
 namespace {
 
+// Compares folded texts as their keys AppendPaddedKey(text, width) compare.
 int ComparePadded(std::string_view a, std::string_view b, size_t width) {
-  for (size_t i = 0; i < width; ++i) {
-    auto x = static_cast<unsigned char>(i < a.size() ? ToLowerAscii(a[i]) : ' ');
-    auto y = static_cast<unsigned char>(i < b.size() ? ToLowerAscii(b[i]) : ' ');
-    if (x != y) return x < y ? -1 : 1;
-    if (i >= a.size() && i >= b.size()) break;  // blanks to the end on both sides
+  size_t la = std::min(a.size(), width), lb = std::min(b.size(), width), common = std::min(la, lb);
+  if (int order = common ? std::memcmp(a.data(), b.data(), common) : 0) return order;
+  // Past the shorter one, its key is blanks.
+  std::string_view longer = la > lb ? a : b;
+  int sign = la > lb ? 1 : -1;
+  for (size_t i = common; i < std::max(la, lb); ++i) {
+    if (longer[i] != ' ') return static_cast<unsigned char>(longer[i]) > ' ' ? sign : -sign;
   }
   return 0;
 }
@@ -90,14 +93,23 @@ int ComparePadded(std::string_view a, std::string_view b, size_t width) {
 }  // namespace
 
 std::vector<uint32_t> RankPaddedKeys(const std::vector<std::string_view>& texts, size_t width) {
+  // The texts folded once, side by side in one buffer.
+  std::string folded;
+  std::vector<size_t> starts(texts.size() + 1);
+  for (size_t i = 0; i < texts.size(); ++i) {
+    starts[i] = folded.size();
+    for (char c : texts[i].substr(0, width)) folded.push_back(ToLowerAscii(c));
+  }
+  starts[texts.size()] = folded.size();
+  auto text = [&](uint32_t i) { return std::string_view(folded).substr(starts[i], starts[i + 1] - starts[i]); };
   std::vector<uint32_t> order(texts.size());
   std::iota(order.begin(), order.end(), 0u);
   std::sort(order.begin(), order.end(),
-            [&](uint32_t a, uint32_t b) { return ComparePadded(texts[a], texts[b], width) < 0; });
+            [&](uint32_t a, uint32_t b) { return ComparePadded(text(a), text(b), width) < 0; });
   std::vector<uint32_t> rank(texts.size());
   uint32_t current = 0;
   for (size_t i = 0; i < order.size(); ++i) {
-    if (i > 0 && ComparePadded(texts[order[i]], texts[order[i - 1]], width) != 0) ++current;
+    if (i > 0 && ComparePadded(text(order[i]), text(order[i - 1]), width) != 0) ++current;
     rank[order[i]] = current;
   }
   return rank;
