@@ -86,7 +86,7 @@ bool BuildKeywordRows(DbSession& db, const ReportFilter& filter, std::time_t now
     return false;
   if (phrases.texts.empty() || words.texts.empty()) return true;
   std::vector<TextLink> phraseLinks, wordLinks;
-  if (!LoadReportSessions(db, filter, now, sessions, true) ||
+  if (!LoadReportSessions(db, filter, now, sessions, SessionIds::kIndexed) ||
       !ReadLinks(db, "SELECT SessionId, KeyphraseId FROM SessionKeyphrase;", sessions, phrases, phraseLinks) ||
       !ReadLinks(db, "SELECT SessionId, KeywordId FROM SessionKeywords;", sessions, words, wordLinks))
     return false;

@@ -93,10 +93,14 @@ bool BuildPageRows(DbSession& db, const ReportFilter& filter, std::time_t now, S
   RequestRows requests;
   SideWork side(db, [&](DbSession& connection) { return ReadRequests(connection, requests); });
   ReportSessions sessions;
-  bool loaded = LoadReportSessions(db, filter, now, sessions, true);
+  bool loaded = LoadReportSessions(db, filter, now, sessions, SessionIds::kListed);
   if (!side.Join() || !loaded) return false;
-  std::vector<uint32_t> sessionOf(requests.sessionIds.size());
-  for (size_t i = 0; i < sessionOf.size(); ++i) sessionOf[i] = sessions.ids.Find(requests.sessionIds[i]);
+  // The report's session of each identifier the requests name.
+  std::vector<uint32_t> sessionOf(requests.sessionIds.size(), kNoEntry);
+  for (size_t row = 0; row < sessions.idList.size(); ++row) {
+    uint32_t number = requests.ids.Find(sessions.idList[row]);
+    if (number != kNoEntry) sessionOf[number] = static_cast<uint32_t>(row);
+  }
   std::vector<PageVisit>& visits = requests.visits;
   size_t kept = 0;
   for (const PageVisit& visit : visits) {

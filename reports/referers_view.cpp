@@ -53,7 +53,7 @@ struct SessionReferrer {
 bool BuildRefererRows(DbSession& db, const ReportFilter& filter, std::time_t now, SessionGroups& groups) {
   ReportSessions sessions;
   if (!StatementPrepares(db, BuildViewQuery(SessionViewKind::kReferer, filter, now)) ||
-      !LoadReportSessions(db, filter, now, sessions, true))
+      !LoadReportSessions(db, filter, now, sessions, SessionIds::kIndexed))
     return false;
   TextArena texts;
   std::unordered_map<int64_t, uint32_t> referrerOf;

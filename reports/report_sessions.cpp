@@ -329,7 +329,7 @@ bool ReadSessionRows(DbSession& db, TextArena& texts, std::vector<StagedSession>
 }  // namespace
 
 bool LoadReportSessions(DbSession& db, const ReportFilter& filter, std::time_t now, ReportSessions& out,
-                        bool indexIds) {
+                        SessionIds ids) {
   // The addresses and the filter's conditions come through a second connection on the
   // same database while this one reads the sessions, so both cores share the reads.
   FilterPass pass;
@@ -337,22 +337,22 @@ bool LoadReportSessions(DbSession& db, const ReportFilter& filter, std::time_t n
     return pass.Load(connection, filter, now) && LoadVisitors(connection, out);
   });
   std::vector<StagedSession> staged;
-  TextArena stagedTexts;
   bool read = false;
   try {
-    read = ReadSessionRows(db, stagedTexts, staged);
+    read = ReadSessionRows(db, out.sessionTexts, staged);
   } catch (const std::bad_alloc&) {
     read = false;
   }
   if (!side.Join() || !read) return false;
 
   out.rows.reserve(staged.size());
-  if (indexIds) out.ids.Reserve(staged.size());
+  if (ids == SessionIds::kIndexed) out.ids.Reserve(staged.size());
   for (StagedSession& row : staged) {
     uint32_t visitor = out.addresses.Find(row.address);
     if (visitor == kNoEntry || !pass.Passes(row.session.numId, row.id, row.address)) continue;
     row.session.visitor = visitor;
-    if (indexIds) out.ids.Add(row.id, static_cast<uint32_t>(out.rows.size()));
+    if (ids == SessionIds::kIndexed) out.ids.Add(row.id, static_cast<uint32_t>(out.rows.size()));
+    if (ids == SessionIds::kListed) out.idList.push_back(row.id);
     out.rows.push_back(row.session);
   }
   return true;

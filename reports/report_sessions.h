@@ -127,9 +127,10 @@ struct ReportVisitor {
 struct ReportSessions {
   std::vector<ReportSession> rows;
   std::vector<ReportVisitor> visitors;
-  TextIndex ids;        // SessionId, when asked for
-  TextIndex addresses;  // UserIP: the row of visitors
-  TextArena texts;
+  TextIndex ids;                       // SessionId, when asked for
+  std::vector<std::string_view> idList;  // SessionId by row, when asked for
+  TextIndex addresses;                 // UserIP: the row of visitors
+  TextArena texts, sessionTexts;       // those of visitors, those of sessions
 };
 
 // Each session's place when ordered by start, then by address when byAddress, then
@@ -138,9 +139,11 @@ std::vector<uint32_t> StartRanks(const ReportSessions& sessions, bool byAddress)
 
 // False when the query fails or a start is not a stored date; the caller then runs
 // the view's own statement.
-// indexIds: index the sessions' identifiers, for joining other tables' rows to them.
+// What is kept of the sessions' identifiers, for joining other tables' rows to them:
+// nothing, an index (ReportSessions::ids) or the list by row (ReportSessions::idList).
+enum class SessionIds { kNone, kIndexed, kListed };
 bool LoadReportSessions(DbSession& db, const ReportFilter& filter, std::time_t now, ReportSessions& out,
-                        bool indexIds);
+                        SessionIds ids);
 
 // Room in a session view's tree for its session rows and their group rows (room that
 // is never written costs no memory).

@@ -142,7 +142,7 @@ void BuildSessionRows(Statement& statement, SessionGroups& groups, int32_t& step
 bool BuildSessionRowsInMemory(DbSession& db, const ReportFilter& filter, std::time_t now, SessionGroups& groups) {
   ReportSessions sessions;
   if (!StatementPrepares(db, BuildViewQuery(SessionViewKind::kVisits, filter, now)) ||
-      !LoadReportSessions(db, filter, now, sessions, false))
+      !LoadReportSessions(db, filter, now, sessions, SessionIds::kNone))
     return false;
   std::vector<uint32_t> place = StartRanks(sessions, true);
   std::vector<uint32_t> order(place.size());

@@ -50,7 +50,7 @@ constexpr size_t kDomainKeyWidth = 100;
 bool BuildDomainRows(DbSession& db, const ReportFilter& filter, std::time_t now, SessionGroups& groups) {
   ReportSessions sessions;
   if (!StatementPrepares(db, BuildViewQuery(SessionViewKind::kDomain, filter, now)) ||
-      !LoadReportSessions(db, filter, now, sessions, false))
+      !LoadReportSessions(db, filter, now, sessions, SessionIds::kNone))
     return false;
   const std::vector<ReportSession>& rows = sessions.rows;
   // One sort key per visitor of a session.
