@@ -1,132 +1,12 @@
 #include "reports/report_sessions.h"
 
 #include <algorithm>
-#include <cstring>
-#include <functional>
 #include <new>
 #include <numeric>
-#include <thread>
 
-#include "base/text.h"
 #include "store/jet_functions.h"
 
 namespace weavil {
-
-namespace {
-
-constexpr size_t kArenaBlock = 1 << 20;
-
-}  // namespace
-
-std::string_view TextArena::Keep(std::string_view text) {
-  if (text.empty()) return {};
-  if (capacity_ - used_ < text.size()) {
-    size_t size = std::max(kArenaBlock, text.size());
-    blocks_.push_back(std::unique_ptr<char[]>(new char[size]));  // not cleared: written before read
-    used_ = 0;
-    capacity_ = size;
-  }
-  char* at = blocks_.back().get() + used_;
-  std::memcpy(at, text.data(), text.size());
-  used_ += text.size();
-  return {at, text.size()};
-}
-
-void TextIndex::Reserve(size_t count) {
-  size_t capacity = 16;
-  while (capacity * 7 < count * 10) capacity *= 2;  // at most 70% full
-  if (capacity <= slots_.size()) return;
-  std::vector<Slot> old = std::move(slots_);
-  slots_.assign(capacity, Slot());
-  for (const Slot& slot : old) {
-    if (slot.row != kNoEntry) slots_[Probe(std::string_view(slot.text, slot.size))] = slot;
-  }
-}
-
-void TextIndex::Grow() { Reserve(std::max<size_t>(count_ + 1, slots_.size())); }
-
-size_t TextIndex::Probe(std::string_view id) const {
-  size_t mask = slots_.size() - 1;
-  for (size_t at = std::hash<std::string_view>()(id) & mask;; at = (at + 1) & mask) {
-    const Slot& slot = slots_[at];
-    if (slot.row == kNoEntry) return at;
-    if (slot.size == id.size() && std::memcmp(slot.text, id.data(), id.size()) == 0) return at;
-  }
-}
-
-std::string_view TextIndex::Add(std::string_view id, uint32_t row) {
-  if (10 * (count_ + 1) > 7 * slots_.size()) Grow();
-  Slot& slot = slots_[Probe(id)];
-  if (slot.row != kNoEntry) return std::string_view(slot.text, slot.size);
-  std::string_view kept = ids_.Keep(id);
-  slot = {kept.data(), static_cast<uint32_t>(kept.size()), row};
-  ++count_;
-  return kept;
-}
-
-uint32_t TextIndex::Find(std::string_view id) const {
-  if (slots_.empty()) return kNoEntry;
-  return slots_[Probe(id)].row;
-}
-
-void AppendPaddedKey(std::string& key, std::string_view text, size_t width) {
-  size_t keep = std::min(width, text.size());
-  for (size_t i = 0; i < keep; ++i) key.push_back(ToLowerAscii(text[i]));
-  key.append(width - keep, ' ');
-}
-
-namespace {
-
-// Compares folded texts as their keys AppendPaddedKey(text, width) compare.
-int ComparePadded(std::string_view a, std::string_view b, size_t width) {
-  size_t la = std::min(a.size(), width), lb = std::min(b.size(), width), common = std::min(la, lb);
-  if (int order = common ? std::memcmp(a.data(), b.data(), common) : 0) return order;
-  // Past the shorter one, its key is blanks.
-  std::string_view longer = la > lb ? a : b;
-  int sign = la > lb ? 1 : -1;
-  for (size_t i = common; i < std::max(la, lb); ++i) {
-    if (longer[i] != ' ') return static_cast<unsigned char>(longer[i]) > ' ' ? sign : -sign;
-  }
-  return 0;
-}
-
-}  // namespace
-
-std::vector<uint32_t> RankPaddedKeys(const std::vector<std::string_view>& texts, size_t width) {
-  // The texts folded once, side by side in one buffer.
-  std::string folded;
-  std::vector<size_t> starts(texts.size() + 1);
-  for (size_t i = 0; i < texts.size(); ++i) {
-    starts[i] = folded.size();
-    for (char c : texts[i].substr(0, width)) folded.push_back(ToLowerAscii(c));
-  }
-  starts[texts.size()] = folded.size();
-  auto text = [&](uint32_t i) { return std::string_view(folded).substr(starts[i], starts[i + 1] - starts[i]); };
-  std::vector<uint32_t> order(texts.size());
-  std::iota(order.begin(), order.end(), 0u);
-  std::sort(order.begin(), order.end(),
-            [&](uint32_t a, uint32_t b) { return ComparePadded(text(a), text(b), width) < 0; });
-  std::vector<uint32_t> rank(texts.size());
-  uint32_t current = 0;
-  for (size_t i = 0; i < order.size(); ++i) {
-    if (i > 0 && ComparePadded(text(order[i]), text(order[i - 1]), width) != 0) ++current;
-    rank[order[i]] = current;
-  }
-  return rank;
-}
-
-std::vector<uint32_t> RankKeys(const std::vector<std::string>& keys) {
-  std::vector<uint32_t> order(keys.size());
-  std::iota(order.begin(), order.end(), 0u);
-  std::sort(order.begin(), order.end(), [&](uint32_t a, uint32_t b) { return keys[a] < keys[b]; });
-  std::vector<uint32_t> rank(keys.size());
-  uint32_t current = 0;
-  for (size_t i = 0; i < order.size(); ++i) {
-    if (i > 0 && keys[order[i]] != keys[order[i - 1]]) ++current;
-    rank[order[i]] = current;
-  }
-  return rank;
-}
 
 std::vector<uint32_t> StartRanks(const ReportSessions& sessions, bool byAddress) {
   const std::vector<ReportSession>& rows = sessions.rows;
@@ -136,8 +16,8 @@ std::vector<uint32_t> StartRanks(const ReportSessions& sessions, bool byAddress)
     const ReportSession &x = rows[a], &y = rows[b];
     if (x.start != y.start) return x.start < y.start;
     if (byAddress && x.visitor != y.visitor) {
-      std::string_view a = sessions.visitors[x.visitor].address, b = sessions.visitors[y.visitor].address;
-      if (a != b) return a < b;
+      std::string_view p = sessions.visitors[x.visitor].address, q = sessions.visitors[y.visitor].address;
+      if (p != q) return p < q;
     }
     return x.numId < y.numId;
   });
@@ -164,74 +44,6 @@ std::string_view ReportSession::Minute(char (&buffer)[17]) const {
 
 void ReserveSessionRows(ReportTree& tree, size_t sessionRows) {
   tree.Reserve(3 * sessionRows + 64, 64 * sessionRows + 4096);
-}
-
-namespace {
-
-int64_t PragmaValue(DbSession& db, const char* name) {
-  Statement read;
-  int64_t value = 0;
-  if (Succeeded(read.Execute(db, std::string("PRAGMA ") + name + ";")) && read.MoveNext() == kResultOk)
-    read.GetInt64(1, value);
-  return value;
-}
-
-void SetPragma(DbSession& db, const char* name, int64_t value) {
-  Statement set;
-  set.Execute(db, std::string("PRAGMA ") + name + "=" + std::to_string(value) + ";");
-}
-
-}  // namespace
-
-ScanConnection::ScanConnection(DbSession& db)
-    : db_(db), mmapSize_(PragmaValue(db, "mmap_size")), cacheSize_(PragmaValue(db, "cache_size")) {
-  SetPragma(db_, "mmap_size", 0);
-  SetPragma(db_, "cache_size", kScanCacheKiB);
-}
-
-ScanConnection::~ScanConnection() {
-  SetPragma(db_, "mmap_size", mmapSize_);
-  SetPragma(db_, "cache_size", cacheSize_);
-}
-
-SideWork::SideWork(DbSession& db, std::function<bool(DbSession&)> work) : db_(db), work_(std::move(work)) {
-  std::string file = db.FilePath();
-  if (!file.empty() && !db.InTransaction() && Succeeded(side_.OpenFile(file))) {
-    thread_ = std::thread([this] {
-      ScanConnection scanning(side_);
-      answer_ = Run(side_);
-    });
-  }
-}
-
-SideWork::~SideWork() { Join(); }
-
-bool SideWork::Run(DbSession& connection) {
-  try {
-    return work_(connection);
-  } catch (const std::bad_alloc&) {
-    return false;
-  }
-}
-
-bool SideWork::Join() {
-  if (joined_) return answer_;
-  joined_ = true;
-  if (thread_.joinable()) thread_.join();
-  else answer_ = Run(db_);
-  return answer_;
-}
-
-size_t RowCountHint(DbSession& db, const char* sql) {
-  Statement top;
-  int64_t most = 0;
-  if (Succeeded(top.Execute(db, sql)) && top.MoveNext() == kResultOk) top.GetInt64(1, most);
-  return static_cast<size_t>(std::clamp<int64_t>(most, 0, 1 << 26));
-}
-
-bool StatementPrepares(DbSession& db, const std::string& sql) {
-  Statement statement;
-  return Succeeded(statement.Prepare(db, sql));
 }
 
 namespace {

@@ -1,0 +1,74 @@
+#pragma once
+// How the in-memory reports read the database: whole tables through a small page
+// cache, a second connection for work that can go on beside the caller's, and the
+// checks and hints the reads start with.
+#include <cstddef>
+#include <cstdint>
+#include <functional>
+#include <string>
+#include <thread>
+
+#include "store/database.h"
+#include "store/result.h"
+
+namespace weavil {
+
+// While it lives, the connection reads each page once into a small cache instead of
+// mapping the file: the reads here go through whole tables once, and a mapped file
+// would count every page it touched in the process's memory.
+class ScanConnection {
+ public:
+  explicit ScanConnection(DbSession& db);
+  ~ScanConnection();
+  ScanConnection(const ScanConnection&) = delete;
+  ScanConnection& operator=(const ScanConnection&) = delete;
+
+ private:
+  static constexpr int64_t kScanCacheKiB = -8192;  // a negative cache_size counts KiB
+  DbSession& db_;
+  int64_t mmapSize_, cacheSize_;
+};
+
+// Work on a second connection to db's file, on a thread of its own, while the caller
+// goes on with db; without one (no file, or db holds a transaction, whose rows a second
+// connection would not see) the work runs on db when Join is called.
+class SideWork {
+ public:
+  SideWork(DbSession& db, std::function<bool(DbSession&)> work);
+  ~SideWork();
+  SideWork(const SideWork&) = delete;
+  SideWork& operator=(const SideWork&) = delete;
+  // Waits for the work; its answer, false when it ran out of memory.
+  bool Join();
+
+ private:
+  bool Run(DbSession& connection);
+
+  DbSession& db_;
+  std::function<bool(DbSession&)> work_;
+  DbSession side_;
+  std::thread thread_;
+  bool answer_ = false, joined_ = false;
+};
+
+// The number sql gives (a largest row number), as room to reserve; 0 when it fails.
+size_t RowCountHint(DbSession& db, const char* sql);
+
+// True when sql prepares: the tables and columns it names are there. The fast paths
+// ask it of their view's own statement, so that a statement that would fail still
+// runs, and traces its failure, as it always did.
+bool StatementPrepares(DbSession& db, const std::string& sql);
+
+// Runs sql and hands every row to each; false when the statement fails or each
+// answers false (a row this path cannot read).
+template <class Each>
+bool ForEachRow(DbSession& db, const std::string& sql, Each each) {
+  Statement statement;
+  if (Failed(statement.Execute(db, sql))) return false;
+  int32_t step;
+  while ((step = statement.MoveNext()) == kResultOk)
+    if (!each(statement)) return false;
+  return step == kResultFalse;
+}
+
+}  // namespace weavil

@@ -1,0 +1,80 @@
+#pragma once
+// Texts kept and looked up by the in-memory reports: identifiers and addresses joined
+// by text, and the padded, case-folded sort keys of the views' ORDER BY.
+#include <cstddef>
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <vector>
+
+namespace weavil {
+
+// Texts kept in blocks that never move, so views into them stay valid.
+class TextArena {
+ public:
+  std::string_view Keep(std::string_view text);
+
+ private:
+  std::vector<std::unique_ptr<char[]>> blocks_;
+  size_t used_ = 0, capacity_ = 0;
+};
+
+inline constexpr uint32_t kNoEntry = UINT32_MAX;
+
+// Texts (session identifiers, addresses) to the caller's row numbers: an
+// open-addressing table, as the rows of the larger tables look up hundreds of
+// thousands of identifiers.
+class TextIndex {
+ public:
+  void Reserve(size_t count);
+  // Keeps a copy of id; the first row given for a text stays.
+  std::string_view Add(std::string_view id, uint32_t row);
+  uint32_t Find(std::string_view id) const;
+
+ private:
+  struct Slot {
+    const char* text = nullptr;
+    uint32_t size = 0;
+    uint32_t row = kNoEntry;
+  };
+  size_t Probe(std::string_view id) const;
+  void Grow();
+
+  TextArena ids_;
+  std::vector<Slot> slots_;
+  size_t count_ = 0;
+};
+
+// Find with a memo of the last text asked for: the rows of one session stand together
+// in the tables that hang off the sessions, so most lookups repeat the one before.
+class TextLookup {
+ public:
+  explicit TextLookup(const TextIndex& index) : index_(index) {}
+  uint32_t Find(std::string_view text) {
+    if (asked_ && text == last_) return row_;
+    last_.assign(text);
+    asked_ = true;
+    return row_ = index_.Find(text);
+  }
+
+ private:
+  const TextIndex& index_;
+  std::string last_;
+  bool asked_ = false;
+  uint32_t row_ = kNoEntry;
+};
+
+// Appends left(text, width) filled with blanks up to width, capitals folded to small
+// letters: a piece of the views' sort keys "left(x,n) || Space(n-Len(left(x,n)))"
+// compared COLLATE NOCASE. Left and Len count bytes, as the database's functions do.
+void AppendPaddedKey(std::string& key, std::string_view text, size_t width);
+
+// The rank of each text's key AppendPaddedKey(text, width) among the distinct keys,
+// without making the keys.
+std::vector<uint32_t> RankPaddedKeys(const std::vector<std::string_view>& texts, size_t width);
+
+// The rank of each key among the distinct keys (0 for the smallest), by byte order.
+std::vector<uint32_t> RankKeys(const std::vector<std::string>& keys);
+
+}  // namespace weavil
