@@ -44,11 +44,15 @@ struct SessionStoreThread::Impl {
     sourceOpened = SourceIsOpen(&error);
     if (!sourceOpened || Failed(OpenSourceSession(db, &error))) {
       Drain("cannot open " + error);
-    } else if (Failed(db.StartTransaction())) {
-      // Another writer kept the lock longer than the busy time, or the file is read-only.
-      Drain(StoreFailureText(db, db.LastError()));
     } else {
-      Store(db);
+      const bool bulk = IsLargeFirstImport(db, expectedBytes) && db.StartBulkWrite();
+      if (Failed(db.StartTransaction())) {
+        // Another writer kept the lock longer than the busy time, or the file is read-only.
+        Drain(StoreFailureText(db, db.LastError()));
+      } else {
+        Store(db);
+      }
+      if (bulk) db.EndBulkWrite();
     }
     db.Close();
     End();

@@ -376,6 +376,40 @@ TEST_F(DriverTest, LogImportedInPartsStoresWhatOneWholeImportStores) {
   }
 }
 
+// A large first import is written through a rollback journal when it has the file to
+// itself and through the WAL when another connection has it open: both store the same
+// rows, leave the file in WAL mode without a journal, and a second import stores nothing.
+TEST_F(DriverTest, ALargeFirstImportStoresTheSameWithEitherJournal) {
+  std::string text;
+  for (int i = 0; text.size() < (3u << 19); ++i)
+    text += Combined("10." + std::to_string(i % 7) + "." + std::to_string(i / 1500) + "." + std::to_string(i % 200),
+                     i / 3, "/section" + std::to_string(i % 31) + "/page" + std::to_string(i % 97) + ".html", 200,
+                     std::to_string(i % 5000), i % 11 ? "-" : "http://search.test/find?q=long+words",
+                     "Mozilla/5.0 (Agent " + std::to_string(i % 13) + ")");
+  const std::string log = dir_.File("large.log");
+  test::WriteFile(log, text);
+  auto importInto = [&](const std::string& name, bool holdOpen) {
+    LogDataSource::Release();
+    const std::string db = dir_.File(name);
+    test::CopyTemplateDatabase(db);
+    LogDataSource::UseDatabaseFile(db);
+    sqlite3* holder = nullptr;
+    if (holdOpen) {
+      EXPECT_EQ(sqlite3_open(db.c_str(), &holder), SQLITE_OK);
+      sqlite3_exec(holder, "PRAGMA journal_mode=WAL; SELECT count(*) FROM Browser;", nullptr, nullptr, nullptr);
+    }
+    ImportStats stats = Import(log);
+    sqlite3_close(holder);
+    EXPECT_FALSE(stats.databaseFailed) << stats.error;
+    EXPECT_GT(stats.sessionsStored, 1000);
+    EXPECT_FALSE(std::filesystem::exists(db + "-journal"));
+    EXPECT_EQ(test::QueryNumber(db, "SELECT count(*) FROM pragma_journal_mode WHERE journal_mode='wal'"), 1);
+    EXPECT_EQ(Import(log).sessionsStored, 0);
+    return StoredContent(db);
+  };
+  EXPECT_EQ(importInto("alone.db", false), importInto("shared.db", true));
+}
+
 // Another writer holding the database (a second import, the window's, sqlite3 with
 // BEGIN IMMEDIATE): the import waits for its commit instead of losing every row, and
 // two imports started at once both land.
