@@ -45,6 +45,14 @@ struct SessionStoreThread::Impl {
     if (!sourceOpened || Failed(OpenSourceSession(db, &error))) {
       Drain("cannot open " + error);
     } else {
+      // The import appends rows and looks stored sessions up in the order they were
+      // stored, so a small page cache serves it as well as a large one, and nothing is
+      // memory-mapped: mapped pages would count in the process's memory as the import
+      // reads through them.
+      Statement pragma;
+      pragma.Execute(db, "PRAGMA cache_size=-16384;");
+      pragma.Execute(db, "PRAGMA mmap_size=0;");
+      pragma.Close();
       const bool bulk = IsLargeFirstImport(db, expectedBytes) && db.StartBulkWrite();
       if (Failed(db.StartTransaction())) {
         // Another writer kept the lock longer than the busy time, or the file is read-only.
