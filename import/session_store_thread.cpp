@@ -34,8 +34,7 @@ struct SessionStoreThread::Impl {
     result.databaseFailed = true;
     result.error = std::move(error);
     size_t ready = 0;
-    while (NextBatch(ready, ready)) {
-    }
+    while (NextBatch(ready, ready)) handled.store(static_cast<int64_t>(ready), std::memory_order_release);
   }
 
   void Run() {
@@ -46,12 +45,13 @@ struct SessionStoreThread::Impl {
       Drain("cannot open " + error);
     } else {
       // The import appends rows and looks stored sessions up in the order they were
-      // stored, so a small page cache serves it as well as a large one, and nothing is
-      // memory-mapped: mapped pages would count in the process's memory as the import
-      // reads through them.
+      // stored, so a small page cache serves it as well as a large one. Nothing is
+      // memory-mapped, and the index rebuild sorts through temporary files: mapped
+      // pages and sorts held in memory would count in the process's memory.
       Statement pragma;
       pragma.Execute(db, "PRAGMA cache_size=-16384;");
       pragma.Execute(db, "PRAGMA mmap_size=0;");
+      pragma.Execute(db, "PRAGMA temp_store=FILE;");
       pragma.Close();
       const bool bulk = IsLargeFirstImport(db, expectedBytes) && db.StartBulkWrite();
       if (Failed(db.StartTransaction())) {
@@ -74,10 +74,10 @@ struct SessionStoreThread::Impl {
       size_t done = 0, ready = 0;
       while (NextBatch(done, ready)) {
         done = writer.StoreRange(done, ready, result, [&](size_t index) {
-          handled.store(static_cast<int64_t>(index), std::memory_order_relaxed);
+          handled.store(static_cast<int64_t>(index), std::memory_order_release);
           return !cancelled.load(std::memory_order_relaxed);
         });
-        handled.store(static_cast<int64_t>(done), std::memory_order_relaxed);
+        handled.store(static_cast<int64_t>(done), std::memory_order_release);
         // After a failure the rest is only taken, not written.
         if (db.FirstHardError().Failed()) done = ready;
       }
@@ -155,7 +155,7 @@ bool SessionStoreThread::Wait(int milliseconds) {
   return true;
 }
 
-int64_t SessionStoreThread::Handled() const { return impl_->handled.load(std::memory_order_relaxed); }
+int64_t SessionStoreThread::Handled() const { return impl_->handled.load(std::memory_order_acquire); }
 const StoreResult& SessionStoreThread::Result() const { return impl_->result; }
 bool SessionStoreThread::SourceOpened() const { return impl_->sourceOpened; }
 const std::vector<std::string>& SessionStoreThread::HeldTrace() const { return impl_->held; }

@@ -14,6 +14,7 @@
 
 #include "import/import_driver.h"
 #include "import/log_file_reader.h"
+#include "import/store_writer.h"
 #include "store/database.h"
 #include "store/result.h"
 #include "store/trace.h"
@@ -408,6 +409,41 @@ TEST_F(DriverTest, ALargeFirstImportStoresTheSameWithEitherJournal) {
     return StoredContent(db);
   };
   EXPECT_EQ(importInto("alone.db", false), importInto("shared.db", true));
+}
+
+// A log of more sessions than the store may fall behind by: parsing waits for the store
+// and the requests of stored sessions leave memory meanwhile, and what is stored is what
+// storing the whole list at once stores. Every visitor comes back within the gap, so
+// the requests of many sessions lie interleaved.
+TEST_F(DriverTest, AnImportThatWaitsForItsStoreStoresTheWholeList) {
+  std::string text;
+  const int visitors = 45000;
+  for (int i = 0; i < visitors + 600; ++i) {
+    for (int visitor : {i, i - 600}) {
+      if (visitor < 0 || visitor >= visitors) continue;
+      text += Combined("10." + std::to_string(visitor / 60000) + "." + std::to_string(visitor / 250 % 240) + "." +
+                           std::to_string(visitor % 250),
+                       i, "/v" + std::to_string(visitor % 977) + (visitor == i ? "/a.html" : "/b.html"), 200,
+                       std::to_string(visitor % 300), "-", "Agent/" + std::to_string(visitor % 7));
+    }
+  }
+  const std::string log = dir_.File("many.log");
+  test::WriteFile(log, text);
+  ImportStats stats = Import(log);
+  ASSERT_FALSE(stats.databaseFailed) << stats.error;
+  EXPECT_EQ(stats.sessionsStored, visitors);
+
+  const std::string whole = dir_.File("whole.db");
+  test::CopyTemplateDatabase(whole);
+  SessionList list;
+  ParserState state(copies_.defaultHost);
+  test::ParseInto(list, state, text);
+  FinishSessionList(list);
+  DbSession db;
+  ASSERT_GE(db.OpenFile(whole), 0);
+  EXPECT_EQ(StoreSessionList(list, db, nullptr).stored, visitors);
+  db.Close();
+  EXPECT_EQ(StoredContent(dir_.File("log.db")), StoredContent(whole));
 }
 
 // Another writer holding the database (a second import, the window's, sqlite3 with
