@@ -466,6 +466,13 @@ void Statement::BindText(int index, std::string_view value) {
   ResetIfRan();
   if (stmt_) sqlite3_bind_text(stmt_, index, value.data(), static_cast<int>(value.size()), SQLITE_TRANSIENT);
 }
+void Statement::BindTextNoCopy(int index, std::string_view value) {
+  ResetIfRan();
+  // SQLite reads a null pointer as null: an empty text stays an empty text.
+  static const char kEmpty = 0;
+  const char* text = value.data() ? value.data() : &kEmpty;
+  if (stmt_) sqlite3_bind_text(stmt_, index, text, static_cast<int>(value.size()), SQLITE_STATIC);
+}
 void Statement::BindInt(int index, int32_t value) {
   ResetIfRan();
   if (stmt_) sqlite3_bind_int(stmt_, index, value);

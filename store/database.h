@@ -161,6 +161,9 @@ class Statement {
   // Parameters are numbered from 1 as in SQLite ("?").
   int32_t Prepare(DbSession& session, std::string_view sql);
   void BindText(int index, std::string_view value);
+  // The same without a copy of the text, which must stay as it is until the statement
+  // has run (many-row inserts bind a few hundred texts per statement).
+  void BindTextNoCopy(int index, std::string_view value);
   void BindInt(int index, int32_t value);
   void BindInt64(int index, int64_t value);
   void BindNull(int index);
