@@ -27,7 +27,7 @@ void BatchInserter::Flush() {
 }
 
 // Writes rows [first, first + rows) with the statement for that many rows, prepared on
-// first use.
+// first use. Texts are bound without a copy: the rows stay as they are until it ran.
 int32_t BatchInserter::Run(size_t rows, size_t first) {
   std::unique_ptr<Statement>& statement = statements_[rows];
   if (!statement) {
@@ -48,7 +48,7 @@ int32_t BatchInserter::Run(size_t rows, size_t first) {
       switch (value.kind) {
         case SqlValue::Kind::kNull: statement->BindNull(index); break;
         case SqlValue::Kind::kNumber: statement->BindInt64(index, value.number); break;
-        case SqlValue::Kind::kText: statement->BindText(index, value.text); break;
+        case SqlValue::Kind::kText: statement->BindTextNoCopy(index, value.text); break;
       }
       ++index;
     }

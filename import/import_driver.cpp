@@ -8,6 +8,7 @@
 #include <chrono>
 #include <memory>
 #include <string_view>
+#include <thread>
 
 #include "base/unique_fd.h"
 #include "import/custom_format.h"
@@ -113,14 +114,30 @@ class SourceParser {
         size_t before = finalSessions_;
         while (finalSessions_ < list_.Count() && list_.At(finalSessions_).closed) ++finalSessions_;
         if (finalSessions_ != before) store_.Publish(finalSessions_);
-        if (!throttle_.Report(base.done + reader.ProgressRead(), base.total, base.lines + reader.LinesRead(),
-                              static_cast<int64_t>(list_.Count())))
-          return false;
+        if (!KeepUpWithStore(reader, base)) return false;
       }
     }
     source.linesRead = reader.LinesRead();
     source.readError = reader.ReadError();
     return true;
+  }
+
+  // Reports progress, and waits while the store has more than kMaxUnstored final
+  // sessions still to write: the page requests of the sessions it stored leave memory,
+  // so the memory held stays bounded when storing is slower than parsing. The store
+  // writes whatever was published without waiting for more lines, so this never waits
+  // on itself. False when the caller cancelled.
+  bool KeepUpWithStore(LogFileReader& reader, const ImportProgressBase& base) {
+    constexpr int64_t kMaxUnstored = 32768;
+    for (;;) {
+      const int64_t handled = store_.Handled();
+      list_.ReleaseStored(static_cast<size_t>(handled));
+      if (!throttle_.Report(base.done + reader.ProgressRead(), base.total, base.lines + reader.LinesRead(),
+                            static_cast<int64_t>(list_.Count())))
+        return false;
+      if (static_cast<int64_t>(finalSessions_) - handled <= kMaxUnstored) return true;
+      std::this_thread::sleep_for(std::chrono::milliseconds(1));
+    }
   }
 
   SessionList& list_;

@@ -59,6 +59,18 @@ std::vector<HeldIndex> DropIndexesForImport(DbSession& db, int64_t expectedBytes
   return dropped;
 }
 
+bool IsLargeFirstImport(DbSession& db, int64_t expectedBytes) {
+  // Below a megabyte of log the WAL's second copy costs next to nothing.
+  constexpr int64_t kLargeImportBytes = 1 << 20;
+  if (expectedBytes < kLargeImportBytes) return false;
+  Statement any;
+  bool empty = Succeeded(any.Execute(db, "SELECT 1 FROM [Session] LIMIT 1;")) && any.MoveNext() == kResultFalse;
+  any.Close();
+  // A failed look is no failure of the import.
+  db.ClearErrors();
+  return empty;
+}
+
 void RecreateIndexes(DbSession& db, const std::vector<HeldIndex>& indexes) {
   for (const HeldIndex& index : indexes) {
     Statement create;

@@ -19,6 +19,9 @@ struct HeldIndex {
 
 // Drops the indexes of the tables that an import of expectedBytes of log outgrows.
 std::vector<HeldIndex> DropIndexesForImport(DbSession& db, int64_t expectedBytes);
+// An import of expectedBytes of log into a database that holds no session yet, large
+// enough to be written through a rollback journal (DbSession::StartBulkWrite).
+bool IsLargeFirstImport(DbSession& db, int64_t expectedBytes);
 // Creates the dropped indexes again.
 void RecreateIndexes(DbSession& db, const std::vector<HeldIndex>& indexes);
 // Counts the rows behind every index again for the query planner (SQLite's ANALYZE, in

@@ -256,6 +256,7 @@ uint32_t StartSession(ListParts& list, const Arrival& a) {
   SessionRecord& session = list.sessions.emplace_back();
   session.enterTime = a.now;
   session.address = a.address;
+  session.resourcesBefore = static_cast<uint32_t>(list.resources.size());
   list.m.byAddress[a.address].items.push_back(index);
   list.m.exits.Append(a.now);
   return index;
@@ -331,6 +332,10 @@ SessionList::SessionList(std::string extensions, bool agentChaining)
 
 SessionList::~SessionList() = default;
 
+void SessionList::ReleaseStored(size_t first) {
+  resources_.Release(first < sessions_.size() ? sessions_[first].resourcesBefore : resources_.size());
+}
+
 // ---------------------------------------------------------------- AddRequest
 
 void AddRequest(SessionList& list, const RequestRecord& request) {
@@ -358,6 +363,7 @@ void SeedSession(SessionList& list, const StoredSession& stored) {
   uint32_t index = static_cast<uint32_t>(list.sessions_.size());
   SessionRecord& session = list.sessions_.emplace_back();
   session.seeded = true;
+  session.resourcesBefore = static_cast<uint32_t>(list.resources_.size());
   session.enterTime = stored.enterTime;
   session.exitTime = stored.exitTime;
   session.address = list.pool_.Intern(stored.address);

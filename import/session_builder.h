@@ -56,6 +56,7 @@ struct SessionRecord {
   uint32_t resourceCount = 0;        // NumVisited (a seeded session counts its stored pages)
   uint32_t firstResource = UINT32_MAX;
   uint32_t lastResource = UINT32_MAX;
+  uint32_t resourcesBefore = 0;      // the list's resources when it started: all of its own come later
 };
 
 // A session an earlier import stored that may still be open: its last request lies
@@ -91,6 +92,11 @@ class SessionList {
   }
 
   const std::string& Extensions() const { return extensions_; }
+
+  // The sessions before first are stored and never read again: the page requests that
+  // belong to them alone leave memory (those before the first request of the first
+  // session still to store). Call it on the thread that builds the list.
+  void ReleaseStored(size_t first);
 
  private:
   friend void AddRequest(SessionList& list, const RequestRecord& request);

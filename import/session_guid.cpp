@@ -22,17 +22,33 @@ std::mt19937_64& Random() {
   return engine;
 }
 
+// The groups after the first: the second and third mixed with now, the rest random.
+void FillGuid(SessionGuid& guid, int64_t now) {
+  uint64_t b = Random()();
+  for (int i = 0; i < 8; ++i) guid.data4[i] = static_cast<uint8_t>(b >> (8 * i));
+  uint64_t when = static_cast<uint64_t>(now);
+  guid.data2 = static_cast<uint16_t>(((guid.data1 >> 16) ^ (when >> 16)) & 0xFFFF);
+  guid.data3 = static_cast<uint16_t>((guid.data1 ^ when) & 0xFFFF);
+}
+
 }  // namespace
 
 SessionGuid MakeSessionGuid(int64_t now) {
   SessionGuid guid;
   do {
-    uint64_t a = Random()(), b = Random()();
-    guid.data1 = static_cast<uint32_t>(a >> 32);
-    for (int i = 0; i < 8; ++i) guid.data4[i] = static_cast<uint8_t>(b >> (8 * i));
-    uint64_t when = static_cast<uint64_t>(now);
-    guid.data2 = static_cast<uint16_t>(((guid.data1 >> 16) ^ (when >> 16)) & 0xFFFF);
-    guid.data3 = static_cast<uint16_t>((guid.data1 ^ when) & 0xFFFF);
+    guid.data1 = static_cast<uint32_t>(Random()() >> 32);
+    FillGuid(guid, now);
+  } while (guid.IsNil());
+  return guid;
+}
+
+SessionIdSequence::SessionIdSequence() : next_(static_cast<uint32_t>(Random()() >> 33)) {}
+
+SessionGuid SessionIdSequence::NextGuid(int64_t now) {
+  SessionGuid guid;
+  do {
+    guid.data1 = next_++;
+    FillGuid(guid, now);
   } while (guid.IsNil());
   return guid;
 }

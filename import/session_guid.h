@@ -1,5 +1,5 @@
 #pragma once
-// Session identifiers: random 128-bit GUIDs in their platform group layout, written in
+// Session identifiers: 128-bit GUIDs in their platform group layout, written in
 // the lower-case hyphenated form the Session table keys on.
 #include <cstdint>
 #include <string>
@@ -21,5 +21,20 @@ SessionGuid MakeSessionGuid(int64_t now);
 // Lower-case hyphenated 8-4-4-4-12 form without braces.
 std::string FormatSessionId(const SessionGuid& guid);
 std::string MakeSessionId(int64_t now);
+
+// The identifiers of one import's new sessions, each greater than the one before as
+// text: the first group counts up from a random start below 2^31, the second and third
+// are mixed with now as MakeSessionGuid mixes them, the last eight bytes are random.
+// Keys that come in order are appended at the end of every index on SessionId (no
+// page of it is visited twice) instead of being spread over all of it.
+class SessionIdSequence {
+ public:
+  SessionIdSequence();
+  SessionGuid NextGuid(int64_t now);
+  std::string Next(int64_t now) { return FormatSessionId(NextGuid(now)); }
+
+ private:
+  uint32_t next_;
+};
 
 }  // namespace weavil

@@ -34,8 +34,7 @@ struct SessionStoreThread::Impl {
     result.databaseFailed = true;
     result.error = std::move(error);
     size_t ready = 0;
-    while (NextBatch(ready, ready)) {
-    }
+    while (NextBatch(ready, ready)) handled.store(static_cast<int64_t>(ready), std::memory_order_release);
   }
 
   void Run() {
@@ -44,11 +43,24 @@ struct SessionStoreThread::Impl {
     sourceOpened = SourceIsOpen(&error);
     if (!sourceOpened || Failed(OpenSourceSession(db, &error))) {
       Drain("cannot open " + error);
-    } else if (Failed(db.StartTransaction())) {
-      // Another writer kept the lock longer than the busy time, or the file is read-only.
-      Drain(StoreFailureText(db, db.LastError()));
     } else {
-      Store(db);
+      // The import appends rows and looks stored sessions up in the order they were
+      // stored, so a small page cache serves it as well as a large one. Nothing is
+      // memory-mapped, and the index rebuild sorts through temporary files: mapped
+      // pages and sorts held in memory would count in the process's memory.
+      Statement pragma;
+      pragma.Execute(db, "PRAGMA cache_size=-16384;");
+      pragma.Execute(db, "PRAGMA mmap_size=0;");
+      pragma.Execute(db, "PRAGMA temp_store=FILE;");
+      pragma.Close();
+      const bool bulk = IsLargeFirstImport(db, expectedBytes) && db.StartBulkWrite();
+      if (Failed(db.StartTransaction())) {
+        // Another writer kept the lock longer than the busy time, or the file is read-only.
+        Drain(StoreFailureText(db, db.LastError()));
+      } else {
+        Store(db);
+      }
+      if (bulk) db.EndBulkWrite();
     }
     db.Close();
     End();
@@ -62,10 +74,10 @@ struct SessionStoreThread::Impl {
       size_t done = 0, ready = 0;
       while (NextBatch(done, ready)) {
         done = writer.StoreRange(done, ready, result, [&](size_t index) {
-          handled.store(static_cast<int64_t>(index), std::memory_order_relaxed);
+          handled.store(static_cast<int64_t>(index), std::memory_order_release);
           return !cancelled.load(std::memory_order_relaxed);
         });
-        handled.store(static_cast<int64_t>(done), std::memory_order_relaxed);
+        handled.store(static_cast<int64_t>(done), std::memory_order_release);
         // After a failure the rest is only taken, not written.
         if (db.FirstHardError().Failed()) done = ready;
       }
@@ -143,7 +155,7 @@ bool SessionStoreThread::Wait(int milliseconds) {
   return true;
 }
 
-int64_t SessionStoreThread::Handled() const { return impl_->handled.load(std::memory_order_relaxed); }
+int64_t SessionStoreThread::Handled() const { return impl_->handled.load(std::memory_order_acquire); }
 const StoreResult& SessionStoreThread::Result() const { return impl_->result; }
 bool SessionStoreThread::SourceOpened() const { return impl_->sourceOpened; }
 const std::vector<std::string>& SessionStoreThread::HeldTrace() const { return impl_->held; }

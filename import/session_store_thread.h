@@ -31,6 +31,8 @@ class SessionStoreThread {
   void Cancel();
   // Waits up to the given time (for ever when negative); true when storing has ended.
   bool Wait(int milliseconds);
+  // The sessions before it are written (or dropped after a failure): the store reads
+  // none of them again.
   int64_t Handled() const;
 
   // After Wait returned true:

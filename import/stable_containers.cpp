@@ -1,6 +1,10 @@
 #include "import/stable_containers.h"
 
+#include <sys/mman.h>
+#include <unistd.h>
+
 #include <algorithm>
+#include <cstdint>
 #include <cstring>
 #include <functional>
 
@@ -8,6 +12,15 @@ namespace weavil {
 
 namespace {
 constexpr size_t kPoolBlock = 1 << 20;
+}
+
+void ReleasePages(const char* base, const char* from, const char* end) {
+  static const uintptr_t page = static_cast<uintptr_t>(::sysconf(_SC_PAGESIZE));
+  uintptr_t start = std::max(reinterpret_cast<uintptr_t>(from) & ~(page - 1),
+                             (reinterpret_cast<uintptr_t>(base) + page - 1) & ~(page - 1));
+  uintptr_t stop = reinterpret_cast<uintptr_t>(end) & ~(page - 1);
+  // Advice only: where it is refused the pages simply stay.
+  if (stop > start) ::madvise(reinterpret_cast<void*>(start), stop - start, MADV_DONTNEED);
 }
 
 TextPool::TextPool() { ids_.reserve(4096); }

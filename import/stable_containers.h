@@ -2,20 +2,31 @@
 // Containers whose elements never move once added, so that a reader on another thread
 // may use what was published to it while the owner appends more: a growing array, and
 // a pool of interned texts.
+#include <algorithm>
 #include <bit>
 #include <cstddef>
 #include <cstdint>
 #include <memory>
+#include <new>
 #include <string_view>
+#include <type_traits>
 #include <unordered_map>
 #include <vector>
 
 namespace weavil {
 
+// Gives back the whole pages from the one holding from (elements before it were given
+// back or are free to go as well) up to end, none before base, where an allocation starts.
+void ReleasePages(const char* base, const char* from, const char* end);
+
 // A growing array whose elements never move, so a reader on another thread may use
 // the elements published to it while the owner appends more.
+// Elements are built one by one as they are added, so the memory pages of a chunk are
+// only taken as it fills.
 template <typename T>
 class StableArray {
+  static_assert(std::is_trivially_destructible_v<T>, "elements are never destroyed one by one");
+
  public:
   // Chunk c holds kFirst << c elements, so a small import allocates little and a large
   // one few chunks; 25 chunks cover more than 2^32 elements.
@@ -28,8 +39,11 @@ class StableArray {
   T& back() { return At(size_ - 1); }
   T& emplace_back() {
     size_t chunk = ChunkOf(size_);
-    if (!chunks_[chunk]) chunks_[chunk].reset(new T[kFirst << chunk]());
-    return At(size_++);
+    if (!chunks_[chunk]) chunks_[chunk].reset(static_cast<T*>(::operator new(sizeof(T) * (kFirst << chunk))));
+    T* element = &At(size_);
+    ::new (static_cast<void*>(element)) T();
+    ++size_;
+    return *element;
   }
   void push_back(const T& value) { emplace_back() = value; }
 
@@ -38,15 +52,32 @@ class StableArray {
     for (size_t i = 0; i < size_; ++i) visit(At(i));
   }
 
+  // The elements before end are never read or written again: the whole memory pages
+  // they fill go back to the system. The array keeps its size (such an element would
+  // read as zeros).
+  void Release(size_t end) {
+    end = std::min(end, size_);
+    while (released_ < end) {
+      size_t chunk = ChunkOf(released_);
+      size_t first = kFirst * ((size_t(1) << chunk) - 1), stop = std::min(end, first + (kFirst << chunk));
+      const char* base = reinterpret_cast<const char*>(chunks_[chunk].get());
+      ReleasePages(base, base + (released_ - first) * sizeof(T), base + (stop - first) * sizeof(T));
+      released_ = stop;
+    }
+  }
+
  private:
   static size_t ChunkOf(size_t index) { return static_cast<size_t>(std::bit_width(index / kFirst + 1)) - 1; }
   T& At(size_t index) {
     size_t chunk = ChunkOf(index);
-    return chunks_[chunk][index - kFirst * ((size_t(1) << chunk) - 1)];
+    return chunks_[chunk].get()[index - kFirst * ((size_t(1) << chunk) - 1)];
   }
 
-  std::unique_ptr<T[]> chunks_[kChunks];
-  size_t size_ = 0;
+  struct FreeChunk {
+    void operator()(T* chunk) const { ::operator delete(static_cast<void*>(chunk)); }
+  };
+  std::unique_ptr<T, FreeChunk> chunks_[kChunks];
+  size_t size_ = 0, released_ = 0;
 };
 
 // Interned texts of one import; ids are stable, views stay valid while the pool lives.

@@ -157,7 +157,7 @@ struct SessionWriter::Impl {
       return Complete(session, *stored);
     }
 
-    std::string id = MakeSessionId(now);
+    std::string id = sessionIds.Next(now);
     std::string_view userAgent = list.Text(session.userAgent);
     std::vector<SqlValue>& row = sessionRows.Add();
     row[0].SetText(id);
@@ -224,6 +224,7 @@ struct SessionWriter::Impl {
   std::unordered_set<std::pair<int64_t, uint32_t>, KeyHash> storedHere;
   std::unordered_set<uint32_t> addressesTried;
   CountryRanges countries{&db};
+  SessionIdSequence sessionIds;
 };
 
 SessionWriter::SessionWriter(DbSession& db, const SessionList& list, SessionClassifier& classifier,

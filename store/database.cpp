@@ -135,6 +135,10 @@ int32_t OpenDatabaseFile(const std::string& path, sqlite3** connection, std::str
     return kResultFail;
   };
   if (path.empty()) return fail(nullptr, SQLITE_CANTOPEN, "no database file is given");
+  // SQLite counts every allocation under a process-wide mutex unless told not to before
+  // it starts; nothing here reads the counts. Refused (and harmless) once it has started.
+  static std::once_flag noMemoryStatus;
+  std::call_once(noMemoryStatus, [] { sqlite3_config(SQLITE_CONFIG_MEMSTATUS, 0); });
   sqlite3* db = nullptr;
   int flags = (readOnly ? SQLITE_OPEN_READONLY : SQLITE_OPEN_READWRITE) | SQLITE_OPEN_NOMUTEX;
   int rc = sqlite3_open_v2(path.c_str(), &db, flags, nullptr);
@@ -152,10 +156,14 @@ int32_t OpenDatabaseFile(const std::string& path, sqlite3** connection, std::str
   if (rc != SQLITE_ROW) return fail(db, rc, nullptr);
   // Reports join and sort hundreds of thousands of rows: give each connection a page
   // cache and memory map large enough to keep a big log's tables in memory.
-  sqlite3_exec(db,
-               "PRAGMA journal_mode=WAL; PRAGMA synchronous=NORMAL; PRAGMA cache_size=-65536; "
-               "PRAGMA mmap_size=268435456; PRAGMA temp_store=MEMORY;",
-               nullptr, nullptr, nullptr);
+  sqlite3_exec(db, "PRAGMA synchronous=NORMAL; PRAGMA cache_size=-65536; PRAGMA mmap_size=268435456; "
+               "PRAGMA temp_store=MEMORY;", nullptr, nullptr, nullptr);
+  // Into WAL without waiting: while a large import writes through a rollback journal
+  // (DbSession::StartBulkWrite) the change waits for its end, and this connection reads
+  // in the file's mode until the import has put it back.
+  sqlite3_busy_timeout(db, 0);
+  sqlite3_exec(db, "PRAGMA journal_mode=WAL;", nullptr, nullptr, nullptr);
+  sqlite3_busy_timeout(db, DatabaseBusySeconds() * 1000);
   RegisterJetFunctions(db);
   if (error) error->clear();
   *connection = db;
@@ -174,6 +182,7 @@ struct DbSession::ErrorLog {
 DbSession::DbSession(DbSession&& other) noexcept
     : db_(std::exchange(other.db_, nullptr)),
       inTransaction_(std::exchange(other.inTransaction_, false)),
+      bulkWrite_(std::exchange(other.bulkWrite_, false)),
       errors_(std::move(other.errors_)) {}
 
 DbSession& DbSession::operator=(DbSession&& other) noexcept {
@@ -181,6 +190,7 @@ DbSession& DbSession::operator=(DbSession&& other) noexcept {
     Close();
     db_ = std::exchange(other.db_, nullptr);
     inTransaction_ = std::exchange(other.inTransaction_, false);
+    bulkWrite_ = std::exchange(other.bulkWrite_, false);
     errors_ = std::move(other.errors_);
   }
   return *this;
@@ -235,6 +245,7 @@ void DbSession::NoteFailure(int code) {
 void DbSession::Close() {
   if (!db_) return;
   if (inTransaction_) Abort();
+  EndBulkWrite();
   sqlite3_close_v2(db_);
   db_ = nullptr;
 }
@@ -267,6 +278,45 @@ int32_t DbSession::Abort() {
   if (!db_ || !inTransaction_) return kResultFail;
   inTransaction_ = false;
   return sqlite3_exec(db_, "ROLLBACK", nullptr, nullptr, nullptr) == SQLITE_OK ? kResultOk : kResultFail;
+}
+
+namespace {
+
+// The journal mode the connection is in after asking for mode ("wal", "delete"...).
+std::string SetJournalMode(sqlite3* db, const char* mode) {
+  std::string result;
+  sqlite3_stmt* pragma = nullptr;
+  std::string sql = std::string("PRAGMA journal_mode=") + mode;
+  if (sqlite3_prepare_v2(db, sql.c_str(), -1, &pragma, nullptr) == SQLITE_OK && sqlite3_step(pragma) == SQLITE_ROW) {
+    const unsigned char* text = sqlite3_column_text(pragma, 0);
+    if (text) result = reinterpret_cast<const char*>(text);
+  }
+  sqlite3_finalize(pragma);
+  return result;
+}
+
+}  // namespace
+
+bool DbSession::StartBulkWrite() {
+  if (!db_ || inTransaction_ || bulkWrite_) return false;
+  sqlite3_busy_timeout(db_, 0);
+  bulkWrite_ = SetJournalMode(db_, "DELETE") == "delete";
+  sqlite3_busy_timeout(db_, DatabaseBusySeconds() * 1000);
+  if (!bulkWrite_) return false;
+  // The journal holds only the pages the file had; a second sync of its header makes
+  // its commit as safe as the WAL's. Nothing is read through the memory map: what it
+  // maps would count in the process's memory on top of the page cache.
+  sqlite3_exec(db_, "PRAGMA synchronous=FULL; PRAGMA mmap_size=0;", nullptr, nullptr, nullptr);
+  return true;
+}
+
+void DbSession::EndBulkWrite() {
+  if (!db_ || !bulkWrite_) return;
+  bulkWrite_ = false;
+  sqlite3_exec(db_, "PRAGMA synchronous=NORMAL; PRAGMA mmap_size=268435456;", nullptr, nullptr, nullptr);
+  // Waits for a reader that opened meanwhile; failing that, the next connection opened
+  // changes it.
+  SetJournalMode(db_, "WAL");
 }
 
 int64_t DbSession::LastInsertId() const { return db_ ? sqlite3_last_insert_rowid(db_) : 0; }
@@ -415,6 +465,13 @@ void Statement::ResetIfRan() {
 void Statement::BindText(int index, std::string_view value) {
   ResetIfRan();
   if (stmt_) sqlite3_bind_text(stmt_, index, value.data(), static_cast<int>(value.size()), SQLITE_TRANSIENT);
+}
+void Statement::BindTextNoCopy(int index, std::string_view value) {
+  ResetIfRan();
+  // SQLite reads a null pointer as null: an empty text stays an empty text.
+  static const char kEmpty = 0;
+  const char* text = value.data() ? value.data() : &kEmpty;
+  if (stmt_) sqlite3_bind_text(stmt_, index, text, static_cast<int>(value.size()), SQLITE_STATIC);
 }
 void Statement::BindInt(int index, int32_t value) {
   ResetIfRan();

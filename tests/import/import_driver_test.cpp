@@ -14,6 +14,7 @@
 
 #include "import/import_driver.h"
 #include "import/log_file_reader.h"
+#include "import/store_writer.h"
 #include "store/database.h"
 #include "store/result.h"
 #include "store/trace.h"
@@ -374,6 +375,75 @@ TEST_F(DriverTest, LogImportedInPartsStoresWhatOneWholeImportStores) {
     EXPECT_FALSE(next.databaseFailed) << next.error;
     EXPECT_EQ(StoredContent(halves), expected) << "two files, cut at " << cut;
   }
+}
+
+// A large first import is written through a rollback journal when it has the file to
+// itself and through the WAL when another connection has it open: both store the same
+// rows, leave the file in WAL mode without a journal, and a second import stores nothing.
+TEST_F(DriverTest, ALargeFirstImportStoresTheSameWithEitherJournal) {
+  std::string text;
+  for (int i = 0; text.size() < (3u << 19); ++i)
+    text += Combined("10." + std::to_string(i % 7) + "." + std::to_string(i / 1500) + "." + std::to_string(i % 200),
+                     i / 3, "/section" + std::to_string(i % 31) + "/page" + std::to_string(i % 97) + ".html", 200,
+                     std::to_string(i % 5000), i % 11 ? "-" : "http://search.test/find?q=long+words",
+                     "Mozilla/5.0 (Agent " + std::to_string(i % 13) + ")");
+  const std::string log = dir_.File("large.log");
+  test::WriteFile(log, text);
+  auto importInto = [&](const std::string& name, bool holdOpen) {
+    LogDataSource::Release();
+    const std::string db = dir_.File(name);
+    test::CopyTemplateDatabase(db);
+    LogDataSource::UseDatabaseFile(db);
+    sqlite3* holder = nullptr;
+    if (holdOpen) {
+      EXPECT_EQ(sqlite3_open(db.c_str(), &holder), SQLITE_OK);
+      sqlite3_exec(holder, "PRAGMA journal_mode=WAL; SELECT count(*) FROM Browser;", nullptr, nullptr, nullptr);
+    }
+    ImportStats stats = Import(log);
+    sqlite3_close(holder);
+    EXPECT_FALSE(stats.databaseFailed) << stats.error;
+    EXPECT_GT(stats.sessionsStored, 1000);
+    EXPECT_FALSE(std::filesystem::exists(db + "-journal"));
+    EXPECT_EQ(test::QueryNumber(db, "SELECT count(*) FROM pragma_journal_mode WHERE journal_mode='wal'"), 1);
+    EXPECT_EQ(Import(log).sessionsStored, 0);
+    return StoredContent(db);
+  };
+  EXPECT_EQ(importInto("alone.db", false), importInto("shared.db", true));
+}
+
+// A log of more sessions than the store may fall behind by: parsing waits for the store
+// and the requests of stored sessions leave memory meanwhile, and what is stored is what
+// storing the whole list at once stores. Every visitor comes back within the gap, so
+// the requests of many sessions lie interleaved.
+TEST_F(DriverTest, AnImportThatWaitsForItsStoreStoresTheWholeList) {
+  std::string text;
+  const int visitors = 45000;
+  for (int i = 0; i < visitors + 600; ++i) {
+    for (int visitor : {i, i - 600}) {
+      if (visitor < 0 || visitor >= visitors) continue;
+      text += Combined("10." + std::to_string(visitor / 60000) + "." + std::to_string(visitor / 250 % 240) + "." +
+                           std::to_string(visitor % 250),
+                       i, "/v" + std::to_string(visitor % 977) + (visitor == i ? "/a.html" : "/b.html"), 200,
+                       std::to_string(visitor % 300), "-", "Agent/" + std::to_string(visitor % 7));
+    }
+  }
+  const std::string log = dir_.File("many.log");
+  test::WriteFile(log, text);
+  ImportStats stats = Import(log);
+  ASSERT_FALSE(stats.databaseFailed) << stats.error;
+  EXPECT_EQ(stats.sessionsStored, visitors);
+
+  const std::string whole = dir_.File("whole.db");
+  test::CopyTemplateDatabase(whole);
+  SessionList list;
+  ParserState state(copies_.defaultHost);
+  test::ParseInto(list, state, text);
+  FinishSessionList(list);
+  DbSession db;
+  ASSERT_GE(db.OpenFile(whole), 0);
+  EXPECT_EQ(StoreSessionList(list, db, nullptr).stored, visitors);
+  db.Close();
+  EXPECT_EQ(StoredContent(dir_.File("log.db")), StoredContent(whole));
 }
 
 // Another writer holding the database (a second import, the window's, sqlite3 with

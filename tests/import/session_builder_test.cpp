@@ -2,6 +2,8 @@
 // second pass on address changes, and a differential test against a plain scan over
 // every session written straight from the rules.
 #include <gtest/gtest.h>
+#include <sys/mman.h>
+#include <unistd.h>
 
 #include <filesystem>
 #include <random>
@@ -38,6 +40,31 @@ class SessionTest : public ::testing::Test {
   // The classic rules: a request from another address may continue a session.
   SessionList list_{kDefaultExtensions, /*agentChaining=*/true};
 };
+
+// Released elements leave memory page by page (none of the kept ones do), released
+// ranges may grow in any steps, and the array goes on growing after a release.
+TEST(StableArrayTest, ReleasedElementsLeaveMemoryAndTheRestStays) {
+  StableArray<ResourceRecord> array;
+  for (int64_t i = 0; i < 200000; ++i) array.emplace_back().time = i;
+  const uintptr_t page = static_cast<uintptr_t>(::sysconf(_SC_PAGESIZE));
+  // Whether the page holding element i is in memory.
+  auto resident = [&](size_t i) {
+    uintptr_t at = reinterpret_cast<uintptr_t>(&array[i]) & ~(page - 1);
+    unsigned char in = 0;
+    EXPECT_EQ(::mincore(reinterpret_cast<void*>(at), page, &in), 0);
+    return (in & 1) != 0;
+  };
+  for (size_t end : {size_t(1000), size_t(1001), size_t(70000), size_t(150000)}) array.Release(end);
+  EXPECT_FALSE(resident(2000));
+  EXPECT_FALSE(resident(100000));
+  EXPECT_FALSE(resident(149000));
+  for (int64_t i = 150000; i < 200000; ++i) ASSERT_EQ(array[static_cast<size_t>(i)].time, i);
+  for (int64_t i = 200000; i < 300000; ++i) array.emplace_back().time = i;
+  array.Release(250000);
+  EXPECT_EQ(array.size(), 300000u);
+  for (int64_t i = 250000; i < 300000; ++i) ASSERT_EQ(array[static_cast<size_t>(i)].time, i);
+  EXPECT_EQ(array[299999].next, UINT32_MAX) << "added elements are built with their defaults";
+}
 
 TEST_F(SessionTest, GapOf1200JoinsAnd1201Splits) {
   // Another browser, or the second pass would join the different address.

@@ -5,6 +5,7 @@
 
 #include <ctime>
 #include <filesystem>
+#include <set>
 
 #include "classify/classification_store.h"
 #include "import/import_driver.h"
@@ -160,6 +161,23 @@ TEST_F(StoreTest, SessionIdentifiers) {
   std::copy(tail, tail + 8, fixed.data4);
   EXPECT_EQ(FormatSessionId(fixed), "a1b2c3d4-0e0f-1011-1213-1415161718ff");
   EXPECT_NE(MakeSessionId(now), MakeSessionId(now));
+
+  // An import's identifiers rise as text, keep the mixing with the time, and two
+  // sequences (two imports) never give the same one.
+  SessionIdSequence first, second;
+  std::set<std::string> seen;
+  std::string previous;
+  for (int i = 0; i < 2000; ++i) {
+    const int64_t when = now + i / 7;
+    SessionGuid next = first.NextGuid(when);
+    EXPECT_EQ(next.data2, static_cast<uint16_t>((next.data1 >> 16) ^ (when >> 16)));
+    EXPECT_EQ(next.data3, static_cast<uint16_t>(next.data1 ^ when));
+    std::string text = FormatSessionId(next);
+    ASSERT_LT(previous, text);
+    previous = text;
+    EXPECT_TRUE(seen.insert(text).second);
+    EXPECT_TRUE(seen.insert(second.Next(when)).second);
+  }
 }
 
 // The stored times: what the platform's calendar gives for the seconds, over the years

@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 
 #include <filesystem>
+#include <fstream>
 
 #include "store/database.h"
 #include "store/result.h"
@@ -104,6 +105,48 @@ TEST_F(DatabaseTest, TransactionsCommitAndRollBack) {
   ASSERT_GE(session_.Commit(), 0);
   EXPECT_EQ(Count("Resource"), 1);
   EXPECT_LT(session_.Commit(), 0) << "nothing to commit";
+}
+
+// A bulk write goes through a rollback journal only while no other connection has the
+// file open, rolls back as any transaction does, and leaves the file in WAL mode.
+TEST_F(DatabaseTest, BulkWritesUseARollbackJournalOnlyWhenAlone) {
+  auto mode = [&](DbSession& session) {
+    Statement pragma;
+    std::string text;
+    if (Succeeded(pragma.Execute(session, "PRAGMA journal_mode")) && pragma.MoveNext() == kResultOk)
+      pragma.GetText(1, text);
+    return text;
+  };
+  EXPECT_EQ(mode(session_), "wal");
+  {
+    DbSession other;
+    ASSERT_GE(other.OpenFile(path_), 0);
+    EXPECT_FALSE(session_.StartBulkWrite()) << "another connection has the file open";
+    EXPECT_EQ(mode(session_), "wal");
+  }
+  ASSERT_TRUE(session_.StartBulkWrite());
+  EXPECT_EQ(mode(session_), "delete");
+  ASSERT_GE(session_.StartTransaction(), 0);
+  Exec("INSERT INTO Resource (SessionId) VALUES ('x')");
+  ASSERT_GE(session_.Abort(), 0);
+  ASSERT_GE(session_.StartTransaction(), 0);
+  Exec("INSERT INTO Resource (SessionId) VALUES ('y')");
+  ASSERT_GE(session_.Commit(), 0);
+  session_.EndBulkWrite();
+  EXPECT_EQ(mode(session_), "wal");
+  EXPECT_EQ(test::QueryNumber(session_, "SELECT count(*) FROM Resource WHERE SessionId='y'"), 1);
+  EXPECT_EQ(Count("Resource"), 1);
+  EXPECT_FALSE(std::filesystem::exists(path_ + "-journal"));
+
+  // Closing in the middle of one puts the file back too: its header says WAL (the
+  // read and write versions, bytes 18 and 19, are 2).
+  ASSERT_TRUE(session_.StartBulkWrite());
+  session_.Close();
+  std::ifstream file(path_, std::ios::binary);
+  char header[20] = {};
+  ASSERT_TRUE(file.read(header, sizeof header));
+  EXPECT_EQ(header[18], 2);
+  EXPECT_EQ(header[19], 2);
 }
 
 TEST_F(DatabaseTest, QuotedValuesNeitherBreakNorInject) {
