@@ -5,7 +5,7 @@
 # off and on, with each view's peak memory, both from rows read into memory (as they
 # run) and from each view's own statement (as they ran before); then the whole
 # `weavil report VIEW` command.
-#   [WEAVIL_LOG_SOURCE=real.log] bench/reports/run.sh [BUILD_DIR] [LINES]
+#   [WEAVIL_LOG_SOURCE=real.log] [RUNS=3] bench/reports/run.sh [BUILD_DIR] [LINES]
 set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 root=$(cd "$here/../.." && pwd)
@@ -27,7 +27,7 @@ fi
 sessions=$(sqlite3 "$db" "select count(*) from Session" 2>/dev/null || echo "?")
 requests=$(sqlite3 "$db" "select count(*) from Resource" 2>/dev/null || echo "?")
 echo "database: $sessions sessions, $requests stored requests"
-"$build/bench/report_views_bench" "$db" 3
+"$build/bench/report_views_bench" "$db" "${RUNS:-3}"
 
 # The whole `weavil report VIEW` command as a user runs it (open, query, tree, output),
 # filter off and with a typical filter (robots left out, the three most asked-for pages;
