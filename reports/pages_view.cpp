@@ -88,7 +88,8 @@ bool ReadRequests(DbSession& db, RequestRows& out) {
 // ordered by the padded page and the start, ties in the order the statement's scan
 // meets them (session, then its first request of the page).
 bool BuildPageRows(DbSession& db, const ReportFilter& filter, std::time_t now, SessionGroups& groups) {
-  if (!StatementPrepares(db, BuildViewQuery(SessionViewKind::kPage, filter, now))) return false;
+  if (!StatementPrepares(db, BuildViewQuery(SessionViewKind::kPage, filter, now)) || PeriodIsNarrow(db, filter, now))
+    return false;
   // The requests through a second connection while this one reads the sessions.
   RequestRows requests;
   SideWork side(db, [&](DbSession& connection) { return ReadRequests(connection, requests); });

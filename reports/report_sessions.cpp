@@ -8,6 +8,13 @@
 
 namespace weavil {
 
+namespace {
+
+// A period passing fewer than one session in this many is left to the statements.
+constexpr int64_t kNarrowShare = 8;
+
+}  // namespace
+
 std::vector<uint32_t> StartRanks(const ReportSessions& sessions, bool byAddress) {
   const std::vector<ReportSession>& rows = sessions.rows;
   std::vector<uint32_t> order(rows.size());
@@ -140,8 +147,22 @@ bool ReadSessionRows(DbSession& db, TextArena& texts, std::vector<StagedSession>
 
 }  // namespace
 
+bool PeriodIsNarrow(DbSession& db, const ReportFilter& filter, std::time_t now) {
+  std::string period = BuildFilterQueries(filter, now).sessionQuery;
+  if (period.empty()) return false;
+  period.pop_back();  // its ";"
+  Statement count;
+  int64_t passed = 0;
+  if (Failed(count.Execute(db, "SELECT count(*) FROM (" + period + ");")) || count.MoveNext() != kResultOk ||
+      !count.GetInt64(1, passed))
+    return false;
+  return passed * kNarrowShare < static_cast<int64_t>(RowCountHint(db, "SELECT max(NumId) FROM [Session];"));
+}
+
+
 bool LoadReportSessions(DbSession& db, const ReportFilter& filter, std::time_t now, ReportSessions& out,
                         SessionIds ids) {
+  if (PeriodIsNarrow(db, filter, now)) return false;
   // The addresses and the filter's conditions come through a second connection on the
   // same database while this one reads the sessions, so both cores share the reads.
   FilterPass pass;
