@@ -30,26 +30,6 @@ struct PageVisit {
   int64_t firstRequest;
 };
 
-// The distinct pages of the requests, case folded, each exact path read once.
-class PageNames {
- public:
-  uint32_t Of(std::string_view path) {
-    auto found = exact_.find(path);
-    if (found != exact_.end()) return found->second;
-    std::string folded = ToLowerAscii(path);
-    auto [page, added] = folded_.try_emplace(folded, static_cast<uint32_t>(names_.size()));
-    if (added) names_.push_back(std::move(folded));
-    exact_.emplace(kept_.Keep(path), page->second);
-    return page->second;
-  }
-  const std::vector<std::string>& Names() const { return names_; }
-
- private:
-  TextArena kept_;
-  std::unordered_map<std::string_view, uint32_t> exact_;
-  std::unordered_map<std::string, uint32_t> folded_;
-  std::vector<std::string> names_;
-};
 
 // The requests as read, before they are joined to the report's sessions: each
 // identifier numbered in the order first met.
@@ -57,7 +37,7 @@ struct RequestRows {
   TextIndex ids;
   std::vector<std::string_view> sessionIds;
   std::vector<PageVisit> visits;  // session: the number of its identifier
-  PageNames pages;
+  FoldedGroups pages;  // the paths; PageVisit::page is a group
 };
 
 bool ReadRequests(DbSession& db, RequestRows& out) {
@@ -79,7 +59,7 @@ bool ReadRequests(DbSession& db, RequestRows& out) {
     }
     int64_t request = 0;
     row.GetInt64(1, request);
-    out.visits.push_back({lastNumber, out.pages.Of(path), request});
+    out.visits.push_back({lastNumber, out.pages.Group(out.pages.Of(path)), request});
     return true;
   });
 }
@@ -88,8 +68,7 @@ bool ReadRequests(DbSession& db, RequestRows& out) {
 // ordered by the padded page and the start, ties in the order the statement's scan
 // meets them (session, then its first request of the page).
 bool BuildPageRows(DbSession& db, const ReportFilter& filter, std::time_t now, SessionGroups& groups) {
-  if (!StatementPrepares(db, BuildViewQuery(SessionViewKind::kPage, filter, now)) || PeriodIsNarrow(db, filter, now))
-    return false;
+  if (!StatementPrepares(db, BuildViewQuery(SessionViewKind::kPage, filter, now))) return false;
   // The requests through a second connection while this one reads the sessions.
   RequestRows requests;
   SideWork side(db, [&](DbSession& connection) { return ReadRequests(connection, requests); });
@@ -109,7 +88,7 @@ bool BuildPageRows(DbSession& db, const ReportFilter& filter, std::time_t now, S
     if (session != kNoEntry) visits[kept++] = {session, visit.page, visit.firstRequest};
   }
   visits.resize(kept);
-  const PageNames& pages = requests.pages;
+  const FoldedGroups& pages = requests.pages;
 
   auto byPair = [](const PageVisit& a, const PageVisit& b) {
     return std::tie(a.session, a.page, a.firstRequest) < std::tie(b.session, b.page, b.firstRequest);
@@ -122,7 +101,8 @@ bool BuildPageRows(DbSession& db, const ReportFilter& filter, std::time_t now, S
                visits.end());
 
   std::vector<std::string> keys;
-  for (const std::string& name : pages.Names()) AppendPaddedKey(keys.emplace_back(), name, kPageKeyWidth);
+  for (uint32_t page = 0; page < pages.GroupCount(); ++page)
+    AppendPaddedKey(keys.emplace_back(), pages.Folded(page), kPageKeyWidth);
   std::vector<uint32_t> rank = RankKeys(keys);
   std::vector<uint32_t> place = StartRanks(sessions, false);
   std::sort(visits.begin(), visits.end(), [&](const PageVisit& a, const PageVisit& b) {
@@ -135,7 +115,7 @@ bool BuildPageRows(DbSession& db, const ReportFilter& filter, std::time_t now, S
   char minute[17];
   for (const PageVisit& visit : visits) {
     const ReportSession& session = rows[visit.session];
-    groups.EnterSortable(0, pages.Names()[visit.page]);
+    groups.EnterSortable(0, pages.Folded(visit.page));
     RowId leaf = groups.AppendSession(1, session.Minute(minute), kImageLeaf);
     groups.Tree().SetKey(leaf, session.numId);
   }

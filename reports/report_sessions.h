@@ -72,9 +72,8 @@ bool PeriodIsNarrow(DbSession& db, const ReportFilter& filter, std::time_t now);
 // What is kept of the sessions' identifiers, for joining other tables' rows to them:
 // nothing, an index (ReportSessions::ids) or the list by row (ReportSessions::idList).
 enum class SessionIds { kNone, kIndexed, kListed };
-// False when a statement fails, a start is not a stored date or the filter's period
-// passes only a small share of the sessions; the caller then runs the view's own
-// statement.
+// False when a statement fails or a start is not a stored date; the caller then runs
+// the view's own statement.
 bool LoadReportSessions(DbSession& db, const ReportFilter& filter, std::time_t now, ReportSessions& out,
                         SessionIds ids);
 

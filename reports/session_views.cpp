@@ -68,7 +68,7 @@ ReportTree BuildSessionReport(SessionViewKind kind, DbSession& session, const Re
   ReportTree tree;
   if (kind == SessionViewKind::kVisits) AppCountryNames().Load(session);
   const SessionViewDef& view = ViewDef(kind);
-  if (view.buildInMemory && rows == ReportRows::kInMemory) {
+  if (view.buildInMemory && rows == ReportRows::kInMemory && !PeriodIsNarrow(session, filter, now)) {
     SessionGroups groups(tree, view.info.levels);
     ScanConnection scanning(session);
     if (view.buildInMemory(session, filter, now, groups)) {

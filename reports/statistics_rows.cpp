@@ -18,43 +18,6 @@ namespace weavil {
 
 namespace {
 
-// Texts equal without regard to case in one group: each exact text read once, its
-// group found by its folded form.
-class FoldedGroups {
- public:
-  uint32_t Of(std::string_view text) {
-    auto found = exact_.find(text);
-    if (found != exact_.end()) return found->second;
-    std::string folded = ToLowerAscii(text);
-    auto [group, added] = groupOf_.try_emplace(folded, static_cast<uint32_t>(folded_.size()));
-    if (added) folded_.push_back(std::move(folded));
-    uint32_t exact = static_cast<uint32_t>(texts_.size());
-    std::string_view kept = arena_.Keep(text);
-    texts_.push_back(kept);
-    groups_.push_back(group->second);
-    exact_.emplace(kept, exact);
-    return exact;
-  }
-  std::string_view Text(uint32_t exact) const { return texts_[exact]; }
-  uint32_t Group(uint32_t exact) const { return groups_[exact]; }
-  size_t GroupCount() const { return folded_.size(); }
-  // The groups by their folded text.
-  std::vector<uint32_t> InOrder() const {
-    std::vector<uint32_t> order(folded_.size());
-    std::iota(order.begin(), order.end(), 0u);
-    std::sort(order.begin(), order.end(), [&](uint32_t a, uint32_t b) { return folded_[a] < folded_[b]; });
-    return order;
-  }
-
- private:
-  TextArena arena_;
-  std::unordered_map<std::string_view, uint32_t> exact_;
-  std::vector<std::string_view> texts_;
-  std::vector<uint32_t> groups_;
-  std::unordered_map<std::string, uint32_t> groupOf_;
-  std::vector<std::string> folded_;
-};
-
 // A group's count and the text its label takes: that of the first row the section's
 // scan meets, sessions by identifier and their requests by number.
 struct GroupCount {

@@ -125,4 +125,25 @@ std::vector<uint32_t> RankKeys(const std::vector<std::string>& keys) {
   return rank;
 }
 
+uint32_t FoldedGroups::Of(std::string_view text) {
+  auto found = exact_.find(text);
+  if (found != exact_.end()) return found->second;
+  std::string folded = ToLowerAscii(text);
+  auto [group, added] = groupOf_.try_emplace(folded, static_cast<uint32_t>(folded_.size()));
+  if (added) folded_.push_back(std::move(folded));
+  uint32_t exact = static_cast<uint32_t>(texts_.size());
+  std::string_view kept = arena_.Keep(text);
+  texts_.push_back(kept);
+  groups_.push_back(group->second);
+  exact_.emplace(kept, exact);
+  return exact;
+}
+
+std::vector<uint32_t> FoldedGroups::InOrder() const {
+  std::vector<uint32_t> order(folded_.size());
+  std::iota(order.begin(), order.end(), 0u);
+  std::sort(order.begin(), order.end(), [&](uint32_t a, uint32_t b) { return folded_[a] < folded_[b]; });
+  return order;
+}
+
 }  // namespace weavil

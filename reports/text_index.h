@@ -6,6 +6,7 @@
 #include <memory>
 #include <string>
 #include <string_view>
+#include <unordered_map>
 #include <vector>
 
 namespace weavil {
@@ -76,5 +77,26 @@ std::vector<uint32_t> RankPaddedKeys(const std::vector<std::string_view>& texts,
 
 // The rank of each key among the distinct keys (0 for the smallest), by byte order.
 std::vector<uint32_t> RankKeys(const std::vector<std::string>& keys);
+
+// Texts equal without regard to case in one group: each exact text read once (its
+// number, in the order first met), its group found by its folded form.
+class FoldedGroups {
+ public:
+  uint32_t Of(std::string_view text);
+  std::string_view Text(uint32_t exact) const { return texts_[exact]; }
+  uint32_t Group(uint32_t exact) const { return groups_[exact]; }
+  const std::string& Folded(uint32_t group) const { return folded_[group]; }
+  size_t GroupCount() const { return folded_.size(); }
+  // The groups by their folded text.
+  std::vector<uint32_t> InOrder() const;
+
+ private:
+  TextArena arena_;
+  std::unordered_map<std::string_view, uint32_t> exact_;
+  std::vector<std::string_view> texts_;
+  std::vector<uint32_t> groups_;
+  std::unordered_map<std::string, uint32_t> groupOf_;
+  std::vector<std::string> folded_;
+};
 
 }  // namespace weavil
