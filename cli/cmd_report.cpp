@@ -129,10 +129,23 @@ namespace {
 enum class ReportForm { kText, kJson, kCsv, kTsv };
 
 void WriteTextRows(std::ostream& out, const ReportTree& tree) {
+  // Lines gather in a buffer written a block at a time: a view prints up to a few
+  // hundred thousand of them.
+  constexpr size_t kBlock = size_t{1} << 16;
+  std::string lines;
+  lines.reserve(kBlock + 4096);
   for (RowId row = tree.FirstChild(kRootRow); row != kNoRow; row = tree.NextInOrder(row)) {
-    out << std::string(static_cast<size_t>(2 * tree.Depth(row)), ' ') << TerminalSafe(tree.Text(row, 0)) << '\t'
-        << TerminalSafe(tree.Text(row, 1)) << '\n';
+    lines.append(static_cast<size_t>(2 * tree.Depth(row)), ' ');
+    AppendTerminalSafe(lines, tree.Text(row, 0));
+    lines.push_back('\t');
+    AppendTerminalSafe(lines, tree.Text(row, 1));
+    lines.push_back('\n');
+    if (lines.size() >= kBlock) {
+      out.write(lines.data(), static_cast<std::streamsize>(lines.size()));
+      lines.clear();
+    }
   }
+  out.write(lines.data(), static_cast<std::streamsize>(lines.size()));
 }
 
 int PrintChart(CliContext& context, const ReportTree& tree, const std::string& chartPath, const char* viewName) {

@@ -25,12 +25,21 @@ size_t Utf8Length(std::string_view text, size_t i) {
 std::string TerminalSafe(std::string_view text, TerminalText kind) {
   std::string out;
   out.reserve(text.size());
+  AppendTerminalSafe(out, text, kind);
+  return out;
+}
+
+void AppendTerminalSafe(std::string& out, std::string_view text, TerminalText kind) {
   const bool lines = kind == TerminalText::kLines;
   for (size_t i = 0; i < text.size();) {
     auto c = static_cast<unsigned char>(text[i]);
     if (c >= 0x20 && c < 0x7f) {
-      out.push_back(static_cast<char>(c));
-      ++i;
+      size_t end = i + 1;
+      while (end < text.size() && static_cast<unsigned char>(text[end]) >= 0x20 &&
+             static_cast<unsigned char>(text[end]) < 0x7f)
+        ++end;
+      out.append(text.substr(i, end - i));
+      i = end;
     } else if (c == '\n' || c == '\t') {
       if (lines) out.push_back(static_cast<char>(c));
       else out += c == '\n' ? "\\n" : "\\t";
@@ -57,7 +66,6 @@ std::string TerminalSafe(std::string_view text, TerminalText kind) {
       ++i;
     }
   }
-  return out;
 }
 
 }  // namespace weavil

@@ -16,5 +16,7 @@ enum class TerminalText {
 // the other C0 controls, DEL and the C1 controls (U+0080 to U+009F written in UTF-8, or
 // as single bytes that are no part of a UTF-8 sequence). Everything else is unchanged.
 std::string TerminalSafe(std::string_view text, TerminalText kind = TerminalText::kField);
+// The same appended to out.
+void AppendTerminalSafe(std::string& out, std::string_view text, TerminalText kind = TerminalText::kField);
 
 }  // namespace weavil
