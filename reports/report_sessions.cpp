@@ -97,9 +97,16 @@ bool FilterPass::Load(DbSession& db, const ReportFilter& filter, std::time_t now
       }))
     return false;
   auto readTexts = [&](const std::string& sql, TextIndex& into) {
+    // The rows of one session stand together in the tables that hang off the
+    // sessions, so most rows repeat the text of the row before.
+    std::string last;
+    bool any = false;
     return ForEachRow(db, sql, [&](const Statement& row) {
       std::string_view text;
-      if (row.GetTextView(1, text)) into.Add(text, 0);
+      if (!row.GetTextView(1, text) || (any && text == last)) return true;
+      into.Add(text, 0);
+      last.assign(text);
+      any = true;
       return true;
     });
   };
