@@ -29,41 +29,98 @@ std::string_view TextArena::Keep(std::string_view text) {
   return {at, text.size()};
 }
 
+namespace {
+
+// A fast hash of short texts (identifiers, addresses): eight bytes at a time, mixed by
+// multiplication, the result folded to 32 bits.
+uint32_t HashText(std::string_view text) {
+  constexpr uint64_t kMul = 0x9e3779b97f4a7c15ULL;
+  uint64_t h = 0x243f6a8885a308d3ULL ^ (text.size() * kMul);
+  const char* p = text.data();
+  size_t left = text.size();
+  for (; left >= 8; p += 8, left -= 8) {
+    uint64_t word;
+    std::memcpy(&word, p, 8);
+    h = (h ^ word) * kMul;
+    h ^= h >> 29;
+  }
+  if (left) {
+    uint64_t word = 0;
+    std::memcpy(&word, p, left);
+    h = (h ^ word) * kMul;
+    h ^= h >> 29;
+  }
+  h *= 0xbf58476d1ce4e5b9ULL;
+  h ^= h >> 32;
+  return static_cast<uint32_t>(h);
+}
+
+uint32_t KeptSize(const char* text) {
+  uint32_t size;
+  std::memcpy(&size, text - sizeof size, sizeof size);
+  return size;
+}
+
+}  // namespace
+
+const char* TextArena::KeepSized(std::string_view text) {
+  const auto size = static_cast<uint32_t>(text.size());
+  const size_t need = sizeof size + text.size();
+  if (capacity_ - used_ < need) {
+    size_t block = std::max(kArenaBlock, need);
+    blocks_.push_back(std::unique_ptr<char[]>(new char[block]));
+    used_ = 0;
+    capacity_ = block;
+  }
+  char* at = blocks_.back().get() + used_;
+  std::memcpy(at, &size, sizeof size);
+  if (!text.empty()) std::memcpy(at + sizeof size, text.data(), text.size());
+  used_ += need;
+  return at + sizeof size;
+}
+
 void TextIndex::Reserve(size_t count) {
   size_t capacity = 16;
   while (capacity * 7 < count * 10) capacity *= 2;  // at most 70% full
   if (capacity <= slots_.size()) return;
   std::vector<Slot> old = std::move(slots_);
   slots_.assign(capacity, Slot());
+  const size_t mask = capacity - 1;
   for (const Slot& slot : old) {
-    if (slot.row != kNoEntry) slots_[Probe(std::string_view(slot.text, slot.size))] = slot;
+    if (slot.row == kNoEntry) continue;
+    size_t at = slot.hash & mask;
+    while (slots_[at].row != kNoEntry) at = (at + 1) & mask;
+    slots_[at] = slot;
   }
 }
 
 void TextIndex::Grow() { Reserve(std::max<size_t>(count_ + 1, slots_.size())); }
 
-size_t TextIndex::Probe(std::string_view id) const {
+size_t TextIndex::Probe(std::string_view id, uint32_t hash) const {
   size_t mask = slots_.size() - 1;
-  for (size_t at = std::hash<std::string_view>()(id) & mask;; at = (at + 1) & mask) {
+  for (size_t at = hash & mask;; at = (at + 1) & mask) {
     const Slot& slot = slots_[at];
     if (slot.row == kNoEntry) return at;
-    if (slot.size == id.size() && std::memcmp(slot.text, id.data(), id.size()) == 0) return at;
+    if (slot.hash == hash && KeptSize(slot.text) == id.size() &&
+        (id.empty() || std::memcmp(slot.text, id.data(), id.size()) == 0))
+      return at;
   }
 }
 
 std::string_view TextIndex::Add(std::string_view id, uint32_t row) {
   if (10 * (count_ + 1) > 7 * slots_.size()) Grow();
-  Slot& slot = slots_[Probe(id)];
-  if (slot.row != kNoEntry) return std::string_view(slot.text, slot.size);
-  std::string_view kept = ids_.Keep(id);
-  slot = {kept.data(), static_cast<uint32_t>(kept.size()), row};
+  const uint32_t hash = HashText(id);
+  Slot& slot = slots_[Probe(id, hash)];
+  if (slot.row != kNoEntry) return std::string_view(slot.text, id.size());
+  const char* at = ids_.KeepSized(id);
+  slot = {at, hash, row};
   ++count_;
-  return kept;
+  return std::string_view(at, id.size());
 }
 
 uint32_t TextIndex::Find(std::string_view id) const {
   if (slots_.empty()) return kNoEntry;
-  return slots_[Probe(id)].row;
+  return slots_[Probe(id, HashText(id))].row;
 }
 
 void AppendPaddedKey(std::string& key, std::string_view text, size_t width) {

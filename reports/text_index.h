@@ -15,6 +15,8 @@ namespace weavil {
 class TextArena {
  public:
   std::string_view Keep(std::string_view text);
+  // A copy of text after its size as 4 bytes (not aligned); returns where the text starts.
+  const char* KeepSized(std::string_view text);
 
  private:
   std::vector<std::unique_ptr<char[]>> blocks_;
@@ -32,14 +34,17 @@ class TextIndex {
   // Keeps a copy of id; the first row given for a text stays.
   std::string_view Add(std::string_view id, uint32_t row);
   uint32_t Find(std::string_view id) const;
+  size_t Size() const { return count_; }
 
  private:
+  // The text is kept after its size (4 bytes, unaligned); the slot holds the text's
+  // hash, so a probe that meets another text rarely reads it.
   struct Slot {
     const char* text = nullptr;
-    uint32_t size = 0;
+    uint32_t hash = 0;
     uint32_t row = kNoEntry;
   };
-  size_t Probe(std::string_view id) const;
+  size_t Probe(std::string_view id, uint32_t hash) const;
   void Grow();
 
   TextArena ids_;

@@ -252,5 +252,29 @@ TEST(ReportRowsTest, TextIndexFindsEveryTextItWasGiven) {
   EXPECT_EQ(TextIndex().Find("x"), kNoEntry);
 }
 
+// Texts that differ only past the first eight bytes, in length only, or in a byte of
+// a word's tail; the empty text and one of a whole arena block; kept copies outlive
+// the caller's strings, also across the table's growth.
+TEST(ReportRowsTest, TextIndexTellsApartTextsOfEveryShape) {
+  TextIndex index;
+  std::vector<std::string> texts = {"", "a", "ab", std::string("a\0", 2), "12345678", "123456789", "12345678a",
+                                    "1234567", std::string(1 << 20, 'x'), std::string((1 << 20) + 1, 'x')};
+  for (int i = 0; i < 3000; ++i) texts.push_back("46.105." + std::to_string(i / 256) + "." + std::to_string(i % 256));
+  std::vector<std::string_view> kept;
+  for (size_t i = 0; i < texts.size(); ++i) {
+    std::string copy = texts[i];
+    kept.push_back(index.Add(copy, static_cast<uint32_t>(i)));
+  }
+  EXPECT_EQ(index.Size(), texts.size());
+  for (size_t i = 0; i < texts.size(); ++i) {
+    ASSERT_EQ(index.Find(texts[i]), i) << i;
+    ASSERT_EQ(kept[i], texts[i]) << i;
+  }
+  EXPECT_EQ(index.Add("ab", 7), "ab");
+  EXPECT_EQ(index.Find("ab"), 2u);
+  EXPECT_EQ(index.Find("46.105.11.185"), kNoEntry);
+  EXPECT_EQ(index.Find(std::string(1 << 20, 'y')), kNoEntry);
+}
+
 }  // namespace
 }  // namespace weavil
