@@ -42,6 +42,7 @@ struct RequestRows {
 
 bool ReadRequests(DbSession& db, RequestRows& out) {
   out.visits.reserve(RowCountHint(db, "SELECT max(ResourceId) FROM Resource;"));
+  out.ids.Reserve(RowCountHint(db, "SELECT max(NumId) FROM [Session];"));
   std::string last;
   uint32_t lastNumber = 0;
   return ForEachRow(db, "SELECT ResourceId, SessionId, UriStem FROM Resource;", [&](const Statement& row) {
@@ -49,11 +50,10 @@ bool ReadRequests(DbSession& db, RequestRows& out) {
     if (!row.GetTextView(2, id)) return true;  // joins no session
     if (!row.GetTextView(3, path)) return false;
     if (out.sessionIds.empty() || id != last) {
-      uint32_t number = out.ids.Find(id);
-      if (number == kNoEntry) {
-        number = static_cast<uint32_t>(out.sessionIds.size());
-        out.sessionIds.push_back(out.ids.Add(id, number));
-      }
+      const auto next = static_cast<uint32_t>(out.sessionIds.size());
+      std::string_view kept;
+      uint32_t number = out.ids.FindOrAdd(id, next, &kept);
+      if (number == next) out.sessionIds.push_back(kept);
       last.assign(id);
       lastNumber = number;
     }
@@ -77,8 +77,9 @@ bool BuildPageRows(DbSession& db, const ReportFilter& filter, std::time_t now, S
   if (!side.Join() || !loaded) return false;
   // The report's session of each identifier the requests name.
   std::vector<uint32_t> sessionOf(requests.sessionIds.size(), kNoEntry);
+  OrderedLookup numberOf(requests.ids, requests.sessionIds);
   for (size_t row = 0; row < sessions.idList.size(); ++row) {
-    uint32_t number = requests.ids.Find(sessions.idList[row]);
+    uint32_t number = numberOf.Find(sessions.idList[row]);
     if (number != kNoEntry) sessionOf[number] = static_cast<uint32_t>(row);
   }
   std::vector<PageVisit>& visits = requests.visits;

@@ -84,6 +84,7 @@ bool LoadCountedSessions(DbSession& db, const ReportFilter& filter, std::time_t 
                      return true;
                    })))
     return false;
+  out.ids.Reserve(RowCountHint(db, "SELECT max(NumId) FROM [Session];"));
   return ForEachRow(db, "SELECT NumId, SessionId, TimeEnter, UserIP FROM [Session];", [&](const Statement& row) {
     std::string_view id, start, address;
     int64_t numId = 0;
@@ -93,8 +94,10 @@ bool LoadCountedSessions(DbSession& db, const ReportFilter& filter, std::time_t 
                      !pass.Passes(numId, id, address)))
       return true;
     if (!row.GetTextView(3, start) || !IsStoredDateText(start)) return false;
-    if (out.ids.Find(id) != kNoEntry) return true;
-    out.sessionIds.push_back(out.ids.Add(id, static_cast<uint32_t>(out.sessionIds.size())));
+    const auto number = static_cast<uint32_t>(out.sessionIds.size());
+    std::string_view kept;
+    if (out.ids.FindOrAdd(id, number, &kept) != number) return true;
+    out.sessionIds.push_back(kept);
     out.starts.push_back(out.texts.Keep(start));
     out.addresses.push_back(out.texts.Keep(address));
     return true;
@@ -129,12 +132,13 @@ bool CountBrowsersAndSystems(DbSession& db, const CountedSessions& sessions, Sta
     auto name = names.find(id);
     if (name != names.end()) counts.Add(name->second, {}, 0, counted ? 1 : 0);
   };
+  OrderedLookup sessionOf(sessions.ids, sessions.sessionIds);
   bool read = ForEachRow(db, "SELECT SessionId, BrowserId, OSId FROM SessionBrowserOS;", [&](const Statement& row) {
     std::string_view id;
     bool named = row.GetTextView(1, id);
     // With the filter off every row counts (count() leaves out a null identifier);
     // with it on, the rows of the counted sessions.
-    if (!sessions.all && (!named || sessions.ids.Find(id) == kNoEntry)) return true;
+    if (!sessions.all && (!named || sessionOf.Find(id) == kNoEntry)) return true;
     count(browserOf, browserCounts, row, 2, named);
     count(systemOf, systemCounts, row, 3, named);
     return true;
@@ -254,6 +258,7 @@ struct StagedRequests {
 
 bool ReadRequests(DbSession& db, StagedRequests& out) {
   out.rows.reserve(RowCountHint(db, "SELECT max(ResourceId) FROM Resource;"));
+  out.ids.Reserve(RowCountHint(db, "SELECT max(NumId) FROM [Session];"));
   std::string last;
   uint32_t lastNumber = 0;
   return ForEachRow(db, "SELECT ResourceId, SessionId, UriStem, StatusCode FROM Resource;", [&](const Statement& row) {
@@ -263,11 +268,10 @@ bool ReadRequests(DbSession& db, StagedRequests& out) {
     if (!row.GetInt64(1, request) || !row.GetTextView(3, path) || !row.GetInt64(4, status)) return false;
     if (status < INT32_MIN || status > INT32_MAX) return false;
     if (out.sessionIds.empty() || id != last) {
-      lastNumber = out.ids.Find(id);
-      if (lastNumber == kNoEntry) {
-        lastNumber = static_cast<uint32_t>(out.sessionIds.size());
-        out.sessionIds.push_back(out.ids.Add(id, lastNumber));
-      }
+      const auto number = static_cast<uint32_t>(out.sessionIds.size());
+      std::string_view kept;
+      lastNumber = out.ids.FindOrAdd(id, number, &kept);
+      if (lastNumber == number) out.sessionIds.push_back(kept);
       last.assign(id);
     }
     uint32_t exact = out.paths.Of(path);
@@ -282,7 +286,8 @@ bool ReadRequests(DbSession& db, StagedRequests& out) {
 void CountRequests(const StagedRequests& requests, const CountedSessions& sessions, StatisticsSectionRows& out) {
   // The counted session of each identifier the requests name.
   std::vector<uint32_t> counted(requests.sessionIds.size());
-  for (size_t i = 0; i < counted.size(); ++i) counted[i] = sessions.ids.Find(requests.sessionIds[i]);
+  OrderedLookup sessionOf(sessions.ids, sessions.sessionIds);
+  for (size_t i = 0; i < counted.size(); ++i) counted[i] = sessionOf.Find(requests.sessionIds[i]);
   SectionCounts all(requests.paths), statusCodes(requests.statusTexts);
   std::vector<SessionEnds> ends(sessions.sessionIds.size());
   for (const StagedRequests::Row& row : requests.rows) {

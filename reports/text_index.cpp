@@ -108,14 +108,21 @@ size_t TextIndex::Probe(std::string_view id, uint32_t hash) const {
 }
 
 std::string_view TextIndex::Add(std::string_view id, uint32_t row) {
+  std::string_view kept;
+  FindOrAdd(id, row, &kept);
+  return kept;
+}
+
+uint32_t TextIndex::FindOrAdd(std::string_view id, uint32_t row, std::string_view* kept) {
   if (10 * (count_ + 1) > 7 * slots_.size()) Grow();
   const uint32_t hash = HashText(id);
   Slot& slot = slots_[Probe(id, hash)];
-  if (slot.row != kNoEntry) return std::string_view(slot.text, id.size());
-  const char* at = ids_.KeepSized(id);
-  slot = {at, hash, row};
-  ++count_;
-  return std::string_view(at, id.size());
+  if (slot.row == kNoEntry) {
+    slot = {ids_.KeepSized(id), hash, row};
+    ++count_;
+  }
+  if (kept) *kept = std::string_view(slot.text, id.size());
+  return slot.row;
 }
 
 uint32_t TextIndex::Find(std::string_view id) const {

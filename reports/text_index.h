@@ -34,6 +34,9 @@ class TextIndex {
   // Keeps a copy of id; the first row given for a text stays.
   std::string_view Add(std::string_view id, uint32_t row);
   uint32_t Find(std::string_view id) const;
+  // The row of id, given row first when id is new (added as Add does); *kept, when
+  // asked, is the index's copy.
+  uint32_t FindOrAdd(std::string_view id, uint32_t row, std::string_view* kept = nullptr);
   size_t Size() const { return count_; }
 
  private:
@@ -69,6 +72,24 @@ class TextLookup {
   std::string last_;
   bool asked_ = false;
   uint32_t row_ = kNoEntry;
+};
+
+// Find in an index whose row r holds byRow[r], trying first the row after the one found
+// before: two tables written in the same order name their sessions in the same order,
+// so most lookups then read the next text instead of a random slot.
+class OrderedLookup {
+ public:
+  OrderedLookup(const TextIndex& index, const std::vector<std::string_view>& byRow) : index_(index), byRow_(byRow) {}
+  uint32_t Find(std::string_view text) {
+    uint32_t row = next_ < byRow_.size() && byRow_[next_] == text ? next_ : index_.Find(text);
+    if (row != kNoEntry) next_ = row + 1;
+    return row;
+  }
+
+ private:
+  const TextIndex& index_;
+  const std::vector<std::string_view>& byRow_;
+  uint32_t next_ = 0;
 };
 
 // Appends left(text, width) filled with blanks up to width, capitals folded to small
