@@ -252,6 +252,23 @@ TEST(ReportRowsTest, TextIndexFindsEveryTextItWasGiven) {
   EXPECT_EQ(TextIndex().Find("x"), kNoEntry);
 }
 
+// In order, out of order, repeated, missing: the next-row guess never answers for another text.
+TEST(ReportRowsTest, OrderedLookupAnswersAsTheIndexWhateverTheOrderAsked) {
+  TextIndex index;
+  std::vector<std::string_view> byRow;
+  for (int i = 0; i < 50; ++i) {
+    std::string_view kept;
+    index.FindOrAdd("session-" + std::to_string(i), static_cast<uint32_t>(byRow.size()), &kept);
+    byRow.push_back(kept);
+  }
+  EXPECT_EQ(index.FindOrAdd("session-7", 99), 7u);  // known: its row stays
+  OrderedLookup lookup(index, byRow);
+  for (int i : {0, 1, 2, 5, 6, 6, 40, 3, 4, 49, 0}) EXPECT_EQ(lookup.Find("session-" + std::to_string(i)), i);
+  EXPECT_EQ(lookup.Find("session-50"), kNoEntry);
+  EXPECT_EQ(lookup.Find("session-1"), 1u);
+  EXPECT_EQ(lookup.Find("session-2"), 2u);
+}
+
 // Texts that differ only past the first eight bytes, in length only, or in a byte of
 // a word's tail; the empty text and one of a whole arena block; kept copies outlive
 // the caller's strings, also across the table's growth.
