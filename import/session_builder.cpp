@@ -333,7 +333,11 @@ SessionList::SessionList(std::string extensions, bool agentChaining)
 SessionList::~SessionList() = default;
 
 void SessionList::ReleaseStored(size_t first) {
-  resources_.Release(first < sessions_.size() ? sessions_[first].resourcesBefore : resources_.size());
+  constexpr size_t kReleaseBytes = size_t{4} << 20;
+  const size_t end = first < sessions_.size() ? sessions_[first].resourcesBefore : resources_.size();
+  if (end <= resourcesReleased_ || (end - resourcesReleased_) * sizeof(ResourceRecord) < kReleaseBytes) return;
+  resources_.Release(end);
+  resourcesReleased_ = end;
 }
 
 // ---------------------------------------------------------------- AddRequest

@@ -95,7 +95,9 @@ class SessionList {
 
   // The sessions before first are stored and never read again: the page requests that
   // belong to them alone leave memory (those before the first request of the first
-  // session still to store). Call it on the thread that builds the list.
+  // session still to store), a few megabytes at a time: each release makes the kernel
+  // flush the address translations of every core the import runs on. Call it on the
+  // thread that builds the list.
   void ReleaseStored(size_t first);
 
  private:
@@ -109,6 +111,7 @@ class SessionList {
   TextPool pool_;
   StableArray<SessionRecord> sessions_;
   StableArray<ResourceRecord> resources_;
+  size_t resourcesReleased_ = 0;
   std::unique_ptr<Matcher> matcher_;
 };
 

@@ -6,7 +6,6 @@
 #include <algorithm>
 #include <cstdint>
 #include <cstring>
-#include <functional>
 
 namespace weavil {
 
@@ -23,28 +22,69 @@ void ReleasePages(const char* base, const char* from, const char* end) {
   if (stop > start) ::madvise(reinterpret_cast<void*>(start), stop - start, MADV_DONTNEED);
 }
 
-TextPool::TextPool() { ids_.reserve(4096); }
+namespace {
 
-size_t TextPool::Hash::operator()(std::string_view text) const noexcept {
-  return std::hash<std::string_view>()(text);
+// Eight bytes at a time, mixed by multiplication (the texts are addresses, paths,
+// agents and referrers).
+uint32_t HashText(std::string_view text) {
+  constexpr uint64_t kMul = 0x9e3779b97f4a7c15ULL;
+  uint64_t h = 0x243f6a8885a308d3ULL ^ (text.size() * kMul);
+  const char* p = text.data();
+  size_t left = text.size();
+  for (; left >= 8; p += 8, left -= 8) {
+    uint64_t word;
+    std::memcpy(&word, p, 8);
+    h = (h ^ word) * kMul;
+    h ^= h >> 29;
+  }
+  if (left) {
+    uint64_t word = 0;
+    std::memcpy(&word, p, left);
+    h = (h ^ word) * kMul;
+    h ^= h >> 29;
+  }
+  h *= 0xbf58476d1ce4e5b9ULL;
+  h ^= h >> 32;
+  return static_cast<uint32_t>(h);
+}
+
+}  // namespace
+
+TextPool::TextPool() { slots_.resize(8192); }
+
+void TextPool::Grow() {
+  std::vector<Slot> old = std::move(slots_);
+  slots_.assign(old.size() * 2, Slot());
+  const size_t mask = slots_.size() - 1;
+  for (const Slot& slot : old) {
+    if (!slot.idPlusOne) continue;
+    size_t at = slot.hash & mask;
+    while (slots_[at].idPlusOne) at = (at + 1) & mask;
+    slots_[at] = slot;
+  }
 }
 
 uint32_t TextPool::Intern(std::string_view text) {
-  auto found = ids_.find(text);
-  if (found != ids_.end()) return found->second;
+  const uint32_t hash = HashText(text);
+  size_t mask = slots_.size() - 1;
+  size_t at = hash & mask;
+  for (; slots_[at].idPlusOne; at = (at + 1) & mask) {
+    const Slot& slot = slots_[at];
+    if (slot.hash == hash && views_[slot.idPlusOne - 1] == text) return slot.idPlusOne - 1;
+  }
   if (blocks_.empty() || blockSize_ - blockUsed_ < text.size()) {
     size_t size = std::max(kPoolBlock, text.size());
     blocks_.emplace_back(new char[size]);
     blockSize_ = size;
     blockUsed_ = 0;
   }
-  char* at = blocks_.back().get() + blockUsed_;
-  if (!text.empty()) std::memcpy(at, text.data(), text.size());
+  char* stored = blocks_.back().get() + blockUsed_;
+  if (!text.empty()) std::memcpy(stored, text.data(), text.size());
   blockUsed_ += text.size();
-  std::string_view stored(at, text.size());
   uint32_t id = static_cast<uint32_t>(views_.size());
-  views_.push_back(stored);
-  ids_.emplace(stored, id);
+  views_.push_back(std::string_view(stored, text.size()));
+  slots_[at] = {hash, id + 1};
+  if (2 * views_.size() > slots_.size()) Grow();
   return id;
 }
 

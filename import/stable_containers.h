@@ -10,7 +10,6 @@
 #include <new>
 #include <string_view>
 #include <type_traits>
-#include <unordered_map>
 #include <vector>
 
 namespace weavil {
@@ -90,13 +89,18 @@ class TextPool {
   size_t Size() const { return views_.size(); }
 
  private:
-  struct Hash {
-    size_t operator()(std::string_view text) const noexcept;
+  // An open-addressing table of the texts' hashes and ids (id + 1; 0 marks a free
+  // slot), at most half full; only the owner's thread uses it.
+  struct Slot {
+    uint32_t hash = 0;
+    uint32_t idPlusOne = 0;
   };
+  void Grow();
+
   std::vector<std::unique_ptr<char[]>> blocks_;
   size_t blockUsed_ = 0, blockSize_ = 0;
   StableArray<std::string_view> views_;
-  std::unordered_map<std::string_view, uint32_t, Hash> ids_;
+  std::vector<Slot> slots_;
 };
 
 }  // namespace weavil
