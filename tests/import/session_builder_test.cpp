@@ -66,6 +66,22 @@ TEST(StableArrayTest, ReleasedElementsLeaveMemoryAndTheRestStays) {
   EXPECT_EQ(array[299999].next, UINT32_MAX) << "added elements are built with their defaults";
 }
 
+// Ids are handed out in the order texts are first met and stay what they were while the
+// pool's table grows; texts that differ only in length, in a late byte or not at all
+// past eight bytes are told apart, the empty text included.
+TEST(TextPoolTest, EachTextOneStableIdAcrossGrowth) {
+  TextPool pool;
+  std::vector<std::string> texts = {"", "a", std::string("a\0", 2), "12345678", "123456789", "12345679"};
+  for (int i = 0; i < 40000; ++i) texts.push_back("10.0." + std::to_string(i / 256) + "." + std::to_string(i % 256));
+  texts.push_back(std::string(3 << 20, 'u'));  // larger than a block of the pool
+  for (size_t i = 0; i < texts.size(); ++i) ASSERT_EQ(pool.Intern(texts[i]), i) << i;
+  for (size_t i = texts.size(); i-- > 0;) {
+    ASSERT_EQ(pool.Intern(texts[i]), i) << i;
+    ASSERT_EQ(pool.Text(static_cast<uint32_t>(i)), texts[i]) << i;
+  }
+  EXPECT_EQ(pool.Size(), texts.size());
+}
+
 TEST_F(SessionTest, GapOf1200JoinsAnd1201Splits) {
   // Another browser, or the second pass would join the different address.
   Build(Combined("1.1.1.1", 0, "/") + Combined("1.1.1.1", 1200, "/") +
