@@ -96,33 +96,39 @@ bool FilterPass::Load(DbSession& db, const ReportFilter& filter, std::time_t now
         return true;
       }))
     return false;
-  auto readTexts = [&](const std::string& sql, TextIndex& into) {
+  auto readTexts = [&](const std::string& sql, TextIndex& into, std::vector<std::string_view>* byRow) {
     // The rows of one session stand together in the tables that hang off the
     // sessions, so most rows repeat the text of the row before.
     std::string last;
     bool any = false;
     return ForEachRow(db, sql, [&](const Statement& row) {
-      std::string_view text;
+      std::string_view text, kept;
       if (!row.GetTextView(1, text) || (any && text == last)) return true;
-      into.Add(text, 0);
+      const auto next = static_cast<uint32_t>(into.Size());
+      if (into.FindOrAdd(text, next, &kept) == next && byRow) byRow->push_back(kept);
       last.assign(text);
       any = true;
       return true;
     });
   };
-  if (byAddress_ && !readTexts(queries.addressQuery, addresses_)) return false;
+  if (byAddress_ && !readTexts(queries.addressQuery, addresses_, nullptr)) return false;
   ids_.resize(queries.idQueries.size());
-  for (size_t i = 0; i < queries.idQueries.size(); ++i)
-    if (!readTexts(queries.idQueries[i], ids_[i])) return false;
+  const size_t sessions = queries.idQueries.empty() ? 0 : RowCountHint(db, "SELECT max(NumId) FROM [Session];");
+  for (size_t i = 0; i < queries.idQueries.size(); ++i) {
+    IdSet& set = ids_[i];
+    set.index.Reserve(sessions);
+    if (!readTexts(queries.idQueries[i], set.index, &set.byRow)) return false;
+    set.lookup.emplace(set.index, set.byRow);
+  }
   return true;
 }
 
-bool FilterPass::Passes(int64_t numId, std::string_view sessionId, std::string_view address) const {
+bool FilterPass::Passes(int64_t numId, std::string_view sessionId, std::string_view address) {
   if (byNumId_ && (numId < 0 || static_cast<uint64_t>(numId) >= numIds_.size() || !numIds_[static_cast<size_t>(numId)]))
     return false;
   if (byAddress_ && addresses_.Find(address) == kNoEntry) return false;
-  for (const TextIndex& ids : ids_)
-    if (ids.Find(sessionId) == kNoEntry) return false;
+  for (IdSet& ids : ids_)
+    if (ids.lookup->Find(sessionId) == kNoEntry) return false;
   return true;
 }
 
@@ -171,14 +177,17 @@ bool LoadReportSessions(DbSession& db, const ReportFilter& filter, std::time_t n
                         SessionIds ids) {
   // The addresses and the filter's conditions come through a second connection on the
   // same database while this one reads the sessions, so both cores share the reads.
+  // A condition on the requests, words or referrers reads a whole table: the addresses
+  // then come through this connection after the sessions.
   FilterPass pass;
+  const bool visitorsHere = !BuildFilterQueries(filter, now).idQueries.empty();
   SideWork side(db, [&](DbSession& connection) {
-    return pass.Load(connection, filter, now) && LoadVisitors(connection, out);
+    return pass.Load(connection, filter, now) && (visitorsHere || LoadVisitors(connection, out));
   });
   std::vector<StagedSession> staged;
   bool read = false;
   try {
-    read = ReadSessionRows(db, out.sessionTexts, staged);
+    read = ReadSessionRows(db, out.sessionTexts, staged) && (!visitorsHere || LoadVisitors(db, out));
   } catch (const std::bad_alloc&) {
     read = false;
   }

@@ -7,6 +7,7 @@
 // of the shape this path reads (a start that is no stored date, a null text).
 #include <cstdint>
 #include <ctime>
+#include <optional>
 #include <string_view>
 #include <vector>
 
@@ -20,15 +21,25 @@ namespace weavil {
 // The filter's conditions read into memory (BuildFilterQueries): which sessions pass.
 class FilterPass {
  public:
+  FilterPass() = default;
+  FilterPass(const FilterPass&) = delete;  // the lookups point into the sets
+  FilterPass& operator=(const FilterPass&) = delete;
   // False when a statement fails.
   bool Load(DbSession& db, const ReportFilter& filter, std::time_t now);
-  bool Passes(int64_t numId, std::string_view sessionId, std::string_view address) const;
+  // Asked of the sessions in their stored order, most answers come from the next
+  // identifier of each set (the sets are read in the same order).
+  bool Passes(int64_t numId, std::string_view sessionId, std::string_view address);
 
  private:
+  struct IdSet {
+    TextIndex index;
+    std::vector<std::string_view> byRow;
+    std::optional<OrderedLookup> lookup;
+  };
   bool byNumId_ = false, byAddress_ = false;
   std::vector<bool> numIds_;
   TextIndex addresses_;
-  std::vector<TextIndex> ids_;
+  std::vector<IdSet> ids_;
 };
 
 // One session of a session view.
