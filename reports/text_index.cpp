@@ -190,16 +190,14 @@ std::vector<uint32_t> RankKeys(const std::vector<std::string>& keys) {
 }
 
 uint32_t FoldedGroups::Of(std::string_view text) {
-  auto found = exact_.find(text);
-  if (found != exact_.end()) return found->second;
+  const auto exact = static_cast<uint32_t>(texts_.size());
+  std::string_view kept;
+  if (uint32_t found = exact_.FindOrAdd(text, exact, &kept); found != exact) return found;
   std::string folded = ToLowerAscii(text);
   auto [group, added] = groupOf_.try_emplace(folded, static_cast<uint32_t>(folded_.size()));
   if (added) folded_.push_back(std::move(folded));
-  uint32_t exact = static_cast<uint32_t>(texts_.size());
-  std::string_view kept = arena_.Keep(text);
   texts_.push_back(kept);
   groups_.push_back(group->second);
-  exact_.emplace(kept, exact);
   return exact;
 }
 

@@ -117,8 +117,7 @@ class FoldedGroups {
   std::vector<uint32_t> InOrder() const;
 
  private:
-  TextArena arena_;
-  std::unordered_map<std::string_view, uint32_t> exact_;
+  TextIndex exact_;  // each exact text's number
   std::vector<std::string_view> texts_;
   std::vector<uint32_t> groups_;
   std::unordered_map<std::string, uint32_t> groupOf_;
