@@ -158,6 +158,27 @@ TEST(ReportRowsTest, RowsOfAnotherShapeFallBackToTheStatements) {
   ExpectSameTrees(db, ReportFilter(), now, "odd rows");
 }
 
+// The Pages view reads the requests in two parts, one on each connection: sessions
+// whose requests lie in both, and pages whose spellings first appear in the later part.
+TEST(ReportRowsTest, RequestsReadInPartsJoinAsOneRead) {
+  test::ScopedTimeZone zone("UTC0");
+  ReportDb db;
+  FillMixedSessions(db);
+  std::time_t now = test::LocalTime(2004, 4, 20, 12);
+  for (int32_t numId : {1, 2, 3, 1}) {
+    db.AddResource(numId, "2004-03-05 23:00:00", "/Late.html");
+    db.AddResource(numId, "2004-03-05 23:01:00", "/LATE.HTML");
+    db.AddResource(numId, "2004-03-05 23:02:00", "/index.html");
+  }
+  db.AddResource(4, "2004-03-05 23:03:00", "/late.html");
+  ExpectSameTrees(db, ReportFilter(), now, "requests in two parts");
+  ReportFilter pages;
+  pages.applyFilter = 1;
+  pages.isPages = 1;
+  pages.pages = "/late.html /LATE.HTML";
+  ExpectSameTrees(db, pages, now, "requests in two parts, a page list");
+}
+
 TEST(ReportRowsTest, EmptyDatabaseAndMissingTablesAsTheStatementsHaveThem) {
   test::ScopedTimeZone zone("UTC0");
   ReportDb db;
