@@ -64,6 +64,7 @@ std::string BuildSessionConditions(const ReportFilter& filter, std::time_t now);
 struct FilterQueries {
   std::string sessionQuery;            // on [Session] a alone: the period
   std::string addressQuery;            // on DNSLookUp b alone: robots, countries
+  std::string addressCondition;        // the same as a condition on b ("1=1 AND ..."), or ""
   std::vector<std::string> idQueries;  // pages (and countries), search words, referrers
 };
 FilterQueries BuildFilterQueries(const ReportFilter& filter, std::time_t now);

@@ -62,18 +62,25 @@ int64_t StartDigits(std::string_view start) {
   return digits;
 }
 
-// Every address of DNSLookUp with what the views show of it.
-bool LoadVisitors(DbSession& db, ReportSessions& out) {
+// Every address of DNSLookUp with what the views show of it, and whether the filter's
+// condition on it (a condition on b, or "" for none) holds.
+bool LoadVisitors(DbSession& db, const std::string& condition, ReportSessions& out) {
   size_t hint = RowCountHint(db, "SELECT max(rowid) FROM DNSLookUp;");
   out.visitors.reserve(hint);
   out.addresses.Reserve(hint);
-  return ForEachRow(db, "SELECT UserIP, rURL, FullName, IsRobot FROM DNSLookUp;", [&](const Statement& row) {
+  const std::string sql = "SELECT UserIP, rURL, FullName, IsRobot" +
+                          (condition.empty() ? std::string() : ", (" + condition + ")") + " FROM DNSLookUp b;";
+  return ForEachRow(db, sql, [&](const Statement& row) {
     std::string_view address, rUrl, fullName;
     if (!row.GetTextView(1, address)) return true;  // joins no session
     ReportVisitor visitor;
     visitor.nullRUrl = !row.GetTextView(2, rUrl);
     visitor.nullFullName = !row.GetTextView(3, fullName);
     row.GetInt(4, visitor.robot);
+    if (!condition.empty()) {
+      int32_t holds = 0;  // null, as in a WHERE clause, does not
+      visitor.passes = row.GetInt(5, holds) && holds != 0;
+    }
     visitor.rUrl = out.texts.Keep(rUrl);
     visitor.fullName = out.texts.Keep(fullName);
     visitor.address = out.addresses.Add(address, static_cast<uint32_t>(out.visitors.size()));
@@ -84,10 +91,10 @@ bool LoadVisitors(DbSession& db, ReportSessions& out) {
 
 }  // namespace
 
-bool FilterPass::Load(DbSession& db, const ReportFilter& filter, std::time_t now) {
+bool FilterPass::Load(DbSession& db, const ReportFilter& filter, std::time_t now, bool withAddresses) {
   FilterQueries queries = BuildFilterQueries(filter, now);
   byNumId_ = !queries.sessionQuery.empty();
-  byAddress_ = !queries.addressQuery.empty();
+  byAddress_ = withAddresses && !queries.addressQuery.empty();
   if (byNumId_ && !ForEachRow(db, queries.sessionQuery, [&](const Statement& row) {
         int64_t numId = 0;
         if (!row.GetInt64(1, numId) || numId < 0 || numId >= (int64_t{1} << 31)) return true;  // no session row
@@ -179,15 +186,19 @@ bool LoadReportSessions(DbSession& db, const ReportFilter& filter, std::time_t n
   // same database while this one reads the sessions, so both cores share the reads.
   // A condition on the requests, words or referrers reads a whole table: the addresses
   // then come through this connection after the sessions.
+  // The condition on the addresses is asked as the addresses are read.
   FilterPass pass;
-  const bool visitorsHere = !BuildFilterQueries(filter, now).idQueries.empty();
+  const FilterQueries queries = BuildFilterQueries(filter, now);
+  const bool visitorsHere = !queries.idQueries.empty();
   SideWork side(db, [&](DbSession& connection) {
-    return pass.Load(connection, filter, now) && (visitorsHere || LoadVisitors(connection, out));
+    return pass.Load(connection, filter, now, false) &&
+           (visitorsHere || LoadVisitors(connection, queries.addressCondition, out));
   });
   std::vector<StagedSession> staged;
   bool read = false;
   try {
-    read = ReadSessionRows(db, out.sessionTexts, staged) && (!visitorsHere || LoadVisitors(db, out));
+    read = ReadSessionRows(db, out.sessionTexts, staged) &&
+           (!visitorsHere || LoadVisitors(db, queries.addressCondition, out));
   } catch (const std::bad_alloc&) {
     read = false;
   }
@@ -197,7 +208,8 @@ bool LoadReportSessions(DbSession& db, const ReportFilter& filter, std::time_t n
   if (ids == SessionIds::kIndexed) out.ids.Reserve(staged.size());
   for (StagedSession& row : staged) {
     uint32_t visitor = out.addresses.Find(row.address);
-    if (visitor == kNoEntry || !pass.Passes(row.session.numId, row.id, row.address)) continue;
+    if (visitor == kNoEntry || !out.visitors[visitor].passes || !pass.Passes(row.session.numId, row.id, row.address))
+      continue;
     row.session.visitor = visitor;
     if (ids == SessionIds::kIndexed) out.ids.Add(row.id, static_cast<uint32_t>(out.rows.size()));
     if (ids == SessionIds::kListed) out.idList.push_back(row.id);

@@ -24,8 +24,9 @@ class FilterPass {
   FilterPass() = default;
   FilterPass(const FilterPass&) = delete;  // the lookups point into the sets
   FilterPass& operator=(const FilterPass&) = delete;
-  // False when a statement fails.
-  bool Load(DbSession& db, const ReportFilter& filter, std::time_t now);
+  // False when a statement fails. Without withAddresses the caller asks the
+  // condition on the addresses itself (FilterQueries::addressCondition).
+  bool Load(DbSession& db, const ReportFilter& filter, std::time_t now, bool withAddresses = true);
   // Asked of the sessions in their stored order, most answers come from the next
   // identifier of each set (the sets are read in the same order).
   bool Passes(int64_t numId, std::string_view sessionId, std::string_view address);
@@ -58,6 +59,7 @@ struct ReportVisitor {
   std::string_view rUrl, fullName;  // empty when null (the flags tell)
   bool nullRUrl = false, nullFullName = false;
   int32_t robot = 0;  // IsRobot, 0 when null
+  bool passes = true;  // the filter's condition on the address holds
 };
 
 // The sessions of the session views: [Session] a joined to DNSLookUp b with the

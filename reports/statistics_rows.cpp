@@ -76,14 +76,22 @@ struct CountedSessions {
 bool LoadCountedSessions(DbSession& db, const ReportFilter& filter, std::time_t now, CountedSessions& out) {
   out.all = !filter.applyFilter;
   // With the filter on, a session counts when it has an address row and passes.
+  // The addresses known to DNSLookUp for which the filter's condition on them holds.
   FilterPass pass;
   TextIndex known;
-  if (!out.all && (!pass.Load(db, filter, now) || !ForEachRow(db, "SELECT UserIP FROM DNSLookUp;", [&](const Statement& row) {
-                     std::string_view address;
-                     if (row.GetTextView(1, address)) known.Add(address, 0);
-                     return true;
-                   })))
-    return false;
+  if (!out.all) {
+    const std::string condition = BuildFilterQueries(filter, now).addressCondition;
+    const std::string sql =
+        "SELECT UserIP" + (condition.empty() ? std::string() : ", (" + condition + ")") + " FROM DNSLookUp b;";
+    if (!pass.Load(db, filter, now, false) || !ForEachRow(db, sql, [&](const Statement& row) {
+          std::string_view address;
+          int32_t holds = 1;  // null, as in a WHERE clause, does not
+          if (!condition.empty() && !(row.GetInt(2, holds) && holds != 0)) return true;
+          if (row.GetTextView(1, address)) known.Add(address, 0);
+          return true;
+        }))
+      return false;
+  }
   out.ids.Reserve(RowCountHint(db, "SELECT max(NumId) FROM [Session];"));
   return ForEachRow(db, "SELECT NumId, SessionId, TimeEnter, UserIP FROM [Session];", [&](const Statement& row) {
     std::string_view id, start, address;
