@@ -158,6 +158,24 @@ TEST(ReportRowsTest, RowsOfAnotherShapeFallBackToTheStatements) {
   ExpectSameTrees(db, ReportFilter(), now, "odd rows");
 }
 
+// The filter's condition on an address that is null (no robot flag, no country):
+// a null answer passes no session, as in the statements' WHERE.
+TEST(ReportRowsTest, AddressConditionsOnNullsPassAsTheStatementsPass) {
+  test::ScopedTimeZone zone("UTC0");
+  ReportDb db;
+  FillMixedSessions(db);
+  db.Exec("UPDATE DNSLookUp SET IsRobot=NULL, CountryCode=NULL WHERE rowid % 3 = 0");
+  std::time_t now = test::LocalTime(2004, 4, 20, 12);
+  ReportFilter robots;
+  robots.applyFilter = 1;
+  robots.noRobots = 1;
+  ExpectSameTrees(db, robots, now, "robots out, some flags null");
+  ReportFilter countries = robots;
+  countries.isCountries = 1;
+  countries.countries = "US DE";
+  ExpectSameTrees(db, countries, now, "robots out and countries, some null");
+}
+
 // The Pages view reads the requests in two parts, one on each connection: sessions
 // whose requests lie in both, and pages whose spellings first appear in the later part.
 TEST(ReportRowsTest, RequestsReadInPartsJoinAsOneRead) {
