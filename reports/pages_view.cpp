@@ -40,76 +40,28 @@ struct RequestRows {
   FoldedGroups pages;  // the paths; PageVisit::page is a group
 };
 
-// The requests whose ResourceId lies in [first, last], in stored order.
-bool ReadRequests(DbSession& db, int64_t first, int64_t last, size_t sessionHint, RequestRows& out) {
-  out.visits.reserve(static_cast<size_t>(std::max<int64_t>(0, std::min<int64_t>(last - first + 1, 1 << 30))));
-  out.ids.Reserve(sessionHint);
-  std::string lastId;
+bool ReadRequests(DbSession& db, RequestRows& out) {
+  out.visits.reserve(RowCountHint(db, "SELECT max(ResourceId) FROM Resource;"));
+  out.ids.Reserve(RowCountHint(db, "SELECT max(NumId) FROM [Session];"));
+  std::string last;
   uint32_t lastNumber = 0;
-  Statement statement;
-  if (Failed(statement.Prepare(db, "SELECT ResourceId, SessionId, UriStem FROM Resource WHERE ResourceId BETWEEN ? AND ?;")) ||
-      Failed(statement.Run(first, last)))
-    return false;
-  int32_t step;
-  while ((step = statement.MoveNext()) == kResultOk) {
+  return ForEachRow(db, "SELECT ResourceId, SessionId, UriStem FROM Resource;", [&](const Statement& row) {
     std::string_view id, path;
-    if (!statement.GetTextView(2, id)) continue;  // joins no session
-    if (!statement.GetTextView(3, path)) return false;
-    if (out.sessionIds.empty() || id != lastId) {
+    if (!row.GetTextView(2, id)) return true;  // joins no session
+    if (!row.GetTextView(3, path)) return false;
+    if (out.sessionIds.empty() || id != last) {
       const auto next = static_cast<uint32_t>(out.sessionIds.size());
       std::string_view kept;
       uint32_t number = out.ids.FindOrAdd(id, next, &kept);
       if (number == next) out.sessionIds.push_back(kept);
-      lastId.assign(id);
+      last.assign(id);
       lastNumber = number;
     }
     int64_t request = 0;
-    statement.GetInt64(1, request);
+    row.GetInt64(1, request);
     out.visits.push_back({lastNumber, out.pages.Group(out.pages.Of(path)), request});
-  }
-  return step == kResultFalse;
-}
-
-// Appends the requests read after those of into, numbering identifiers and pages as
-// one read of both in order would have.
-void AppendRequests(RequestRows& into, const RequestRows& later) {
-  std::vector<uint32_t> number(later.sessionIds.size());
-  for (size_t i = 0; i < later.sessionIds.size(); ++i) {
-    const auto next = static_cast<uint32_t>(into.sessionIds.size());
-    std::string_view kept;
-    number[i] = into.ids.FindOrAdd(later.sessionIds[i], next, &kept);
-    if (number[i] == next) into.sessionIds.push_back(kept);
-  }
-  std::vector<uint32_t> group(later.pages.GroupCount());
-  for (uint32_t exact = 0; exact < later.pages.ExactCount(); ++exact)
-    group[later.pages.Group(exact)] = into.pages.Group(into.pages.Of(later.pages.Text(exact)));
-  into.visits.reserve(into.visits.size() + later.visits.size());
-  for (const PageVisit& visit : later.visits)
-    into.visits.push_back({number[visit.session], group[visit.page], visit.firstRequest});
-}
-
-// All requests, the earlier part through a second connection while this one reads the
-// sessions, then the rest: the requests are the largest read of the view.
-template <class ReadSessions>
-bool ReadRequestsBeside(DbSession& db, RequestRows& requests, ReadSessions readSessions) {
-  int64_t first = 0, last = -1;
-  {
-    Statement span;
-    if (Failed(span.Execute(db, "SELECT min(ResourceId), max(ResourceId) FROM Resource;")) ||
-        span.MoveNext() != kResultOk)
-      return false;
-    span.GetInt64(1, first);
-    span.GetInt64(2, last);
-  }
-  const size_t sessionHint = RowCountHint(db, "SELECT max(NumId) FROM [Session];");
-  // The sessions take this connection about as long as a third of the requests.
-  const int64_t split = first + (last - first) * 2 / 3;
-  RequestRows later;
-  SideWork side(db, [&](DbSession& connection) { return ReadRequests(connection, first, split, sessionHint, requests); });
-  bool read = readSessions() && ReadRequests(db, split + 1, last, sessionHint, later);
-  if (!side.Join() || !read) return false;
-  AppendRequests(requests, later);
-  return true;
+    return true;
+  });
 }
 
 // The rows of the view's statement: every (session, page) pair once (its DISTINCT),
@@ -117,11 +69,12 @@ bool ReadRequestsBeside(DbSession& db, RequestRows& requests, ReadSessions readS
 // meets them (session, then its first request of the page).
 bool BuildPageRows(DbSession& db, const ReportFilter& filter, std::time_t now, SessionGroups& groups) {
   if (!StatementPrepares(db, BuildViewQuery(SessionViewKind::kPage, filter, now))) return false;
+  // The requests through a second connection while this one reads the sessions.
   RequestRows requests;
+  SideWork side(db, [&](DbSession& connection) { return ReadRequests(connection, requests); });
   ReportSessions sessions;
-  if (!ReadRequestsBeside(db, requests,
-                          [&] { return LoadReportSessions(db, filter, now, sessions, SessionIds::kListed); }))
-    return false;
+  bool loaded = LoadReportSessions(db, filter, now, sessions, SessionIds::kListed);
+  if (!side.Join() || !loaded) return false;
   // The report's session of each identifier the requests name.
   std::vector<uint32_t> sessionOf(requests.sessionIds.size(), kNoEntry);
   OrderedLookup numberOf(requests.ids, requests.sessionIds);

@@ -113,7 +113,6 @@ class FoldedGroups {
   uint32_t Group(uint32_t exact) const { return groups_[exact]; }
   const std::string& Folded(uint32_t group) const { return folded_[group]; }
   size_t GroupCount() const { return folded_.size(); }
-  size_t ExactCount() const { return texts_.size(); }
   // The groups by their folded text.
   std::vector<uint32_t> InOrder() const;
 

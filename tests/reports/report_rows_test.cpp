@@ -176,9 +176,9 @@ TEST(ReportRowsTest, AddressConditionsOnNullsPassAsTheStatementsPass) {
   ExpectSameTrees(db, countries, now, "robots out and countries, some null");
 }
 
-// The Pages view reads the requests in two parts, one on each connection: sessions
-// whose requests lie in both, and pages whose spellings first appear in the later part.
-TEST(ReportRowsTest, RequestsReadInPartsJoinAsOneRead) {
+// Requests stored long after the rest of their session's, and pages whose other
+// spellings first appear among them.
+TEST(ReportRowsTest, LateRequestsJoinTheirSessionsAndPageGroups) {
   test::ScopedTimeZone zone("UTC0");
   ReportDb db;
   FillMixedSessions(db);
@@ -189,12 +189,12 @@ TEST(ReportRowsTest, RequestsReadInPartsJoinAsOneRead) {
     db.AddResource(numId, "2004-03-05 23:02:00", "/index.html");
   }
   db.AddResource(4, "2004-03-05 23:03:00", "/late.html");
-  ExpectSameTrees(db, ReportFilter(), now, "requests in two parts");
+  ExpectSameTrees(db, ReportFilter(), now, "late requests");
   ReportFilter pages;
   pages.applyFilter = 1;
   pages.isPages = 1;
   pages.pages = "/late.html /LATE.HTML";
-  ExpectSameTrees(db, pages, now, "requests in two parts, a page list");
+  ExpectSameTrees(db, pages, now, "late requests, a page list");
 }
 
 TEST(ReportRowsTest, EmptyDatabaseAndMissingTablesAsTheStatementsHaveThem) {
