@@ -4,6 +4,7 @@
 #include <ctime>
 #include <optional>
 #include <unordered_set>
+#include <vector>
 
 #include "classify/classification_store.h"
 #include "classify/country_lookup.h"
@@ -35,10 +36,46 @@ class StoreClassifier : public SessionClassifier {
   ClassificationStore store_;
 };
 
-struct KeyHash {
-  size_t operator()(const std::pair<int64_t, uint32_t>& key) const noexcept {
-    return std::hash<int64_t>()(key.first * 1000003 + key.second);
+// The (start, address) pairs of the sessions this import stored: an open-addressing
+// set, as a large import asks it once for each of its hundreds of thousands of sessions.
+class StartAddressSet {
+ public:
+  bool Contains(int64_t start, uint32_t address) const {
+    if (slots_.empty()) return false;
+    for (size_t at = Hash(start, address) & (slots_.size() - 1);; at = (at + 1) & (slots_.size() - 1)) {
+      const Slot& slot = slots_[at];
+      if (!slot.used) return false;
+      if (slot.start == start && slot.address == address) return true;
+    }
   }
+  void Insert(int64_t start, uint32_t address) {
+    if (2 * (count_ + 1) > slots_.size()) Grow();
+    size_t at = Hash(start, address) & (slots_.size() - 1);
+    for (; slots_[at].used; at = (at + 1) & (slots_.size() - 1))
+      if (slots_[at].start == start && slots_[at].address == address) return;
+    slots_[at] = {start, address, true};
+    ++count_;
+  }
+
+ private:
+  struct Slot {
+    int64_t start = 0;
+    uint32_t address = 0;
+    bool used = false;
+  };
+  static size_t Hash(int64_t start, uint32_t address) {
+    uint64_t h = (static_cast<uint64_t>(start) * 0x9e3779b97f4a7c15ULL) ^ (address * 0xbf58476d1ce4e5b9ULL);
+    return static_cast<size_t>(h ^ (h >> 31));
+  }
+  void Grow() {
+    std::vector<Slot> old = std::move(slots_);
+    slots_.assign(std::max<size_t>(1024, old.size() * 2), Slot());
+    count_ = 0;
+    for (const Slot& slot : old)
+      if (slot.used) Insert(slot.start, slot.address);
+  }
+  std::vector<Slot> slots_;
+  size_t count_ = 0;
 };
 
 }  // namespace
@@ -96,7 +133,7 @@ struct SessionWriter::Impl {
   // so nothing is written twice.
   bool StoredBefore(const SessionRecord& session, const std::string& enter, std::string_view address,
                     std::optional<StoredRow>& row) {
-    if (storedHere.count({session.enterTime, session.address})) return true;
+    if (storedHere.Contains(session.enterTime, session.address)) return true;
     if (!anyStored || (!firstStored.empty() && (enter < firstStored || enter > lastStored))) return false;
     if (!existsStatement.IsOpen()) return true;
     if (Failed(existsStatement.Run(enter, address))) return true;
@@ -168,7 +205,7 @@ struct SessionWriter::Impl {
     row[5].SetText(userAgent);
     row[6].SetText(ReferrerText(session));
     row[7].SetNumber(static_cast<int64_t>(session.resourceCount));
-    storedHere.insert({session.enterTime, session.address});
+    storedHere.Insert(session.enterTime, session.address);
 
     int32_t robot = classifier.ClassifyUserAgent(userAgent, id);
 
@@ -221,7 +258,7 @@ struct SessionWriter::Impl {
   Statement existsStatement, bytesStatement, updateSession, updateBytes, insertAddress;
   bool anyStored = true;
   std::string firstStored, lastStored;
-  std::unordered_set<std::pair<int64_t, uint32_t>, KeyHash> storedHere;
+  StartAddressSet storedHere;
   std::unordered_set<uint32_t> addressesTried;
   CountryRanges countries{&db};
   SessionIdSequence sessionIds;

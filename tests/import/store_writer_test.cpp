@@ -105,6 +105,25 @@ TEST_F(StoreTest, StoredSessionsAndKnownAddressesAreKept) {
   EXPECT_EQ(Rows(db, "SELECT quote(IsRobot) FROM DNSLookUp WHERE UserIP='3.3.3.3'").at(0), "1");
 }
 
+// Two sessions of one import with the same start and address (two browsers behind one
+// address): the second counts as stored, among thousands of others.
+TEST_F(StoreTest, ASecondSessionOfTheSameStartAndAddressIsNotWrittenTwice) {
+  std::string log;
+  for (int i = 0; i < 3000; ++i)
+    log += Combined("10.1." + std::to_string(i / 250) + "." + std::to_string(i % 250), i % 3000, "/a.html");
+  log += Combined("10.1.0.7", 7, "/b.html", 200, "1", "-", "Other/2.0");
+  SessionList list{kDefaultExtensions, /*agentChaining=*/false};
+  ParserState state("");
+  test::ParseInto(list, state, log);
+  ASSERT_EQ(list.Count(), 3001u);
+  DbSession db;
+  ASSERT_TRUE(Succeeded(db.OpenFile(NewDatabase())));
+  StoreResult result = StoreSessionList(list, db, nullptr);
+  EXPECT_EQ(result.stored, 3000);
+  EXPECT_EQ(result.alreadyStored, 1);
+  EXPECT_EQ(Rows(db, "SELECT count(*) FROM [Session] WHERE UserIP='10.1.0.7'").at(0), "1");
+}
+
 TEST_F(StoreTest, Ipv6VisitorsGetTheirCountryAndFullNameAtImport) {
   std::string log = Combined("2001:41D0:8:F69::1", 0, "/a.html") + Combined("::ffff:2.2.2.2", 5, "/b.html") +
                     Combined("fd00::1", 9, "/c.html");
