@@ -1,5 +1,6 @@
 #include "import/log_parser.h"
 
+#include <algorithm>
 #include <cstring>
 
 #include "classify/ip_address.h"
@@ -197,29 +198,40 @@ namespace {
 void RewriteQuotedFields(std::string& line, size_t pos) {
   int quotes = 0;
   bool inside = false;
-  size_t out = pos, fieldStart = pos;
+  char* data = line.data();
+  size_t in = pos, out = pos, fieldStart = pos;
   const size_t size = line.size();
-  for (size_t in = pos; in < size; ++in) {
-    char c = line[in];
-    if (inside && c == '\\' && in + 1 < size && (line[in + 1] == '"' || line[in + 1] == '\\')) {
-      line[out++] = line[++in];
+  while (in < size) {
+    // The run up to the next quote (inside a field, up to a backslash) moves as it is.
+    const void* quote = std::memchr(data + in, '"', size - in);
+    size_t end = quote ? static_cast<size_t>(static_cast<const char*>(quote) - data) : size;
+    if (inside) {
+      if (const void* slash = std::memchr(data + in, '\\', end - in))
+        end = static_cast<size_t>(static_cast<const char*>(slash) - data);
+    }
+    if (end > in) {
+      if (out != in) std::memmove(data + out, data + in, end - in);
+      if (inside && quotes == 5) std::replace(data + out, data + out + (end - in), ' ', '+');
+      out += end - in;
+      in = end;
+    }
+    if (in >= size) break;
+    if (data[in] == '\\') {
+      if (in + 1 < size && (data[in + 1] == '"' || data[in + 1] == '\\')) ++in;  // an escape: the next one stays
+      data[out++] = data[in++];
       continue;
     }
-    if (c == '"') {
-      ++quotes;
-      inside = !inside;
-      if (inside) {
-        line[out++] = ' ';
-        fieldStart = out;
-        continue;
-      }
-      bool empty = out == fieldStart;
-      line[out++] = empty && (quotes == 4 || quotes == 6) ? '-' : ' ';
-      if (quotes == 6) break;
+    ++quotes;
+    ++in;
+    inside = !inside;
+    if (inside) {
+      data[out++] = ' ';
+      fieldStart = out;
       continue;
     }
-    if (inside && quotes == 5 && c == ' ') c = '+';
-    line[out++] = c;
+    bool empty = out == fieldStart;
+    data[out++] = empty && (quotes == 4 || quotes == 6) ? '-' : ' ';
+    if (quotes == 6) break;
   }
   line.resize(out);
 }

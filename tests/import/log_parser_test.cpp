@@ -170,6 +170,57 @@ TEST_F(ParserTest, CombinedQuotesEscapesAndFieldsAfterTheAgent) {
   EXPECT_EQ(record_.referrer, "-");
 }
 
+// The rewrite of the quoted fields one character at a time, as it reads: the
+// reference the rewrite by runs must agree with.
+std::string RewriteByCharacter(const std::string& tail) {
+  std::string line = tail;
+  int quotes = 0;
+  bool inside = false;
+  size_t out = 0, fieldStart = 0;
+  for (size_t in = 0; in < line.size(); ++in) {
+    char c = line[in];
+    if (inside && c == '\\' && in + 1 < line.size() && (line[in + 1] == '"' || line[in + 1] == '\\')) {
+      line[out++] = line[++in];
+      continue;
+    }
+    if (c == '"') {
+      ++quotes;
+      inside = !inside;
+      if (inside) {
+        line[out++] = ' ';
+        fieldStart = out;
+        continue;
+      }
+      const bool empty = out == fieldStart;
+      line[out++] = empty && (quotes == 4 || quotes == 6) ? '-' : ' ';
+      if (quotes == 6) break;
+      continue;
+    }
+    if (inside && quotes == 5 && c == ' ') c = '+';
+    line[out++] = c;
+  }
+  line.resize(out);
+  return line;
+}
+
+// Quotes, escapes, lone and doubled backslashes, blanks and empty fields in any mix,
+// from a fixed seed.
+TEST(NcsaRewriteTest, QuotedFieldsAsReadOneCharacterAtATime) {
+  const std::string head = "1.2.3.4 - - [07/Mar/2003:10:00:00 +0100]";
+  std::string converted = head;
+  ASSERT_TRUE(ConvertNcsaLine(converted));
+  uint32_t seed = 20031207;
+  auto next = [&] { return seed = seed * 1103515245u + 12345u, (seed >> 16) & 0x7fff; };
+  const char alphabet[] = {'a', ' ', '"', '\\', '-', 'x', '"', ' '};
+  for (int round = 0; round < 20000; ++round) {
+    std::string tail;
+    for (uint32_t n = next() % 48; n > 0; --n) tail.push_back(alphabet[next() % sizeof alphabet]);
+    std::string line = head + tail;
+    ASSERT_TRUE(ConvertNcsaLine(line));
+    ASSERT_EQ(line, converted + RewriteByCharacter(tail)) << "tail: " << tail;
+  }
+}
+
 TEST_F(ParserTest, Ipv6ClientsAreKeptCanonical) {
   auto client = [&](const std::string& ip) {
     EXPECT_EQ(Parse(ip + " - - [07/Mar/2003:10:00:00 +0100] \"GET / HTTP/1.1\" 200 5"), ParseOutcome::kRecord);
