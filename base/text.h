@@ -1,9 +1,11 @@
 #pragma once
 // Small text helpers shared by every Weavil library: ASCII case folding, comparison
-// without regard to case, trimming. Log fields, header names and SQL keywords are
+// without regard to case, trimming, a hash for the tables of interned texts. Log fields, header names and SQL keywords are
 // ASCII, so the folding is ASCII only and never depends on the locale.
 
 #include <cstddef>
+#include <cstdint>
+#include <cstring>
 #include <string>
 #include <string_view>
 
@@ -69,5 +71,31 @@ inline std::string_view TrimView(std::string_view text) {
 }
 
 inline std::string Trim(std::string_view text) { return std::string(TrimView(text)); }
+
+// A fast hash of short texts (addresses, identifiers, paths, agents): eight bytes at a
+// time, mixed by multiplication, folded to 32 bits. Not for texts an attacker may
+// choose to collide in a table that must stay fast; the tables using it hold one log's
+// or one database's texts.
+inline uint32_t HashShortText(std::string_view text) {
+  constexpr uint64_t kMul = 0x9e3779b97f4a7c15ULL;
+  uint64_t h = 0x243f6a8885a308d3ULL ^ (text.size() * kMul);
+  const char* p = text.data();
+  size_t left = text.size();
+  for (; left >= 8; p += 8, left -= 8) {
+    uint64_t word;
+    std::memcpy(&word, p, 8);
+    h = (h ^ word) * kMul;
+    h ^= h >> 29;
+  }
+  if (left) {
+    uint64_t word = 0;
+    std::memcpy(&word, p, left);
+    h = (h ^ word) * kMul;
+    h ^= h >> 29;
+  }
+  h *= 0xbf58476d1ce4e5b9ULL;
+  h ^= h >> 32;
+  return static_cast<uint32_t>(h);
+}
 
 }  // namespace weavil

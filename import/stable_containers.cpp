@@ -7,6 +7,8 @@
 #include <cstdint>
 #include <cstring>
 
+#include "base/text.h"
+
 namespace weavil {
 
 namespace {
@@ -21,34 +23,6 @@ void ReleasePages(const char* base, const char* from, const char* end) {
   // Advice only: where it is refused the pages simply stay.
   if (stop > start) ::madvise(reinterpret_cast<void*>(start), stop - start, MADV_DONTNEED);
 }
-
-namespace {
-
-// Eight bytes at a time, mixed by multiplication (the texts are addresses, paths,
-// agents and referrers).
-uint32_t HashText(std::string_view text) {
-  constexpr uint64_t kMul = 0x9e3779b97f4a7c15ULL;
-  uint64_t h = 0x243f6a8885a308d3ULL ^ (text.size() * kMul);
-  const char* p = text.data();
-  size_t left = text.size();
-  for (; left >= 8; p += 8, left -= 8) {
-    uint64_t word;
-    std::memcpy(&word, p, 8);
-    h = (h ^ word) * kMul;
-    h ^= h >> 29;
-  }
-  if (left) {
-    uint64_t word = 0;
-    std::memcpy(&word, p, left);
-    h = (h ^ word) * kMul;
-    h ^= h >> 29;
-  }
-  h *= 0xbf58476d1ce4e5b9ULL;
-  h ^= h >> 32;
-  return static_cast<uint32_t>(h);
-}
-
-}  // namespace
 
 TextPool::TextPool() { slots_.resize(8192); }
 
@@ -65,7 +39,7 @@ void TextPool::Grow() {
 }
 
 uint32_t TextPool::Intern(std::string_view text) {
-  const uint32_t hash = HashText(text);
+  const uint32_t hash = HashShortText(text);
   size_t mask = slots_.size() - 1;
   size_t at = hash & mask;
   for (; slots_[at].idPlusOne; at = (at + 1) & mask) {

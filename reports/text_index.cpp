@@ -31,30 +31,6 @@ std::string_view TextArena::Keep(std::string_view text) {
 
 namespace {
 
-// A fast hash of short texts (identifiers, addresses): eight bytes at a time, mixed by
-// multiplication, the result folded to 32 bits.
-uint32_t HashText(std::string_view text) {
-  constexpr uint64_t kMul = 0x9e3779b97f4a7c15ULL;
-  uint64_t h = 0x243f6a8885a308d3ULL ^ (text.size() * kMul);
-  const char* p = text.data();
-  size_t left = text.size();
-  for (; left >= 8; p += 8, left -= 8) {
-    uint64_t word;
-    std::memcpy(&word, p, 8);
-    h = (h ^ word) * kMul;
-    h ^= h >> 29;
-  }
-  if (left) {
-    uint64_t word = 0;
-    std::memcpy(&word, p, left);
-    h = (h ^ word) * kMul;
-    h ^= h >> 29;
-  }
-  h *= 0xbf58476d1ce4e5b9ULL;
-  h ^= h >> 32;
-  return static_cast<uint32_t>(h);
-}
-
 uint32_t KeptSize(const char* text) {
   uint32_t size;
   std::memcpy(&size, text - sizeof size, sizeof size);
@@ -115,7 +91,7 @@ std::string_view TextIndex::Add(std::string_view id, uint32_t row) {
 
 uint32_t TextIndex::FindOrAdd(std::string_view id, uint32_t row, std::string_view* kept) {
   if (10 * (count_ + 1) > 7 * slots_.size()) Grow();
-  const uint32_t hash = HashText(id);
+  const uint32_t hash = HashShortText(id);
   Slot& slot = slots_[Probe(id, hash)];
   if (slot.row == kNoEntry) {
     slot = {ids_.KeepSized(id), hash, row};
@@ -127,7 +103,7 @@ uint32_t TextIndex::FindOrAdd(std::string_view id, uint32_t row, std::string_vie
 
 uint32_t TextIndex::Find(std::string_view id) const {
   if (slots_.empty()) return kNoEntry;
-  return slots_[Probe(id, HashText(id))].row;
+  return slots_[Probe(id, HashShortText(id))].row;
 }
 
 void AppendPaddedKey(std::string& key, std::string_view text, size_t width) {
