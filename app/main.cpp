@@ -1,14 +1,12 @@
 #include <iostream>
 
 #include "cli/cli.h"
-#include "cli/huge_page_heap.h"
 #include "shell/shell_app.h"
 #include "store/data_source_registry.h"
 #include "store/database.h"
 #include "store/trace.h"
 
 int main(int argc, char** argv) {
-  weavil::UseHugePageHeap(argv);
   // The window's own options first; the rest is the command line's.
   weavil::ShellOptions options;
   weavil::TakeShellOptions(argc, argv, options);

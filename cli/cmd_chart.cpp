@@ -12,6 +12,7 @@
 
 #include "cli/chart_control.h"
 #include "cli/cli.h"
+#include "cli/huge_page_heap.h"
 #include "component/com_ptr.h"
 #include "component/instance.h"
 
@@ -117,6 +118,7 @@ int FillChart(CliContext& context, com::IDispatch* control, const ChartJob& job,
 }  // namespace
 
 int RunChartCommand(CliContext& context, const CliArgs& args) {
+  UseHugePageHeap();
   ChartJob job;
   if (int code = ReadChartJob(context, args, job); code != kExitOk) return code;
 

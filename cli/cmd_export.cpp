@@ -8,6 +8,7 @@
 #include "cli/chart_control.h"
 #include "cli/cli.h"
 #include "cli/html_export.h"
+#include "cli/huge_page_heap.h"
 #include "cli/report_options.h"
 #include "store/database.h"
 
@@ -40,6 +41,7 @@ const std::string* ReadExportPath(CliContext& context, const std::vector<std::st
 }  // namespace
 
 int RunExportCommand(CliContext& context, const CliArgs& args) {
+  UseHugePageHeap();
   ReportFilter filter = CopyReportFilter();
   if (int code = ApplyFilterOptions(context, args, filter, "export"); code != kExitOk) return code;
   const std::vector<std::string> words = args.Arguments();

@@ -5,8 +5,9 @@
 #include <vector>
 
 #include "cli/cli.h"
-#include "cli/terminal_text.h"
+#include "cli/huge_page_heap.h"
 #include "cli/report_options.h"
+#include "cli/terminal_text.h"
 #include "reports/chart_export.h"
 #include "reports/report_filter.h"
 #include "reports/report_output.h"
@@ -211,6 +212,7 @@ const ReportViewName* ReadReportView(CliContext& context, const CliArgs& args) {
 }  // namespace
 
 int RunReportCommand(CliContext& context, const CliArgs& args) {
+  UseHugePageHeap();
   ReportForm form = ReportForm::kText;
   std::string formName;
   if (!ReadReportForm(args, form, formName))

@@ -1,18 +1,18 @@
 #include "cli/huge_page_heap.h"
 
+#include <malloc.h>
+#include <sys/mman.h>
 #include <unistd.h>
 
+#include <cstdint>
 #include <cstdlib>
 #include <fstream>
 #include <iterator>
+#include <string>
 
 namespace weavil {
 
 namespace {
-
-constexpr const char* kTunable = "glibc.malloc.hugetlb";
-// Marks the second start and carries the tunables of the first ("-" when unset).
-constexpr const char* kRestarted = "WEAVIL_TUNABLES_BEFORE";
 
 #if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
 constexpr bool kOwnAllocator = true;
@@ -26,6 +26,14 @@ constexpr bool kOwnAllocator = false;
 constexpr bool kOwnAllocator = false;
 #endif
 
+constexpr size_t kHugePage = size_t{2} << 20;
+// The heap grows by this much beyond each request: room that costs nothing until it
+// is touched, marked for huge pages once here.
+constexpr int kHeapStep = 512 << 20;
+// Blocks up to this size come from the heap (glibc's largest threshold); larger ones
+// are mapped on their own.
+constexpr int kMapThreshold = 32 << 20;
+
 std::string ThpMode() {
   std::ifstream in("/sys/kernel/mm/transparent_hugepage/enabled");
   return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
@@ -33,45 +41,32 @@ std::string ThpMode() {
 
 }  // namespace
 
-std::optional<std::string> TunablesWithHugePages(const char* tunables, std::string_view thpMode) {
-  // "[always]" gives large mappings huge pages without asking; "[never]" refuses them.
-  if (thpMode.find("[madvise]") == std::string_view::npos) return std::nullopt;
-  const std::string_view current = tunables ? tunables : "";
-  if (current.find(kTunable) != std::string_view::npos) return std::nullopt;
-  std::string value(current);
-  if (!value.empty()) value += ':';
-  value += kTunable;
-  value += "=1";
-  return value;
+bool HugePagesOnRequest(std::string_view thpMode) { return thpMode.find("[madvise]") != std::string_view::npos; }
+
+namespace {
+
+bool MarkHeap() {
+  if (kOwnAllocator || std::getenv("WEAVIL_SMALL_PAGES") || !HugePagesOnRequest(ThpMode())) return false;
+  // One arena for every thread, so the reads on the second connection's thread take
+  // the marked heap too; blocks below the threshold from the heap.
+  if (!::mallopt(M_ARENA_MAX, 1) || !::mallopt(M_MMAP_THRESHOLD, kMapThreshold) || !::mallopt(M_TOP_PAD, kHeapStep))
+    return false;
+  // A block larger than what is left at the heap's top grows it by the step; the
+  // whole huge pages from there to the new top are marked.
+  void* block = std::malloc(size_t{1} << 20);
+  if (!block) return false;
+  const auto top = reinterpret_cast<uintptr_t>(::sbrk(0));
+  const uintptr_t start = (reinterpret_cast<uintptr_t>(block) + kHugePage - 1) & ~(kHugePage - 1);
+  bool marked = top > start && ::madvise(reinterpret_cast<void*>(start), top - start, MADV_HUGEPAGE) == 0;
+  std::free(block);
+  return marked;
 }
 
-void UseHugePageHeap(char** argv) {
-  if (const char* before = std::getenv(kRestarted)) {
-    std::string saved = before;
-    if (saved == "-") ::unsetenv("GLIBC_TUNABLES");
-    else ::setenv("GLIBC_TUNABLES", saved.c_str(), 1);
-    ::unsetenv(kRestarted);
-    return;
-  }
-  if (kOwnAllocator || std::getenv("WEAVIL_SMALL_PAGES")) return;
-  const char* tunables = std::getenv("GLIBC_TUNABLES");
-  std::optional<std::string> value = TunablesWithHugePages(tunables, ThpMode());
-  if (!value) return;
-  const std::string before = tunables ? tunables : "-";
-  ::setenv(kRestarted, before.c_str(), 1);
-  ::setenv("GLIBC_TUNABLES", value->c_str(), 1);
-  // The program's own path rather than /proc/self/exe, so that the process keeps its
-  // name in ps and top.
-  char self[4096];
-  ssize_t length = ::readlink("/proc/self/exe", self, sizeof self - 1);
-  if (length > 0) {
-    self[length] = '\0';
-    ::execv(self, argv);
-  }
-  // Not restarted (no /proc, say): go on with small pages and the environment as it was.
-  if (tunables) ::setenv("GLIBC_TUNABLES", before.c_str(), 1);
-  else ::unsetenv("GLIBC_TUNABLES");
-  ::unsetenv(kRestarted);
+}  // namespace
+
+bool UseHugePageHeap() {
+  static const bool marked = MarkHeap();
+  return marked;
 }
 
 }  // namespace weavil

@@ -6,6 +6,7 @@
 #include <cstring>
 #include <iostream>
 
+#include "cli/huge_page_heap.h"
 #include "settings/settings_store.h"
 #include "shell/main_frame.h"
 #include "shell/screenshot.h"
@@ -99,6 +100,8 @@ int RunMainWindow(int& argc, char** argv, const ShellOptions& options) {
     std::cerr << kNoDisplayText;
     return kNoDisplayExitCode;
   }
+  // The window refreshes all six views after every import and filter change.
+  UseHugePageHeap();
   // A named display that does not answer shows only while the application starts.
   previousHandler = qInstallMessageHandler(StartupMessageHandler);
   QApplication app(argc, argv);

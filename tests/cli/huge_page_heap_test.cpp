@@ -2,44 +2,55 @@
 
 #include <gtest/gtest.h>
 
+#include <cstdint>
 #include <cstdlib>
+#include <cstring>
+#include <fstream>
+#include <sstream>
 #include <string>
 
 namespace weavil {
 namespace {
 
-TEST(HugePageHeapTest, AsksForHugePagesOnlyWhereTheKernelWaitsToBeAsked) {
-  EXPECT_EQ(TunablesWithHugePages(nullptr, "always [madvise] never\n"), "glibc.malloc.hugetlb=1");
-  EXPECT_EQ(TunablesWithHugePages("", "always [madvise] never\n"), "glibc.malloc.hugetlb=1");
-  // Other tunables stay, in their order.
-  EXPECT_EQ(TunablesWithHugePages("glibc.malloc.arena_max=2", "always [madvise] never"),
-            "glibc.malloc.arena_max=2:glibc.malloc.hugetlb=1");
-  // Already decided by the user, either way: no restart.
-  EXPECT_EQ(TunablesWithHugePages("glibc.malloc.hugetlb=0", "always [madvise] never"), std::nullopt);
-  EXPECT_EQ(TunablesWithHugePages("glibc.malloc.arena_max=2:glibc.malloc.hugetlb=1", "always [madvise] never"),
-            std::nullopt);
-  // Huge pages without asking, none at all, or no such file: no restart.
-  EXPECT_EQ(TunablesWithHugePages(nullptr, "[always] madvise never"), std::nullopt);
-  EXPECT_EQ(TunablesWithHugePages(nullptr, "always madvise [never]"), std::nullopt);
-  EXPECT_EQ(TunablesWithHugePages(nullptr, ""), std::nullopt);
+TEST(HugePageHeapTest, AsksOnlyWhereTheKernelWaitsToBeAsked) {
+  EXPECT_TRUE(HugePagesOnRequest("always [madvise] never\n"));
+  EXPECT_FALSE(HugePagesOnRequest("[always] madvise never"));  // given without asking
+  EXPECT_FALSE(HugePagesOnRequest("always madvise [never]"));
+  EXPECT_FALSE(HugePagesOnRequest(""));  // no such file
 }
 
-// After the restart the program's children see the environment it was started with.
-TEST(HugePageHeapTest, TheSecondStartPutsTheTunablesBackAsTheyWere) {
-  char* argv[] = {nullptr};
-  ::setenv("GLIBC_TUNABLES", "glibc.malloc.hugetlb=1", 1);
-  ::setenv("WEAVIL_TUNABLES_BEFORE", "-", 1);
-  UseHugePageHeap(argv);
-  EXPECT_EQ(std::getenv("GLIBC_TUNABLES"), nullptr);
-  EXPECT_EQ(std::getenv("WEAVIL_TUNABLES_BEFORE"), nullptr);
+// The mapping of /proc/self/smaps that holds address, as its lines.
+std::string MappingOf(const void* address) {
+  std::ifstream smaps("/proc/self/smaps");
+  std::string line, mapping;
+  bool inside = false;
+  const auto at = reinterpret_cast<uintptr_t>(address);
+  while (std::getline(smaps, line)) {
+    uintptr_t from = 0, to = 0;
+    char dash = 0;
+    std::istringstream head(line);
+    if (head >> std::hex >> from >> dash >> to && dash == '-') {
+      if (inside) break;
+      inside = from <= at && at < to;
+    }
+    if (inside) mapping += line + "\n";
+  }
+  return mapping;
+}
 
-  ::setenv("GLIBC_TUNABLES", "glibc.malloc.arena_max=2:glibc.malloc.hugetlb=1", 1);
-  ::setenv("WEAVIL_TUNABLES_BEFORE", "glibc.malloc.arena_max=2", 1);
-  UseHugePageHeap(argv);
-  ASSERT_NE(std::getenv("GLIBC_TUNABLES"), nullptr);
-  EXPECT_STREQ(std::getenv("GLIBC_TUNABLES"), "glibc.malloc.arena_max=2");
-  EXPECT_EQ(std::getenv("WEAVIL_TUNABLES_BEFORE"), nullptr);
-  ::unsetenv("GLIBC_TUNABLES");
+// After the call, a block of a few megabytes lies in memory marked for huge pages.
+TEST(HugePageHeapTest, LargeBlocksComeFromTheMarkedHeap) {
+  std::ifstream mode("/sys/kernel/mm/transparent_hugepage/enabled");
+  std::string text((std::istreambuf_iterator<char>(mode)), std::istreambuf_iterator<char>());
+  if (!HugePagesOnRequest(text)) GTEST_SKIP() << "the kernel does not give huge pages on request";
+  if (!UseHugePageHeap()) GTEST_SKIP() << "not marked (a sanitizer's allocator, or WEAVIL_SMALL_PAGES)";
+  void* block = std::malloc(size_t{8} << 20);
+  ASSERT_NE(block, nullptr);
+  std::memset(block, 1, size_t{8} << 20);
+  // Its last pages: the heap is marked from the first whole huge page of the step on.
+  std::string mapping = MappingOf(static_cast<char*>(block) + (size_t{8} << 20) - 1);
+  std::free(block);
+  EXPECT_NE(mapping.find(" hg"), std::string::npos) << mapping;  // VmFlags: hg, huge pages asked for
 }
 
 }  // namespace
