@@ -73,43 +73,76 @@ struct CountedSessions {
   TextArena texts;
 };
 
+// Keeps a session row as read, once per identifier (its start and address copied
+// unless they are kept in out.texts already); false for a start that is no stored date.
+bool CountSession(std::string_view id, std::string_view start, std::string_view address, bool kept,
+                  CountedSessions& out) {
+  if (!IsStoredDateText(start)) return false;
+  const auto number = static_cast<uint32_t>(out.sessionIds.size());
+  std::string_view keptId;
+  if (out.ids.FindOrAdd(id, number, &keptId) != number) return true;
+  out.sessionIds.push_back(keptId);
+  out.starts.push_back(kept ? start : out.texts.Keep(start));
+  out.addresses.push_back(kept ? address : out.texts.Keep(address));
+  return true;
+}
+
+// A session row read before the filter's sets are known.
+struct StagedSession {
+  std::string_view id, start, address;
+  int64_t numId = 0;
+  bool located = false, numbered = false;
+};
+
 bool LoadCountedSessions(DbSession& db, const ReportFilter& filter, std::time_t now, CountedSessions& out) {
   out.all = !filter.applyFilter;
-  // With the filter on, a session counts when it has an address row and passes.
-  // The addresses known to DNSLookUp for which the filter's condition on them holds.
-  FilterPass pass;
-  TextIndex known;
-  if (!out.all) {
-    const std::string condition = BuildFilterQueries(filter, now).addressCondition;
-    const std::string sql =
-        "SELECT UserIP" + (condition.empty() ? std::string() : ", (" + condition + ")") + " FROM DNSLookUp b;";
-    if (!pass.Load(db, filter, now, false) || !ForEachRow(db, sql, [&](const Statement& row) {
-          std::string_view address;
-          int32_t holds = 1;  // null, as in a WHERE clause, does not
-          if (!condition.empty() && !(row.GetInt(2, holds) && holds != 0)) return true;
-          if (row.GetTextView(1, address)) known.Add(address, 0);
-          return true;
-        }))
-      return false;
-  }
+  const char* const sessionsSql = "SELECT NumId, SessionId, TimeEnter, UserIP FROM [Session];";
   out.ids.Reserve(RowCountHint(db, "SELECT max(NumId) FROM [Session];"));
-  return ForEachRow(db, "SELECT NumId, SessionId, TimeEnter, UserIP FROM [Session];", [&](const Statement& row) {
-    std::string_view id, start, address;
-    int64_t numId = 0;
-    if (!row.GetTextView(2, id)) return true;  // joins nothing
-    bool located = row.GetTextView(4, address);  // a null address joins no country
-    if (!out.all && (!located || known.Find(address) == kNoEntry || !row.GetInt64(1, numId) ||
-                     !pass.Passes(numId, id, address)))
-      return true;
-    if (!row.GetTextView(3, start) || !IsStoredDateText(start)) return false;
-    const auto number = static_cast<uint32_t>(out.sessionIds.size());
-    std::string_view kept;
-    if (out.ids.FindOrAdd(id, number, &kept) != number) return true;
-    out.sessionIds.push_back(kept);
-    out.starts.push_back(out.texts.Keep(start));
-    out.addresses.push_back(out.texts.Keep(address));
+  if (out.all) {
+    return ForEachRow(db, sessionsSql, [&](const Statement& row) {
+      std::string_view id, start, address;
+      if (!row.GetTextView(2, id)) return true;  // joins nothing
+      row.GetTextView(4, address);
+      return row.GetTextView(3, start) && CountSession(id, start, address, false, out);
+    });
+  }
+  // With the filter on, a session counts when it has an address row for which the
+  // filter's condition on addresses holds, and passes the other conditions. Those are
+  // read on a second connection while this one reads the addresses and the sessions.
+  FilterPass pass;
+  SideWork side(db, [&](DbSession& connection) { return pass.Load(connection, filter, now, false); });
+  const std::string condition = BuildFilterQueries(filter, now).addressCondition;
+  const std::string addressSql =
+      "SELECT UserIP" + (condition.empty() ? std::string() : ", (" + condition + ")") + " FROM DNSLookUp b;";
+  TextIndex known;
+  known.Reserve(RowCountHint(db, "SELECT max(rowid) FROM DNSLookUp;"));
+  std::vector<StagedSession> staged;
+  bool read = ForEachRow(db, addressSql, [&](const Statement& row) {
+    std::string_view address;
+    int32_t holds = 1;  // null, as in a WHERE clause, does not
+    if (!condition.empty() && !(row.GetInt(2, holds) && holds != 0)) return true;
+    if (row.GetTextView(1, address)) known.Add(address, 0);
     return true;
   });
+  read = read && ForEachRow(db, sessionsSql, [&](const Statement& row) {
+    StagedSession session;
+    if (!row.GetTextView(2, session.id)) return true;  // joins nothing
+    session.located = row.GetTextView(4, session.address);  // a null address joins no country
+    if (!session.located || known.Find(session.address) == kNoEntry) return true;
+    session.numbered = row.GetInt64(1, session.numId);
+    row.GetTextView(3, session.start);
+    session.id = out.texts.Keep(session.id);
+    session.start = out.texts.Keep(session.start);
+    session.address = out.texts.Keep(session.address);
+    staged.push_back(session);
+    return true;
+  });
+  if (!side.Join() || !read) return false;
+  for (const StagedSession& session : staged) {
+    if (!session.numbered || !pass.Passes(session.numId, session.id, session.address)) continue;
+    if (!CountSession(session.id, session.start, session.address, true, out)) return false;
+  }
+  return true;
 }
 
 // ------------------------------------------------------------------ browsers, systems
