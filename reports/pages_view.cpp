@@ -50,12 +50,8 @@ bool ReadRequests(DbSession& db, RequestRows& out) {
     if (!row.GetTextView(2, id)) return true;  // joins no session
     if (!row.GetTextView(3, path)) return false;
     if (out.sessionIds.empty() || id != last) {
-      const auto next = static_cast<uint32_t>(out.sessionIds.size());
-      std::string_view kept;
-      uint32_t number = out.ids.FindOrAdd(id, next, &kept);
-      if (number == next) out.sessionIds.push_back(kept);
+      lastNumber = out.ids.Number(id, out.sessionIds);
       last.assign(id);
-      lastNumber = number;
     }
     int64_t request = 0;
     row.GetInt64(1, request);

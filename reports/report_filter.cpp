@@ -232,10 +232,7 @@ FilterQueries BuildFilterQueries(const ReportFilter& f, std::time_t now) {
     if (!pages.empty()) requests += "AND (UriStem IN (" + pages + "))";
     queries.idQueries.push_back(requests + ";");
   }
-  if (!address.empty()) {
-    queries.addressCondition = "1=1 " + address;
-    queries.addressQuery = "SELECT b.UserIP FROM DNSLookUp b WHERE " + queries.addressCondition + ";";
-  }
+  if (!address.empty()) queries.addressCondition = "1=1 " + address;
   if (f.isKeywords)
     AddListQuery(queries.idQueries, f.keywords, "SessionKeywords", "SessionKeywords, Keyword",
                  "SessionKeywords.KeywordId=Keyword.KeywordId", "Word");

@@ -58,13 +58,12 @@ std::string QuoteList(std::string_view listText);
 std::string BuildSessionConditions(const ReportFilter& filter, std::time_t now);
 
 // The same conditions apart, for reading the sessions they pass into memory: a session
-// passes when sessionQuery names its NumId, addressQuery its address and each of
-// idQueries its SessionId (an empty query names every one). Nothing when the filter
-// is off.
+// passes when sessionQuery names its NumId, addressCondition holds for its row of
+// DNSLookUp b and each of idQueries names its SessionId (an empty one names every one).
+// Nothing when the filter is off.
 struct FilterQueries {
   std::string sessionQuery;            // on [Session] a alone: the period
-  std::string addressQuery;            // on DNSLookUp b alone: robots, countries
-  std::string addressCondition;        // the same as a condition on b ("1=1 AND ..."), or ""
+  std::string addressCondition;        // on DNSLookUp b: robots, countries ("1=1 AND ..."), or ""
   std::vector<std::string> idQueries;  // pages (and countries), search words, referrers
 };
 FilterQueries BuildFilterQueries(const ReportFilter& filter, std::time_t now);

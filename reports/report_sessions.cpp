@@ -91,10 +91,9 @@ bool LoadVisitors(DbSession& db, const std::string& condition, ReportSessions& o
 
 }  // namespace
 
-bool FilterPass::Load(DbSession& db, const ReportFilter& filter, std::time_t now, bool withAddresses) {
+bool FilterPass::Load(DbSession& db, const ReportFilter& filter, std::time_t now) {
   FilterQueries queries = BuildFilterQueries(filter, now);
   byNumId_ = !queries.sessionQuery.empty();
-  byAddress_ = withAddresses && !queries.addressQuery.empty();
   if (byNumId_ && !ForEachRow(db, queries.sessionQuery, [&](const Statement& row) {
         int64_t numId = 0;
         if (!row.GetInt64(1, numId) || numId < 0 || numId >= (int64_t{1} << 31)) return true;  // no session row
@@ -103,37 +102,34 @@ bool FilterPass::Load(DbSession& db, const ReportFilter& filter, std::time_t now
         return true;
       }))
     return false;
-  auto readTexts = [&](const std::string& sql, TextIndex& into, std::vector<std::string_view>* byRow) {
+  auto readTexts = [&](const std::string& sql, TextIndex& into, std::vector<std::string_view>& byRow) {
     // The rows of one session stand together in the tables that hang off the
     // sessions, so most rows repeat the text of the row before.
     std::string last;
     bool any = false;
     return ForEachRow(db, sql, [&](const Statement& row) {
-      std::string_view text, kept;
+      std::string_view text;
       if (!row.GetTextView(1, text) || (any && text == last)) return true;
-      const auto next = static_cast<uint32_t>(into.Size());
-      if (into.FindOrAdd(text, next, &kept) == next && byRow) byRow->push_back(kept);
+      into.Number(text, byRow);
       last.assign(text);
       any = true;
       return true;
     });
   };
-  if (byAddress_ && !readTexts(queries.addressQuery, addresses_, nullptr)) return false;
   ids_.resize(queries.idQueries.size());
   const size_t sessions = queries.idQueries.empty() ? 0 : RowCountHint(db, "SELECT max(NumId) FROM [Session];");
   for (size_t i = 0; i < queries.idQueries.size(); ++i) {
     IdSet& set = ids_[i];
     set.index.Reserve(sessions);
-    if (!readTexts(queries.idQueries[i], set.index, &set.byRow)) return false;
+    if (!readTexts(queries.idQueries[i], set.index, set.byRow)) return false;
     set.lookup.emplace(set.index, set.byRow);
   }
   return true;
 }
 
-bool FilterPass::Passes(int64_t numId, std::string_view sessionId, std::string_view address) {
+bool FilterPass::Passes(int64_t numId, std::string_view sessionId) {
   if (byNumId_ && (numId < 0 || static_cast<uint64_t>(numId) >= numIds_.size() || !numIds_[static_cast<size_t>(numId)]))
     return false;
-  if (byAddress_ && addresses_.Find(address) == kNoEntry) return false;
   for (IdSet& ids : ids_)
     if (ids.lookup->Find(sessionId) == kNoEntry) return false;
   return true;
@@ -191,7 +187,7 @@ bool LoadReportSessions(DbSession& db, const ReportFilter& filter, std::time_t n
   const FilterQueries queries = BuildFilterQueries(filter, now);
   const bool visitorsHere = !queries.idQueries.empty();
   SideWork side(db, [&](DbSession& connection) {
-    return pass.Load(connection, filter, now, false) &&
+    return pass.Load(connection, filter, now) &&
            (visitorsHere || LoadVisitors(connection, queries.addressCondition, out));
   });
   std::vector<StagedSession> staged;
@@ -208,7 +204,7 @@ bool LoadReportSessions(DbSession& db, const ReportFilter& filter, std::time_t n
   if (ids == SessionIds::kIndexed) out.ids.Reserve(staged.size());
   for (StagedSession& row : staged) {
     uint32_t visitor = out.addresses.Find(row.address);
-    if (visitor == kNoEntry || !out.visitors[visitor].passes || !pass.Passes(row.session.numId, row.id, row.address))
+    if (visitor == kNoEntry || !out.visitors[visitor].passes || !pass.Passes(row.session.numId, row.id))
       continue;
     row.session.visitor = visitor;
     if (ids == SessionIds::kIndexed) out.ids.Add(row.id, static_cast<uint32_t>(out.rows.size()));

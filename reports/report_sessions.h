@@ -24,12 +24,12 @@ class FilterPass {
   FilterPass() = default;
   FilterPass(const FilterPass&) = delete;  // the lookups point into the sets
   FilterPass& operator=(const FilterPass&) = delete;
-  // False when a statement fails. Without withAddresses the caller asks the
-  // condition on the addresses itself (FilterQueries::addressCondition).
-  bool Load(DbSession& db, const ReportFilter& filter, std::time_t now, bool withAddresses = true);
+  // False when a statement fails. The condition on the addresses is the caller's to
+  // ask as it reads them (FilterQueries::addressCondition).
+  bool Load(DbSession& db, const ReportFilter& filter, std::time_t now);
   // Asked of the sessions in their stored order, most answers come from the next
   // identifier of each set (the sets are read in the same order).
-  bool Passes(int64_t numId, std::string_view sessionId, std::string_view address);
+  bool Passes(int64_t numId, std::string_view sessionId);
 
  private:
   struct IdSet {
@@ -37,9 +37,8 @@ class FilterPass {
     std::vector<std::string_view> byRow;
     std::optional<OrderedLookup> lookup;
   };
-  bool byNumId_ = false, byAddress_ = false;
+  bool byNumId_ = false;
   std::vector<bool> numIds_;
-  TextIndex addresses_;
   std::vector<IdSet> ids_;
 };
 

@@ -78,10 +78,8 @@ struct CountedSessions {
 bool CountSession(std::string_view id, std::string_view start, std::string_view address, bool kept,
                   CountedSessions& out) {
   if (!IsStoredDateText(start)) return false;
-  const auto number = static_cast<uint32_t>(out.sessionIds.size());
-  std::string_view keptId;
-  if (out.ids.FindOrAdd(id, number, &keptId) != number) return true;
-  out.sessionIds.push_back(keptId);
+  const size_t before = out.sessionIds.size();
+  if (out.ids.Number(id, out.sessionIds) < before) return true;
   out.starts.push_back(kept ? start : out.texts.Keep(start));
   out.addresses.push_back(kept ? address : out.texts.Keep(address));
   return true;
@@ -110,7 +108,7 @@ bool LoadCountedSessions(DbSession& db, const ReportFilter& filter, std::time_t 
   // filter's condition on addresses holds, and passes the other conditions. Those are
   // read on a second connection while this one reads the addresses and the sessions.
   FilterPass pass;
-  SideWork side(db, [&](DbSession& connection) { return pass.Load(connection, filter, now, false); });
+  SideWork side(db, [&](DbSession& connection) { return pass.Load(connection, filter, now); });
   const std::string condition = BuildFilterQueries(filter, now).addressCondition;
   const std::string addressSql =
       "SELECT UserIP" + (condition.empty() ? std::string() : ", (" + condition + ")") + " FROM DNSLookUp b;";
@@ -139,7 +137,7 @@ bool LoadCountedSessions(DbSession& db, const ReportFilter& filter, std::time_t 
   });
   if (!side.Join() || !read) return false;
   for (const StagedSession& session : staged) {
-    if (!session.numbered || !pass.Passes(session.numId, session.id, session.address)) continue;
+    if (!session.numbered || !pass.Passes(session.numId, session.id)) continue;
     if (!CountSession(session.id, session.start, session.address, true, out)) return false;
   }
   return true;
@@ -309,10 +307,7 @@ bool ReadRequests(DbSession& db, StagedRequests& out) {
     if (!row.GetInt64(1, request) || !row.GetTextView(3, path) || !row.GetInt64(4, status)) return false;
     if (status < INT32_MIN || status > INT32_MAX) return false;
     if (out.sessionIds.empty() || id != last) {
-      const auto number = static_cast<uint32_t>(out.sessionIds.size());
-      std::string_view kept;
-      lastNumber = out.ids.FindOrAdd(id, number, &kept);
-      if (lastNumber == number) out.sessionIds.push_back(kept);
+      lastNumber = out.ids.Number(id, out.sessionIds);
       last.assign(id);
     }
     uint32_t exact = out.paths.Of(path);

@@ -37,6 +37,15 @@ class TextIndex {
   // The row of id, given row first when id is new (added as Add does); *kept, when
   // asked, is the index's copy.
   uint32_t FindOrAdd(std::string_view id, uint32_t row, std::string_view* kept = nullptr);
+  // The row of text numbered in the order texts are first met: a new text gets row
+  // byRow.size() and its kept copy is appended to byRow.
+  uint32_t Number(std::string_view text, std::vector<std::string_view>& byRow) {
+    const auto next = static_cast<uint32_t>(byRow.size());
+    std::string_view kept;
+    const uint32_t row = FindOrAdd(text, next, &kept);
+    if (row == next) byRow.push_back(kept);
+    return row;
+  }
   size_t Size() const { return count_; }
 
  private:

@@ -239,9 +239,7 @@ TEST(ReportRowsTest, TheFilterApartNamesWhatItsJoinedConditionsPass) {
   f.keywords = " ";  // no word: no condition, as in the joined form
   FilterQueries q = BuildFilterQueries(f, 0);
   EXPECT_EQ(q.sessionQuery, "");
-  EXPECT_EQ(q.addressQuery,
-            "SELECT b.UserIP FROM DNSLookUp b WHERE 1=1 AND ((b.IsRobot IS NULL) OR b.IsRobot=0) AND "
-            "(b.CountryCode IN ('us')) ;");
+  EXPECT_EQ(q.addressCondition, "1=1 AND ((b.IsRobot IS NULL) OR b.IsRobot=0) AND (b.CountryCode IN ('us')) ");
   ASSERT_EQ(q.idQueries.size(), 2u);
   EXPECT_EQ(q.idQueries[0], "SELECT SessionId FROM Resource WHERE 1=1 ;");  // a country asks for a request
   EXPECT_EQ(q.idQueries[1],
