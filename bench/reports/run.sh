@@ -5,7 +5,7 @@
 # off and on, with each view's peak memory, both from rows read into memory (as they
 # run) and from each view's own statement (as they ran before); then the whole
 # `weavil report VIEW` command.
-#   [WEAVIL_LOG_SOURCE=real.log] [RUNS=3] bench/reports/run.sh [BUILD_DIR] [LINES]
+#   [WEAVIL_LOG_SOURCE=real.log] [RUNS=3] [WHOLE_RUNS=5] [BASELINE=older/weavil] bench/reports/run.sh [BUILD_DIR] [LINES]
 set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
 root=$(cd "$here/../.." && pwd)
@@ -32,23 +32,39 @@ echo "database: $sessions sessions, $requests stored requests"
 # The whole `weavil report VIEW` command as a user runs it (open, query, tree, output),
 # filter off and with a typical filter (robots left out, the three most asked-for pages;
 # the period is left out here because the command measures it from today's date).
+# With BASELINE=/path/to/older/weavil the older build runs beside it, the two taking
+# turns, so that a host whose speed drifts from minute to minute slows both alike.
 pages=$(sqlite3 "$db" "SELECT UriStem FROM Resource GROUP BY UriStem ORDER BY count(*) DESC LIMIT 3" | tr '\n' ' ')
+runs=${WHOLE_RUNS:-5}
+builds=("$build/bin/weavil")
+[ -n "${BASELINE:-}" ] && builds=("$BASELINE" "$build/bin/weavil")
 echo
-echo "whole command: weavil report VIEW > /dev/null (best of 3)"
-printf '%-12s %-8s %10s %8s\n' view filter seconds "peak MB"
+echo "whole command: weavil report VIEW > /dev/null (best of $runs${BASELINE:+, baseline first})"
+if [ -n "${BASELINE:-}" ]; then
+  printf '%-12s %-8s %10s %10s %9s %9s\n' view filter baseline seconds "peak MB" "peak MB"
+else
+  printf '%-12s %-8s %10s %8s\n' view filter seconds "peak MB"
+fi
 for filter in off typical; do
   for view in sessions visitors keywords referers pages statistics; do
     args=(--no-filter)
     [ "$filter" = typical ] && args=(--no-filter --no-robots --pages "$pages")
-    best=""
-    peak=0
-    for _ in 1 2 3; do
-      out=$(XDG_CONFIG_HOME="$work/config" /usr/bin/time -f '%e %M' "$build/bin/weavil" --db "$db" report "$view" \
-        "${args[@]}" 2>&1 >/dev/null | tail -1)
-      read -r s kb <<<"$out"
-      if [ -z "$best" ] || awk "BEGIN { exit !($s < $best) }"; then best=$s; fi
-      [ "$kb" -gt "$peak" ] && peak=$kb
+    best=()
+    peak=()
+    for _ in $(seq "$runs"); do
+      for i in "${!builds[@]}"; do
+        out=$(XDG_CONFIG_HOME="$work/config" /usr/bin/time -f '%e %M' "${builds[$i]}" --db "$db" report "$view" \
+          "${args[@]}" 2>&1 >/dev/null | tail -1)
+        read -r s kb <<<"$out"
+        if [ -z "${best[$i]:-}" ] || awk "BEGIN { exit !($s < ${best[$i]}) }"; then best[$i]=$s; fi
+        [ "$kb" -gt "${peak[$i]:-0}" ] && peak[$i]=$kb
+      done
     done
-    printf '%-12s %-8s %10s %8d\n' "$view" "$filter" "$best" $((peak / 1024))
+    if [ -n "${BASELINE:-}" ]; then
+      printf '%-12s %-8s %10s %10s %9d %9d\n' "$view" "$filter" "${best[0]}" "${best[1]}" $((peak[0] / 1024)) \
+        $((peak[1] / 1024))
+    else
+      printf '%-12s %-8s %10s %8d\n' "$view" "$filter" "${best[0]}" $((peak[0] / 1024))
+    fi
   done
 done
