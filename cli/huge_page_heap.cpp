@@ -4,6 +4,7 @@
 #include <sys/mman.h>
 #include <unistd.h>
 
+#include <atomic>
 #include <cstdint>
 #include <cstdlib>
 #include <fstream>
@@ -34,6 +35,8 @@ constexpr int kHeapStep = 512 << 20;
 // are mapped on their own.
 constexpr int kMapThreshold = 32 << 20;
 
+std::atomic<bool> heapMarked{false};
+
 std::string ThpMode() {
   std::ifstream in("/sys/kernel/mm/transparent_hugepage/enabled");
   return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
@@ -59,6 +62,7 @@ bool MarkHeap() {
   const uintptr_t start = (reinterpret_cast<uintptr_t>(block) + kHugePage - 1) & ~(kHugePage - 1);
   bool marked = top > start && ::madvise(reinterpret_cast<void*>(start), top - start, MADV_HUGEPAGE) == 0;
   std::free(block);
+  heapMarked = marked;
   return marked;
 }
 
@@ -67,6 +71,10 @@ bool MarkHeap() {
 bool UseHugePageHeap() {
   static const bool marked = MarkHeap();
   return marked;
+}
+
+void ReturnFreeHeap() {
+  if (heapMarked) ::malloc_trim(0);
 }
 
 }  // namespace weavil

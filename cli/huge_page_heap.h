@@ -21,4 +21,9 @@ bool HugePagesOnRequest(std::string_view thpMode);
 // huge pages on request. True when the heap is marked.
 bool UseHugePageHeap();
 
+// Gives the free pages of the marked heap back to the system (the heap keeps what it
+// freed otherwise, up to its step): for the window, after its views are refreshed.
+// Nothing when the heap was not marked.
+void ReturnFreeHeap();
+
 }  // namespace weavil

@@ -2,6 +2,7 @@
 
 #include <QMetaObject>
 
+#include "cli/huge_page_heap.h"
 #include "reports/session_views.h"
 #include "reports/statistics_view.h"
 #include "shell/tree_list_view.h"
@@ -75,7 +76,10 @@ void ReportTabs::Refresh(int tab) {
   }
   BeginRefresh(tab);
   ReportView* view = views_[static_cast<size_t>(tab)].get();
-  pool_.start([view] { view->RefreshView(); });
+  pool_.start([view] {
+    view->RefreshView();
+    ReturnFreeHeap();
+  });
 }
 
 void ReportTabs::BeginRefresh(int tab) {
@@ -98,7 +102,10 @@ void ReportTabs::RefreshAllInBackground() {
     BeginRefresh(tab);
     views.push_back(views_[static_cast<size_t>(tab)].get());
   }
-  if (!views.empty()) pool_.start([views] { RefreshAllWorker(views); });
+  if (!views.empty()) pool_.start([views] {
+    RefreshAllWorker(views);
+    ReturnFreeHeap();
+  });
 }
 
 bool ReportTabs::AnyRefreshing() const {

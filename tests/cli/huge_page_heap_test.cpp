@@ -2,6 +2,8 @@
 
 #include <gtest/gtest.h>
 
+#include <unistd.h>
+
 #include <cstdint>
 #include <cstdlib>
 #include <cstring>
@@ -51,6 +53,33 @@ TEST(HugePageHeapTest, LargeBlocksComeFromTheMarkedHeap) {
   std::string mapping = MappingOf(static_cast<char*>(block) + (size_t{8} << 20) - 1);
   std::free(block);
   EXPECT_NE(mapping.find(" hg"), std::string::npos) << mapping;  // VmFlags: hg, huge pages asked for
+}
+
+// The process's resident memory in bytes.
+size_t Resident() {
+  std::ifstream statm("/proc/self/statm");
+  size_t size = 0, resident = 0;
+  statm >> size >> resident;
+  return resident * static_cast<size_t>(::sysconf(_SC_PAGESIZE));
+}
+
+// Freed blocks of the marked heap stay in memory until they are given back.
+TEST(HugePageHeapTest, FreePagesGoBackWhenAsked) {
+  std::ifstream mode("/sys/kernel/mm/transparent_hugepage/enabled");
+  std::string text((std::istreambuf_iterator<char>(mode)), std::istreambuf_iterator<char>());
+  if (!HugePagesOnRequest(text) || !UseHugePageHeap()) GTEST_SKIP() << "the heap is not marked here";
+  constexpr size_t kSize = size_t{24} << 20;  // below the size mapped on its own
+  char* block = static_cast<char*>(std::malloc(kSize));
+  ASSERT_NE(block, nullptr);
+  std::memset(block, 1, kSize);
+  volatile char written = block[kSize / 2];  // the pages are written, not left out
+  EXPECT_EQ(written, 1);
+  void* after = std::malloc(size_t{1} << 20);  // after the block: it stays inside the heap
+  std::free(block);
+  const size_t before = Resident();
+  ReturnFreeHeap();
+  EXPECT_GT(before, Resident() + (size_t{16} << 20));
+  std::free(after);
 }
 
 }  // namespace
