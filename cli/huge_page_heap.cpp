@@ -42,12 +42,6 @@ std::string ThpMode() {
   return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 }
 
-}  // namespace
-
-bool HugePagesOnRequest(std::string_view thpMode) { return thpMode.find("[madvise]") != std::string_view::npos; }
-
-namespace {
-
 bool MarkHeap() {
   if (kOwnAllocator || std::getenv("WEAVIL_SMALL_PAGES") || !HugePagesOnRequest(ThpMode())) return false;
   // One arena for every thread, so the reads on the second connection's thread take
@@ -55,7 +49,8 @@ bool MarkHeap() {
   if (!::mallopt(M_ARENA_MAX, 1) || !::mallopt(M_MMAP_THRESHOLD, kMapThreshold) || !::mallopt(M_TOP_PAD, kHeapStep))
     return false;
   // A block larger than what is left at the heap's top grows it by the step; the
-  // whole huge pages from there to the new top are marked.
+  // whole huge pages from there to the new top are marked. Growth beyond that step
+  // (a heap of more than half a gigabyte) keeps ordinary pages.
   void* block = std::malloc(size_t{1} << 20);
   if (!block) return false;
   const auto top = reinterpret_cast<uintptr_t>(::sbrk(0));
@@ -67,6 +62,8 @@ bool MarkHeap() {
 }
 
 }  // namespace
+
+bool HugePagesOnRequest(std::string_view thpMode) { return thpMode.find("[madvise]") != std::string_view::npos; }
 
 bool UseHugePageHeap() {
   static const bool marked = MarkHeap();
