@@ -43,19 +43,14 @@ struct RequestRows {
 bool ReadRequests(DbSession& db, RequestRows& out) {
   out.visits.reserve(RowCountHint(db, "SELECT max(ResourceId) FROM Resource;"));
   out.ids.Reserve(RowCountHint(db, "SELECT max(NumId) FROM [Session];"));
-  std::string last;
-  uint32_t lastNumber = 0;
+  RunNumbering numberOf(out.ids, out.sessionIds);
   return ForEachRow(db, "SELECT ResourceId, SessionId, UriStem FROM Resource;", [&](const Statement& row) {
     std::string_view id, path;
     if (!row.GetTextView(2, id)) return true;  // joins no session
     if (!row.GetTextView(3, path)) return false;
-    if (out.sessionIds.empty() || id != last) {
-      lastNumber = out.ids.Number(id, out.sessionIds);
-      last.assign(id);
-    }
     int64_t request = 0;
     row.GetInt64(1, request);
-    out.visits.push_back({lastNumber, out.pages.Group(out.pages.Of(path)), request});
+    out.visits.push_back({numberOf.Number(id), out.pages.Group(out.pages.Of(path)), request});
     return true;
   });
 }

@@ -91,8 +91,7 @@ bool LoadVisitors(DbSession& db, const std::string& condition, ReportSessions& o
 
 }  // namespace
 
-bool FilterPass::Load(DbSession& db, const ReportFilter& filter, std::time_t now) {
-  FilterQueries queries = BuildFilterQueries(filter, now);
+bool FilterPass::Load(DbSession& db, const FilterQueries& queries) {
   byNumId_ = !queries.sessionQuery.empty();
   if (byNumId_ && !ForEachRow(db, queries.sessionQuery, [&](const Statement& row) {
         int64_t numId = 0;
@@ -103,16 +102,10 @@ bool FilterPass::Load(DbSession& db, const ReportFilter& filter, std::time_t now
       }))
     return false;
   auto readTexts = [&](const std::string& sql, TextIndex& into, std::vector<std::string_view>& byRow) {
-    // The rows of one session stand together in the tables that hang off the
-    // sessions, so most rows repeat the text of the row before.
-    std::string last;
-    bool any = false;
+    RunNumbering numberOf(into, byRow);
     return ForEachRow(db, sql, [&](const Statement& row) {
       std::string_view text;
-      if (!row.GetTextView(1, text) || (any && text == last)) return true;
-      into.Number(text, byRow);
-      last.assign(text);
-      any = true;
+      if (row.GetTextView(1, text)) numberOf.Number(text);
       return true;
     });
   };
@@ -187,7 +180,7 @@ bool LoadReportSessions(DbSession& db, const ReportFilter& filter, std::time_t n
   const FilterQueries queries = BuildFilterQueries(filter, now);
   const bool visitorsHere = !queries.idQueries.empty();
   SideWork side(db, [&](DbSession& connection) {
-    return pass.Load(connection, filter, now) &&
+    return pass.Load(connection, queries) &&
            (visitorsHere || LoadVisitors(connection, queries.addressCondition, out));
   });
   std::vector<StagedSession> staged;

@@ -26,7 +26,7 @@ class FilterPass {
   FilterPass& operator=(const FilterPass&) = delete;
   // False when a statement fails. The condition on the addresses is the caller's to
   // ask as it reads them (FilterQueries::addressCondition).
-  bool Load(DbSession& db, const ReportFilter& filter, std::time_t now);
+  bool Load(DbSession& db, const FilterQueries& queries);
   // Asked of the sessions in their stored order, most answers come from the next
   // identifier of each set (the sets are read in the same order).
   bool Passes(int64_t numId, std::string_view sessionId);

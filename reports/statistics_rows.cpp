@@ -89,7 +89,7 @@ bool CountSession(std::string_view id, std::string_view start, std::string_view 
 struct StagedSession {
   std::string_view id, start, address;
   int64_t numId = 0;
-  bool located = false, numbered = false;
+  bool numbered = false;
 };
 
 bool LoadCountedSessions(DbSession& db, const ReportFilter& filter, std::time_t now, CountedSessions& out) {
@@ -107,9 +107,10 @@ bool LoadCountedSessions(DbSession& db, const ReportFilter& filter, std::time_t 
   // With the filter on, a session counts when it has an address row for which the
   // filter's condition on addresses holds, and passes the other conditions. Those are
   // read on a second connection while this one reads the addresses and the sessions.
+  const FilterQueries queries = BuildFilterQueries(filter, now);
   FilterPass pass;
-  SideWork side(db, [&](DbSession& connection) { return pass.Load(connection, filter, now); });
-  const std::string condition = BuildFilterQueries(filter, now).addressCondition;
+  SideWork side(db, [&](DbSession& connection) { return pass.Load(connection, queries); });
+  const std::string& condition = queries.addressCondition;
   const std::string addressSql =
       "SELECT UserIP" + (condition.empty() ? std::string() : ", (" + condition + ")") + " FROM DNSLookUp b;";
   TextIndex known;
@@ -125,8 +126,8 @@ bool LoadCountedSessions(DbSession& db, const ReportFilter& filter, std::time_t 
   read = read && ForEachRow(db, sessionsSql, [&](const Statement& row) {
     StagedSession session;
     if (!row.GetTextView(2, session.id)) return true;  // joins nothing
-    session.located = row.GetTextView(4, session.address);  // a null address joins no country
-    if (!session.located || known.Find(session.address) == kNoEntry) return true;
+    // A null address joins no country.
+    if (!row.GetTextView(4, session.address) || known.Find(session.address) == kNoEntry) return true;
     session.numbered = row.GetInt64(1, session.numId);
     row.GetTextView(3, session.start);
     session.id = out.texts.Keep(session.id);
@@ -298,23 +299,19 @@ struct StagedRequests {
 bool ReadRequests(DbSession& db, StagedRequests& out) {
   out.rows.reserve(RowCountHint(db, "SELECT max(ResourceId) FROM Resource;"));
   out.ids.Reserve(RowCountHint(db, "SELECT max(NumId) FROM [Session];"));
-  std::string last;
-  uint32_t lastNumber = 0;
+  RunNumbering numberOf(out.ids, out.sessionIds);
   return ForEachRow(db, "SELECT ResourceId, SessionId, UriStem, StatusCode FROM Resource;", [&](const Statement& row) {
     std::string_view id, path;
     int64_t request = 0, status = 0;
     if (!row.GetTextView(2, id)) return true;  // joins no session
     if (!row.GetInt64(1, request) || !row.GetTextView(3, path) || !row.GetInt64(4, status)) return false;
     if (status < INT32_MIN || status > INT32_MAX) return false;
-    if (out.sessionIds.empty() || id != last) {
-      lastNumber = out.ids.Number(id, out.sessionIds);
-      last.assign(id);
-    }
+    const uint32_t session = numberOf.Number(id);
     uint32_t exact = out.paths.Of(path);
     uint64_t statusKey = (static_cast<uint64_t>(static_cast<uint32_t>(status)) << 32) | exact;
     auto [text, added] = out.statusTextOf.try_emplace(statusKey, 0);
     if (added) text->second = out.statusTexts.Of(JetStr(static_cast<double>(status), true) + "+" + std::string(path));
-    out.rows.push_back({request, lastNumber, exact, text->second});
+    out.rows.push_back({request, session, exact, text->second});
     return true;
   });
 }

@@ -83,6 +83,28 @@ class TextLookup {
   uint32_t row_ = kNoEntry;
 };
 
+// TextIndex::Number for the rows of a table that hangs off the sessions: the rows of
+// one session stand together, so a text equal to the row before's is answered without
+// a lookup.
+class RunNumbering {
+ public:
+  RunNumbering(TextIndex& index, std::vector<std::string_view>& byRow) : index_(index), byRow_(byRow) {}
+  uint32_t Number(std::string_view text) {
+    if (numbered_ && text == last_) return row_;
+    row_ = index_.Number(text, byRow_);
+    last_.assign(text);
+    numbered_ = true;
+    return row_;
+  }
+
+ private:
+  TextIndex& index_;
+  std::vector<std::string_view>& byRow_;
+  std::string last_;
+  bool numbered_ = false;
+  uint32_t row_ = 0;
+};
+
 // Find in an index whose row r holds byRow[r], trying first the row after the one found
 // before: two tables written in the same order name their sessions in the same order,
 // so most lookups then read the next text instead of a random slot.
