@@ -41,19 +41,13 @@ class StoreClassifier : public SessionClassifier {
 class StartAddressSet {
  public:
   bool Contains(int64_t start, uint32_t address) const {
-    if (slots_.empty()) return false;
-    for (size_t at = Hash(start, address) & (slots_.size() - 1);; at = (at + 1) & (slots_.size() - 1)) {
-      const Slot& slot = slots_[at];
-      if (!slot.used) return false;
-      if (slot.start == start && slot.address == address) return true;
-    }
+    return !slots_.empty() && slots_[Probe(start, address)].used;
   }
   void Insert(int64_t start, uint32_t address) {
     if (2 * (count_ + 1) > slots_.size()) Grow();
-    size_t at = Hash(start, address) & (slots_.size() - 1);
-    for (; slots_[at].used; at = (at + 1) & (slots_.size() - 1))
-      if (slots_[at].start == start && slots_[at].address == address) return;
-    slots_[at] = {start, address, true};
+    Slot& slot = slots_[Probe(start, address)];
+    if (slot.used) return;
+    slot = {start, address, true};
     ++count_;
   }
 
@@ -63,9 +57,13 @@ class StartAddressSet {
     uint32_t address = 0;
     bool used = false;
   };
-  static size_t Hash(int64_t start, uint32_t address) {
+  // The slot holding the pair, or the free one where it would go.
+  size_t Probe(int64_t start, uint32_t address) const {
     uint64_t h = (static_cast<uint64_t>(start) * 0x9e3779b97f4a7c15ULL) ^ (address * 0xbf58476d1ce4e5b9ULL);
-    return static_cast<size_t>(h ^ (h >> 31));
+    const size_t mask = slots_.size() - 1;
+    size_t at = static_cast<size_t>(h ^ (h >> 31)) & mask;
+    while (slots_[at].used && !(slots_[at].start == start && slots_[at].address == address)) at = (at + 1) & mask;
+    return at;
   }
   void Grow() {
     std::vector<Slot> old = std::move(slots_);
