@@ -14,13 +14,6 @@
 namespace weavil {
 namespace {
 
-TEST(HugePageHeapTest, AsksOnlyWhereTheKernelWaitsToBeAsked) {
-  EXPECT_TRUE(HugePagesOnRequest("always [madvise] never\n"));
-  EXPECT_FALSE(HugePagesOnRequest("[always] madvise never"));  // given without asking
-  EXPECT_FALSE(HugePagesOnRequest("always madvise [never]"));
-  EXPECT_FALSE(HugePagesOnRequest(""));  // no such file
-}
-
 // The mapping of /proc/self/smaps that holds address, as its lines.
 std::string MappingOf(const void* address) {
   std::ifstream smaps("/proc/self/smaps");
