@@ -136,6 +136,7 @@ CREATE VIEW FirstSessionResource AS
 CREATE VIEW LastSessionResource AS
   SELECT SessionId, Max(ResourceId) AS "'ResourceId'" FROM Resource GROUP BY SessionId;
 
--- The layout version, as PRAGMA user_version records it in the SQLite file.
-CREATE TABLE WeavilSchema (Version bigint NOT NULL);
+-- The layout version, as PRAGMA user_version records it in the SQLite file, and which
+-- version of the program's functions the database holds.
+CREATE TABLE WeavilSchema (Version bigint NOT NULL, FunctionsVersion text);
 INSERT INTO WeavilSchema (Version) VALUES (2);

@@ -16,6 +16,7 @@
 
 #include "settings/program_folders.h"
 #include "store/database.h"
+#include "store/pg_backend.h"
 #include "store/trace.h"
 
 namespace fs = std::filesystem;
@@ -73,6 +74,10 @@ bool WriteIni(const std::string& path, const IniData& data) {
 bool TryOpen(const std::string& name) {
   std::string path;
   if (!LookupDataSource(name, path)) return false;
+  if (pg::IsServerUri(path)) {
+    DbSession session;
+    return session.OpenFile(path) >= 0;
+  }
   sqlite3* db = nullptr;
   int32_t result = OpenDatabaseFile(path, &db);
   if (db) sqlite3_close(db);
@@ -211,6 +216,10 @@ bool CreateDatabaseFromTemplate(const std::string& templatePath, const std::stri
 void EnsureDataSource(const std::string& programDir) {
   if (TryOpen("Log")) return;
   WriteTrace("Fail to open ODBC source");
+  // A server that does not answer now is still the user's choice: it is kept, and the
+  // reports say why it did not open.
+  std::string registered;
+  if (LookupDataSource("Log", registered) && pg::IsServerUri(registered)) return;
   std::string databasePath = ProgramDatabasePath(programDir);
   // An installed program, or a program folder we may not write to, gets a per-user
   // copy; SQLite needs to write beside the file for its journal.

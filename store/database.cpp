@@ -1,14 +1,21 @@
 #include "store/database.h"
 
+#include <libpq-fe.h>
 #include <sqlite3.h>
 
 #include <atomic>
 #include <cctype>
+#include <charconv>
+#include <cmath>
+#include <cstdio>
+#include <cstdlib>
 #include <utility>
+#include <vector>
 
 #include "base/text.h"
 #include "store/data_source_registry.h"
 #include "store/jet_functions.h"
+#include "store/pg_backend.h"
 #include "store/result.h"
 #include "store/schema_upgrade.h"
 #include "store/trace.h"
@@ -47,6 +54,7 @@ bool DbError::IsDuplicate() const {
 
 std::string DbError::Describe() const {
   if (!Failed()) return std::string();
+  if (!sqlState.empty()) return message + " (PostgreSQL SQLSTATE " + sqlState + ")";
   return message + " (SQLite code " + std::to_string(code) + ")";
 }
 
@@ -92,6 +100,13 @@ void LogDataSource::Open() {
     openResult_ = kResultFail;
     return;
   }
+  if (pg::IsServerUri(path_)) {
+    // The server's database is made ready (tables, functions) by the first session.
+    DbSession probe;
+    openResult_ = probe.OpenFile(path_);
+    if (Failed(openResult_)) openError_ = probe.LastError().message;
+    return;
+  }
   sqlite3* db = nullptr;
   openResult_ = OpenDatabaseFile(path_, &db, &openError_);
   // A database of an older template is upgraded once, here. One that cannot be (read-
@@ -101,8 +116,12 @@ void LogDataSource::Open() {
   if (db) sqlite3_close(db);
 }
 
+bool LogDataSource::IsServer() const { return pg::IsServerUri(path_); }
+
 std::string LogDataSource::Describe() const {
-  std::string text = path_.empty() ? std::string("the data source \"Log\"") : "the database " + path_;
+  std::string text = path_.empty()   ? std::string("the data source \"Log\"")
+                     : IsServer()    ? "the database " + pg::ShownUri(path_)
+                                     : "the database " + path_;
   if (!IsOpen()) text += ": " + (openError_.empty() ? std::string("it is not registered") : openError_);
   return text;
 }
@@ -181,6 +200,7 @@ struct DbSession::ErrorLog {
 
 DbSession::DbSession(DbSession&& other) noexcept
     : db_(std::exchange(other.db_, nullptr)),
+      pg_(std::move(other.pg_)),
       inTransaction_(std::exchange(other.inTransaction_, false)),
       bulkWrite_(std::exchange(other.bulkWrite_, false)),
       errors_(std::move(other.errors_)) {}
@@ -189,6 +209,7 @@ DbSession& DbSession::operator=(DbSession&& other) noexcept {
   if (this != &other) {
     Close();
     db_ = std::exchange(other.db_, nullptr);
+    pg_ = std::move(other.pg_);
     inTransaction_ = std::exchange(other.inTransaction_, false);
     bulkWrite_ = std::exchange(other.bulkWrite_, false);
     errors_ = std::move(other.errors_);
@@ -210,6 +231,16 @@ int32_t DbSession::OpenFile(const std::string& path, bool readOnly) {
   Close();
   errors_ = std::make_shared<ErrorLog>();
   std::string error;
+  if (pg::IsServerUri(path)) {
+    std::shared_ptr<pg::Connection> connection = pg::Connection::Open(path, error);
+    if (connection && !pg::EnsureServerSchema(*connection, pg::ServerTemplate(), error)) connection.reset();
+    if (!connection) {
+      errors_->last = errors_->firstHard = DbError{SQLITE_CANTOPEN, error, "08006"};
+      return kResultFail;
+    }
+    pg_ = std::move(connection);
+    return kResultOk;
+  }
   int32_t result = OpenDatabaseFile(path, &db_, &error, readOnly);
   if (Failed(result)) errors_->last = errors_->firstHard = DbError{SQLITE_CANTOPEN, error};
   return result;
@@ -243,6 +274,11 @@ void DbSession::NoteFailure(int code) {
 }
 
 void DbSession::Close() {
+  if (pg_) {
+    if (inTransaction_) Abort();
+    pg_.reset();
+    return;
+  }
   if (!db_) return;
   if (inTransaction_) Abort();
   EndBulkWrite();
@@ -250,7 +286,31 @@ void DbSession::Close() {
   db_ = nullptr;
 }
 
+namespace {
+
+// The lock every writer of a server's database takes for its transaction, as SQLite's
+// BEGIN IMMEDIATE takes the file's: writers queue, each gets the whole database.
+constexpr const char* kServerWriteLock = "SELECT pg_advisory_xact_lock(8172635400)";
+
+}  // namespace
+
 int32_t DbSession::StartTransaction() {
+  if (pg_ && !inTransaction_) {
+    DbError failure;
+    int seconds = DatabaseBusySeconds();
+    std::string begin = "BEGIN ISOLATION LEVEL READ COMMITTED; SET LOCAL lock_timeout = '" +
+                        (seconds > 0 ? std::to_string(seconds) + "s" : std::string("1ms")) + "'; " + kServerWriteLock;
+    if (!pg_->Run(begin.c_str(), &failure)) {
+      pg_->Run("ROLLBACK", nullptr);
+      std::lock_guard<std::mutex> lock(errors_->mutex);
+      errors_->last = failure;
+      if (!errors_->firstHard.Failed()) errors_->firstHard = failure;
+      return kResultFail;
+    }
+    pg_->Run("SET LOCAL lock_timeout = 0", nullptr);
+    inTransaction_ = true;
+    return kResultOk;
+  }
   if (!db_ || inTransaction_) return kResultFail;
   int rc = sqlite3_exec(db_, "BEGIN IMMEDIATE", nullptr, nullptr, nullptr);
   if (rc != SQLITE_OK) {
@@ -262,6 +322,24 @@ int32_t DbSession::StartTransaction() {
 }
 
 int32_t DbSession::Commit() {
+  if (pg_ && inTransaction_) {
+    inTransaction_ = false;
+    PGresult* result = PQexec(pg_->Handle(), "COMMIT");
+    ExecStatusType status = PQresultStatus(result);
+    DbError failure;
+    if (status != PGRES_COMMAND_OK) {
+      failure = pg::ErrorOf(pg_->Handle(), result);
+    } else if (std::string_view(PQcmdStatus(result)) != "COMMIT") {
+      // A transaction that met a failure ends in a rollback, however it is ended.
+      failure = DbError{SQLITE_ABORT, "the transaction was rolled back after a failed statement", "25P02"};
+    }
+    PQclear(result);
+    if (!failure.Failed()) return kResultOk;
+    std::lock_guard<std::mutex> lock(errors_->mutex);
+    errors_->last = failure;
+    if (!errors_->firstHard.Failed()) errors_->firstHard = failure;
+    return kResultFail;
+  }
   if (!db_ || !inTransaction_) return kResultFail;
   int rc = sqlite3_exec(db_, "COMMIT", nullptr, nullptr, nullptr);
   if (rc != SQLITE_OK) {
@@ -275,6 +353,10 @@ int32_t DbSession::Commit() {
 }
 
 int32_t DbSession::Abort() {
+  if (pg_ && inTransaction_) {
+    inTransaction_ = false;
+    return pg_->Run("ROLLBACK", nullptr) ? kResultOk : kResultFail;
+  }
   if (!db_ || !inTransaction_) return kResultFail;
   inTransaction_ = false;
   return sqlite3_exec(db_, "ROLLBACK", nullptr, nullptr, nullptr) == SQLITE_OK ? kResultOk : kResultFail;
@@ -319,9 +401,34 @@ void DbSession::EndBulkWrite() {
   SetJournalMode(db_, "WAL");
 }
 
-int64_t DbSession::LastInsertId() const { return db_ ? sqlite3_last_insert_rowid(db_) : 0; }
+int64_t DbSession::LastInsertId() const {
+  if (pg_) {
+    // Inside a failed transaction the server answers nothing; a session that inserted
+    // nothing has no value yet.
+    if (PQtransactionStatus(pg_->Handle()) == PQTRANS_INERROR) return 0;
+    // Within a transaction the question must not end it when there is no answer.
+    bool inside = PQtransactionStatus(pg_->Handle()) == PQTRANS_INTRANS;
+    PGresult* result = PQexec(pg_->Handle(), inside ? "SAVEPOINT weavil_lastval; SELECT lastval()" : "SELECT lastval()");
+    int64_t id = 0;
+    if (PQresultStatus(result) == PGRES_TUPLES_OK && PQntuples(result) == 1) id = std::atoll(PQgetvalue(result, 0, 0));
+    bool failed = PQresultStatus(result) != PGRES_TUPLES_OK;
+    PQclear(result);
+    if (inside)
+      pg_->Run(failed ? "ROLLBACK TO SAVEPOINT weavil_lastval; RELEASE SAVEPOINT weavil_lastval"
+                      : "RELEASE SAVEPOINT weavil_lastval",
+               nullptr);
+    return id;
+  }
+  return db_ ? sqlite3_last_insert_rowid(db_) : 0;
+}
+
+int64_t DbSession::Changes() const {
+  if (pg_) return pg_->changes;
+  return db_ ? sqlite3_changes64(db_) : 0;
+}
 
 std::string DbSession::FilePath() const {
+  if (pg_) return pg_->Uri();
   const char* file = db_ ? sqlite3_db_filename(db_, "main") : nullptr;
   return file ? file : "";
 }
@@ -387,10 +494,77 @@ std::string TranslateSql(std::string_view sql) {
   return RenameLeftCalls(sql);
 }
 
+// ---------------------------------------------------------------- statement on a server
+
+// A statement on a PostgreSQL server: its translation, its parameters as texts (the
+// server gives them their types from where they stand) and its whole result.
+struct PgQuery {
+  std::shared_ptr<pg::Connection> connection;
+  pg::Translated translated;
+  std::string name;  // the prepared statement's; empty for one run of Execute
+  std::vector<std::string> values;
+  std::vector<char> isNull;
+  PGresult* result = nullptr;
+  int row = -1;
+  int rows = 0;
+  mutable std::vector<std::string> shown;  // a column's text made here (numbers, bytes)
+
+  ~PgQuery() {
+    if (result) PQclear(result);
+    if (!name.empty()) connection->Forget(std::move(name));
+  }
+
+  void Bind(int index, std::string value, bool null = false) {
+    if (index < 1 || index > translated.parameters) return;
+    values[static_cast<size_t>(index - 1)] = std::move(value);
+    isNull[static_cast<size_t>(index - 1)] = null;
+  }
+
+  Oid Type(int ordinal) const { return PQftype(result, ordinal - 1); }
+  const char* Value(int ordinal) const { return PQgetvalue(result, row, ordinal - 1); }
+  size_t Length(int ordinal) const { return static_cast<size_t>(PQgetlength(result, row, ordinal - 1)); }
+};
+
+namespace {
+
+constexpr Oid kBoolType = 16, kByteaType = 17, kFloat4Type = 700, kFloat8Type = 701, kNumericType = 1700;
+
+// A floating-point value as SQLite shows a REAL as text: 15 significant digits, and a
+// decimal point even for whole numbers ("12.0", "1.0e+20").
+std::string RealText(double value) {
+  char buffer[40];
+  std::snprintf(buffer, sizeof buffer, "%.15g", value);
+  std::string text = buffer;
+  if (text.find_first_of(".ni") != std::string::npos) return text;  // has a point, nan, inf
+  size_t e = text.find('e');
+  text.insert(e == std::string::npos ? text.size() : e, ".0");
+  return text;
+}
+
+void DecodeHex(std::string_view hex, std::string& out) {
+  out.clear();
+  auto digit = [](char c) { return c <= '9' ? c - '0' : (c | 0x20) - 'a' + 10; };
+  for (size_t i = 0; i + 1 < hex.size(); i += 2) out.push_back(static_cast<char>(digit(hex[i]) * 16 + digit(hex[i + 1])));
+}
+
+}  // namespace
+
+int32_t Statement::PgFailed() {
+  if (pq_) error_ = pg::ErrorOf(pq_->connection->Handle(), pq_->result);
+  if (log_) {
+    std::lock_guard<std::mutex> lock(log_->mutex);
+    log_->last = error_;
+    if (!error_.IsDuplicate() && !log_->firstHard.Failed()) log_->firstHard = error_;
+  }
+  return kResultFail;
+}
+
+Statement::Statement() = default;
 Statement::~Statement() { Close(); }
 
 Statement::Statement(Statement&& other) noexcept
     : stmt_(std::exchange(other.stmt_, nullptr)),
+      pq_(std::move(other.pq_)),
       log_(std::move(other.log_)),
       error_(std::move(other.error_)),
       pendingRow_(other.pendingRow_),
@@ -402,6 +576,7 @@ Statement& Statement::operator=(Statement&& other) noexcept {
   if (this != &other) {
     Close();
     stmt_ = std::exchange(other.stmt_, nullptr);
+    pq_ = std::move(other.pq_);
     log_ = std::move(other.log_);
     error_ = std::move(other.error_);
     pendingRow_ = other.pendingRow_;
@@ -415,6 +590,7 @@ Statement& Statement::operator=(Statement&& other) noexcept {
 void Statement::Close() {
   if (stmt_) sqlite3_finalize(stmt_);
   stmt_ = nullptr;
+  pq_.reset();
   log_.reset();
   error_ = DbError();
   pendingRow_ = onRow_ = done_ = ran_ = false;
@@ -437,6 +613,7 @@ int32_t Statement::Prepare(DbSession& session, std::string_view sql) {
   }
   if (!session.errors_) session.errors_ = std::make_shared<DbSession::ErrorLog>();
   log_ = session.errors_;
+  if (session.pg_) return PgPrepare(session, sql, true);
   std::string text = TranslateSql(sql);
   int rc = sqlite3_prepare_v2(session.Handle(), text.c_str(), static_cast<int>(text.size()), &stmt_, nullptr);
   if (rc != SQLITE_OK || !stmt_) {
@@ -448,13 +625,78 @@ int32_t Statement::Prepare(DbSession& session, std::string_view sql) {
   return kResultOk;
 }
 
+int32_t Statement::PgPrepare(DbSession& session, std::string_view sql, bool onServer) {
+  pq_ = std::make_unique<PgQuery>();
+  pq_->connection = session.pg_;
+  pq_->connection->DropForgotten();
+  pq_->translated = pg::Translate(sql);
+  size_t parameters = static_cast<size_t>(pq_->translated.parameters);
+  pq_->values.assign(parameters, std::string());
+  pq_->isNull.assign(parameters, 1);
+  if (!onServer || pq_->translated.nothing) return kResultOk;
+  pq_->name = pq_->connection->NextStatementName();
+  PGresult* prepared = PQprepare(pq_->connection->Handle(), pq_->name.c_str(), pq_->translated.sql.c_str(),
+                                 static_cast<int>(parameters), nullptr);
+  bool ok = PQresultStatus(prepared) == PGRES_COMMAND_OK;
+  if (!ok) error_ = pg::ErrorOf(pq_->connection->Handle(), prepared);
+  PQclear(prepared);
+  if (ok) return kResultOk;
+  pq_->name.clear();  // nothing to drop
+  pq_.reset();
+  PgFailed();
+  return kResultFail;
+}
+
+int32_t Statement::PgRun() {
+  PgQuery& q = *pq_;
+  if (q.result) PQclear(q.result);
+  q.result = nullptr;
+  q.row = -1;
+  q.rows = 0;
+  ran_ = true;
+  onRow_ = false;
+  if (q.translated.nothing) return kResultOk;
+  q.connection->DropForgotten();
+  std::vector<const char*> values(q.values.size());
+  for (size_t i = 0; i < values.size(); ++i) values[i] = q.isNull[i] ? nullptr : q.values[i].c_str();
+  int count = static_cast<int>(values.size());
+  pg_conn* conn = q.connection->Handle();
+  q.result = q.name.empty()
+                 ? PQexecParams(conn, q.translated.sql.c_str(), count, nullptr, values.data(), nullptr, nullptr, 0)
+                 : PQexecPrepared(conn, q.name.c_str(), count, values.data(), nullptr, nullptr, 0);
+  ExecStatusType status = PQresultStatus(q.result);
+  if (status != PGRES_TUPLES_OK && status != PGRES_COMMAND_OK) return PgFailed();
+  q.rows = PQntuples(q.result);
+  q.connection->changes = std::atoll(PQcmdTuples(q.result));
+  if (q.translated.insertedRows > 0 && q.connection->changes < q.translated.insertedRows) {
+    error_ = DbError{SQLITE_CONSTRAINT_UNIQUE, "UNIQUE constraint failed: a row of the insert is there already", "23505"};
+    q.connection->changes = 0;
+    pq_->rows = 0;
+    std::lock_guard<std::mutex> lock(log_->mutex);
+    log_->last = error_;
+    return kResultFail;
+  }
+  return kResultOk;
+}
+
 int32_t Statement::Execute(DbSession& session, std::string_view sql) {
+  if (session.pg_) {
+    Close();
+    if (!session.errors_) session.errors_ = std::make_shared<DbSession::ErrorLog>();
+    log_ = session.errors_;
+    PgPrepare(session, sql, false);
+    return PgRun();
+  }
   int32_t result = Prepare(session, sql);
   if (Failed(result)) return result;
   return Run();
 }
 
 void Statement::ResetIfRan() {
+  if (pq_) {
+    ran_ = onRow_ = false;
+    return;
+  }
   if (stmt_ && ran_) {
     sqlite3_reset(stmt_);
     ran_ = false;
@@ -464,10 +706,12 @@ void Statement::ResetIfRan() {
 
 void Statement::BindText(int index, std::string_view value) {
   ResetIfRan();
+  if (pq_) return pq_->Bind(index, std::string(value));
   if (stmt_) sqlite3_bind_text(stmt_, index, value.data(), static_cast<int>(value.size()), SQLITE_TRANSIENT);
 }
 void Statement::BindTextNoCopy(int index, std::string_view value) {
   ResetIfRan();
+  if (pq_) return pq_->Bind(index, std::string(value));
   // SQLite reads a null pointer as null: an empty text stays an empty text.
   static const char kEmpty = 0;
   const char* text = value.data() ? value.data() : &kEmpty;
@@ -475,22 +719,41 @@ void Statement::BindTextNoCopy(int index, std::string_view value) {
 }
 void Statement::BindInt(int index, int32_t value) {
   ResetIfRan();
+  if (pq_) return pq_->Bind(index, std::to_string(value));
   if (stmt_) sqlite3_bind_int(stmt_, index, value);
 }
 void Statement::BindInt64(int index, int64_t value) {
   ResetIfRan();
+  if (pq_) return pq_->Bind(index, std::to_string(value));
   if (stmt_) sqlite3_bind_int64(stmt_, index, value);
 }
 void Statement::BindNull(int index) {
   ResetIfRan();
+  if (pq_) return pq_->Bind(index, std::string(), true);
   if (stmt_) sqlite3_bind_null(stmt_, index);
 }
 void Statement::BindDouble(int index, double value) {
   ResetIfRan();
+  if (pq_) {
+    char text[40];
+    std::snprintf(text, sizeof text, "%.17g", value);
+    return pq_->Bind(index, text);
+  }
   if (stmt_) sqlite3_bind_double(stmt_, index, value);
 }
 void Statement::BindBlob(int index, BlobView value) {
   ResetIfRan();
+  if (pq_) {
+    // bytea's text form: \x and two hex digits a byte.
+    static const char kDigits[] = "0123456789abcdef";
+    std::string text = "\\x";
+    const unsigned char* bytes = static_cast<const unsigned char*>(value.data);
+    for (size_t i = 0; i < value.size; ++i) {
+      text.push_back(kDigits[bytes[i] >> 4]);
+      text.push_back(kDigits[bytes[i] & 15]);
+    }
+    return pq_->Bind(index, std::move(text));
+  }
   if (!stmt_) return;
   // A null data pointer would bind null; an empty blob stays an empty blob.
   static const char kEmpty = 0;
@@ -499,6 +762,7 @@ void Statement::BindBlob(int index, BlobView value) {
 }
 
 int32_t Statement::Run() {
+  if (pq_) return PgRun();
   if (!stmt_) return kResultFail;
   ResetIfRan();
   ran_ = true;
@@ -522,6 +786,17 @@ int32_t Statement::StepFirst() {
 }
 
 int32_t Statement::MoveNext() {
+  if (pq_) {
+    if (!ran_) return kResultFail;
+    if (pq_->row + 1 >= pq_->rows) {
+      pq_->row = pq_->rows;
+      onRow_ = false;
+      return kResultFalse;
+    }
+    ++pq_->row;
+    onRow_ = true;
+    return kResultOk;
+  }
   if (!stmt_ || !ran_) return kResultFail;
   if (pendingRow_) {
     pendingRow_ = false;
@@ -544,15 +819,45 @@ int32_t Statement::MoveNext() {
   return kResultFail;
 }
 
-int Statement::ColumnCount() const { return stmt_ ? sqlite3_column_count(stmt_) : 0; }
+int Statement::ColumnCount() const {
+  if (pq_) return pq_->result ? PQnfields(pq_->result) : 0;
+  return stmt_ ? sqlite3_column_count(stmt_) : 0;
+}
 
 bool Statement::ColumnPresent(int ordinal) const {
+  if (pq_)
+    return onRow_ && pq_->result && ordinal >= 1 && ordinal <= PQnfields(pq_->result) &&
+           !PQgetisnull(pq_->result, pq_->row, ordinal - 1);
   return stmt_ && onRow_ && ordinal >= 1 && ordinal <= sqlite3_column_count(stmt_) &&
          sqlite3_column_type(stmt_, ordinal - 1) != SQLITE_NULL;
 }
 
+bool Statement::PgTextView(int ordinal, std::string_view& out) const {
+  const PgQuery& q = *pq_;
+  Oid type = q.Type(ordinal);
+  std::string_view raw(q.Value(ordinal), q.Length(ordinal));
+  if (type != kBoolType && type != kFloat4Type && type != kFloat8Type && type != kNumericType) {
+    out = raw;
+    return true;
+  }
+  q.shown.resize(static_cast<size_t>(PQnfields(q.result)));
+  std::string& shown = q.shown[static_cast<size_t>(ordinal - 1)];
+  if (type == kBoolType) shown = raw == "t" ? "1" : "0";
+  else shown = RealText(std::strtod(q.Value(ordinal), nullptr));
+  out = shown;
+  return true;
+}
+
 BlobView Statement::GetBlob(int ordinal) const {
   if (!ColumnPresent(ordinal)) return {};
+  if (pq_) {
+    std::string_view raw(pq_->Value(ordinal), pq_->Length(ordinal));
+    if (pq_->Type(ordinal) != kByteaType) return {raw.data(), raw.size()};
+    pq_->shown.resize(static_cast<size_t>(PQnfields(pq_->result)));
+    std::string& bytes = pq_->shown[static_cast<size_t>(ordinal - 1)];
+    DecodeHex(raw.substr(raw.size() >= 2 ? 2 : raw.size()), bytes);
+    return {bytes.data(), bytes.size()};
+  }
   const void* data = sqlite3_column_blob(stmt_, ordinal - 1);
   int size = sqlite3_column_bytes(stmt_, ordinal - 1);
   return {data, static_cast<size_t>(size)};
@@ -560,6 +865,7 @@ BlobView Statement::GetBlob(int ordinal) const {
 
 bool Statement::GetTextView(int ordinal, std::string_view& out) const {
   if (!ColumnPresent(ordinal)) return false;
+  if (pq_) return PgTextView(ordinal, out);
   const unsigned char* text = sqlite3_column_text(stmt_, ordinal - 1);
   int size = sqlite3_column_bytes(stmt_, ordinal - 1);
   out = std::string_view(reinterpret_cast<const char*>(text), static_cast<size_t>(size));
@@ -568,6 +874,12 @@ bool Statement::GetTextView(int ordinal, std::string_view& out) const {
 
 bool Statement::GetText(int ordinal, std::string& out) const {
   if (!ColumnPresent(ordinal)) return false;
+  if (pq_) {
+    std::string_view text;
+    PgTextView(ordinal, text);
+    out.assign(text);
+    return true;
+  }
   const unsigned char* text = sqlite3_column_text(stmt_, ordinal - 1);
   int size = sqlite3_column_bytes(stmt_, ordinal - 1);
   out.assign(reinterpret_cast<const char*>(text), static_cast<size_t>(size));
@@ -575,6 +887,12 @@ bool Statement::GetText(int ordinal, std::string& out) const {
 }
 
 bool Statement::GetInt(int ordinal, int32_t& out) const {
+  if (pq_) {
+    int64_t value = 0;
+    if (!GetInt64(ordinal, value)) return false;
+    out = static_cast<int32_t>(value);
+    return true;
+  }
   if (!ColumnPresent(ordinal)) return false;
   out = static_cast<int32_t>(sqlite3_column_int64(stmt_, ordinal - 1));
   return true;
@@ -582,12 +900,32 @@ bool Statement::GetInt(int ordinal, int32_t& out) const {
 
 bool Statement::GetInt64(int ordinal, int64_t& out) const {
   if (!ColumnPresent(ordinal)) return false;
+  if (pq_) {
+    // As SQLite reads a number from a column: the leading number, whole part of a real.
+    const char* text = pq_->Value(ordinal);
+    if (pq_->Type(ordinal) == kBoolType) {
+      out = text[0] == 't';
+      return true;
+    }
+    const char* end = text + pq_->Length(ordinal);
+    auto [next, error] = std::from_chars(text, end, out);
+    if (error != std::errc() || (next != end && (*next == '.' || *next == 'e' || *next == 'E'))) {
+      double real = std::strtod(text, nullptr);
+      out = std::isfinite(real) && std::fabs(real) < 9.2e18 ? static_cast<int64_t>(real) : 0;
+    }
+    return true;
+  }
   out = sqlite3_column_int64(stmt_, ordinal - 1);
   return true;
 }
 
 bool Statement::GetDouble(int ordinal, double& out) const {
   if (!ColumnPresent(ordinal)) return false;
+  if (pq_) {
+    const char* text = pq_->Value(ordinal);
+    out = pq_->Type(ordinal) == kBoolType ? (text[0] == 't' ? 1.0 : 0.0) : std::strtod(text, nullptr);
+    return true;
+  }
   out = sqlite3_column_double(stmt_, ordinal - 1);
   return true;
 }

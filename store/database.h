@@ -1,7 +1,10 @@
 #pragma once
 // The one database client: a process-wide data source, a database session per unit of
-// work (each with its own SQLite connection) and statements whose rows are read forward
-// by column ordinal, starting at 1. A null column is reported as "no value".
+// work (each with its own connection) and statements whose rows are read forward by
+// column ordinal, starting at 1. A null column is reported as "no value". The data
+// source is a SQLite file, or a PostgreSQL database named by a "postgresql://" URI
+// (store/pg_backend.h): the statements are written once, in the Jet dialect SQLite
+// takes, and translated for the server.
 #include <cstddef>
 #include <cstdint>
 #include <memory>
@@ -18,10 +21,17 @@ struct sqlite3_stmt;
 
 namespace weavil {
 
+namespace pg {
+class Connection;
+}
+struct PgQuery;
+
 // What SQLite said about a failed open, statement or transaction step.
 struct DbError {
-  int code = 0;         // SQLite's extended result code; 0 when nothing failed
-  std::string message;  // SQLite's own text ("database is locked", ...)
+  int code = 0;          // SQLite's extended result code; 0 when nothing failed. A server's
+                         // failures carry the code of SQLite's that means the same.
+  std::string message;   // SQLite's or the server's own text ("database is locked", ...)
+  std::string sqlState{};  // the server's SQLSTATE; empty for SQLite
 
   bool Failed() const { return code != 0; }
   // A unique column or key refused a second insert of the same value: what the
@@ -29,7 +39,8 @@ struct DbError {
   bool IsDuplicate() const;
   // The file is damaged or no database at all (SQLite's CORRUPT or NOTADB).
   bool IsDamage() const;
-  // "message (SQLite code N)" for logs and trace lines; empty when nothing failed.
+  // "message (SQLite code N)" (or "(PostgreSQL SQLSTATE S)") for logs and trace lines;
+  // empty when nothing failed.
   std::string Describe() const;
 };
 
@@ -54,8 +65,8 @@ class LogDataSource {
   // run and never retried: every user then gives up.
   static LogDataSource& Obtain();
 
-  // Use this database file instead of the registered data source "Log". Must be set
-  // before the first Obtain (the command line's --db).
+  // Use this database file (or server URI) instead of the registered data source "Log".
+  // Must be set before the first Obtain (the command line's --db).
   static void UseDatabaseFile(std::string path);
 
   // Releases the shared source and forgets any override (program exit, tests); the
@@ -64,7 +75,9 @@ class LogDataSource {
 
   int32_t OpenResult() const { return openResult_; }
   bool IsOpen() const { return openResult_ >= 0; }
+  // The database file, or the server's URI.
   const std::string& Path() const { return path_; }
+  bool IsServer() const;
   // Why the open failed: SQLite's text, or what is missing; empty after a good open.
   const std::string& OpenError() const { return openError_; }
   // "the database PATH" (or "the data source \"Log\"" when none is registered),
@@ -96,10 +109,13 @@ class DbSession {
 
   // Opens a session on the data source; negative when the source failed to open.
   int32_t Open(LogDataSource& source);
-  // Opens a session on a database file directly (tests, tools); readOnly never writes.
+  // Opens a session on a database file (or server URI) directly (tests, tools); readOnly
+  // never writes (a server's session ignores it).
   int32_t OpenFile(const std::string& path, bool readOnly = false);
   void Close();
-  bool IsOpen() const { return db_ != nullptr; }
+  bool IsOpen() const { return db_ != nullptr || pg_ != nullptr; }
+  // Whether the session is on a PostgreSQL server rather than a SQLite file.
+  bool IsServer() const { return pg_ != nullptr; }
 
   // Local transaction, read-committed: readers see only commits. It takes the write lock
   // at once (waiting up to the busy time for another writer), so a writer either gets
@@ -120,8 +136,12 @@ class DbSession {
   void EndBulkWrite();
 
   int64_t LastInsertId() const;
-  // The database file this session is open on; empty when closed.
+  // The rows the latest insert, update or delete of this session changed.
+  int64_t Changes() const;
+  // The database file (or server URI) this session is open on, for a second session on
+  // the same database; empty when closed.
   std::string FilePath() const;
+  // The SQLite connection; null on a server.
   sqlite3* Handle() const { return db_; }
 
   // Failures of this session's opens, statements and transaction steps: the latest,
@@ -137,7 +157,10 @@ class DbSession {
 
  private:
   friend class Statement;
+  friend struct PgQuery;
   sqlite3* db_ = nullptr;
+  std::shared_ptr<pg::Connection> pg_;
+  int64_t changes_ = 0;  // the server's count for Changes()
   bool inTransaction_ = false;
   bool bulkWrite_ = false;
   std::shared_ptr<ErrorLog> errors_;
@@ -145,7 +168,7 @@ class DbSession {
 
 class Statement {
  public:
-  Statement() = default;
+  Statement();
   ~Statement();
   Statement(const Statement&) = delete;
   Statement& operator=(const Statement&) = delete;
@@ -262,7 +285,7 @@ class Statement {
   }
 
   void Close();
-  bool IsOpen() const { return stmt_ != nullptr; }
+  bool IsOpen() const { return stmt_ != nullptr || pq_ != nullptr; }
 
  private:
   template <class... T, size_t... I>
@@ -274,7 +297,13 @@ class Statement {
   bool ColumnPresent(int ordinal) const;
   void NoteFailure(sqlite3* db, int code);
 
+  int32_t PgPrepare(DbSession& session, std::string_view sql, bool onServer);
+  int32_t PgRun();
+  int32_t PgFailed();
+  bool PgTextView(int ordinal, std::string_view& out) const;
+
   sqlite3_stmt* stmt_ = nullptr;
+  std::unique_ptr<PgQuery> pq_;  // the statement on a server
   std::shared_ptr<DbSession::ErrorLog> log_;  // the session's, shared so it outlives a move
   DbError error_;
   bool pendingRow_ = false;  // the first row was fetched by Execute/Run, not yet handed out

@@ -1,0 +1,79 @@
+#pragma once
+// The PostgreSQL side of the statement API (store/database.h): a libpq connection per
+// database session and a statement's result, with the statements translated from the
+// dialect they are written in (Jet as SQLite takes it) into PostgreSQL's.
+#include <cstdint>
+#include <memory>
+#include <string>
+#include <string_view>
+#include <vector>
+
+struct pg_conn;
+struct pg_result;
+
+namespace weavil {
+
+struct DbError;
+
+namespace pg {
+
+// Whether a data source names a PostgreSQL database ("postgresql://..." or "postgres://...").
+bool IsServerUri(std::string_view source);
+
+// The URI without its password, for messages and traces.
+std::string ShownUri(std::string_view uri);
+
+// A statement translated for the server, and what the translation learnt of it.
+struct Translated {
+  std::string sql;
+  int parameters = 0;       // "?" become $1..$N
+  int insertedRows = -1;    // the rows of an INSERT ... VALUES; -1 for other statements
+  bool nothing = false;     // a statement the server has no use for (SQLite's PRAGMA)
+};
+Translated Translate(std::string_view sql);
+
+// What the server said about a failure, as a DbError: the codes of SQLite's that the
+// callers test (duplicate, busy) are given to the matching SQLSTATEs.
+DbError ErrorOf(pg_conn* connection, const pg_result* result);
+
+class Connection {
+ public:
+  ~Connection();
+  // Connects, and on first use of the database in this process makes its tables, reference
+  // data and functions when it has none. Null with the reason in error on failure.
+  static std::shared_ptr<Connection> Open(const std::string& uri, std::string& error);
+
+  pg_conn* Handle() const { return conn_; }
+  const std::string& Uri() const { return uri_; }
+
+  // Runs a statement without parameters or rows; a failure as the server's error.
+  bool Run(const char* sql, DbError* error);
+
+  // The rows the latest statement changed (DbSession::Changes).
+  int64_t changes = 0;
+
+  // A new name for a prepared statement, and the names to drop when the connection can.
+  std::string NextStatementName();
+  void Forget(std::string name);
+  void DropForgotten();
+
+ private:
+  Connection() = default;
+  pg_conn* conn_ = nullptr;
+  std::string uri_;
+  uint64_t nextName_ = 0;
+  std::vector<std::string> forgotten_;
+};
+
+// The SQLite template a new server database takes its reference rows from; by default
+// the one beside the program (TemplateDatabasePath). For tests and tools run elsewhere.
+void UseServerTemplate(std::string path);
+std::string ServerTemplate();
+
+// Makes the tables, views, functions and reference data in a database that lacks them,
+// and brings the functions up to this program's. Reference rows come from the SQLite
+// template at templatePath. False with the reason in error.
+bool EnsureServerSchema(Connection& connection, const std::string& templatePath, std::string& error);
+
+}  // namespace pg
+}  // namespace weavil
