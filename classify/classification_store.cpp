@@ -5,7 +5,6 @@
 #include <unordered_map>
 #include <vector>
 
-#include <sqlite3.h>
 
 #include "classify/referrer_analyzer.h"
 #include "classify/url_unescape.h"
@@ -51,7 +50,7 @@ class NameTable {
     if (auto found = ids_.find(key_); found != ids_.end()) return found->second;
     int32_t id = -1;
     int32_t inserted = hasExtra ? insert_.Run(name, extra) : insert_.Run(name);
-    if (Succeeded(inserted) && sqlite3_changes(session_->Handle()) == 1) {
+    if (Succeeded(inserted) && session_->Changes() == 1) {
       // A new row: its key is the id the select would find, without asking again.
       id = static_cast<int32_t>(session_->LastInsertId());
     } else {

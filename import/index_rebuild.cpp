@@ -11,7 +11,7 @@ namespace {
 int64_t RowCount(DbSession& db, const std::string& table) {
   Statement count;
   int64_t rows = -1;
-  if (Succeeded(count.Execute(db, "SELECT count(*) FROM \"" + table + "\";")) && count.MoveNext() == kResultOk)
+  if (Succeeded(count.Execute(db, "SELECT count(*) FROM " + table + ";")) && count.MoveNext() == kResultOk)
     count.GetInt64(1, rows);
   return rows;
 }
@@ -20,9 +20,13 @@ int64_t RowCount(DbSession& db, const std::string& table) {
 std::vector<HeldIndex> IndexesOf(DbSession& db, const char* table) {
   std::vector<HeldIndex> found;
   Statement list;
-  if (Failed(list.Query(db, "SELECT name, sql FROM sqlite_master WHERE type='index' AND tbl_name=? AND sql IS NOT NULL;",
-                        table)))
-    return found;
+  // On a server: the indexes of the table that no constraint owns (a drop that fails
+  // would end the import's transaction there).
+  const char* sql = db.IsServer()
+                        ? "SELECT indexname, indexdef FROM pg_indexes WHERE schemaname = current_schema() AND "
+                          "tablename = lower(?) AND indexname NOT IN (SELECT conname FROM pg_constraint);"
+                        : "SELECT name, sql FROM sqlite_master WHERE type='index' AND tbl_name=? AND sql IS NOT NULL;";
+  if (Failed(list.Query(db, sql, table))) return found;
   while (list.MoveNext() == kResultOk) {
     HeldIndex index;
     if (list.GetText(1, index.name) && list.GetText(2, index.sql)) found.push_back(index);

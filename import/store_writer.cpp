@@ -355,19 +355,27 @@ StoreResult StoreSessionList(const SessionList& list, DbSession& db, SessionClas
 
 std::vector<StoredSession> ReadOpenStoredSessions(DbSession& db) {
   std::vector<StoredSession> sessions;
-  Statement read;
-  if (Failed(read.Execute(db,
-                          "SELECT s.TimeEnter, s.TimeExit, s.UserIP, s.ErrorCode, s.UserAgent, s.Referer, s.NumVisited, "
-                          "b.Bytes, b.BytesIn FROM [Session] s LEFT JOIN SessionBytes b ON b.SessionId = s.SessionId "
-                          "WHERE s.TimeExit >= (SELECT datetime(max(TimeExit), '-" +
-                              std::to_string(kSessionGap) + " seconds') FROM [Session]) ORDER BY s.NumId;")))
-    return sessions;
   auto seconds = [](const std::string& text, int64_t& out) {
     DateTimeParts parts;
     if (!ParseDateTime(text, parts)) return false;
     out = EpochSecondsFromParts(parts);
     return true;
   };
+  // The sessions that ended within a session gap of the last exit (the bound computed
+  // here, so that the statement reads the same on every database).
+  Statement last;
+  std::string lastExit;
+  int64_t lastSeconds = 0;
+  if (Failed(last.Execute(db, "SELECT max(TimeExit) FROM [Session];")) || last.MoveNext() != kResultOk ||
+      !last.GetText(1, lastExit) || !seconds(lastExit, lastSeconds))
+    return sessions;
+  Statement read;
+  if (Failed(read.Query(db,
+                        "SELECT s.TimeEnter, s.TimeExit, s.UserIP, s.ErrorCode, s.UserAgent, s.Referer, s.NumVisited, "
+                        "b.Bytes, b.BytesIn FROM [Session] s LEFT JOIN SessionBytes b ON b.SessionId = s.SessionId "
+                        "WHERE s.TimeExit >= ? ORDER BY s.NumId;",
+                        FormatEpochSeconds(lastSeconds - kSessionGap))))
+    return sessions;
   while (read.MoveNext() == kResultOk) {
     StoredSession session;
     std::string enter, exit;

@@ -162,7 +162,7 @@ bool PeriodIsNarrow(DbSession& db, const ReportFilter& filter, std::time_t now) 
   period.pop_back();  // its ";"
   Statement count;
   int64_t passed = 0;
-  if (Failed(count.Execute(db, "SELECT count(*) FROM (" + period + ");")) || count.MoveNext() != kResultOk ||
+  if (Failed(count.Execute(db, "SELECT count(*) FROM (" + period + ") AS passed;")) || count.MoveNext() != kResultOk ||
       !count.GetInt64(1, passed))
     return false;
   return passed * kNarrowShare < static_cast<int64_t>(RowCountHint(db, "SELECT max(NumId) FROM [Session];"));

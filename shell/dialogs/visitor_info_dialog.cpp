@@ -12,7 +12,6 @@
 #include <QTextCursor>
 #include <QVBoxLayout>
 
-#include <sqlite3.h>
 
 #include <algorithm>
 
@@ -200,10 +199,10 @@ void VisitorInfoDialog::accept() {
   DbSession session;
   saveResult_ = OpenSourceSession(session);
   if (Failed(saveResult_)) {
-    saveError_ = "cannot open the database " + LogDataSource::Obtain().Path();
+    saveError_ = "cannot open " + LogDataSource::Obtain().Describe();
   } else {
     saveResult_ = UpdateVisitor(session, result_);
-    if (Failed(saveResult_)) saveError_ = sqlite3_errmsg(session.Handle());
+    if (Failed(saveResult_)) saveError_ = session.LastError().message;
   }
   closed_ = true;
   QDialog::accept();
