@@ -9,6 +9,7 @@
 #include "settings/settings_store.h"
 #include "store/data_source_registry.h"
 #include "store/database.h"
+#include "store/pg_backend.h"
 #include "store/result.h"
 
 namespace weavil {
@@ -19,7 +20,8 @@ constexpr CliOption kProgramOptions[] = {
     {.name = "--db",
      .value = "FILE",
      .help = "use this database file instead of the data source \"Log\" (created from the program's template "
-             "when missing; report, details and export refuse a file that does not exist)",
+             "when missing; report, details and export refuse a file that does not exist), or the PostgreSQL "
+             "database of a URI postgresql://USER@HOST/DB?... (its tables are made on first use)",
      .needs = "a file name"},
     {.name = "--connect", .help = "(window) load the reports at once, as Connect does"},
     {.name = "--help", .help = "show this help", .shortName = "-h"},
@@ -148,6 +150,10 @@ int PrepareDatabase(CliContext& context, const CliCommand* command) {
   SetDatabaseBusySeconds(CopySettings().busySeconds);
   if (context.dbPath.empty()) {
     EnsureDataSource(context.programDir);
+    return kExitOk;
+  }
+  if (pg::IsServerUri(context.dbPath)) {
+    LogDataSource::UseDatabaseFile(context.dbPath);
     return kExitOk;
   }
   std::error_code ec;

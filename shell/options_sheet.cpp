@@ -11,13 +11,16 @@
 #include <QTabWidget>
 #include <QVBoxLayout>
 
+#include <filesystem>
 #include <mutex>
 #include <tuple>
 
 #include "settings/settings.h"
 #include "shell/dialogs/dialog_parts.h"
 #include "shell/shell_prompts.h"
+#include "store/data_source_registry.h"
 #include "store/database.h"
+#include "store/pg_backend.h"
 
 namespace weavil {
 namespace {
@@ -108,7 +111,15 @@ QWidget* OptionsSheet::BuildGeneralPage(const Settings& settings) {
   followSeconds_ = SecondsBox(1, kMaxFollowSeconds, settings.followSeconds,
                               QStringLiteral("How often weavil import --follow reads what was added to the log"), general);
   generalForm->addRow(QStringLiteral("Read a followed log every:"), followSeconds_);
-  auto* note = new QLabel(QStringLiteral("Changes to the site, the resources and the following of visitors apply to imports after the next start."),
+  std::string registered;
+  LookupDataSource("Log", registered);
+  registeredDatabase_ = QString::fromStdString(registered);
+  database_ = new QLineEdit(registeredDatabase_, general);
+  database_->setToolTip(QStringLiteral("A database file, or a PostgreSQL database: postgresql://USER@HOST/DATABASE"));
+  database_->setPlaceholderText(QStringLiteral("file, or postgresql://USER@HOST/DATABASE"));
+  generalForm->addRow(QStringLiteral("Database:"), database_);
+  auto* note = new QLabel(QStringLiteral("Changes to the site, the resources and the following of visitors apply to imports after the next start; "
+                                         "a changed database opens at the next start."),
                           general);
   note->setWordWrap(true);
   note->setEnabled(false);
@@ -182,6 +193,23 @@ void OptionsSheet::accept() {
     Prompts().showError(this, QStringLiteral("Error"),
                         QStringLiteral("Ports are 1 to 65535 (0 for none), not the %1.").arg(problem));
     return;
+  }
+  QString database = database_->text().trimmed();
+  if (database != registeredDatabase_) {
+    std::string path = database.toStdString();
+    std::error_code ec;
+    if (database.isEmpty() || (!pg::IsServerUri(path) && !std::filesystem::is_regular_file(path, ec))) {
+      Prompts().showError(this, QStringLiteral("Error"),
+                          QStringLiteral("The database is an existing file or a postgresql:// URI, not \"%1\".").arg(database));
+      return;
+    }
+    if (!RegisterDataSource("Log", path)) {
+      Prompts().showError(this, QStringLiteral("Error"),
+                          QStringLiteral("The data-source list %1 cannot be written.")
+                              .arg(QString::fromStdString(DataSourceListPath())));
+      return;
+    }
+    registeredDatabase_ = database;
   }
   int busySeconds = 0;
   {

@@ -1,7 +1,9 @@
 #pragma once
 // The "Options" property sheet: the "General" page (site host, page extensions,
-// automatic connection) and the "Proxy" page (HTTP, FTP and SOCKS proxies). OK writes
-// into the settings record only; the record reaches the settings file at exit.
+// automatic connection, the database of the data source "Log") and the "Proxy" page
+// (HTTP, FTP and SOCKS proxies). OK writes into the settings record, which reaches the
+// settings file at exit, and a changed database into the data-source list at once (the
+// program opens it at its next start).
 #include <QDialog>
 
 class QCheckBox;
@@ -38,6 +40,8 @@ class OptionsSheet : public QDialog {
   QSpinBox* BusySeconds() const { return busySeconds_; }
   QSpinBox* FollowSeconds() const { return followSeconds_; }
   QCheckBox* ModernRules() const { return modernRules_; }
+  // The database of the data source "Log": a file, or a postgresql:// URI.
+  QLineEdit* Database() const { return database_; }
   QCheckBox* UseProxy() const { return useProxy_; }
   QLineEdit* HttpHost() const { return httpHost_; }
   QLineEdit* HttpPort() const { return httpPort_; }
@@ -62,6 +66,8 @@ class OptionsSheet : public QDialog {
   QSpinBox* busySeconds_ = nullptr;
   QSpinBox* followSeconds_ = nullptr;
   QCheckBox* modernRules_ = nullptr;
+  QLineEdit* database_ = nullptr;
+  QString registeredDatabase_;
   QCheckBox* useProxy_ = nullptr;
   QLineEdit *httpHost_ = nullptr, *httpPort_ = nullptr;
   QLineEdit *ftpHost_ = nullptr, *ftpPort_ = nullptr;

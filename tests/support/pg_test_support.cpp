@@ -7,6 +7,8 @@
 #include <fstream>
 #include <memory>
 
+#include "store/pg_backend.h"
+
 namespace weavil::test {
 namespace {
 
@@ -38,6 +40,7 @@ std::string TestServerUri() {
 std::string RunOnServer(const std::string& uri, const std::string& sql) {
   Connection c(PQconnectdb(uri.c_str()));
   if (!c || PQstatus(c.get()) != CONNECTION_OK) return c ? PQerrorMessage(c.get()) : "no connection";
+  PQsetNoticeProcessor(c.get(), [](void*, const char*) {}, nullptr);
   PGresult* result = PQexec(c.get(), sql.c_str());
   ExecStatusType status = PQresultStatus(result);
   std::string error = status == PGRES_COMMAND_OK || status == PGRES_TUPLES_OK ? "" : PQresultErrorMessage(result);
@@ -48,6 +51,7 @@ std::string RunOnServer(const std::string& uri, const std::string& sql) {
 TestPgDatabase::TestPgDatabase() {
   std::string server = TestServerUri();
   if (server.empty()) return;
+  pg::UseServerTemplate(WEAVIL_DB_TEMPLATE);
   static std::atomic<int> counter{0};
   name_ = "weavil_test_" + std::to_string(getpid()) + "_" + std::to_string(counter++);
   RunOnServer(server, "DROP DATABASE IF EXISTS " + name_);
