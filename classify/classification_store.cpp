@@ -63,7 +63,7 @@ class NameTable {
   }
 
   void Link(std::string_view sessionId, int32_t id) {
-    link_.Run(sessionId, id);
+    link_.RunDeferred(sessionId, id);
   }
 
   Statement& LinkStatement() { return link_; }
@@ -112,7 +112,7 @@ struct ClassificationStore::Impl {
     if (entry.browserId < 0) entry.browserId = browsers.Id(entry.userAgentClass.browser);
     if (entry.osId < 0) entry.osId = systems.Id(entry.userAgentClass.os);
     if (entry.browserId >= 0 && entry.osId >= 0) {
-      browsers.LinkStatement().Run(sessionId, entry.browserId, entry.osId);
+      browsers.LinkStatement().RunDeferred(sessionId, entry.browserId, entry.osId);
     }
     return entry.userAgentClass.robot;
   }

@@ -53,7 +53,7 @@ int32_t BatchInserter::Run(size_t rows, size_t first) {
       ++index;
     }
   }
-  return statement->Run();
+  return statement->RunDeferred();
 }
 
 // The row as one insert statement of its own, values written in.

@@ -175,10 +175,10 @@ struct SessionWriter::Impl {
       });
       pages = static_cast<int64_t>(session.resourceCount);
     }
-    updateSession.Run(pages, later ? exit : row.exit, newReferrer ? referrer : std::string_view(row.referrer), row.id);
+    updateSession.RunDeferred(pages, later ? exit : row.exit, newReferrer ? referrer : std::string_view(row.referrer), row.id);
     if (newReferrer) classifier.AnalyzeReferrer(referrer, row.id);
     if (moreBytes)
-      updateBytes.Run(std::max(session.bytes, row.bytes), std::max(session.bytesIn, row.bytesIn), row.id);
+      updateBytes.RunDeferred(std::max(session.bytes, row.bytes), std::max(session.bytesIn, row.bytesIn), row.id);
     return StoreOutcome::kCompleted;
   }
 
@@ -212,7 +212,7 @@ struct SessionWriter::Impl {
     if (addressesTried.insert(session.address).second) {
       std::optional<int32_t> robotFlag;
       if (robot == 1) robotFlag = 1;
-      insertAddress.Run(address, UnresolvedReverseName(address), CountryOf(address), robotFlag);
+      insertAddress.RunDeferred(address, UnresolvedReverseName(address), CountryOf(address), robotFlag);
     }
 
     std::vector<SqlValue>& bytes = bytesRows.Add();

@@ -238,6 +238,15 @@ int32_t DbSession::OpenFile(const std::string& path, bool readOnly) {
       errors_->last = errors_->firstHard = DbError{SQLITE_CANTOPEN, error, "08006"};
       return kResultFail;
     }
+    // Failures of statements sent without waiting count as the session's own.
+    std::weak_ptr<ErrorLog> log = errors_;
+    connection->SetFailureSink([log](const DbError& failure) {
+      std::shared_ptr<ErrorLog> errors = log.lock();
+      if (!errors) return;
+      std::lock_guard<std::mutex> lock(errors->mutex);
+      errors->last = failure;
+      if (!failure.IsDuplicate() && !errors->firstHard.Failed()) errors->firstHard = failure;
+    });
     pg_ = std::move(connection);
     return kResultOk;
   }
@@ -324,6 +333,7 @@ int32_t DbSession::StartTransaction() {
 int32_t DbSession::Commit() {
   if (pg_ && inTransaction_) {
     inTransaction_ = false;
+    pg_->Settle();
     PGresult* result = PQexec(pg_->Handle(), "COMMIT");
     ExecStatusType status = PQresultStatus(result);
     DbError failure;
@@ -406,6 +416,7 @@ int64_t DbSession::LastInsertId() const {
     // Inside a failed transaction the server answers nothing; a session that inserted
     // nothing has no value yet.
     if (PQtransactionStatus(pg_->Handle()) == PQTRANS_INERROR) return 0;
+    pg_->Settle();
     // Within a transaction the question must not end it when there is no answer.
     bool inside = PQtransactionStatus(pg_->Handle()) == PQTRANS_INTRANS;
     PGresult* result = PQexec(pg_->Handle(), inside ? "SAVEPOINT weavil_lastval; SELECT lastval()" : "SELECT lastval()");
@@ -634,6 +645,7 @@ int32_t Statement::PgPrepare(DbSession& session, std::string_view sql, bool onSe
   pq_->values.assign(parameters, std::string());
   pq_->isNull.assign(parameters, 1);
   if (!onServer || pq_->translated.nothing) return kResultOk;
+  pq_->connection->Settle();
   pq_->name = pq_->connection->NextStatementName();
   PGresult* prepared = PQprepare(pq_->connection->Handle(), pq_->name.c_str(), pq_->translated.sql.c_str(),
                                  static_cast<int>(parameters), nullptr);
@@ -647,7 +659,12 @@ int32_t Statement::PgPrepare(DbSession& session, std::string_view sql, bool onSe
   return kResultFail;
 }
 
-int32_t Statement::PgRun() {
+int32_t Statement::RunDeferred() {
+  if (pq_) return PgRun(true);
+  return Run();
+}
+
+int32_t Statement::PgRun(bool deferred) {
   PgQuery& q = *pq_;
   if (q.result) PQclear(q.result);
   q.result = nullptr;
@@ -660,6 +677,13 @@ int32_t Statement::PgRun() {
   std::vector<const char*> values(q.values.size());
   for (size_t i = 0; i < values.size(); ++i) values[i] = q.isNull[i] ? nullptr : q.values[i].c_str();
   int count = static_cast<int>(values.size());
+  if (deferred && !q.name.empty() && PQtransactionStatus(q.connection->Handle()) != PQTRANS_IDLE) {
+    // Inside a transaction whose failure ends it anyway, the answer can wait.
+    if (q.connection->SendDeferred(q.name, count, values.data(), q.translated.insertedRows)) return kResultOk;
+    error_ = q.connection->Handle() ? pg::ErrorOf(q.connection->Handle(), nullptr) : DbError{};
+    return kResultFail;
+  }
+  q.connection->Settle();
   pg_conn* conn = q.connection->Handle();
   q.result = q.name.empty()
                  ? PQexecParams(conn, q.translated.sql.c_str(), count, nullptr, values.data(), nullptr, nullptr, 0)

@@ -232,6 +232,18 @@ class Statement {
     return Run(values...);
   }
 
+  // Run for an insert, update or delete whose answer nothing waits for: on a server,
+  // inside a transaction, it is sent without waiting for the answer (many cost one
+  // round trip), and a failure shows in the session's errors and at the commit; the
+  // statement's own Error() and the session's Changes() do not tell of it. Elsewhere
+  // it is Run.
+  int32_t RunDeferred();
+  template <class... V>
+  int32_t RunDeferred(const V&... values) {
+    if constexpr (sizeof...(V) > 0) BindAll(values...);
+    return RunDeferred();
+  }
+
   // Moves to the next row: kResultOk with a row, kResultFalse at the end, negative on failure.
   int32_t MoveNext();
 
@@ -298,7 +310,7 @@ class Statement {
   void NoteFailure(sqlite3* db, int code);
 
   int32_t PgPrepare(DbSession& session, std::string_view sql, bool onServer);
-  int32_t PgRun();
+  int32_t PgRun(bool deferred = false);
   int32_t PgFailed();
   bool PgTextView(int ordinal, std::string_view& out) const;
 

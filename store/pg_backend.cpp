@@ -238,6 +238,7 @@ std::shared_ptr<Connection> Connection::Open(const std::string& uri, std::string
 }
 
 bool Connection::Run(const char* sql, DbError* error) {
+  Settle();
   PGresult* result = PQexec(conn_, sql);
   ExecStatusType status = PQresultStatus(result);
   bool ok = status == PGRES_COMMAND_OK || status == PGRES_TUPLES_OK;
@@ -246,13 +247,67 @@ bool Connection::Run(const char* sql, DbError* error) {
   return ok;
 }
 
+bool Connection::SendDeferred(const std::string& name, int count, const char* const* values, int insertedRows) {
+  // Answers of INSERTs are a few dozen bytes: a few thousand fit the socket's buffer,
+  // so the server never waits for this side to read while it is still sending.
+  constexpr size_t kMostDue = 2048;
+  if (due_.size() >= kMostDue) Settle();
+  if (!pipeline_) {
+    if (PQenterPipelineMode(conn_) != 1) return false;
+    pipeline_ = true;
+  }
+  if (PQsendQueryPrepared(conn_, name.c_str(), count, values, nullptr, nullptr, 0) != 1) {
+    if (failureSink_) failureSink_(ErrorOf(conn_, nullptr));
+    return false;
+  }
+  due_.push_back(insertedRows);
+  return true;
+}
+
+void Connection::Settle() {
+  if (!pipeline_) return;
+  bool failed = PQpipelineSync(conn_) != 1;
+  // Each statement's answer, then a null between statements; the sync's answer last.
+  // Two nulls in a row, or a connection gone, end the wait.
+  bool afterNull = false;
+  while (!failed) {
+    PGresult* result = PQgetResult(conn_);
+    if (!result) {
+      if (afterNull || PQstatus(conn_) != CONNECTION_OK) failed = true;
+      afterNull = true;
+      if (!due_.empty()) due_.pop_front();
+      continue;
+    }
+    afterNull = false;
+    ExecStatusType status = PQresultStatus(result);
+    if (status == PGRES_PIPELINE_SYNC) {
+      PQclear(result);
+      break;
+    }
+    if (status == PGRES_COMMAND_OK || status == PGRES_TUPLES_OK) {
+      changes = std::atoll(PQcmdTuples(result));
+      if (!due_.empty() && due_.front() > 0 && changes < due_.front() && failureSink_)
+        failureSink_(DbError{SQLITE_CONSTRAINT_UNIQUE, "UNIQUE constraint failed: a row of the insert is there already", "23505"});
+    } else if (status != PGRES_PIPELINE_ABORTED && failureSink_) {
+      failureSink_(ErrorOf(conn_, result));
+    }
+    PQclear(result);
+  }
+  if (failed && failureSink_) failureSink_(ErrorOf(conn_, nullptr));
+  due_.clear();
+  PQexitPipelineMode(conn_);
+  pipeline_ = false;
+}
+
 std::string Connection::NextStatementName() { return "weavil_" + std::to_string(++nextName_); }
 
 void Connection::Forget(std::string name) { forgotten_.push_back(std::move(name)); }
 
 void Connection::DropForgotten() {
+  if (forgotten_.empty()) return;
+  Settle();
   // Not inside a failed transaction: the server would refuse and end nothing.
-  if (forgotten_.empty() || PQtransactionStatus(conn_) == PQTRANS_INERROR) return;
+  if (PQtransactionStatus(conn_) == PQTRANS_INERROR) return;
   std::string sql;
   for (const std::string& name : forgotten_) sql += "DEALLOCATE " + name + ";";
   forgotten_.clear();

@@ -3,6 +3,8 @@
 // database session and a statement's result, with the statements translated from the
 // dialect they are written in (Jet as SQLite takes it) into PostgreSQL's.
 #include <cstdint>
+#include <deque>
+#include <functional>
 #include <memory>
 #include <string>
 #include <string_view>
@@ -49,6 +51,16 @@ class Connection {
   // Runs a statement without parameters or rows; a failure as the server's error.
   bool Run(const char* sql, DbError* error);
 
+  // Sends a prepared statement without waiting for its answer (libpq's pipeline): an
+  // import's inserts then cost no round trip each. The answers are read when the
+  // connection is next used otherwise, or when many are due (Settle); a failure among
+  // them goes to the failure sink, and the transaction it ended fails at its commit.
+  // insertedRows: the rows the statement must insert (fewer tell of a duplicate), or -1.
+  bool SendDeferred(const std::string& name, int count, const char* const* values, int insertedRows);
+  // Reads every answer still due; the connection then takes statements one at a time.
+  void Settle();
+  void SetFailureSink(std::function<void(const DbError&)> sink) { failureSink_ = std::move(sink); }
+
   // The rows the latest statement changed (DbSession::Changes).
   int64_t changes = 0;
 
@@ -63,6 +75,9 @@ class Connection {
   std::string uri_;
   uint64_t nextName_ = 0;
   std::vector<std::string> forgotten_;
+  bool pipeline_ = false;
+  std::deque<int> due_;  // per statement sent: the rows it must insert
+  std::function<void(const DbError&)> failureSink_;
 };
 
 // The SQLite template a new server database takes its reference rows from; by default
