@@ -20,6 +20,11 @@
 -- expressions and comparisons on the callers' texts say COLLATE "C": the callers' columns
 -- may carry the non-deterministic nocase collation, under which regular expressions fail.
 --
+-- Functions in SQL that a null argument turns to null anyway but whose bodies hold a
+-- CASE are not marked STRICT: PostgreSQL folds a STRICT SQL function into the calling
+-- statement only when its body is strict itself, and a call not folded costs far more
+-- than the work in it.
+--
 -- The databases are UTF8, as SQLite's texts are UTF-8: octet_length is the byte count
 -- SQLite's Len gives.
 
@@ -29,13 +34,13 @@
 
 -- printf's "%0*d": at least width characters, zeros after the sign; never cut.
 CREATE OR REPLACE FUNCTION jet_pad(v bigint, width integer) RETURNS text
-LANGUAGE sql IMMUTABLE STRICT PARALLEL SAFE AS $$
+LANGUAGE sql IMMUTABLE PARALLEL SAFE AS $$
   SELECT CASE WHEN v < 0 THEN '-' || lpad((-v)::text, greatest(width - 1, length((-v)::text)), '0')
               ELSE lpad(v::text, greatest(width, length(v::text)), '0') END
 $$;
 
 CREATE OR REPLACE FUNCTION jet_valid_date(y integer, m integer, d integer) RETURNS boolean
-LANGUAGE sql IMMUTABLE STRICT PARALLEL SAFE AS $$
+LANGUAGE sql IMMUTABLE PARALLEL SAFE AS $$
   SELECT y BETWEEN 100 AND 9999 AND m BETWEEN 1 AND 12 AND d >= 1 AND
          d <= CASE m WHEN 2 THEN CASE WHEN (y % 4 = 0 AND y % 100 <> 0) OR y % 400 = 0 THEN 29 ELSE 28 END
                      WHEN 4 THEN 30 WHEN 6 THEN 30 WHEN 9 THEN 30 WHEN 11 THEN 30 ELSE 31 END
@@ -62,7 +67,7 @@ $$;
 
 -- The stored form 'yyyy-mm-dd hh:mm:ss' with a real date and time in it.
 CREATE OR REPLACE FUNCTION jet_is_stored_date(t text) RETURNS boolean
-LANGUAGE sql IMMUTABLE STRICT PARALLEL SAFE AS $$
+LANGUAGE sql IMMUTABLE PARALLEL SAFE AS $$
   -- CASE keeps the casts behind the shape test wherever the planner puts this.
   SELECT CASE WHEN t COLLATE "C" ~ '^[0-9]{4}-[0-9]{2}-[0-9]{2} [0-9]{2}:[0-9]{2}:[0-9]{2}$'
               THEN substr(t, 12, 2) COLLATE "C" < '24' AND substr(t, 15, 2) COLLATE "C" < '60' AND
@@ -151,7 +156,7 @@ $$;
 
 -- 'yyyy-mm-dd hh:mm:ss'
 CREATE OR REPLACE FUNCTION jet_date_text(p integer[]) RETURNS text
-LANGUAGE sql IMMUTABLE STRICT PARALLEL SAFE AS $$
+LANGUAGE sql IMMUTABLE PARALLEL SAFE AS $$
   SELECT jet_pad(p[1], 4) || '-' || jet_pad(p[2], 2) || '-' || jet_pad(p[3], 2) || ' ' ||
          jet_pad(p[4], 2) || ':' || jet_pad(p[5], 2) || ':' || jet_pad(p[6], 2)
 $$;
@@ -356,9 +361,9 @@ END
 $$;
 
 CREATE OR REPLACE FUNCTION jet_cdbl(x double precision) RETURNS double precision
-LANGUAGE sql IMMUTABLE STRICT PARALLEL SAFE AS $$ SELECT nullif(x, 'NaN'::double precision) $$;
+LANGUAGE sql IMMUTABLE PARALLEL SAFE AS $$ SELECT nullif(x, 'NaN'::double precision) $$;
 CREATE OR REPLACE FUNCTION jet_cdbl(x numeric) RETURNS double precision
-LANGUAGE sql IMMUTABLE STRICT PARALLEL SAFE AS $$ SELECT nullif(jet_numeric_float8(x), 'NaN'::double precision) $$;
+LANGUAGE sql IMMUTABLE PARALLEL SAFE AS $$ SELECT nullif(jet_numeric_float8(x), 'NaN'::double precision) $$;
 CREATE OR REPLACE FUNCTION jet_cdbl(x bigint) RETURNS double precision
 LANGUAGE sql IMMUTABLE STRICT PARALLEL SAFE AS $$ SELECT x::double precision $$;
 CREATE OR REPLACE FUNCTION jet_cdbl(x integer) RETURNS double precision
@@ -584,7 +589,7 @@ LANGUAGE sql IMMUTABLE STRICT PARALLEL SAFE AS $$ SELECT jet_str(jet_numeric_flo
 -- A whole number goes through a double as in SQLite: beyond 2^53 it is rounded to one.
 -- 2^63 itself (what the largest bigints round to) is written out rather than wrapped.
 CREATE OR REPLACE FUNCTION jet_str(x bigint) RETURNS text
-LANGUAGE sql IMMUTABLE STRICT PARALLEL SAFE AS $$
+LANGUAGE sql IMMUTABLE PARALLEL SAFE AS $$
   SELECT CASE WHEN x >= 0 THEN ' ' ELSE '' END ||
          CASE WHEN x BETWEEN -9007199254740992 AND 9007199254740992 THEN x::text
               WHEN x::double precision >= 9223372036854775807::double precision THEN '9223372036854775808'
@@ -592,7 +597,7 @@ LANGUAGE sql IMMUTABLE STRICT PARALLEL SAFE AS $$
 $$;
 
 CREATE OR REPLACE FUNCTION jet_str(x integer) RETURNS text
-LANGUAGE sql IMMUTABLE STRICT PARALLEL SAFE AS $$ SELECT CASE WHEN x >= 0 THEN ' ' ELSE '' END || x::text $$;
+LANGUAGE sql IMMUTABLE PARALLEL SAFE AS $$ SELECT CASE WHEN x >= 0 THEN ' ' ELSE '' END || x::text $$;
 
 -- A text holding a number, read as strtod reads it; whole numbers below 9e15 are
 -- written as integers.
