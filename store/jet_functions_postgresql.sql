@@ -47,7 +47,7 @@ LANGUAGE sql IMMUTABLE PARALLEL SAFE AS $$
 $$;
 
 -- Days since 1970-01-01 of a proleptic Gregorian date (negative before).
-CREATE OR REPLACE FUNCTION jet_days_from_civil(year bigint, month integer, day integer) RETURNS bigint
+CREATE OR REPLACE FUNCTION jet_days_from_civil_any(year bigint, month integer, day integer) RETURNS bigint
 LANGUAGE plpgsql IMMUTABLE STRICT PARALLEL SAFE AS $$
 DECLARE
   y bigint := year - CASE WHEN month <= 2 THEN 1 ELSE 0 END;
@@ -57,6 +57,13 @@ DECLARE
 BEGIN
   RETURN era * 146097 + yoe * 365 + yoe / 4 - yoe / 100 + doy - 719468;
 END
+$$;
+
+-- The date type is proleptic Gregorian too; it does the common years at once.
+CREATE OR REPLACE FUNCTION jet_days_from_civil(year bigint, month integer, day integer) RETURNS bigint
+LANGUAGE sql IMMUTABLE PARALLEL SAFE AS $$
+  SELECT CASE WHEN year BETWEEN 1 AND 1000000 THEN (make_date(year::integer, month, day) - DATE '1970-01-01')::bigint
+              ELSE jet_days_from_civil_any(year, month, day) END
 $$;
 
 -- 0 = Sunday ... 6 = Saturday.
@@ -79,16 +86,12 @@ $$;
 -- 'yyyy-mm-dd', 'yyyy-mm-dd hh:mm' or 'yyyy-mm-dd hh:mm:ss' ('/' or '-' between the
 -- date fields, one or two digits for all but the year, blanks or 'T' before the time,
 -- blanks around); null for anything else or an impossible date or time.
-CREATE OR REPLACE FUNCTION jet_parse_date(t text) RETURNS integer[]
+CREATE OR REPLACE FUNCTION jet_parse_date_any(t text) RETURNS integer[]
 LANGUAGE plpgsql IMMUTABLE STRICT PARALLEL SAFE AS $$
 DECLARE
   m text[];
   y integer; mo integer; d integer; h integer := 0; mi integer := 0; s integer := 0;
 BEGIN
-  IF jet_is_stored_date(t) THEN
-    RETURN ARRAY[substr(t, 1, 4)::integer, substr(t, 6, 2)::integer, substr(t, 9, 2)::integer,
-                 substr(t, 12, 2)::integer, substr(t, 15, 2)::integer, substr(t, 18, 2)::integer];
-  END IF;
   m := regexp_match(t COLLATE "C",
     '^ *([0-9]{4})([-/])([0-9]{1,2})([-/])([0-9]{1,2})(?:[ T]+([0-9]{1,2}):([0-9]{1,2})(?::([0-9]{1,2}))? *|[ T]*)$');
   IF m IS NULL OR m[2] <> m[4] THEN
@@ -106,6 +109,14 @@ BEGIN
   END IF;
   RETURN ARRAY[y, mo, d, h, mi, s];
 END
+$$;
+
+CREATE OR REPLACE FUNCTION jet_parse_date(t text) RETURNS integer[]
+LANGUAGE sql IMMUTABLE PARALLEL SAFE AS $$
+  SELECT CASE WHEN jet_is_stored_date(t)
+              THEN ARRAY[substr(t, 1, 4)::integer, substr(t, 6, 2)::integer, substr(t, 9, 2)::integer,
+                         substr(t, 12, 2)::integer, substr(t, 15, 2)::integer, substr(t, 18, 2)::integer]
+              ELSE jet_parse_date_any(t) END
 $$;
 
 -- A serial date (days since 1899-12-30, the time as the fraction of a day; before 0 the
@@ -305,18 +316,23 @@ $$;
 -- CDate(x): a date text or a serial date -> 'yyyy-mm-dd hh:mm:ss'
 -- ---------------------------------------------------------------------------------------
 
-CREATE OR REPLACE FUNCTION jet_cdate(t text) RETURNS text
+CREATE OR REPLACE FUNCTION jet_cdate_any(t text) RETURNS text
 LANGUAGE plpgsql IMMUTABLE STRICT PARALLEL SAFE AS $$
 DECLARE
   p integer[];
 BEGIN
-  IF jet_is_stored_date(t) THEN RETURN t; END IF;
-  p := jet_parse_date(t);
+  p := jet_parse_date_any(t);
   IF p IS NULL THEN
     RAISE EXCEPTION 'Data type mismatch in CDate' USING ERRCODE = 'data_exception';
   END IF;
   RETURN jet_date_text(p);
 END
+$$;
+
+-- A stored date text is its own answer.
+CREATE OR REPLACE FUNCTION jet_cdate(t text) RETURNS text
+LANGUAGE sql IMMUTABLE PARALLEL SAFE AS $$
+  SELECT CASE WHEN jet_is_stored_date(t) THEN t ELSE jet_cdate_any(t) END
 $$;
 
 -- SQLite holds no NaN (it reads as null), so a NaN here gives null.
@@ -679,13 +695,15 @@ $$;
 -- Hour, Minute, Second of a date text or a serial date (or a difference of serial dates)
 -- ---------------------------------------------------------------------------------------
 
+-- In PL/pgSQL: the callers hand it expressions (Minute(CDate(x))), which a folded
+-- SQL function would compute twice.
 CREATE OR REPLACE FUNCTION jet_time_part(t text, field integer) RETURNS integer
 LANGUAGE plpgsql IMMUTABLE STRICT PARALLEL SAFE AS $$
 DECLARE
   p integer[];
 BEGIN
   IF jet_is_stored_date(t) THEN RETURN substr(t, 9 + 3 * field, 2)::integer; END IF;
-  p := jet_parse_date(t);
+  p := jet_parse_date_any(t);
   IF p IS NULL THEN
     RAISE EXCEPTION 'Data type mismatch in time function' USING ERRCODE = 'data_exception';
   END IF;
@@ -708,7 +726,7 @@ END
 $$;
 
 CREATE OR REPLACE FUNCTION jet_hour(t text) RETURNS integer
-LANGUAGE sql IMMUTABLE STRICT PARALLEL SAFE AS $$ SELECT jet_time_part(t, 1) $$;
+LANGUAGE sql IMMUTABLE PARALLEL SAFE AS $$ SELECT jet_time_part(t, 1) $$;
 CREATE OR REPLACE FUNCTION jet_hour(x double precision) RETURNS integer
 LANGUAGE sql IMMUTABLE STRICT PARALLEL SAFE AS $$ SELECT jet_time_part(x, 1) $$;
 CREATE OR REPLACE FUNCTION jet_hour(x numeric) RETURNS integer
@@ -719,7 +737,7 @@ CREATE OR REPLACE FUNCTION jet_hour(x integer) RETURNS integer
 LANGUAGE sql IMMUTABLE STRICT PARALLEL SAFE AS $$ SELECT jet_time_part(x::double precision, 1) $$;
 
 CREATE OR REPLACE FUNCTION jet_minute(t text) RETURNS integer
-LANGUAGE sql IMMUTABLE STRICT PARALLEL SAFE AS $$ SELECT jet_time_part(t, 2) $$;
+LANGUAGE sql IMMUTABLE PARALLEL SAFE AS $$ SELECT jet_time_part(t, 2) $$;
 CREATE OR REPLACE FUNCTION jet_minute(x double precision) RETURNS integer
 LANGUAGE sql IMMUTABLE STRICT PARALLEL SAFE AS $$ SELECT jet_time_part(x, 2) $$;
 CREATE OR REPLACE FUNCTION jet_minute(x numeric) RETURNS integer
@@ -730,7 +748,7 @@ CREATE OR REPLACE FUNCTION jet_minute(x integer) RETURNS integer
 LANGUAGE sql IMMUTABLE STRICT PARALLEL SAFE AS $$ SELECT jet_time_part(x::double precision, 2) $$;
 
 CREATE OR REPLACE FUNCTION jet_second(t text) RETURNS integer
-LANGUAGE sql IMMUTABLE STRICT PARALLEL SAFE AS $$ SELECT jet_time_part(t, 3) $$;
+LANGUAGE sql IMMUTABLE PARALLEL SAFE AS $$ SELECT jet_time_part(t, 3) $$;
 CREATE OR REPLACE FUNCTION jet_second(x double precision) RETURNS integer
 LANGUAGE sql IMMUTABLE STRICT PARALLEL SAFE AS $$ SELECT jet_time_part(x, 3) $$;
 CREATE OR REPLACE FUNCTION jet_second(x numeric) RETURNS integer
