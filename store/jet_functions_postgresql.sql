@@ -72,14 +72,16 @@ LANGUAGE sql IMMUTABLE STRICT PARALLEL SAFE AS $$
   SELECT (((days + 4) % 7 + 7) % 7)::integer
 $$;
 
--- The stored form 'yyyy-mm-dd hh:mm:ss' with a real date and time in it.
+-- The stored form 'yyyy-mm-dd hh:mm:ss' with a real date and time in it. The pattern
+-- holds the ranges of the fields; only the days past the 28th need the calendar.
 CREATE OR REPLACE FUNCTION jet_is_stored_date(t text) RETURNS boolean
 LANGUAGE sql IMMUTABLE PARALLEL SAFE AS $$
   -- CASE keeps the casts behind the shape test wherever the planner puts this.
-  SELECT CASE WHEN t COLLATE "C" ~ '^[0-9]{4}-[0-9]{2}-[0-9]{2} [0-9]{2}:[0-9]{2}:[0-9]{2}$'
-              THEN substr(t, 12, 2) COLLATE "C" < '24' AND substr(t, 15, 2) COLLATE "C" < '60' AND
-                   substr(t, 18, 2) COLLATE "C" < '60' AND
-                   jet_valid_date(substr(t, 1, 4)::integer, substr(t, 6, 2)::integer, substr(t, 9, 2)::integer)
+  SELECT CASE WHEN t COLLATE "C" ~
+                   '^[0-9]{4}-(0[1-9]|1[0-2])-(0[1-9]|[12][0-9]|3[01]) ([01][0-9]|2[0-3]):[0-5][0-9]:[0-5][0-9]$'
+              THEN substr(t, 1, 2) COLLATE "C" <> '00' AND
+                   (substr(t, 9, 2) COLLATE "C" <= '28' OR
+                    jet_valid_date(substr(t, 1, 4)::integer, substr(t, 6, 2)::integer, substr(t, 9, 2)::integer))
               ELSE false END
 $$;
 
@@ -548,7 +550,7 @@ LANGUAGE sql IMMUTABLE PARALLEL SAFE AS $$ SELECT jet_format(serial::bigint, fmt
 -- ---------------------------------------------------------------------------------------
 
 -- yyyy, q, m, y and d (days), w (whole weeks), ww (Sundays crossed), h, n, s.
-CREATE OR REPLACE FUNCTION jet_datediff(interval_name text, d1 text, d2 text) RETURNS bigint
+CREATE OR REPLACE FUNCTION jet_datediff_any(interval_name text, d1 text, d2 text) RETURNS bigint
 LANGUAGE plpgsql IMMUTABLE STRICT PARALLEL SAFE AS $$
 DECLARE
   a integer[] := jet_parse_date(d1);
@@ -575,6 +577,29 @@ BEGIN
       RAISE EXCEPTION 'Invalid procedure call in DateDiff' USING ERRCODE = 'invalid_parameter_value';
   END CASE;
 END
+$$;
+
+-- Days and seconds since 1970 of a stored date text.
+CREATE OR REPLACE FUNCTION jet_stored_days(t text) RETURNS bigint
+LANGUAGE sql IMMUTABLE STRICT PARALLEL SAFE AS $$
+  SELECT (make_date(substr(t, 1, 4)::integer, substr(t, 6, 2)::integer, substr(t, 9, 2)::integer) - DATE '1970-01-01')::bigint
+$$;
+
+CREATE OR REPLACE FUNCTION jet_stored_seconds(t text) RETURNS bigint
+LANGUAGE sql IMMUTABLE STRICT PARALLEL SAFE AS $$
+  SELECT jet_stored_days(t) * 86400 + substr(t, 12, 2)::integer * 3600 + substr(t, 15, 2)::integer * 60 +
+         substr(t, 18, 2)::integer
+$$;
+
+-- The lengths of visits (in seconds, on every session row) and of the reported span
+-- (in days) are counted straight from two stored date texts.
+CREATE OR REPLACE FUNCTION jet_datediff(interval_name text, d1 text, d2 text) RETURNS bigint
+LANGUAGE sql IMMUTABLE PARALLEL SAFE AS $$
+  SELECT CASE WHEN interval_name COLLATE "C" IN ('s', 'S') AND jet_is_stored_date(d1) AND jet_is_stored_date(d2)
+              THEN jet_stored_seconds(d2) - jet_stored_seconds(d1)
+              WHEN interval_name COLLATE "C" IN ('d', 'D') AND jet_is_stored_date(d1) AND jet_is_stored_date(d2)
+              THEN jet_stored_days(d2) - jet_stored_days(d1)
+              ELSE jet_datediff_any(interval_name, d1, d2) END
 $$;
 
 -- ---------------------------------------------------------------------------------------
