@@ -263,6 +263,8 @@ DECLARE
   fp text;
   digits text;
   e numeric;
+  mantissa numeric;
+  shift numeric;
   negative boolean;
 BEGIN
   m := regexp_match(low, '^[ \t\n\v\f\r]*([+-]?)([0-9]*\.?[0-9]*)(?:e([+-]?[0-9]+))?$');
@@ -294,14 +296,30 @@ BEGIN
     IF ltrim(ip || fp, '0') = '' THEN
       RETURN CASE WHEN negative THEN '-0'::double precision ELSE 0::double precision END;
     END IF;
-    -- Roughly the power of two of the first significant digit.
-    e := coalesce(m[3]::numeric, 0) + 4 * CASE WHEN ltrim(ip, '0') <> '' THEN length(ltrim(ip, '0'))
-                                               ELSE -(length(fp) - length(ltrim(fp, '0'))) END;
-    IF e BETWEEN -1000 AND 1000 THEN
+    -- The power of two of the first significant bit: the value lies in [2^e, 2^(e+1)).
+    digits := ltrim(ip || fp, '0');
+    e := coalesce(m[3]::numeric, 0) - 4 * length(fp) + 4 * (length(digits) - 1) +
+         floor(log(2, ('x' || substr(digits, 1, 1))::bit(4)::integer));
+    IF e BETWEEN -1074 AND 1022 THEN
       RETURN t::double precision;
+    ELSIF e >= 1024 THEN
+      RETURN CASE WHEN negative THEN '-Infinity'::double precision ELSE 'Infinity'::double precision END;
+    ELSIF e <= -1076 THEN
+      RETURN CASE WHEN negative THEN '-0'::double precision ELSE 0::double precision END;
     END IF;
-    RETURN CASE WHEN e > 0 THEN CASE WHEN negative THEN '-Infinity'::double precision ELSE 'Infinity'::double precision END
-                ELSE CASE WHEN negative THEN '-0'::double precision ELSE 0::double precision END END;
+    -- At the edges the whole mantissa decides: from 2^1024 - 2^970 up it rounds to
+    -- infinity, and 2^-1075 itself rounds (to even) to zero.
+    mantissa := 0;
+    FOR i IN 1..length(digits) LOOP
+      mantissa := mantissa * 16 + ('x' || substr(digits, i, 1))::bit(4)::integer;
+    END LOOP;
+    shift := coalesce(m[3]::numeric, 0) - 4 * length(fp);  -- the value is mantissa * 2^shift
+    IF e = 1023 AND mantissa * power(2::numeric, shift) >= power(2::numeric, 1024) - power(2::numeric, 970) THEN
+      RETURN CASE WHEN negative THEN '-Infinity'::double precision ELSE 'Infinity'::double precision END;
+    ELSIF e = -1075 AND mantissa = power(2::numeric, -1075 - shift) THEN
+      RETURN CASE WHEN negative THEN '-0'::double precision ELSE 0::double precision END;
+    END IF;
+    RETURN t::double precision;
   END IF;
   m := regexp_match(low, '^[ \t\n\v\f\r]*([+-]?)(inf|infinity)$');
   IF m IS NOT NULL THEN
