@@ -28,6 +28,11 @@
 -- The databases are UTF8, as SQLite's texts are UTF-8: octet_length is the byte count
 -- SQLite's Len gives.
 
+-- Two programs opening the same database at once would replace the same functions at
+-- once, which fails ("tuple concurrently updated"); the second waits for the first.
+-- PQexec runs the text as one transaction, which holds the lock to the end.
+SELECT pg_advisory_xact_lock(8315724690125243001);
+
 -- ---------------------------------------------------------------------------------------
 -- Calendar arithmetic (store/jet_date.cpp)
 -- ---------------------------------------------------------------------------------------
@@ -250,6 +255,13 @@ BEGIN
   END IF;
   RETURN x::double precision;
 END
+$$;
+
+-- A numeric without a fraction (what sum() gives over bigint) stands for a SQLite
+-- integer, which is what SQLite's sum() gives; any other numeric for a float.
+CREATE OR REPLACE FUNCTION jet_numeric_is_integer(x numeric) RETURNS boolean
+LANGUAGE sql IMMUTABLE PARALLEL SAFE AS $$
+  SELECT coalesce(scale(x) = 0 AND x BETWEEN -9223372036854775808 AND 9223372036854775807, false)
 $$;
 
 -- What strtod makes of the whole text (blanks before, nothing after); null where it
@@ -544,7 +556,12 @@ END
 $$;
 
 CREATE OR REPLACE FUNCTION jet_format(serial numeric, fmt text) RETURNS text
-LANGUAGE sql IMMUTABLE PARALLEL SAFE AS $$ SELECT jet_format(jet_numeric_float8(serial), fmt) $$;
+LANGUAGE plpgsql IMMUTABLE PARALLEL SAFE AS $$
+BEGIN
+  IF jet_numeric_is_integer(serial) THEN RETURN jet_format(serial::bigint, fmt); END IF;
+  RETURN jet_format(jet_numeric_float8(serial), fmt);
+END
+$$;
 
 CREATE OR REPLACE FUNCTION jet_format(serial bigint, fmt text) RETURNS text
 LANGUAGE plpgsql IMMUTABLE PARALLEL SAFE AS $$
@@ -643,7 +660,9 @@ END
 $$;
 
 CREATE OR REPLACE FUNCTION jet_str(x numeric) RETURNS text
-LANGUAGE sql IMMUTABLE STRICT PARALLEL SAFE AS $$ SELECT jet_str(jet_numeric_float8(x)) $$;
+LANGUAGE sql IMMUTABLE PARALLEL SAFE AS $$
+  SELECT CASE WHEN jet_numeric_is_integer(x) THEN jet_str(x::bigint) ELSE jet_str(jet_numeric_float8(x)) END
+$$;
 
 -- A whole number goes through a double as in SQLite: beyond 2^53 it is rounded to one.
 -- 2^63 itself (what the largest bigints round to) is written out rather than wrapped.
@@ -693,7 +712,10 @@ LANGUAGE sql IMMUTABLE STRICT PARALLEL SAFE AS $$ SELECT octet_length(x::text) $
 CREATE OR REPLACE FUNCTION jet_len(x double precision) RETURNS integer
 LANGUAGE sql IMMUTABLE STRICT PARALLEL SAFE AS $$ SELECT octet_length(jet_real_text(x)) $$;
 CREATE OR REPLACE FUNCTION jet_len(x numeric) RETURNS integer
-LANGUAGE sql IMMUTABLE STRICT PARALLEL SAFE AS $$ SELECT octet_length(jet_real_text(jet_numeric_float8(x))) $$;
+LANGUAGE sql IMMUTABLE PARALLEL SAFE AS $$
+  SELECT CASE WHEN jet_numeric_is_integer(x) THEN octet_length(x::text)
+              ELSE octet_length(jet_real_text(jet_numeric_float8(x))) END
+$$;
 
 -- The first n bytes. SQLite may cut a character in two; a PostgreSQL text cannot hold
 -- the broken sequence, so this keeps the longest start of at most n bytes that ends

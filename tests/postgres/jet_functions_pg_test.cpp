@@ -157,7 +157,13 @@ class JetFunctionsPgTest : public ::testing::Test {
         case Arg::kText: sqlite3_bind_text(statement, at, a.text.data(), static_cast<int>(a.text.size()), SQLITE_TRANSIENT); break;
         case Arg::kInt: sqlite3_bind_int64(statement, at, a.i); break;
         case Arg::kReal: sqlite3_bind_double(statement, at, a.d); break;
-        case Arg::kNumeric: sqlite3_bind_double(statement, at, std::strtod(a.text.c_str(), nullptr)); break;
+        case Arg::kNumeric:
+          // a numeric without a point is what sum() gives where SQLite has an integer
+          if (a.text.find_first_of(".eE") == std::string::npos)
+            sqlite3_bind_int64(statement, at, std::strtoll(a.text.c_str(), nullptr, 10));
+          else
+            sqlite3_bind_double(statement, at, std::strtod(a.text.c_str(), nullptr));
+          break;
       }
     }
     Outcome out;
@@ -309,9 +315,12 @@ TEST_F(JetFunctionsPgTest, NumbersReadAndWriteAsInSqlite) {
     Same("CDbl", "jet_cdbl", {R(v)});
     Same("Len", "jet_len", {R(v)});
   }
-  for (const char* v : {"0.5", "12.50", "-3", "1.0", "0.333333333333333333333", "1e-400", "-2e400"}) {
+  for (const char* v : {"0.5", "12.50", "-3", "1.0", "0.333333333333333333333", "1e-400", "-2e400", "38000",
+                        "1000000000000000", "-9223372036854775808", "12345678901234567"}) {
     Same("Str", "jet_str", {N(v)});
     Same("CDbl", "jet_cdbl", {N(v)});
+    Same("Len", "jet_len", {N(v)});
+    Same("Format", "jet_format", {N(v), T("")});
   }
   for (const char* v : {"404", " 12", "12 ", "\t-7", "-0", "+3", "1e5", "1.5", "5.", ".5", ".", "1e", "1e+", "0x10",
                         "0x1.8p1", "0x", "inf", "-Infinity", "infinit", "nan", "-nan", "NaN(123)", "abc", "", "1e400",
@@ -371,6 +380,22 @@ TEST_F(JetFunctionsPgTest, OutOfRangeSerialsFailRatherThanWrap) {
 
 TEST_F(JetFunctionsPgTest, RunsAgainAndResolvesTheStatementsArgumentTypes) {
   ASSERT_EQ(PgExec(FunctionsSql()), "");
+  // Programs that open the database at the same time run the text at the same time.
+  {
+    std::vector<PGconn*> others;
+    for (int i = 0; i < 3; ++i) {
+      others.push_back(PQconnectdb(database_.Uri().c_str()));
+      ASSERT_EQ(PQsendQuery(others.back(), FunctionsSql().c_str()), 1) << PQerrorMessage(others.back());
+    }
+    for (PGconn* other : others) {
+      while (PGresult* result = PQgetResult(other)) {
+        ExecStatusType status = PQresultStatus(result);
+        EXPECT_TRUE(status == PGRES_COMMAND_OK || status == PGRES_TUPLES_OK) << PQresultErrorMessage(result);
+        PQclear(result);
+      }
+      PQfinish(other);
+    }
+  }
   ASSERT_EQ(PgExec("CREATE EXTENSION IF NOT EXISTS citext;"
                    "CREATE COLLATION IF NOT EXISTS nocase (provider = icu, locale = 'und-u-ks-level2', deterministic = false);"
                    "CREATE TABLE t (n bigint, c citext COLLATE \"C\", d text COLLATE \"C\");"
