@@ -90,6 +90,12 @@ LANGUAGE sql IMMUTABLE PARALLEL SAFE AS $$
               ELSE false END
 $$;
 
+-- Days since 1970-01-01 of a stored date text.
+CREATE OR REPLACE FUNCTION jet_stored_days(t text) RETURNS bigint
+LANGUAGE sql IMMUTABLE STRICT PARALLEL SAFE AS $$
+  SELECT (make_date(substr(t, 1, 4)::integer, substr(t, 6, 2)::integer, substr(t, 9, 2)::integer) - DATE '1970-01-01')::bigint
+$$;
+
 -- 'yyyy-mm-dd', 'yyyy-mm-dd hh:mm' or 'yyyy-mm-dd hh:mm:ss' ('/' or '-' between the
 -- date fields, one or two digits for all but the year, blanks or 'T' before the time,
 -- blanks around); null for anything else or an impossible date or time.
@@ -522,15 +528,19 @@ END
 $$;
 
 -- Not strict: a null or empty pattern gives the value's own text. The patterns the
--- report statements use on every row are cut straight out of a stored date text.
+-- report statements use on every row are cut straight out of a stored date text (or,
+-- for the weekday, counted from it).
 CREATE OR REPLACE FUNCTION jet_format(d text, fmt text) RETURNS text
 LANGUAGE sql IMMUTABLE PARALLEL SAFE AS $$
   SELECT CASE
     WHEN d IS NULL THEN NULL
     WHEN fmt IS NULL OR fmt = '' THEN d
-    WHEN fmt COLLATE "C" IN ('yyyy-mm-dd hh:mm', 'yyyy-mm-dd hh:nn', 'yyyymmddhhnnss', 'yyyy-mm-dd', 'dd', 'hh')
+    WHEN fmt COLLATE "C" IN ('yyyy-mm-dd hh:mm', 'yyyy-mm-dd hh:nn', 'yyyymmddhhnnss', 'yyyy-mm-dd', 'dd', 'hh', 'w', 'dddd')
          AND jet_is_stored_date(d) THEN
       CASE fmt COLLATE "C"
+        WHEN 'w' THEN (jet_weekday(jet_stored_days(d)) + 1)::text
+        WHEN 'dddd' THEN (ARRAY['Sunday', 'Monday', 'Tuesday', 'Wednesday', 'Thursday', 'Friday', 'Saturday'])
+                           [jet_weekday(jet_stored_days(d)) + 1]
         WHEN 'yyyymmddhhnnss' THEN
           substr(d, 1, 4) || substr(d, 6, 2) || substr(d, 9, 2) || substr(d, 12, 2) || substr(d, 15, 2) || substr(d, 18, 2)
         WHEN 'yyyy-mm-dd' THEN substr(d, 1, 10)
@@ -614,12 +624,7 @@ BEGIN
 END
 $$;
 
--- Days and seconds since 1970 of a stored date text.
-CREATE OR REPLACE FUNCTION jet_stored_days(t text) RETURNS bigint
-LANGUAGE sql IMMUTABLE STRICT PARALLEL SAFE AS $$
-  SELECT (make_date(substr(t, 1, 4)::integer, substr(t, 6, 2)::integer, substr(t, 9, 2)::integer) - DATE '1970-01-01')::bigint
-$$;
-
+-- Seconds since 1970 of a stored date text.
 CREATE OR REPLACE FUNCTION jet_stored_seconds(t text) RETURNS bigint
 LANGUAGE sql IMMUTABLE STRICT PARALLEL SAFE AS $$
   SELECT jet_stored_days(t) * 86400 + substr(t, 12, 2)::integer * 3600 + substr(t, 15, 2)::integer * 60 +

@@ -222,7 +222,7 @@ const std::vector<std::string> kFormats = {
     "yyyy", "yyy", "yy", "y", "yyyyy", "mmmm", "mmm", "mm", "m", "mmmmm", "dddd", "ddd", "dd", "d", "ddddd", "ww", "w",
     "www", "hh", "h", "hhh", "nn", "n", "ss", "s", "sss", "q", "qq", "hh:mm", "h:m", "hh:mm:ss", "hhmm", "hh mm", "hhqmm",
     "hhnnmm", "hhdmm", "mm/dd/yyyy", "dd.mm.yy", "YYYY-MM-DD HH:NN:SS", "yyyy-mm-dd hh:mm", "yyyy-mm-dd hh:nn",
-    "yyyymmddhhnnss", "yyyy-mm-dd", "Hh:Mm", "ddddd mmmmm", "\"at\" h", "abc xyz", "\xc3\xa9-yyyy-\xe2\x82\xac",
+    "yyyymmddhhnnss", "yyyy-mm-dd", "Dddd", "Hh:Mm", "ddddd mmmmm", "\"at\" h", "abc xyz", "\xc3\xa9-yyyy-\xe2\x82\xac",
     "w - dddd", ""};
 
 TEST_F(JetFunctionsPgTest, DatesParseAndFormatAsInSqlite) {
