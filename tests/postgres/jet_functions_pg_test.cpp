@@ -353,21 +353,6 @@ TEST_F(JetFunctionsPgTest, TextsCountBytes) {
   for (int64_t n : std::initializer_list<int64_t>{0, 1, 5, 256, 257, 1000, 2000000, -1}) Same("Space", "jet_space", {I(n)});
   Same("Space", "jet_space", {Null("bigint")});
   Same("Len", "jet_len", {Null("text")});
-  // hex() on a whole byte range
-  std::string all = "SELECT jet_hex(decode('";
-  for (int b = 0; b < 256; ++b) {
-    char two[3];
-    std::snprintf(two, sizeof two, "%02x", b);
-    all += two;
-  }
-  all += "', 'hex'))";
-  PGresult* result = PQexec(pg_, all.c_str());
-  ASSERT_EQ(PQresultStatus(result), PGRES_TUPLES_OK);
-  std::string hex = PQgetvalue(result, 0, 0);
-  PQclear(result);
-  ASSERT_EQ(hex.size(), 512u);
-  EXPECT_EQ(hex.substr(0, 8), "00010203");
-  EXPECT_EQ(hex.substr(500), "FAFBFCFDFEFF");
 }
 
 // Where the C++ has no defined answer, the server gives a sound one.
@@ -420,7 +405,7 @@ TEST_F(JetFunctionsPgTest, RunsAgainAndResolvesTheStatementsArgumentTypes) {
            {"jet_hour(d)::text || jet_minute(jet_cdate(d)) || jet_second(38000.25) || jet_hour(n)", "7800"},
            {"jet_cdbl('2004-05-01') - jet_cdbl(n)", "108"},
            {"jet_datediff('s', d, jet_cdate(jet_cdbl(d) + 1))", "86400"},
-           {"jet_hex('\\x0aff'::bytea)", "0AFF"},
+           {"jet_hex('\\x00090aabcdef'::bytea) || jet_hex(''::bytea)", "00090AABCDEF"},
        }) {
     std::string sql = std::string("SELECT (") + c.expression + ")::text FROM t";
     PGresult* result = PQexec(pg_, sql.c_str());
