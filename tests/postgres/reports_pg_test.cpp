@@ -1,0 +1,167 @@
+// The whole program against a PostgreSQL server: what it prints, stores and refuses
+// there is what it prints, stores and refuses with a SQLite file of the same imports.
+#include <gtest/gtest.h>
+
+#include <memory>
+#include <string>
+#include <thread>
+#include <vector>
+
+#include "cli/cli.h"
+#include "store/database.h"
+#include "store/result.h"
+#include "tests/support/cli_harness.h"
+#include "tests/support/pg_test_support.h"
+#include "tests/support/test_support.h"
+
+namespace weavil {
+namespace {
+
+constexpr const char* kSample = WEAVIL_SOURCE_DIR "/samples/sample-access.log";
+
+// The sample imported once into a SQLite file and once into a server database, under
+// the same settings and zone, for every case of the suite.
+class ServerReportsTest : public ::testing::Test {
+ protected:
+  static void SetUpTestSuite() {
+    server_ = std::make_unique<test::TestPgDatabase>();
+    if (server_->Uri().empty()) return;
+    zone_ = std::make_unique<test::ScopedTimeZone>("UTC0");
+    cli_ = std::make_unique<test::CliHarness>();
+    test::CopyTemplateDatabase(File());
+    ASSERT_EQ(cli_->Run({"settings", "DefaultHost", "www.example.com"}), kExitOk) << cli_->Err();
+    ASSERT_EQ(cli_->Run({"--db", File(), "import", kSample}), kExitOk) << cli_->Err();
+    ASSERT_EQ(cli_->Run({"--db", server_->Uri(), "import", kSample}), kExitOk) << cli_->Err();
+    serverImport_ = cli_->Out();
+  }
+  static void TearDownTestSuite() {
+    cli_.reset();
+    zone_.reset();
+    server_.reset();
+  }
+  void SetUp() override {
+    if (server_->Uri().empty()) GTEST_SKIP() << "no PostgreSQL server for the tests";
+  }
+  static std::string File() { return cli_->Dir().File("sample.db"); }
+  static std::string Server() { return server_->Uri(); }
+
+  // What the command prints on the file and on the server.
+  std::pair<std::string, std::string> Both(std::vector<std::string> words) {
+    std::vector<std::string> onFile = {"--db", File()}, onServer = {"--db", Server()};
+    onFile.insert(onFile.end(), words.begin(), words.end());
+    onServer.insert(onServer.end(), words.begin(), words.end());
+    EXPECT_EQ(cli_->Run(onFile), kExitOk) << cli_->Err();
+    std::string file = cli_->Out();
+    EXPECT_EQ(cli_->Run(onServer), kExitOk) << cli_->Err();
+    return {file, cli_->Out()};
+  }
+
+  static std::unique_ptr<test::TestPgDatabase> server_;
+  static std::unique_ptr<test::ScopedTimeZone> zone_;
+  static std::unique_ptr<test::CliHarness> cli_;
+  static std::string serverImport_;
+};
+
+std::unique_ptr<test::TestPgDatabase> ServerReportsTest::server_;
+std::unique_ptr<test::ScopedTimeZone> ServerReportsTest::zone_;
+std::unique_ptr<test::CliHarness> ServerReportsTest::cli_;
+std::string ServerReportsTest::serverImport_;
+
+TEST_F(ServerReportsTest, EveryViewInEveryFormPrintsWhatTheFilePrints) {
+  EXPECT_NE(serverImport_.find("sessions stored"), std::string::npos) << serverImport_;
+  for (const char* view : {"sessions", "visitors", "keywords", "referers", "pages", "statistics"}) {
+    for (const char* form : {"text", "json", "csv"}) {
+      auto [file, server] = Both({"report", view, "--format", form, "--no-filter"});
+      EXPECT_FALSE(file.empty()) << view << " " << form;
+      EXPECT_EQ(file, server) << view << " " << form;
+    }
+  }
+}
+
+TEST_F(ServerReportsTest, FilteredViewsPrintWhatTheFilePrints) {
+  const std::vector<std::vector<std::string>> filters = {
+      {"--no-robots"},
+      {"--pages", "/ /index.html /products.html"},
+      {"--countries", "us de"},
+      {"--keywords", "statistics filter"},
+      {"--referers", "www.google.com"},
+      {"--period", "Year+", "--no-robots"},
+  };
+  for (const auto& filter : filters) {
+    for (const char* view : {"sessions", "visitors", "keywords", "referers", "pages", "statistics"}) {
+      std::vector<std::string> words = {"report", view};
+      words.insert(words.end(), filter.begin(), filter.end());
+      auto [file, server] = Both(words);
+      EXPECT_EQ(file, server) << view << " " << filter[0];
+    }
+  }
+}
+
+TEST_F(ServerReportsTest, VisitDetailsAndCorrectionsReadAndWriteTheServer) {
+  auto [file, server] = Both({"details", "5"});
+  EXPECT_EQ(file, server);
+  auto visitor = Both({"visitor", "--countries"});
+  EXPECT_EQ(visitor.first, visitor.second);
+}
+
+TEST_F(ServerReportsTest, ASecondImportOfTheSameLogStoresNothing) {
+  ASSERT_EQ(cli_->Run({"--db", Server(), "import", kSample}), kExitOk) << cli_->Err();
+  EXPECT_NE(cli_->Out().find(" 0 sessions stored"), std::string::npos) << cli_->Out();
+  DbSession session;
+  ASSERT_EQ(session.OpenFile(Server()), kResultOk);
+  EXPECT_EQ(test::QueryNumber(session, "SELECT count(*) FROM Session"),
+            test::QueryNumber(File(), "SELECT count(*) FROM Session"));
+  EXPECT_EQ(test::QueryNumber(session, "SELECT count(*) FROM Resource"),
+            test::QueryNumber(File(), "SELECT count(*) FROM Resource"));
+}
+
+// Two programs importing into one server database at once: one waits for the other's
+// transaction, and both land.
+TEST(ServerImports, TwoAtOnceBothLand) {
+  test::TestPgDatabase server;
+  if (server.Uri().empty()) GTEST_SKIP() << "no PostgreSQL server for the tests";
+  test::WorkFolder dir;
+  std::string first = dir.File("first.log"), second = dir.File("second.log");
+  std::string sample = test::ReadFile(kSample);
+  size_t half = sample.find('\n', sample.size() / 2) + 1;
+  test::WriteFile(first, sample.substr(0, half));
+  test::WriteFile(second, sample.substr(half));
+  std::string weavil = test::BuildBinDir() + "/weavil";
+  auto import = [&](const std::string& log, int* status, std::string* out) {
+    *out = test::Shell("HOME=" + dir.Path() + " XDG_CONFIG_HOME=" + dir.Path() + "/config '" + weavil + "' --db '" +
+                           server.Uri() + "' import '" + log + "'",
+                       status);
+  };
+  int status1 = -1, status2 = -1;
+  std::string out1, out2;
+  std::thread one(import, first, &status1, &out1);
+  std::thread two(import, second, &status2, &out2);
+  one.join();
+  two.join();
+  EXPECT_EQ(status1, 0) << out1;
+  EXPECT_EQ(status2, 0) << out2;
+
+  std::string whole = dir.File("whole.db");
+  test::CopyTemplateDatabase(whole);
+  test::CliHarness cli;
+  ASSERT_EQ(cli.Run({"--db", whole, "import", first}), kExitOk);
+  ASSERT_EQ(cli.Run({"--db", whole, "import", second}), kExitOk);
+  DbSession session;
+  ASSERT_EQ(session.OpenFile(server.Uri()), kResultOk);
+  // Which of the two came first decides how sessions across the cut are joined, so the
+  // requests are what both orders share.
+  EXPECT_EQ(test::QueryNumber(session, "SELECT count(*) FROM Resource"),
+            test::QueryNumber(whole, "SELECT count(*) FROM Resource"));
+  EXPECT_GT(test::QueryNumber(session, "SELECT count(*) FROM Session"), 0);
+}
+
+TEST(ServerSource, AServerThatDoesNotAnswerIsNamedWithoutItsPassword) {
+  test::CliHarness cli;
+  EXPECT_NE(cli.Run({"--db", "postgresql://someone:secret@/nowhere?host=/nonexistent-folder", "report", "sessions"}),
+            kExitOk);
+  EXPECT_NE(cli.Err().find("postgresql://someone@/nowhere"), std::string::npos) << cli.Err();
+  EXPECT_EQ(cli.Err().find("secret"), std::string::npos) << cli.Err();
+}
+
+}  // namespace
+}  // namespace weavil
