@@ -9,9 +9,10 @@
 #   [WEAVIL_LOG_SOURCE=real.log] [WHOLE_RUNS=3] bench/postgres/run.sh [BUILD_DIR] [LINES]
 # Peak memory is the weavil process's own (/usr/bin/time -f %M), not the server's.
 set -euo pipefail
+case ${1:-} in -h | --help) sed -n '2,/^set -euo/{/^set -euo/d;s/^# \{0,1\}//;p}' "$0"; exit 0 ;; esac
 here=$(cd "$(dirname "$0")" && pwd)
 root=$(cd "$here/../.." && pwd)
-build=$(realpath "${1:-$root/build}")
+build=$(realpath -- "${1:-$root/build}")
 lines=${2:-1000000}
 runs=${WHOLE_RUNS:-3}
 work=${WEAVIL_BENCH_DIR:-${TMPDIR:-/tmp}/weavil-report-bench}
