@@ -1,14 +1,15 @@
 #include "classify/classification_store.h"
 
 #include <array>
+#include <memory>
 #include <string>
 #include <unordered_map>
 #include <vector>
 
-
 #include "classify/referrer_analyzer.h"
 #include "classify/url_unescape.h"
 #include "classify/user_agent_classifier.h"
+#include "store/batch_inserter.h"
 #include "store/database.h"
 #include "store/result.h"
 
@@ -34,14 +35,21 @@ void FoldAsciiCase(std::string_view text, std::string& out) {
 // One name table (Browser, OS, Referer, Keyphrase, Keyword) reached by insert-then-select
 // through prepared statements, with the ids already known. An id is only remembered once
 // the select gave it, so a name whose lookup failed is tried again next time, as the
-// one-statement-at-a-time path does.
+// one-statement-at-a-time path does. The sessions' link rows are written many to a
+// statement, in the order they came (Flush writes those held back).
 class NameTable {
  public:
-  // linkSql may be empty for a table whose link row another table writes (OS).
-  bool Prepare(DbSession& session, std::string_view insertSql, std::string_view selectSql, std::string_view linkSql) {
+  // linkTable may be empty for a table whose link row another table writes (OS);
+  // linkColumns start with the session's identifier.
+  bool Prepare(DbSession& session, std::string_view insertSql, std::string_view selectSql, std::string_view linkTable,
+               std::string_view linkColumns = {}, size_t numbers = 1) {
     session_ = &session;
-    return Succeeded(insert_.Prepare(session, insertSql)) && Succeeded(select_.Prepare(session, selectSql)) &&
-           (linkSql.empty() || Succeeded(link_.Prepare(session, linkSql)));
+    if (!linkTable.empty()) {
+      std::vector<bool> quoted(1 + numbers, false);
+      quoted[0] = true;
+      links_ = std::make_unique<BatchInserter>(session, linkTable, linkColumns, std::move(quoted), nullptr);
+    }
+    return Succeeded(insert_.Prepare(session, insertSql)) && Succeeded(select_.Prepare(session, selectSql));
   }
 
   // extra is bound as the insert's second value when the table has one (Referer's group).
@@ -62,16 +70,26 @@ class NameTable {
     return id;
   }
 
-  void Link(std::string_view sessionId, int32_t id) {
-    link_.RunDeferred(sessionId, id);
+  void Link(std::string_view sessionId, int32_t id, int32_t second = -1) {
+    std::vector<SqlValue>& row = links_->Add();
+    row[0].SetText(sessionId);
+    row[1].SetNumber(id);
+    if (row.size() > 2) row[2].SetNumber(second);
   }
 
-  Statement& LinkStatement() { return link_; }
-  void Forget() { ids_.clear(); }
+  void Flush() {
+    if (links_) links_->Flush();
+  }
+  // After a rollback: the ids and the link rows held back belong to what was undone.
+  void Forget() {
+    ids_.clear();
+    if (links_) links_->Discard();
+  }
 
  private:
   DbSession* session_ = nullptr;
-  Statement insert_, select_, link_;
+  Statement insert_, select_;
+  std::unique_ptr<BatchInserter> links_;
   TextMap<int32_t> ids_;
   std::string key_;
 };
@@ -87,18 +105,16 @@ struct UserAgentEntry {
 struct ClassificationStore::Impl {
   Impl(DbSession& db, bool modern) : session(db), modernRules(modern) {
     prepared = browsers.Prepare(session, "Insert Into Browser (Browser) Values (?);",
-                                "Select BrowserId FROM Browser WHERE Browser=?;",
-                                "Insert Into SessionBrowserOS (SessionId, BrowserId, OSId) Values (?, ?, ?);") &&
+                                "Select BrowserId FROM Browser WHERE Browser=?;", "SessionBrowserOS",
+                                "SessionId, BrowserId, OSId", 2) &&
                systems.Prepare(session, "Insert Into OS (OS) Values (?);", "Select OSId FROM OS WHERE OS=?;", "") &&
                referers.Prepare(session, "Insert Into Referer (Url, [Group]) Values (?, ?);",
-                                "Select RefererId FROM Referer WHERE Url=?;",
-                                "Insert Into SessionReferer (SessionId, RefererId) Values (?, ?);") &&
+                                "Select RefererId FROM Referer WHERE Url=?;", "SessionReferer", "SessionId, RefererId") &&
                keyphrases.Prepare(session, "Insert Into Keyphrase (Keyphrase) Values (?);",
-                                  "Select KeyphraseId FROM Keyphrase WHERE Keyphrase=?;",
-                                  "Insert Into SessionKeyphrase (SessionId, KeyphraseId) Values (?, ?);") &&
+                                  "Select KeyphraseId FROM Keyphrase WHERE Keyphrase=?;", "SessionKeyphrase",
+                                  "SessionId, KeyphraseId") &&
                keywords.Prepare(session, "Insert Into Keyword (Word) Values (?);",
-                                "Select KeywordId FROM Keyword WHERE Word=?;",
-                                "Insert Into SessionKeywords (SessionId, KeywordId) Values (?, ?);");
+                                "Select KeywordId FROM Keyword WHERE Word=?;", "SessionKeywords", "SessionId, KeywordId");
   }
 
   int32_t ClassifyUserAgent(std::string_view userAgent, std::string_view sessionId) {
@@ -112,7 +128,7 @@ struct ClassificationStore::Impl {
     if (entry.browserId < 0) entry.browserId = browsers.Id(entry.userAgentClass.browser);
     if (entry.osId < 0) entry.osId = systems.Id(entry.userAgentClass.os);
     if (entry.browserId >= 0 && entry.osId >= 0) {
-      browsers.LinkStatement().RunDeferred(sessionId, entry.browserId, entry.osId);
+      browsers.Link(sessionId, entry.browserId, entry.osId);
     }
     return entry.userAgentClass.robot;
   }
@@ -143,6 +159,10 @@ struct ClassificationStore::Impl {
     }
   }
 
+  void Flush() {
+    for (NameTable* table : {&browsers, &referers, &keyphrases, &keywords}) table->Flush();
+  }
+
   void Forget() {
     for (auto& [text, entry] : userAgents) entry.browserId = entry.osId = -1;
     browsers.Forget();
@@ -164,7 +184,8 @@ struct ClassificationStore::Impl {
 ClassificationStore::ClassificationStore(DbSession& session, bool modernRules)
     : impl_(std::make_unique<Impl>(session, modernRules)) {}
 
-ClassificationStore::~ClassificationStore() = default;
+// Rows held back are written on the session as it stands, as the writer's own are.
+ClassificationStore::~ClassificationStore() { impl_->Flush(); }
 
 int32_t ClassificationStore::ClassifyUserAgent(std::string_view userAgent, std::string_view sessionId) {
   // Without its statements (a database lacking a table) the store takes the plain path,
@@ -177,6 +198,8 @@ void ClassificationStore::AnalyzeReferrer(std::string_view referrer, std::string
   if (!impl_->prepared) return weavil::AnalyzeReferrer(referrer, sessionId, impl_->session);
   impl_->AnalyzeReferrer(referrer, sessionId);
 }
+
+void ClassificationStore::Flush() { impl_->Flush(); }
 
 void ClassificationStore::ForgetIds() { impl_->Forget(); }
 

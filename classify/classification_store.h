@@ -35,9 +35,14 @@ class ClassificationStore {
   int32_t ClassifyUserAgent(std::string_view userAgent, std::string_view sessionId);
   void AnalyzeReferrer(std::string_view referrer, std::string_view sessionId);
 
-  // Drops the remembered ids (the classification of user-agent texts stays). Call it
-  // after the import's transaction was rolled back: rows it created are gone. Statements
-  // stay prepared; destroy the store before closing its database session.
+  // The sessions' link rows are written many at a time: Flush writes those held back,
+  // and must come before the transaction's commit (the import's writer calls it).
+  void Flush();
+
+  // Drops the remembered ids (the classification of user-agent texts stays) and the link
+  // rows held back. Call it after the import's transaction was rolled back: rows it
+  // created are gone. Statements stay prepared; destroy the store before closing its
+  // database session.
   void ForgetIds();
 
  private:

@@ -9,7 +9,7 @@
 #include "classify/classification_store.h"
 #include "classify/country_lookup.h"
 #include "classify/ip_address.h"
-#include "import/batch_inserter.h"
+#include "store/batch_inserter.h"
 #include "import/session_guid.h"
 #include "store/database.h"
 #include "store/jet_date.h"
@@ -31,6 +31,7 @@ class StoreClassifier : public SessionClassifier {
   void AnalyzeReferrer(std::string_view referrer, std::string_view sessionId) override {
     store_.AnalyzeReferrer(referrer, sessionId);
   }
+  void Flush() override { store_.Flush(); }
 
  private:
   ClassificationStore store_;
@@ -106,6 +107,7 @@ struct SessionWriter::Impl {
     sessionRows.Flush();
     bytesRows.Flush();
     resourceRows.Flush();
+    classifier.Flush();
   }
 
   // A session can be in the database already only when its start lies within the

@@ -25,6 +25,8 @@ class SessionClassifier {
   // Robot flag 0 or 1; stores the browser and operating system.
   virtual int32_t ClassifyUserAgent(std::string_view userAgent, std::string_view sessionId) = 0;
   virtual void AnalyzeReferrer(std::string_view referrer, std::string_view sessionId) = 0;
+  // Writes what it holds back; called before the transaction's end.
+  virtual void Flush() {}
 };
 
 struct StoreResult {

@@ -41,6 +41,8 @@ struct SqlValue {
 class BatchInserter {
  public:
   static constexpr size_t kRowsPerStatement = 32;
+  // On a server the rows go by COPY, many thousands at a time.
+  static constexpr size_t kRowsPerCopy = 8192;
 
   // columns: the column list, "A, B, C"; quoted: per column, whether the traced
   // statement shows the value between quotes. trace may be null: failed rows are not
@@ -53,18 +55,23 @@ class BatchInserter {
 
   // The next row to fill (one value per column); a full batch is written first.
   std::vector<SqlValue>& Add() {
-    if (count_ == kRowsPerStatement) Flush();
+    if (count_ == rows_.size()) Flush();
     return rows_[count_++];
   }
   // Writes the rows held back.
   void Flush();
+  // Drops the rows held back, unwritten (after a rollback).
+  void Discard() { count_ = 0; }
 
  private:
   int32_t Run(size_t rows, size_t first);
+  int32_t Copy();
   std::string TraceText(const std::vector<SqlValue>& row) const;
 
   DbSession& db_;
+  std::string table_, columns_;
   std::string head_, traceHead_;
+  std::string copyText_;
   std::vector<bool> quoted_;
   TraceSink* trace_;
   std::vector<std::vector<SqlValue>> rows_;

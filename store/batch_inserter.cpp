@@ -1,4 +1,4 @@
-#include "import/batch_inserter.h"
+#include "store/batch_inserter.h"
 
 #include "store/database.h"
 #include "store/result.h"
@@ -9,16 +9,25 @@ namespace weavil {
 BatchInserter::BatchInserter(DbSession& db, std::string_view table, std::string_view columns,
                              std::vector<bool> quoted, TraceSink* trace)
     : db_(db),
+      table_(table),
+      columns_(columns),
       head_("INSERT INTO " + std::string(table) + " (" + std::string(columns) + ") VALUES"),
       traceHead_("Insert INTO " + std::string(table) + " (" + std::string(columns) + ")"),
       quoted_(std::move(quoted)),
       trace_(trace),
-      rows_(kRowsPerStatement, std::vector<SqlValue>(quoted_.size())) {}
+      rows_(db.IsServer() ? kRowsPerCopy : kRowsPerStatement, std::vector<SqlValue>(quoted_.size())) {}
 
 BatchInserter::~BatchInserter() = default;
 
 void BatchInserter::Flush() {
   if (count_ == 0) return;
+  if (db_.IsServer()) {
+    // A failed COPY ends the server's transaction: there is no row to try alone after
+    // it, and the server's message names the line.
+    Copy();
+    count_ = 0;
+    return;
+  }
   if (Failed(Run(count_, 0))) {
     for (size_t r = 0; r < count_; ++r)
       if (Failed(Run(1, r)) && trace_) (*trace_)(TraceText(rows_[r]));
@@ -54,6 +63,36 @@ int32_t BatchInserter::Run(size_t rows, size_t first) {
     }
   }
   return statement->RunDeferred();
+}
+
+// The rows held back in COPY's text form, in one COPY.
+int32_t BatchInserter::Copy() {
+  std::string& text = copyText_;
+  text.clear();
+  for (size_t r = 0; r < count_; ++r) {
+    const std::vector<SqlValue>& row = rows_[r];
+    for (size_t c = 0; c < row.size(); ++c) {
+      if (c) text.push_back('\t');
+      const SqlValue& value = row[c];
+      switch (value.kind) {
+        case SqlValue::Kind::kNull: text.append("\\N"); break;
+        case SqlValue::Kind::kNumber: text.append(std::to_string(value.number)); break;
+        case SqlValue::Kind::kText:
+          for (char ch : value.text) {
+            switch (ch) {
+              case '\\': text.append("\\\\"); break;
+              case '\t': text.append("\\t"); break;
+              case '\n': text.append("\\n"); break;
+              case '\r': text.append("\\r"); break;
+              default: text.push_back(ch);
+            }
+          }
+          break;
+      }
+    }
+    text.push_back('\n');
+  }
+  return db_.CopyRows(table_, columns_, text);
 }
 
 // The row as one insert statement of its own, values written in.
