@@ -433,6 +433,43 @@ int64_t DbSession::LastInsertId() const {
   return db_ ? sqlite3_last_insert_rowid(db_) : 0;
 }
 
+int32_t DbSession::CopyRows(std::string_view table, std::string_view columns, std::string_view rows) {
+  if (!pg_) return kResultFail;
+  pg_->Settle();
+  pg_conn* conn = pg_->Handle();
+  std::string sql = pg::Translate("COPY " + std::string(table) + " (" + std::string(columns) + ") FROM STDIN").sql;
+  std::string valid;
+  if (!pg::IsValidUtf8(rows)) {
+    valid.assign(rows);
+    pg::MakeValidUtf8(valid);
+    rows = valid;
+  }
+  PGresult* started = PQexec(conn, sql.c_str());
+  bool ok = PQresultStatus(started) == PGRES_COPY_IN;
+  DbError failure;
+  if (!ok) failure = pg::ErrorOf(conn, started);
+  PQclear(started);
+  if (ok) {
+    ok = PQputCopyData(conn, rows.data(), static_cast<int>(rows.size())) == 1 && PQputCopyEnd(conn, nullptr) == 1;
+    if (!ok) failure = pg::ErrorOf(conn, nullptr);
+    while (PGresult* done = PQgetResult(conn)) {
+      if (PQresultStatus(done) != PGRES_COMMAND_OK && ok) {
+        ok = false;
+        failure = pg::ErrorOf(conn, done);
+      }
+      PQclear(done);
+    }
+  }
+  if (ok) {
+    pg_->changes = 0;
+    return kResultOk;
+  }
+  std::lock_guard<std::mutex> lock(errors_->mutex);
+  errors_->last = failure;
+  if (!errors_->firstHard.Failed()) errors_->firstHard = failure;
+  return kResultFail;
+}
+
 int64_t DbSession::Changes() const {
   if (pg_) return pg_->changes;
   return db_ ? sqlite3_changes64(db_) : 0;
@@ -527,6 +564,7 @@ struct PgQuery {
 
   void Bind(int index, std::string value, bool null = false) {
     if (index < 1 || index > translated.parameters) return;
+    pg::MakeValidUtf8(value);
     values[static_cast<size_t>(index - 1)] = std::move(value);
     isNull[static_cast<size_t>(index - 1)] = null;
   }

@@ -135,6 +135,11 @@ class DbSession {
   bool StartBulkWrite();
   void EndBulkWrite();
 
+  // On a server: rows for table's columns in COPY's text form (a row a line, fields
+  // separated by tabs, \N for null, backslash escapes), written with one COPY. Fails on
+  // a SQLite file.
+  int32_t CopyRows(std::string_view table, std::string_view columns, std::string_view rows);
+
   int64_t LastInsertId() const;
   // The rows the latest insert, update or delete of this session changed.
   int64_t Changes() const;

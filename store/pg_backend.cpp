@@ -4,6 +4,7 @@
 #include <sqlite3.h>
 
 #include <cctype>
+#include <cstdlib>
 #include <cstring>
 #include <functional>
 #include <mutex>
@@ -85,6 +86,71 @@ int CountInsertedRows(std::string_view sql) {
 }
 
 }  // namespace
+
+namespace {
+
+// The length of the valid UTF-8 sequence at text[i], or 0.
+size_t ValidSequence(std::string_view text, size_t i) {
+  unsigned char c = static_cast<unsigned char>(text[i]);
+  size_t length = c < 0x80 ? 1 : (c >> 5) == 6 ? 2 : (c >> 4) == 14 ? 3 : (c >> 3) == 30 ? 4 : 0;
+  if (length == 0 || i + length > text.size() || c == 0xC0 || c == 0xC1 || c > 0xF4) return 0;
+  if (c == 0) return 0;  // not a character a server's text can hold
+  for (size_t k = 1; k < length; ++k)
+    if ((static_cast<unsigned char>(text[i + k]) & 0xC0) != 0x80) return 0;
+  unsigned char next = static_cast<unsigned char>(text[i + 1 < text.size() ? i + 1 : i]);
+  if (c == 0xE0 && next < 0xA0) return 0;                  // overlong
+  if (c == 0xED && next > 0x9F) return 0;                  // surrogates
+  if (c == 0xF0 && next < 0x90) return 0;                  // overlong
+  if (c == 0xF4 && next > 0x8F) return 0;                  // beyond U+10FFFF
+  return length;
+}
+
+}  // namespace
+
+namespace {
+
+// The length of the longest valid beginning of text.
+size_t ValidPrefix(std::string_view text) {
+  size_t i = 0;
+  while (i < text.size()) {
+    unsigned char c = static_cast<unsigned char>(text[i]);
+    if (c != 0 && c < 0x80) {
+      ++i;
+      continue;
+    }
+    size_t length = ValidSequence(text, i);
+    if (length == 0) break;
+    i += length;
+  }
+  return i;
+}
+
+}  // namespace
+
+bool IsValidUtf8(std::string_view text) { return ValidPrefix(text) == text.size(); }
+
+bool MakeValidUtf8(std::string& text) {
+  size_t i = ValidPrefix(text);
+  if (i == text.size()) return false;
+  std::string fixed(text, 0, i);
+  while (i < text.size()) {
+    size_t length = ValidSequence(text, i);
+    if (length > 0) {
+      fixed.append(text, i, length);
+      i += length;
+      continue;
+    }
+    unsigned char c = static_cast<unsigned char>(text[i++]);
+    if (c == 0) {
+      fixed.append("\xEF\xBF\xBD");  // U+FFFD: a server's text holds no NUL
+      continue;
+    }
+    fixed.push_back(static_cast<char>(0xC0 | (c >> 6)));
+    fixed.push_back(static_cast<char>(0x80 | (c & 0x3F)));
+  }
+  text.swap(fixed);
+  return true;
+}
 
 bool IsServerUri(std::string_view source) {
   return StartsWithNoCase(source, "postgresql://") || StartsWithNoCase(source, "postgres://");
@@ -219,7 +285,16 @@ Connection::~Connection() {
 std::shared_ptr<Connection> Connection::Open(const std::string& uri, std::string& error) {
   std::shared_ptr<Connection> connection(new Connection());
   connection->uri_ = uri;
-  connection->conn_ = PQconnectdb(uri.c_str());
+  // A server that takes the connection and then says nothing would hold the program
+  // (and the window's start) for ever: unless the URI or PGCONNECT_TIMEOUT says how
+  // long, a connection waits ten seconds.
+  if (uri.find("connect_timeout=") == std::string::npos && !std::getenv("PGCONNECT_TIMEOUT")) {
+    const char* const keys[] = {"dbname", "connect_timeout", nullptr};
+    const char* const values[] = {uri.c_str(), "10", nullptr};
+    connection->conn_ = PQconnectdbParams(keys, values, 1);
+  } else {
+    connection->conn_ = PQconnectdb(uri.c_str());
+  }
   if (!connection->conn_ || PQstatus(connection->conn_) != CONNECTION_OK) {
     error = connection->conn_ ? PQerrorMessage(connection->conn_) : "out of memory";
     while (!error.empty() && (error.back() == '\n' || error.back() == ' ')) error.pop_back();

@@ -25,6 +25,13 @@ bool IsServerUri(std::string_view source);
 // The URI without its password, for messages and traces.
 std::string ShownUri(std::string_view uri);
 
+// A server's texts are UTF-8 and refuse other bytes, which SQLite keeps as they come
+// (logs written in Latin-1, hostile requests). A text that is not valid UTF-8 has each
+// byte outside a valid sequence taken as the Latin-1 character it stands for; valid
+// text is left as it is. False when nothing needed changing.
+bool MakeValidUtf8(std::string& text);
+bool IsValidUtf8(std::string_view text);
+
 // A statement translated for the server, and what the translation learnt of it.
 struct Translated {
   std::string sql;
