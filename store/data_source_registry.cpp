@@ -58,6 +58,11 @@ bool WriteIni(const std::string& path, const IniData& data) {
   fs::create_directories(fs::path(path).parent_path(), ec);
   std::string temp = path + ".tmp";
   {
+    // Readable by its user alone: a server's URI may hold a password.
+    int fd = ::open(temp.c_str(), O_WRONLY | O_CREAT | O_TRUNC | O_CLOEXEC, 0600);
+    if (fd < 0) return false;
+    ::fchmod(fd, 0600);
+    ::close(fd);
     std::ofstream out(temp, std::ios::trunc);
     if (!out) return false;
     for (const auto& [section, values] : data) {
@@ -106,7 +111,7 @@ bool RegisterDataSource(const std::string& name, const std::string& databasePath
   std::string listPath = DataSourceListPath();
   IniData data = ReadIni(listPath);
   data[name]["Database"] = databasePath;
-  data[name]["Driver"] = "SQLite 3";
+  data[name]["Driver"] = pg::IsServerUri(databasePath) ? "PostgreSQL" : "SQLite 3";
   return WriteIni(listPath, data);
 }
 
