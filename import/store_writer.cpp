@@ -93,6 +93,11 @@ struct SessionWriter::Impl {
         bytesRows(db, "SessionBytes", "SessionId, Bytes, BytesIn", {true, true, true}, nullptr),
         resourceRows(db, "Resource", "SessionId, TimeEnter, UriStem, StatusCode, UriQuery, BytesLoad, Bytes2, TimeLoad",
                      {true, true, true, true, true, true, true, true}, &trace) {
+    // On a server an address costs a statement of its own unless it goes with others:
+    // the known ones are left out as the single insert's failure leaves them.
+    if (db.IsServer())
+      addressRows = std::make_unique<BatchInserter>(db, "DNSLookUp", "UserIP, rURL, CountryCode, IsRobot",
+                                                    std::vector<bool>{true, true, true, false}, nullptr, true);
     existsStatement.Prepare(db, "SELECT SessionId, NumVisited, TimeExit, Referer FROM [Session] WHERE TimeEnter=? AND UserIP=?;");
     bytesStatement.Prepare(db, "SELECT Bytes, BytesIn FROM SessionBytes WHERE SessionId=?;");
     updateSession.Prepare(db, "UPDATE [Session] SET NumVisited=?, TimeExit=?, Referer=? WHERE SessionId=?;");
@@ -107,6 +112,7 @@ struct SessionWriter::Impl {
     sessionRows.Flush();
     bytesRows.Flush();
     resourceRows.Flush();
+    if (addressRows) addressRows->Flush();
     classifier.Flush();
   }
 
@@ -214,7 +220,15 @@ struct SessionWriter::Impl {
     if (addressesTried.insert(session.address).second) {
       std::optional<int32_t> robotFlag;
       if (robot == 1) robotFlag = 1;
-      insertAddress.RunDeferred(address, UnresolvedReverseName(address), CountryOf(address), robotFlag);
+      if (addressRows) {
+        std::vector<SqlValue>& row = addressRows->Add();
+        row[0].SetText(address);
+        row[1].SetText(UnresolvedReverseName(address));
+        row[2].SetText(CountryOf(address));
+        row[3].SetNumber(robotFlag ? std::optional<int64_t>(*robotFlag) : std::nullopt);
+      } else {
+        insertAddress.RunDeferred(address, UnresolvedReverseName(address), CountryOf(address), robotFlag);
+      }
     }
 
     std::vector<SqlValue>& bytes = bytesRows.Add();
@@ -255,6 +269,7 @@ struct SessionWriter::Impl {
   SessionClassifier& classifier;
   TraceSink trace;
   BatchInserter sessionRows, bytesRows, resourceRows;
+  std::unique_ptr<BatchInserter> addressRows;
   Statement existsStatement, bytesStatement, updateSession, updateBytes, insertAddress;
   bool anyStored = true;
   std::string firstStored, lastStored;

@@ -7,7 +7,7 @@
 namespace weavil {
 
 BatchInserter::BatchInserter(DbSession& db, std::string_view table, std::string_view columns,
-                             std::vector<bool> quoted, TraceSink* trace)
+                             std::vector<bool> quoted, TraceSink* trace, bool skipDuplicates)
     : db_(db),
       table_(table),
       columns_(columns),
@@ -15,13 +15,14 @@ BatchInserter::BatchInserter(DbSession& db, std::string_view table, std::string_
       traceHead_("Insert INTO " + std::string(table) + " (" + std::string(columns) + ")"),
       quoted_(std::move(quoted)),
       trace_(trace),
-      rows_(db.IsServer() ? kRowsPerCopy : kRowsPerStatement, std::vector<SqlValue>(quoted_.size())) {}
+      rows_(db.IsServer() && !skipDuplicates ? kRowsPerCopy : kRowsPerStatement, std::vector<SqlValue>(quoted_.size())),
+      copy_(db.IsServer() && !skipDuplicates) {}
 
 BatchInserter::~BatchInserter() = default;
 
 void BatchInserter::Flush() {
   if (count_ == 0) return;
-  if (db_.IsServer()) {
+  if (copy_) {
     // A failed COPY ends the server's transaction: there is no row to try alone after
     // it, and the server's message names the line.
     Copy();

@@ -47,8 +47,10 @@ class BatchInserter {
   // columns: the column list, "A, B, C"; quoted: per column, whether the traced
   // statement shows the value between quotes. trace may be null: failed rows are not
   // traced.
+  // skipDuplicates: a row whose unique value is stored already is left out, the others
+  // land (a server then takes the rows by INSERT, not COPY, which would fail whole).
   BatchInserter(DbSession& db, std::string_view table, std::string_view columns, std::vector<bool> quoted,
-                TraceSink* trace);
+                TraceSink* trace, bool skipDuplicates = false);
   ~BatchInserter();
   BatchInserter(const BatchInserter&) = delete;
   BatchInserter& operator=(const BatchInserter&) = delete;
@@ -72,6 +74,7 @@ class BatchInserter {
   std::string table_, columns_;
   std::string head_, traceHead_;
   std::string copyText_;
+  bool copy_ = false;
   std::vector<bool> quoted_;
   TraceSink* trace_;
   std::vector<std::vector<SqlValue>> rows_;

@@ -104,6 +104,22 @@ TEST_F(ServerReportsTest, VisitDetailsAndCorrectionsReadAndWriteTheServer) {
   EXPECT_EQ(visitor.first, visitor.second);
 }
 
+TEST_F(ServerReportsTest, ACorrectedVisitorShowsAsOnTheFile) {
+  for (const std::string& db : {File(), Server()})
+    ASSERT_EQ(cli_->Run({"--db", db, "visitor", "163.14.10.157", "--url", "crawler.example.net", "--country", "de",
+                         "--robot", "1", "--comments", "it's 'quoted'"}),
+              kExitOk)
+        << cli_->Err();
+  for (const char* view : {"visitors", "sessions"}) {
+    auto [file, server] = Both({"report", view, "--no-robots"});
+    EXPECT_EQ(file, server) << view;
+    EXPECT_EQ(file.find("crawler.example.net"), std::string::npos) << view;  // a robot now: left out
+  }
+  auto [file, server] = Both({"report", "visitors", "--no-filter"});
+  EXPECT_EQ(file, server);
+  EXPECT_NE(server.find("crawler.example.net"), std::string::npos);
+}
+
 TEST_F(ServerReportsTest, ASecondImportOfTheSameLogStoresNothing) {
   ASSERT_EQ(cli_->Run({"--db", Server(), "import", kSample}), kExitOk) << cli_->Err();
   EXPECT_NE(cli_->Out().find(" 0 sessions stored"), std::string::npos) << cli_->Out();
@@ -113,6 +129,22 @@ TEST_F(ServerReportsTest, ASecondImportOfTheSameLogStoresNothing) {
             test::QueryNumber(File(), "SELECT count(*) FROM Session"));
   EXPECT_EQ(test::QueryNumber(session, "SELECT count(*) FROM Resource"),
             test::QueryNumber(File(), "SELECT count(*) FROM Resource"));
+}
+
+TEST(ServerClear, ClearEmptiesTheSessionsAndKeepsTheVisitors) {
+  test::TestPgDatabase server;
+  if (server.Uri().empty()) GTEST_SKIP() << "no PostgreSQL server for the tests";
+  test::CliHarness cli;
+  ASSERT_EQ(cli.Run({"--db", server.Uri(), "import", kSample}), kExitOk) << cli.Err();
+  ASSERT_EQ(cli.Run({"--db", server.Uri(), "clear", "--yes"}), kExitOk) << cli.Err();
+  DbSession session;
+  ASSERT_EQ(session.OpenFile(server.Uri()), kResultOk);
+  for (const char* table : {"Session", "Resource", "SessionBytes", "SessionReferer", "SessionBrowserOS"})
+    EXPECT_EQ(test::QueryNumber(session, std::string("SELECT count(*) FROM ") + table), 0) << table;
+  EXPECT_GT(test::QueryNumber(session, "SELECT count(*) FROM DNSLookUp"), 0);
+  // And the next import stores the sessions again.
+  ASSERT_EQ(cli.Run({"--db", server.Uri(), "import", kSample}), kExitOk) << cli.Err();
+  EXPECT_GT(test::QueryNumber(session, "SELECT count(*) FROM Session"), 0);
 }
 
 // Two programs importing into one server database at once: one waits for the other's
