@@ -3,6 +3,7 @@
 #include <libpq-fe.h>
 #include <sqlite3.h>
 
+#include <algorithm>
 #include <cctype>
 #include <cstdlib>
 #include <cstring>
@@ -83,6 +84,139 @@ int CountInsertedRows(std::string_view sql) {
     }
   }
   return afterValues ? rows : -1;
+}
+
+std::string_view Trimmed(std::string_view text) {
+  while (!text.empty() && IsBlank(text.front())) text.remove_prefix(1);
+  while (!text.empty() && IsBlank(text.back())) text.remove_suffix(1);
+  return text;
+}
+
+// "ITEM COLLATE NOCASE" in a select list, GROUP BY or ORDER BY: SQLite compares the
+// whole item's text with its ASCII letters folded, bytes in order otherwise; citext under
+// "C" compares the same way (a collation of the server that ignores case orders
+// punctuation as languages do). The item becomes "(ITEM)::citext COLLATE "C"", and a
+// select-list item written as a GROUP BY item so changed is changed alike, as the
+// server asks a grouped column to be the group's expression.
+void RewriteNoCase(std::string& sql) {
+  struct Item {
+    size_t start, end;  // the item's text, before its COLLATE
+    size_t collateEnd;  // after NOCASE
+    bool grouped;
+  };
+  std::vector<Item> items;
+  std::vector<std::pair<size_t, size_t>> selectItems;  // top level, between SELECT and FROM
+  auto wordAt = [&](size_t i, std::string_view word) {
+    return (i == 0 || !IsIdentifierChar(sql[i - 1])) && StartsWithNoCase(std::string_view(sql).substr(i), word) &&
+           (i + word.size() >= sql.size() || !IsIdentifierChar(sql[i + word.size()]));
+  };
+  const size_t kNone = std::string::npos;
+  std::vector<size_t> itemStart(1, kNone);  // per depth: where the current list item began
+  bool inSelect = false, inGroup = false;
+  char quote = 0;
+  for (size_t i = 0; i < sql.size(); ++i) {
+    char c = sql[i];
+    if (quote) {
+      if (c == quote) quote = 0;
+      continue;
+    }
+    size_t depth = itemStart.size() - 1;
+    if (c == '\'' || c == '"') {
+      quote = c;
+    } else if (c == '(') {
+      itemStart.push_back(i + 1);
+    } else if (c == ')') {
+      if (depth > 0) itemStart.pop_back();
+    } else if (c == ',') {
+      if (depth == 0 && inSelect && itemStart[0] != kNone) selectItems.push_back({itemStart[0], i});
+      itemStart[depth] = i + 1;
+    } else if (wordAt(i, "select") || wordAt(i, "distinct")) {
+      itemStart[depth] = i + (c == 's' || c == 'S' ? 6 : 8);
+      if (depth == 0) inSelect = true, selectItems.clear();
+    } else if (wordAt(i, "by")) {
+      itemStart[depth] = i + 2;
+    } else if (depth == 0 && wordAt(i, "group")) {
+      inGroup = true;
+    } else if (depth == 0 && (wordAt(i, "order") || wordAt(i, "having") || wordAt(i, "limit"))) {
+      inGroup = false;
+      itemStart[0] = kNone;
+    } else if (wordAt(i, "from") || wordAt(i, "where")) {
+      if (depth == 0 && inSelect && itemStart[0] != kNone) selectItems.push_back({itemStart[0], i});
+      if (depth == 0) inSelect = false;
+      itemStart[depth] = kNone;
+    } else if (wordAt(i, "collate")) {
+      size_t name = SkipBlanks(sql, i + 7);
+      if (name < sql.size() && wordAt(name, "nocase") && itemStart[depth] != kNone)
+        items.push_back({itemStart[depth], i, name + 6, depth == 0 && inGroup});
+    }
+  }
+  if (items.empty()) return;
+  // Written from the end, so that earlier positions hold.
+  std::vector<std::pair<size_t, size_t>> mirrored;
+  for (const Item& item : items) {
+    if (!item.grouped) continue;
+    std::string_view key = Trimmed(std::string_view(sql).substr(item.start, item.end - item.start));
+    for (const auto& [start, end] : selectItems)
+      if (Trimmed(std::string_view(sql).substr(start, end - start)) == key) mirrored.push_back({start, end});
+  }
+  struct Edit {
+    size_t start, end;
+    std::string text;
+  };
+  std::vector<Edit> edits;
+  for (const Item& item : items)
+    edits.push_back({item.start, item.collateEnd,
+                     " (" + std::string(Trimmed(std::string_view(sql).substr(item.start, item.end - item.start))) +
+                         ")::citext COLLATE \"C\""});
+  for (const auto& [start, end] : mirrored)
+    edits.push_back({start, end, " (" + std::string(Trimmed(std::string_view(sql).substr(start, end - start))) +
+                                     ")::citext COLLATE \"C\" "});
+  std::sort(edits.begin(), edits.end(), [](const Edit& a, const Edit& b) { return a.start > b.start; });
+  for (const Edit& edit : edits) sql.replace(edit.start, edit.end - edit.start, edit.text);
+}
+
+// SQLite (as Jet did) gives a GROUP BY's rows in the order of the groups, and the
+// statements rely on it; the server gives them in any order unless asked. A statement
+// ending in a GROUP BY at its top level, without ORDER BY, HAVING or LIMIT after it,
+// is ordered by the same expressions.
+void AppendGroupOrder(std::string& sql) {
+  size_t afterGroup = std::string::npos;
+  int depth = 0;
+  char quote = 0;
+  bool later = false;  // ORDER BY, HAVING or LIMIT after the GROUP BY
+  auto wordAt = [&](size_t i, std::string_view word) {
+    return (i == 0 || !IsIdentifierChar(sql[i - 1])) && StartsWithNoCase(std::string_view(sql).substr(i), word) &&
+           (i + word.size() >= sql.size() || !IsIdentifierChar(sql[i + word.size()]));
+  };
+  for (size_t i = 0; i < sql.size(); ++i) {
+    char c = sql[i];
+    if (quote) {
+      if (c == quote) quote = 0;
+      continue;
+    }
+    if (c == '\'' || c == '"') {
+      quote = c;
+    } else if (c == '(') {
+      ++depth;
+    } else if (c == ')') {
+      --depth;
+    } else if (depth == 0 && wordAt(i, "group")) {
+      size_t by = SkipBlanks(sql, i + 5);
+      if (by < sql.size() && wordAt(by, "by")) {
+        afterGroup = by + 2;
+        later = false;
+      }
+    } else if (depth == 0 && afterGroup != std::string::npos &&
+               (wordAt(i, "order") || wordAt(i, "having") || wordAt(i, "limit") || wordAt(i, "union"))) {
+      later = true;
+    }
+  }
+  if (afterGroup == std::string::npos || later) return;
+  size_t end = sql.size();
+  while (end > afterGroup && (IsBlank(sql[end - 1]) || sql[end - 1] == ';')) --end;
+  std::string keys = sql.substr(afterGroup, end - afterGroup);
+  sql.resize(end);
+  sql.append(" ORDER BY").append(keys);
 }
 
 }  // namespace
@@ -203,8 +337,12 @@ Translated Translate(std::string_view source) {
       size_t end = sql.find(']', i + 1);
       if (end != std::string_view::npos) {
         std::string_view name = sql.substr(i + 1, end - i - 1);
-        if (IsServerKeyword(name)) text.append("\"").append(name).append("\"");
-        else text.append(name);
+        bool plain = !name.empty() && !std::isdigit(static_cast<unsigned char>(name[0]));
+        for (char n : name) plain = plain && (std::isalnum(static_cast<unsigned char>(n)) || n == '_');
+        // A plain name folds as the schema's unquoted names do; a keyword, or a name of
+        // other characters (['ResourceId']), is quoted as written.
+        if (plain && !IsServerKeyword(name)) text.append(name);
+        else text.append("\"").append(name).append("\"");
         i = end;
         continue;
       }
@@ -249,6 +387,8 @@ Translated Translate(std::string_view source) {
     }
     text.push_back(c);
   }
+  RewriteNoCase(text);
+  AppendGroupOrder(text);
   if (out.insertedRows >= 0) {
     // A duplicate of a unique value is not an error that ends the transaction: the
     // statement inserts what it can and the missing rows tell of the duplicate.

@@ -57,6 +57,25 @@ TEST(ServerDialect, StatementsAreTranslatedOutsideTheirTexts) {
   EXPECT_TRUE(pg::Translate("PRAGMA mmap_size=0").nothing);
 }
 
+TEST(ServerDialect, GroupsComeInOrderAndNoCaseComparesAsOnTheFile) {
+  // Groups in the order of their keys, as SQLite gives them.
+  EXPECT_EQ(pg::Translate("SELECT count(*), Format(t,'hh') from [Session] a where 1=1 group by Format(t,'hh');").sql,
+            "SELECT count(*), jet_format(t,'hh') from Session a where 1=1 group by jet_format(t,'hh') ORDER BY "
+            "jet_format(t,'hh')");
+  EXPECT_EQ(pg::Translate("SELECT count(*), b FROM t GROUP BY b ORDER BY 1").sql, "SELECT count(*), b FROM t GROUP BY b ORDER BY 1");
+  // A NOCASE item compares as citext under "C"; the grouped item of the select list alike.
+  EXPECT_EQ(pg::Translate("SELECT count(x), Str(s)||'+'||u FROM r group by Str(s)||'+'||u COLLATE NOCASE "
+                          "order by Str(s)||'+'||u COLLATE NOCASE;")
+                .sql,
+            "SELECT count(x), (jet_str(s)||'+'||u)::citext COLLATE \"C\" FROM r group by (jet_str(s)||'+'||u)::citext "
+            "COLLATE \"C\" order by (jet_str(s)||'+'||u)::citext COLLATE \"C\";");
+  EXPECT_EQ(pg::Translate("Select Distinct a, (left(u,5) || v) COLLATE NOCASE FROM t ORDER BY (left(u,5) || v) COLLATE "
+                          "NOCASE ASC")
+                .sql,
+            "Select Distinct a, ((jet_left(u,5) || v))::citext COLLATE \"C\" FROM t ORDER BY ((jet_left(u,5) || "
+            "v))::citext COLLATE \"C\" ASC");
+}
+
 TEST(ServerDialect, TextsThatAreNotUtf8BecomeLatin1Characters) {
   std::string valid = "caf\xC3\xA9 \xF0\x9F\x98\x80";
   EXPECT_FALSE(pg::MakeValidUtf8(valid));

@@ -14,30 +14,14 @@
 #include "reports/session_views.h"
 #include "reports/statistics_view.h"
 #include "tests/reports/report_fixture.h"
+#include "tests/support/tree_difference.h"
 
 namespace weavil {
 namespace {
 
 using test::ReportDb;
 
-// The first row where the trees differ (depth, texts, key, state, image, item
-// parameter), or "" when they are the same.
-std::string Difference(const ReportTree& want, const ReportTree& got) {
-  RowId a = want.FirstChild(kRootRow), b = got.FirstChild(kRootRow);
-  for (int line = 1; a != kNoRow || b != kNoRow; ++line) {
-    if (a == kNoRow || b == kNoRow) return "row " + std::to_string(line) + ": one tree ends early";
-    auto describe = [](const ReportTree& t, RowId r) {
-      return std::to_string(t.Depth(r)) + "|" + std::string(t.Text(r, 0)) + "|" + std::string(t.Text(r, 1)) + "|" +
-             std::to_string(t.Key(r)) + "|" + std::to_string(t.State(r)) + "|" + std::to_string(t.Image(r)) + "|" +
-             std::to_string(t.ItemParam(r));
-    };
-    std::string x = describe(want, a), y = describe(got, b);
-    if (x != y) return "row " + std::to_string(line) + ":\n  statement: " + x + "\n  in memory: " + y;
-    a = want.NextInOrder(a);
-    b = got.NextInOrder(b);
-  }
-  return {};
-}
+std::string Difference(const ReportTree& want, const ReportTree& got) { return test::TreeDifference(want, got); }
 
 const SessionViewKind kKinds[] = {SessionViewKind::kVisits, SessionViewKind::kDomain, SessionViewKind::kKeyword,
                                   SessionViewKind::kReferer, SessionViewKind::kPage};
