@@ -69,6 +69,12 @@ TEST(ServerDialect, GroupsComeInOrderAndNoCaseComparesAsOnTheFile) {
                 .sql,
             "SELECT count(x), (jet_str(s)||'+'||u)::citext COLLATE \"C\" FROM r group by (jet_str(s)||'+'||u)::citext "
             "COLLATE \"C\" order by (jet_str(s)||'+'||u)::citext COLLATE \"C\";");
+  // A list of texts against a citext column folds the column once per row.
+  EXPECT_EQ(pg::Translate("SELECT SessionId FROM Resource WHERE (UriStem IN ('/A', 'it''s')) AND b.[Group] IN ('X') "
+                          "AND StatusCode IN (200, 304) AND Url IN ('x', y);")
+                .sql,
+            "SELECT SessionId FROM Resource WHERE (lower(UriStem::text) IN ('/a', 'it''s')) AND lower(b.\"Group\"::text) "
+            "IN ('x') AND StatusCode IN (200, 304) AND Url IN ('x', y);");
   EXPECT_EQ(pg::Translate("Select Distinct a, (left(u,5) || v) COLLATE NOCASE FROM t ORDER BY (left(u,5) || v) COLLATE "
                           "NOCASE ASC")
                 .sql,
