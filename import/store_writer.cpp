@@ -1,6 +1,8 @@
 #include "import/store_writer.h"
 
 #include <algorithm>
+#include <array>
+#include <bit>
 #include <ctime>
 #include <optional>
 #include <unordered_set>
@@ -77,6 +79,54 @@ class StartAddressSet {
   size_t count_ = 0;
 };
 
+
+// The (start, address) pairs of the sessions one lookup asks the database for, each
+// with its place in the lookup's answers.
+class StartAddressIndex {
+ public:
+  static constexpr int32_t kAbsent = -1;
+  int32_t Find(int64_t start, uint32_t address) const {
+    return slots_.empty() ? kAbsent : slots_[Probe(start, address)].ordinal;
+  }
+  // The pair's place: the one it has, or ordinal when it is new.
+  int32_t Insert(int64_t start, uint32_t address, int32_t ordinal) {
+    if (2 * (count_ + 1) > slots_.size()) Grow();
+    Slot& slot = slots_[Probe(start, address)];
+    if (slot.ordinal != kAbsent) return slot.ordinal;
+    slot = {start, address, ordinal};
+    ++count_;
+    return ordinal;
+  }
+  void Clear() {
+    std::fill(slots_.begin(), slots_.end(), Slot());
+    count_ = 0;
+  }
+
+ private:
+  struct Slot {
+    int64_t start = 0;
+    uint32_t address = 0;
+    int32_t ordinal = kAbsent;
+  };
+  size_t Probe(int64_t start, uint32_t address) const {
+    uint64_t h = (static_cast<uint64_t>(start) * 0x9e3779b97f4a7c15ULL) ^ (address * 0xbf58476d1ce4e5b9ULL);
+    const size_t mask = slots_.size() - 1;
+    size_t at = static_cast<size_t>(h ^ (h >> 31)) & mask;
+    while (slots_[at].ordinal != kAbsent && !(slots_[at].start == start && slots_[at].address == address))
+      at = (at + 1) & mask;
+    return at;
+  }
+  void Grow() {
+    std::vector<Slot> old = std::move(slots_);
+    slots_.assign(std::max<size_t>(1024, old.size() * 2), Slot());
+    count_ = 0;
+    for (const Slot& slot : old)
+      if (slot.ordinal != kAbsent) Insert(slot.start, slot.address, slot.ordinal);
+  }
+  std::vector<Slot> slots_;
+  size_t count_ = 0;
+};
+
 }  // namespace
 
 struct SessionWriter::Impl {
@@ -98,7 +148,8 @@ struct SessionWriter::Impl {
     if (db.IsServer())
       addressRows = std::make_unique<BatchInserter>(db, "DNSLookUp", "UserIP, rURL, CountryCode, IsRobot",
                                                     std::vector<bool>{true, true, true, false}, nullptr, true);
-    existsStatement.Prepare(db, "SELECT SessionId, NumVisited, TimeExit, Referer FROM [Session] WHERE TimeEnter=? AND UserIP=?;");
+    existsStatement.Prepare(
+        db, "SELECT SessionId, NumVisited, TimeExit, Referer FROM [Session] WHERE TimeEnter=? AND UserIP=? ORDER BY NumId;");
     bytesStatement.Prepare(db, "SELECT Bytes, BytesIn FROM SessionBytes WHERE SessionId=?;");
     updateSession.Prepare(db, "UPDATE [Session] SET NumVisited=?, TimeExit=?, Referer=? WHERE SessionId=?;");
     updateBytes.Prepare(db, "UPDATE SessionBytes SET Bytes=?, BytesIn=? WHERE SessionId=?;");
@@ -130,17 +181,122 @@ struct SessionWriter::Impl {
     if (!anyStored) firstStored = lastStored = std::string();
   }
 
+  bool MayBeStored(const std::string& enter) const {
+    return anyStored && (firstStored.empty() || (enter >= firstStored && enter <= lastStored));
+  }
+
   struct StoredRow {
     std::string id, exit, referrer;
     int64_t pages = 0, bytes = 0, bytesIn = 0;
+    bool hasBytes = false;  // a SessionBytes row is there for the byte sums' update
   };
+
+  // What the database holds for one (start, address) pair of a lookup.
+  struct Answer {
+    bool failed = false;
+    bool found = false;
+    int64_t numId = 0;
+    std::optional<StoredRow> row;
+  };
+
+  struct LookupPair {
+    std::string enter;
+    uint32_t address = 0;
+  };
+
+  // The pairs one statement looks up at most. On a server each lookup is a round trip,
+  // so a repeat import of hundreds of thousands of sessions costs a few hundred; the
+  // answers held stay as few.
+  static constexpr size_t kLookupPairs = 1024;
+
+  // Looks up, with one statement, the sessions from index from on (no further than end,
+  // and up to kLookupPairs distinct pairs) that may be stored before; their answers serve
+  // StoredBefore until the next lookup. Gives the index after the last session covered.
+  size_t LookUpStored(size_t from, size_t end) {
+    lookupIndex.Clear();
+    lookupPairs.clear();
+    answers.clear();
+    size_t next = from;
+    for (; next < end && lookupPairs.size() < kLookupPairs; ++next) {
+      const SessionRecord& session = list.At(next);
+      if (storedHere.Contains(session.enterTime, session.address)) continue;
+      std::string enter = FormatEpochSeconds(session.enterTime);
+      if (!MayBeStored(enter)) continue;
+      int32_t ordinal = static_cast<int32_t>(lookupPairs.size());
+      if (lookupIndex.Insert(session.enterTime, session.address, ordinal) == ordinal)
+        lookupPairs.push_back({std::move(enter), session.address});
+    }
+    if (lookupPairs.empty()) return next;
+    answers.assign(lookupPairs.size(), Answer());
+
+    // The statement for the next power of two of pairs, the last pair repeated to fill it.
+    size_t width = std::bit_ceil(lookupPairs.size());
+    Statement& lookup = LookupStatement(width);
+    bool ok = lookup.IsOpen();
+    if (ok) {
+      for (size_t i = 0; i < width; ++i) {
+        size_t at = std::min(i, lookupPairs.size() - 1);
+        int index = static_cast<int>(3 * i);
+        lookup.BindTextNoCopy(index + 1, lookupPairs[at].enter);
+        lookup.BindTextNoCopy(index + 2, list.Text(lookupPairs[at].address));
+        lookup.BindInt64(index + 3, static_cast<int64_t>(at));
+      }
+      ok = Succeeded(lookup.Run());
+    }
+    int32_t step = ok ? lookup.MoveNext() : kResultFail;
+    for (; step == kResultOk; step = lookup.MoveNext()) {
+      int64_t ordinal = -1, numId = 0;
+      if (!lookup.GetInt64(1, ordinal) || ordinal < 0 || ordinal >= static_cast<int64_t>(answers.size())) continue;
+      lookup.GetInt64(2, numId);
+      Answer& answer = answers[static_cast<size_t>(ordinal)];
+      // Several stored sessions with the pair: the first stored, as the single check picks.
+      if (answer.found && answer.numId <= numId) continue;
+      answer.found = true;
+      answer.numId = numId;
+      answer.row.reset();
+      StoredRow found;
+      if (!lookup.GetText(3, found.id)) continue;
+      lookup.GetInt64(4, found.pages);
+      lookup.GetText(5, found.exit);
+      lookup.GetText(6, found.referrer);
+      std::string bytesId;
+      found.hasBytes = lookup.GetText(7, bytesId);
+      lookup.GetInt64(8, found.bytes);
+      lookup.GetInt64(9, found.bytesIn);
+      answer.row = std::move(found);
+    }
+    // A lookup that failed, or broke off, answers "stored" for each of its pairs.
+    if (step != kResultFalse)
+      for (Answer& answer : answers) answer.failed = true;
+    return next;
+  }
+
+  Statement& LookupStatement(size_t width) {
+    Statement& statement = lookupStatements[static_cast<size_t>(std::countr_zero(width))];
+    if (statement.IsOpen()) return statement;
+    std::string sql = "SELECT k.column3, s.NumId, s.SessionId, s.NumVisited, s.TimeExit, s.Referer, b.SessionId, b.Bytes, "
+                      "b.BytesIn FROM (VALUES ";
+    for (size_t i = 0; i < width; ++i) sql += i ? ", (?, ?, ?)" : "(?, ?, ?)";
+    // The pairs drive the join: each is one search of the (TimeEnter, UserIP) index.
+    sql += ") k JOIN [Session] s ON s.TimeEnter = k.column1 AND s.UserIP = k.column2 "
+           "LEFT JOIN SessionBytes b ON b.SessionId = s.SessionId;";
+    statement.Prepare(db, sql);
+    return statement;
+  }
 
   // The stored session with this start and address. A failed check counts as stored,
   // so nothing is written twice.
   bool StoredBefore(const SessionRecord& session, const std::string& enter, std::string_view address,
                     std::optional<StoredRow>& row) {
     if (storedHere.Contains(session.enterTime, session.address)) return true;
-    if (!anyStored || (!firstStored.empty() && (enter < firstStored || enter > lastStored))) return false;
+    if (!MayBeStored(enter)) return false;
+    int32_t looked = lookupIndex.Find(session.enterTime, session.address);
+    if (looked != StartAddressIndex::kAbsent) {
+      const Answer& answer = answers[static_cast<size_t>(looked)];
+      if (answer.failed) return true;
+      if (answer.found) row = answer.row;
+      return answer.found;
+    }
     if (!existsStatement.IsOpen()) return true;
     if (Failed(existsStatement.Run(enter, address))) return true;
     int32_t next = existsStatement.MoveNext();
@@ -151,6 +307,7 @@ struct SessionWriter::Impl {
       existsStatement.GetText(3, found.exit);
       existsStatement.GetText(4, found.referrer);
       if (Succeeded(bytesStatement.Run(found.id)) && bytesStatement.MoveNext() == kResultOk) {
+        found.hasBytes = true;
         bytesStatement.GetInt64(1, found.bytes);
         bytesStatement.GetInt64(2, found.bytesIn);
       }
@@ -161,8 +318,8 @@ struct SessionWriter::Impl {
 
   // Appends what the built session holds beyond the stored one. A seeded session lists
   // only the requests of this import; a session built again from the whole log lists
-  // the stored ones first.
-  StoreOutcome Complete(const SessionRecord& session, const StoredRow& row) {
+  // the stored ones first. row becomes what the database holds afterwards.
+  StoreOutcome Complete(const SessionRecord& session, StoredRow& row) {
     std::string exit = FormatEpochSeconds(session.exitTime);
     int64_t newPages = static_cast<int64_t>(session.resourceCount) - row.pages;
     bool later = exit > row.exit;
@@ -187,6 +344,13 @@ struct SessionWriter::Impl {
     if (newReferrer) classifier.AnalyzeReferrer(referrer, row.id);
     if (moreBytes)
       updateBytes.RunDeferred(std::max(session.bytes, row.bytes), std::max(session.bytesIn, row.bytesIn), row.id);
+    row.pages = pages;
+    if (later) row.exit = std::move(exit);
+    if (newReferrer) row.referrer = std::string(referrer);
+    if (moreBytes && row.hasBytes) {
+      row.bytes = std::max(session.bytes, row.bytes);
+      row.bytesIn = std::max(session.bytesIn, row.bytesIn);
+    }
     return StoreOutcome::kCompleted;
   }
 
@@ -197,7 +361,13 @@ struct SessionWriter::Impl {
     std::optional<StoredRow> stored;
     if (StoredBefore(session, enter, address, stored)) {
       if (!stored) return session.seeded ? StoreOutcome::kUntouched : StoreOutcome::kAlreadyStored;
-      return Complete(session, *stored);
+      StoreOutcome outcome = Complete(session, *stored);
+      // A later session of the lookup with the same pair finds the completed row, as the
+      // database would give it.
+      int32_t looked = lookupIndex.Find(session.enterTime, session.address);
+      if (outcome == StoreOutcome::kCompleted && looked != StartAddressIndex::kAbsent)
+        answers[static_cast<size_t>(looked)].row = std::move(stored);
+      return outcome;
     }
 
     std::string id = sessionIds.Next(now);
@@ -274,6 +444,13 @@ struct SessionWriter::Impl {
   bool anyStored = true;
   std::string firstStored, lastStored;
   StartAddressSet storedHere;
+  // The latest lookup of stored sessions: its pairs, their places and answers, and the
+  // list index it covered up to.
+  StartAddressIndex lookupIndex;
+  std::vector<LookupPair> lookupPairs;
+  std::vector<Answer> answers;
+  size_t lookupFrom = 0, lookedUpTo = 0;
+  std::array<Statement, std::countr_zero(kLookupPairs) + 1> lookupStatements;
   std::unordered_set<uint32_t> addressesTried;
   CountryRanges countries{&db};
   SessionIdSequence sessionIds;
@@ -301,6 +478,10 @@ size_t SessionWriter::StoreRange(size_t next, size_t end, StoreResult& result,
                                  const std::function<bool(size_t index)>& proceed) {
   for (; next < end; ++next) {
     if (impl_->db.FirstHardError().Failed() || !proceed(next)) break;
+    if (next >= impl_->lookedUpTo || next < impl_->lookupFrom) {
+      impl_->lookupFrom = next;
+      impl_->lookedUpTo = impl_->LookUpStored(next, end);
+    }
     const SessionRecord& session = impl_->list.At(next);
     std::string id;
     switch (StoreSession(session, id)) {
