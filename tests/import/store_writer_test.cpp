@@ -124,6 +124,86 @@ TEST_F(StoreTest, ASecondSessionOfTheSameStartAndAddressIsNotWrittenTwice) {
   EXPECT_EQ(Rows(db, "SELECT count(*) FROM [Session] WHERE UserIP='10.1.0.7'").at(0), "1");
 }
 
+// More sessions than one lookup of the stored ones takes: a second import of the log
+// stores nothing, and the log continued completes every stored session (pages, exit,
+// bytes, the referrer that came after the stored "-") and stores the new ones.
+TEST_F(StoreTest, ARepeatedOrContinuedLogOfThousandsOfSessions) {
+  std::string log, continued;
+  for (int i = 0; i < 2502; ++i) {
+    std::string ip = "10.3." + std::to_string(i / 250) + "." + std::to_string(i % 250);
+    if (i < 2500) log += Combined(ip, i * 30, "/a.html");
+    if (i < 2500) continued += Combined(ip, i * 30, "/a.html");
+    // The visitor that came two lines before asks for a second page.
+    if (i >= 2) continued += Combined("10.3." + std::to_string((i - 2) / 250) + "." + std::to_string((i - 2) % 250),
+                                      (i - 2) * 30 + 60, "/b.html", 200, "50", "http://other.test/x");
+  }
+  for (int i = 0; i < 10; ++i) continued += Combined("10.9.0." + std::to_string(i), 86100, "/a.html");
+  DbSession db;
+  ASSERT_TRUE(Succeeded(db.OpenFile(NewDatabase())));
+  auto store = [&](const std::string& text) {
+    SessionList list;
+    ParserState state("www.site.test");
+    test::ParseInto(list, state, text);
+    return StoreSessionList(list, db, nullptr);
+  };
+  EXPECT_EQ(store(log).stored, 2500);
+  StoreResult again = store(log);
+  EXPECT_EQ(again.stored + again.completed, 0);
+  EXPECT_EQ(again.alreadyStored, 2500);
+  EXPECT_EQ(Rows(db, "SELECT count(*) FROM Resource").at(0), "2500");
+
+  StoreResult more = store(continued);
+  EXPECT_EQ(more.completed, 2500);
+  EXPECT_EQ(more.stored, 10);
+  EXPECT_EQ(Rows(db, "SELECT count(*) FROM Session s JOIN SessionBytes b ON b.SessionId=s.SessionId WHERE "
+                     "s.NumVisited=2 AND s.Referer='http://other.test/x' AND b.Bytes=150 AND "
+                     "s.TimeExit=datetime(s.TimeEnter, '+60 seconds')").at(0), "2500");
+  EXPECT_EQ(Rows(db, "SELECT count(*)||'|'||sum(UriStem='/b.html') FROM Resource").at(0), "5010|2500");
+  StoreResult last = store(continued);
+  EXPECT_EQ(last.alreadyStored, 2510);
+  EXPECT_EQ(last.stored + last.completed, 0);
+}
+
+// Stored sessions sharing a start and address: the first stored is the one completed.
+// A second session of the import with that pair finds it completed, and one a second
+// off is a different session.
+TEST_F(StoreTest, TheFirstStoredOfASharedStartAndAddressIsCompletedOnce) {
+  std::string log = Combined("10.4.0.1", 100, "/a.html") + Combined("10.4.0.2", 200, "/a.html");
+  // The second visitor behind 10.4.0.1 comes in lines written late, after the first's
+  // session closed: a session of its own with the same start.
+  std::string continued = Combined("10.4.0.1", 100, "/a.html") + Combined("10.4.0.1", 160, "/b.html", 200, "50") +
+                          Combined("10.4.0.2", 200, "/a.html") + Combined("10.4.0.2", 260, "/b.html") +
+                          Combined("10.4.9.9", 2000, "/a.html") + Combined("10.4.0.1", 100, "/a.html", 200, "10") +
+                          Combined("10.4.0.1", 130, "/c.html", 200, "10");
+  DbSession db;
+  ASSERT_TRUE(Succeeded(db.OpenFile(NewDatabase())));
+  auto store = [&](const std::string& text) {
+    SessionList list;
+    ParserState state("");
+    test::ParseInto(list, state, text);
+    return StoreSessionList(list, db, nullptr);
+  };
+  ASSERT_EQ(store(log).stored, 2);
+  Statement hand;
+  for (const char* sql : {"INSERT INTO Session (NumId, SessionId, TimeEnter, TimeExit, UserIP, Referer, NumVisited) "
+                          "SELECT 1000000, 'later', TimeEnter, TimeExit, UserIP, '-', 1 FROM Session WHERE UserIP='10.4.0.1'",
+                          "INSERT INTO Session (NumId, SessionId, TimeEnter, TimeExit, UserIP, Referer, NumVisited) "
+                          "SELECT 0, 'earlier', TimeEnter, TimeExit, UserIP, '-', 1 FROM Session WHERE UserIP='10.4.0.2'",
+                          "INSERT INTO Session (SessionId, TimeEnter, TimeExit, UserIP, Referer, NumVisited) SELECT "
+                          "'off', datetime(TimeEnter, '+1 seconds'), TimeExit, UserIP, '-', 1 FROM Session WHERE SessionId='later'"})
+    ASSERT_TRUE(Succeeded(hand.Execute(db, sql))) << sql;
+  StoreResult result = store(continued);
+  EXPECT_EQ(result.completed, 2);
+  EXPECT_EQ(result.alreadyStored, 1);
+  EXPECT_EQ(result.stored, 1);
+  EXPECT_EQ(Rows(db, "SELECT UserIP||'|'||NumVisited||'|'||substr(TimeExit, 12)||'|'||(SessionId IN ('later', 'earlier', "
+                     "'off'))||'|'||ifnull((SELECT Bytes FROM SessionBytes b WHERE b.SessionId=s.SessionId), '-') "
+                     "FROM Session s ORDER BY NumId"),
+            (std::vector<std::string>{"10.4.0.2|2|00:04:20|1|-", "10.4.0.1|2|00:02:40|0|150", "10.4.0.2|1|00:03:20|0|100",
+                                      "10.4.0.1|1|00:01:40|1|-", "10.4.0.1|1|00:01:40|1|-", "10.4.9.9|1|00:33:20|0|100"}));
+  EXPECT_EQ(Rows(db, "SELECT count(*) FROM Resource").at(0), "5");
+}
+
 TEST_F(StoreTest, Ipv6VisitorsGetTheirCountryAndFullNameAtImport) {
   std::string log = Combined("2001:41D0:8:F69::1", 0, "/a.html") + Combined("::ffff:2.2.2.2", 5, "/b.html") +
                     Combined("fd00::1", 9, "/c.html");
