@@ -99,7 +99,7 @@ int RunResolveBatch(CliContext& context, bool allUnresolved) {
   }
 
   if (run.FailedWrites() > 0)
-    return CliFail(context, "cannot store the host names in the database " + session.FilePath() + ": " +
+    return CliFail(context, "cannot store the host names in the database " + session.ShownPath() + ": " +
                                 run.FirstWriteError() + " (" + std::to_string(run.FailedWrites()) +
                                 " not stored; the addresses stay unresolved)");
   size_t notStarted = run.RowCount() - counter.Resolved() - counter.NotFound();

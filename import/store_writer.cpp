@@ -503,7 +503,7 @@ std::unique_ptr<SessionClassifier> MakeStoreClassifier(DbSession& db, bool moder
 }
 
 std::string StoreFailureText(DbSession& db, const DbError& error) {
-  std::string path = db.FilePath();
+  std::string path = db.ShownPath();
   return "cannot store the sessions in the database " + (path.empty() ? std::string("\"Log\"") : path) + ": " +
          (error.message.empty() ? std::string("a statement failed") : error.message);
 }

@@ -27,7 +27,7 @@ ClearOutcome ClearDatabase(const ClearPrompts& prompts, std::string* reason) {
 
 ClearOutcome ClearSessionData(DbSession& session, const ClearPrompts& prompts, std::string* reason) {
   auto failed = [&] {
-    if (reason) *reason = session.FilePath() + ": " + session.LastError().message;
+    if (reason) *reason = session.ShownPath() + ": " + session.LastError().message;
     if (prompts.showError) prompts.showError("Error", "Error clearing database");
     return ClearOutcome::kFailed;
   };

@@ -433,6 +433,8 @@ int64_t DbSession::LastInsertId() const {
   return db_ ? sqlite3_last_insert_rowid(db_) : 0;
 }
 
+std::string DbSession::ShownPath() const { return pg_ ? pg::ShownUri(pg_->Uri()) : FilePath(); }
+
 int32_t DbSession::CopyRows(std::string_view table, std::string_view columns, std::string_view rows) {
   if (!pg_) return kResultFail;
   pg_->Settle();

@@ -146,6 +146,8 @@ class DbSession {
   // The database file (or server URI) this session is open on, for a second session on
   // the same database; empty when closed.
   std::string FilePath() const;
+  // The same for messages: a server's URI without its password.
+  std::string ShownPath() const;
   // The SQLite connection; null on a server.
   sqlite3* Handle() const { return db_; }
 

@@ -158,7 +158,7 @@ void ResolveIpDialog::OnRunFinished(bool autoClose) {
     DialogPromptsInUse().showError(
         this, QStringLiteral("Error"),
         QStringLiteral("Cannot store the host names in the database %1: %2 (%3 not stored; the addresses stay unresolved)")
-            .arg(QString::fromStdString(session_.FilePath()), QString::fromStdString(run_->FirstWriteError()))
+            .arg(QString::fromStdString(session_.ShownPath()), QString::fromStdString(run_->FirstWriteError()))
             .arg(run_->FailedWrites()));
   if (autoClose) {
     // A run that closes itself ends as Cancel.

@@ -187,6 +187,22 @@ TEST(ServerImports, TwoAtOnceBothLand) {
   EXPECT_GT(test::QueryNumber(session, "SELECT count(*) FROM Session"), 0);
 }
 
+TEST(ServerSource, AFailedImportNamesTheServerWithoutItsPassword) {
+  test::TestPgDatabase server;
+  if (server.Uri().empty()) GTEST_SKIP() << "no PostgreSQL server for the tests";
+  std::string uri = server.Uri();
+  uri.insert(uri.find('@'), ":unused-secret");  // the tests' server trusts its socket
+  test::CliHarness cli;
+  ASSERT_EQ(cli.Run({"--db", uri, "report", "sessions"}), kExitOk) << cli.Err();  // the tables are made
+  ASSERT_TRUE(test::RunOnServer(server.Uri(), "DROP TABLE SessionBytes").empty());
+  EXPECT_NE(cli.Run({"--db", uri, "import", kSample}), kExitOk);
+  EXPECT_NE(cli.Err().find("sessionbytes"), std::string::npos) << cli.Err();
+  EXPECT_EQ(cli.Err().find("unused-secret"), std::string::npos) << cli.Err();
+  DbSession session;
+  ASSERT_EQ(session.OpenFile(server.Uri()), kResultOk);
+  EXPECT_EQ(test::QueryNumber(session, "SELECT count(*) FROM Session"), 0);  // nothing of it was kept
+}
+
 TEST(ServerSource, AServerThatDoesNotAnswerIsNamedWithoutItsPassword) {
   test::CliHarness cli;
   EXPECT_NE(cli.Run({"--db", "postgresql://someone:secret@/nowhere?host=/nonexistent-folder", "report", "sessions"}),
