@@ -39,49 +39,10 @@ class StoreClassifier : public SessionClassifier {
   ClassificationStore store_;
 };
 
-// The (start, address) pairs of the sessions this import stored: an open-addressing
-// set, as a large import asks it once for each of its hundreds of thousands of sessions.
-class StartAddressSet {
- public:
-  bool Contains(int64_t start, uint32_t address) const {
-    return !slots_.empty() && slots_[Probe(start, address)].used;
-  }
-  void Insert(int64_t start, uint32_t address) {
-    if (2 * (count_ + 1) > slots_.size()) Grow();
-    Slot& slot = slots_[Probe(start, address)];
-    if (slot.used) return;
-    slot = {start, address, true};
-    ++count_;
-  }
-
- private:
-  struct Slot {
-    int64_t start = 0;
-    uint32_t address = 0;
-    bool used = false;
-  };
-  // The slot holding the pair, or the free one where it would go.
-  size_t Probe(int64_t start, uint32_t address) const {
-    uint64_t h = (static_cast<uint64_t>(start) * 0x9e3779b97f4a7c15ULL) ^ (address * 0xbf58476d1ce4e5b9ULL);
-    const size_t mask = slots_.size() - 1;
-    size_t at = static_cast<size_t>(h ^ (h >> 31)) & mask;
-    while (slots_[at].used && !(slots_[at].start == start && slots_[at].address == address)) at = (at + 1) & mask;
-    return at;
-  }
-  void Grow() {
-    std::vector<Slot> old = std::move(slots_);
-    slots_.assign(std::max<size_t>(1024, old.size() * 2), Slot());
-    count_ = 0;
-    for (const Slot& slot : old)
-      if (slot.used) Insert(slot.start, slot.address);
-  }
-  std::vector<Slot> slots_;
-  size_t count_ = 0;
-};
-
-
-// The (start, address) pairs of the sessions one lookup asks the database for, each
-// with its place in the lookup's answers.
+// (start, address) pairs in an open-addressing table, each with a place: those of the
+// sessions one lookup asks the database for (their places in its answers), and those of
+// the sessions this import stored (StartAddressSet), as a large import asks once for
+// each of its hundreds of thousands of sessions.
 class StartAddressIndex {
  public:
   static constexpr int32_t kAbsent = -1;
@@ -125,6 +86,17 @@ class StartAddressIndex {
   }
   std::vector<Slot> slots_;
   size_t count_ = 0;
+};
+
+class StartAddressSet {
+ public:
+  bool Contains(int64_t start, uint32_t address) const {
+    return pairs_.Find(start, address) != StartAddressIndex::kAbsent;
+  }
+  void Insert(int64_t start, uint32_t address) { pairs_.Insert(start, address, 0); }
+
+ private:
+  StartAddressIndex pairs_;
 };
 
 }  // namespace

@@ -51,15 +51,19 @@ size_t SkipBlanks(std::string_view sql, size_t i) {
   return i;
 }
 
-// The rows of "INSERT INTO t (...) VALUES (...), (...)": the parenthesised groups at the
-// top level after VALUES. -1 when the statement is not of that shape.
-int CountInsertedRows(std::string_view sql) {
-  size_t i = SkipBlanks(sql, 0);
-  if (!StartsWithNoCase(sql.substr(i), "insert")) return -1;
-  int depth = 0, rows = 0;
-  bool afterValues = false;
+// Whether word (any case) stands at sql[i] as a word of its own.
+bool WordAt(std::string_view sql, size_t i, std::string_view word) {
+  return (i == 0 || !IsIdentifierChar(sql[i - 1])) && StartsWithNoCase(sql.substr(i), word) &&
+         (i + word.size() >= sql.size() || !IsIdentifierChar(sql[i + word.size()]));
+}
+
+// Calls visit(i) for each character of sql outside its quoted texts and names ('...',
+// "..."; a doubled quote inside is read as two). visit returns the index it has read up
+// to (i, or further), or npos to stop.
+template <class Visit>
+void ForEachUnquoted(std::string_view sql, Visit&& visit) {
   char quote = 0;
-  for (; i < sql.size(); ++i) {
+  for (size_t i = 0; i < sql.size(); ++i) {
     char c = sql[i];
     if (quote) {
       if (c == quote) quote = 0;
@@ -69,21 +73,34 @@ int CountInsertedRows(std::string_view sql) {
       quote = c;
       continue;
     }
+    i = visit(i);
+    if (i == std::string_view::npos) return;
+  }
+}
+
+// The rows of "INSERT INTO t (...) VALUES (...), (...)": the parenthesised groups at the
+// top level after VALUES. -1 when the statement is not of that shape.
+int CountInsertedRows(std::string_view sql) {
+  size_t i = SkipBlanks(sql, 0);
+  if (!StartsWithNoCase(sql.substr(i), "insert")) return -1;
+  int depth = 0, rows = 0;
+  bool afterValues = false, selects = false;
+  ForEachUnquoted(sql, [&](size_t at) {
+    char c = sql[at];
     if (c == '(') {
       if (depth == 0 && afterValues) ++rows;
       ++depth;
     } else if (c == ')') {
       --depth;
-    } else if (depth == 0 && (c == 'v' || c == 'V') && (i == 0 || !IsIdentifierChar(sql[i - 1])) &&
-               StartsWithNoCase(sql.substr(i), "values") && (i + 6 >= sql.size() || !IsIdentifierChar(sql[i + 6]))) {
+    } else if (depth == 0 && WordAt(sql, at, "values")) {
       afterValues = true;
-      i += 5;
-    } else if (depth == 0 && !afterValues && (c == 's' || c == 'S') && StartsWithNoCase(sql.substr(i), "select") &&
-               (i == 0 || !IsIdentifierChar(sql[i - 1]))) {
-      return -1;
+    } else if (depth == 0 && !afterValues && WordAt(sql, at, "select")) {
+      selects = true;
+      return std::string_view::npos;
     }
-  }
-  return afterValues ? rows : -1;
+    return at;
+  });
+  return afterValues && !selects ? rows : -1;
 }
 
 std::string_view Trimmed(std::string_view text) {
@@ -106,24 +123,14 @@ void RewriteNoCase(std::string& sql) {
   };
   std::vector<Item> items;
   std::vector<std::pair<size_t, size_t>> selectItems;  // top level, between SELECT and FROM
-  auto wordAt = [&](size_t i, std::string_view word) {
-    return (i == 0 || !IsIdentifierChar(sql[i - 1])) && StartsWithNoCase(std::string_view(sql).substr(i), word) &&
-           (i + word.size() >= sql.size() || !IsIdentifierChar(sql[i + word.size()]));
-  };
+  auto wordAt = [&](size_t i, std::string_view word) { return WordAt(sql, i, word); };
   const size_t kNone = std::string::npos;
   std::vector<size_t> itemStart(1, kNone);  // per depth: where the current list item began
   bool inSelect = false, inGroup = false;
-  char quote = 0;
-  for (size_t i = 0; i < sql.size(); ++i) {
+  ForEachUnquoted(sql, [&](size_t i) {
     char c = sql[i];
-    if (quote) {
-      if (c == quote) quote = 0;
-      continue;
-    }
     size_t depth = itemStart.size() - 1;
-    if (c == '\'' || c == '"') {
-      quote = c;
-    } else if (c == '(') {
+    if (c == '(') {
       itemStart.push_back(i + 1);
     } else if (c == ')') {
       if (depth > 0) itemStart.pop_back();
@@ -149,7 +156,8 @@ void RewriteNoCase(std::string& sql) {
       if (name < sql.size() && wordAt(name, "nocase") && itemStart[depth] != kNone)
         items.push_back({itemStart[depth], i, name + 6, depth == 0 && inGroup});
     }
-  }
+    return i;
+  });
   if (items.empty()) return;
   // Written from the end, so that earlier positions hold.
   std::vector<std::pair<size_t, size_t>> mirrored;
@@ -190,20 +198,8 @@ bool IsNoCaseColumn(std::string_view name) {
 void RewriteNoCaseLists(std::string& sql) {
   std::string out;
   size_t copied = 0;
-  char quote = 0;
-  for (size_t i = 0; i < sql.size(); ++i) {
-    char c = sql[i];
-    if (quote) {
-      if (c == quote) quote = 0;
-      continue;
-    }
-    if (c == '\'' || c == '"') {
-      quote = c;
-      continue;
-    }
-    if (!(i + 2 < sql.size() && (c == 'I' || c == 'i') && (sql[i + 1] == 'N' || sql[i + 1] == 'n') &&
-          i > 0 && IsBlank(sql[i - 1]) && !IsIdentifierChar(sql[i + 2])))
-      continue;
+  ForEachUnquoted(sql, [&](size_t i) {
+    if (!(i > 0 && IsBlank(sql[i - 1]) && WordAt(sql, i, "in"))) return i;
     // The column before: an identifier, perhaps qualified.
     size_t end = i;
     while (end > 0 && IsBlank(sql[end - 1])) --end;
@@ -215,10 +211,10 @@ void RewriteNoCaseLists(std::string& sql) {
       --qualified;
       while (qualified > 0 && IsIdentifierChar(sql[qualified - 1])) --qualified;
     }
-    if (start < copied || !IsNoCaseColumn(column)) continue;
+    if (start < copied || !IsNoCaseColumn(column)) return i;
     // The list: string literals only.
     size_t open = SkipBlanks(sql, i + 2);
-    if (open >= sql.size() || sql[open] != '(') continue;
+    if (open >= sql.size() || sql[open] != '(') return i;
     std::string values;
     size_t at = SkipBlanks(sql, open + 1);
     bool literals = true;
@@ -245,12 +241,12 @@ void RewriteNoCaseLists(std::string& sql) {
       }
       break;
     }
-    if (!literals || at >= sql.size() || sql[at] != ')') continue;
+    if (!literals || at >= sql.size() || sql[at] != ')') return i;
     out.append(sql, copied, qualified - copied);
     out.append("lower(").append(sql, qualified, end - qualified).append("::text) IN (").append(values).append(")");
     copied = at + 1;
-    i = at;
-  }
+    return at;
+  });
   if (copied == 0) return;
   out.append(sql, copied, std::string::npos);
   sql.swap(out);
@@ -263,21 +259,11 @@ void RewriteNoCaseLists(std::string& sql) {
 void AppendGroupOrder(std::string& sql) {
   size_t afterGroup = std::string::npos;
   int depth = 0;
-  char quote = 0;
   bool later = false;  // ORDER BY, HAVING or LIMIT after the GROUP BY
-  auto wordAt = [&](size_t i, std::string_view word) {
-    return (i == 0 || !IsIdentifierChar(sql[i - 1])) && StartsWithNoCase(std::string_view(sql).substr(i), word) &&
-           (i + word.size() >= sql.size() || !IsIdentifierChar(sql[i + word.size()]));
-  };
-  for (size_t i = 0; i < sql.size(); ++i) {
+  auto wordAt = [&](size_t i, std::string_view word) { return WordAt(sql, i, word); };
+  ForEachUnquoted(sql, [&](size_t i) {
     char c = sql[i];
-    if (quote) {
-      if (c == quote) quote = 0;
-      continue;
-    }
-    if (c == '\'' || c == '"') {
-      quote = c;
-    } else if (c == '(') {
+    if (c == '(') {
       ++depth;
     } else if (c == ')') {
       --depth;
@@ -291,7 +277,8 @@ void AppendGroupOrder(std::string& sql) {
                (wordAt(i, "order") || wordAt(i, "having") || wordAt(i, "limit") || wordAt(i, "union"))) {
       later = true;
     }
-  }
+    return i;
+  });
   if (afterGroup == std::string::npos || later) return;
   size_t end = sql.size();
   while (end > afterGroup && (IsBlank(sql[end - 1]) || sql[end - 1] == ';')) --end;
