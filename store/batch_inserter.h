@@ -74,10 +74,10 @@ class BatchInserter {
   std::string table_, columns_;
   std::string head_, traceHead_;
   std::string copyText_;
-  bool copy_ = false;
   std::vector<bool> quoted_;
   TraceSink* trace_;
   std::vector<std::vector<SqlValue>> rows_;
+  bool copy_ = false;  // rows go by COPY (a server, no duplicates to leave out)
   size_t count_ = 0;
   std::unique_ptr<Statement> statements_[kRowsPerStatement + 1];
 };
