@@ -183,12 +183,14 @@ void RewriteNoCase(std::string& sql) {
   for (const Edit& edit : edits) sql.replace(edit.start, edit.end - edit.start, edit.text);
 }
 
-// The schema's citext columns (schema-postgresql.sql).
+// The schema's citext columns (schema-postgresql.sql) whose names no text column shares,
+// as the statements spell them: DNSLookUp's URL is a text column beside Referer's Url,
+// IPRanges' Code beside Countries' Code.
 bool IsNoCaseColumn(std::string_view name) {
-  static const char* const kColumns[] = {"UriStem", "rURL", "CountryCode", "Code", "Url",
-                                         "Keyphrase", "Word", "Browser", "OS", "\"Group\""};
+  static const char* const kColumns[] = {"UriStem", "rURL", "CountryCode", "Url", "Keyphrase",
+                                         "Word",    "Browser", "OS", "\"Group\""};
   for (const char* column : kColumns)
-    if (EqualsNoCase(name, column)) return true;
+    if (name == column) return true;
   return false;
 }
 

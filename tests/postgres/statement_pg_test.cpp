@@ -71,10 +71,10 @@ TEST(ServerDialect, GroupsComeInOrderAndNoCaseComparesAsOnTheFile) {
             "COLLATE \"C\" order by (jet_str(s)||'+'||u)::citext COLLATE \"C\";");
   // A list of texts against a citext column folds the column once per row.
   EXPECT_EQ(pg::Translate("SELECT SessionId FROM Resource WHERE (UriStem IN ('/A', 'it''s')) AND b.[Group] IN ('X') "
-                          "AND StatusCode IN (200, 304) AND Url IN ('x', y);")
+                          "AND StatusCode IN (200, 304) AND Url IN ('x', y) AND b.URL IN ('X');")
                 .sql,
             "SELECT SessionId FROM Resource WHERE (lower(UriStem::text) IN ('/a', 'it''s')) AND lower(b.\"Group\"::text) "
-            "IN ('x') AND StatusCode IN (200, 304) AND Url IN ('x', y);");
+            "IN ('x') AND StatusCode IN (200, 304) AND Url IN ('x', y) AND b.URL IN ('X');");
   EXPECT_EQ(pg::Translate("Select Distinct a, (left(u,5) || v) COLLATE NOCASE FROM t ORDER BY (left(u,5) || v) COLLATE "
                           "NOCASE ASC")
                 .sql,
