@@ -196,6 +196,13 @@ DbSession::~DbSession() { Close(); }
 struct DbSession::ErrorLog {
   std::mutex mutex;
   DbError last, firstHard;
+
+  // A failure: the latest, and the first hard one (a duplicate insert is not).
+  void Note(const DbError& error) {
+    std::lock_guard<std::mutex> lock(mutex);
+    last = error;
+    if (!error.IsDuplicate() && !firstHard.Failed()) firstHard = error;
+  }
 };
 
 DbSession::DbSession(DbSession&& other) noexcept
@@ -241,11 +248,7 @@ int32_t DbSession::OpenFile(const std::string& path, bool readOnly) {
     // Failures of statements sent without waiting count as the session's own.
     std::weak_ptr<ErrorLog> log = errors_;
     connection->SetFailureSink([log](const DbError& failure) {
-      std::shared_ptr<ErrorLog> errors = log.lock();
-      if (!errors) return;
-      std::lock_guard<std::mutex> lock(errors->mutex);
-      errors->last = failure;
-      if (!failure.IsDuplicate() && !errors->firstHard.Failed()) errors->firstHard = failure;
+      if (std::shared_ptr<ErrorLog> errors = log.lock()) errors->Note(failure);
     });
     pg_ = std::move(connection);
     return kResultOk;
@@ -277,9 +280,7 @@ void DbSession::NoteFailure(int code) {
   if (!errors_) errors_ = std::make_shared<ErrorLog>();
   DbError error = ErrorOf(db_, code);
   NoteDamage(db_, error);
-  std::lock_guard<std::mutex> lock(errors_->mutex);
-  errors_->last = error;
-  if (!error.IsDuplicate() && !errors_->firstHard.Failed()) errors_->firstHard = error;
+  errors_->Note(error);
 }
 
 void DbSession::Close() {
@@ -311,9 +312,7 @@ int32_t DbSession::StartTransaction() {
                         (seconds > 0 ? std::to_string(seconds) + "s" : std::string("1ms")) + "'; " + kServerWriteLock;
     if (!pg_->Run(begin.c_str(), &failure)) {
       pg_->Run("ROLLBACK", nullptr);
-      std::lock_guard<std::mutex> lock(errors_->mutex);
-      errors_->last = failure;
-      if (!errors_->firstHard.Failed()) errors_->firstHard = failure;
+      errors_->Note(failure);
       return kResultFail;
     }
     pg_->Run("SET LOCAL lock_timeout = 0", nullptr);
@@ -345,9 +344,7 @@ int32_t DbSession::Commit() {
     }
     PQclear(result);
     if (!failure.Failed()) return kResultOk;
-    std::lock_guard<std::mutex> lock(errors_->mutex);
-    errors_->last = failure;
-    if (!errors_->firstHard.Failed()) errors_->firstHard = failure;
+    errors_->Note(failure);
     return kResultFail;
   }
   if (!db_ || !inTransaction_) return kResultFail;
@@ -413,10 +410,10 @@ void DbSession::EndBulkWrite() {
 
 int64_t DbSession::LastInsertId() const {
   if (pg_) {
+    pg_->Settle();
     // Inside a failed transaction the server answers nothing; a session that inserted
     // nothing has no value yet.
     if (PQtransactionStatus(pg_->Handle()) == PQTRANS_INERROR) return 0;
-    pg_->Settle();
     // Within a transaction the question must not end it when there is no answer.
     bool inside = PQtransactionStatus(pg_->Handle()) == PQTRANS_INTRANS;
     PGresult* result = PQexec(pg_->Handle(), inside ? "SAVEPOINT weavil_lastval; SELECT lastval()" : "SELECT lastval()");
@@ -466,9 +463,7 @@ int32_t DbSession::CopyRows(std::string_view table, std::string_view columns, st
     pg_->changes = 0;
     return kResultOk;
   }
-  std::lock_guard<std::mutex> lock(errors_->mutex);
-  errors_->last = failure;
-  if (!errors_->firstHard.Failed()) errors_->firstHard = failure;
+  errors_->Note(failure);
   return kResultFail;
 }
 
@@ -602,11 +597,7 @@ void DecodeHex(std::string_view hex, std::string& out) {
 
 int32_t Statement::PgFailed() {
   if (pq_) error_ = pg::ErrorOf(pq_->connection->Handle(), pq_->result);
-  if (log_) {
-    std::lock_guard<std::mutex> lock(log_->mutex);
-    log_->last = error_;
-    if (!error_.IsDuplicate() && !log_->firstHard.Failed()) log_->firstHard = error_;
-  }
+  if (log_) log_->Note(error_);
   return kResultFail;
 }
 
@@ -650,10 +641,7 @@ void Statement::Close() {
 void Statement::NoteFailure(sqlite3* db, int code) {
   error_ = ErrorOf(db, code);
   NoteDamage(db, error_);
-  if (!log_) return;
-  std::lock_guard<std::mutex> lock(log_->mutex);
-  log_->last = error_;
-  if (!error_.IsDuplicate() && !log_->firstHard.Failed()) log_->firstHard = error_;
+  if (log_) log_->Note(error_);
 }
 
 int32_t Statement::Prepare(DbSession& session, std::string_view sql) {
@@ -736,8 +724,7 @@ int32_t Statement::PgRun(bool deferred) {
     error_ = DbError{SQLITE_CONSTRAINT_UNIQUE, "UNIQUE constraint failed: a row of the insert is there already", "23505"};
     q.connection->changes = 0;
     pq_->rows = 0;
-    std::lock_guard<std::mutex> lock(log_->mutex);
-    log_->last = error_;
+    log_->Note(error_);
     return kResultFail;
   }
   return kResultOk;
