@@ -7,8 +7,6 @@
 
 #include "cli/cli.h"
 #include "reports/report_filter.h"
-#include "reports/session_views.h"
-#include "reports/statistics_view.h"
 #include "store/database.h"
 #include "store/result.h"
 #include "tests/support/cli_harness.h"
@@ -43,18 +41,7 @@ TEST(ServerViewStatements, GiveTheTreesOfTheRowsReadIntoMemory) {
   const std::time_t now = 1300000000;  // 2011: the sample's 2008 lies in no period
   const std::pair<const char*, ReportFilter> filters[] = {
       {"off", off}, {"no robots", robots}, {"lists", lists}, {"pages", pagesOnly}};
-  for (const auto& [what, filter] : filters) {
-    for (SessionViewKind kind : {SessionViewKind::kVisits, SessionViewKind::kDomain, SessionViewKind::kKeyword,
-                                 SessionViewKind::kReferer, SessionViewKind::kPage}) {
-      ReportTree want = BuildSessionReport(kind, session, filter, now, ReportRows::kStatement);
-      ReportTree got = BuildSessionReport(kind, session, filter, now, ReportRows::kInMemory);
-      EXPECT_NE(want.FirstChild(kRootRow), kNoRow) << what << ", view " << ViewInfo(kind).tab;
-      EXPECT_EQ(test::TreeDifference(want, got), "") << what << ", view " << ViewInfo(kind).tab;
-    }
-    ReportTree want = BuildStatisticsReport(session, filter, now, ReportRows::kStatement);
-    ReportTree got = BuildStatisticsReport(session, filter, now, ReportRows::kInMemory);
-    EXPECT_EQ(test::TreeDifference(want, got), "") << what << ", statistics";
-  }
+  for (const auto& [what, filter] : filters) test::ExpectSameTrees(session, filter, now, what, true);
 }
 
 }  // namespace

@@ -21,20 +21,8 @@ namespace {
 
 using test::ReportDb;
 
-std::string Difference(const ReportTree& want, const ReportTree& got) { return test::TreeDifference(want, got); }
-
-const SessionViewKind kKinds[] = {SessionViewKind::kVisits, SessionViewKind::kDomain, SessionViewKind::kKeyword,
-                                  SessionViewKind::kReferer, SessionViewKind::kPage};
-
 void ExpectSameTrees(ReportDb& db, const ReportFilter& filter, std::time_t now, const char* what) {
-  for (SessionViewKind kind : kKinds) {
-    ReportTree want = BuildSessionReport(kind, db.Session(), filter, now, ReportRows::kStatement);
-    ReportTree got = BuildSessionReport(kind, db.Session(), filter, now, ReportRows::kInMemory);
-    EXPECT_EQ(Difference(want, got), "") << what << ", view " << ViewInfo(kind).tab;
-  }
-  ReportTree want = BuildStatisticsReport(db.Session(), filter, now, ReportRows::kStatement);
-  ReportTree got = BuildStatisticsReport(db.Session(), filter, now, ReportRows::kInMemory);
-  EXPECT_EQ(Difference(want, got), "") << what << ", statistics";
+  test::ExpectSameTrees(db.Session(), filter, now, what);
 }
 
 // Sessions of a few dozen visitors over two months, with clashing starts and every
