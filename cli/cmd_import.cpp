@@ -43,6 +43,8 @@ void PrintImportSettings(std::ostream& out) {
          "W3C, common/combined and JSON logs as they come) steer the import.\n"
          "On a terminal the progress is shown on stderr; at the end one line tells the\n"
          "lines read and rejected, the sessions stored and already stored, and the time.\n"
+         "A log file imported before and unchanged since is read on from where that\n"
+         "import ended (setting IsResumingImports, default 1; 0 reads it from the start).\n"
          "The exit status is 1 when a file cannot be opened or read to its end, or when\n"
          "not one line of a file could be used; what was read is stored all the same.\n";
 }
@@ -235,7 +237,10 @@ int RunImportCommand(CliContext& context, const CliArgs& args) {
   *context.out << ", " << stats.sessionsStored << " sessions stored, " << stats.sessionsAlreadyStored
                << " sessions already stored, ";
   if (stats.sessionsCompleted) *context.out << stats.sessionsCompleted << " sessions completed, ";
-  *context.out << seconds << " seconds\n";
+  *context.out << seconds << " seconds";
+  if (stats.resumedAt > 0)
+    *context.out << " (read on from byte " << stats.resumedAt << ", where the last import of " << named << " ended)";
+  *context.out << '\n';
   if (rejects && !rejectsWritten)
     return CliFail(context, "the rejected lines could not all be written to " + parsed.rejects + ": " + rejects->Error());
   std::string problem = ImportProblem(stats);

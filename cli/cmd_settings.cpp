@@ -18,6 +18,8 @@ void PrintSettingsUsage(std::ostream& out) {
          "BusySeconds is how long a database write waits for another writer (default 30).\n"
          "FollowSeconds is the pause between the rounds of `weavil import --follow`\n"
          "(1 to 3600, default 5).\n"
+         "IsResumingImports 1 (the default) lets an import of a log file imported before,\n"
+         "unchanged since, read on from where the last import ended; 0 reads it again.\n"
          "Settings file: " << DefaultSettingsFile() << '\n';
 }
 

@@ -1,17 +1,20 @@
 #include "import/import_driver.h"
 
 #include <fcntl.h>
+#include <sys/stat.h>
 #include <unistd.h>
 
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <memory>
+#include <optional>
 #include <string_view>
 #include <thread>
 
 #include "base/unique_fd.h"
 #include "import/custom_format.h"
+#include "import/import_mark.h"
 #include "import/log_file_reader.h"
 #include "import/log_parser.h"
 #include "import/session_builder.h"
@@ -194,6 +197,11 @@ namespace {
 void SeedFromDatabase(SessionList& list) {
   DbSession db;
   if (Failed(OpenSourceSession(db))) return;
+  // One pass over the sessions: through a small cache, not mapped into the process.
+  Statement pragma;
+  pragma.Execute(db, "PRAGMA mmap_size=0;");
+  pragma.Execute(db, "PRAGMA cache_size=-8192;");
+  pragma.Close();
   for (const StoredSession& stored : ReadOpenStoredSessions(db)) SeedSession(list, stored);
 }
 
@@ -320,15 +328,63 @@ std::string FieldsDirectiveBefore(const std::string& path, int64_t offset) {
   return directive;
 }
 
+// A whole plain log file read from its start: its import may leave a mark to read on
+// from, and may read on from the mark of the import before.
+bool MayBeMarked(const std::vector<std::string>& paths, int64_t offset, const ImportCopies& copies,
+                 const ImportOptions& options) {
+  if (!copies.resumeImports || paths.size() != 1 || offset != 0 || options.continueStored || options.endOffset >= 0 ||
+      !options.fieldsDirective.empty() || paths[0] == kStandardInputPath)
+    return false;
+  struct stat info {};
+  if (::stat(paths[0].c_str(), &info) != 0 || !S_ISREG(info.st_mode)) return false;
+  UniqueFd fd(::open(paths[0].c_str(), O_RDONLY | O_CLOEXEC));
+  std::string head;
+  if (!fd) return false;
+  ReadBytesAt(fd.Get(), 0, 8, head);
+  return DetectCompression(head) == Compression::kNone;
+}
+
+// The mark this import leaves: the file read to the end of a whole line, without a
+// read error. None when the bytes read do not end with a line end (a line still being
+// written would be read again in part).
+std::optional<ImportMark> EndMark(const std::string& path, const LogFileReader& reader, int64_t from,
+                                  const std::optional<ImportMark>& resumed, const ImportCopies& copies,
+                                  const SourceStats& source, const std::string& fieldsDirective) {
+  const int64_t end = from + reader.BytesRead();
+  if (!source.readError.empty() || end <= 0) return std::nullopt;
+  UniqueFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+  std::string last;
+  if (!fd || !ReadBytesAt(fd.Get(), end - 1, 1, last) || last != "\n") return std::nullopt;
+  ImportMark mark;
+  mark.path = MarkPath(path);
+  mark.endOffset = end;
+  mark.prefixHash = resumed && resumed->endOffset == end ? resumed->prefixHash : PrefixHash(path, end);
+  mark.settingsHash = SettingsHash(copies);
+  mark.fieldsDirective = fieldsDirective;
+  if (mark.path.empty() || mark.prefixHash.empty()) return std::nullopt;
+  return mark;
+}
+
 }  // namespace
 
 ImportStats RunImport(const std::vector<std::string>& paths, int64_t offset, const ImportCopies& copies,
-                      ImportProgress* progress, const ImportOptions& options) {
+                      ImportProgress* progress, const ImportOptions& given) {
   Clock::time_point start = Clock::now();
   auto elapsed = [&] { return std::chrono::duration<double>(Clock::now() - start).count(); };
   ImportStats stats;
   std::shared_ptr<const CustomLogFormat> format;
   if (!CompileFormat(copies, format, stats)) return stats;
+  // The file the last import read, unchanged up to where it ended: read on from there,
+  // with the sessions still open there taken back.
+  ImportOptions options = given;
+  const bool markable = MayBeMarked(paths, offset, copies, given);
+  std::optional<ImportMark> resumed;
+  if (markable) resumed = FindResumePoint(paths[0], copies);
+  if (resumed) {
+    offset = stats.resumedAt = resumed->endOffset;
+    options.continueStored = true;
+    options.fieldsDirective = resumed->fieldsDirective;
+  }
   ImportProgressBase base;
   std::vector<std::unique_ptr<LogFileReader>> readers = OpenReaders(paths, offset, options, stats, base);
   int64_t expected = 0;
@@ -360,7 +416,10 @@ ImportStats RunImport(const std::vector<std::string>& paths, int64_t offset, con
     stats.seconds = elapsed();
     return stats;
   }
-  store.Finish(list.Count());
+  std::optional<ImportMark> mark;
+  if (markable && readers.size() == 1 && !stats.sources.empty())
+    mark = EndMark(paths[0], *readers[0], offset, resumed, copies, stats.sources.back(), stats.fieldsDirective);
+  store.Finish(list.Count(), std::move(mark));
   AwaitStore(store, throttle, bytesTotal, stats.linesRead);
   FinishSessionList(list);
   const StoreResult& stored = store.Result();

@@ -33,6 +33,10 @@ struct ImportStats {
   int64_t sessionsAlreadyStored = 0;  // sessions found in the database and skipped
   int64_t sessionsCompleted = 0;      // stored sessions that got requests they lacked
   double seconds = 0;                 // wall time of parsing and storing
+  // The file was read on from this byte, where the last import of it ended (it was
+  // unchanged up to there; see import/import_mark.h); 0 when it was read from the
+  // offset given.
+  int64_t resumedAt = 0;
   bool opened = false;                // the log file could be opened
   bool cancelled = false;             // the caller cancelled: nothing was stored
   // Nothing was stored: the database did not open, its write lock did not come within

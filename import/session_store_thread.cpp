@@ -83,6 +83,14 @@ struct SessionStoreThread::Impl {
       }
     }
     if (!db.FirstHardError().Failed()) RecreateIndexes(db, indexes);
+    if (!cancelled && !db.FirstHardError().Failed()) {
+      std::optional<ImportMark> ended;
+      {
+        std::lock_guard<std::mutex> lock(mutex);
+        ended = mark;
+      }
+      WriteImportMark(db, ended ? &*ended : nullptr);
+    }
     result.cancelled = cancelled;
     // Statistics only when the tables changed: a second import of the same log stays cheap.
     if (!result.cancelled && !db.FirstHardError().Failed() && (result.stored > 0 || result.completed > 0))
@@ -103,6 +111,7 @@ struct SessionStoreThread::Impl {
   std::condition_variable wake, endWake;
   size_t published = 0;
   bool finished = false, ended = false;
+  std::optional<ImportMark> mark;
   std::atomic<bool> cancelled{false};
   std::atomic<int64_t> handled{0};
   // Written by the thread, read after it ended.
@@ -131,8 +140,9 @@ void SessionStoreThread::Publish(size_t finalSessions) {
   }
 }
 
-void SessionStoreThread::Finish(size_t sessionCount) {
+void SessionStoreThread::Finish(size_t sessionCount, std::optional<ImportMark> mark) {
   std::lock_guard<std::mutex> lock(impl_->mutex);
+  impl_->mark = std::move(mark);
   impl_->published = std::max(impl_->published, sessionCount);
   impl_->finished = true;
   impl_->wake.notify_all();

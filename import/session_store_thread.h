@@ -7,6 +7,7 @@
 #include <string>
 #include <vector>
 
+#include "import/import_mark.h"
 #include "import/store_writer.h"
 
 namespace weavil {
@@ -25,8 +26,9 @@ class SessionStoreThread {
   SessionStoreThread& operator=(const SessionStoreThread&) = delete;
 
   void Publish(size_t finalSessions);
-  // Every session is final now (parsing ended).
-  void Finish(size_t sessionCount);
+  // Every session is final now (parsing ended). mark: where this import of a plain log
+  // ended, written with the sessions; without one the database's mark is removed.
+  void Finish(size_t sessionCount, std::optional<ImportMark> mark = std::nullopt);
   // Stops and rolls back: nothing is stored.
   void Cancel();
   // Waits up to the given time (for ever when negative); true when storing has ended.

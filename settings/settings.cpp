@@ -56,6 +56,7 @@ constexpr Field kFields[] = {
     {"IsDesktopConventions", nullptr, &Settings::isDesktopConventions},
     {"NoAcceptEncoding", nullptr, &Settings::noAcceptEncoding},
     {"FollowSeconds", nullptr, &Settings::followSeconds},
+    {"IsResumingImports", nullptr, &Settings::isResumingImports},
 };
 
 const Field* FindField(std::string_view name) {
@@ -73,7 +74,7 @@ constexpr std::array<const char*, std::size(kFields)> FieldNames() {
   return names;
 }
 
-const std::array<const char*, 40> kSettingNamesCreateOrder = FieldNames();
+const std::array<const char*, 41> kSettingNamesCreateOrder = FieldNames();
 
 bool AddedSettingDefault(std::string_view name, std::string& value) {
   if (name == "IsModernRules") {
@@ -86,6 +87,10 @@ bool AddedSettingDefault(std::string_view name, std::string& value) {
   }
   if (name == "BusySeconds") {
     value = std::to_string(kDefaultBusySeconds);
+    return true;
+  }
+  if (name == "IsResumingImports") {
+    value = std::to_string(Settings().isResumingImports);
     return true;
   }
   if (name == "FollowSeconds") {

@@ -73,6 +73,11 @@ struct Settings {
   // with the Range line as its one extra header.
   int32_t noAcceptEncoding = 0;
   int32_t followSeconds = kDefaultFollowSeconds;  // "FollowSeconds": 1 to 3600
+  // "IsResumingImports": 1 (the default) lets an import of a plain log file that the
+  // last import read, unchanged since and with the same settings, read on from where
+  // that import ended instead of from the start (see import/import_mark.h); 0 reads
+  // every file from the offset given.
+  int32_t isResumingImports = 1;
 };
 
 // The import reads these copies, taken when the settings are loaded: a change in the
@@ -83,6 +88,7 @@ struct ImportCopies {
   bool agentChaining = false;  // "IsAgentChaining"
   int32_t isModernRules = 1;  // "IsModernRules"; unlike the others, the Options sheet updates it at once
   std::string logFormat;       // "LogFormat": empty reads W3C and common/combined logs
+  bool resumeImports = true;   // "IsResumingImports"
 };
 
 // The one record of the process. The user-interface thread changes it in dialogs;
@@ -97,7 +103,7 @@ ImportCopies CopyImportCopies();
 inline constexpr size_t kMaxSettingText = 259;
 
 // Names of every value, in the order the store writes them when it creates the key.
-extern const std::array<const char*, 40> kSettingNamesCreateOrder;
+extern const std::array<const char*, 41> kSettingNamesCreateOrder;
 
 // A value added after the first release that is missing from an existing store takes
 // its default, not 0. False for every other name.

@@ -34,7 +34,8 @@ const char* const kSaveOrder[] = {
     "ApplyFilter",  "Pages",       "Countries",  "Keywords",     "Referers",      "DefaultHost",   "LogFormat",
     "Extensions",   "Period",      "IsBackThread", "IsAutoConnect", "IsAutoResolve", "IsIncremental", "IsProxy",
     "ProxyHTTP",    "ProxyPortHTTP", "ProxyFTP", "ProxyPortFTP", "Proxy",         "ProxyPort",
-    "IsAgentChaining", "BusySeconds", "IsModernRules", "IsDesktopConventions", "NoAcceptEncoding", "FollowSeconds"};
+    "IsAgentChaining", "BusySeconds", "IsModernRules", "IsDesktopConventions", "NoAcceptEncoding", "FollowSeconds",
+    "IsResumingImports"};
 
 void WriteValues(QSettings& ini, const Settings& settings, const char* const* names, size_t count) {
   for (size_t i = 0; i < count; ++i) {
@@ -111,6 +112,7 @@ void SettingsStore::Load(Settings& settings, ImportCopies& copies, const std::st
   copies.agentChaining = loaded.isAgentChaining != 0;
   copies.isModernRules = loaded.isModernRules;
   copies.logFormat = loaded.logFormat;
+  copies.resumeImports = loaded.isResumingImports != 0;
 }
 
 bool SettingsStore::Save(const Settings& settings) const {

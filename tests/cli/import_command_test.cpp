@@ -51,6 +51,16 @@ TEST_F(ImportCommandTest, ImportsOnceAndSaysWhatItDid) {
   EXPECT_EQ(Summary(), "3 lines read, 1 lines rejected, 2 sessions stored, 0 sessions already stored, ");
   EXPECT_NE(cli_.Out().find(" seconds\n"), std::string::npos);
   EXPECT_EQ(cli_.Err(), "");  // no progress when stderr is no terminal
+  // The file unchanged: read on from where the first import ended.
+  ASSERT_EQ(Run({"import", log_}), kExitOk);
+  EXPECT_EQ(cli_.Out().substr(0, cli_.Out().find(", 0.")),
+            "0 lines read, 0 lines rejected, 0 sessions stored, 0 sessions already stored");
+  EXPECT_NE(cli_.Out().find(" seconds (read on from byte " + std::to_string(test::ReadFile(log_).size()) +
+                            ", where the last import of " + log_ + " ended)\n"),
+            std::string::npos)
+      << cli_.Out();
+  // Read again from the start.
+  ASSERT_EQ(cli_.Run({"settings", "IsResumingImports", "0"}), kExitOk) << cli_.Err();
   ASSERT_EQ(Run({"import", log_}), kExitOk);
   EXPECT_EQ(Summary(), "3 lines read, 1 lines rejected, 0 sessions stored, 2 sessions already stored, ");
   ASSERT_EQ(Run({"import", log_, "--offset", "1000000"}), kExitOk);

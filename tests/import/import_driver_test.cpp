@@ -77,6 +77,7 @@ TEST_F(DriverTest, ImportTracesItsStepsAndStoresOnce) {
   const std::string db = dir_.File("log.db");
   EXPECT_EQ(test::QueryNumber(db, "SELECT stat+0 FROM sqlite_stat1 WHERE idx='ResourceSessionId'"), 2);
   test::QueryNumber(db, "DELETE FROM sqlite_stat1");
+  copies_.resumeImports = false;  // read again from the start
   ImportStats second = Import(log);
   EXPECT_EQ(second.sessionsStored, 0);
   EXPECT_EQ(second.sessionsAlreadyStored, 2);
@@ -350,15 +351,21 @@ TEST_F(DriverTest, LogImportedInPartsStoresWhatOneWholeImportStores) {
     test::WriteFile(head, text.substr(0, cut));
     test::WriteFile(tail, text.substr(cut));
 
-    std::string again = useDatabase("again.db");
-    test::WriteFile(grown, text.substr(0, cut));
-    Import(grown);
-    test::WriteFile(grown, text);
-    ImportStats second = Import(grown);
-    EXPECT_GT(second.sessionsCompleted, 0);
-    EXPECT_EQ(StoredContent(again), expected) << "imported again, cut at " << cut;
-    EXPECT_EQ(Import(grown).sessionsCompleted, 0);
-    EXPECT_EQ(StoredContent(again), expected);
+    // Read again from the start, and read on from where the first import ended.
+    for (bool resume : {false, true}) {
+      copies_.resumeImports = resume;
+      std::string again = useDatabase("again.db");
+      test::WriteFile(grown, text.substr(0, cut));
+      Import(grown);
+      test::WriteFile(grown, text);
+      ImportStats second = Import(grown);
+      EXPECT_EQ(second.resumedAt, resume ? static_cast<int64_t>(cut) : 0);
+      EXPECT_GT(second.sessionsCompleted, 0);
+      EXPECT_EQ(StoredContent(again), expected) << "imported again, cut at " << cut << ", resume " << resume;
+      EXPECT_EQ(Import(grown).sessionsCompleted, 0);
+      EXPECT_EQ(StoredContent(again), expected);
+    }
+    copies_.resumeImports = true;
 
     ImportOptions continuing;
     continuing.continueStored = true;

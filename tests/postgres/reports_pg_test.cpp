@@ -121,8 +121,16 @@ TEST_F(ServerReportsTest, ACorrectedVisitorShowsAsOnTheFile) {
 }
 
 TEST_F(ServerReportsTest, ASecondImportOfTheSameLogStoresNothing) {
+  // Read on from where the first ended, then read again from the start.
   ASSERT_EQ(cli_->Run({"--db", Server(), "import", kSample}), kExitOk) << cli_->Err();
-  EXPECT_NE(cli_->Out().find(" 0 sessions stored"), std::string::npos) << cli_->Out();
+  EXPECT_NE(cli_->Out().find("0 lines read, 0 lines rejected, 0 sessions stored"), std::string::npos) << cli_->Out();
+  EXPECT_NE(cli_->Out().find("(read on from byte "), std::string::npos) << cli_->Out();
+  ASSERT_EQ(cli_->Run({"settings", "IsResumingImports", "0"}), kExitOk);
+  ASSERT_EQ(cli_->Run({"--db", Server(), "import", kSample}), kExitOk) << cli_->Err();
+  const std::string again = cli_->Out();
+  ASSERT_EQ(cli_->Run({"settings", "IsResumingImports", "1"}), kExitOk);
+  EXPECT_NE(again.find(" 0 sessions stored"), std::string::npos) << again;
+  EXPECT_EQ(again.find("(read on from byte "), std::string::npos) << again;
   DbSession session;
   ASSERT_EQ(session.OpenFile(Server()), kResultOk);
   EXPECT_EQ(test::QueryNumber(session, "SELECT count(*) FROM Session"),
@@ -145,6 +153,31 @@ TEST(ServerClear, ClearEmptiesTheSessionsAndKeepsTheVisitors) {
   // And the next import stores the sessions again.
   ASSERT_EQ(cli.Run({"--db", server.Uri(), "import", kSample}), kExitOk) << cli.Err();
   EXPECT_GT(test::QueryNumber(session, "SELECT count(*) FROM Session"), 0);
+}
+
+// A log that grew since its first import is read on from where that import ended, on
+// the server as on the file, and every view shows what the file shows.
+TEST(ServerImports, AGrownLogReadOnShowsWhatTheFileShows) {
+  test::TestPgDatabase server;
+  if (server.Uri().empty()) GTEST_SKIP() << "no PostgreSQL server for the tests";
+  test::ScopedTimeZone zone("UTC0");
+  test::CliHarness cli;
+  const std::string log = cli.Dir().File("grown.log"), file = cli.Dir().File("grown.db");
+  test::CopyTemplateDatabase(file);
+  const std::string sample = test::ReadFile(kSample);
+  test::WriteFile(log, sample.substr(0, sample.find('\n', sample.size() / 3) + 1));
+  for (const std::string& db : {file, server.Uri()}) ASSERT_EQ(cli.Run({"--db", db, "import", log}), kExitOk) << cli.Err();
+  test::WriteFile(log, sample);
+  for (const std::string& db : {file, server.Uri()}) {
+    ASSERT_EQ(cli.Run({"--db", db, "import", log}), kExitOk) << cli.Err();
+    EXPECT_NE(cli.Out().find("(read on from byte "), std::string::npos) << cli.Out();
+  }
+  for (const char* view : {"sessions", "visitors", "pages", "statistics"}) {
+    ASSERT_EQ(cli.Run({"--db", file, "report", view, "--no-filter"}), kExitOk) << cli.Err();
+    const std::string onFile = cli.Out();
+    ASSERT_EQ(cli.Run({"--db", server.Uri(), "report", view, "--no-filter"}), kExitOk) << cli.Err();
+    EXPECT_EQ(onFile, cli.Out()) << view;
+  }
 }
 
 // Two programs importing into one server database at once: one waits for the other's

@@ -186,7 +186,7 @@ TEST(SettingNamesTest, EachNameOnceInTheOrderTheKeyIsFirstWritten) {
   EXPECT_STREQ(kSettingNamesCreateOrder.front(), "Url");
   EXPECT_STREQ(kSettingNamesCreateOrder[22], "IsBackThread");  // before Extensions, as first written
   EXPECT_STREQ(kSettingNamesCreateOrder[23], "Extensions");
-  EXPECT_STREQ(kSettingNamesCreateOrder.back(), "FollowSeconds");
+  EXPECT_STREQ(kSettingNamesCreateOrder.back(), "IsResumingImports");
 }
 
 }  // namespace

@@ -1,0 +1,184 @@
+#include "import/import_mark.h"
+
+#include <fcntl.h>
+#include <unistd.h>
+
+#include <cerrno>
+#include <cstdio>
+#include <cstring>
+#include <filesystem>
+#include <vector>
+
+#include "base/unique_fd.h"
+#include "store/database.h"
+#include "store/result.h"
+
+namespace weavil {
+namespace {
+
+constexpr uint64_t kPrime1 = 0x9E3779B185EBCA87ULL;
+constexpr uint64_t kPrime2 = 0xC2B2AE3D27D4EB4FULL;
+constexpr uint64_t kPrime3 = 0x165667B19E3779F9ULL;
+
+uint64_t Rotate(uint64_t value, int bits) { return (value << bits) | (value >> (64 - bits)); }
+uint64_t Round(uint64_t accumulator, uint64_t word) { return Rotate(accumulator + word * kPrime2, 31) * kPrime1; }
+uint64_t Word(const unsigned char* at) {
+  uint64_t word;
+  std::memcpy(&word, at, sizeof word);
+  return word;
+}
+
+// Four lanes over 32-byte stripes, the bytes after the last whole stripe one by one,
+// the length mixed in at the end.
+class PrefixHasher {
+ public:
+  // size is a multiple of 32 except for the last call.
+  void Add(const unsigned char* data, size_t size) {
+    size_t at = 0;
+    for (; at + 32 <= size; at += 32)
+      for (int lane = 0; lane < 4; ++lane) lanes_[lane] = Round(lanes_[lane], Word(data + at + 8 * lane));
+    for (; at < size; ++at) tail_ = Rotate(tail_ ^ (data[at] * kPrime3), 11) * kPrime1;
+    length_ += size;
+  }
+  uint64_t Final() const {
+    uint64_t hash = Rotate(lanes_[0], 1) + Rotate(lanes_[1], 7) + Rotate(lanes_[2], 12) + Rotate(lanes_[3], 18);
+    hash = Round(hash ^ tail_, length_);
+    hash ^= hash >> 33;
+    hash *= kPrime2;
+    hash ^= hash >> 29;
+    hash *= kPrime3;
+    return hash ^ (hash >> 32);
+  }
+
+ private:
+  uint64_t lanes_[4] = {kPrime1 + kPrime2, kPrime2, 0, 0 - kPrime1};
+  uint64_t tail_ = kPrime3;
+  uint64_t length_ = 0;
+};
+
+std::string Hex(uint64_t value) {
+  char text[17];
+  std::snprintf(text, sizeof text, "%016llx", static_cast<unsigned long long>(value));
+  return text;
+}
+
+uint64_t TextHash(uint64_t hash, const std::string& text) {
+  PrefixHasher hasher;
+  hasher.Add(reinterpret_cast<const unsigned char*>(text.data()), text.size());
+  return Round(hash, hasher.Final());
+}
+
+bool HasMarkTable(DbSession& db) {
+  Statement find;
+  const char* sql = db.IsServer()
+                        ? "SELECT 1 FROM pg_tables WHERE tablename = 'importmark' AND schemaname = current_schema();"
+                        : "SELECT 1 FROM sqlite_master WHERE type = 'table' AND name = 'ImportMark';";
+  return Succeeded(find.Execute(db, sql)) && find.MoveNext() == kResultOk;
+}
+
+// What the mark is checked against: the last session and request identifiers (a
+// completed session gains requests, not sessions; identifiers are never given twice,
+// so a cleared database that was written again shows too). Both are read from the
+// keys' own trees, without a scan.
+bool StoredSize(DbSession& db, int64_t& sessions, int64_t& lastResource) {
+  Statement count;
+  if (Failed(count.Execute(db, "SELECT (SELECT max(NumId) FROM [Session]), (SELECT max(ResourceId) FROM Resource);")) ||
+      count.MoveNext() != kResultOk)
+    return false;
+  sessions = count.Get<int64_t>(1);
+  lastResource = count.Get<int64_t>(2);
+  return true;
+}
+
+}  // namespace
+
+std::string PrefixHash(const std::string& path, int64_t length) {
+  UniqueFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+  if (!fd || length < 0) return {};
+  ::posix_fadvise(fd.Get(), 0, length, POSIX_FADV_SEQUENTIAL);
+  PrefixHasher hasher;
+  std::vector<unsigned char> block(1 << 20);
+  int64_t done = 0;
+  while (done < length) {
+    // Whole blocks (multiples of the stripe) but the last.
+    const size_t want = static_cast<size_t>(std::min<int64_t>(length - done, static_cast<int64_t>(block.size())));
+    size_t got = 0;
+    while (got < want) {
+      ssize_t n = ::pread(fd.Get(), block.data() + got, want - got, static_cast<off_t>(done + static_cast<int64_t>(got)));
+      if (n < 0 && errno == EINTR) continue;
+      if (n <= 0) return {};
+      got += static_cast<size_t>(n);
+    }
+    hasher.Add(block.data(), got);
+    done += static_cast<int64_t>(got);
+  }
+  return Hex(hasher.Final());
+}
+
+std::string SettingsHash(const ImportCopies& copies) {
+  uint64_t hash = kPrime3;
+  hash = TextHash(hash, copies.defaultHost);
+  hash = TextHash(hash, copies.extensions);
+  hash = TextHash(hash, copies.logFormat);
+  hash = Round(hash, copies.agentChaining ? 1 : 0);
+  hash = Round(hash, static_cast<uint64_t>(copies.isModernRules));
+  return Hex(hash);
+}
+
+std::string MarkPath(const std::string& path) {
+  std::error_code error;
+  std::filesystem::path resolved = std::filesystem::canonical(path, error);
+  return error ? std::string() : resolved.string();
+}
+
+std::optional<ImportMark> ReadImportMark(DbSession& db) {
+  if (!HasMarkTable(db)) return std::nullopt;
+  Statement read;
+  if (Failed(read.Execute(db, "SELECT Path, EndOffset, PrefixHash, SettingsHash, FieldsDirective, LastSessionId, "
+                              "LastResourceId FROM ImportMark;")) ||
+      read.MoveNext() != kResultOk)
+    return std::nullopt;
+  ImportMark mark;
+  read.Read(1, mark.path);
+  read.Read(2, mark.endOffset);
+  read.Read(3, mark.prefixHash);
+  read.Read(4, mark.settingsHash);
+  read.Read(5, mark.fieldsDirective);
+  const int64_t markedSessions = read.Get<int64_t>(6), markedLast = read.Get<int64_t>(7);
+  read.Close();
+  int64_t sessions = 0, last = 0;
+  if (!StoredSize(db, sessions, last) || sessions != markedSessions || last != markedLast) return std::nullopt;
+  return mark;
+}
+
+bool WriteImportMark(DbSession& db, const ImportMark* mark) {
+  Statement run;
+  if (!mark) return !HasMarkTable(db) || Succeeded(run.Execute(db, "DELETE FROM ImportMark;"));
+  int64_t sessions = 0, last = 0;
+  if (Failed(run.Execute(db, "CREATE TABLE IF NOT EXISTS ImportMark (Path TEXT, EndOffset BIGINT, PrefixHash TEXT, "
+                             "SettingsHash TEXT, FieldsDirective TEXT, LastSessionId BIGINT, LastResourceId BIGINT);")) ||
+      Failed(run.Execute(db, "DELETE FROM ImportMark;")) || !StoredSize(db, sessions, last))
+    return false;
+  return Succeeded(run.Query(db,
+                             "INSERT INTO ImportMark (Path, EndOffset, PrefixHash, SettingsHash, FieldsDirective, "
+                             "LastSessionId, LastResourceId) VALUES (?, ?, ?, ?, ?, ?, ?);",
+                             mark->path, mark->endOffset, mark->prefixHash, mark->settingsHash, mark->fieldsDirective,
+                             sessions, last));
+}
+
+std::optional<ImportMark> FindResumePoint(const std::string& path, const ImportCopies& copies) {
+  const std::string resolved = MarkPath(path);
+  if (resolved.empty()) return std::nullopt;
+  std::optional<ImportMark> mark;
+  {
+    DbSession db;
+    if (Failed(OpenSourceSession(db))) return std::nullopt;
+    mark = ReadImportMark(db);
+  }
+  if (!mark || mark->path != resolved || mark->settingsHash != SettingsHash(copies) || mark->endOffset <= 0 ||
+      PrefixHash(path, mark->endOffset) != mark->prefixHash)
+    return std::nullopt;
+  return mark;
+}
+
+}  // namespace weavil

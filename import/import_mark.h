@@ -1,0 +1,49 @@
+#pragma once
+// Where the last import of a plain log file ended, kept in the database it wrote
+// (table ImportMark, one row): the file, the bytes read (up to a line end), a hash of
+// those bytes, a hash of the settings that shape sessions, the Fields directive in
+// force there and the last session and request identifiers after it. When the same file is imported
+// again with its imported part unchanged, the same settings and nothing else written
+// to the database since, the import reads on from that byte with the sessions still
+// open there taken back from the database: it stores what reading the whole file again
+// would store, without reading again what was stored before.
+#include <cstdint>
+#include <optional>
+#include <string>
+
+#include "settings/settings.h"
+
+namespace weavil {
+
+class DbSession;
+
+struct ImportMark {
+  std::string path;             // absolute
+  int64_t endOffset = 0;        // bytes imported, the last of them a line end
+  std::string prefixHash;       // of bytes [0, endOffset), as PrefixHash gives it
+  std::string settingsHash;     // SettingsHash of the import's copies
+  std::string fieldsDirective;  // in force at endOffset (W3C logs), else empty
+};
+
+// A hash of the first length bytes of the file (hex text); empty when the file does
+// not open or is shorter.
+std::string PrefixHash(const std::string& path, int64_t length);
+// A hash of the settings that decide how lines become sessions.
+std::string SettingsHash(const ImportCopies& copies);
+
+// The path as the mark names it: absolute, symbolic links resolved; empty when the
+// file does not exist.
+std::string MarkPath(const std::string& path);
+
+// The mark of the database, when the database has one and nothing was stored since it
+// was written (its last session and request identifiers still match).
+std::optional<ImportMark> ReadImportMark(DbSession& db);
+// Replaces the database's mark by mark (none: only removes it), inside the caller's
+// transaction after the import's rows are written. False when a statement failed.
+bool WriteImportMark(DbSession& db, const ImportMark* mark);
+
+// Where a new import of path may read on from: the database's mark when it names this
+// file, the same settings, and the file still starts with the bytes it hashed.
+std::optional<ImportMark> FindResumePoint(const std::string& path, const ImportCopies& copies);
+
+}  // namespace weavil
