@@ -80,12 +80,12 @@ bool HasMarkTable(DbSession& db) {
 // completed session gains requests, not sessions; identifiers are never given twice,
 // so a cleared database that was written again shows too). Both are read from the
 // keys' own trees, without a scan.
-bool StoredSize(DbSession& db, int64_t& sessions, int64_t& lastResource) {
+bool LastIds(DbSession& db, int64_t& lastSession, int64_t& lastResource) {
   Statement count;
   if (Failed(count.Execute(db, "SELECT (SELECT max(NumId) FROM [Session]), (SELECT max(ResourceId) FROM Resource);")) ||
       count.MoveNext() != kResultOk)
     return false;
-  sessions = count.Get<int64_t>(1);
+  lastSession = count.Get<int64_t>(1);
   lastResource = count.Get<int64_t>(2);
   return true;
 }
@@ -144,26 +144,27 @@ std::optional<ImportMark> ReadImportMark(DbSession& db) {
   read.Read(3, mark.prefixHash);
   read.Read(4, mark.settingsHash);
   read.Read(5, mark.fieldsDirective);
-  const int64_t markedSessions = read.Get<int64_t>(6), markedLast = read.Get<int64_t>(7);
+  const int64_t markedSession = read.Get<int64_t>(6), markedResource = read.Get<int64_t>(7);
   read.Close();
-  int64_t sessions = 0, last = 0;
-  if (!StoredSize(db, sessions, last) || sessions != markedSessions || last != markedLast) return std::nullopt;
+  int64_t lastSession = 0, lastResource = 0;
+  if (!LastIds(db, lastSession, lastResource) || lastSession != markedSession || lastResource != markedResource)
+    return std::nullopt;
   return mark;
 }
 
 bool WriteImportMark(DbSession& db, const ImportMark* mark) {
   Statement run;
   if (!mark) return !HasMarkTable(db) || Succeeded(run.Execute(db, "DELETE FROM ImportMark;"));
-  int64_t sessions = 0, last = 0;
+  int64_t lastSession = 0, lastResource = 0;
   if (Failed(run.Execute(db, "CREATE TABLE IF NOT EXISTS ImportMark (Path TEXT, EndOffset BIGINT, PrefixHash TEXT, "
                              "SettingsHash TEXT, FieldsDirective TEXT, LastSessionId BIGINT, LastResourceId BIGINT);")) ||
-      Failed(run.Execute(db, "DELETE FROM ImportMark;")) || !StoredSize(db, sessions, last))
+      Failed(run.Execute(db, "DELETE FROM ImportMark;")) || !LastIds(db, lastSession, lastResource))
     return false;
   return Succeeded(run.Query(db,
                              "INSERT INTO ImportMark (Path, EndOffset, PrefixHash, SettingsHash, FieldsDirective, "
                              "LastSessionId, LastResourceId) VALUES (?, ?, ?, ?, ?, ?, ?);",
                              mark->path, mark->endOffset, mark->prefixHash, mark->settingsHash, mark->fieldsDirective,
-                             sessions, last));
+                             lastSession, lastResource));
 }
 
 std::optional<ImportMark> FindResumePoint(const std::string& path, const ImportCopies& copies) {
