@@ -152,19 +152,22 @@ std::optional<ImportMark> ReadImportMark(DbSession& db) {
   return mark;
 }
 
-bool WriteImportMark(DbSession& db, const ImportMark* mark) {
+void WriteImportMark(DbSession& db, const ImportMark* mark) {
   Statement run;
-  if (!mark) return !HasMarkTable(db) || Succeeded(run.Execute(db, "DELETE FROM ImportMark;"));
+  if (!mark) {
+    if (HasMarkTable(db)) run.Execute(db, "DELETE FROM ImportMark;");
+    return;
+  }
   int64_t lastSession = 0, lastResource = 0;
   if (Failed(run.Execute(db, "CREATE TABLE IF NOT EXISTS ImportMark (Path TEXT, EndOffset BIGINT, PrefixHash TEXT, "
                              "SettingsHash TEXT, FieldsDirective TEXT, LastSessionId BIGINT, LastResourceId BIGINT);")) ||
       Failed(run.Execute(db, "DELETE FROM ImportMark;")) || !LastIds(db, lastSession, lastResource))
-    return false;
-  return Succeeded(run.Query(db,
-                             "INSERT INTO ImportMark (Path, EndOffset, PrefixHash, SettingsHash, FieldsDirective, "
-                             "LastSessionId, LastResourceId) VALUES (?, ?, ?, ?, ?, ?, ?);",
-                             mark->path, mark->endOffset, mark->prefixHash, mark->settingsHash, mark->fieldsDirective,
-                             lastSession, lastResource));
+    return;
+  run.Query(db,
+            "INSERT INTO ImportMark (Path, EndOffset, PrefixHash, SettingsHash, FieldsDirective, LastSessionId, "
+            "LastResourceId) VALUES (?, ?, ?, ?, ?, ?, ?);",
+            mark->path, mark->endOffset, mark->prefixHash, mark->settingsHash, mark->fieldsDirective, lastSession,
+            lastResource);
 }
 
 std::optional<ImportMark> FindResumePoint(const std::string& path, const ImportCopies& copies) {

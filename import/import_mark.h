@@ -2,11 +2,11 @@
 // Where the last import of a plain log file ended, kept in the database it wrote
 // (table ImportMark, one row): the file, the bytes read (up to a line end), a hash of
 // those bytes, a hash of the settings that shape sessions, the Fields directive in
-// force there and the last session and request identifiers after it. When the same file is imported
-// again with its imported part unchanged, the same settings and nothing else written
-// to the database since, the import reads on from that byte with the sessions still
-// open there taken back from the database: it stores what reading the whole file again
-// would store, without reading again what was stored before.
+// force there and the last session and request identifiers after it. When the same
+// file is imported again with its imported part unchanged, the same settings and
+// nothing else written to the database since, the import reads on from that byte with
+// the sessions still open there taken back from the database: it stores what reading
+// the whole file again would store, without reading again what was stored before.
 #include <cstdint>
 #include <optional>
 #include <string>
@@ -39,8 +39,9 @@ std::string MarkPath(const std::string& path);
 // was written (its last session and request identifiers still match).
 std::optional<ImportMark> ReadImportMark(DbSession& db);
 // Replaces the database's mark by mark (none: only removes it), inside the caller's
-// transaction after the import's rows are written. False when a statement failed.
-bool WriteImportMark(DbSession& db, const ImportMark* mark);
+// transaction after the import's rows are written. A failed statement shows in the
+// session's errors, so the import is rolled back with it.
+void WriteImportMark(DbSession& db, const ImportMark* mark);
 
 // Where a new import of path may read on from: the database's mark when it names this
 // file, the same settings, and the file still starts with the bytes it hashed.

@@ -83,6 +83,7 @@ struct SessionStoreThread::Impl {
       }
     }
     if (!db.FirstHardError().Failed()) RecreateIndexes(db, indexes);
+    // Where this import ended, in the same transaction as its rows.
     if (!cancelled && !db.FirstHardError().Failed()) {
       std::optional<ImportMark> ended;
       {
