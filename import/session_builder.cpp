@@ -1,6 +1,7 @@
 #include "import/session_builder.h"
 
 #include <algorithm>
+#include <bit>
 #include <cstring>
 #include <limits>
 #include <unordered_map>
@@ -62,24 +63,28 @@ namespace {
 
 // Minimum of the open sessions' exit times over creation order; a closed session holds
 // the largest value. Finds every open session before a limit whose exit lies at or
-// below a threshold, which is exactly the set a scan in creation order closes.
+// below a threshold, which is exactly the set a scan in creation order closes. Only the
+// sessions from the first open one on are held: the closed ones before it leave the
+// tree whenever it runs out of room, so its size follows the open sessions' span, not
+// the log's.
 class ExitTree {
  public:
   void Append(int64_t exitTime) {
-    if (count_ == capacity_) Grow();
+    if (count_ - base_ == capacity_) Rebase();
     Set(count_++, exitTime);
   }
 
+  // index: an open session (never one before the first open session).
   void Set(size_t index, int64_t value) {
-    size_t node = index + capacity_;
+    size_t node = index - base_ + capacity_;
     tree_[node] = value;
     for (node >>= 1; node; node >>= 1) tree_[node] = std::min(tree_[2 * node], tree_[2 * node + 1]);
   }
 
   template <typename F>
   void CloseUpTo(size_t limit, int64_t threshold, F&& close) {
-    if (count_ == 0 || limit == 0 || tree_[1] > threshold) return;
-    Close(1, 0, capacity_, limit, threshold, close);
+    if (count_ == base_ || limit <= base_ || tree_[1] > threshold) return;
+    Close(1, 0, capacity_, limit - base_, threshold, close);
   }
 
  private:
@@ -90,7 +95,7 @@ class ExitTree {
     if (lo >= limit || tree_[node] > threshold) return;
     if (hi - lo == 1) {
       tree_[node] = kClosed;
-      close(lo);
+      close(base_ + lo);
       return;
     }
     size_t mid = (lo + hi) / 2;
@@ -99,17 +104,22 @@ class ExitTree {
     tree_[node] = std::min(tree_[2 * node], tree_[2 * node + 1]);
   }
 
-  void Grow() {
-    size_t capacity = capacity_ ? capacity_ * 2 : 1024;
+  // Drops the closed sessions before the first open one and makes room for as many
+  // sessions again as stay.
+  void Rebase() {
+    size_t first = base_;
+    while (first < count_ && tree_[capacity_ + first - base_] == kClosed) ++first;
+    const size_t capacity = std::bit_ceil(std::max<size_t>(1024, 2 * (count_ - first)));
     std::vector<int64_t> tree(2 * capacity, kClosed);
-    for (size_t i = 0; i < count_; ++i) tree[capacity + i] = tree_[capacity_ + i];
+    for (size_t i = first; i < count_; ++i) tree[capacity + i - first] = tree_[capacity_ + i - base_];
     for (size_t node = capacity - 1; node >= 1; --node) tree[node] = std::min(tree[2 * node], tree[2 * node + 1]);
     tree_.swap(tree);
     capacity_ = capacity;
+    base_ = first;
   }
 
   std::vector<int64_t> tree_;
-  size_t capacity_ = 0, count_ = 0;
+  size_t capacity_ = 0, count_ = 0, base_ = 0;
 };
 
 // Session indexes in creation order. Entries that stopped qualifying (closed, or a
@@ -147,6 +157,18 @@ struct IndexList {
     return found;
   }
 
+  // Keeps only the entries open() accepts; false when none is left.
+  template <typename Open>
+  bool KeepOpen(Open&& open) {
+    auto kept = std::remove_if(items.begin() + static_cast<long>(head), items.end(),
+                               [&](uint32_t s) { return !open(s); });
+    items.erase(kept, items.end());
+    items.erase(items.begin(), items.begin() + static_cast<long>(head));
+    head = 0;
+    if (items.capacity() > 4 * items.size() + 16) items.shrink_to_fit();
+    return !items.empty();
+  }
+
   // Adds a session keeping creation order (a session may come back to a list).
   void Insert(uint32_t s) {
     if (items.size() == head || items.back() < s) {
@@ -170,15 +192,42 @@ struct SessionIndexes {
   std::unordered_map<uint32_t, IndexList> byAddress;
   std::unordered_map<uint32_t, IndexList> byAgent;
   std::unordered_map<uint64_t, IndexList> byAgentReferrer;
+  size_t closedSinceSweep = 0;
 };
 
-// What AddRequest works on: the parts of the list, handed over by its friend.
+// What AddRequest works on: the parts of the list, handed over by its friend. The
+// sessions before released are stored and gone from memory: all of them were closed.
 struct ListParts {
   SessionIndexes& m;
   StableArray<SessionRecord>& sessions;
   StableArray<ResourceRecord>& resources;
   TextPool& pool;
+  size_t released;
+
+  bool IsOpen(uint32_t s) { return s >= released && !sessions[s].closed; }
 };
+
+// Most addresses come once: their entries would stay in the indexes for good, and so
+// would every closed session in a list that is no longer walked (the user agent lists
+// without agent chaining). Once as many sessions closed as the indexes hold, the
+// closed sessions and the emptied entries go; the walks skip closed sessions anyway,
+// so no match changes.
+template <typename Map>
+void DropClosed(ListParts& list, Map& map) {
+  for (auto at = map.begin(); at != map.end();) {
+    if (at->second.KeepOpen([&](uint32_t s) { return list.IsOpen(s); })) ++at;
+    else at = map.erase(at);
+  }
+}
+
+void SweepIndexes(ListParts& list) {
+  SessionIndexes& m = list.m;
+  if (m.closedSinceSweep < std::max<size_t>(1024, m.byAddress.size())) return;
+  m.closedSinceSweep = 0;
+  DropClosed(list, m.byAddress);
+  DropClosed(list, m.byAgent);
+  DropClosed(list, m.byAgentReferrer);
+}
 
 // One request as the matching sees it. Its user agent and referrer are interned only
 // when a step needs them, and then once.
@@ -214,10 +263,12 @@ uint32_t JoinByAddress(ListParts& list, const Arrival& a) {
   uint32_t taker = UINT32_MAX;
   auto byAddress = list.m.byAddress.find(a.address);
   if (byAddress != list.m.byAddress.end())
-    taker = byAddress->second.FindFirst([&](uint32_t s) { return !sessions[s].closed; },
+    taker = byAddress->second.FindFirst([&](uint32_t s) { return list.IsOpen(s); },
                                         [&](uint32_t s) { return WithinGap(sessions[s], a.now); });
-  list.m.exits.CloseUpTo(taker == UINT32_MAX ? sessions.size() : taker, a.now - kSessionGap - 1,
-                         [&](size_t s) { sessions[s].closed = true; });
+  list.m.exits.CloseUpTo(taker == UINT32_MAX ? sessions.size() : taker, a.now - kSessionGap - 1, [&](size_t s) {
+    sessions[s].closed = true;
+    ++list.m.closedSinceSweep;
+  });
   return taker;
 }
 
@@ -234,14 +285,14 @@ uint32_t JoinByAgent(ListParts& list, Arrival& a) {
     auto found = list.m.byAgentReferrer.find(AgentReferrerKey(agent, referrer));
     if (found == list.m.byAgentReferrer.end()) return UINT32_MAX;
     return found->second.FindFirst(
-        [&](uint32_t s) { return !sessions[s].closed && sessions[s].referrer == referrer; },
+        [&](uint32_t s) { return list.IsOpen(s) && sessions[s].referrer == referrer; },
         [&](uint32_t s) { return WithinGap(sessions[s], a.now); });
   }
   auto found = list.m.byAgent.find(agent);
   if (found == list.m.byAgent.end()) return UINT32_MAX;
   size_t hostAt = request.referrer.find(request.host);
   bool hostRoot = hostAt != std::string_view::npos && request.referrer.substr(hostAt + request.host.size()) == "/";
-  return found->second.FindFirst([&](uint32_t s) { return !sessions[s].closed; }, [&](uint32_t s) {
+  return found->second.FindFirst([&](uint32_t s) { return list.IsOpen(s); }, [&](uint32_t s) {
     const SessionRecord& session = sessions[s];
     if (session.userAgent != agent || !WithinGap(session, a.now)) return false;
     if (session.lastResource != UINT32_MAX &&
@@ -332,18 +383,23 @@ SessionList::SessionList(std::string extensions, bool agentChaining)
 
 SessionList::~SessionList() = default;
 
-void SessionList::ReleaseStored(size_t first) {
-  constexpr size_t kReleaseBytes = size_t{4} << 20;
+void SessionList::ReleaseStored(size_t first, size_t leastBytes) {
+  first = std::min(first, sessions_.size());
   const size_t end = first < sessions_.size() ? sessions_[first].resourcesBefore : resources_.size();
-  if (end <= resourcesReleased_ || (end - resourcesReleased_) * sizeof(ResourceRecord) < kReleaseBytes) return;
-  resources_.Release(end);
-  resourcesReleased_ = end;
+  if (end > resourcesReleased_ && (end - resourcesReleased_) * sizeof(ResourceRecord) >= leastBytes) {
+    resources_.Release(end);
+    resourcesReleased_ = end;
+  }
+  if (first > sessionsReleased_ && (first - sessionsReleased_) * sizeof(SessionRecord) >= leastBytes) {
+    sessions_.Release(first);
+    sessionsReleased_ = first;
+  }
 }
 
 // ---------------------------------------------------------------- AddRequest
 
 void AddRequest(SessionList& list, const RequestRecord& request) {
-  ListParts parts{*list.matcher_, list.sessions_, list.resources_, list.pool_};
+  ListParts parts{*list.matcher_, list.sessions_, list.resources_, list.pool_, list.sessionsReleased_};
   Arrival a{request, request.requestTime, list.pool_.Intern(request.clientIp), ParseDecimal(request.status),
             IsInternalReferrer(request.referrer, request.host), false};
   a.page = IsPage(request.path, a.status, list.extensions_);
@@ -360,6 +416,7 @@ void AddRequest(SessionList& list, const RequestRecord& request) {
     parts.m.byAgent[session.userAgent].items.push_back(taker);
   }
   TakeStatusAndReferrer(parts, session, taker, a, created);
+  SweepIndexes(parts);
 }
 
 void SeedSession(SessionList& list, const StoredSession& stored) {
@@ -388,9 +445,8 @@ void SeedSession(SessionList& list, const StoredSession& stored) {
 
 void FinishSessionList(SessionList& list) {
   uint32_t dash = list.pool_.Intern("-");
-  list.sessions_.ForEach([&](SessionRecord& session) {
-    if (session.referrer == kNoText) session.referrer = dash;
-  });
+  for (size_t s = list.sessionsReleased_; s < list.sessions_.size(); ++s)
+    if (list.sessions_[s].referrer == kNoText) list.sessions_[s].referrer = dash;
 }
 
 }  // namespace weavil

@@ -93,12 +93,13 @@ class SessionList {
 
   const std::string& Extensions() const { return extensions_; }
 
-  // The sessions before first are stored and never read again: the page requests that
-  // belong to them alone leave memory (those before the first request of the first
-  // session still to store), a few megabytes at a time: each release makes the kernel
-  // flush the address translations of every core the import runs on. Call it on the
-  // thread that builds the list.
-  void ReleaseStored(size_t first);
+  // The sessions before first are stored and never read again: they and the page
+  // requests that belong to them alone leave memory (those before the first request of
+  // the first session still to store), a few megabytes at a time: each release makes
+  // the kernel flush the address translations of every core the import runs on. At()
+  // must not be asked for a released session. Call it on the thread that builds the
+  // list. leastBytes: the memory worth one release.
+  void ReleaseStored(size_t first, size_t leastBytes = size_t{4} << 20);
 
  private:
   friend void AddRequest(SessionList& list, const RequestRecord& request);
@@ -111,7 +112,7 @@ class SessionList {
   TextPool pool_;
   StableArray<SessionRecord> sessions_;
   StableArray<ResourceRecord> resources_;
-  size_t resourcesReleased_ = 0;
+  size_t resourcesReleased_ = 0, sessionsReleased_ = 0;
   std::unique_ptr<Matcher> matcher_;
 };
 

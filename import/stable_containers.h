@@ -46,11 +46,6 @@ class StableArray {
   }
   void push_back(const T& value) { emplace_back() = value; }
 
-  template <typename F>
-  void ForEach(F&& visit) {
-    for (size_t i = 0; i < size_; ++i) visit(At(i));
-  }
-
   // The elements before end are never read or written again: the whole memory pages
   // they fill go back to the system. The array keeps its size (such an element would
   // read as zeros).

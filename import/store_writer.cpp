@@ -5,7 +5,6 @@
 #include <bit>
 #include <ctime>
 #include <optional>
-#include <unordered_set>
 #include <vector>
 
 #include "classify/classification_store.h"
@@ -359,7 +358,7 @@ struct SessionWriter::Impl {
 
     // A known address keeps its row (and robot flag): the insert fails for it, every
     // time, so it is tried once per import.
-    if (addressesTried.insert(session.address).second) {
+    if (FirstTry(session.address)) {
       std::optional<int32_t> robotFlag;
       if (robot == 1) robotFlag = 1;
       if (addressRows) {
@@ -397,6 +396,14 @@ struct SessionWriter::Impl {
     list.ForEachResource(session, [&](const ResourceRecord& resource) { AddResource(resource, id); });
   }
 
+  // The first session of this address in this import (its text's id in the pool).
+  bool FirstTry(uint32_t address) {
+    if (address >= addressesTried.size()) addressesTried.resize(std::max<size_t>(address + 1, 2 * addressesTried.size()));
+    if (addressesTried[address]) return false;
+    addressesTried[address] = true;
+    return true;
+  }
+
   // A new address gets its country at once, from the ranges read into memory when
   // the first address of their family needs them.
   std::string CountryOf(std::string_view address) { return countries.Lookup(address); }
@@ -423,7 +430,7 @@ struct SessionWriter::Impl {
   std::vector<Answer> answers;
   size_t lookupFrom = 0, lookedUpTo = 0;
   std::array<Statement, std::countr_zero(kLookupPairs) + 1> lookupStatements;
-  std::unordered_set<uint32_t> addressesTried;
+  std::vector<bool> addressesTried;  // by the address's text in the list's pool
   CountryRanges countries{&db};
   SessionIdSequence sessionIds;
 };
