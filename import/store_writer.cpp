@@ -87,15 +87,64 @@ class StartAddressIndex {
   size_t count_ = 0;
 };
 
+// The (start, address) pairs of the sessions this import stored. The newest are held in
+// a hash table; every kRun of them are frozen into a sorted run of 12 bytes a pair that
+// knows its earliest and latest start, so a large import's set takes a fraction of a
+// table's memory, and a lookup searches only the runs whose span holds the start (one
+// or two when the log is in time order).
 class StartAddressSet {
  public:
   bool Contains(int64_t start, uint32_t address) const {
-    return pairs_.Find(start, address) != StartAddressIndex::kAbsent;
+    if (recent_.Find(start, address) != StartAddressIndex::kAbsent) return true;
+    for (const Run& run : runs_)
+      if (start >= run.first && start <= run.last && run.Contains(start, address)) return true;
+    return false;
   }
-  void Insert(int64_t start, uint32_t address) { pairs_.Insert(start, address, 0); }
+  void Insert(int64_t start, uint32_t address) {
+    if (recent_.Find(start, address) != StartAddressIndex::kAbsent) return;
+    recent_.Insert(start, address, 0);
+    pending_.push_back({start, address});
+    if (pending_.size() == kRun) Freeze();
+  }
 
  private:
-  StartAddressIndex pairs_;
+  static constexpr size_t kRun = size_t{1} << 16;
+  struct Pair {
+    int64_t start;
+    uint32_t address;
+  };
+  struct Run {
+    std::vector<int64_t> starts;  // in order; the addresses of equal starts in order too
+    std::vector<uint32_t> addresses;
+    int64_t first = 0, last = 0;
+    bool Contains(int64_t start, uint32_t address) const {
+      size_t at = static_cast<size_t>(std::lower_bound(starts.begin(), starts.end(), start) - starts.begin());
+      for (; at < starts.size() && starts[at] == start; ++at)
+        if (addresses[at] == address) return true;
+      return false;
+    }
+  };
+  void Freeze() {
+    std::sort(pending_.begin(), pending_.end(), [](const Pair& a, const Pair& b) {
+      return a.start != b.start ? a.start < b.start : a.address < b.address;
+    });
+    Run run;
+    run.starts.reserve(pending_.size());
+    run.addresses.reserve(pending_.size());
+    for (const Pair& pair : pending_) {
+      run.starts.push_back(pair.start);
+      run.addresses.push_back(pair.address);
+    }
+    run.first = pending_.front().start;
+    run.last = pending_.back().start;
+    runs_.push_back(std::move(run));
+    pending_.clear();
+    recent_.Clear();
+  }
+
+  StartAddressIndex recent_;
+  std::vector<Pair> pending_;
+  std::vector<Run> runs_;
 };
 
 }  // namespace

@@ -106,22 +106,28 @@ TEST_F(StoreTest, StoredSessionsAndKnownAddressesAreKept) {
 }
 
 // Two sessions of one import with the same start and address (two browsers behind one
-// address): the second counts as stored, among thousands of others.
+// address): the second counts as stored, among so many others that the first was
+// stored long before (and times that come round again, as in logs put together).
 TEST_F(StoreTest, ASecondSessionOfTheSameStartAndAddressIsNotWrittenTwice) {
+  constexpr int kSessions = 140000;
+  auto ip = [](int i) {
+    return "10." + std::to_string(i / 62500) + "." + std::to_string(i / 250 % 250) + "." + std::to_string(i % 250);
+  };
   std::string log;
-  for (int i = 0; i < 3000; ++i)
-    log += Combined("10.1." + std::to_string(i / 250) + "." + std::to_string(i % 250), i % 3000, "/a.html");
-  log += Combined("10.1.0.7", 7, "/b.html", 200, "1", "-", "Other/2.0");
+  for (int i = 0; i < kSessions; ++i) log += Combined(ip(i), i % 3000, "/a.html");
+  // Sessions stored early, midway and lately, each closed when its twin comes.
+  const int twins[] = {7, 70007, 138500};
+  for (int i : twins) log += Combined(ip(i), i % 3000, "/b.html", 200, "1", "-", "Other/2.0");
   SessionList list{kDefaultExtensions, /*agentChaining=*/false};
   ParserState state("");
   test::ParseInto(list, state, log);
-  ASSERT_EQ(list.Count(), 3001u);
+  ASSERT_EQ(list.Count(), static_cast<size_t>(kSessions + 3));
   DbSession db;
   ASSERT_TRUE(Succeeded(db.OpenFile(NewDatabase())));
   StoreResult result = StoreSessionList(list, db, nullptr);
-  EXPECT_EQ(result.stored, 3000);
-  EXPECT_EQ(result.alreadyStored, 1);
-  EXPECT_EQ(Rows(db, "SELECT count(*) FROM [Session] WHERE UserIP='10.1.0.7'").at(0), "1");
+  EXPECT_EQ(result.stored, kSessions);
+  EXPECT_EQ(result.alreadyStored, 3);
+  for (int i : twins) EXPECT_EQ(Rows(db, "SELECT count(*) FROM [Session] WHERE UserIP='" + ip(i) + "'").at(0), "1");
 }
 
 // More sessions than one lookup of the stored ones takes: a second import of the log
