@@ -12,7 +12,20 @@ void ReportView::SetRefreshedCallback(std::function<void()> callback) {
   refreshed_ = std::move(callback);
 }
 
+void ReportView::SetFinishingCallback(std::function<void(const std::shared_ptr<ReportTree>&)> callback) {
+  std::lock_guard<std::mutex> lock(mutex_);
+  finishing_ = std::move(callback);
+}
+
 void ReportView::Publish(std::shared_ptr<ReportTree> tree, bool loading) {
+  if (!loading && tree) {
+    std::function<void(const std::shared_ptr<ReportTree>&)> finishing;
+    {
+      std::lock_guard<std::mutex> lock(mutex_);
+      finishing = finishing_;
+    }
+    if (finishing) finishing(tree);
+  }
   std::lock_guard<std::mutex> lock(mutex_);
   tree_ = std::move(tree);
   loading_.store(loading);

@@ -30,6 +30,10 @@ class ReportView {
 
   // Called (on the refreshing thread) after each refresh has published its tree.
   void SetRefreshedCallback(std::function<void()> callback);
+  // Called on the refreshing thread with each tree a refresh has built, before it is
+  // published: no one else holds it yet, so the callback may sort it in place and make
+  // what its display needs of it.
+  void SetFinishingCallback(std::function<void(const std::shared_ptr<ReportTree>&)> callback);
 
  protected:
   void Publish(std::shared_ptr<ReportTree> tree, bool loading);
@@ -41,6 +45,7 @@ class ReportView {
   mutable std::mutex mutex_;
   std::shared_ptr<ReportTree> tree_ = std::make_shared<ReportTree>();
   std::function<void()> refreshed_;
+  std::function<void(const std::shared_ptr<ReportTree>&)> finishing_;
 };
 
 // The background reload: refreshes the views in the order given (the statistics view

@@ -2,6 +2,8 @@
 
 #include <QMetaObject>
 
+#include <new>
+
 #include "cli/huge_page_heap.h"
 #include "reports/session_views.h"
 #include "reports/statistics_view.h"
@@ -35,13 +37,20 @@ ReportTabs::ReportTabs(QWidget* parent) : QTabWidget(parent) {
       // Called on the refreshing thread: only a queued call reaches the widgets.
       QMetaObject::invokeMethod(this, [this, tab] { OnRefreshed(tab); }, Qt::QueuedConnection);
     });
+    view.SetFinishingCallback([this, tab](const std::shared_ptr<ReportTree>& tree) { Prepare(tab, tree); });
     connect(list, &TreeListView::DetailsRequested, this, &ReportTabs::DetailsRequested);
-    connect(list, &TreeListView::SelectionNotice, this, [this, tab] { emit SelectionNotice(tab); });
+    connect(list, &TreeListView::SelectionNotice, this, [this, tab] {
+      NoteOrder(tab);
+      emit SelectionNotice(tab);
+    });
   }
 }
 
 ReportTabs::~ReportTabs() {
-  for (auto& view : views_) view->SetRefreshedCallback({});
+  for (auto& view : views_) {
+    view->SetRefreshedCallback({});
+    view->SetFinishingCallback({});
+  }
   pool_.waitForDone();
   static_cast<StatisticsView&>(*views_[kStatisticsTab]).WaitForRefresh();
 }
@@ -86,6 +95,7 @@ void ReportTabs::BeginRefresh(int tab) {
   ViewState& state = state_[static_cast<size_t>(tab)];
   state.refreshing = true;
   state.startedGeneration = state.generation;
+  NoteOrder(tab);
   TreeListView* list = lists_[static_cast<size_t>(tab)];
   list->SetLoading(true);
   list->ShowLoadingPane(true);
@@ -108,6 +118,40 @@ void ReportTabs::RefreshAllInBackground() {
   });
 }
 
+void ReportTabs::NoteOrder(int tab) {
+  TreeListView* list = lists_[static_cast<size_t>(tab)];
+  SortOrder order = list->IsSortable() ? list->Order() : SortOrder{};
+  std::lock_guard<std::mutex> lock(preparedMutex_);
+  prepared_[static_cast<size_t>(tab)].order = order;
+}
+
+void ReportTabs::Prepare(int tab, const std::shared_ptr<ReportTree>& tree) {
+  SortOrder order;
+  {
+    std::lock_guard<std::mutex> lock(preparedMutex_);
+    order = prepared_[static_cast<size_t>(tab)].order;
+  }
+  SortOrder sortedBy;
+  ReportTreeIndex index;
+  try {
+    if (order.column >= 0) {
+      SortReportTree(*tree, order);
+      sortedBy = order;
+    }
+    index = IndexReportTree(*tree);
+  } catch (const std::bad_alloc&) {
+    // The list sorts and indexes the tree itself when it is shown.
+    std::lock_guard<std::mutex> lock(preparedMutex_);
+    prepared_[static_cast<size_t>(tab)].tree.reset();
+    return;
+  }
+  std::lock_guard<std::mutex> lock(preparedMutex_);
+  Prepared& prepared = prepared_[static_cast<size_t>(tab)];
+  prepared.tree = tree;
+  prepared.sortedBy = sortedBy;
+  prepared.index = std::move(index);
+}
+
 bool ReportTabs::AnyRefreshing() const {
   for (const ViewState& state : state_)
     if (state.refreshing) return true;
@@ -122,7 +166,23 @@ void ReportTabs::OnRefreshed(int tab) {
   const bool stale = state.startedGeneration != state.generation;
   list->ShowLoadingPane(false);
   if (!stale) {
-    list->SetTree(views_[static_cast<size_t>(tab)]->Tree());
+    std::shared_ptr<ReportTree> tree = views_[static_cast<size_t>(tab)]->Tree();
+    SortOrder sortedBy;
+    ReportTreeIndex index;
+    bool prepared = false;
+    {
+      std::lock_guard<std::mutex> lock(preparedMutex_);
+      Prepared& made = prepared_[static_cast<size_t>(tab)];
+      if (tree && made.tree.lock() == tree) {
+        sortedBy = made.sortedBy;
+        index = std::move(made.index);
+        prepared = true;
+      }
+      made.tree.reset();
+      made.index = {};
+    }
+    if (prepared) list->SetPreparedTree(std::move(tree), sortedBy, std::move(index));
+    else list->SetTree(std::move(tree));
     list->SetLoading(false);
     state.needsLoad = false;
   }

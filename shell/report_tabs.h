@@ -7,8 +7,10 @@
 
 #include <array>
 #include <memory>
+#include <mutex>
 
 #include "reports/report_tree.h"
+#include "shell/report_tree_model.h"
 
 namespace weavil {
 
@@ -66,12 +68,25 @@ class ReportTabs : public QTabWidget {
     int startedGeneration = 0;
   };
 
+  // What the refreshing thread makes of a view's new tree for its list: the tree sorted
+  // by the order the list shows, and its index, so that showing it here walks no rows.
+  struct Prepared {
+    SortOrder order;                 // the list's order, kept current from here
+    std::weak_ptr<ReportTree> tree;  // the tree the rest was made for
+    SortOrder sortedBy;
+    ReportTreeIndex index;
+  };
+
   void BeginRefresh(int tab);
+  void NoteOrder(int tab);
+  void Prepare(int tab, const std::shared_ptr<ReportTree>& tree);
   void OnRefreshed(int tab);
 
   std::array<std::unique_ptr<ReportView>, kReportTabCount> views_;
   std::array<TreeListView*, kReportTabCount> lists_{};
   std::array<ViewState, kReportTabCount> state_{};
+  std::mutex preparedMutex_;
+  std::array<Prepared, kReportTabCount> prepared_{};
   QThreadPool pool_;
 };
 

@@ -18,28 +18,39 @@ void ReportTreeModel::SetTree(std::shared_ptr<ReportTree> tree) {
   endResetModel();
 }
 
-void ReportTreeModel::BuildIndex() {
-  const ReportTree& tree = *tree_;
+void ReportTreeModel::SetTree(std::shared_ptr<ReportTree> tree, ReportTreeIndex index) {
+  if (!tree) return SetTree(nullptr);
+  beginResetModel();
+  tree_ = std::move(tree);
+  index_ = std::move(index);
+  endResetModel();
+}
+
+void ReportTreeModel::BuildIndex() { index_ = IndexReportTree(*tree_); }
+
+ReportTreeIndex IndexReportTree(const ReportTree& tree) {
+  ReportTreeIndex index;
   size_t rowSlots = static_cast<size_t>(tree.RowCount()) + 1;
-  childCount_.assign(rowSlots, 0);
-  childStart_.assign(rowSlots, 0);
-  position_.assign(rowSlots, 0);
-  children_.resize(rowSlots > 0 ? rowSlots - 1 : 0);
-  for (RowId r = 1; r < static_cast<RowId>(rowSlots); ++r) ++childCount_[static_cast<size_t>(tree.Parent(r))];
+  index.childCount.assign(rowSlots, 0);
+  index.childStart.assign(rowSlots, 0);
+  index.position.assign(rowSlots, 0);
+  index.children.resize(rowSlots - 1);
+  for (RowId r = 1; r < static_cast<RowId>(rowSlots); ++r) ++index.childCount[static_cast<size_t>(tree.Parent(r))];
   int32_t next = 0;
   for (size_t p = 0; p < rowSlots; ++p) {
-    childStart_[p] = next;
-    next += childCount_[p];
+    index.childStart[p] = next;
+    next += index.childCount[p];
   }
   // Walk each parent's sibling chain: after a sort the chain order differs from append order.
   for (size_t p = 0; p < rowSlots; ++p) {
-    int32_t at = childStart_[p];
+    int32_t at = index.childStart[p];
     int32_t row = 0;
     for (RowId c = tree.FirstChild(static_cast<RowId>(p)); c != kNoRow; c = tree.NextSibling(c)) {
-      children_[static_cast<size_t>(at++)] = c;
-      position_[static_cast<size_t>(c)] = row++;
+      index.children[static_cast<size_t>(at++)] = c;
+      index.position[static_cast<size_t>(c)] = row++;
     }
   }
+  return index;
 }
 
 void ReportTreeModel::SetCaptions(const QString& column0, const QString& column1) {
@@ -66,7 +77,7 @@ RowId ReportTreeModel::RowOf(const QModelIndex& index) const {
 
 QModelIndex ReportTreeModel::IndexOf(RowId row, int column) const {
   if (!tree_->IsRow(row) || column < 0 || column >= kReportColumns) return {};
-  return createIndex(position_[static_cast<size_t>(row)], column, static_cast<quintptr>(row));
+  return createIndex(index_.position[static_cast<size_t>(row)], column, static_cast<quintptr>(row));
 }
 
 void ReportTreeModel::Sort(const SortOrder& order) {
@@ -92,8 +103,8 @@ QModelIndex ReportTreeModel::index(int row, int column, const QModelIndex& paren
   RowId p = parent.isValid() ? RowOf(parent) : kRootRow;
   if (parent.isValid() && !tree_->IsRow(p)) return {};
   size_t slot = static_cast<size_t>(p);
-  if (row >= childCount_[slot]) return {};
-  RowId child = children_[static_cast<size_t>(childStart_[slot] + row)];
+  if (row >= index_.childCount[slot]) return {};
+  RowId child = index_.children[static_cast<size_t>(index_.childStart[slot] + row)];
   return createIndex(row, column, static_cast<quintptr>(child));
 }
 
@@ -109,7 +120,7 @@ int ReportTreeModel::rowCount(const QModelIndex& parent) const {
   if (parent.isValid() && parent.column() != 0) return 0;
   RowId p = parent.isValid() ? RowOf(parent) : kRootRow;
   if (parent.isValid() && !tree_->IsRow(p)) return 0;
-  return childCount_[static_cast<size_t>(p)];
+  return index_.childCount[static_cast<size_t>(p)];
 }
 
 int ReportTreeModel::columnCount(const QModelIndex&) const { return kReportColumns; }

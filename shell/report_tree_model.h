@@ -11,6 +11,16 @@
 
 namespace weavil {
 
+// Per parent, the positions of its children in one flat array:
+// children[childStart[p] .. childStart[p] + childCount[p]) are the children of p in
+// display order; position[r] is r's row among its siblings. Built off the user-interface
+// thread for a large tree, as it walks every row.
+struct ReportTreeIndex {
+  std::vector<RowId> children;
+  std::vector<int32_t> childStart, childCount, position;
+};
+ReportTreeIndex IndexReportTree(const ReportTree& tree);
+
 class ReportTreeModel : public QAbstractItemModel {
  public:
   enum Roles { kStateRole = Qt::UserRole + 1, kKeyRole, kRowIdRole, kItemParamRole };
@@ -19,6 +29,8 @@ class ReportTreeModel : public QAbstractItemModel {
 
   // Replaces the shown tree (null: an empty one). A model reset: views lose selection.
   void SetTree(std::shared_ptr<ReportTree> tree);
+  // The same with the tree's index already built (IndexReportTree of this tree as it is).
+  void SetTree(std::shared_ptr<ReportTree> tree, ReportTreeIndex index);
   const std::shared_ptr<ReportTree>& Tree() const { return tree_; }
 
   void SetCaptions(const QString& column0, const QString& column1);
@@ -46,10 +58,7 @@ class ReportTreeModel : public QAbstractItemModel {
   void BuildIndex();
 
   std::shared_ptr<ReportTree> tree_;
-  // children_[childStart_[p] .. childStart_[p] + childCount_[p]) are the children of p in
-  // display order; position_[r] is r's row among its siblings.
-  std::vector<RowId> children_;
-  std::vector<int32_t> childStart_, childCount_, position_;
+  ReportTreeIndex index_;
   QString captions_[kReportColumns];
   Qt::Alignment alignment_[kReportColumns] = {Qt::AlignLeft, Qt::AlignLeft};
 };

@@ -341,6 +341,19 @@ void TreeListView::SetTree(std::shared_ptr<ReportTree> tree) {
   header_->resizeSection(1, width1);
 }
 
+void TreeListView::SetPreparedTree(std::shared_ptr<ReportTree> tree, const SortOrder& sortedBy,
+                                   ReportTreeIndex index) {
+  const bool wanted = tree && sortable_ && order_.column >= 0;
+  const bool sortedAsShown = wanted ? sortedBy.column == order_.column && sortedBy.direction == order_.direction
+                                    : sortedBy.column < 0;
+  if (!sortedAsShown) return SetTree(std::move(tree));
+  havePress_ = false;
+  int width0 = header_->sectionSize(0), width1 = header_->sectionSize(1);
+  model_->SetTree(std::move(tree), std::move(index));
+  header_->resizeSection(0, width0);
+  header_->resizeSection(1, width1);
+}
+
 const std::shared_ptr<ReportTree>& TreeListView::Tree() const { return model_->Tree(); }
 
 void TreeListView::SetLoading(bool loading) {

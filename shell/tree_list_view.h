@@ -11,6 +11,7 @@
 #include <string>
 
 #include "reports/report_tree.h"
+#include "shell/report_tree_model.h"
 
 class QTreeView;
 class QTreeWidget;
@@ -38,6 +39,10 @@ class TreeListView : public QWidget {
 
   // Shows a finished tree (the view keeps a reference; nothing else changes it).
   void SetTree(std::shared_ptr<ReportTree> tree);
+  // The same for a tree that a worker has already sorted (by sortedBy; column -1 when
+  // not) and indexed: when the view's order is still that one, the tree is shown as it
+  // is, without a walk of its rows here.
+  void SetPreparedTree(std::shared_ptr<ReportTree> tree, const SortOrder& sortedBy, ReportTreeIndex index);
   const std::shared_ptr<ReportTree>& Tree() const;
 
   // While loading only the tree's own labels are drawn, no column texts.

@@ -4,7 +4,8 @@
 # database, then times every session view (query and tree) and the statistics, filter
 # off and on, with each view's peak memory, both from rows read into memory (as they
 # run) and from each view's own statement (as they ran before); then the whole
-# `weavil report VIEW` command.
+# `weavil report VIEW` command; then the window refreshing all six views, with the
+# longest time its user interface stood still.
 #   [WEAVIL_LOG_SOURCE=real.log] [RUNS=3] [WHOLE_RUNS=5] [BASELINE=older/weavil] bench/reports/run.sh [BUILD_DIR] [LINES]
 set -euo pipefail
 here=$(cd "$(dirname "$0")" && pwd)
@@ -13,7 +14,7 @@ build=${1:-$root/build}
 lines=${2:-1000000}
 work=${WEAVIL_BENCH_DIR:-${TMPDIR:-/tmp}/weavil-report-bench}
 mkdir -p "$work"
-cmake --build "$build" --target weavil report_views_bench >/dev/null
+cmake --build "$build" --target weavil report_views_bench refresh_stall_bench >/dev/null
 log="$work/access-$lines.log"
 db="$work/reports-$lines.db"
 if [ ! -f "$log" ]; then
@@ -68,3 +69,10 @@ for filter in off typical; do
     fi
   done
 done
+
+# The window on the same database: every view refreshed as after an import or a filter
+# change, the sortable ones sorted by their count from the second round, then a click on
+# each tab.
+echo
+echo "window: all six views refreshed (the longest the user interface stood still)"
+XDG_CONFIG_HOME="$work/config" QT_QPA_PLATFORM=offscreen "$build/bench/refresh_stall_bench" "$db" 3 2>/dev/null

@@ -448,6 +448,12 @@ TEST_F(MainFrameTest, SortingByCountOrdersGroupsAndKeepsSessionsInQueryOrder) {
   ASSERT_TRUE(fixture_.Settle());
   EXPECT_EQ(ChildTexts(*list->Tree(), kRootRow),
             (std::vector<std::string>{"/p1.html", "/p3.html", "/p2.html", "/index.html"}));
+  // The view shows that order too, and each group's sessions under it.
+  ReportTreeModel& model = *list->Model();
+  ASSERT_EQ(model.rowCount(), 4);
+  EXPECT_EQ(model.index(0, 0).data().toString(), QStringLiteral("/p1.html"));
+  EXPECT_EQ(model.index(3, 0).data().toString(), QStringLiteral("/index.html"));
+  EXPECT_EQ(model.rowCount(model.index(3, 0)), 7);
 }
 
 TEST_F(MainFrameTest, AClickOnARowsTextShowsThatRowAndItsVisitor) {

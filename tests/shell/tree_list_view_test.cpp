@@ -146,6 +146,40 @@ TEST_F(TreeListViewTest, HeaderClicksSortOnlyASortableView) {
   EXPECT_EQ(tree.Text(tree.FirstChild(tree.FirstChild(kRootRow)), 0), "2008-03-01 10:00");
 }
 
+// A refreshed tree arrives sorted and indexed by the worker that built it; the view shows
+// it as it is only when its header still shows that order.
+TEST_F(TreeListViewTest, APreparedTreeIsShownAsSortedOrSortedAgainWhenTheOrderMoved) {
+  view_.SetSortable(true);
+  ClickSection(1);  // by count, descending: beta (12) before alpha (3)
+  const SortOrder byCount = view_.Order();
+  ReportTreeModel& model = *view_.Model();
+
+  auto sorted = SmallTree();
+  SortReportTree(*sorted, byCount);
+  view_.SetPreparedTree(sorted, byCount, IndexReportTree(*sorted));
+  EXPECT_EQ(view_.Tree(), sorted);
+  EXPECT_EQ(model.rowCount(), 2);
+  EXPECT_EQ(model.index(0, 0).data().toString(), QStringLiteral("beta"));
+  QModelIndex alpha = model.index(1, 0);
+  ASSERT_EQ(model.rowCount(alpha), 2);
+  EXPECT_EQ(model.index(0, 0, alpha).data().toString(), QStringLiteral("2008-03-01 10:00"));
+  EXPECT_EQ(model.parent(model.index(1, 0, alpha)), alpha);
+
+  // Made before the header moved to this order: sorted here, and indexed afresh.
+  auto unsorted = SmallTree();
+  view_.SetPreparedTree(unsorted, SortOrder{}, IndexReportTree(*unsorted));
+  EXPECT_EQ(unsorted->Text(unsorted->FirstChild(kRootRow), 0), "beta");
+  EXPECT_EQ(model.index(0, 0).data().toString(), QStringLiteral("beta"));
+  EXPECT_EQ(model.rowCount(model.index(1, 0)), 2);
+
+  ClickSection(1);  // ascending now: a tree sorted descending is sorted again
+  auto stale = SmallTree();
+  SortReportTree(*stale, byCount);
+  view_.SetPreparedTree(stale, byCount, IndexReportTree(*stale));
+  EXPECT_EQ(model.index(0, 0).data().toString(), QStringLiteral("alpha"));
+  EXPECT_EQ(model.rowCount(model.index(0, 0)), 2);
+}
+
 TEST_F(TreeListViewTest, PathsAndLoadingPane) {
   EXPECT_EQ(view_.SelectPath("beta|2008-03-02 08:00|"), view_.Tree()->FirstChild(view_.Tree()->LastChild(kRootRow)));
   EXPECT_EQ(view_.SelectionPath(), "beta|2008-03-02 08:00|");
