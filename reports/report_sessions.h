@@ -77,6 +77,9 @@ struct ReportSessions {
 // by NumId: the order in which the statements meet sessions of the same start.
 std::vector<uint32_t> StartRanks(const ReportSessions& sessions, bool byAddress);
 
+// Two 32-bit sort keys as one, the first the more significant.
+constexpr uint64_t PairKey(uint32_t major, uint32_t minor) { return uint64_t{major} << 32 | minor; }
+
 // True when the filter's period passes few of the sessions: the view's statement then
 // finds them through the index on the start faster than all sessions are read here.
 bool PeriodIsNarrow(DbSession& db, const ReportFilter& filter, std::time_t now);

@@ -139,15 +139,33 @@ std::vector<uint32_t> RankPaddedKeys(const std::vector<std::string_view>& texts,
   }
   starts[texts.size()] = folded.size();
   auto text = [&](uint32_t i) { return std::string_view(folded).substr(starts[i], starts[i + 1] - starts[i]); };
-  std::vector<uint32_t> order(texts.size());
-  std::iota(order.begin(), order.end(), 0u);
-  std::sort(order.begin(), order.end(),
-            [&](uint32_t a, uint32_t b) { return ComparePadded(text(a), text(b), width) < 0; });
+  // Each key's first 16 bytes as two integers that compare as the bytes do; only texts
+  // that share them are compared as texts.
+  auto eight = [&](std::string_view t, size_t from) {
+    uint64_t value = 0;
+    for (size_t at = from; at < from + 8; ++at) {
+      unsigned char c = at < t.size() ? static_cast<unsigned char>(t[at]) : at < width ? ' ' : 0;
+      value = value << 8 | c;
+    }
+    return value;
+  };
+  struct Keyed {
+    uint64_t high, low;
+    uint32_t text;
+  };
+  std::vector<Keyed> keyed(texts.size());
+  for (uint32_t i = 0; i < texts.size(); ++i) keyed[i] = {eight(text(i), 0), eight(text(i), 8), i};
+  auto compare = [&](const Keyed& a, const Keyed& b) {
+    if (a.high != b.high) return a.high < b.high ? -1 : 1;
+    if (a.low != b.low) return a.low < b.low ? -1 : 1;
+    return ComparePadded(text(a.text), text(b.text), width);
+  };
+  std::sort(keyed.begin(), keyed.end(), [&](const Keyed& a, const Keyed& b) { return compare(a, b) < 0; });
   std::vector<uint32_t> rank(texts.size());
   uint32_t current = 0;
-  for (size_t i = 0; i < order.size(); ++i) {
-    if (i > 0 && ComparePadded(text(order[i]), text(order[i - 1]), width) != 0) ++current;
-    rank[order[i]] = current;
+  for (size_t i = 0; i < keyed.size(); ++i) {
+    if (i > 0 && compare(keyed[i], keyed[i - 1]) != 0) ++current;
+    rank[keyed[i].text] = current;
   }
   return rank;
 }

@@ -2,7 +2,6 @@
 // the top-level domain down, or under the address and its networks for an unresolved
 // visitor.
 #include <algorithm>
-#include <numeric>
 #include <optional>
 #include <string>
 #include <string_view>
@@ -67,11 +66,16 @@ bool BuildDomainRows(DbSession& db, const ReportFilter& filter, std::time_t now,
   std::vector<uint32_t> name(rows.size());
   for (size_t i = 0; i < rows.size(); ++i) name[i] = keyOf[rows[i].visitor];
   std::vector<uint32_t> place = StartRanks(sessions, true);
+  // Ordered by (rank of the name, place): one integer each, the place naming its row.
+  std::vector<uint32_t> rowAt(rows.size());
+  std::vector<uint64_t> keys(rows.size());
+  for (size_t i = 0; i < rows.size(); ++i) {
+    rowAt[place[i]] = static_cast<uint32_t>(i);
+    keys[i] = PairKey(rank[name[i]], place[i]);
+  }
+  std::sort(keys.begin(), keys.end());
   std::vector<uint32_t> order(rows.size());
-  std::iota(order.begin(), order.end(), 0u);
-  std::sort(order.begin(), order.end(), [&](uint32_t a, uint32_t b) {
-    return std::pair(rank[name[a]], place[a]) < std::pair(rank[name[b]], place[b]);
-  });
+  for (size_t k = 0; k < keys.size(); ++k) order[k] = rowAt[static_cast<uint32_t>(keys[k])];
   ReserveSessionRows(groups.Tree(), order.size());
   char minute[17];
   std::string_view labelled;

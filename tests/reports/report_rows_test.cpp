@@ -243,6 +243,24 @@ TEST(ReportRowsTest, PaddedKeysOrderAsTheBlankFilledTextsWithoutCase) {
   EXPECT_EQ(RankKeys(keys), rank);
   EXPECT_EQ(keys[0], "abc     ");
 
+  // Texts that share long beginnings and differ by a blank, a tab, a case or their
+  // length around and past the first sixteen bytes, at widths below and above them.
+  std::mt19937 random(7);
+  const std::string letters = "aAb\t/ ";
+  std::vector<std::string> made;
+  for (int i = 0; i < 3000; ++i) {
+    std::string text = i % 3 ? "www.example.com." : "";
+    size_t length = random() % 24;
+    for (size_t j = 0; j < length; ++j) text.push_back(letters[random() % letters.size()]);
+    made.push_back(text);
+  }
+  std::vector<std::string_view> views(made.begin(), made.end());
+  for (size_t width : {5, 16, 20, 100}) {
+    std::vector<std::string> padded(made.size());
+    for (size_t i = 0; i < made.size(); ++i) AppendPaddedKey(padded[i], made[i], width);
+    EXPECT_EQ(RankPaddedKeys(views, width), RankKeys(padded)) << "width " << width;
+  }
+
   ReportSession session;
   session.start = 20040305093007;
   char minute[17];
