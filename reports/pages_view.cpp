@@ -97,27 +97,15 @@ bool BuildPageRows(DbSession& db, const ReportFilter& filter, std::time_t now, S
     AppendPaddedKey(keys.emplace_back(), pages.Folded(page), kPageKeyWidth);
   std::vector<uint32_t> rank = RankKeys(keys);
   std::vector<uint32_t> place = StartRanks(sessions, false);
-  // Ordered by (rank of the page, place of the session, first request): the first two
-  // in one integer, sorted with the row beside it rather than looked up per comparison.
-  struct Keyed {
-    uint64_t key;
-    int64_t firstRequest;
-    uint32_t visit;
-  };
-  std::vector<Keyed> keyed(visits.size());
-  for (size_t i = 0; i < visits.size(); ++i) {
-    const PageVisit& visit = visits[i];
-    keyed[i] = {PairKey(rank[visit.page], place[visit.session]), visit.firstRequest, static_cast<uint32_t>(i)};
-  }
-  std::sort(keyed.begin(), keyed.end(), [](const Keyed& a, const Keyed& b) {
-    return a.key != b.key ? a.key < b.key : a.firstRequest < b.firstRequest;
+  std::sort(visits.begin(), visits.end(), [&](const PageVisit& a, const PageVisit& b) {
+    return std::tie(rank[a.page], place[a.session], a.firstRequest) <
+           std::tie(rank[b.page], place[b.session], b.firstRequest);
   });
   const std::vector<ReportSession>& rows = sessions.rows;
 
   ReserveSessionRows(groups.Tree(), visits.size());
   char minute[17];
-  for (const Keyed& next : keyed) {
-    const PageVisit& visit = visits[next.visit];
+  for (const PageVisit& visit : visits) {
     const ReportSession& session = rows[visit.session];
     groups.EnterSortable(0, pages.Folded(visit.page));
     RowId leaf = groups.AppendSession(1, session.Minute(minute), kImageLeaf);

@@ -92,23 +92,12 @@ bool BuildRefererRows(DbSession& db, const ReportFilter& filter, std::time_t now
   }
   std::vector<uint32_t> rank = RankKeys(keys);
   std::vector<uint32_t> place = StartRanks(sessions, false);
-  // Ordered by (rank of the referrer, place of the session, row read): the first two in
-  // one integer, sorted with the row beside it rather than looked up per comparison.
-  struct Keyed {
-    uint64_t key;
-    uint32_t read, link;
-  };
-  std::vector<Keyed> keyed(links.size());
-  for (size_t i = 0; i < links.size(); ++i) {
-    const SessionReferrer& link = links[i];
-    keyed[i] = {PairKey(rank[link.referrer], place[link.session]), link.read, static_cast<uint32_t>(i)};
-  }
-  std::sort(keyed.begin(), keyed.end(),
-            [](const Keyed& a, const Keyed& b) { return a.key != b.key ? a.key < b.key : a.read < b.read; });
+  std::sort(links.begin(), links.end(), [&](const SessionReferrer& a, const SessionReferrer& b) {
+    return std::tie(rank[a.referrer], place[a.session], a.read) < std::tie(rank[b.referrer], place[b.session], b.read);
+  });
   ReserveSessionRows(groups.Tree(), links.size());
   char minute[17];
-  for (const Keyed& next : keyed) {
-    const SessionReferrer& link = links[next.link];
+  for (const SessionReferrer& link : links) {
     const ReportSession& session = sessions.rows[link.session];
     const RefererRow& referrer = referrers[link.referrer];
     RowId leaf = groups.AppendSession(EnterRefererLabels(referrer.url, referrer.group, groups), session.Minute(minute),
