@@ -332,13 +332,9 @@ void TreeListView::SetColumnAlignment(int column, Qt::Alignment alignment) {
 }
 
 void TreeListView::SetTree(std::shared_ptr<ReportTree> tree) {
-  havePress_ = false;
   // A rebuilt tree arrives in query order; keep showing the order the header shows.
   if (tree && sortable_ && order_.column >= 0) SortReportTree(*tree, order_);
-  int width0 = header_->sectionSize(0), width1 = header_->sectionSize(1);
-  model_->SetTree(std::move(tree));
-  header_->resizeSection(0, width0);
-  header_->resizeSection(1, width1);
+  ShowTree(std::move(tree), nullptr);
 }
 
 void TreeListView::SetPreparedTree(std::shared_ptr<ReportTree> tree, const SortOrder& sortedBy,
@@ -347,9 +343,14 @@ void TreeListView::SetPreparedTree(std::shared_ptr<ReportTree> tree, const SortO
   const bool sortedAsShown = wanted ? sortedBy.column == order_.column && sortedBy.direction == order_.direction
                                     : sortedBy.column < 0;
   if (!sortedAsShown) return SetTree(std::move(tree));
+  ShowTree(std::move(tree), &index);
+}
+
+void TreeListView::ShowTree(std::shared_ptr<ReportTree> tree, ReportTreeIndex* index) {
   havePress_ = false;
   int width0 = header_->sectionSize(0), width1 = header_->sectionSize(1);
-  model_->SetTree(std::move(tree), std::move(index));
+  if (index) model_->SetTree(std::move(tree), std::move(*index));
+  else model_->SetTree(std::move(tree));
   header_->resizeSection(0, width0);
   header_->resizeSection(1, width1);
 }

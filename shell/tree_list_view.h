@@ -87,6 +87,8 @@ class TreeListView : public QWidget {
   friend class ReportTreeView;
   bool HandlePress(const QPoint& at);
   int LabelRight(const QModelIndex& index) const;
+  // Hands the tree to the model (with its index when one was made) keeping the widths.
+  void ShowTree(std::shared_ptr<ReportTree> tree, ReportTreeIndex* index);
 
   ReportTreeModel* model_ = nullptr;
   ReportTreeView* tree_ = nullptr;
