@@ -165,23 +165,20 @@ void ReportTabs::OnRefreshed(int tab) {
   TreeListView* list = lists_[static_cast<size_t>(tab)];
   const bool stale = state.startedGeneration != state.generation;
   list->ShowLoadingPane(false);
+  // What the worker made is taken out in any case: a stale one is not kept for later.
+  Prepared made;
+  {
+    std::lock_guard<std::mutex> lock(preparedMutex_);
+    Prepared& slot = prepared_[static_cast<size_t>(tab)];
+    made.tree = std::move(slot.tree);
+    made.sortedBy = slot.sortedBy;
+    made.index = std::move(slot.index);
+    slot.tree.reset();
+    slot.index = {};
+  }
   if (!stale) {
     std::shared_ptr<ReportTree> tree = views_[static_cast<size_t>(tab)]->Tree();
-    SortOrder sortedBy;
-    ReportTreeIndex index;
-    bool prepared = false;
-    {
-      std::lock_guard<std::mutex> lock(preparedMutex_);
-      Prepared& made = prepared_[static_cast<size_t>(tab)];
-      if (tree && made.tree.lock() == tree) {
-        sortedBy = made.sortedBy;
-        index = std::move(made.index);
-        prepared = true;
-      }
-      made.tree.reset();
-      made.index = {};
-    }
-    if (prepared) list->SetPreparedTree(std::move(tree), sortedBy, std::move(index));
+    if (tree && made.tree.lock() == tree) list->SetPreparedTree(std::move(tree), made.sortedBy, std::move(made.index));
     else list->SetTree(std::move(tree));
     list->SetLoading(false);
     state.needsLoad = false;
