@@ -3,6 +3,7 @@
 #include <QMetaObject>
 
 #include <new>
+#include <utility>
 
 #include "cli/huge_page_heap.h"
 #include "reports/session_views.h"
@@ -140,10 +141,7 @@ void ReportTabs::Prepare(int tab, const std::shared_ptr<ReportTree>& tree) {
     }
     index = IndexReportTree(*tree);
   } catch (const std::bad_alloc&) {
-    // The list sorts and indexes the tree itself when it is shown.
-    std::lock_guard<std::mutex> lock(preparedMutex_);
-    prepared_[static_cast<size_t>(tab)].tree.reset();
-    return;
+    return;  // nothing is left for this tree: the list sorts and indexes it when it is shown
   }
   std::lock_guard<std::mutex> lock(preparedMutex_);
   Prepared& prepared = prepared_[static_cast<size_t>(tab)];
@@ -170,11 +168,9 @@ void ReportTabs::OnRefreshed(int tab) {
   {
     std::lock_guard<std::mutex> lock(preparedMutex_);
     Prepared& slot = prepared_[static_cast<size_t>(tab)];
-    made.tree = std::move(slot.tree);
+    std::swap(made.tree, slot.tree);
+    std::swap(made.index, slot.index);
     made.sortedBy = slot.sortedBy;
-    made.index = std::move(slot.index);
-    slot.tree.reset();
-    slot.index = {};
   }
   if (!stale) {
     std::shared_ptr<ReportTree> tree = views_[static_cast<size_t>(tab)]->Tree();

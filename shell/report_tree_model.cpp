@@ -19,7 +19,8 @@ void ReportTreeModel::SetTree(std::shared_ptr<ReportTree> tree) {
 }
 
 void ReportTreeModel::SetTree(std::shared_ptr<ReportTree> tree, ReportTreeIndex index) {
-  if (!tree) return SetTree(nullptr);
+  // An index made for a tree of another size would send index() out of its arrays.
+  if (!tree || index.childCount.size() != static_cast<size_t>(tree->RowCount()) + 1) return SetTree(std::move(tree));
   beginResetModel();
   tree_ = std::move(tree);
   index_ = std::move(index);

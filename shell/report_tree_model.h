@@ -29,7 +29,8 @@ class ReportTreeModel : public QAbstractItemModel {
 
   // Replaces the shown tree (null: an empty one). A model reset: views lose selection.
   void SetTree(std::shared_ptr<ReportTree> tree);
-  // The same with the tree's index already built (IndexReportTree of this tree as it is).
+  // The same with the tree's index already built (IndexReportTree of this tree as it is);
+  // an index of another number of rows is made again.
   void SetTree(std::shared_ptr<ReportTree> tree, ReportTreeIndex index);
   const std::shared_ptr<ReportTree>& Tree() const { return tree_; }
 

@@ -172,6 +172,13 @@ TEST_F(TreeListViewTest, APreparedTreeIsShownAsSortedOrSortedAgainWhenTheOrderMo
   EXPECT_EQ(model.index(0, 0).data().toString(), QStringLiteral("beta"));
   EXPECT_EQ(model.rowCount(model.index(1, 0)), 2);
 
+  // An index made for another tree is not trusted.
+  auto other = SmallTree();
+  SortReportTree(*other, byCount);
+  view_.SetPreparedTree(other, byCount, IndexReportTree(ReportTree()));
+  EXPECT_EQ(model.rowCount(), 2);
+  EXPECT_EQ(model.rowCount(model.index(1, 0)), 2);
+
   ClickSection(1);  // ascending now: a tree sorted descending is sorted again
   auto stale = SmallTree();
   SortReportTree(*stale, byCount);
