@@ -15,8 +15,9 @@ BatchInserter::BatchInserter(DbSession& db, std::string_view table, std::string_
       traceHead_("Insert INTO " + std::string(table) + " (" + std::string(columns) + ")"),
       quoted_(std::move(quoted)),
       trace_(trace),
-      rows_(db.IsServer() && !skipDuplicates ? kRowsPerCopy : kRowsPerStatement, std::vector<SqlValue>(quoted_.size())),
-      copy_(db.IsServer() && !skipDuplicates) {}
+      rows_(db.IsServer() ? kRowsPerCopy : kRowsPerStatement, std::vector<SqlValue>(quoted_.size())),
+      copy_(db.IsServer()),
+      skipDuplicates_(skipDuplicates) {}
 
 BatchInserter::~BatchInserter() = default;
 
@@ -93,7 +94,7 @@ int32_t BatchInserter::Copy() {
     }
     text.push_back('\n');
   }
-  return db_.CopyRows(table_, columns_, text);
+  return db_.CopyRows(table_, columns_, text, skipDuplicates_);
 }
 
 // The row as one insert statement of its own, values written in.

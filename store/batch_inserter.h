@@ -48,7 +48,8 @@ class BatchInserter {
   // statement shows the value between quotes. trace may be null: failed rows are not
   // traced.
   // skipDuplicates: a row whose unique value is stored already is left out, the others
-  // land (a server then takes the rows by INSERT, not COPY, which would fail whole).
+  // land (a server takes them by COPY into a table of their own first: a COPY straight
+  // into the table would fail whole).
   BatchInserter(DbSession& db, std::string_view table, std::string_view columns, std::vector<bool> quoted,
                 TraceSink* trace, bool skipDuplicates = false);
   ~BatchInserter();
@@ -77,7 +78,8 @@ class BatchInserter {
   std::vector<bool> quoted_;
   TraceSink* trace_;
   std::vector<std::vector<SqlValue>> rows_;
-  bool copy_ = false;  // rows go by COPY (a server, no duplicates to leave out)
+  bool copy_ = false;  // rows go by COPY (a server)
+  bool skipDuplicates_ = false;
   size_t count_ = 0;
   std::unique_ptr<Statement> statements_[kRowsPerStatement + 1];
 };

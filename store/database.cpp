@@ -432,11 +432,28 @@ int64_t DbSession::LastInsertId() const {
 
 std::string DbSession::ShownPath() const { return pg_ ? pg::ShownUri(pg_->Uri()) : FilePath(); }
 
-int32_t DbSession::CopyRows(std::string_view table, std::string_view columns, std::string_view rows) {
+int32_t DbSession::CopyRows(std::string_view table, std::string_view columns, std::string_view rows,
+                            bool skipDuplicates) {
   if (!pg_) return kResultFail;
   pg_->Settle();
   pg_conn* conn = pg_->Handle();
-  std::string sql = pg::Translate("COPY " + std::string(table) + " (" + std::string(columns) + ") FROM STDIN").sql;
+  const std::string target = pg::Translate(std::string(table)).sql;
+  std::string stage;
+  if (skipDuplicates) {
+    stage = "weavil_stage_";
+    for (char c : target)
+      if (std::isalnum(static_cast<unsigned char>(c))) stage.push_back(static_cast<char>(std::tolower(static_cast<unsigned char>(c))));
+    DbError failure;
+    if (!pg_->Run(("CREATE TEMP TABLE IF NOT EXISTS " + stage + " (LIKE " + target + ") ON COMMIT DROP; TRUNCATE " + stage)
+                      .c_str(),
+                  &failure)) {
+      errors_->Note(failure);
+      return kResultFail;
+    }
+  }
+  std::string sql = skipDuplicates
+                        ? "COPY " + stage + " (" + pg::Translate(std::string(columns)).sql + ") FROM STDIN"
+                        : pg::Translate("COPY " + std::string(table) + " (" + std::string(columns) + ") FROM STDIN").sql;
   std::string valid;
   if (!pg::IsValidUtf8(rows)) {
     valid.assign(rows);
@@ -458,6 +475,15 @@ int32_t DbSession::CopyRows(std::string_view table, std::string_view columns, st
       }
       PQclear(done);
     }
+  }
+  if (ok && skipDuplicates) {
+    const std::string list = pg::Translate(std::string(columns)).sql;
+    PGresult* moved = PQexec(conn, ("INSERT INTO " + target + " (" + list + ") SELECT " + list + " FROM " + stage +
+                                    " ON CONFLICT DO NOTHING")
+                                       .c_str());
+    ok = PQresultStatus(moved) == PGRES_COMMAND_OK;
+    if (!ok) failure = pg::ErrorOf(conn, moved);
+    PQclear(moved);
   }
   if (ok) {
     pg_->changes = 0;

@@ -137,8 +137,12 @@ class DbSession {
 
   // On a server: rows for table's columns in COPY's text form (a row a line, fields
   // separated by tabs, \N for null, backslash escapes), written with one COPY. Fails on
-  // a SQLite file.
-  int32_t CopyRows(std::string_view table, std::string_view columns, std::string_view rows);
+  // a SQLite file. skipDuplicates: a row whose unique value the table holds already (or
+  // an earlier row of the same rows holds) is left out and the others land, as inserts
+  // that each skip a duplicate would leave it: the rows go by COPY into a temporary
+  // table of the same columns, dropped at the commit, and from there into the table.
+  int32_t CopyRows(std::string_view table, std::string_view columns, std::string_view rows,
+                   bool skipDuplicates = false);
 
   int64_t LastInsertId() const;
   // The rows the latest insert, update or delete of this session changed.

@@ -210,5 +210,53 @@ TEST_F(ServerSessionTest, BatchedRowsKeepEveryByteOfTheirTexts) {
   EXPECT_EQ(read.Get<std::optional<int64_t>>(2), std::nullopt);
 }
 
+// The addresses of an import: a row for an address the table holds, or one an earlier
+// row of the same import holds, is left out; every other row lands, in every batch and
+// in every transaction (the staging table goes with each commit or rollback).
+TEST_F(ServerSessionTest, RowsSkippingDuplicatesLeaveStoredRowsAsTheyWere) {
+  ASSERT_EQ(Count("SELECT count(*) FROM DNSLookUp"), 0);
+  Statement known;
+  ASSERT_EQ(known.Execute(session_, "INSERT INTO DNSLookUp (UserIP, FullName, IsRobot) VALUES ('10.0.0.5', 'kept', 1);"),
+            kResultOk);
+  auto addAll = [&](int from, int to) {
+    BatchInserter rows(session_, "DNSLookUp", "UserIP, rURL, CountryCode, IsRobot", {true, true, true, false}, nullptr,
+                       true);
+    for (int n = from; n < to; ++n) {
+      std::vector<SqlValue>& row = rows.Add();
+      row[0].SetText("10.0." + std::to_string(n / 256) + "." + std::to_string(n % 256));
+      row[1].SetText("ip.first-" + std::to_string(n));
+      row[2].SetText("--");
+      row[3].SetNumber(std::optional<int64_t>());
+      if (n % 1000 == 3) {  // the same address again at once
+        std::vector<SqlValue>& again = rows.Add();
+        again = row;
+        again[1].SetText("ip.second");
+      }
+    }
+    rows.Flush();
+  };
+  for (int round = 0; round < 2; ++round) {  // a rolled back transaction first
+    ASSERT_EQ(session_.StartTransaction(), kResultOk);
+    addAll(0, 9000);  // more than one COPY's rows
+    if (round == 0) {
+      ASSERT_EQ(session_.Abort(), kResultOk);
+      EXPECT_EQ(Count("SELECT count(*) FROM DNSLookUp"), 1);
+      continue;
+    }
+    ASSERT_EQ(session_.Commit(), kResultOk) << session_.LastError().message;
+  }
+  EXPECT_EQ(Count("SELECT count(*) FROM DNSLookUp"), 9000);
+  EXPECT_EQ(Count("SELECT IsRobot FROM DNSLookUp WHERE UserIP='10.0.0.5' AND FullName='kept' AND rURL IS NULL"), 1);
+  EXPECT_EQ(Count("SELECT count(*) FROM DNSLookUp WHERE rURL='ip.second'"), 0);
+  EXPECT_EQ(Count("SELECT count(*) FROM DNSLookUp WHERE rURL='ip.first-8999' AND IsRobot IS NULL"), 1);
+
+  // A later import with known and new addresses, in a transaction of its own.
+  ASSERT_EQ(session_.StartTransaction(), kResultOk);
+  addAll(8990, 9010);
+  ASSERT_EQ(session_.Commit(), kResultOk) << session_.LastError().message;
+  EXPECT_EQ(Count("SELECT count(*) FROM DNSLookUp"), 9010);
+  EXPECT_EQ(Count("SELECT count(*) FROM DNSLookUp WHERE rURL='ip.first-8995'"), 1);
+}
+
 }  // namespace
 }  // namespace weavil
