@@ -3,7 +3,8 @@
 // once at the end instead of growing them row by row (random session identifiers and
 // case-insensitive texts make every row's index update costly), inside the same
 // transaction, from the definitions the database holds. The Session indexes are only
-// rebuilt for an empty table: the check for stored sessions needs them otherwise.
+// rebuilt for an empty table: the check for stored sessions needs them otherwise. On a
+// server the primary keys of Resource and Session are dropped and added again alike.
 #include <cstdint>
 #include <string>
 #include <vector>
@@ -12,9 +13,10 @@ namespace weavil {
 
 class DbSession;
 
-// An index dropped for the import, with the statement that creates it again.
+// An index (or on a server a primary key) dropped for the import, with the statement
+// that creates it again and, for a key, the one that dropped it.
 struct HeldIndex {
-  std::string name, sql;
+  std::string name, sql, drop;
 };
 
 // Drops the indexes of the tables that an import of expectedBytes of log outgrows.

@@ -137,6 +137,16 @@ TEST_F(ServerReportsTest, ASecondImportOfTheSameLogStoresNothing) {
             test::QueryNumber(File(), "SELECT count(*) FROM Session"));
   EXPECT_EQ(test::QueryNumber(session, "SELECT count(*) FROM Resource"),
             test::QueryNumber(File(), "SELECT count(*) FROM Resource"));
+  // The first import took the keys and indexes away while it wrote: all are back, and
+  // the identity columns number on after the rows imported.
+  EXPECT_EQ(test::QueryNumber(session, "SELECT count(*) FROM pg_constraint WHERE contype = 'p' AND conrelid IN "
+                                       "('session'::regclass, 'resource'::regclass, 'dnslookup'::regclass)"),
+            3);
+  EXPECT_EQ(test::QueryNumber(session, "SELECT count(*) FROM pg_indexes WHERE tablename IN ('session', 'resource')"), 6);
+  Statement insert;
+  ASSERT_EQ(insert.Execute(session, "INSERT INTO Resource (SessionId) VALUES ('x');"), kResultOk);
+  EXPECT_EQ(test::QueryNumber(session, "SELECT max(ResourceId) FROM Resource"),
+            test::QueryNumber(File(), "SELECT max(ResourceId) FROM Resource") + 1);
 }
 
 TEST(ServerClear, ClearEmptiesTheSessionsAndKeepsTheVisitors) {
