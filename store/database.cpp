@@ -435,11 +435,11 @@ std::string DbSession::ShownPath() const { return pg_ ? pg::ShownUri(pg_->Uri())
 int32_t DbSession::CopyRows(std::string_view table, std::string_view columns, std::string_view rows,
                             bool skipDuplicates) {
   if (!pg_) return kResultFail;
-  pg_->Settle();
   pg_conn* conn = pg_->Handle();
   const std::string target = pg::Translate(std::string(table)).sql;
   std::string stage;
   if (skipDuplicates) {
+    pg_->Settle();
     stage = "weavil_stage_";
     for (char c : target)
       if (std::isalnum(static_cast<unsigned char>(c))) stage.push_back(static_cast<char>(std::tolower(static_cast<unsigned char>(c))));
@@ -459,6 +459,12 @@ int32_t DbSession::CopyRows(std::string_view table, std::string_view columns, st
     valid.assign(rows);
     pg::MakeValidUtf8(valid);
     rows = valid;
+  }
+  if (!skipDuplicates) {
+    // The server takes these rows while the caller makes the next; a failure shows at
+    // the next use of the session, and fails the transaction's commit.
+    pg_->SendCopy(std::move(sql), valid.empty() ? std::string(rows) : std::move(valid));
+    return kResultOk;
   }
   PGresult* started = PQexec(conn, sql.c_str());
   bool ok = PQresultStatus(started) == PGRES_COPY_IN;
@@ -731,6 +737,7 @@ int32_t Statement::PgRun(bool deferred) {
   std::vector<const char*> values(q.values.size());
   for (size_t i = 0; i < values.size(); ++i) values[i] = q.isNull[i] ? nullptr : q.values[i].c_str();
   int count = static_cast<int>(values.size());
+  if (deferred) q.connection->AwaitCopy();
   if (deferred && !q.name.empty() && PQtransactionStatus(q.connection->Handle()) != PQTRANS_IDLE) {
     // Inside a transaction whose failure ends it anyway, the answer can wait.
     if (q.connection->SendDeferred(q.name, count, values.data(), q.translated.insertedRows)) return kResultOk;

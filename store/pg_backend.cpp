@@ -8,8 +8,11 @@
 #include <cstdlib>
 #include <cstring>
 #include <functional>
+#include <condition_variable>
 #include <mutex>
+#include <optional>
 #include <set>
+#include <thread>
 
 #include "base/text.h"
 #include "store/data_source_registry.h"
@@ -489,8 +492,103 @@ DbError ErrorOf(pg_conn* connection, const pg_result* result) {
   return error;
 }
 
+// The thread a connection sends its COPYs from, one at a time. While a COPY is in
+// flight only this thread touches the connection: every other use waits for it first.
+struct Connection::CopySender {
+  std::mutex mutex;
+  std::condition_variable changed;
+  bool busy = false, stop = false;
+  bool sent = false;  // a COPY went since the last wait (on the connection's own thread)
+  std::string sql, rows;
+  bool failed = false;
+  DbError failure;
+  std::thread thread;
+
+  void Serve(pg_conn* conn) {
+    std::unique_lock<std::mutex> lock(mutex);
+    for (;;) {
+      changed.wait(lock, [&] { return busy || stop; });
+      if (!busy) return;
+      lock.unlock();
+      DbError error;
+      bool ok = Send(conn, error);
+      lock.lock();
+      if (!ok && !failed) {
+        failed = true;
+        failure = error;
+      }
+      busy = false;
+      changed.notify_all();
+    }
+  }
+
+  bool Send(pg_conn* conn, DbError& error) {
+    PGresult* started = PQexec(conn, sql.c_str());
+    bool ok = PQresultStatus(started) == PGRES_COPY_IN;
+    if (!ok) error = ErrorOf(conn, started);
+    PQclear(started);
+    if (!ok) {
+      // A COPY the server did not start still owes its answers.
+      while (PGresult* rest = PQgetResult(conn)) PQclear(rest);
+      return false;
+    }
+    ok = PQputCopyData(conn, rows.data(), static_cast<int>(rows.size())) == 1 && PQputCopyEnd(conn, nullptr) == 1;
+    if (!ok) error = ErrorOf(conn, nullptr);
+    while (PGresult* done = PQgetResult(conn)) {
+      if (PQresultStatus(done) != PGRES_COMMAND_OK && ok) {
+        ok = false;
+        error = ErrorOf(conn, done);
+      }
+      PQclear(done);
+    }
+    return ok;
+  }
+};
+
 Connection::~Connection() {
+  if (sender_) {
+    {
+      std::lock_guard<std::mutex> lock(sender_->mutex);
+      sender_->stop = true;
+    }
+    sender_->changed.notify_all();
+    sender_->thread.join();
+  }
   if (conn_) PQfinish(conn_);
+}
+
+void Connection::SendCopy(std::string sql, std::string rows) {
+  Settle();
+  if (!sender_) {
+    sender_ = std::make_unique<CopySender>();
+    CopySender* sender = sender_.get();
+    pg_conn* conn = conn_;
+    sender_->thread = std::thread([sender, conn] { sender->Serve(conn); });
+  }
+  sender_->sent = true;
+  {
+    std::lock_guard<std::mutex> lock(sender_->mutex);
+    sender_->sql = std::move(sql);
+    sender_->rows = std::move(rows);
+    sender_->busy = true;
+  }
+  sender_->changed.notify_all();
+}
+
+void Connection::AwaitCopy() {
+  if (!sender_ || !sender_->sent) return;
+  sender_->sent = false;
+  std::optional<DbError> failure;
+  {
+    std::unique_lock<std::mutex> lock(sender_->mutex);
+    sender_->changed.wait(lock, [&] { return !sender_->busy; });
+    if (sender_->failed) {
+      failure = sender_->failure;
+      sender_->failed = false;
+    }
+  }
+  changes = 0;
+  if (failure && failureSink_) failureSink_(*failure);
 }
 
 std::shared_ptr<Connection> Connection::Open(const std::string& uri, std::string& error) {
@@ -534,6 +632,7 @@ bool Connection::Run(const char* sql, DbError* error) {
 }
 
 bool Connection::SendDeferred(const std::string& name, int count, const char* const* values, int insertedRows) {
+  AwaitCopy();
   // Answers of INSERTs are a few dozen bytes: a few thousand fit the socket's buffer,
   // so the server never waits for this side to read while it is still sending.
   constexpr size_t kMostDue = 2048;
@@ -551,6 +650,7 @@ bool Connection::SendDeferred(const std::string& name, int count, const char* co
 }
 
 void Connection::Settle() {
+  AwaitCopy();
   if (!pipeline_) return;
   bool failed = PQpipelineSync(conn_) != 1;
   // Each statement's answer, then a null between statements; the sync's answer last.

@@ -64,6 +64,14 @@ class Connection {
   // them goes to the failure sink, and the transaction it ended fails at its commit.
   // insertedRows: the rows the statement must insert (fewer tell of a duplicate), or -1.
   bool SendDeferred(const std::string& name, int count, const char* const* values, int insertedRows);
+  // Sends rows by COPY (sql: "COPY table (columns) FROM STDIN", rows in COPY's text
+  // form) from a thread of the connection's own, so the caller makes the next rows while
+  // the server takes these. The answer is read before the connection is used otherwise
+  // (every use settles first); a failure goes to the failure sink, and the transaction
+  // it ended fails at its commit.
+  void SendCopy(std::string sql, std::string rows);
+  // Waits for a COPY sent and not yet answered.
+  void AwaitCopy();
   // Reads every answer still due; the connection then takes statements one at a time.
   void Settle();
   void SetFailureSink(std::function<void(const DbError&)> sink) { failureSink_ = std::move(sink); }
@@ -85,6 +93,8 @@ class Connection {
   bool pipeline_ = false;
   std::deque<int> due_;  // per statement sent: the rows it must insert
   std::function<void(const DbError&)> failureSink_;
+  struct CopySender;
+  std::unique_ptr<CopySender> sender_;
 };
 
 // The SQLite template a new server database takes its reference rows from; by default

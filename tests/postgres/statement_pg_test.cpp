@@ -258,5 +258,41 @@ TEST_F(ServerSessionTest, RowsSkippingDuplicatesLeaveStoredRowsAsTheyWere) {
   EXPECT_EQ(Count("SELECT count(*) FROM DNSLookUp WHERE rURL='ip.first-8995'"), 1);
 }
 
+// Rows sent by COPY are answered later: a row the server refuses shows as the session's
+// failure at its next use, fails the commit and leaves nothing of the transaction.
+TEST_F(ServerSessionTest, AFailedCopyAnsweredLaterFailsTheCommit) {
+  ASSERT_EQ(session_.StartTransaction(), kResultOk);
+  {
+    BatchInserter rows(session_, "[Session]", "SessionId, TimeEnter", {true, true}, nullptr);
+    for (int n = 0; n < 20000; ++n) {  // several COPYs; the second holds the bad row
+      std::vector<SqlValue>& row = rows.Add();
+      if (n == 9000) row[0] = SqlValue();  // SessionId is NOT NULL
+      else row[0].SetText("c" + std::to_string(n));
+      row[1].SetText("2024-01-01 00:00:00");
+    }
+    rows.Flush();
+  }
+  EXPECT_EQ(Count("SELECT 1"), -1);
+  EXPECT_TRUE(session_.FirstHardError().Failed());
+  EXPECT_NE(session_.FirstHardError().message.find("sessionid"), std::string::npos) << session_.FirstHardError().message;
+  EXPECT_EQ(session_.Commit(), kResultFail);
+  EXPECT_EQ(Count("SELECT count(*) FROM Session"), 0);
+
+  // The session goes on: the next transaction's rows all land.
+  session_.ClearErrors();
+  ASSERT_EQ(session_.StartTransaction(), kResultOk);
+  {
+    BatchInserter rows(session_, "[Session]", "SessionId, TimeEnter", {true, true}, nullptr);
+    for (int n = 0; n < 20000; ++n) {
+      std::vector<SqlValue>& row = rows.Add();
+      row[0].SetText("d" + std::to_string(n));
+      row[1].SetText("2024-01-01 00:00:00");
+    }
+    rows.Flush();
+  }
+  ASSERT_EQ(session_.Commit(), kResultOk) << session_.LastError().message;
+  EXPECT_EQ(Count("SELECT count(*) FROM Session"), 20000);
+}
+
 }  // namespace
 }  // namespace weavil
