@@ -1,5 +1,7 @@
 #include "store/batch_inserter.h"
 
+#include <charconv>
+
 #include "store/database.h"
 #include "store/result.h"
 #include "store/sql_text.h"
@@ -67,6 +69,25 @@ int32_t BatchInserter::Run(size_t rows, size_t first) {
   return statement->RunDeferred();
 }
 
+namespace {
+
+// A text as a field of COPY's text form: backslash, tab, newline and carriage return
+// escaped; the runs between them go as they are.
+void AppendCopyText(std::string& out, std::string_view text) {
+  size_t from = 0;
+  for (size_t i = 0; i < text.size(); ++i) {
+    const char ch = text[i];
+    if (ch != '\\' && ch != '\t' && ch != '\n' && ch != '\r') continue;
+    out.append(text.data() + from, i - from);
+    out.push_back('\\');
+    out.push_back(ch == '\\' ? '\\' : ch == '\t' ? 't' : ch == '\n' ? 'n' : 'r');
+    from = i + 1;
+  }
+  out.append(text.data() + from, text.size() - from);
+}
+
+}  // namespace
+
 // The rows held back in COPY's text form, in one COPY.
 int32_t BatchInserter::Copy() {
   std::string& text = copyText_;
@@ -78,18 +99,13 @@ int32_t BatchInserter::Copy() {
       const SqlValue& value = row[c];
       switch (value.kind) {
         case SqlValue::Kind::kNull: text.append("\\N"); break;
-        case SqlValue::Kind::kNumber: text.append(std::to_string(value.number)); break;
-        case SqlValue::Kind::kText:
-          for (char ch : value.text) {
-            switch (ch) {
-              case '\\': text.append("\\\\"); break;
-              case '\t': text.append("\\t"); break;
-              case '\n': text.append("\\n"); break;
-              case '\r': text.append("\\r"); break;
-              default: text.push_back(ch);
-            }
-          }
+        case SqlValue::Kind::kNumber: {
+          char digits[24];
+          char* end = std::to_chars(digits, digits + sizeof digits, value.number).ptr;
+          text.append(digits, static_cast<size_t>(end - digits));
           break;
+        }
+        case SqlValue::Kind::kText: AppendCopyText(text, value.text); break;
       }
     }
     text.push_back('\n');
