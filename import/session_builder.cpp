@@ -57,6 +57,39 @@ bool IsPage(std::string_view path, std::optional<int64_t> status, std::string_vi
   return status.value_or(0) > kStatusThreshold;
 }
 
+std::optional<uint32_t> PlainIpv4(std::string_view text) {
+  if (text.size() < 7 || text.size() > 15) return std::nullopt;
+  uint32_t bits = 0;
+  size_t at = 0;
+  for (int part = 0; part < 4; ++part) {
+    if (part) {
+      if (at >= text.size() || text[at] != '.') return std::nullopt;
+      ++at;
+    }
+    const size_t first = at;
+    uint32_t number = 0;
+    while (at < text.size() && at - first < 3 && text[at] >= '0' && text[at] <= '9')
+      number = 10 * number + static_cast<uint32_t>(text[at++] - '0');
+    const size_t digits = at - first;
+    if (digits == 0 || number > 255 || (digits > 1 && text[first] == '0')) return std::nullopt;
+    bits = (bits << 8) | number;
+  }
+  if (at != text.size()) return std::nullopt;
+  return bits;
+}
+
+std::string_view FormatIpv4(uint32_t bits, char (&buffer)[16]) {
+  size_t length = 0;
+  for (int part = 3; part >= 0; --part) {
+    uint32_t number = (bits >> (8 * part)) & 0xFF;
+    if (number >= 100) buffer[length++] = static_cast<char>('0' + number / 100);
+    if (number >= 10) buffer[length++] = static_cast<char>('0' + number / 10 % 10);
+    buffer[length++] = static_cast<char>('0' + number % 10);
+    if (part) buffer[length++] = '.';
+  }
+  return std::string_view(buffer, length);
+}
+
 // ---------------------------------------------------------------- matching indexes
 
 namespace {
@@ -189,7 +222,7 @@ inline uint64_t AgentReferrerKey(uint32_t agent, uint32_t referrer) {
 // exit times.
 struct SessionIndexes {
   ExitTree exits;
-  std::unordered_map<uint32_t, IndexList> byAddress;
+  std::unordered_map<uint64_t, IndexList> byAddress;  // by AddressKey
   std::unordered_map<uint32_t, IndexList> byAgent;
   std::unordered_map<uint64_t, IndexList> byAgentReferrer;
   size_t closedSinceSweep = 0;
@@ -234,7 +267,7 @@ void SweepIndexes(ListParts& list) {
 struct Arrival {
   const RequestRecord& request;
   int64_t now;
-  uint32_t address;
+  AddressKey address;
   std::optional<int64_t> status;
   bool internal, page;
   uint32_t agent = kNoText, referrer = kNoText;
@@ -261,7 +294,7 @@ inline bool WithinGap(const SessionRecord& session, int64_t now) {
 uint32_t JoinByAddress(ListParts& list, const Arrival& a) {
   StableArray<SessionRecord>& sessions = list.sessions;
   uint32_t taker = UINT32_MAX;
-  auto byAddress = list.m.byAddress.find(a.address);
+  auto byAddress = list.m.byAddress.find(a.address.value);
   if (byAddress != list.m.byAddress.end())
     taker = byAddress->second.FindFirst([&](uint32_t s) { return list.IsOpen(s); },
                                         [&](uint32_t s) { return WithinGap(sessions[s], a.now); });
@@ -308,7 +341,7 @@ uint32_t StartSession(ListParts& list, const Arrival& a) {
   session.enterTime = a.now;
   session.address = a.address;
   session.resourcesBefore = static_cast<uint32_t>(list.resources.size());
-  list.m.byAddress[a.address].items.push_back(index);
+  list.m.byAddress[a.address.value].items.push_back(index);
   list.m.exits.Append(a.now);
   return index;
 }
@@ -398,9 +431,18 @@ void SessionList::ReleaseStored(size_t first, size_t leastBytes) {
 
 // ---------------------------------------------------------------- AddRequest
 
+namespace {
+
+AddressKey KeyOf(TextPool& pool, std::string_view address) {
+  if (std::optional<uint32_t> bits = PlainIpv4(address)) return AddressKey{AddressKey::kIpv4 | *bits};
+  return AddressKey{pool.Intern(address)};
+}
+
+}  // namespace
+
 void AddRequest(SessionList& list, const RequestRecord& request) {
   ListParts parts{*list.matcher_, list.sessions_, list.resources_, list.pool_, list.sessionsReleased_};
-  Arrival a{request, request.requestTime, list.pool_.Intern(request.clientIp), ParseDecimal(request.status),
+  Arrival a{request, request.requestTime, KeyOf(list.pool_, request.clientIp), ParseDecimal(request.status),
             IsInternalReferrer(request.referrer, request.host), false};
   a.page = IsPage(request.path, a.status, list.extensions_);
 
@@ -427,14 +469,14 @@ void SeedSession(SessionList& list, const StoredSession& stored) {
   session.resourcesBefore = static_cast<uint32_t>(list.resources_.size());
   session.enterTime = stored.enterTime;
   session.exitTime = stored.exitTime;
-  session.address = list.pool_.Intern(stored.address);
+  session.address = KeyOf(list.pool_, stored.address);
   session.userAgent = list.pool_.Intern(stored.userAgent);
   session.hasStatus = true;
   session.status = stored.status;
   session.bytes = stored.bytes;
   session.bytesIn = stored.bytesIn;
   session.resourceCount = stored.resourceCount;
-  m.byAddress[session.address].items.push_back(index);
+  m.byAddress[session.address.value].items.push_back(index);
   m.byAgent[session.userAgent].items.push_back(index);
   m.exits.Append(stored.exitTime);
   if (!stored.referrer.empty() && stored.referrer != "-") {

@@ -8,7 +8,9 @@
 // session's enter and exit times are its earliest and latest request.
 //
 // Texts are interned once per import (addresses, user agents, referrers, paths and
-// queries repeat endlessly); records keep their ids. The matching looks only at open
+// queries repeat endlessly); records keep their ids. An IPv4 address in its plain
+// dotted form is kept as its 32 bits instead: most visitors of a large log come once,
+// and their addresses would fill the pool. The matching looks only at open
 // sessions through indexes by address, user agent and (user agent, referrer), and a
 // min-tree over the sessions' exit times closes exactly the sessions a scan in creation
 // order would have closed, so the result is that of the plain scan over every session.
@@ -29,6 +31,23 @@ inline constexpr int64_t kStatusThreshold = 399;   // a status above it is an er
 inline constexpr size_t kPageKeyLength = 10;       // characters of a file extension compared
 inline constexpr uint32_t kNoText = UINT32_MAX;    // an absent text
 
+// The address of a session. A dotted IPv4 address in its one plain form (four decimal
+// numbers from 0 to 255 without leading zeros) is its 32 bits, tagged; any other text
+// is its id in the list's pool. Equal texts have equal keys, different texts different
+// ones, so keys compare as the texts do.
+struct AddressKey {
+  uint64_t value = kNoText;
+  static constexpr uint64_t kIpv4 = uint64_t{1} << 32;
+  bool IsIpv4() const { return (value & ~uint64_t{0xFFFFFFFF}) == kIpv4; }
+  uint32_t Bits() const { return static_cast<uint32_t>(value); }
+  friend bool operator==(AddressKey a, AddressKey b) { return a.value == b.value; }
+};
+
+// The 32 bits of an IPv4 address in its plain dotted form; none for any other text.
+std::optional<uint32_t> PlainIpv4(std::string_view text);
+// The plain dotted form of an IPv4 address, written into buffer.
+std::string_view FormatIpv4(uint32_t bits, char (&buffer)[16]);
+
 // A stored page request (a page by its extension, or a failed request).
 struct ResourceRecord {
   int64_t time = 0;                  // request time; date and time are written from it
@@ -44,7 +63,7 @@ struct ResourceRecord {
 struct SessionRecord {
   int64_t enterTime = 0;             // earliest request (TimeEnter)
   int64_t exitTime = 0;              // latest request (TimeExit)
-  uint32_t address = kNoText;        // UserIP
+  AddressKey address;                // UserIP
   uint32_t userAgent = kNoText;      // UserAgent
   uint32_t referrer = kNoText;       // Referer, absent until a referrer from outside came
   bool hasStatus = false;
@@ -82,6 +101,14 @@ class SessionList {
   size_t Count() const { return sessions_.size(); }
   const SessionRecord& At(size_t index) const { return sessions_[index]; }
   std::string_view Text(uint32_t id) const { return id == kNoText ? std::string_view() : pool_.Text(id); }
+  // An address's text: an IPv4 address is written into buffer, any other stays in the pool.
+  std::string_view AddressText(AddressKey key, char (&buffer)[16]) const {
+    return key.IsIpv4() ? FormatIpv4(key.Bits(), buffer) : Text(static_cast<uint32_t>(key.value));
+  }
+  std::string AddressText(AddressKey key) const {
+    char buffer[16];
+    return std::string(AddressText(key, buffer));
+  }
   const ResourceRecord& Resource(uint32_t index) const { return resources_[index]; }
   size_t ResourceTotal() const { return resources_.size(); }
 

@@ -5,6 +5,7 @@
 #include <bit>
 #include <ctime>
 #include <optional>
+#include <utility>
 #include <vector>
 
 #include "classify/classification_store.h"
@@ -38,6 +39,40 @@ class StoreClassifier : public SessionClassifier {
   ClassificationStore store_;
 };
 
+// IPv4 addresses in an open-addressing table of their 32 bits, at most three quarters
+// full: a large log's visitors take four to eight bytes each.
+class Ipv4Set {
+ public:
+  // False when the address is in the set already.
+  bool Insert(uint32_t bits) {
+    if (bits == kFree) return !std::exchange(hasAllOnes_, true);
+    if (4 * (count_ + 1) > 3 * slots_.size()) Grow();
+    size_t at = Probe(bits);
+    if (slots_[at] == bits) return false;
+    slots_[at] = bits;
+    ++count_;
+    return true;
+  }
+
+ private:
+  static constexpr uint32_t kFree = UINT32_MAX;  // 255.255.255.255 is held aside
+  size_t Probe(uint32_t bits) const {
+    const size_t mask = slots_.size() - 1;
+    size_t at = static_cast<size_t>((bits * 0x9e3779b97f4a7c15ULL) >> 20) & mask;
+    while (slots_[at] != kFree && slots_[at] != bits) at = (at + 1) & mask;
+    return at;
+  }
+  void Grow() {
+    std::vector<uint32_t> old = std::move(slots_);
+    slots_.assign(std::max<size_t>(4096, 2 * old.size()), kFree);
+    for (uint32_t bits : old)
+      if (bits != kFree) slots_[Probe(bits)] = bits;
+  }
+  std::vector<uint32_t> slots_;
+  size_t count_ = 0;
+  bool hasAllOnes_ = false;
+};
+
 // (start, address) pairs in an open-addressing table, each with a place: those of the
 // sessions one lookup asks the database for (their places in its answers), and those of
 // the sessions this import stored (StartAddressSet), as a large import asks once for
@@ -45,17 +80,12 @@ class StoreClassifier : public SessionClassifier {
 class StartAddressIndex {
  public:
   static constexpr int32_t kAbsent = -1;
-  int32_t Find(int64_t start, uint32_t address) const {
-    return slots_.empty() ? kAbsent : slots_[Probe(start, address)].ordinal;
+  int32_t Find(int64_t start, AddressKey address) const {
+    return slots_.empty() ? kAbsent : slots_[Probe(start, address.value)].ordinal;
   }
   // The pair's place: the one it has, or ordinal when it is new.
-  int32_t Insert(int64_t start, uint32_t address, int32_t ordinal) {
-    if (2 * (count_ + 1) > slots_.size()) Grow();
-    Slot& slot = slots_[Probe(start, address)];
-    if (slot.ordinal != kAbsent) return slot.ordinal;
-    slot = {start, address, ordinal};
-    ++count_;
-    return ordinal;
+  int32_t Insert(int64_t start, AddressKey address, int32_t ordinal) {
+    return Insert(start, address.value, ordinal);
   }
   void Clear() {
     std::fill(slots_.begin(), slots_.end(), Slot());
@@ -63,12 +93,20 @@ class StartAddressIndex {
   }
 
  private:
+  int32_t Insert(int64_t start, uint64_t address, int32_t ordinal) {
+    if (2 * (count_ + 1) > slots_.size()) Grow();
+    Slot& slot = slots_[Probe(start, address)];
+    if (slot.ordinal != kAbsent) return slot.ordinal;
+    slot = {start, address, ordinal};
+    ++count_;
+    return ordinal;
+  }
   struct Slot {
     int64_t start = 0;
-    uint32_t address = 0;
+    uint64_t address = 0;
     int32_t ordinal = kAbsent;
   };
-  size_t Probe(int64_t start, uint32_t address) const {
+  size_t Probe(int64_t start, uint64_t address) const {
     uint64_t h = (static_cast<uint64_t>(start) * 0x9e3779b97f4a7c15ULL) ^ (address * 0xbf58476d1ce4e5b9ULL);
     const size_t mask = slots_.size() - 1;
     size_t at = static_cast<size_t>(h ^ (h >> 31)) & mask;
@@ -88,19 +126,20 @@ class StartAddressIndex {
 };
 
 // The (start, address) pairs of the sessions this import stored. The newest are held in
-// a hash table; every kRun of them are frozen into a sorted run of 12 bytes a pair that
+// a hash table; every kRun of them are frozen into a sorted run of 12 bytes a pair (the
+// start as seconds after the run's earliest, unless its span is over 136 years) that
 // knows its earliest and latest start, so a large import's set takes a fraction of a
 // table's memory, and a lookup searches only the runs whose span holds the start (one
 // or two when the log is in time order).
 class StartAddressSet {
  public:
-  bool Contains(int64_t start, uint32_t address) const {
+  bool Contains(int64_t start, AddressKey address) const {
     if (recent_.Find(start, address) != StartAddressIndex::kAbsent) return true;
     for (const Run& run : runs_)
-      if (start >= run.first && start <= run.last && run.Contains(start, address)) return true;
+      if (start >= run.first && start <= run.last && run.Contains(start, address.value)) return true;
     return false;
   }
-  void Insert(int64_t start, uint32_t address) {
+  void Insert(int64_t start, AddressKey address) {
     if (recent_.Find(start, address) != StartAddressIndex::kAbsent) return;
     recent_.Insert(start, address, 0);
     pending_.push_back({start, address});
@@ -111,32 +150,46 @@ class StartAddressSet {
   static constexpr size_t kRun = size_t{1} << 16;
   struct Pair {
     int64_t start;
-    uint32_t address;
+    AddressKey address;
   };
   struct Run {
-    std::vector<int64_t> starts;  // in order; the addresses of equal starts in order too
-    std::vector<uint32_t> addresses;
+    // In order; the addresses of equal starts in order too. Starts are seconds after
+    // first, or (a span too long for 32 bits) as they are.
+    std::vector<uint32_t> offsets;
+    std::vector<int64_t> starts;
+    std::vector<uint64_t> addresses;
     int64_t first = 0, last = 0;
-    bool Contains(int64_t start, uint32_t address) const {
-      size_t at = static_cast<size_t>(std::lower_bound(starts.begin(), starts.end(), start) - starts.begin());
-      for (; at < starts.size() && starts[at] == start; ++at)
+    bool Contains(int64_t start, uint64_t address) const {
+      size_t at = 0, end = addresses.size();
+      if (starts.empty()) {
+        const uint32_t offset = static_cast<uint32_t>(start - first);
+        at = static_cast<size_t>(std::lower_bound(offsets.begin(), offsets.end(), offset) - offsets.begin());
+        for (; at < end && offsets[at] == offset; ++at)
+          if (addresses[at] == address) return true;
+        return false;
+      }
+      at = static_cast<size_t>(std::lower_bound(starts.begin(), starts.end(), start) - starts.begin());
+      for (; at < end && starts[at] == start; ++at)
         if (addresses[at] == address) return true;
       return false;
     }
   };
   void Freeze() {
     std::sort(pending_.begin(), pending_.end(), [](const Pair& a, const Pair& b) {
-      return a.start != b.start ? a.start < b.start : a.address < b.address;
+      return a.start != b.start ? a.start < b.start : a.address.value < b.address.value;
     });
     Run run;
-    run.starts.reserve(pending_.size());
-    run.addresses.reserve(pending_.size());
-    for (const Pair& pair : pending_) {
-      run.starts.push_back(pair.start);
-      run.addresses.push_back(pair.address);
-    }
     run.first = pending_.front().start;
     run.last = pending_.back().start;
+    const bool narrow = static_cast<uint64_t>(run.last) - static_cast<uint64_t>(run.first) <= UINT32_MAX;
+    if (narrow) run.offsets.reserve(pending_.size());
+    else run.starts.reserve(pending_.size());
+    run.addresses.reserve(pending_.size());
+    for (const Pair& pair : pending_) {
+      if (narrow) run.offsets.push_back(static_cast<uint32_t>(pair.start - run.first));
+      else run.starts.push_back(pair.start);
+      run.addresses.push_back(pair.address.value);
+    }
     runs_.push_back(std::move(run));
     pending_.clear();
     recent_.Clear();
@@ -221,7 +274,7 @@ struct SessionWriter::Impl {
 
   struct LookupPair {
     std::string enter;
-    uint32_t address = 0;
+    std::string address;
   };
 
   // The pairs one statement looks up at most. On a server each lookup is a round trip,
@@ -244,7 +297,7 @@ struct SessionWriter::Impl {
       if (!MayBeStored(enter)) continue;
       int32_t ordinal = static_cast<int32_t>(lookupPairs.size());
       if (lookupIndex.Insert(session.enterTime, session.address, ordinal) == ordinal)
-        lookupPairs.push_back({std::move(enter), session.address});
+        lookupPairs.push_back({std::move(enter), list.AddressText(session.address)});
     }
     if (lookupPairs.empty()) return next;
     answers.assign(lookupPairs.size(), Answer());
@@ -258,7 +311,7 @@ struct SessionWriter::Impl {
         size_t at = std::min(i, lookupPairs.size() - 1);
         int index = static_cast<int>(3 * i);
         lookup.BindTextNoCopy(index + 1, lookupPairs[at].enter);
-        lookup.BindTextNoCopy(index + 2, list.Text(lookupPairs[at].address));
+        lookup.BindTextNoCopy(index + 2, lookupPairs[at].address);
         lookup.BindInt64(index + 3, static_cast<int64_t>(at));
       }
       ok = Succeeded(lookup.Run());
@@ -377,7 +430,8 @@ struct SessionWriter::Impl {
   StoreOutcome StoreSession(const SessionRecord& session, std::string& newId) {
     int64_t now = static_cast<int64_t>(std::time(nullptr));
     std::string enter = FormatEpochSeconds(session.enterTime);
-    std::string_view address = list.Text(session.address);
+    char addressBuffer[16];
+    std::string_view address = list.AddressText(session.address, addressBuffer);
     std::optional<StoredRow> stored;
     if (StoredBefore(session, enter, address, stored)) {
       if (!stored) return session.seeded ? StoreOutcome::kUntouched : StoreOutcome::kAlreadyStored;
@@ -445,11 +499,13 @@ struct SessionWriter::Impl {
     list.ForEachResource(session, [&](const ResourceRecord& resource) { AddResource(resource, id); });
   }
 
-  // The first session of this address in this import (its text's id in the pool).
-  bool FirstTry(uint32_t address) {
-    if (address >= addressesTried.size()) addressesTried.resize(std::max<size_t>(address + 1, 2 * addressesTried.size()));
-    if (addressesTried[address]) return false;
-    addressesTried[address] = true;
+  // The first session of this address in this import.
+  bool FirstTry(AddressKey address) {
+    if (address.IsIpv4()) return ipv4Tried.Insert(address.Bits());
+    const size_t id = static_cast<size_t>(address.value);
+    if (id >= addressesTried.size()) addressesTried.resize(std::max<size_t>(id + 1, 2 * addressesTried.size()));
+    if (addressesTried[id]) return false;
+    addressesTried[id] = true;
     return true;
   }
 
@@ -480,6 +536,7 @@ struct SessionWriter::Impl {
   size_t lookupFrom = 0, lookedUpTo = 0;
   std::array<Statement, std::countr_zero(kLookupPairs) + 1> lookupStatements;
   std::vector<bool> addressesTried;  // by the address's text in the list's pool
+  Ipv4Set ipv4Tried;
   CountryRanges countries{&db};
   SessionIdSequence sessionIds;
 };

@@ -131,8 +131,41 @@ TEST_F(SessionTest, AddressChangeFollowsTheNavigation) {
   ASSERT_EQ(list_.Count(), 3u);
   EXPECT_EQ(Paths(0), (std::vector<std::string>{"/start.html", "/next.html"}));
   EXPECT_EQ(list_.Text(list_.At(0).referrer), "http://other.test/");
-  EXPECT_EQ(list_.Text(list_.At(0).address), "1.1.1.1");
+  EXPECT_EQ(list_.AddressText(list_.At(0).address), "1.1.1.1");
   EXPECT_EQ(list_.Text(list_.At(1).referrer), "-");  // internal only: "-" at the end
+}
+
+// An address in the plain dotted IPv4 form is kept as its bits; any other form keeps its
+// text. Either way two requests share a session only when their address texts are equal.
+TEST_F(SessionTest, AddressesKeepTheirTextsAndMatchOnlyTheSameText) {
+  for (const char* plain : {"0.0.0.0", "1.2.3.4", "10.0.255.9", "255.255.255.255", "192.168.100.200"}) {
+    std::optional<uint32_t> bits = PlainIpv4(plain);
+    ASSERT_TRUE(bits) << plain;
+    char buffer[16];
+    EXPECT_EQ(FormatIpv4(*bits, buffer), plain);
+  }
+  EXPECT_EQ(PlainIpv4("1.2.3.4"), 0x01020304u);
+  for (const char* other : {"", "1.2.3", "1.2.3.4.5", "01.2.3.4", "1.2.3.04", "1.2.3.256", "1.2.3.4 ", " 1.2.3.4",
+                            "1..2.3", "1.2.3.", "1.2.3.4x", "0001.2.3.4", "1.2.3.1000", "::1", "host.example", "1,2,3,4"})
+    EXPECT_FALSE(PlainIpv4(other)) << other;
+
+  SessionList list{kDefaultExtensions, /*agentChaining=*/false};
+  ParserState state("");
+  test::ParseInto(list, state,
+                  Combined("1.2.3.4", 0, "/a.html") + Combined("01.2.3.4", 10, "/b.html") +
+                      Combined("1.2.3.4", 20, "/c.html") + Combined("255.255.255.255", 30, "/d.html") +
+                      Combined("::1", 40, "/e.html") + Combined("01.2.3.4", 50, "/f.html") +
+                      Combined("255.255.255.255", 60, "/g.html"));
+  ASSERT_EQ(list.Count(), 4u);
+  auto visits = [&](size_t s) {
+    std::string text = list.AddressText(list.At(s).address) + ":";
+    list.ForEachResource(list.At(s), [&](const ResourceRecord& r) { text += " " + std::string(list.Text(r.path)); });
+    return text;
+  };
+  EXPECT_EQ(visits(0), "1.2.3.4: /a.html /c.html");
+  EXPECT_EQ(visits(1), "01.2.3.4: /b.html /f.html");
+  EXPECT_EQ(visits(2), "255.255.255.255: /d.html /g.html");
+  EXPECT_EQ(visits(3), "::1: /e.html");
 }
 
 TEST_F(SessionTest, NoReferrerAndSameBrowserJoinOneSession) {
@@ -179,7 +212,7 @@ TEST_F(SessionTest, OneVisitorPerAddressWithoutChaining) {
                       Combined("3.3.3.3", 70, "/c.html", 200, "1", "http://www.site.test/a.html") +
                       Combined("2001:db8::1", 80, "/d.html") + Combined("1.1.1.1", 90, "/e.html"));
   ASSERT_EQ(list.Count(), 4u);
-  EXPECT_EQ(list.Text(list.At(3).address), "2001:db8::1");
+  EXPECT_EQ(list.AddressText(list.At(3).address), "2001:db8::1");
   EXPECT_EQ(list.At(0).resourceCount, 2u);
   for (size_t i = 1; i < 4; ++i) EXPECT_EQ(list.At(i).resourceCount, 1u);
 }
@@ -200,7 +233,7 @@ TEST_F(SessionTest, LinesOutOfTimeOrder) {
   EXPECT_EQ(list.At(1).resourceCount, 2u);  // not closed by the line from 01:00
   EXPECT_EQ(list.At(2).enterTime, list.At(2).exitTime);
   EXPECT_TRUE(list.At(0).closed);
-  EXPECT_EQ(list.Text(list.At(3).address), "1.1.1.1");
+  EXPECT_EQ(list.AddressText(list.At(3).address), "1.1.1.1");
 }
 
 // ---------------------------------------------------------------- differential test
@@ -275,7 +308,7 @@ TEST_F(SessionTest, IndexedMatchingGivesThePlainScansSessions) {
       SCOPED_TRACE("seed " + std::to_string(seed) + " session " + std::to_string(i));
       EXPECT_EQ(FormatEpochSeconds(f.enterTime), FormatEpochSeconds(RequestTime(p.enterDate, p.enterTime)));
       EXPECT_EQ(FormatEpochSeconds(f.exitTime), FormatEpochSeconds(RequestTime(p.exitDate, p.exitTime)));
-      EXPECT_EQ(fast.Text(f.address), p.address);
+      EXPECT_EQ(fast.AddressText(f.address), p.address);
       EXPECT_EQ(fast.Text(f.userAgent), p.userAgent.value_or(""));
       // A session stored before the end has no "-" filled in yet.
       EXPECT_EQ(f.referrer == kNoText ? "-" : fast.Text(f.referrer), p.referrer.value_or("-"));

@@ -130,6 +130,55 @@ TEST_F(StoreTest, ASecondSessionOfTheSameStartAndAddressIsNotWrittenTwice) {
   for (int i : twins) EXPECT_EQ(Rows(db, "SELECT count(*) FROM [Session] WHERE UserIP='" + ip(i) + "'").at(0), "1");
 }
 
+// Every address of an import gets one row, whatever its form and however often its
+// visitor comes back: many plain IPv4 addresses (held as their bits), the two at the
+// ends of their range, and texts in other forms.
+TEST_F(StoreTest, EachAddressOfAnImportGetsOneRow) {
+  std::vector<std::string> addresses = {"0.0.0.0", "255.255.255.255", "010.0.0.1", "10.0.0.1", "::1", "host.example"};
+  for (int i = 0; i < 20000; ++i) addresses.push_back("172.16." + std::to_string(i / 256) + "." + std::to_string(i % 256));
+  std::string log;
+  for (int visit = 0; visit < 2; ++visit)  // the second visit is a session of its own
+    for (const std::string& address : addresses) log += Combined(address, visit * 3000, "/a.html");
+  SessionList list;
+  ParserState state("");
+  test::ParseInto(list, state, log);
+  ASSERT_EQ(list.Count(), 2 * addresses.size());
+  DbSession db;
+  ASSERT_TRUE(Succeeded(db.OpenFile(NewDatabase())));
+  EXPECT_EQ(StoreSessionList(list, db, nullptr).stored, static_cast<int64_t>(2 * addresses.size()));
+  EXPECT_EQ(Rows(db, "SELECT count(*)||'|'||count(DISTINCT UserIP) FROM DNSLookUp").at(0),
+            std::to_string(addresses.size()) + "|" + std::to_string(addresses.size()));
+  for (const char* address : {"0.0.0.0", "255.255.255.255", "010.0.0.1", "10.0.0.1", "::1", "host.example", "172.16.78.31"})
+    EXPECT_EQ(Rows(db, std::string("SELECT count(*) FROM DNSLookUp d JOIN [Session] s ON s.UserIP=d.UserIP WHERE "
+                                   "d.UserIP='") + address + "'").at(0), "2") << address;
+}
+
+// The twin check's frozen pairs keep starts as seconds after the run's earliest unless
+// the run spans more than 32 bits of seconds: twins are found in either kind of run.
+TEST_F(StoreTest, TwinsAreFoundInARunSpanningCenturies) {
+  auto line = [](const std::string& address, const char* stamp, const char* path) {
+    return address + " - - [" + stamp + " +0000] \"GET " + path + " HTTP/1.1\" 200 100 \"-\" \"Agent/1.0\"\n";
+  };
+  // Both ends of the calendar in the first run; a request an hour after the last start
+  // closes its session.
+  std::string log = line("10.1.0.1", "07/Mar/1601:00:00:00", "/a.html") + line("10.1.0.2", "07/Mar/9999:00:00:00", "/a.html");
+  constexpr int kSessions = 70000;  // more than one run holds
+  for (int i = 0; i < kSessions; ++i)
+    log += Combined("10.2." + std::to_string(i / 250) + "." + std::to_string(i % 250), i % 3000, "/a.html");
+  log += line("10.1.0.3", "07/Mar/9999:01:00:00", "/a.html");
+  // Each a second session with the same start and address.
+  log += line("10.1.0.1", "07/Mar/1601:00:00:00", "/b.html") + line("10.1.0.2", "07/Mar/9999:00:00:00", "/b.html");
+  SessionList list{kDefaultExtensions, /*agentChaining=*/false};
+  ParserState state("");
+  test::ParseInto(list, state, log);
+  DbSession db;
+  ASSERT_TRUE(Succeeded(db.OpenFile(NewDatabase())));
+  StoreResult result = StoreSessionList(list, db, nullptr);
+  EXPECT_EQ(result.stored, kSessions + 3);
+  EXPECT_EQ(result.alreadyStored, 2);
+  EXPECT_EQ(Rows(db, "SELECT count(*) FROM [Session] WHERE UserIP IN ('10.1.0.1', '10.1.0.2')").at(0), "2");
+}
+
 // More sessions than one lookup of the stored ones takes: a second import of the log
 // stores nothing, and the log continued completes every stored session (pages, exit,
 // bytes, the referrer that came after the stored "-") and stores the new ones.
@@ -314,7 +363,7 @@ void PlainStore(const SessionList& list, DbSession& db) {
   for (size_t i = 0; i < list.Count(); ++i) {
     const SessionRecord& s = list.At(i);
     std::string enter = FormatEpochSeconds(s.enterTime);
-    std::string address(list.Text(s.address));
+    std::string address(list.AddressText(s.address));
     Statement check;
     if (Failed(check.Execute(db, "Select SessionId FROM [Session] WHERE TimeEnter=CDate('" + enter +
                                      "') AND UserIP=" + quoted(address) + ";")) ||
