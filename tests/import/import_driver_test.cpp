@@ -86,6 +86,19 @@ TEST_F(DriverTest, ImportTracesItsStepsAndStoresOnce) {
   EXPECT_EQ(Count("SessionBytes"), 2);
   // Nothing new was stored: the statistics are not counted again.
   EXPECT_EQ(Count("sqlite_stat1"), 0);
+
+  // Without statistics every table is counted; once the reference tables have theirs,
+  // only the tables an import writes are counted again.
+  std::string grown = test::ReadFile(log) + Combined("3.3.3.3", 20, "/c.html");
+  test::WriteFile(log, grown);
+  EXPECT_EQ(Import(log).sessionsStored, 1);
+  EXPECT_EQ(test::QueryNumber(db, "SELECT stat+0 FROM sqlite_stat1 WHERE idx='ResourceSessionId'"), 3);
+  EXPECT_GT(test::QueryNumber(db, "SELECT stat+0 FROM sqlite_stat1 WHERE idx='IPRangesStartEnd'"), 1000);
+  test::QueryNumber(db, "UPDATE sqlite_stat1 SET stat='7 1 1' WHERE idx='IPRangesStartEnd'");
+  test::WriteFile(log, grown + Combined("4.4.4.4", 30, "/d.html"));
+  EXPECT_EQ(Import(log).sessionsStored, 1);
+  EXPECT_EQ(test::QueryNumber(db, "SELECT stat+0 FROM sqlite_stat1 WHERE idx='ResourceSessionId'"), 4);
+  EXPECT_EQ(test::QueryNumber(db, "SELECT stat+0 FROM sqlite_stat1 WHERE idx='IPRangesStartEnd'"), 7);
 }
 
 TEST_F(DriverTest, UnopenableFileStillRunsTheStore) {
