@@ -137,7 +137,8 @@ class DbSession {
 
   // On a server: rows for table's columns in COPY's text form (a row a line, fields
   // separated by tabs, \N for null, backslash escapes), written with one COPY. Fails on
-  // a SQLite file. skipDuplicates: a row whose unique value the table holds already (or
+  // a SQLite file. The COPY is answered while the caller goes on: a failure shows as the
+  // session's at its next use, and fails the commit. skipDuplicates (answered at once): a row whose unique value the table holds already (or
   // an earlier row of the same rows holds) is left out and the others land, as inserts
   // that each skip a duplicate would leave it: the rows go by COPY into a temporary
   // table of the same columns, dropped at the commit, and from there into the table.
