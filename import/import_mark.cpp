@@ -159,8 +159,11 @@ void WriteImportMark(DbSession& db, const ImportMark* mark) {
     return;
   }
   int64_t lastSession = 0, lastResource = 0;
-  if (Failed(run.Execute(db, "CREATE TABLE IF NOT EXISTS ImportMark (Path TEXT, EndOffset BIGINT, PrefixHash TEXT, "
-                             "SettingsHash TEXT, FieldsDirective TEXT, LastSessionId BIGINT, LastResourceId BIGINT);")) ||
+  // Made only when missing: a server refuses even CREATE TABLE IF NOT EXISTS of an
+  // existing table to a role that may not create tables (one that only reads and writes).
+  if ((!HasMarkTable(db) &&
+       Failed(run.Execute(db, "CREATE TABLE IF NOT EXISTS ImportMark (Path TEXT, EndOffset BIGINT, PrefixHash TEXT, "
+                              "SettingsHash TEXT, FieldsDirective TEXT, LastSessionId BIGINT, LastResourceId BIGINT);"))) ||
       Failed(run.Execute(db, "DELETE FROM ImportMark;")) || !LastIds(db, lastSession, lastResource))
     return;
   run.Query(db,

@@ -20,11 +20,14 @@ int64_t RowCount(DbSession& db, const std::string& table) {
 std::vector<HeldIndex> IndexesOf(DbSession& db, const char* table) {
   std::vector<HeldIndex> found;
   Statement list;
-  // On a server: the indexes of the table that no constraint owns (a drop that fails
-  // would end the import's transaction there).
+  // On a server: the indexes of the table that no constraint owns, when the importing
+  // role may drop them, i.e. owns the table (a drop that fails would end the import's
+  // transaction there: a team's importer may only read and write the tables).
   const char* sql = db.IsServer()
-                        ? "SELECT indexname, indexdef FROM pg_indexes WHERE schemaname = current_schema() AND "
-                          "tablename = lower(?) AND indexname NOT IN (SELECT conname FROM pg_constraint);"
+                        ? "SELECT i.indexname, i.indexdef FROM pg_indexes i JOIN pg_namespace n ON n.nspname = "
+                          "i.schemaname JOIN pg_class t ON t.relnamespace = n.oid AND t.relname = i.tablename WHERE "
+                          "i.schemaname = current_schema() AND i.tablename = lower(?) AND i.indexname NOT IN (SELECT "
+                          "conname FROM pg_constraint) AND pg_has_role(t.relowner, 'USAGE');"
                         : "SELECT name, sql FROM sqlite_master WHERE type='index' AND tbl_name=? AND sql IS NOT NULL;";
   if (Failed(list.Query(db, sql, table))) return found;
   while (list.MoveNext() == kResultOk) {
@@ -34,7 +37,8 @@ std::vector<HeldIndex> IndexesOf(DbSession& db, const char* table) {
   return found;
 }
 
-// On a server: the primary key of a table that no foreign key refers to, as a constraint
+// On a server: the primary key of a table that no foreign key refers to and that the
+// importing role owns, as a constraint
 // to drop and the statement that adds it again. An identity column keeps numbering
 // without it.
 std::vector<HeldIndex> PrimaryKeyOf(DbSession& db, const char* table) {
@@ -45,7 +49,7 @@ std::vector<HeldIndex> PrimaryKeyOf(DbSession& db, const char* table) {
                         "SELECT c.conname, pg_get_constraintdef(c.oid) FROM pg_constraint c JOIN pg_class t ON "
                         "t.oid = c.conrelid JOIN pg_namespace n ON n.oid = t.relnamespace WHERE n.nspname = "
                         "current_schema() AND t.relname = lower(?) AND c.contype = 'p' AND NOT EXISTS (SELECT 1 FROM "
-                        "pg_constraint f WHERE f.confrelid = t.oid);",
+                        "pg_constraint f WHERE f.confrelid = t.oid) AND pg_has_role(t.relowner, 'USAGE');",
                         table)))
     return found;
   while (list.MoveNext() == kResultOk) {

@@ -190,6 +190,36 @@ TEST(ServerImports, AGrownLogReadOnShowsWhatTheFileShows) {
   }
 }
 
+// A team's importer need not own the tables: a role that may only read and write them
+// imports a log large against what is stored, with the keys and indexes left in place.
+TEST(ServerImports, ARoleThatOnlyReadsAndWritesTheTablesImports) {
+  test::TestPgDatabase server;
+  if (server.Uri().empty()) GTEST_SKIP() << "no PostgreSQL server for the tests";
+  test::CliHarness cli;
+  const std::string small = cli.Dir().File("one.log");
+  const std::string sample = test::ReadFile(kSample);
+  test::WriteFile(small, sample.substr(0, sample.find('\n') + 1));
+  ASSERT_EQ(cli.Run({"--db", server.Uri(), "import", small}), kExitOk) << cli.Err();  // the owner makes the tables
+
+  const std::string role = "writer_" + server.Name();
+  ASSERT_EQ(test::RunOnServer(server.Uri(), "CREATE ROLE " + role + " LOGIN; GRANT SELECT, INSERT, UPDATE, DELETE ON ALL "
+                                            "TABLES IN SCHEMA public TO " + role + "; GRANT USAGE, SELECT, UPDATE ON "
+                                            "ALL SEQUENCES IN SCHEMA public TO " + role + ";"),
+            "");
+  std::string uri = server.Uri();
+  const size_t user = uri.find("://") + 3;
+  uri.replace(user, uri.find('@') - user, role);
+  EXPECT_EQ(cli.Run({"--db", uri, "import", kSample}), kExitOk) << cli.Err() << cli.Out();
+  DbSession session;
+  ASSERT_EQ(session.OpenFile(server.Uri()), kResultOk);
+  EXPECT_GT(test::QueryNumber(session, "SELECT count(*) FROM Session"), 1);
+  EXPECT_EQ(test::QueryNumber(session, "SELECT count(*) FROM pg_indexes WHERE tablename IN ('session', 'resource', "
+                                       "'dnslookup', 'sessionbytes')"),
+            9);
+  session.Close();
+  EXPECT_EQ(test::RunOnServer(server.Uri(), "DROP OWNED BY " + role + "; DROP ROLE " + role + ";"), "");
+}
+
 // Two programs importing into one server database at once: one waits for the other's
 // transaction, and both land.
 TEST(ServerImports, TwoAtOnceBothLand) {
