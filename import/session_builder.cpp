@@ -8,6 +8,7 @@
 #include <vector>
 
 #include "base/text.h"
+#include "classify/ip_address.h"
 
 namespace weavil {
 
@@ -58,23 +59,11 @@ bool IsPage(std::string_view path, std::optional<int64_t> status, std::string_vi
 }
 
 std::optional<uint32_t> PlainIpv4(std::string_view text) {
-  if (text.size() < 7 || text.size() > 15) return std::nullopt;
-  uint32_t bits = 0;
-  size_t at = 0;
-  for (int part = 0; part < 4; ++part) {
-    if (part) {
-      if (at >= text.size() || text[at] != '.') return std::nullopt;
-      ++at;
-    }
-    const size_t first = at;
-    uint32_t number = 0;
-    while (at < text.size() && at - first < 3 && text[at] >= '0' && text[at] <= '9')
-      number = 10 * number + static_cast<uint32_t>(text[at++] - '0');
-    const size_t digits = at - first;
-    if (digits == 0 || number > 255 || (digits > 1 && text[first] == '0')) return std::nullopt;
-    bits = (bits << 8) | number;
-  }
-  if (at != text.size()) return std::nullopt;
+  std::optional<uint32_t> bits = ParseDottedIpv4(text);
+  if (!bits) return std::nullopt;
+  // No part with a leading zero: "01.2.3.4" is another text than "1.2.3.4".
+  for (size_t at = 0; at + 1 < text.size(); ++at)
+    if (text[at] == '0' && (at == 0 || text[at - 1] == '.') && text[at + 1] != '.') return std::nullopt;
   return bits;
 }
 
