@@ -435,11 +435,9 @@ std::string DbSession::ShownPath() const { return pg_ ? pg::ShownUri(pg_->Uri())
 int32_t DbSession::CopyRows(std::string_view table, std::string_view columns, std::string_view rows,
                             bool skipDuplicates) {
   if (!pg_) return kResultFail;
-  pg_conn* conn = pg_->Handle();
   const std::string target = pg::Translate(std::string(table)).sql;
   std::string stage;
   if (skipDuplicates) {
-    pg_->Settle();
     stage = "weavil_stage_";
     for (char c : target)
       if (std::isalnum(static_cast<unsigned char>(c))) stage.push_back(static_cast<char>(std::tolower(static_cast<unsigned char>(c))));
@@ -460,43 +458,21 @@ int32_t DbSession::CopyRows(std::string_view table, std::string_view columns, st
     pg::MakeValidUtf8(valid);
     rows = valid;
   }
-  if (!skipDuplicates) {
-    // The server takes these rows while the caller makes the next; a failure shows at
-    // the next use of the session, and fails the transaction's commit.
-    pg_->SendCopy(std::move(sql), valid.empty() ? std::string(rows) : std::move(valid));
-    return kResultOk;
-  }
-  PGresult* started = PQexec(conn, sql.c_str());
-  bool ok = PQresultStatus(started) == PGRES_COPY_IN;
+  // The server takes these rows while the caller makes the next; a failure shows at the
+  // next use of the session, and fails the transaction's commit.
+  pg_->SendCopy(std::move(sql), valid.empty() ? std::string(rows) : std::move(valid));
+  if (!skipDuplicates) return kResultOk;
+  if (!pg_->AwaitCopy()) return kResultFail;
+  const std::string list = pg::Translate(std::string(columns)).sql;
   DbError failure;
-  if (!ok) failure = pg::ErrorOf(conn, started);
-  PQclear(started);
-  if (ok) {
-    ok = PQputCopyData(conn, rows.data(), static_cast<int>(rows.size())) == 1 && PQputCopyEnd(conn, nullptr) == 1;
-    if (!ok) failure = pg::ErrorOf(conn, nullptr);
-    while (PGresult* done = PQgetResult(conn)) {
-      if (PQresultStatus(done) != PGRES_COMMAND_OK && ok) {
-        ok = false;
-        failure = pg::ErrorOf(conn, done);
-      }
-      PQclear(done);
-    }
+  if (!pg_->Run(("INSERT INTO " + target + " (" + list + ") SELECT " + list + " FROM " + stage + " ON CONFLICT DO NOTHING")
+                    .c_str(),
+                &failure)) {
+    errors_->Note(failure);
+    return kResultFail;
   }
-  if (ok && skipDuplicates) {
-    const std::string list = pg::Translate(std::string(columns)).sql;
-    PGresult* moved = PQexec(conn, ("INSERT INTO " + target + " (" + list + ") SELECT " + list + " FROM " + stage +
-                                    " ON CONFLICT DO NOTHING")
-                                       .c_str());
-    ok = PQresultStatus(moved) == PGRES_COMMAND_OK;
-    if (!ok) failure = pg::ErrorOf(conn, moved);
-    PQclear(moved);
-  }
-  if (ok) {
-    pg_->changes = 0;
-    return kResultOk;
-  }
-  errors_->Note(failure);
-  return kResultFail;
+  pg_->changes = 0;
+  return kResultOk;
 }
 
 int64_t DbSession::Changes() const {

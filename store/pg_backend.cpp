@@ -5,10 +5,10 @@
 
 #include <algorithm>
 #include <cctype>
+#include <condition_variable>
 #include <cstdlib>
 #include <cstring>
 #include <functional>
-#include <condition_variable>
 #include <mutex>
 #include <optional>
 #include <set>
@@ -575,8 +575,8 @@ void Connection::SendCopy(std::string sql, std::string rows) {
   sender_->changed.notify_all();
 }
 
-void Connection::AwaitCopy() {
-  if (!sender_ || !sender_->sent) return;
+bool Connection::AwaitCopy() {
+  if (!sender_ || !sender_->sent) return true;
   sender_->sent = false;
   std::optional<DbError> failure;
   {
@@ -589,6 +589,7 @@ void Connection::AwaitCopy() {
   }
   changes = 0;
   if (failure && failureSink_) failureSink_(*failure);
+  return !failure;
 }
 
 std::shared_ptr<Connection> Connection::Open(const std::string& uri, std::string& error) {

@@ -70,8 +70,8 @@ class Connection {
   // (every use settles first); a failure goes to the failure sink, and the transaction
   // it ended fails at its commit.
   void SendCopy(std::string sql, std::string rows);
-  // Waits for a COPY sent and not yet answered.
-  void AwaitCopy();
+  // Waits for a COPY sent and not yet answered; false when it failed.
+  bool AwaitCopy();
   // Reads every answer still due; the connection then takes statements one at a time.
   void Settle();
   void SetFailureSink(std::function<void(const DbError&)> sink) { failureSink_ = std::move(sink); }
