@@ -7,6 +7,9 @@
 #include <algorithm>
 #include <cerrno>
 #include <chrono>
+#include <climits>
+#include <cstdint>
+#include <deque>
 #include <memory>
 #include <optional>
 #include <string_view>
@@ -20,6 +23,7 @@
 #include "import/session_builder.h"
 #include "import/session_store_thread.h"
 #include "store/database.h"
+#include "store/jet_date.h"
 #include "store/result.h"
 #include "store/trace.h"
 #include "store/view_requests.h"
@@ -65,8 +69,10 @@ bool HeldNul(std::string_view raw, std::string_view cut) {
 // Reads one file of the import into the session list.
 class SourceParser {
  public:
-  SourceParser(SessionList& list, SessionStoreThread& store, ProgressThrottle& throttle, const ImportOptions& options)
-      : list_(list), store_(store), throttle_(throttle), options_(options) {}
+  // deferAfter: sessions starting after it may be deferred (none with INT64_MAX).
+  SourceParser(SessionList& list, SessionStoreThread& store, ProgressThrottle& throttle, const ImportOptions& options,
+               int64_t deferAfter)
+      : list_(list), store_(store), throttle_(throttle), options_(options), deferAfter_(deferAfter) {}
 
   // Reads one file of the import, tracing its opening and closing, and adds what it
   // read to stats and base. False when the caller cancelled.
@@ -84,6 +90,12 @@ class SourceParser {
     reader.Close();
     WriteTrace("File Close");
     return completed;
+  }
+
+  // Parsing ended: the deferred sessions still open are final as they are.
+  void EndDeferred() {
+    for (uint32_t index : deferredOpen_) HandPart(DeferredPart::Kind::kEnd, index);
+    deferredOpen_.clear();
   }
 
  private:
@@ -114,15 +126,63 @@ class SourceParser {
       }
       if (++sinceCheck == 1024) {
         sinceCheck = 0;
-        size_t before = finalSessions_;
-        while (finalSessions_ < list_.Count() && list_.At(finalSessions_).closed) ++finalSessions_;
-        if (finalSessions_ != before) store_.Publish(finalSessions_);
+        FeedStore();
         if (!KeepUpWithStore(reader, base)) return false;
       }
     }
     source.linesRead = reader.LinesRead();
     source.readError = reader.ReadError();
     return true;
+  }
+
+  // Publishes the leading sessions that became final, deferring a session that stayed
+  // open while too many later ones came, and hands over the parts of deferred sessions.
+  void FeedStore() {
+    for (size_t i = 0; i < deferredOpen_.size();) {
+      const uint32_t index = deferredOpen_[i];
+      const SessionRecord& session = list_.At(index);
+      if (session.closed) {
+        HandPart(DeferredPart::Kind::kEnd, index);
+        deferredOpen_.erase(deferredOpen_.begin() + static_cast<long>(i));
+        continue;
+      }
+      if (session.firstResource != UINT32_MAX && list_.ResourceTotal() - session.firstResource > options_.handOverResources)
+        HandPart(DeferredPart::Kind::kMore, index);
+      ++i;
+    }
+    while (finalSessions_ < list_.Count()) {
+      const SessionRecord& session = list_.At(finalSessions_);
+      if (session.closed) {
+        ++finalSessions_;
+        continue;
+      }
+      if (session.seeded || session.enterTime <= deferAfter_ || list_.Count() - finalSessions_ <= options_.deferBehind)
+        break;
+      HandPart(DeferredPart::Kind::kStart, finalSessions_);
+      deferredOpen_.push_back(static_cast<uint32_t>(finalSessions_));
+      ++finalSessions_;
+    }
+    store_.Publish(finalSessions_);
+  }
+
+  void HandPart(DeferredPart::Kind kind, size_t index) {
+    DeferredPart part;
+    part.kind = kind;
+    part.index = static_cast<uint32_t>(index);
+    part.position = finalSessions_;
+    part.record = kind == DeferredPart::Kind::kStart ? list_.Defer(index) : list_.HandOver(index);
+    store_.Hand(part);
+    if (part.record.firstResource != UINT32_MAX) partFloors_.push_back({partsHanded_, part.record.firstResource});
+    ++partsHanded_;
+  }
+
+  // The first page request a part the store has not written yet hands over.
+  size_t ResourceFloor() {
+    const int64_t handled = store_.PartsHandled();
+    while (!partFloors_.empty() && partFloors_.front().first < handled) partFloors_.pop_front();
+    size_t floor = SIZE_MAX;
+    for (const auto& [part, first] : partFloors_) floor = std::min<size_t>(floor, first);
+    return floor;
   }
 
   // Reports progress, and waits while the store has more than kMaxUnstored final
@@ -134,7 +194,7 @@ class SourceParser {
     constexpr int64_t kMaxUnstored = 32768;
     for (;;) {
       const int64_t handled = store_.Handled();
-      list_.ReleaseStored(static_cast<size_t>(handled));
+      list_.ReleaseStored(static_cast<size_t>(handled), ResourceFloor());
       if (!throttle_.Report(base.done + reader.ProgressRead(), base.total, base.lines + reader.LinesRead(),
                             static_cast<int64_t>(list_.Count())))
         return false;
@@ -147,7 +207,12 @@ class SourceParser {
   SessionStoreThread& store_;
   ProgressThrottle& throttle_;
   const ImportOptions& options_;
+  const int64_t deferAfter_;
   size_t finalSessions_ = 0;
+  std::vector<uint32_t> deferredOpen_;  // deferred sessions not ended, in creation order
+  // The parts handed over (by number) with the first page request each holds.
+  std::deque<std::pair<int64_t, uint32_t>> partFloors_;
+  int64_t partsHanded_ = 0;
 };
 
 }  // namespace
@@ -192,6 +257,20 @@ ImportStats RunImport(const std::string& path, int64_t offset, const ImportCopie
 }
 
 namespace {
+
+// The latest start of a stored session (INT64_MIN when none is stored, INT64_MAX when
+// the data source cannot tell): only sessions starting after it cannot be there already.
+int64_t LatestStoredStart() {
+  DbSession db;
+  if (Failed(OpenSourceSession(db))) return INT64_MAX;
+  Statement latest;
+  if (Failed(latest.Execute(db, "SELECT max(TimeEnter) FROM [Session];")) || latest.MoveNext() != kResultOk)
+    return INT64_MAX;
+  std::string text;
+  if (!latest.GetText(1, text)) return INT64_MIN;
+  DateTimeParts parts;
+  return ParseDateTime(text, parts) ? EpochSecondsFromParts(parts) : INT64_MAX;
+}
 
 // The sessions still open at the end of the stored data go first into the list.
 void SeedFromDatabase(SessionList& list) {
@@ -395,7 +474,7 @@ ImportStats RunImport(const std::vector<std::string>& paths, int64_t offset, con
   // Storing runs beside parsing: sessions are written as soon as they and every
   // session before them are closed.
   SessionStoreThread store(list, expected, copies.isModernRules != 0);
-  SourceParser parser(list, store, throttle, options);
+  SourceParser parser(list, store, throttle, options, stats.opened ? LatestStoredStart() : INT64_MAX);
   // The Fields directive in force where the first file is read on from: the one the caller
   // carried (the rounds of a follow), else the file's own before the offset.
   std::string carried = options.fieldsDirective;
@@ -419,6 +498,7 @@ ImportStats RunImport(const std::vector<std::string>& paths, int64_t offset, con
   std::optional<ImportMark> mark;
   if (markable && readers.size() == 1 && !stats.sources.empty())
     mark = EndMark(paths[0], *readers[0], offset, resumed, copies, stats.sources.back(), stats.fieldsDirective);
+  parser.EndDeferred();
   store.Finish(list.Count(), std::move(mark));
   AwaitStore(store, throttle, bytesTotal, stats.linesRead);
   FinishSessionList(list);

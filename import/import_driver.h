@@ -86,7 +86,14 @@ struct ImportOptions {
   // A Fields directive line in force before the first line read (the first file is
   // read on past its header, as ImportStats::fieldsDirective of the import before gave
   // it); empty: none, the lines read as those of a log without one.
-  std::string fieldsDirective;
+  std::string fieldsDirective;  // A session still open while this many later sessions exist is stored at its place
+  // as it is, and the later ones after it, instead of holding them all in memory until
+  // it ends (a monitor polling all day); its page requests are then written whenever
+  // this many more came (SessionList::Defer). Only sessions starting after every stored
+  // one are deferred. Page requests then follow in storing order rather than in list
+  // order; every row is the same.
+  size_t deferBehind = 16384;
+  size_t handOverResources = 65536;
 };
 
 // Reported from the import thread, at most every 100 ms: while parsing (bytes of the

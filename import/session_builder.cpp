@@ -103,6 +103,9 @@ class ExitTree {
     for (node >>= 1; node; node >>= 1) tree_[node] = std::min(tree_[2 * node], tree_[2 * node + 1]);
   }
 
+  // The session leaves the tree as if closed (it is kept elsewhere).
+  void Remove(size_t index) { Set(index, kClosed); }
+
   template <typename F>
   void CloseUpTo(size_t limit, int64_t threshold, F&& close) {
     if (count_ == base_ || limit <= base_ || tree_[1] > threshold) return;
@@ -211,6 +214,10 @@ inline uint64_t AgentReferrerKey(uint32_t agent, uint32_t referrer) {
 // exit times.
 struct SessionIndexes {
   ExitTree exits;
+  // The deferred sessions' exit times, by their place in deferred (creation order):
+  // they leave exits, whose size would otherwise follow the span from the oldest of them.
+  ExitTree deferredExits;
+  const std::vector<uint32_t>* deferred = nullptr;
   std::unordered_map<uint64_t, IndexList> byAddress;  // by AddressKey
   std::unordered_map<uint32_t, IndexList> byAgent;
   std::unordered_map<uint64_t, IndexList> byAgentReferrer;
@@ -226,7 +233,8 @@ struct ListParts {
   TextPool& pool;
   size_t released;
 
-  bool IsOpen(uint32_t s) { return s >= released && !sessions[s].closed; }
+  // A released session reads as zeros (not deferred); a deferred one stays readable.
+  bool IsOpen(uint32_t s) { return (s >= released || sessions[s].deferred) && !sessions[s].closed; }
 };
 
 // Most addresses come once: their entries would stay in the indexes for good, and so
@@ -287,10 +295,19 @@ uint32_t JoinByAddress(ListParts& list, const Arrival& a) {
   if (byAddress != list.m.byAddress.end())
     taker = byAddress->second.FindFirst([&](uint32_t s) { return list.IsOpen(s); },
                                         [&](uint32_t s) { return WithinGap(sessions[s], a.now); });
-  list.m.exits.CloseUpTo(taker == UINT32_MAX ? sessions.size() : taker, a.now - kSessionGap - 1, [&](size_t s) {
+  const size_t limit = taker == UINT32_MAX ? sessions.size() : taker;
+  list.m.exits.CloseUpTo(limit, a.now - kSessionGap - 1, [&](size_t s) {
     sessions[s].closed = true;
     ++list.m.closedSinceSweep;
   });
+  const std::vector<uint32_t>& deferred = *list.m.deferred;
+  if (!deferred.empty()) {
+    size_t before = static_cast<size_t>(std::lower_bound(deferred.begin(), deferred.end(), limit) - deferred.begin());
+    list.m.deferredExits.CloseUpTo(before, a.now - kSessionGap - 1, [&](size_t at) {
+      sessions[deferred[at]].closed = true;
+      ++list.m.closedSinceSweep;
+    });
+  }
   return taker;
 }
 
@@ -317,8 +334,7 @@ uint32_t JoinByAgent(ListParts& list, Arrival& a) {
   return found->second.FindFirst([&](uint32_t s) { return list.IsOpen(s); }, [&](uint32_t s) {
     const SessionRecord& session = sessions[s];
     if (session.userAgent != agent || !WithinGap(session, a.now)) return false;
-    if (session.lastResource != UINT32_MAX &&
-        request.referrer.find(list.pool.Text(list.resources[session.lastResource].path)) != std::string_view::npos)
+    if (session.lastPath != kNoText && request.referrer.find(list.pool.Text(session.lastPath)) != std::string_view::npos)
       return true;
     return hostRoot;
   });
@@ -351,6 +367,7 @@ void AttachPage(ListParts& list, SessionRecord& session, const Arrival& a) {
   if (session.lastResource == UINT32_MAX) session.firstResource = index;
   else list.resources[session.lastResource].next = index;
   session.lastResource = index;
+  session.lastPath = resource.path;
   ++session.resourceCount;
 }
 
@@ -366,7 +383,13 @@ void AddBytesAndTime(ListParts& list, SessionRecord& session, uint32_t taker, co
   session.enterTime = std::min(session.enterTime, a.now);
   if (a.now > session.exitTime) {
     session.exitTime = a.now;
-    list.m.exits.Set(taker, a.now);
+    if (!session.deferred) {
+      list.m.exits.Set(taker, a.now);
+    } else {
+      const std::vector<uint32_t>& deferred = *list.m.deferred;
+      list.m.deferredExits.Set(
+          static_cast<size_t>(std::lower_bound(deferred.begin(), deferred.end(), taker) - deferred.begin()), a.now);
+    }
   }
 }
 
@@ -401,21 +424,44 @@ void TakeStatusAndReferrer(ListParts& list, SessionRecord& session, uint32_t tak
 struct SessionList::Matcher : SessionIndexes {};
 
 SessionList::SessionList(std::string extensions, bool agentChaining)
-    : extensions_(std::move(extensions)), agentChaining_(agentChaining), matcher_(std::make_unique<Matcher>()) {}
+    : extensions_(std::move(extensions)), agentChaining_(agentChaining), matcher_(std::make_unique<Matcher>()) {
+  matcher_->deferred = &deferred_;
+}
 
 SessionList::~SessionList() = default;
 
-void SessionList::ReleaseStored(size_t first, size_t leastBytes) {
+void SessionList::ReleaseStored(size_t first, size_t resourceFloor, size_t leastBytes) {
   first = std::min(first, sessions_.size());
-  const size_t end = first < sessions_.size() ? sessions_[first].resourcesBefore : resources_.size();
+  size_t end = first < sessions_.size() ? sessions_[first].resourcesBefore : resources_.size();
+  end = std::min(end, resourceFloor);
+  // The requests of a deferred session not handed over yet stay.
+  for (uint32_t s : deferred_)
+    if (sessions_[s].firstResource != UINT32_MAX) end = std::min<size_t>(end, sessions_[s].firstResource);
   if (end > resourcesReleased_ && (end - resourcesReleased_) * sizeof(ResourceRecord) >= leastBytes) {
     resources_.Release(end);
     resourcesReleased_ = end;
   }
   if (first > sessionsReleased_ && (first - sessionsReleased_) * sizeof(SessionRecord) >= leastBytes) {
-    sessions_.Release(first);
+    sessions_.Release(first, deferred_);
     sessionsReleased_ = first;
   }
+}
+
+SessionRecord SessionList::Defer(size_t index) {
+  SessionRecord& session = sessions_[index];
+  session.deferred = true;
+  matcher_->exits.Remove(index);
+  deferred_.push_back(static_cast<uint32_t>(index));
+  matcher_->deferredExits.Append(session.exitTime);
+  return HandOver(index);
+}
+
+SessionRecord SessionList::HandOver(size_t index) {
+  SessionRecord& session = sessions_[index];
+  SessionRecord copy = session;
+  // The handed-over list ends here: its last request's link is never written again.
+  session.firstResource = session.lastResource = UINT32_MAX;
+  return copy;
 }
 
 // ---------------------------------------------------------------- AddRequest

@@ -19,6 +19,7 @@
 #include <optional>
 #include <string>
 #include <string_view>
+#include <vector>
 
 #include "import/log_parser.h"
 #include "import/stable_containers.h"
@@ -66,15 +67,18 @@ struct SessionRecord {
   AddressKey address;                // UserIP
   uint32_t userAgent = kNoText;      // UserAgent
   uint32_t referrer = kNoText;       // Referer, absent until a referrer from outside came
-  bool hasStatus = false;
   std::optional<int64_t> status;     // ErrorCode; none when not a decimal integer
   int64_t bytes = 0;                 // sum of sc-bytes
   int64_t bytesIn = 0;               // sum of cs-bytes
+  bool hasStatus = false;
   bool closed = false;
   bool seeded = false;               // stored by an earlier import, continued by this one
+  bool deferred = false;             // stored while still open, in parts (SessionList::Defer)
   uint32_t resourceCount = 0;        // NumVisited (a seeded session counts its stored pages)
+  // The page requests not handed over yet (all of them unless the session is deferred).
   uint32_t firstResource = UINT32_MAX;
   uint32_t lastResource = UINT32_MAX;
+  uint32_t lastPath = kNoText;       // path of the latest page request
   uint32_t resourcesBefore = 0;      // the list's resources when it started: all of its own come later
 };
 
@@ -122,11 +126,23 @@ class SessionList {
 
   // The sessions before first are stored and never read again: they and the page
   // requests that belong to them alone leave memory (those before the first request of
-  // the first session still to store), a few megabytes at a time: each release makes
-  // the kernel flush the address translations of every core the import runs on. At()
-  // must not be asked for a released session. Call it on the thread that builds the
-  // list. leastBytes: the memory worth one release.
-  void ReleaseStored(size_t first, size_t leastBytes = size_t{4} << 20);
+  // the first session still to store, and before resourceFloor), a few megabytes at a
+  // time: each release makes the kernel flush the address translations of every core
+  // the import runs on. Deferred sessions stay, with the requests not handed over yet.
+  // At() must not be asked for a released session. Call it on the thread that builds
+  // the list. leastBytes: the memory worth one release.
+  void ReleaseStored(size_t first, size_t resourceFloor = SIZE_MAX, size_t leastBytes = size_t{4} << 20);
+
+  // A session that stays open while many later ones close (a monitor polling all day, a
+  // crawler) would hold every later session in memory until it ends, as they are
+  // stored in list order. Deferring it lets the store write it at its place as it is
+  // now and the later sessions after it; it goes on taking requests. Defer and
+  // HandOver give a copy of the record whose requests (from firstResource on) are the
+  // ones not handed over before; they never change again, so another thread may read
+  // them. The live record starts a new list of requests. index: an open session, not
+  // seeded; deferred sessions come in creation order.
+  SessionRecord Defer(size_t index);
+  SessionRecord HandOver(size_t index);
 
  private:
   friend void AddRequest(SessionList& list, const RequestRecord& request);
@@ -140,6 +156,7 @@ class SessionList {
   StableArray<SessionRecord> sessions_;
   StableArray<ResourceRecord> resources_;
   size_t resourcesReleased_ = 0, sessionsReleased_ = 0;
+  std::vector<uint32_t> deferred_;  // every deferred session, in creation order
   std::unique_ptr<Matcher> matcher_;
 };
 

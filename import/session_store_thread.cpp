@@ -19,13 +19,19 @@ struct SessionStoreThread::Impl {
     thread = std::thread([this] { Run(); });
   }
 
-  // Waits for sessions to store; false when there is nothing more to come.
-  bool NextBatch(size_t done, size_t& ready) {
+  // Waits for sessions or parts to store; false when there is nothing more to come.
+  bool NextBatch(size_t done, size_t partsDone, size_t& ready, size_t& partsReady) {
     std::unique_lock<std::mutex> lock(mutex);
-    wake.wait(lock, [&] { return cancelled || finished || published > done; });
+    wake.wait(lock, [&] { return cancelled || finished || published > done || partsPublished > partsDone; });
     if (cancelled) return false;
     ready = published;
-    return ready > done;
+    partsReady = partsPublished;
+    return ready > done || partsReady > partsDone;
+  }
+
+  void SetHandled(size_t done, size_t partsDone) {
+    handled.store(static_cast<int64_t>(done), std::memory_order_release);
+    partsHandled.store(static_cast<int64_t>(partsDone), std::memory_order_release);
   }
 
   // Nothing can be stored: the sessions still to come are taken and dropped, so the
@@ -33,8 +39,46 @@ struct SessionStoreThread::Impl {
   void Drain(std::string error) {
     result.databaseFailed = true;
     result.error = std::move(error);
-    size_t ready = 0;
-    while (NextBatch(ready, ready)) handled.store(static_cast<int64_t>(ready), std::memory_order_release);
+    size_t ready = 0, partsReady = 0;
+    while (NextBatch(ready, partsReady, ready, partsReady)) SetHandled(ready, partsReady);
+  }
+
+  // Writes the sessions in list order, each deferred part once the sessions before its
+  // position are written (a start in place of its session). After a failure the rest is
+  // only taken, not written.
+  void WriteAll(DbSession& db, SessionWriter& writer) {
+    size_t done = 0, ready = 0, partsDone = 0, partsReady = 0;
+    while (NextBatch(done, partsDone, ready, partsReady)) {
+      for (;;) {
+        const bool skip = db.FirstHardError().Failed();
+        if (partsDone < partsReady && parts[partsDone].position <= done) {
+          const DeferredPart& part = parts[partsDone];
+          if (!skip && !cancelled.load(std::memory_order_relaxed)) {
+            switch (part.kind) {
+              case DeferredPart::Kind::kStart: writer.StartDeferred(part.index, part.record, result); break;
+              case DeferredPart::Kind::kMore: writer.ContinueDeferred(part.index, part.record); break;
+              case DeferredPart::Kind::kEnd: writer.EndDeferred(part.index, part.record); break;
+            }
+          }
+          if (part.kind == DeferredPart::Kind::kStart) done = std::max(done, part.position + 1);
+          SetHandled(done, ++partsDone);
+          continue;
+        }
+        const size_t end = partsDone < partsReady ? std::min(ready, parts[partsDone].position) : ready;
+        if (done >= end) break;
+        if (skip) {
+          done = end;
+        } else {
+          done = writer.StoreRange(done, end, result, [&](size_t index) {
+            handled.store(static_cast<int64_t>(index), std::memory_order_release);
+            return !cancelled.load(std::memory_order_relaxed);
+          });
+          // Stopped short without a failure: cancelled.
+          if (done < end && !db.FirstHardError().Failed()) break;
+        }
+        SetHandled(done, partsDone);
+      }
+    }
   }
 
   void Run() {
@@ -71,18 +115,12 @@ struct SessionStoreThread::Impl {
     {
       std::unique_ptr<SessionClassifier> classifier = MakeStoreClassifier(db, modernRules);
       SessionWriter writer(db, list, *classifier, &held);
-      size_t done = 0, ready = 0;
-      while (NextBatch(done, ready)) {
-        done = writer.StoreRange(done, ready, result, [&](size_t index) {
-          handled.store(static_cast<int64_t>(index), std::memory_order_release);
-          return !cancelled.load(std::memory_order_relaxed);
-        });
-        handled.store(static_cast<int64_t>(done), std::memory_order_release);
-        // After a failure the rest is only taken, not written.
-        if (db.FirstHardError().Failed()) done = ready;
-      }
+      WriteAll(db, writer);
+      writer.Flush();
+      if (!db.FirstHardError().Failed()) RecreateIndexes(db, indexes);
+      // The deferred sessions' final values go by their identifiers, through the indexes.
+      if (!cancelled && !db.FirstHardError().Failed()) writer.CompleteDeferred();
     }
-    if (!db.FirstHardError().Failed()) RecreateIndexes(db, indexes);
     // Where this import ended, in the same transaction as its rows.
     if (!cancelled && !db.FirstHardError().Failed()) {
       std::optional<ImportMark> ended;
@@ -111,10 +149,13 @@ struct SessionStoreThread::Impl {
   std::mutex mutex;
   std::condition_variable wake, endWake;
   size_t published = 0;
+  // Deferred parts: appended by the building thread, the first partsPublished readable here.
+  StableArray<DeferredPart> parts;
+  size_t partsAdded = 0, partsPublished = 0;
   bool finished = false, ended = false;
   std::optional<ImportMark> mark;
   std::atomic<bool> cancelled{false};
-  std::atomic<int64_t> handled{0};
+  std::atomic<int64_t> handled{0}, partsHandled{0};
   // Written by the thread, read after it ended.
   StoreResult result;
   bool sourceOpened = false;
@@ -135,16 +176,24 @@ SessionStoreThread::~SessionStoreThread() {
 
 void SessionStoreThread::Publish(size_t finalSessions) {
   std::lock_guard<std::mutex> lock(impl_->mutex);
-  if (finalSessions > impl_->published) {
-    impl_->published = finalSessions;
+  if (finalSessions > impl_->published || impl_->partsAdded > impl_->partsPublished) {
+    impl_->published = std::max(impl_->published, finalSessions);
+    impl_->partsPublished = impl_->partsAdded;
     impl_->wake.notify_all();
   }
+}
+
+void SessionStoreThread::Hand(const DeferredPart& part) {
+  // Only this thread appends; the store reads no part beyond those published.
+  impl_->parts.push_back(part);
+  ++impl_->partsAdded;
 }
 
 void SessionStoreThread::Finish(size_t sessionCount, std::optional<ImportMark> mark) {
   std::lock_guard<std::mutex> lock(impl_->mutex);
   impl_->mark = std::move(mark);
   impl_->published = std::max(impl_->published, sessionCount);
+  impl_->partsPublished = impl_->partsAdded;
   impl_->finished = true;
   impl_->wake.notify_all();
 }
@@ -167,6 +216,7 @@ bool SessionStoreThread::Wait(int milliseconds) {
 }
 
 int64_t SessionStoreThread::Handled() const { return impl_->handled.load(std::memory_order_acquire); }
+int64_t SessionStoreThread::PartsHandled() const { return impl_->partsHandled.load(std::memory_order_acquire); }
 const StoreResult& SessionStoreThread::Result() const { return impl_->result; }
 bool SessionStoreThread::SourceOpened() const { return impl_->sourceOpened; }
 const std::vector<std::string>& SessionStoreThread::HeldTrace() const { return impl_->held; }

@@ -12,9 +12,19 @@
 
 namespace weavil {
 
+// What the building thread hands over of a deferred session (SessionList::Defer).
+struct DeferredPart {
+  enum class Kind : uint8_t { kStart, kMore, kEnd };
+  Kind kind = Kind::kStart;
+  uint32_t index = 0;   // the session's place in the list
+  size_t position = 0;  // written once the sessions before it are (a start at its place)
+  SessionRecord record;  // the requests handed over with it, and at the end the final values
+};
+
 // The building thread publishes how many leading sessions are final (closed, never to
-// change); they are written in list order, in one transaction, on a session of the
-// shared data source. Trace lines of failed statements are held back and handed out
+// change, or deferred with their start handed over); they are written in list order,
+// in one transaction, on a session of the shared data source, and the parts of
+// deferred sessions among them as their positions come. Trace lines of failed statements are held back and handed out
 // at the end, so the trace reads as if parsing and storing had run one after the other.
 class SessionStoreThread {
  public:
@@ -26,6 +36,9 @@ class SessionStoreThread {
   SessionStoreThread& operator=(const SessionStoreThread&) = delete;
 
   void Publish(size_t finalSessions);
+  // Adds a deferred session's part (positions never decrease), published with the
+  // next Publish or Finish. Call it on the building thread.
+  void Hand(const DeferredPart& part);
   // Every session is final now (parsing ended). mark: where this import of a plain log
   // ended, written with the sessions; without one the database's mark is removed.
   void Finish(size_t sessionCount, std::optional<ImportMark> mark = std::nullopt);
@@ -36,6 +49,8 @@ class SessionStoreThread {
   // The sessions before it are written (or dropped after a failure): the store reads
   // none of them again.
   int64_t Handled() const;
+  // The parts before it are written (or dropped): the store reads none of them again.
+  int64_t PartsHandled() const;
 
   // After Wait returned true:
   const StoreResult& Result() const;

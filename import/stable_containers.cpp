@@ -15,10 +15,11 @@ namespace {
 constexpr size_t kPoolBlock = 1 << 20;
 }
 
-void ReleasePages(const char* base, const char* from, const char* end) {
+void ReleasePages(const char* base, const char* from, const char* end, const char* floor) {
   static const uintptr_t page = static_cast<uintptr_t>(::sysconf(_SC_PAGESIZE));
-  uintptr_t start = std::max(reinterpret_cast<uintptr_t>(from) & ~(page - 1),
-                             (reinterpret_cast<uintptr_t>(base) + page - 1) & ~(page - 1));
+  auto up = [](uintptr_t at) { return (at + page - 1) & ~(page - 1); };
+  uintptr_t start = std::max(reinterpret_cast<uintptr_t>(from) & ~(page - 1), up(reinterpret_cast<uintptr_t>(base)));
+  if (floor) start = std::max(start, up(reinterpret_cast<uintptr_t>(floor)));
   uintptr_t stop = reinterpret_cast<uintptr_t>(end) & ~(page - 1);
   // Advice only: where it is refused the pages simply stay.
   if (stop > start) ::madvise(reinterpret_cast<void*>(start), stop - start, MADV_DONTNEED);

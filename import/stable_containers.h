@@ -15,8 +15,9 @@
 namespace weavil {
 
 // Gives back the whole pages from the one holding from (elements before it were given
-// back or are free to go as well) up to end, none before base, where an allocation starts.
-void ReleasePages(const char* base, const char* from, const char* end);
+// back or are free to go as well) up to end, none before base, where an allocation
+// starts, and none holding a byte before floor (null: no such bound).
+void ReleasePages(const char* base, const char* from, const char* end, const char* floor = nullptr);
 
 // A growing array whose elements never move, so a reader on another thread may use
 // the elements published to it while the owner appends more.
@@ -46,17 +47,29 @@ class StableArray {
   }
   void push_back(const T& value) { emplace_back() = value; }
 
-  // The elements before end are never read or written again: the whole memory pages
-  // they fill go back to the system. The array keeps its size (such an element would
-  // read as zeros).
-  void Release(size_t end) {
+  // The elements before end are never read or written again, but for those listed in
+  // keep (ascending): the whole memory pages they fill go back to the system, but
+  // those a kept element lies on, now or in a later release. The array keeps its size
+  // (a released element reads as zeros).
+  void Release(size_t end, const std::vector<uint32_t>& keep = {}) {
     end = std::min(end, size_);
+    auto kept = std::lower_bound(keep.begin(), keep.end(), released_);
     while (released_ < end) {
       size_t chunk = ChunkOf(released_);
       size_t first = kFirst * ((size_t(1) << chunk) - 1), stop = std::min(end, first + (kFirst << chunk));
       const char* base = reinterpret_cast<const char*>(chunks_[chunk].get());
-      ReleasePages(base, base + (released_ - first) * sizeof(T), base + (stop - first) * sizeof(T));
+      if (kept != keep.end() && *kept < stop) stop = *kept;
+      ReleasePages(base, base + (released_ - first) * sizeof(T), base + (stop - first) * sizeof(T),
+                   keptChunk_ == chunk ? keptEnd_ : nullptr);
       released_ = stop;
+      if (kept != keep.end() && *kept == released_) {
+        // Nothing on the pages of a kept element goes, by this release or a later one.
+        const char* element = base + (released_ - first) * sizeof(T);
+        keptEnd_ = element + sizeof(T);
+        keptChunk_ = chunk;
+        ++released_;
+        ++kept;
+      }
     }
   }
 
@@ -72,6 +85,8 @@ class StableArray {
   };
   std::unique_ptr<T, FreeChunk> chunks_[kChunks];
   size_t size_ = 0, released_ = 0;
+  const char* keptEnd_ = nullptr;  // the end of the last kept element, in chunk keptChunk_
+  size_t keptChunk_ = kChunks;
 };
 
 // Interned texts of one import; ids are stable, views stay valid while the pool lives.

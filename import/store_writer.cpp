@@ -5,6 +5,7 @@
 #include <bit>
 #include <ctime>
 #include <optional>
+#include <unordered_map>
 #include <utility>
 #include <vector>
 
@@ -226,6 +227,8 @@ struct SessionWriter::Impl {
     bytesStatement.Prepare(db, "SELECT Bytes, BytesIn FROM SessionBytes WHERE SessionId=?;");
     updateSession.Prepare(db, "UPDATE [Session] SET NumVisited=?, TimeExit=?, Referer=? WHERE SessionId=?;");
     updateBytes.Prepare(db, "UPDATE SessionBytes SET Bytes=?, BytesIn=? WHERE SessionId=?;");
+    endDeferred.Prepare(db, "UPDATE [Session] SET TimeEnter=?, TimeExit=?, ErrorCode=?, Referer=?, NumVisited=? "
+                            "WHERE SessionId=?;");
     insertAddress.Prepare(db, "INSERT INTO DNSLookUp (UserIP, rURL, CountryCode, IsRobot) VALUES (?, ?, ?, ?);");
     ReadStoredSpan();
   }
@@ -499,6 +502,55 @@ struct SessionWriter::Impl {
     list.ForEachResource(session, [&](const ResourceRecord& resource) { AddResource(resource, id); });
   }
 
+  // A referrer a joining request can no longer replace: one from outside, not "-".
+  bool FinalReferrer(const SessionRecord& session) const {
+    return session.referrer != kNoText && ReferrerText(session).substr(0, 1) != "-";
+  }
+
+  void StartDeferred(size_t index, const SessionRecord& part, StoreResult& result) {
+    Deferred& deferred = deferredSessions[index];
+    switch (StoreSession(part, deferred.id)) {
+      case StoreOutcome::kNew:
+        deferred.written = true;
+        StoreResources(part, deferred.id);
+        if (FinalReferrer(part)) {
+          classifier.AnalyzeReferrer(ReferrerText(part), deferred.id);
+          deferred.referrerAnalysed = true;
+        }
+        ++result.stored;
+        break;
+      case StoreOutcome::kAlreadyStored: ++result.alreadyStored; break;
+      case StoreOutcome::kCompleted: ++result.completed; break;
+      case StoreOutcome::kUntouched: break;
+    }
+  }
+
+  void ContinueDeferred(size_t index, const SessionRecord& part) {
+    auto found = deferredSessions.find(index);
+    if (found != deferredSessions.end() && found->second.written) StoreResources(part, found->second.id);
+  }
+
+  void EndDeferred(size_t index, const SessionRecord& last) {
+    auto found = deferredSessions.find(index);
+    if (found == deferredSessions.end()) return;
+    Deferred deferred = std::move(found->second);
+    deferredSessions.erase(found);
+    if (!deferred.written) return;
+    StoreResources(last, deferred.id);
+    if (!deferred.referrerAnalysed) classifier.AnalyzeReferrer(ReferrerText(last), deferred.id);
+    endedDeferred.push_back({std::move(deferred.id), last});
+  }
+
+  void CompleteDeferred() {
+    for (const EndedDeferred& ended : endedDeferred) {
+      const SessionRecord& last = ended.last;
+      endDeferred.Run(FormatEpochSeconds(last.enterTime), FormatEpochSeconds(last.exitTime), last.status,
+                      ReferrerText(last), static_cast<int64_t>(last.resourceCount), ended.id);
+      updateBytes.Run(last.bytes, last.bytesIn, ended.id);
+    }
+    endedDeferred.clear();
+  }
+
   // The first session of this address in this import.
   bool FirstTry(AddressKey address) {
     if (address.IsIpv4()) return ipv4Tried.Insert(address.Bits());
@@ -524,7 +576,19 @@ struct SessionWriter::Impl {
   TraceSink trace;
   BatchInserter sessionRows, bytesRows, resourceRows;
   std::unique_ptr<BatchInserter> addressRows;
-  Statement existsStatement, bytesStatement, updateSession, updateBytes, insertAddress;
+  Statement existsStatement, bytesStatement, updateSession, updateBytes, insertAddress, endDeferred;
+  // Deferred sessions still taking parts, by their place in the list, and the ended ones.
+  struct Deferred {
+    std::string id;
+    bool written = false;           // stored new at its start (else its parts are not written)
+    bool referrerAnalysed = false;  // its referrer was final at its start
+  };
+  std::unordered_map<size_t, Deferred> deferredSessions;
+  struct EndedDeferred {
+    std::string id;
+    SessionRecord last;
+  };
+  std::vector<EndedDeferred> endedDeferred;
   bool anyStored = true;
   std::string firstStored, lastStored;
   StartAddressSet storedHere;
@@ -558,6 +622,13 @@ void SessionWriter::StoreResources(const SessionRecord& session, std::string_vie
 }
 
 void SessionWriter::Flush() { impl_->Flush(); }
+
+void SessionWriter::StartDeferred(size_t index, const SessionRecord& part, StoreResult& result) {
+  impl_->StartDeferred(index, part, result);
+}
+void SessionWriter::ContinueDeferred(size_t index, const SessionRecord& part) { impl_->ContinueDeferred(index, part); }
+void SessionWriter::EndDeferred(size_t index, const SessionRecord& last) { impl_->EndDeferred(index, last); }
+void SessionWriter::CompleteDeferred() { impl_->CompleteDeferred(); }
 
 size_t SessionWriter::StoreRange(size_t next, size_t end, StoreResult& result,
                                  const std::function<bool(size_t index)>& proceed) {

@@ -84,6 +84,16 @@ class SessionWriter {
   // in result. Stops before a session once a statement has failed or when
   // proceed(index) says no. Gives the index it stopped at.
   size_t StoreRange(size_t next, size_t end, StoreResult& result, const std::function<bool(size_t index)>& proceed);
+  // A deferred session (SessionList::Defer) in parts: at its place in list order as it
+  // was then, each later part's page requests as they are handed over, and at its end
+  // what changed since its start. The rows keep what a session stored whole would have,
+  // but its requests follow the sessions stored meanwhile. index: its place in the list.
+  void StartDeferred(size_t index, const SessionRecord& part, StoreResult& result);
+  void ContinueDeferred(size_t index, const SessionRecord& part);
+  void EndDeferred(size_t index, const SessionRecord& last);
+  // The ended deferred sessions' rows get their final values: after Flush, once the
+  // indexes by session are there (statements by SessionId, one per session).
+  void CompleteDeferred();
   // Session, SessionBytes and Resource rows are written in batches; this writes what
   // is held back (the destructor does too).
   void Flush();

@@ -335,7 +335,7 @@ TEST_F(SessionTest, IndexedMatchingGivesThePlainScansSessions) {
       if (ParseLogLine(fastState, CutLine(lines[i]), nullptr, record) == ParseOutcome::kRecord) AddRequest(fast, record);
       if (i % 50 != 49) continue;
       while (checked < fast.Count() && fast.At(checked).closed) check(checked++);
-      fast.ReleaseStored(checked, 0);
+      fast.ReleaseStored(checked, SIZE_MAX, 0);
     }
     FinishSessionList(fast);
     ASSERT_EQ(fast.Count(), plain.size()) << "seed " << seed;
