@@ -156,7 +156,8 @@ class SourceParser {
         ++finalSessions_;
         continue;
       }
-      if (session.seeded || session.enterTime <= deferAfter_ || list_.Count() - finalSessions_ <= options_.deferBehind)
+      if (session.seeded || session.enterTime <= deferAfter_ || list_.Count() - finalSessions_ <= options_.deferBehind ||
+          list_.LatestTime() - session.enterTime <= options_.deferAge)
         break;
       HandPart(DeferredPart::Kind::kStart, finalSessions_);
       deferredOpen_.push_back(static_cast<uint32_t>(finalSessions_));

@@ -233,8 +233,11 @@ struct ListParts {
   TextPool& pool;
   size_t released;
 
-  // A released session reads as zeros (not deferred); a deferred one stays readable.
-  bool IsOpen(uint32_t s) { return (s >= released || sessions[s].deferred) && !sessions[s].closed; }
+  // A released session is closed, but for a deferred one, which stays in memory.
+  bool IsOpen(uint32_t s) {
+    if (s < released && !std::binary_search(m.deferred->begin(), m.deferred->end(), s)) return false;
+    return !sessions[s].closed;
+  }
 };
 
 // Most addresses come once: their entries would stay in the indexes for good, and so
@@ -480,6 +483,7 @@ void AddRequest(SessionList& list, const RequestRecord& request) {
   Arrival a{request, request.requestTime, KeyOf(list.pool_, request.clientIp), ParseDecimal(request.status),
             IsInternalReferrer(request.referrer, request.host), false};
   a.page = IsPage(request.path, a.status, list.extensions_);
+  list.latest_ = std::max(list.latest_, a.now);
 
   uint32_t taker = JoinByAddress(parts, a);
   if (taker == UINT32_MAX && list.agentChaining_) taker = JoinByAgent(parts, a);

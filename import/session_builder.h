@@ -123,6 +123,8 @@ class SessionList {
   }
 
   const std::string& Extensions() const { return extensions_; }
+  // The latest request time the list has seen (INT64_MIN before any).
+  int64_t LatestTime() const { return latest_; }
 
   // The sessions before first are stored and never read again: they and the page
   // requests that belong to them alone leave memory (those before the first request of
@@ -156,6 +158,7 @@ class SessionList {
   StableArray<SessionRecord> sessions_;
   StableArray<ResourceRecord> resources_;
   size_t resourcesReleased_ = 0, sessionsReleased_ = 0;
+  int64_t latest_ = INT64_MIN;
   std::vector<uint32_t> deferred_;  // every deferred session, in creation order
   std::unique_ptr<Matcher> matcher_;
 };

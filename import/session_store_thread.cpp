@@ -112,15 +112,16 @@ struct SessionStoreThread::Impl {
 
   void Store(DbSession& db) {
     std::vector<HeldIndex> indexes = DropIndexesForImport(db, expectedBytes);
+    std::vector<EndedDeferred> ended;
     {
       std::unique_ptr<SessionClassifier> classifier = MakeStoreClassifier(db, modernRules);
       SessionWriter writer(db, list, *classifier, &held);
       WriteAll(db, writer);
-      writer.Flush();
-      if (!db.FirstHardError().Failed()) RecreateIndexes(db, indexes);
-      // The deferred sessions' final values go by their identifiers, through the indexes.
-      if (!cancelled && !db.FirstHardError().Failed()) writer.CompleteDeferred();
+      ended = writer.TakeEndedDeferred();
     }
+    if (!db.FirstHardError().Failed()) RecreateIndexes(db, indexes);
+    // The deferred sessions' final values go by their identifiers, through the indexes.
+    if (!cancelled && !db.FirstHardError().Failed()) WriteDeferredEnds(db, list, ended);
     // Where this import ended, in the same transaction as its rows.
     if (!cancelled && !db.FirstHardError().Failed()) {
       std::optional<ImportMark> ended;

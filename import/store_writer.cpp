@@ -227,8 +227,6 @@ struct SessionWriter::Impl {
     bytesStatement.Prepare(db, "SELECT Bytes, BytesIn FROM SessionBytes WHERE SessionId=?;");
     updateSession.Prepare(db, "UPDATE [Session] SET NumVisited=?, TimeExit=?, Referer=? WHERE SessionId=?;");
     updateBytes.Prepare(db, "UPDATE SessionBytes SET Bytes=?, BytesIn=? WHERE SessionId=?;");
-    endDeferred.Prepare(db, "UPDATE [Session] SET TimeEnter=?, TimeExit=?, ErrorCode=?, Referer=?, NumVisited=? "
-                            "WHERE SessionId=?;");
     insertAddress.Prepare(db, "INSERT INTO DNSLookUp (UserIP, rURL, CountryCode, IsRobot) VALUES (?, ?, ?, ?);");
     ReadStoredSpan();
   }
@@ -541,16 +539,6 @@ struct SessionWriter::Impl {
     endedDeferred.push_back({std::move(deferred.id), last});
   }
 
-  void CompleteDeferred() {
-    for (const EndedDeferred& ended : endedDeferred) {
-      const SessionRecord& last = ended.last;
-      endDeferred.Run(FormatEpochSeconds(last.enterTime), FormatEpochSeconds(last.exitTime), last.status,
-                      ReferrerText(last), static_cast<int64_t>(last.resourceCount), ended.id);
-      updateBytes.Run(last.bytes, last.bytesIn, ended.id);
-    }
-    endedDeferred.clear();
-  }
-
   // The first session of this address in this import.
   bool FirstTry(AddressKey address) {
     if (address.IsIpv4()) return ipv4Tried.Insert(address.Bits());
@@ -576,7 +564,7 @@ struct SessionWriter::Impl {
   TraceSink trace;
   BatchInserter sessionRows, bytesRows, resourceRows;
   std::unique_ptr<BatchInserter> addressRows;
-  Statement existsStatement, bytesStatement, updateSession, updateBytes, insertAddress, endDeferred;
+  Statement existsStatement, bytesStatement, updateSession, updateBytes, insertAddress;
   // Deferred sessions still taking parts, by their place in the list, and the ended ones.
   struct Deferred {
     std::string id;
@@ -584,10 +572,6 @@ struct SessionWriter::Impl {
     bool referrerAnalysed = false;  // its referrer was final at its start
   };
   std::unordered_map<size_t, Deferred> deferredSessions;
-  struct EndedDeferred {
-    std::string id;
-    SessionRecord last;
-  };
   std::vector<EndedDeferred> endedDeferred;
   bool anyStored = true;
   std::string firstStored, lastStored;
@@ -628,7 +612,23 @@ void SessionWriter::StartDeferred(size_t index, const SessionRecord& part, Store
 }
 void SessionWriter::ContinueDeferred(size_t index, const SessionRecord& part) { impl_->ContinueDeferred(index, part); }
 void SessionWriter::EndDeferred(size_t index, const SessionRecord& last) { impl_->EndDeferred(index, last); }
-void SessionWriter::CompleteDeferred() { impl_->CompleteDeferred(); }
+std::vector<EndedDeferred> SessionWriter::TakeEndedDeferred() { return std::move(impl_->endedDeferred); }
+
+void WriteDeferredEnds(DbSession& db, const SessionList& list, const std::vector<EndedDeferred>& ended) {
+  if (ended.empty()) return;
+  Statement session, bytes;
+  session.Prepare(db, "UPDATE [Session] SET TimeEnter=?, TimeExit=?, ErrorCode=?, Referer=?, NumVisited=? "
+                      "WHERE SessionId=?;");
+  bytes.Prepare(db, "UPDATE SessionBytes SET Bytes=?, BytesIn=? WHERE SessionId=?;");
+  for (const EndedDeferred& one : ended) {
+    const SessionRecord& last = one.last;
+    // A list still being built has no "-" filled in yet for sessions without referrer.
+    std::string_view referrer = last.referrer == kNoText ? std::string_view("-") : list.Text(last.referrer);
+    session.Run(FormatEpochSeconds(last.enterTime), FormatEpochSeconds(last.exitTime), last.status, referrer,
+                static_cast<int64_t>(last.resourceCount), one.id);
+    bytes.Run(last.bytes, last.bytesIn, one.id);
+  }
+}
 
 size_t SessionWriter::StoreRange(size_t next, size_t end, StoreResult& result,
                                  const std::function<bool(size_t index)>& proceed) {

@@ -43,6 +43,17 @@ struct StoreResult {
 // Called every few hundred sessions with the number handled; false cancels.
 using StoreProgress = std::function<bool(int64_t handled)>;
 
+// A deferred session stored new, as it ended.
+struct EndedDeferred {
+  std::string id;
+  SessionRecord last;
+};
+
+// The ended deferred sessions' rows get their final values (enter and exit times,
+// status, referrer, pages, byte sums): after the writer flushed, once the indexes by
+// session are there (statements by SessionId, one per session).
+void WriteDeferredEnds(DbSession& db, const SessionList& list, const std::vector<EndedDeferred>& ended);
+
 // Writes the sessions on an open database session, in list order, in one transaction.
 // classifier may be null: the classification store of the session is used, with the
 // rules for today's agents when modernRules is set (the setting "IsModernRules"). When the
@@ -91,9 +102,8 @@ class SessionWriter {
   void StartDeferred(size_t index, const SessionRecord& part, StoreResult& result);
   void ContinueDeferred(size_t index, const SessionRecord& part);
   void EndDeferred(size_t index, const SessionRecord& last);
-  // The ended deferred sessions' rows get their final values: after Flush, once the
-  // indexes by session are there (statements by SessionId, one per session).
-  void CompleteDeferred();
+  // The deferred sessions that ended, with their identifiers, for WriteDeferredEnds.
+  std::vector<EndedDeferred> TakeEndedDeferred();
   // Session, SessionBytes and Resource rows are written in batches; this writes what
   // is held back (the destructor does too).
   void Flush();
