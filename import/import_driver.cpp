@@ -156,7 +156,9 @@ class SourceParser {
         ++finalSessions_;
         continue;
       }
-      if (session.seeded || session.enterTime <= deferAfter_ || list_.Count() - finalSessions_ <= options_.deferBehind ||
+      // A seeded session is known stored; any other that starts no later than the
+      // stored ones may be stored already, and is written whole.
+      if ((!session.seeded && session.enterTime <= deferAfter_) || list_.Count() - finalSessions_ <= options_.deferBehind ||
           list_.LatestTime() - session.enterTime <= options_.deferAge)
         break;
       HandPart(DeferredPart::Kind::kStart, finalSessions_);

@@ -141,8 +141,8 @@ class SessionList {
   // now and the later sessions after it; it goes on taking requests. Defer and
   // HandOver give a copy of the record whose requests (from firstResource on) are the
   // ones not handed over before; they never change again, so another thread may read
-  // them. The live record starts a new list of requests. index: an open session, not
-  // seeded; deferred sessions come in creation order.
+  // them. The live record starts a new list of requests. index: an open session;
+  // deferred sessions come in creation order.
   SessionRecord Defer(size_t index);
   SessionRecord HandOver(size_t index);
 

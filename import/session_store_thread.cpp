@@ -57,7 +57,7 @@ struct SessionStoreThread::Impl {
             switch (part.kind) {
               case DeferredPart::Kind::kStart: writer.StartDeferred(part.index, part.record, result); break;
               case DeferredPart::Kind::kMore: writer.ContinueDeferred(part.index, part.record); break;
-              case DeferredPart::Kind::kEnd: writer.EndDeferred(part.index, part.record); break;
+              case DeferredPart::Kind::kEnd: writer.EndDeferred(part.index, part.record, result); break;
             }
           }
           if (part.kind == DeferredPart::Kind::kStart) done = std::max(done, part.position + 1);

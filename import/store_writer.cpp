@@ -500,6 +500,15 @@ struct SessionWriter::Impl {
     list.ForEachResource(session, [&](const ResourceRecord& resource) { AddResource(resource, id); });
   }
 
+  // A deferred session still taking parts.
+  struct Deferred {
+    std::string id;
+    bool written = false;           // stored new at its start, or seeded and found (else its parts are not written)
+    bool referrerAnalysed = false;  // its referrer was final at its start
+    bool seeded = false;            // continues row, stored before
+    StoredRow row;
+  };
+
   // A referrer a joining request can no longer replace: one from outside, not "-".
   bool FinalReferrer(const SessionRecord& session) const {
     return session.referrer != kNoText && ReferrerText(session).substr(0, 1) != "-";
@@ -507,6 +516,19 @@ struct SessionWriter::Impl {
 
   void StartDeferred(size_t index, const SessionRecord& part, StoreResult& result) {
     Deferred& deferred = deferredSessions[index];
+    if (part.seeded) {
+      // Continues a stored session: its requests of this import are appended as they come.
+      std::optional<StoredRow> row;
+      char addressBuffer[16];
+      if (StoredBefore(part, FormatEpochSeconds(part.enterTime), list.AddressText(part.address, addressBuffer), row) &&
+          row) {
+        deferred.written = deferred.seeded = true;
+        deferred.id = row->id;
+        deferred.row = std::move(*row);
+        StoreResources(part, deferred.id);
+      }
+      return;
+    }
     switch (StoreSession(part, deferred.id)) {
       case StoreOutcome::kNew:
         deferred.written = true;
@@ -528,15 +550,46 @@ struct SessionWriter::Impl {
     if (found != deferredSessions.end() && found->second.written) StoreResources(part, found->second.id);
   }
 
-  void EndDeferred(size_t index, const SessionRecord& last) {
+  void EndDeferred(size_t index, const SessionRecord& last, StoreResult& result) {
     auto found = deferredSessions.find(index);
     if (found == deferredSessions.end()) return;
     Deferred deferred = std::move(found->second);
     deferredSessions.erase(found);
     if (!deferred.written) return;
     StoreResources(last, deferred.id);
+    if (deferred.seeded) {
+      EndCompletion(deferred, last, result);
+      return;
+    }
     if (!deferred.referrerAnalysed) classifier.AnalyzeReferrer(ReferrerText(last), deferred.id);
-    endedDeferred.push_back({std::move(deferred.id), last});
+    EndedDeferred& ended = endedDeferred.emplace_back();
+    ended.id = std::move(deferred.id);
+    ended.last = last;
+  }
+
+  // As Complete decides for a seeded session: untouched when nothing came, else the
+  // stored row is completed.
+  void EndCompletion(Deferred& deferred, const SessionRecord& last, StoreResult& result) {
+    const StoredRow& row = deferred.row;
+    std::string exit = FormatEpochSeconds(last.exitTime);
+    const int64_t pages = static_cast<int64_t>(last.resourceCount);
+    const bool later = exit > row.exit;
+    const bool moreBytes = last.bytes > row.bytes || last.bytesIn > row.bytesIn;
+    std::string_view referrer = ReferrerText(last);
+    const bool newReferrer = row.referrer.substr(0, 1) == "-" && referrer.substr(0, 1) != "-" && referrer != row.referrer;
+    if (pages <= row.pages && !later && !moreBytes && !newReferrer) return;
+    if (newReferrer) classifier.AnalyzeReferrer(referrer, deferred.id);
+    EndedDeferred& ended = endedDeferred.emplace_back();
+    ended.id = std::move(deferred.id);
+    ended.last = last;
+    ended.completion = true;
+    ended.pages = std::max(pages, row.pages);
+    ended.exit = later ? std::move(exit) : row.exit;
+    ended.referrer = newReferrer ? std::string(referrer) : row.referrer;
+    ended.moreBytes = moreBytes;
+    ended.bytes = std::max(last.bytes, row.bytes);
+    ended.bytesIn = std::max(last.bytesIn, row.bytesIn);
+    ++result.completed;
   }
 
   // The first session of this address in this import.
@@ -566,11 +619,6 @@ struct SessionWriter::Impl {
   std::unique_ptr<BatchInserter> addressRows;
   Statement existsStatement, bytesStatement, updateSession, updateBytes, insertAddress;
   // Deferred sessions still taking parts, by their place in the list, and the ended ones.
-  struct Deferred {
-    std::string id;
-    bool written = false;           // stored new at its start (else its parts are not written)
-    bool referrerAnalysed = false;  // its referrer was final at its start
-  };
   std::unordered_map<size_t, Deferred> deferredSessions;
   std::vector<EndedDeferred> endedDeferred;
   bool anyStored = true;
@@ -611,16 +659,24 @@ void SessionWriter::StartDeferred(size_t index, const SessionRecord& part, Store
   impl_->StartDeferred(index, part, result);
 }
 void SessionWriter::ContinueDeferred(size_t index, const SessionRecord& part) { impl_->ContinueDeferred(index, part); }
-void SessionWriter::EndDeferred(size_t index, const SessionRecord& last) { impl_->EndDeferred(index, last); }
+void SessionWriter::EndDeferred(size_t index, const SessionRecord& last, StoreResult& result) {
+  impl_->EndDeferred(index, last, result);
+}
 std::vector<EndedDeferred> SessionWriter::TakeEndedDeferred() { return std::move(impl_->endedDeferred); }
 
 void WriteDeferredEnds(DbSession& db, const SessionList& list, const std::vector<EndedDeferred>& ended) {
   if (ended.empty()) return;
-  Statement session, bytes;
+  Statement session, completion, bytes;
   session.Prepare(db, "UPDATE [Session] SET TimeEnter=?, TimeExit=?, ErrorCode=?, Referer=?, NumVisited=? "
                       "WHERE SessionId=?;");
+  completion.Prepare(db, "UPDATE [Session] SET NumVisited=?, TimeExit=?, Referer=? WHERE SessionId=?;");
   bytes.Prepare(db, "UPDATE SessionBytes SET Bytes=?, BytesIn=? WHERE SessionId=?;");
   for (const EndedDeferred& one : ended) {
+    if (one.completion) {
+      completion.Run(one.pages, one.exit, one.referrer, one.id);
+      if (one.moreBytes) bytes.Run(one.bytes, one.bytesIn, one.id);
+      continue;
+    }
     const SessionRecord& last = one.last;
     // A list still being built has no "-" filled in yet for sessions without referrer.
     std::string_view referrer = last.referrer == kNoText ? std::string_view("-") : list.Text(last.referrer);

@@ -43,15 +43,20 @@ struct StoreResult {
 // Called every few hundred sessions with the number handled; false cancels.
 using StoreProgress = std::function<bool(int64_t handled)>;
 
-// A deferred session stored new, as it ended.
+// A deferred session as it ended: one stored new by this import gets the final values
+// of last; a stored one it continued (completion) the pages, exit, referrer and byte
+// sums given here, as a completed session gets them.
 struct EndedDeferred {
   std::string id;
   SessionRecord last;
+  bool completion = false;
+  int64_t pages = 0, bytes = 0, bytesIn = 0;
+  std::string exit, referrer;
+  bool moreBytes = false;
 };
 
-// The ended deferred sessions' rows get their final values (enter and exit times,
-// status, referrer, pages, byte sums): after the writer flushed, once the indexes by
-// session are there (statements by SessionId, one per session).
+// The ended deferred sessions' rows get their final values: after the writer flushed,
+// once the indexes by session are there (statements by SessionId, one per session).
 void WriteDeferredEnds(DbSession& db, const SessionList& list, const std::vector<EndedDeferred>& ended);
 
 // Writes the sessions on an open database session, in list order, in one transaction.
@@ -98,10 +103,11 @@ class SessionWriter {
   // A deferred session (SessionList::Defer) in parts: at its place in list order as it
   // was then, each later part's page requests as they are handed over, and at its end
   // what changed since its start. The rows keep what a session stored whole would have,
-  // but its requests follow the sessions stored meanwhile. index: its place in the list.
+  // but its requests follow the sessions stored meanwhile. A seeded session is
+  // completed so, as its whole would be. index: its place in the list.
   void StartDeferred(size_t index, const SessionRecord& part, StoreResult& result);
   void ContinueDeferred(size_t index, const SessionRecord& part);
-  void EndDeferred(size_t index, const SessionRecord& last);
+  void EndDeferred(size_t index, const SessionRecord& last, StoreResult& result);
   // The deferred sessions that ended, with their identifiers, for WriteDeferredEnds.
   std::vector<EndedDeferred> TakeEndedDeferred();
   // Session, SessionBytes and Resource rows are written in batches; this writes what

@@ -562,6 +562,40 @@ TEST_F(DriverTest, SessionsOpenWhileManyLaterOnesCloseAreStoredWithTheSameRows) 
   EXPECT_EQ(again.sessionsAlreadyStored, 30002);
   EXPECT_EQ(StoredContent(parts), expected);
   EXPECT_EQ(SessionDetails(parts), details);
+
+  // Read on from the middle: the stored sessions still open (the monitor, the crawler)
+  // are continued in parts, and completed as they are without deferring.
+  const size_t cut = text.find('\n', text.size() / 2) + 1;
+  const std::string head = dir_.File("head.log");
+  test::WriteFile(head, text.substr(0, cut));
+  auto continueInto = [&](const std::string& name, size_t deferBehind) {
+    LogDataSource::Release();
+    const std::string db = dir_.File(name);
+    test::CopyTemplateDatabase(db);
+    LogDataSource::UseDatabaseFile(db);
+    EXPECT_FALSE(Import(head).databaseFailed);
+    ImportOptions continuing;
+    continuing.continueStored = true;
+    continuing.deferBehind = deferBehind;
+    continuing.deferAge = 300;
+    continuing.handOverResources = 20;
+    ImportStats next = RunImport(log, static_cast<int64_t>(cut), copies_, nullptr, continuing);
+    EXPECT_FALSE(next.databaseFailed) << next.error;
+    EXPECT_GT(next.sessionsCompleted, 1);
+    return std::make_pair(db, next.sessionsCompleted);
+  };
+  auto [wholeRest, wholeCompleted] = continueInto("rest-whole.db", SIZE_MAX);
+  auto [partsRest, partsCompleted] = continueInto("rest-parts.db", 50);
+  EXPECT_EQ(partsCompleted, wholeCompleted);
+  // The monitor's requests of the second import lie among the other sessions'.
+  const std::string monitorSpan =
+      "SELECT max(ResourceId) - min(ResourceId) + 1 - count(*) FROM Resource WHERE TimeEnter >= '2003-03-07 09:00:00' "
+      "AND SessionId = (SELECT SessionId FROM [Session] WHERE UserIP = '192.0.2.9')";
+  EXPECT_EQ(test::QueryNumber(wholeRest, monitorSpan), 0);
+  EXPECT_GT(test::QueryNumber(partsRest, monitorSpan), 1000);
+  EXPECT_EQ(test::QueryNumber(partsRest, "SELECT NumVisited FROM [Session] WHERE UserIP = '192.0.2.9'"), 101);
+  EXPECT_EQ(StoredContent(partsRest), StoredContent(wholeRest));
+  EXPECT_EQ(SessionDetails(partsRest), SessionDetails(wholeRest));
 }
 
 // Another writer holding the database (a second import, the window's, sqlite3 with
