@@ -14,6 +14,7 @@
 #   BASELINE=/path/to/weavil bench/import/run.sh        # the same runs with an older build
 #   SOURCE=/path/to/access.log bench/import/run.sh      # another real log to repeat
 #   KEEP=1 bench/import/run.sh                          # keep the temporary folder
+#   MONITOR=15 bench/import/run.sh                      # add an uptime monitor polling every 15 minutes
 set -euo pipefail
 cd "$(dirname "$0")/../.."
 root=$PWD
@@ -64,7 +65,7 @@ weavil_run() {
     local first=$seconds db_bytes
     db_bytes=$(( $(stat -c %s "$dir/log.db") + $(stat -c %s "$dir/log.db-wal" 2>/dev/null || echo 0) ))
     printf '%-16s %7.2f s  %9.0f lines/s  peak %4d MB  db %4d MB (%.2fx the log)  cpu %s user + %s sys\n' \
-      "$name" "$seconds" "$(calc "$lines / $seconds")" $((peak_kb / 1024)) $((db_bytes / 1048576)) \
+      "$name" "$seconds" "$(calc "$count / $seconds")" $((peak_kb / 1024)) $((db_bytes / 1048576)) \
       "$(calc "$db_bytes / $bytes")" "$user" "$sys"
     echo "                 $(cat "$work/out.txt")"
     measure "$binary" --db "$dir/log.db" import "$log"
@@ -85,9 +86,13 @@ declare -A first_seconds
 for lines in "${sizes[@]}"; do
   log=$work/access-$lines.log
   echo "Writing $lines lines of real density"
-  if [[ -n ${SOURCE:-} ]]; then bench/repeat_log "$log" "$lines" "$SOURCE"; else bench/repeat_log "$log" "$lines"; fi
+  monitor=()
+  if [[ -n ${MONITOR:-} ]]; then monitor=(--monitor "$MONITOR"); fi
+  if [[ -n ${SOURCE:-} ]]; then bench/repeat_log "${monitor[@]}" "$log" "$lines" "$SOURCE"
+  else bench/repeat_log "${monitor[@]}" "$log" "$lines"; fi
   bytes=$(stat -c %s "$log")
-  printf '\nLog: %s lines, %.1f MB\n' "$lines" "$(calc "$bytes / 1048576")"
+  count=$(wc -l <"$log")  # the monitor's lines come on top
+  printf '\nLog: %s lines, %.1f MB\n' "$count" "$(calc "$bytes / 1048576")"
   cat "$log" >/dev/null  # every program starts with the file in the page cache
 
   weavil_run weavil "$weavil" "$log" "$lines" "$bytes"
@@ -98,7 +103,7 @@ for lines in "${sizes[@]}"; do
   if command -v goaccess >/dev/null; then
     if measure goaccess "$log" --log-format=COMBINED -o "$work/goaccess.json"; then
       printf '%-16s %7.2f s  %9.0f lines/s  peak %4d MB  (weavil takes %.2fx its time)\n' goaccess \
-        "$seconds" "$(calc "$lines / $seconds")" $((peak_kb / 1024)) "$(calc "$weavil_seconds / $seconds")"
+        "$seconds" "$(calc "$count / $seconds")" $((peak_kb / 1024)) "$(calc "$weavil_seconds / $seconds")"
     fi
   else
     echo "goaccess         not installed (bench/import/setup)"
@@ -107,7 +112,7 @@ for lines in "${sizes[@]}"; do
     mkdir -p "$work/webalizer-$lines"
     if measure webalizer -Q -p -N 0 -F clf -o "$work/webalizer-$lines" "$log"; then
       printf '%-16s %7.2f s  %9.0f lines/s  peak %4d MB  (weavil takes %.2fx its time)\n' webalizer \
-        "$seconds" "$(calc "$lines / $seconds")" $((peak_kb / 1024)) "$(calc "$weavil_seconds / $seconds")"
+        "$seconds" "$(calc "$count / $seconds")" $((peak_kb / 1024)) "$(calc "$weavil_seconds / $seconds")"
     fi
   else
     echo "webalizer        not installed (bench/import/setup)"
