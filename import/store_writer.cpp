@@ -503,9 +503,11 @@ struct SessionWriter::Impl {
   // A deferred session still taking parts.
   struct Deferred {
     std::string id;
-    bool written = false;           // stored new at its start, or seeded and found (else its parts are not written)
+    bool written = false;           // stored new at its start, or found stored (else its parts are not written)
     bool referrerAnalysed = false;  // its referrer was final at its start
-    bool seeded = false;            // continues row, stored before
+    bool completing = false;        // completes row, stored before
+    bool seeded = false;
+    int64_t skip = 0;               // requests still to pass over: the stored row holds them
     StoredRow row;
   };
 
@@ -516,17 +518,27 @@ struct SessionWriter::Impl {
 
   void StartDeferred(size_t index, const SessionRecord& part, StoreResult& result) {
     Deferred& deferred = deferredSessions[index];
-    if (part.seeded) {
-      // Continues a stored session: its requests of this import are appended as they come.
-      std::optional<StoredRow> row;
-      char addressBuffer[16];
-      if (StoredBefore(part, FormatEpochSeconds(part.enterTime), list.AddressText(part.address, addressBuffer), row) &&
-          row) {
-        deferred.written = deferred.seeded = true;
-        deferred.id = row->id;
-        deferred.row = std::move(*row);
-        StoreResources(part, deferred.id);
+    std::optional<StoredRow> row;
+    char addressBuffer[16];
+    if (StoredBefore(part, FormatEpochSeconds(part.enterTime), list.AddressText(part.address, addressBuffer), row)) {
+      // Stored before: completed as Complete would, its requests beyond the stored
+      // ones appended as they come. Without a row (a failed check, a twin of this
+      // import) nothing is written for it.
+      if (!row) {
+        if (!part.seeded) ++result.alreadyStored;
+        return;
       }
+      deferred.written = deferred.completing = true;
+      deferred.seeded = part.seeded;
+      deferred.id = row->id;
+      // The requests the list holds that the stored row counts already (a seeded
+      // session lists only those of this import).
+      int64_t listed = 0;
+      list.ForEachResource(part, [&](const ResourceRecord&) { ++listed; });
+      const int64_t unlisted = static_cast<int64_t>(part.resourceCount) - listed;
+      deferred.skip = std::max<int64_t>(0, row->pages - unlisted);
+      deferred.row = std::move(*row);
+      AppendBeyondStored(deferred, part);
       return;
     }
     switch (StoreSession(part, deferred.id)) {
@@ -547,7 +559,16 @@ struct SessionWriter::Impl {
 
   void ContinueDeferred(size_t index, const SessionRecord& part) {
     auto found = deferredSessions.find(index);
-    if (found != deferredSessions.end() && found->second.written) StoreResources(part, found->second.id);
+    if (found == deferredSessions.end() || !found->second.written) return;
+    if (found->second.completing) AppendBeyondStored(found->second, part);
+    else StoreResources(part, found->second.id);
+  }
+
+  void AppendBeyondStored(Deferred& deferred, const SessionRecord& part) {
+    list.ForEachResource(part, [&](const ResourceRecord& resource) {
+      if (deferred.skip > 0) --deferred.skip;
+      else AddResource(resource, deferred.id);
+    });
   }
 
   void EndDeferred(size_t index, const SessionRecord& last, StoreResult& result) {
@@ -556,19 +577,20 @@ struct SessionWriter::Impl {
     Deferred deferred = std::move(found->second);
     deferredSessions.erase(found);
     if (!deferred.written) return;
-    StoreResources(last, deferred.id);
-    if (deferred.seeded) {
+    if (deferred.completing) {
+      AppendBeyondStored(deferred, last);
       EndCompletion(deferred, last, result);
       return;
     }
+    StoreResources(last, deferred.id);
     if (!deferred.referrerAnalysed) classifier.AnalyzeReferrer(ReferrerText(last), deferred.id);
     EndedDeferred& ended = endedDeferred.emplace_back();
     ended.id = std::move(deferred.id);
     ended.last = last;
   }
 
-  // As Complete decides for a seeded session: untouched when nothing came, else the
-  // stored row is completed.
+  // As Complete decides: already stored (a seeded session: untouched) when the stored
+  // row holds everything, else it is completed.
   void EndCompletion(Deferred& deferred, const SessionRecord& last, StoreResult& result) {
     const StoredRow& row = deferred.row;
     std::string exit = FormatEpochSeconds(last.exitTime);
@@ -577,7 +599,10 @@ struct SessionWriter::Impl {
     const bool moreBytes = last.bytes > row.bytes || last.bytesIn > row.bytesIn;
     std::string_view referrer = ReferrerText(last);
     const bool newReferrer = row.referrer.substr(0, 1) == "-" && referrer.substr(0, 1) != "-" && referrer != row.referrer;
-    if (pages <= row.pages && !later && !moreBytes && !newReferrer) return;
+    if (pages <= row.pages && !later && !moreBytes && !newReferrer) {
+      if (!deferred.seeded) ++result.alreadyStored;
+      return;
+    }
     if (newReferrer) classifier.AnalyzeReferrer(referrer, deferred.id);
     EndedDeferred& ended = endedDeferred.emplace_back();
     ended.id = std::move(deferred.id);
