@@ -7,7 +7,6 @@
 #include <cstdlib>
 #include <iterator>
 #include <thread>
-#include <tuple>
 #include <fstream>
 #include <thread>
 
@@ -523,11 +522,15 @@ TEST_F(DriverTest, SessionsOpenWhileManyLaterOnesCloseAreStoredWithTheSameRows) 
   }
   const std::string log = dir_.File("monitored.log");
   test::WriteFile(log, text);
-  auto importInto = [&](const std::string& name, size_t deferBehind) {
+  auto freshDatabase = [&](const std::string& name) {
     LogDataSource::Release();
     const std::string db = dir_.File(name);
     test::CopyTemplateDatabase(db);
     LogDataSource::UseDatabaseFile(db);
+    return db;
+  };
+  auto importInto = [&](const std::string& name, size_t deferBehind) {
+    const std::string db = freshDatabase(name);
     ImportOptions options;
     options.deferBehind = deferBehind;
     options.deferAge = 300;
@@ -569,25 +572,24 @@ TEST_F(DriverTest, SessionsOpenWhileManyLaterOnesCloseAreStoredWithTheSameRows) 
   const size_t cut = text.find('\n', text.size() / 2) + 1;
   const std::string head = dir_.File("head.log");
   test::WriteFile(head, text.substr(0, cut));
-  auto continueInto = [&](const std::string& name, size_t deferBehind) {
-    LogDataSource::Release();
-    const std::string db = dir_.File(name);
-    test::CopyTemplateDatabase(db);
-    LogDataSource::UseDatabaseFile(db);
+  // The first half into a fresh database, then the log from offset (on from the
+  // stored sessions after the first half) with deferring as given.
+  auto afterHead = [&](const std::string& name, size_t deferBehind, size_t offset) {
+    const std::string db = freshDatabase(name);
     EXPECT_FALSE(Import(head).databaseFailed);
-    ImportOptions continuing;
-    continuing.continueStored = true;
-    continuing.deferBehind = deferBehind;
-    continuing.deferAge = 300;
-    continuing.handOverResources = 20;
-    ImportStats next = RunImport(log, static_cast<int64_t>(cut), copies_, nullptr, continuing);
-    EXPECT_FALSE(next.databaseFailed) << next.error;
-    EXPECT_GT(next.sessionsCompleted, 1);
-    return std::make_pair(db, next.sessionsCompleted);
+    ImportOptions options;
+    options.continueStored = offset > 0;
+    options.deferBehind = deferBehind;
+    options.deferAge = 300;
+    options.handOverResources = 20;
+    ImportStats stats = RunImport(log, static_cast<int64_t>(offset), copies_, nullptr, options);
+    EXPECT_FALSE(stats.databaseFailed) << stats.error;
+    EXPECT_GT(stats.sessionsCompleted, 1);
+    return std::make_pair(db, stats);
   };
-  auto [wholeRest, wholeCompleted] = continueInto("rest-whole.db", SIZE_MAX);
-  auto [partsRest, partsCompleted] = continueInto("rest-parts.db", 50);
-  EXPECT_EQ(partsCompleted, wholeCompleted);
+  auto [wholeRest, wholeRestStats] = afterHead("rest-whole.db", SIZE_MAX, cut);
+  auto [partsRest, partsRestStats] = afterHead("rest-parts.db", 50, cut);
+  EXPECT_EQ(partsRestStats.sessionsCompleted, wholeRestStats.sessionsCompleted);
   // The monitor's requests of the second import lie among the other sessions'.
   const std::string monitorSpan =
       "SELECT max(ResourceId) - min(ResourceId) + 1 - count(*) FROM Resource WHERE TimeEnter >= '2003-03-07 09:00:00' "
@@ -601,26 +603,11 @@ TEST_F(DriverTest, SessionsOpenWhileManyLaterOnesCloseAreStoredWithTheSameRows) 
   // The grown log read again from its start: a session that starts no later than the
   // stored ones may be stored already (its start may yet move earlier, by a line out of
   // order) and is written whole; the later ones may be deferred. As without deferring.
-  auto rereadInto = [&](const std::string& name, size_t deferBehind) {
-    LogDataSource::Release();
-    const std::string db = dir_.File(name);
-    test::CopyTemplateDatabase(db);
-    LogDataSource::UseDatabaseFile(db);
-    EXPECT_FALSE(Import(head).databaseFailed);
-    ImportOptions options;
-    options.deferBehind = deferBehind;
-    options.deferAge = 300;
-    options.handOverResources = 20;
-    ImportStats again = RunImport(log, 0, copies_, nullptr, options);
-    EXPECT_FALSE(again.databaseFailed) << again.error;
-    EXPECT_GT(again.sessionsCompleted, 1);
-    return std::make_tuple(db, again.sessionsStored, again.sessionsAlreadyStored, again.sessionsCompleted);
-  };
-  auto [wholeAgain, wholeStored, wholeKnown, wholeDone] = rereadInto("again-whole.db", SIZE_MAX);
-  auto [partsAgain, partsStored, partsKnown, partsDone] = rereadInto("again-parts.db", 50);
-  EXPECT_EQ(partsStored, wholeStored);
-  EXPECT_EQ(partsKnown, wholeKnown);
-  EXPECT_EQ(partsDone, wholeDone);
+  auto [wholeAgain, wholeAgainStats] = afterHead("again-whole.db", SIZE_MAX, 0);
+  auto [partsAgain, partsAgainStats] = afterHead("again-parts.db", 50, 0);
+  EXPECT_EQ(partsAgainStats.sessionsStored, wholeAgainStats.sessionsStored);
+  EXPECT_EQ(partsAgainStats.sessionsAlreadyStored, wholeAgainStats.sessionsAlreadyStored);
+  EXPECT_EQ(partsAgainStats.sessionsCompleted, wholeAgainStats.sessionsCompleted);
   EXPECT_EQ(StoredContent(partsAgain), StoredContent(wholeAgain));
   EXPECT_EQ(SessionDetails(partsAgain), SessionDetails(wholeAgain));
 }

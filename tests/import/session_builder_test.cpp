@@ -43,19 +43,20 @@ class SessionTest : public ::testing::Test {
   SessionList list_{kDefaultExtensions, /*agentChaining=*/true};
 };
 
+// Whether the memory page holding the byte at is in memory.
+bool Resident(const void* at) {
+  const uintptr_t page = static_cast<uintptr_t>(::sysconf(_SC_PAGESIZE));
+  unsigned char in = 0;
+  EXPECT_EQ(::mincore(reinterpret_cast<void*>(reinterpret_cast<uintptr_t>(at) & ~(page - 1)), page, &in), 0);
+  return (in & 1) != 0;
+}
+
 // Released elements leave memory page by page (none of the kept ones do), released
 // ranges may grow in any steps, and the array goes on growing after a release.
 TEST(StableArrayTest, ReleasedElementsLeaveMemoryAndTheRestStays) {
   StableArray<ResourceRecord> array;
   for (int64_t i = 0; i < 200000; ++i) array.emplace_back().time = i;
-  const uintptr_t page = static_cast<uintptr_t>(::sysconf(_SC_PAGESIZE));
-  // Whether the page holding element i is in memory.
-  auto resident = [&](size_t i) {
-    uintptr_t at = reinterpret_cast<uintptr_t>(&array[i]) & ~(page - 1);
-    unsigned char in = 0;
-    EXPECT_EQ(::mincore(reinterpret_cast<void*>(at), page, &in), 0);
-    return (in & 1) != 0;
-  };
+  auto resident = [&](size_t i) { return Resident(&array[i]); };
   for (size_t end : {size_t(1000), size_t(1001), size_t(70000), size_t(150000)}) array.Release(end);
   EXPECT_FALSE(resident(2000));
   EXPECT_FALSE(resident(100000));
@@ -74,12 +75,7 @@ TEST(StableArrayTest, KeptElementsStayThroughLaterReleases) {
   StableArray<SessionRecord> array;
   for (int64_t i = 0; i < 100000; ++i) array.emplace_back().enterTime = i;
   const uintptr_t page = static_cast<uintptr_t>(::sysconf(_SC_PAGESIZE));
-  auto resident = [&](size_t i) {
-    uintptr_t at = reinterpret_cast<uintptr_t>(&array[i]) & ~(page - 1);
-    unsigned char in = 0;
-    EXPECT_EQ(::mincore(reinterpret_cast<void*>(at), page, &in), 0);
-    return (in & 1) != 0;
-  };
+  auto resident = [&](size_t i) { return Resident(&array[i]); };
   // An element whose bytes cross a page boundary.
   size_t across = 30000;
   while ((reinterpret_cast<uintptr_t>(&array[across]) & ~(page - 1)) ==
@@ -404,7 +400,9 @@ void CheckIndexedMatching(size_t deferBehind) {
     ASSERT_EQ(fast.Count(), plain.size()) << "seed " << seed;
     while (!deferred.empty()) endDeferred(deferred.begin()->first);
     while (checked < fast.Count()) check(checked++);
-    if (deferBehind) EXPECT_GT(deferredCount, 0u) << "seed " << seed;
+    if (deferBehind) {
+      EXPECT_GT(deferredCount, 0u) << "seed " << seed;
+    }
     // The generated logs do exercise closing, joining and address changes.
     EXPECT_GT(closed, seed <= 12 ? 10u : 1500u);
     EXPECT_LT(plain.size(), static_cast<size_t>(lineCount) * 4 / 5);
