@@ -86,14 +86,16 @@ struct ImportOptions {
   // A Fields directive line in force before the first line read (the first file is
   // read on past its header, as ImportStats::fieldsDirective of the import before gave
   // it); empty: none, the lines read as those of a log without one.
-  std::string fieldsDirective;  // A session still open while this many later sessions exist, and started more than
+  std::string fieldsDirective;
+  // A session still open while this many later sessions exist, and started more than
   // deferAge seconds before the latest request, is stored at its place as it is, and
   // the later ones after it, instead of holding them all in memory until it ends (a
   // monitor polling all day, a crawler); its page requests are then written whenever
   // handOverResources more came (SessionList::Defer). A session that will close
-  // within the gap is not worth it. Only sessions starting after every stored one are
-  // deferred. Their page requests then follow in storing order rather than in list
-  // order; every row is the same.
+  // within the gap is not worth it. Only a seeded session or one starting after every
+  // stored one is deferred: any other may be stored already, and its start may still
+  // move earlier. Page requests of deferred sessions follow in storing order rather
+  // than in list order; every row is the same. deferBehind SIZE_MAX: never.
   size_t deferBehind = 16384;
   int64_t deferAge = 3600;
   size_t handOverResources = 65536;
