@@ -25,7 +25,8 @@ struct DeferredPart {
 // change, or deferred with their start handed over); they are written in list order,
 // in one transaction, on a session of the shared data source, and the parts of
 // deferred sessions among them as their positions come. Trace lines of failed
-// statements are held back and handed out// at the end, so the trace reads as if parsing and storing had run one after the other.
+// statements are held back and handed out at the end, so the trace reads as if
+// parsing and storing had run one after the other.
 class SessionStoreThread {
  public:
   // expectedBytes: the log bytes to parse, a hint for how much will be written;
