@@ -393,33 +393,58 @@ struct SessionWriter::Impl {
   // Appends what the built session holds beyond the stored one. A seeded session lists
   // only the requests of this import; a session built again from the whole log lists
   // the stored ones first. row becomes what the database holds afterwards.
-  StoreOutcome Complete(const SessionRecord& session, StoredRow& row) {
-    std::string exit = FormatEpochSeconds(session.exitTime);
-    int64_t newPages = static_cast<int64_t>(session.resourceCount) - row.pages;
-    bool later = exit > row.exit;
-    bool moreBytes = session.bytes > row.bytes || session.bytesIn > row.bytesIn;
+  // What a built session holds beyond the stored row it matches.
+  struct Beyond {
+    std::string exit;  // the built session's exit
+    std::string_view referrer;
+    int64_t newPages = 0;
+    bool later = false, moreBytes = false, newReferrer = false;
+    bool Nothing() const { return newPages <= 0 && !later && !moreBytes && !newReferrer; }
+  };
+
+  Beyond BeyondStored(const SessionRecord& session, const StoredRow& row) const {
+    Beyond beyond;
+    beyond.exit = FormatEpochSeconds(session.exitTime);
+    beyond.newPages = static_cast<int64_t>(session.resourceCount) - row.pages;
+    beyond.later = beyond.exit > row.exit;
+    beyond.moreBytes = session.bytes > row.bytes || session.bytesIn > row.bytesIn;
     // A referrer from outside that came after the stored part replaces the stored "-".
-    std::string_view referrer = ReferrerText(session);
-    bool newReferrer = row.referrer.substr(0, 1) == "-" && referrer.substr(0, 1) != "-" && referrer != row.referrer;
-    if (newPages <= 0 && !later && !moreBytes && !newReferrer)
-      return session.seeded ? StoreOutcome::kUntouched : StoreOutcome::kAlreadyStored;
+    beyond.referrer = ReferrerText(session);
+    beyond.newReferrer = row.referrer.substr(0, 1) == "-" && beyond.referrer.substr(0, 1) != "-" &&
+                         beyond.referrer != row.referrer;
+    return beyond;
+  }
+
+  // How many of the requests the list holds for the session the stored row has already:
+  // a seeded session lists only those of this import, one built again from the whole
+  // log the stored ones first.
+  int64_t ListedAndStored(const SessionRecord& session, const StoredRow& row) const {
+    int64_t listed = 0;
+    list.ForEachResource(session, [&](const ResourceRecord&) { ++listed; });
+    return std::max<int64_t>(0, listed - (static_cast<int64_t>(session.resourceCount) - row.pages));
+  }
+
+  StoreOutcome Complete(const SessionRecord& session, StoredRow& row) {
+    Beyond beyond = BeyondStored(session, row);
+    if (beyond.Nothing()) return session.seeded ? StoreOutcome::kUntouched : StoreOutcome::kAlreadyStored;
+    const bool later = beyond.later, moreBytes = beyond.moreBytes, newReferrer = beyond.newReferrer;
+    const std::string_view referrer = beyond.referrer;
     int64_t pages = row.pages;
-    if (newPages > 0) {
-      int64_t listed = 0;
-      list.ForEachResource(session, [&](const ResourceRecord&) { ++listed; });
-      int64_t skip = std::max<int64_t>(0, listed - newPages);
+    if (beyond.newPages > 0) {
+      int64_t skip = ListedAndStored(session, row);
       list.ForEachResource(session, [&](const ResourceRecord& resource) {
         if (skip > 0) --skip;
         else AddResource(resource, row.id);
       });
       pages = static_cast<int64_t>(session.resourceCount);
     }
-    updateSession.RunDeferred(pages, later ? exit : row.exit, newReferrer ? referrer : std::string_view(row.referrer), row.id);
+    updateSession.RunDeferred(pages, later ? beyond.exit : row.exit,
+                              newReferrer ? referrer : std::string_view(row.referrer), row.id);
     if (newReferrer) classifier.AnalyzeReferrer(referrer, row.id);
     if (moreBytes)
       updateBytes.RunDeferred(std::max(session.bytes, row.bytes), std::max(session.bytesIn, row.bytesIn), row.id);
     row.pages = pages;
-    if (later) row.exit = std::move(exit);
+    if (later) row.exit = std::move(beyond.exit);
     if (newReferrer) row.referrer = std::string(referrer);
     if (moreBytes && row.hasBytes) {
       row.bytes = std::max(session.bytes, row.bytes);
@@ -531,12 +556,7 @@ struct SessionWriter::Impl {
       deferred.written = deferred.completing = true;
       deferred.seeded = part.seeded;
       deferred.id = row->id;
-      // The requests the list holds that the stored row counts already (a seeded
-      // session lists only those of this import).
-      int64_t listed = 0;
-      list.ForEachResource(part, [&](const ResourceRecord&) { ++listed; });
-      const int64_t unlisted = static_cast<int64_t>(part.resourceCount) - listed;
-      deferred.skip = std::max<int64_t>(0, row->pages - unlisted);
+      deferred.skip = ListedAndStored(part, *row);
       deferred.row = std::move(*row);
       AppendBeyondStored(deferred, part);
       return;
@@ -590,28 +610,23 @@ struct SessionWriter::Impl {
   }
 
   // As Complete decides: already stored (a seeded session: untouched) when the stored
-  // row holds everything, else it is completed.
+  // row holds everything, else it is completed, by WriteDeferredEnds.
   void EndCompletion(Deferred& deferred, const SessionRecord& last, StoreResult& result) {
     const StoredRow& row = deferred.row;
-    std::string exit = FormatEpochSeconds(last.exitTime);
-    const int64_t pages = static_cast<int64_t>(last.resourceCount);
-    const bool later = exit > row.exit;
-    const bool moreBytes = last.bytes > row.bytes || last.bytesIn > row.bytesIn;
-    std::string_view referrer = ReferrerText(last);
-    const bool newReferrer = row.referrer.substr(0, 1) == "-" && referrer.substr(0, 1) != "-" && referrer != row.referrer;
-    if (pages <= row.pages && !later && !moreBytes && !newReferrer) {
+    Beyond beyond = BeyondStored(last, row);
+    if (beyond.Nothing()) {
       if (!deferred.seeded) ++result.alreadyStored;
       return;
     }
-    if (newReferrer) classifier.AnalyzeReferrer(referrer, deferred.id);
+    if (beyond.newReferrer) classifier.AnalyzeReferrer(beyond.referrer, deferred.id);
     EndedDeferred& ended = endedDeferred.emplace_back();
     ended.id = std::move(deferred.id);
     ended.last = last;
     ended.completion = true;
-    ended.pages = std::max(pages, row.pages);
-    ended.exit = later ? std::move(exit) : row.exit;
-    ended.referrer = newReferrer ? std::string(referrer) : row.referrer;
-    ended.moreBytes = moreBytes;
+    ended.pages = beyond.newPages > 0 ? static_cast<int64_t>(last.resourceCount) : row.pages;
+    ended.exit = beyond.later ? std::move(beyond.exit) : row.exit;
+    ended.referrer = beyond.newReferrer ? std::string(beyond.referrer) : row.referrer;
+    ended.moreBytes = beyond.moreBytes;
     ended.bytes = std::max(last.bytes, row.bytes);
     ended.bytesIn = std::max(last.bytesIn, row.bytesIn);
     ++result.completed;
