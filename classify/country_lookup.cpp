@@ -129,8 +129,8 @@ void Flatten(std::vector<RangeRow<N>>& rows, CountryRanges::Table<N>& table) {
 
 CountryRanges::Code CodeOf(const Statement& statement, int ordinal) {
   CountryRanges::Code code;
-  std::string text;
-  if (statement.GetText(ordinal, text)) {
+  std::string_view text;
+  if (statement.GetTextView(ordinal, text)) {
     code.length = static_cast<uint8_t>(std::min<size_t>(text.size(), 2));
     std::copy(text.begin(), text.begin() + code.length, code.text);
   }
@@ -151,29 +151,21 @@ bool ReadIpv4(DbSession& session, std::vector<RangeRow<uint32_t>>& rows) {
   return true;
 }
 
-// IPRanges6 bounds are 16-byte blobs; hex() reads them through the text interface.
+// IPRanges6 bounds are 16-byte blobs, most significant byte first.
 bool ReadIpv6(DbSession& session, std::vector<RangeRow<Ipv6Number>>& rows) {
   Statement statement;
-  if (Failed(statement.Execute(session, "SELECT hex(StartIP), hex(EndIP), Code, ValueBits FROM IPRanges6 "
-                                        "WHERE length(StartIP)=16 AND length(EndIP)=16;")))
-    return false;
-  auto number = [](const std::string& hex, Ipv6Number& value) {
-    if (hex.size() != 32) return false;
+  if (Failed(statement.Execute(session, "SELECT StartIP, EndIP, Code, ValueBits FROM IPRanges6;"))) return false;
+  auto number = [](BlobView blob, Ipv6Number& value) {
+    if (blob.size != 16) return false;
+    const auto* bytes = static_cast<const unsigned char*>(blob.data);
     value = 0;
-    for (char c : hex) {
-      int digit = c >= '0' && c <= '9' ? c - '0' : c >= 'A' && c <= 'F' ? c - 'A' + 10 : -1;
-      if (digit < 0) return false;
-      value = (value << 4) | static_cast<unsigned>(digit);
-    }
+    for (size_t i = 0; i < 16; ++i) value = (value << 8) | bytes[i];
     return true;
   };
-  std::string startText, endText;
   while (statement.MoveNext() == kResultOk) {
     Ipv6Number start = 0, end = 0;
     int64_t bits = 0;
-    if (!statement.GetText(1, startText) || !statement.GetText(2, endText) || !number(startText, start) ||
-        !number(endText, end) || start > end)
-      continue;
+    if (!number(statement.GetBlob(1), start) || !number(statement.GetBlob(2), end) || start > end) continue;
     statement.GetInt64(4, bits);
     rows.push_back({start, end, bits, CodeOf(statement, 3)});
   }
