@@ -857,8 +857,22 @@ bool EnsureServerSchema(Connection& connection, const std::string& templatePath,
     if (!connection.Run(std::string(ServerSchemaSql()).c_str(), &failure)) return fail("the tables: " + failure.message);
     if (!CopyReferenceData(conn, templatePath, error)) return fail(error);
   }
-  if (!connection.Run(std::string(ServerFunctionsSql()).c_str(), &failure))
+  if (!connection.Run(std::string(ServerFunctionsSql()).c_str(), &failure)) {
+    // A team's role that only reads and writes the tables cannot replace the functions
+    // another version of the program made: only their owner can.
+    if (failure.sqlState == "42501") {
+      connection.Run("ROLLBACK", nullptr);
+      std::string owner, ignored;
+      QueryValue(conn,
+                 "SELECT pg_get_userbyid(p.proowner) FROM pg_proc p JOIN pg_namespace n ON n.oid = p.pronamespace "
+                 "WHERE n.nspname = current_schema() AND p.proname = 'jet_pad' LIMIT 1",
+                 owner, ignored);
+      return fail("its SQL functions are those of another version of Weavil, and this role may not replace them: "
+                  "open it once with this version as " +
+                  (owner.empty() ? std::string("their owner") : "their owner, " + owner));
+    }
     return fail("the functions: " + failure.message);
+  }
   std::string record = "UPDATE WeavilSchema SET FunctionsVersion = " + Quoted(FunctionsVersion());
   if (!connection.Run(record.c_str(), &failure) || !connection.Run("COMMIT", &failure)) return fail("");
   ready.insert(connection.Uri());

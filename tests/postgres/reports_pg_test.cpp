@@ -217,6 +217,19 @@ TEST(ServerImports, ARoleThatOnlyReadsAndWritesTheTablesImports) {
                                        "'dnslookup', 'sessionbytes')"),
             9);
   session.Close();
+
+  // Functions made by another version of the program: the role cannot replace them, and
+  // is told who can.
+  ASSERT_EQ(test::RunOnServer(server.Uri(), "UPDATE WeavilSchema SET FunctionsVersion = 'older'"), "");
+  const std::string owner = server.Uri().substr(user, server.Uri().find('@') - user);
+  const std::string later = uri + "&application_name=later";  // a connection not made before
+  EXPECT_NE(cli.Run({"--db", later, "import", kSample}), kExitOk);
+  EXPECT_NE(cli.Err().find("its SQL functions are those of another version of Weavil, and this role may not replace "
+                           "them: open it once with this version as their owner, " + owner),
+            std::string::npos)
+      << cli.Err();
+  EXPECT_EQ(cli.Run({"--db", server.Uri() + "&application_name=owner", "report", "statistics"}), kExitOk) << cli.Err();
+  EXPECT_EQ(cli.Run({"--db", later + "2", "import", kSample}), kExitOk) << cli.Err();
   EXPECT_EQ(test::RunOnServer(server.Uri(), "DROP OWNED BY " + role + "; DROP ROLE " + role + ";"), "");
 }
 
