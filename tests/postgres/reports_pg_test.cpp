@@ -209,13 +209,15 @@ TEST(ServerImports, ARoleThatOnlyReadsAndWritesTheTablesImports) {
   std::string uri = server.Uri();
   const size_t user = uri.find("://") + 3;
   uri.replace(user, uri.find('@') - user, role);
-  EXPECT_EQ(cli.Run({"--db", uri, "import", kSample}), kExitOk) << cli.Err() << cli.Out();
   DbSession session;
   ASSERT_EQ(session.OpenFile(server.Uri()), kResultOk);
+  const char* const indexes =
+      "SELECT count(*) FROM pg_indexes WHERE tablename IN ('session', 'resource', 'dnslookup', 'sessionbytes')";
+  const int64_t indexCount = test::QueryNumber(session, indexes);
+  EXPECT_GE(indexCount, 8);
+  EXPECT_EQ(cli.Run({"--db", uri, "import", kSample}), kExitOk) << cli.Err() << cli.Out();
   EXPECT_GT(test::QueryNumber(session, "SELECT count(*) FROM Session"), 1);
-  EXPECT_EQ(test::QueryNumber(session, "SELECT count(*) FROM pg_indexes WHERE tablename IN ('session', 'resource', "
-                                       "'dnslookup', 'sessionbytes')"),
-            9);
+  EXPECT_EQ(test::QueryNumber(session, indexes), indexCount);
   session.Close();
 
   // Functions made by another version of the program: the role cannot replace them, and
