@@ -3,11 +3,13 @@
 
 #include <optional>
 
+#include "classify/country_lookup.h"
 #include "store/batch_inserter.h"
 #include "store/database.h"
 #include "store/pg_backend.h"
 #include "store/result.h"
 #include "tests/support/pg_test_support.h"
+#include "tests/support/test_support.h"
 
 namespace weavil {
 namespace {
@@ -33,6 +35,29 @@ TEST(ServerStatement, OpensAnEmptyDatabaseAsAWeavilDatabaseWithItsReferenceData)
   // A second session finds it ready.
   DbSession second;
   ASSERT_EQ(second.OpenFile(server.Uri()), kResultOk);
+}
+
+// The ranges an import holds in memory, read through a server session (bytea bounds,
+// citext codes), answer as those read from the file the server's were copied from.
+TEST(ServerStatement, CountryRangesReadFromTheServerAnswerAsThoseOfTheFile) {
+  TestPgDatabase server;
+  SKIP_WITHOUT_SERVER(server);
+  DbSession onServer;
+  ASSERT_EQ(onServer.OpenFile(server.Uri()), kResultOk) << onServer.LastError().message;
+  test::TempDir dir;
+  test::CopyTemplateDatabase(dir.File("log.db"));
+  DbSession onFile;
+  ASSERT_EQ(onFile.OpenFile(dir.File("log.db")), kResultOk);
+  CountryRanges fromServer, fromFile;
+  ASSERT_TRUE(fromServer.Load(onServer));
+  ASSERT_TRUE(fromFile.Load(onFile));
+  EXPECT_GT(fromServer.Ipv6Count(), 100000u);
+  EXPECT_EQ(fromServer.Ipv4Count(), fromFile.Ipv4Count());
+  EXPECT_EQ(fromServer.Ipv6Count(), fromFile.Ipv6Count());
+  for (const char* address : {"8.8.8.8", "193.0.6.139", "2001:41d0:8:f69::1", "2a00:1450:4001:80b::200e",
+                              "::ffff:81.2.69.160", "2001:db8::1", "10.0.0.1"})
+    EXPECT_EQ(fromServer.Lookup(address), fromFile.Lookup(address)) << address;
+  EXPECT_EQ(fromServer.Lookup("2001:41d0:8:f69::1"), "FR");
 }
 
 TEST(ServerDialect, StatementsAreTranslatedOutsideTheirTexts) {
