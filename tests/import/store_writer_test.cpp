@@ -9,6 +9,7 @@
 
 #include "classify/classification_store.h"
 #include "import/import_driver.h"
+#include "import/index_rebuild.h"
 #include "import/session_guid.h"
 #include "import/store_writer.h"
 #include "store/database.h"
@@ -489,6 +490,44 @@ TEST_F(StoreTest, ImportThreadWithRebuiltIndexesWritesTheSameRows) {
   const char* indexes = "SELECT name||':'||sql FROM sqlite_master WHERE type='index' ORDER BY name";
   EXPECT_EQ(Rows(viaThread, indexes), Rows(viaWriter, indexes));
   EXPECT_EQ(Rows(viaThread, "PRAGMA integrity_check"), std::vector<std::string>{"ok"});
+}
+
+// A table's indexes go for an import that may add at least as many rows as it holds
+// (a page request for each 400 bytes of log, a session for each 4,000), Session's only
+// while it is empty; SessionBytes' stay once sessions are stored.
+TEST_F(StoreTest, IndexesAreDroppedForTablesTheImportOutgrows) {
+  DbSession db;
+  ASSERT_TRUE(Succeeded(db.OpenFile(NewDatabase())));
+  auto tables = [](const std::vector<HeldIndex>& dropped) {
+    std::set<std::string> names;
+    for (const HeldIndex& index : dropped) names.insert(index.name);
+    return names;
+  };
+  ASSERT_TRUE(Succeeded(db.StartTransaction()));
+  std::vector<HeldIndex> dropped = DropIndexesForImport(db, 4000);
+  EXPECT_EQ(tables(dropped).count("SessionSessionId"), 1u);
+  EXPECT_EQ(tables(dropped).count("ResourceSessionId"), 1u);
+  EXPECT_EQ(tables(dropped).count("SessionBytesSessionId"), 1u);
+  db.Abort();
+
+  Statement insert;
+  ASSERT_TRUE(Succeeded(insert.Execute(db, "INSERT INTO [Session] (SessionId, TimeEnter, UserIP) VALUES ('a', "
+                                           "'2024-01-01 00:00:00', '10.0.0.1');")));
+  for (int i = 0; i < 10; ++i)
+    ASSERT_TRUE(Succeeded(insert.Execute(db, "INSERT INTO Resource (SessionId, UriStem) VALUES ('a', '/p');")));
+  insert.Close();
+  // Ten requests stored: an import expecting ten keeps Resource's index, one expecting
+  // eleven outgrows it.
+  for (int64_t expected : {10, 11}) {
+    ASSERT_TRUE(Succeeded(db.StartTransaction()));
+    std::set<std::string> names = tables(DropIndexesForImport(db, expected * 400));
+    EXPECT_EQ(names.count("ResourceSessionId"), expected > 10 ? 1u : 0u) << expected;
+    EXPECT_EQ(names.count("SessionSessionId"), 0u);
+    EXPECT_EQ(names.count("SessionBytesSessionId"), 0u);
+    db.Abort();
+  }
+  EXPECT_EQ(Rows(db, "SELECT count(*) FROM sqlite_master WHERE name='ResourceSessionId'"),
+            std::vector<std::string>{"1"});
 }
 
 }  // namespace
