@@ -473,11 +473,16 @@ ImportStats RunImport(const std::vector<std::string>& paths, int64_t offset, con
   for (const auto& reader : readers) expected += reader->BytesTotal();
   ProgressThrottle throttle(progress);
   SessionList list(copies.extensions, copies.agentChaining);
-  if (stats.opened && options.continueStored) SeedFromDatabase(list);
+  // A log that has not grown since (the usual round of a follow, or the same file again)
+  // gives no line that could join a stored session or be deferred: the two reads of the
+  // stored sessions, each over all of them, are left out.
+  const bool nothingNew = std::all_of(readers.begin(), readers.end(), [](const auto& r) { return r->HoldsNothingNew(); });
+  const bool asksStored = stats.opened && !nothingNew;
+  if (asksStored && options.continueStored) SeedFromDatabase(list);
   // Storing runs beside parsing: sessions are written as soon as they and every
   // session before them are closed.
   SessionStoreThread store(list, expected, copies.isModernRules != 0);
-  SourceParser parser(list, store, throttle, options, stats.opened ? LatestStoredStart() : INT64_MAX);
+  SourceParser parser(list, store, throttle, options, asksStored ? LatestStoredStart() : INT64_MAX);
   // The Fields directive in force where the first file is read on from: the one the caller
   // carried (the rounds of a follow), else the file's own before the offset.
   std::string carried = options.fieldsDirective;

@@ -45,6 +45,8 @@ class LogFileReader : public LineSource {
   // (decoded bytes; for compressed data the total is not known and estimated).
   int64_t BytesRead() const { return consumed_; }
   int64_t BytesTotal() const { return total_; }
+  // A plain file that had no byte after the offset when opened: it gives no line.
+  bool HoldsNothingNew() const { return fd_ && bounded_ && !decoder_ && remaining_ == 0 && end_ == begin_; }
   // What progress counts: bytes of the file itself read so far and its size at open
   // (0 for a pipe). For plain data the same as above.
   int64_t ProgressRead() const { return decoder_ ? rawRead_ : consumed_; }
