@@ -190,10 +190,25 @@ bool CountryRanges::Load(DbSession& session) {
   v6_ = {};
   read4_ = read6_ = true;
   bool ok = ReadIpv4(session, rows4);
-  ReadIpv6(session, rows6);  // older databases have no IPv6 ranges
+  failed4_ = !ok;
+  failed6_ = !ReadIpv6(session, rows6);  // older databases have no IPv6 ranges
   Flatten(rows4, v4_);
   Flatten(rows6, v6_);
   return ok;
+}
+
+void CountryRanges::UseSession(DbSession* session, const std::string& path) {
+  session_ = session;
+  const bool other = path != path_;
+  path_ = path;
+  if (other || failed4_) {
+    v4_ = {};
+    read4_ = failed4_ = false;
+  }
+  if (other || failed6_) {
+    v6_ = {};
+    read6_ = failed6_ = false;
+  }
 }
 
 std::string CountryRanges::Lookup(std::string_view address) {
@@ -202,7 +217,7 @@ std::string CountryRanges::Lookup(std::string_view address) {
   if (std::optional<Ipv6Number> v6 = Ipv6ForLookup(address, mapped, isMapped)) {
     if (!read6_ && session_) {
       std::vector<RangeRow<Ipv6Number>> rows;
-      ReadIpv6(*session_, rows);
+      failed6_ = !ReadIpv6(*session_, rows);
       Flatten(rows, v6_);
     }
     read6_ = true;
@@ -210,7 +225,7 @@ std::string CountryRanges::Lookup(std::string_view address) {
   }
   if (!read4_ && session_) {
     std::vector<RangeRow<uint32_t>> rows;
-    ReadIpv4(*session_, rows);
+    failed4_ = !ReadIpv4(*session_, rows);
     Flatten(rows, v4_);
   }
   read4_ = true;

@@ -42,6 +42,11 @@ class CountryRanges {
   // The code (at most two characters) of the range holding the address; empty when
   // none does. An address is read as LookupCountry reads it.
   std::string Lookup(std::string_view address);
+  // From now on the tables are read through session, for the lookups of an import into
+  // the database at path: the rounds of a follow keep one object and read the ranges
+  // once. A table read from another database, or whose read failed, is read again at
+  // its first lookup.
+  void UseSession(DbSession* session, const std::string& path);
   size_t Ipv4Count() const { return v4_.starts.size(); }
   size_t Ipv6Count() const { return v6_.starts.size(); }
 
@@ -57,9 +62,11 @@ class CountryRanges {
 
  private:
   DbSession* session_;
+  std::string path_;  // the database the tables were read from (UseSession)
   Table<uint32_t> v4_;
   Table<Ipv6Number> v6_;
   bool read4_ = false, read6_ = false;
+  bool failed4_ = false, failed6_ = false;
 };
 
 }  // namespace weavil

@@ -481,7 +481,7 @@ ImportStats RunImport(const std::vector<std::string>& paths, int64_t offset, con
   if (asksStored && options.continueStored) SeedFromDatabase(list);
   // Storing runs beside parsing: sessions are written as soon as they and every
   // session before them are closed.
-  SessionStoreThread store(list, expected, copies.isModernRules != 0);
+  SessionStoreThread store(list, expected, copies.isModernRules != 0, options.countries);
   SourceParser parser(list, store, throttle, options, asksStored ? LatestStoredStart() : INT64_MAX);
   // The Fields directive in force where the first file is read on from: the one the caller
   // carried (the rounds of a follow), else the file's own before the offset.

@@ -10,6 +10,8 @@
 #include <thread>
 #include <utility>
 
+#include "classify/country_lookup.h"
+
 namespace weavil {
 namespace {
 
@@ -26,7 +28,7 @@ void FollowCounts::Add(const FollowCounts& more) {
 }
 
 LogFollower::LogFollower(std::string path, ImportCopies copies, const std::atomic<bool>& stop)
-    : path_(std::move(path)), copies_(std::move(copies)), stop_(stop) {}
+    : path_(std::move(path)), copies_(std::move(copies)), stop_(stop), countries_(std::make_shared<CountryRanges>()) {}
 
 LogFollower::~LogFollower() { CloseFile(); }
 
@@ -103,6 +105,7 @@ bool LogFollower::ImportTo(int64_t end, FollowRound& round) {
   options.continueStored = continueStored_;
   options.endOffset = end;
   options.fieldsDirective = fieldsDirective_;
+  options.countries = countries_;
   std::string source = "/proc/self/fd/" + std::to_string(fd_.Get());
   ImportStats stats = RunImport(source, offset_, copies_, nullptr, options);
   if (!stats.opened || stats.databaseFailed || stats.cancelled) {

@@ -10,6 +10,7 @@
 #include <atomic>
 #include <cstdint>
 #include <functional>
+#include <memory>
 #include <string>
 
 #include "base/unique_fd.h"
@@ -95,6 +96,8 @@ class LogFollower {
   ino_t inode_ = 0;
   int64_t offset_ = 0;
   bool continueStored_ = false;
+  // The address ranges, read by the first round that meets a new address.
+  std::shared_ptr<CountryRanges> countries_;
   // The last bytes imported, read again each round: different bytes at the same place
   // mean the file was truncated and written again past the old position.
   std::string tail_;

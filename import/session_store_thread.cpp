@@ -14,8 +14,8 @@
 namespace weavil {
 
 struct SessionStoreThread::Impl {
-  Impl(const SessionList& sessions, int64_t bytes, bool modern)
-      : list(sessions), expectedBytes(bytes), modernRules(modern) {
+  Impl(const SessionList& sessions, int64_t bytes, bool modern, std::shared_ptr<CountryRanges> ranges)
+      : list(sessions), expectedBytes(bytes), modernRules(modern), countries(std::move(ranges)) {
     thread = std::thread([this] { Run(); });
   }
 
@@ -115,7 +115,7 @@ struct SessionStoreThread::Impl {
     std::vector<EndedDeferred> ended;
     {
       std::unique_ptr<SessionClassifier> classifier = MakeStoreClassifier(db, modernRules);
-      SessionWriter writer(db, list, *classifier, &held);
+      SessionWriter writer(db, list, *classifier, &held, countries.get());
       WriteAll(db, writer);
       ended = writer.TakeEndedDeferred();
     }
@@ -147,6 +147,7 @@ struct SessionStoreThread::Impl {
   const SessionList& list;
   int64_t expectedBytes;
   bool modernRules;
+  std::shared_ptr<CountryRanges> countries;
   std::mutex mutex;
   std::condition_variable wake, endWake;
   size_t published = 0;
@@ -164,8 +165,9 @@ struct SessionStoreThread::Impl {
   std::thread thread;
 };
 
-SessionStoreThread::SessionStoreThread(const SessionList& list, int64_t expectedBytes, bool modernRules)
-    : impl_(std::make_unique<Impl>(list, expectedBytes, modernRules)) {}
+SessionStoreThread::SessionStoreThread(const SessionList& list, int64_t expectedBytes, bool modernRules,
+                                       std::shared_ptr<CountryRanges> countries)
+    : impl_(std::make_unique<Impl>(list, expectedBytes, modernRules, std::move(countries))) {}
 
 SessionStoreThread::~SessionStoreThread() {
   if (impl_->thread.joinable()) {

@@ -31,7 +31,9 @@ class SessionStoreThread {
  public:
   // expectedBytes: the log bytes to parse, a hint for how much will be written;
   // modernRules: classify with the rules for today's agents too ("IsModernRules").
-  SessionStoreThread(const SessionList& list, int64_t expectedBytes, bool modernRules = false);
+  // countries: address ranges kept across imports (ImportOptions::countries), or null.
+  SessionStoreThread(const SessionList& list, int64_t expectedBytes, bool modernRules = false,
+                     std::shared_ptr<CountryRanges> countries = nullptr);
   ~SessionStoreThread();
   SessionStoreThread(const SessionStoreThread&) = delete;
   SessionStoreThread& operator=(const SessionStoreThread&) = delete;

@@ -204,7 +204,8 @@ class StartAddressSet {
 }  // namespace
 
 struct SessionWriter::Impl {
-  Impl(DbSession& session, const SessionList& sessions, SessionClassifier& classify, std::vector<std::string>* held)
+  Impl(DbSession& session, const SessionList& sessions, SessionClassifier& classify, std::vector<std::string>* held,
+       CountryRanges* shared)
       : db(session),
         list(sessions),
         classifier(classify),
@@ -229,6 +230,10 @@ struct SessionWriter::Impl {
     updateBytes.Prepare(db, "UPDATE SessionBytes SET Bytes=?, BytesIn=? WHERE SessionId=?;");
     insertAddress.Prepare(db, "INSERT INTO DNSLookUp (UserIP, rURL, CountryCode, IsRobot) VALUES (?, ?, ?, ?);");
     ReadStoredSpan();
+    if (shared) {
+      shared->UseSession(&db, db.FilePath());
+      countries = shared;
+    }
   }
 
   ~Impl() { Flush(); }
@@ -644,7 +649,7 @@ struct SessionWriter::Impl {
 
   // A new address gets its country at once, from the ranges read into memory when
   // the first address of their family needs them.
-  std::string CountryOf(std::string_view address) { return countries.Lookup(address); }
+  std::string CountryOf(std::string_view address) { return countries->Lookup(address); }
 
   // A list still being built has no "-" filled in yet for sessions without referrer.
   std::string_view ReferrerText(const SessionRecord& session) const {
@@ -673,13 +678,14 @@ struct SessionWriter::Impl {
   std::array<Statement, std::countr_zero(kLookupPairs) + 1> lookupStatements;
   std::vector<bool> addressesTried;  // by the address's text in the list's pool
   Ipv4Set ipv4Tried;
-  CountryRanges countries{&db};
+  CountryRanges ownCountries{&db};
+  CountryRanges* countries = &ownCountries;  // or those the caller keeps across imports
   SessionIdSequence sessionIds;
 };
 
 SessionWriter::SessionWriter(DbSession& db, const SessionList& list, SessionClassifier& classifier,
-                             std::vector<std::string>* heldTrace)
-    : impl_(std::make_unique<Impl>(db, list, classifier, heldTrace)) {}
+                             std::vector<std::string>* heldTrace, CountryRanges* countries)
+    : impl_(std::make_unique<Impl>(db, list, classifier, heldTrace, countries)) {}
 
 std::string_view SessionWriter::ReferrerText(const SessionRecord& session) const { return impl_->ReferrerText(session); }
 

@@ -15,6 +15,7 @@
 
 namespace weavil {
 
+class CountryRanges;
 class DbSession;
 struct DbError;
 
@@ -87,8 +88,10 @@ enum class StoreOutcome {
 class SessionWriter {
  public:
   // heldTrace: failed statements are collected there instead of written to the trace.
+  // countries: address ranges kept across imports (CountryRanges::UseSession), used
+  // instead of a set of the writer's own.
   SessionWriter(DbSession& db, const SessionList& list, SessionClassifier& classifier,
-                std::vector<std::string>* heldTrace = nullptr);
+                std::vector<std::string>* heldTrace = nullptr, CountryRanges* countries = nullptr);
   ~SessionWriter();
   SessionWriter(const SessionWriter&) = delete;
   SessionWriter& operator=(const SessionWriter&) = delete;

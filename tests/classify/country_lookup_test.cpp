@@ -111,6 +111,28 @@ TEST_F(LookupCountryTest, RangesInMemoryAnswerAsTheQueryDoes) {
   EXPECT_EQ(ranges.Lookup("2001:db8::1"), "NL");
 }
 
+// Ranges kept across imports (a follow's rounds) are read once per database: another
+// database is read again, and so is a table whose read failed.
+TEST_F(LookupCountryTest, KeptRangesAreReadAgainForAnotherDatabaseOrAfterAFailedRead) {
+  Execute("Drop Table IPRanges6;");  // as in a database of the first template
+  CountryRanges kept;
+  kept.UseSession(&session_, "first.db");
+  EXPECT_EQ(kept.Lookup("10.0.1.7"), "DE");
+  EXPECT_EQ(kept.Lookup("2001:db8::1"), "");
+  Execute("Update IPRanges Set Code='FR' Where Code='DE';");
+  Execute("Create Table IPRanges6 (StartIP BLOB NOT NULL, EndIP BLOB NOT NULL, Code TEXT, ValueBits INTEGER);");
+  Execute("Insert Into IPRanges6 Values (X'20010DB8000000000000000000000000', "
+          "X'20010DB8FFFFFFFFFFFFFFFFFFFFFFFF', 'NL', 32);");
+  // The next import into the same database: what was read stays, what failed is read.
+  kept.UseSession(&session_, "first.db");
+  EXPECT_EQ(kept.Lookup("10.0.1.7"), "DE");
+  EXPECT_EQ(kept.Lookup("2001:db8::1"), "NL");
+  // Another database.
+  kept.UseSession(&session_, "second.db");
+  EXPECT_EQ(kept.Lookup("10.0.1.7"), "FR");
+  EXPECT_EQ(kept.Lookup("2001:db8::1"), "NL");
+}
+
 TEST(LookupCountryTemplateTest, ShippedRangesKnowPublicAddresses) {
   test::TempDir dir;
   test::CopyTemplateDatabase(dir.File("log.db"));

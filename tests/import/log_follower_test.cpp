@@ -14,9 +14,11 @@
 
 #include <sqlite3.h>
 
+#include "classify/country_lookup.h"
 #include "import/import_driver.h"
 #include "import/log_follower.h"
 #include "store/database.h"
+#include "store/result.h"
 #include "tests/import/import_test_support.h"
 #include "tests/support/test_support.h"
 
@@ -102,6 +104,31 @@ TEST_F(FollowerTest, EachRoundStoresTheWholeLinesAddedAndALineBeingWrittenWaits)
   EXPECT_EQ(round.linesRejected, 0) << "the rest of the cut line was read with its start";
   EXPECT_EQ(follower.Poll().linesRead, 0);
   EXPECT_EQ(Stored(), expected_);
+}
+
+// The address ranges are read by the first round and serve the later ones: each new
+// address gets the country its range gives, IPv4 and IPv6 alike.
+TEST_F(FollowerTest, LaterRoundsGiveNewAddressesTheirCountries) {
+  test::WriteFile(log_, Combined("8.8.8.8", 3600, "/a.html") + Combined("2001:41d0:8:f69::1", 3601, "/a.html"));
+  LogFollower follower(log_, copies_, stop_);
+  ASSERT_EQ(follower.Poll().sessionsStored, 2);
+  Append(log_, Combined("81.2.69.160", 3700, "/b.html") + Combined("2a00:1450:4001:80b::200e", 3701, "/b.html") +
+                   Combined("193.0.6.139", 3702, "/b.html"));
+  ASSERT_EQ(follower.Poll().sessionsStored, 3);
+  DbSession db;
+  ASSERT_TRUE(Succeeded(db.OpenFile(dir_.File("follow.db"))));
+  for (const char* address :
+       {"8.8.8.8", "2001:41d0:8:f69::1", "81.2.69.160", "2a00:1450:4001:80b::200e", "193.0.6.139"}) {
+    std::string expected;
+    LookupCountry(address, expected, db);
+    EXPECT_EQ(expected.size(), 2u) << address;
+    Statement stored;
+    ASSERT_TRUE(Succeeded(stored.Query(db, "SELECT CountryCode FROM DNSLookUp WHERE UserIP=?;", address)));
+    ASSERT_EQ(stored.MoveNext(), kResultOk) << address;
+    std::string code;
+    stored.GetText(1, code);
+    EXPECT_EQ(code, expected) << address;
+  }
 }
 
 // copytruncate: the log is copied away and truncated in place, then written on; the
