@@ -6,12 +6,14 @@
 #include <cerrno>
 #include <cstring>
 #include <ctime>
+#include <optional>
 #include <ostream>
 
 #include "base/unique_fd.h"
 #include "cli/cli.h"
 #include "cli/stop_signals.h"
 #include "import/import_driver.h"
+#include "import/import_mark.h"
 #include "import/log_follower.h"
 #include "settings/settings.h"
 
@@ -45,11 +47,20 @@ int RunImportFollow(CliContext& context, const std::string& path, int64_t offset
     return CliFail(context, "cannot open " + path + ": " + std::strerror(errno));
 
   StopSignals signals(true);  // Ctrl+C and SIGTERM end the follow after the round under way
-  LogFollower follower(path, CopyImportCopies(), StopSignals::Requested());
-  follower.StartAt(offset, options.continueStored);
+  const ImportCopies copies = CopyImportCopies();
+  // A log imported before and unchanged up to where that import ended is followed on
+  // from there, with the sessions still open there taken back, as an import of it reads
+  // on: what was stored is not read again.
+  std::optional<ImportMark> mark;
+  if (offset == 0 && !options.continueStored && copies.resumeImports) mark = FindResumePoint(path, copies);
+  LogFollower follower(path, copies, StopSignals::Requested());
+  if (mark) follower.StartAt(mark->endOffset, true, mark->fieldsDirective);
+  else follower.StartAt(offset, options.continueStored);
   int seconds = CopySettings().followSeconds;
   follower.SetSeconds(seconds);
   *context.out << "following " << path << " every " << seconds << " seconds; Ctrl+C ends\n";
+  if (mark)
+    *context.out << "reading on from byte " << mark->endOffset << ", where the last import of " << path << " ended\n";
   context.out->flush();
   FollowTotals totals = follower.Run([&](const FollowRound& round) { PrintRound(*context.out, path, round); });
   *context.out << "followed " << path << ": " << totals.rounds << " rounds, " << totals.linesRead << " lines read, "

@@ -32,11 +32,11 @@ LogFollower::LogFollower(std::string path, ImportCopies copies, const std::atomi
 
 LogFollower::~LogFollower() { CloseFile(); }
 
-void LogFollower::StartAt(int64_t offset, bool continueStored) {
+void LogFollower::StartAt(int64_t offset, bool continueStored, std::string fieldsDirective) {
   offset_ = offset < 0 ? 0 : offset;
   continueStored_ = continueStored;
   tail_.clear();
-  fieldsDirective_.clear();
+  fieldsDirective_ = std::move(fieldsDirective);
 }
 
 void LogFollower::Restart() {

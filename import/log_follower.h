@@ -60,7 +60,8 @@ class LogFollower {
   // Where the first round starts, and whether those lines continue the stored data
   // (else the first round reads the file as a grown log imported again: lines stored
   // before are not stored twice). Later rounds always continue the stored data.
-  void StartAt(int64_t offset, bool continueStored);
+  // fieldsDirective: the W3C Fields directive in force at offset (ImportMark's).
+  void StartAt(int64_t offset, bool continueStored, std::string fieldsDirective = {});
   // The pause between the end of one round and the start of the next.
   void SetSeconds(int seconds) { seconds_ = seconds < 1 ? 1 : seconds; }
 

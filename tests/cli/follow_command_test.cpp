@@ -9,6 +9,8 @@
 
 #include <chrono>
 #include <cstdio>
+#include <map>
+#include <string>
 #include <thread>
 #include <vector>
 
@@ -31,6 +33,58 @@ bool WaitFor(const std::string& path, const std::string& text) {
   return false;
 }
 
+// `weavil import --follow LOG` started as a process of its own, its output in out.
+class FollowProcess {
+ public:
+  FollowProcess(const std::string& db, const std::string& log, const std::string& out,
+                const std::map<std::string, std::string>& env) {
+    const std::string weavil = test::BuildBinDir() + "/weavil";
+    std::vector<std::string> entries;
+    for (char** entry = environ; *entry; ++entry) entries.emplace_back(*entry);
+    for (const auto& [name, value] : env) entries.push_back(name + "=" + value);
+    std::vector<char*> envp;
+    for (std::string& entry : entries) envp.push_back(entry.data());
+    envp.push_back(nullptr);
+    std::vector<std::string> words = {weavil, "--db", db, "import", "--follow", log};
+    std::vector<char*> argv;
+    for (std::string& word : words) argv.push_back(word.data());
+    argv.push_back(nullptr);
+    pid_ = ::fork();
+    if (pid_ == 0) {
+      int fd = ::open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
+      ::dup2(fd, 1);
+      ::dup2(fd, 2);
+      ::execve(weavil.c_str(), argv.data(), envp.data());
+      ::_exit(127);
+    }
+  }
+  ~FollowProcess() {
+    if (pid_ > 0 && !waited_) {
+      ::kill(pid_, SIGKILL);
+      ::waitpid(pid_, nullptr, 0);
+    }
+  }
+  bool Started() const { return pid_ > 0; }
+  // SIGTERM; the exit status (-1 when the process did not exit by itself).
+  int Stop() {
+    ::kill(pid_, SIGTERM);
+    int status = 0;
+    waited_ = ::waitpid(pid_, &status, 0) == pid_;
+    return waited_ && WIFEXITED(status) ? WEXITSTATUS(status) : -1;
+  }
+
+ private:
+  pid_t pid_ = -1;
+  bool waited_ = false;
+};
+
+void Append(const std::string& path, const std::string& text) {
+  std::FILE* file = std::fopen(path.c_str(), "ab");
+  ASSERT_NE(file, nullptr);
+  std::fputs(text.c_str(), file);
+  std::fclose(file);
+}
+
 TEST(FollowCommandTest, RoundsAreStoredAndSigtermEndsCleanly) {
   test::TempDir home;
   const std::string db = home.File("log.db"), log = home.File("access.log"), out = home.File("out.txt");
@@ -43,40 +97,47 @@ TEST(FollowCommandTest, RoundsAreStoredAndSigtermEndsCleanly) {
   EXPECT_EQ(test::RunProcess(weavil, {"settings", "FollowSeconds", "0"}, env).exitCode, kExitFailure);
   EXPECT_EQ(test::RunProcess(weavil, {"--db", db, "import", "--follow", "-"}, env).exitCode, kExitUsage);
 
-  std::vector<std::string> entries;
-  for (char** entry = environ; *entry; ++entry) entries.emplace_back(*entry);
-  for (const auto& [name, value] : env) entries.push_back(name + "=" + value);
-  std::vector<char*> envp;
-  for (std::string& entry : entries) envp.push_back(entry.data());
-  envp.push_back(nullptr);
-  std::vector<std::string> words = {weavil, "--db", db, "import", "--follow", log};
-  std::vector<char*> argv;
-  for (std::string& word : words) argv.push_back(word.data());
-  argv.push_back(nullptr);
-  pid_t pid = ::fork();
-  ASSERT_GE(pid, 0);
-  if (pid == 0) {
-    int fd = ::open(out.c_str(), O_WRONLY | O_CREAT | O_TRUNC, 0600);
-    ::dup2(fd, 1);
-    ::dup2(fd, 2);
-    ::execve(weavil.c_str(), argv.data(), envp.data());
-    ::_exit(127);
-  }
+  FollowProcess follow(db, log, out, env);
+  ASSERT_TRUE(follow.Started());
   EXPECT_TRUE(WaitFor(out, "2 lines read, 0 lines rejected, 2 sessions stored")) << test::ReadFile(out);
   EXPECT_EQ(test::QueryNumber(db, "SELECT count(*) FROM [Session]"), 2) << "stored while the follow runs";
-  std::FILE* file = std::fopen(log.c_str(), "ab");
-  std::fputs(Combined("1.1.1.1", 30, "/c.html").c_str(), file);
-  std::fclose(file);
+  Append(log, Combined("1.1.1.1", 30, "/c.html"));
   EXPECT_TRUE(WaitFor(out, "1 lines read, 0 lines rejected, 0 sessions stored, 1 sessions completed"))
       << test::ReadFile(out);
-  ::kill(pid, SIGTERM);
-  int status = 0;
-  ASSERT_EQ(::waitpid(pid, &status, 0), pid);
-  ASSERT_TRUE(WIFEXITED(status)) << test::ReadFile(out);
-  EXPECT_EQ(WEXITSTATUS(status), kExitOk);
+  EXPECT_EQ(follow.Stop(), kExitOk) << test::ReadFile(out);
   EXPECT_NE(test::ReadFile(out).find("3 lines read, 0 lines rejected, 2 sessions stored, 1 sessions completed"),
             std::string::npos)
       << test::ReadFile(out);
+  EXPECT_EQ(test::QueryNumber(db, "SELECT NumVisited FROM [Session] WHERE UserIP = '1.1.1.1'"), 2);
+}
+
+// A log imported before is followed on from where that import ended: the stored lines
+// are not read again, and the session open there takes the next request.
+TEST(FollowCommandTest, AnImportedLogIsFollowedOnFromWhereItsImportEnded) {
+  test::TempDir home;
+  const std::string db = home.File("log.db"), log = home.File("access.log"), out = home.File("out.txt");
+  test::CopyTemplateDatabase(db);
+  const std::string first = Combined("1.1.1.1", 0, "/a.html") + Combined("2.2.2.2", 10, "/b.html");
+  test::WriteFile(log, first);
+  std::map<std::string, std::string> env = {{"XDG_CONFIG_HOME", home.File("config")},
+                                            {"XDG_DATA_HOME", home.File("data")}};
+  const std::string weavil = test::BuildBinDir() + "/weavil";
+  ASSERT_EQ(test::RunProcess(weavil, {"settings", "FollowSeconds", "1"}, env).exitCode, kExitOk);
+  ASSERT_EQ(test::RunProcess(weavil, {"--db", db, "import", log}, env).exitCode, kExitOk);
+
+  FollowProcess follow(db, log, out, env);
+  ASSERT_TRUE(follow.Started());
+  EXPECT_TRUE(WaitFor(out, "reading on from byte " + std::to_string(first.size()) + ", where the last import of " +
+                               log + " ended"))
+      << test::ReadFile(out);
+  Append(log, Combined("1.1.1.1", 30, "/c.html"));
+  EXPECT_TRUE(WaitFor(out, "1 lines read, 0 lines rejected, 0 sessions stored, 1 sessions completed"))
+      << test::ReadFile(out);
+  EXPECT_EQ(follow.Stop(), kExitOk) << test::ReadFile(out);
+  EXPECT_NE(test::ReadFile(out).find(" rounds, 1 lines read, 0 lines rejected, 0 sessions stored, 1 sessions completed"),
+            std::string::npos)
+      << test::ReadFile(out);
+  EXPECT_EQ(test::QueryNumber(db, "SELECT count(*) FROM [Session]"), 2);
   EXPECT_EQ(test::QueryNumber(db, "SELECT NumVisited FROM [Session] WHERE UserIP = '1.1.1.1'"), 2);
 }
 
