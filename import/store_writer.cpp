@@ -236,7 +236,11 @@ struct SessionWriter::Impl {
     }
   }
 
-  ~Impl() { Flush(); }
+  ~Impl() {
+    Flush();
+    // Ranges kept for the next import keep no pointer to this session.
+    if (countries != &ownCountries) countries->UseSession(nullptr, db.FilePath());
+  }
 
   void Flush() {
     sessionRows.Flush();

@@ -85,60 +85,60 @@ void Append(const std::string& path, const std::string& text) {
   std::fclose(file);
 }
 
-TEST(FollowCommandTest, RoundsAreStoredAndSigtermEndsCleanly) {
-  test::TempDir home;
-  const std::string db = home.File("log.db"), log = home.File("access.log"), out = home.File("out.txt");
-  test::CopyTemplateDatabase(db);
-  test::WriteFile(log, Combined("1.1.1.1", 0, "/a.html") + Combined("2.2.2.2", 10, "/b.html"));
-  std::map<std::string, std::string> env = {{"XDG_CONFIG_HOME", home.File("config")},
-                                            {"XDG_DATA_HOME", home.File("data")}};
-  const std::string weavil = test::BuildBinDir() + "/weavil";
-  ASSERT_EQ(test::RunProcess(weavil, {"settings", "FollowSeconds", "1"}, env).exitCode, kExitOk);
-  EXPECT_EQ(test::RunProcess(weavil, {"settings", "FollowSeconds", "0"}, env).exitCode, kExitFailure);
-  EXPECT_EQ(test::RunProcess(weavil, {"--db", db, "import", "--follow", "-"}, env).exitCode, kExitUsage);
+class FollowCommandTest : public ::testing::Test {
+ protected:
+  void SetUp() override {
+    test::CopyTemplateDatabase(db_);
+    ASSERT_EQ(test::RunProcess(weavil_, {"settings", "FollowSeconds", "1"}, env_).exitCode, kExitOk);
+  }
 
-  FollowProcess follow(db, log, out, env);
+  test::TempDir home_;
+  const std::string db_ = home_.File("log.db"), log_ = home_.File("access.log"), out_ = home_.File("out.txt");
+  const std::map<std::string, std::string> env_ = {{"XDG_CONFIG_HOME", home_.File("config")},
+                                                   {"XDG_DATA_HOME", home_.File("data")}};
+  const std::string weavil_ = test::BuildBinDir() + "/weavil";
+};
+
+TEST_F(FollowCommandTest, RoundsAreStoredAndSigtermEndsCleanly) {
+  test::WriteFile(log_, Combined("1.1.1.1", 0, "/a.html") + Combined("2.2.2.2", 10, "/b.html"));
+  EXPECT_EQ(test::RunProcess(weavil_, {"settings", "FollowSeconds", "0"}, env_).exitCode, kExitFailure);
+  EXPECT_EQ(test::RunProcess(weavil_, {"--db", db_, "import", "--follow", "-"}, env_).exitCode, kExitUsage);
+
+  FollowProcess follow(db_, log_, out_, env_);
   ASSERT_TRUE(follow.Started());
-  EXPECT_TRUE(WaitFor(out, "2 lines read, 0 lines rejected, 2 sessions stored")) << test::ReadFile(out);
-  EXPECT_EQ(test::QueryNumber(db, "SELECT count(*) FROM [Session]"), 2) << "stored while the follow runs";
-  Append(log, Combined("1.1.1.1", 30, "/c.html"));
-  EXPECT_TRUE(WaitFor(out, "1 lines read, 0 lines rejected, 0 sessions stored, 1 sessions completed"))
-      << test::ReadFile(out);
-  EXPECT_EQ(follow.Stop(), kExitOk) << test::ReadFile(out);
-  EXPECT_NE(test::ReadFile(out).find("3 lines read, 0 lines rejected, 2 sessions stored, 1 sessions completed"),
+  EXPECT_TRUE(WaitFor(out_, "2 lines read, 0 lines rejected, 2 sessions stored")) << test::ReadFile(out_);
+  EXPECT_EQ(test::QueryNumber(db_, "SELECT count(*) FROM [Session]"), 2) << "stored while the follow runs";
+  Append(log_, Combined("1.1.1.1", 30, "/c.html"));
+  EXPECT_TRUE(WaitFor(out_, "1 lines read, 0 lines rejected, 0 sessions stored, 1 sessions completed"))
+      << test::ReadFile(out_);
+  EXPECT_EQ(follow.Stop(), kExitOk) << test::ReadFile(out_);
+  EXPECT_NE(test::ReadFile(out_).find("3 lines read, 0 lines rejected, 2 sessions stored, 1 sessions completed"),
             std::string::npos)
-      << test::ReadFile(out);
-  EXPECT_EQ(test::QueryNumber(db, "SELECT NumVisited FROM [Session] WHERE UserIP = '1.1.1.1'"), 2);
+      << test::ReadFile(out_);
+  EXPECT_EQ(test::QueryNumber(db_, "SELECT NumVisited FROM [Session] WHERE UserIP = '1.1.1.1'"), 2);
 }
 
 // A log imported before is followed on from where that import ended: the stored lines
 // are not read again, and the session open there takes the next request.
-TEST(FollowCommandTest, AnImportedLogIsFollowedOnFromWhereItsImportEnded) {
-  test::TempDir home;
-  const std::string db = home.File("log.db"), log = home.File("access.log"), out = home.File("out.txt");
-  test::CopyTemplateDatabase(db);
+TEST_F(FollowCommandTest, AnImportedLogIsFollowedOnFromWhereItsImportEnded) {
   const std::string first = Combined("1.1.1.1", 0, "/a.html") + Combined("2.2.2.2", 10, "/b.html");
-  test::WriteFile(log, first);
-  std::map<std::string, std::string> env = {{"XDG_CONFIG_HOME", home.File("config")},
-                                            {"XDG_DATA_HOME", home.File("data")}};
-  const std::string weavil = test::BuildBinDir() + "/weavil";
-  ASSERT_EQ(test::RunProcess(weavil, {"settings", "FollowSeconds", "1"}, env).exitCode, kExitOk);
-  ASSERT_EQ(test::RunProcess(weavil, {"--db", db, "import", log}, env).exitCode, kExitOk);
+  test::WriteFile(log_, first);
+  ASSERT_EQ(test::RunProcess(weavil_, {"--db", db_, "import", log_}, env_).exitCode, kExitOk);
 
-  FollowProcess follow(db, log, out, env);
+  FollowProcess follow(db_, log_, out_, env_);
   ASSERT_TRUE(follow.Started());
-  EXPECT_TRUE(WaitFor(out, "reading on from byte " + std::to_string(first.size()) + ", where the last import of " +
-                               log + " ended"))
-      << test::ReadFile(out);
-  Append(log, Combined("1.1.1.1", 30, "/c.html"));
-  EXPECT_TRUE(WaitFor(out, "1 lines read, 0 lines rejected, 0 sessions stored, 1 sessions completed"))
-      << test::ReadFile(out);
-  EXPECT_EQ(follow.Stop(), kExitOk) << test::ReadFile(out);
-  EXPECT_NE(test::ReadFile(out).find(" rounds, 1 lines read, 0 lines rejected, 0 sessions stored, 1 sessions completed"),
+  EXPECT_TRUE(WaitFor(out_, "reading on from byte " + std::to_string(first.size()) + ", where the last import of " +
+                                log_ + " ended"))
+      << test::ReadFile(out_);
+  Append(log_, Combined("1.1.1.1", 30, "/c.html"));
+  EXPECT_TRUE(WaitFor(out_, "1 lines read, 0 lines rejected, 0 sessions stored, 1 sessions completed"))
+      << test::ReadFile(out_);
+  EXPECT_EQ(follow.Stop(), kExitOk) << test::ReadFile(out_);
+  EXPECT_NE(test::ReadFile(out_).find(" rounds, 1 lines read, 0 lines rejected, 0 sessions stored, 1 sessions completed"),
             std::string::npos)
-      << test::ReadFile(out);
-  EXPECT_EQ(test::QueryNumber(db, "SELECT count(*) FROM [Session]"), 2);
-  EXPECT_EQ(test::QueryNumber(db, "SELECT NumVisited FROM [Session] WHERE UserIP = '1.1.1.1'"), 2);
+      << test::ReadFile(out_);
+  EXPECT_EQ(test::QueryNumber(db_, "SELECT count(*) FROM [Session]"), 2);
+  EXPECT_EQ(test::QueryNumber(db_, "SELECT NumVisited FROM [Session] WHERE UserIP = '1.1.1.1'"), 2);
 }
 
 }  // namespace
