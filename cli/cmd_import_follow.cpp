@@ -16,6 +16,8 @@
 #include "import/import_mark.h"
 #include "import/log_follower.h"
 #include "settings/settings.h"
+#include "store/database.h"
+#include "store/result.h"
 
 namespace weavil {
 namespace {
@@ -63,6 +65,17 @@ int RunImportFollow(CliContext& context, const std::string& path, int64_t offset
     *context.out << "reading on from byte " << mark->endOffset << ", where the last import of " << path << " ended\n";
   context.out->flush();
   FollowTotals totals = follower.Run([&](const FollowRound& round) { PrintRound(*context.out, path, round); });
+  // Where the follow ended, so that a later import of the log reads on from there too.
+  if (!totals.failed && copies.resumeImports) {
+    if (std::optional<ImportMark> ended = follower.Mark()) {
+      DbSession db;
+      if (Succeeded(OpenSourceSession(db)) && Succeeded(db.StartTransaction())) {
+        WriteImportMark(db, &*ended);
+        if (db.FirstHardError().Failed()) db.Abort();
+        else db.Commit();
+      }
+    }
+  }
   *context.out << "followed " << path << ": " << totals.rounds << " rounds, " << totals.linesRead << " lines read, "
                << totals.linesRejected << " lines rejected, " << totals.sessionsStored << " sessions stored, "
                << totals.sessionsCompleted << " sessions completed\n";

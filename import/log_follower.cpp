@@ -4,6 +4,7 @@
 #include <sys/stat.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <chrono>
 #include <cstring>
@@ -11,6 +12,7 @@
 #include <utility>
 
 #include "classify/country_lookup.h"
+#include "import/decompressor.h"
 
 namespace weavil {
 namespace {
@@ -120,6 +122,24 @@ bool LogFollower::ImportTo(int64_t end, FollowRound& round) {
   tail_ = std::move(tail);
   fieldsDirective_ = std::move(stats.fieldsDirective);
   return true;
+}
+
+std::optional<ImportMark> LogFollower::Mark() const {
+  if (!fd_ || offset_ <= 0) return std::nullopt;
+  struct stat named;
+  if (::stat(path_.c_str(), &named) != 0 || named.st_dev != device_ || named.st_ino != inode_) return std::nullopt;
+  std::string head;
+  if (!ReadAt(0, static_cast<size_t>(std::min<int64_t>(offset_, 8)), head) || DetectCompression(head) != Compression::kNone)
+    return std::nullopt;
+  ImportMark mark;
+  mark.path = MarkPath(path_);
+  mark.endOffset = offset_;
+  // Through the descriptor: the bytes of the file the rounds read.
+  mark.prefixHash = PrefixHash("/proc/self/fd/" + std::to_string(fd_.Get()), offset_);
+  mark.settingsHash = SettingsHash(copies_);
+  mark.fieldsDirective = fieldsDirective_;
+  if (mark.path.empty() || mark.prefixHash.empty()) return std::nullopt;
+  return mark;
 }
 
 FollowRound LogFollower::Poll() {

@@ -11,10 +11,12 @@
 #include <cstdint>
 #include <functional>
 #include <memory>
+#include <optional>
 #include <string>
 
 #include "base/unique_fd.h"
 #include "import/import_driver.h"
+#include "import/import_mark.h"
 #include "settings/settings.h"
 
 namespace weavil {
@@ -62,6 +64,10 @@ class LogFollower {
   // before are not stored twice). Later rounds always continue the stored data.
   // fieldsDirective: the W3C Fields directive in force at offset (ImportMark's).
   void StartAt(int64_t offset, bool continueStored, std::string fieldsDirective = {});
+  // Where the rounds have read the log to, as the mark an import of it leaves
+  // (ImportMark): a later import of the log reads on from there. None before a round
+  // read anything, for a compressed file, or once the path names another file.
+  std::optional<ImportMark> Mark() const;
   // The pause between the end of one round and the start of the next.
   void SetSeconds(int seconds) { seconds_ = seconds < 1 ? 1 : seconds; }
 

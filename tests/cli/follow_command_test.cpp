@@ -119,7 +119,8 @@ TEST_F(FollowCommandTest, RoundsAreStoredAndSigtermEndsCleanly) {
 }
 
 // A log imported before is followed on from where that import ended: the stored lines
-// are not read again, and the session open there takes the next request.
+// are not read again, and the session open there takes the next request. Where the
+// follow ended, the next import reads on.
 TEST_F(FollowCommandTest, AnImportedLogIsFollowedOnFromWhereItsImportEnded) {
   const std::string first = Combined("1.1.1.1", 0, "/a.html") + Combined("2.2.2.2", 10, "/b.html");
   test::WriteFile(log_, first);
@@ -139,6 +140,14 @@ TEST_F(FollowCommandTest, AnImportedLogIsFollowedOnFromWhereItsImportEnded) {
       << test::ReadFile(out_);
   EXPECT_EQ(test::QueryNumber(db_, "SELECT count(*) FROM [Session]"), 2);
   EXPECT_EQ(test::QueryNumber(db_, "SELECT NumVisited FROM [Session] WHERE UserIP = '1.1.1.1'"), 2);
+
+  const test::ProcessResult again = test::RunProcess(weavil_, {"--db", db_, "import", log_}, env_);
+  EXPECT_EQ(again.exitCode, kExitOk);
+  EXPECT_NE(again.out.find("0 lines read, 0 lines rejected, 0 sessions stored"), std::string::npos) << again.out;
+  EXPECT_NE(again.out.find("(read on from byte " + std::to_string(test::ReadFile(log_).size()) +
+                           ", where the last import of"),
+            std::string::npos)
+      << again.out;
 }
 
 }  // namespace
