@@ -476,7 +476,8 @@ ImportStats RunImport(const std::vector<std::string>& paths, int64_t offset, con
   // A log that has not grown since (the usual round of a follow, or the same file again)
   // gives no line that could join a stored session or be deferred: the two reads of the
   // stored sessions, each over all of them, are left out.
-  const bool nothingNew = std::all_of(readers.begin(), readers.end(), [](const auto& r) { return r->HoldsNothingNew(); });
+  const bool nothingNew =
+      std::all_of(readers.begin(), readers.end(), [](const auto& reader) { return reader->HoldsNothingNew(); });
   const bool asksStored = stats.opened && !nothingNew;
   if (asksStored && options.continueStored) SeedFromDatabase(list);
   // Storing runs beside parsing: sessions are written as soon as they and every

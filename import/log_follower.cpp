@@ -129,8 +129,8 @@ std::optional<ImportMark> LogFollower::Mark() const {
   struct stat named;
   if (::stat(path_.c_str(), &named) != 0 || named.st_dev != device_ || named.st_ino != inode_) return std::nullopt;
   std::string head;
-  if (!ReadAt(0, static_cast<size_t>(std::min<int64_t>(offset_, 8)), head) || DetectCompression(head) != Compression::kNone)
-    return std::nullopt;
+  const size_t headSize = static_cast<size_t>(std::min<int64_t>(offset_, 8));
+  if (!ReadAt(0, headSize, head) || DetectCompression(head) != Compression::kNone) return std::nullopt;
   ImportMark mark;
   mark.path = MarkPath(path_);
   mark.endOffset = offset_;

@@ -135,8 +135,9 @@ TEST_F(FollowCommandTest, AnImportedLogIsFollowedOnFromWhereItsImportEnded) {
   EXPECT_TRUE(WaitFor(out_, "1 lines read, 0 lines rejected, 0 sessions stored, 1 sessions completed"))
       << test::ReadFile(out_);
   EXPECT_EQ(follow.Stop(), kExitOk) << test::ReadFile(out_);
-  EXPECT_NE(test::ReadFile(out_).find(" rounds, 1 lines read, 0 lines rejected, 0 sessions stored, 1 sessions completed"),
-            std::string::npos)
+  EXPECT_NE(
+      test::ReadFile(out_).find(" rounds, 1 lines read, 0 lines rejected, 0 sessions stored, 1 sessions completed"),
+      std::string::npos)
       << test::ReadFile(out_);
   EXPECT_EQ(test::QueryNumber(db_, "SELECT count(*) FROM [Session]"), 2);
   EXPECT_EQ(test::QueryNumber(db_, "SELECT NumVisited FROM [Session] WHERE UserIP = '1.1.1.1'"), 2);
