@@ -263,9 +263,7 @@ namespace {
 
 // The latest start of a stored session (INT64_MIN when none is stored, INT64_MAX when
 // the data source cannot tell): only sessions starting after it cannot be there already.
-int64_t LatestStoredStart() {
-  DbSession db;
-  if (Failed(OpenSourceSession(db))) return INT64_MAX;
+int64_t LatestStoredStart(DbSession& db) {
   Statement latest;
   if (Failed(latest.Execute(db, "SELECT max(TimeEnter) FROM [Session];")) || latest.MoveNext() != kResultOk)
     return INT64_MAX;
@@ -275,16 +273,21 @@ int64_t LatestStoredStart() {
   return ParseDateTime(text, parts) ? EpochSecondsFromParts(parts) : INT64_MAX;
 }
 
-// The sessions still open at the end of the stored data go first into the list.
-void SeedFromDatabase(SessionList& list) {
+// What the import asks of the stored data before its first line, through one session:
+// with seed, the sessions still open at its end go first into the list. Gives
+// LatestStoredStart.
+int64_t AskStored(SessionList& list, bool seed) {
   DbSession db;
-  if (Failed(OpenSourceSession(db))) return;
-  // One pass over the sessions: through a small cache, not mapped into the process.
-  Statement pragma;
-  pragma.Execute(db, "PRAGMA mmap_size=0;");
-  pragma.Execute(db, "PRAGMA cache_size=-8192;");
-  pragma.Close();
-  for (const StoredSession& stored : ReadOpenStoredSessions(db)) SeedSession(list, stored);
+  if (Failed(OpenSourceSession(db))) return INT64_MAX;
+  if (seed) {
+    // One pass over the sessions: through a small cache, not mapped into the process.
+    Statement pragma;
+    pragma.Execute(db, "PRAGMA mmap_size=0;");
+    pragma.Execute(db, "PRAGMA cache_size=-8192;");
+    pragma.Close();
+    for (const StoredSession& stored : ReadOpenStoredSessions(db)) SeedSession(list, stored);
+  }
+  return LatestStoredStart(db);
 }
 
 // The format copies.logFormat names, compiled (null when none is set). False, with
@@ -478,12 +481,11 @@ ImportStats RunImport(const std::vector<std::string>& paths, int64_t offset, con
   // stored sessions, each over all of them, are left out.
   const bool nothingNew =
       std::all_of(readers.begin(), readers.end(), [](const auto& reader) { return reader->HoldsNothingNew(); });
-  const bool asksStored = stats.opened && !nothingNew;
-  if (asksStored && options.continueStored) SeedFromDatabase(list);
+  const int64_t latestStored = stats.opened && !nothingNew ? AskStored(list, options.continueStored) : INT64_MAX;
   // Storing runs beside parsing: sessions are written as soon as they and every
   // session before them are closed.
   SessionStoreThread store(list, expected, copies.isModernRules != 0, options.countries);
-  SourceParser parser(list, store, throttle, options, asksStored ? LatestStoredStart() : INT64_MAX);
+  SourceParser parser(list, store, throttle, options, latestStored);
   // The Fields directive in force where the first file is read on from: the one the caller
   // carried (the rounds of a follow), else the file's own before the offset.
   std::string carried = options.fieldsDirective;
