@@ -440,14 +440,8 @@ std::optional<ImportMark> EndMark(const std::string& path, const LogFileReader& 
   UniqueFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
   std::string last;
   if (!fd || !ReadBytesAt(fd.Get(), end - 1, 1, last) || last != "\n") return std::nullopt;
-  ImportMark mark;
-  mark.path = MarkPath(path);
-  mark.endOffset = end;
-  mark.prefixHash = resumed && resumed->endOffset == end ? resumed->prefixHash : PrefixHash(path, end);
-  mark.settingsHash = SettingsHash(copies);
-  mark.fieldsDirective = fieldsDirective;
-  if (mark.path.empty() || mark.prefixHash.empty()) return std::nullopt;
-  return mark;
+  return MarkOfImport(path, end, resumed && resumed->endOffset == end ? resumed->prefixHash : PrefixHash(path, end),
+                      copies, fieldsDirective);
 }
 
 }  // namespace

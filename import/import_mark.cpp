@@ -7,6 +7,7 @@
 #include <cstdio>
 #include <cstring>
 #include <filesystem>
+#include <utility>
 #include <vector>
 
 #include "base/unique_fd.h"
@@ -129,6 +130,18 @@ std::string MarkPath(const std::string& path) {
   std::error_code error;
   std::filesystem::path resolved = std::filesystem::canonical(path, error);
   return error ? std::string() : resolved.string();
+}
+
+std::optional<ImportMark> MarkOfImport(const std::string& path, int64_t end, std::string prefixHash,
+                                       const ImportCopies& copies, std::string fieldsDirective) {
+  ImportMark mark;
+  mark.path = MarkPath(path);
+  mark.endOffset = end;
+  mark.prefixHash = std::move(prefixHash);
+  mark.settingsHash = SettingsHash(copies);
+  mark.fieldsDirective = std::move(fieldsDirective);
+  if (mark.path.empty() || mark.prefixHash.empty()) return std::nullopt;
+  return mark;
 }
 
 std::optional<ImportMark> ReadImportMark(DbSession& db) {

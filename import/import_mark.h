@@ -35,6 +35,12 @@ std::string SettingsHash(const ImportCopies& copies);
 // file does not exist.
 std::string MarkPath(const std::string& path);
 
+// The mark of an import that read path's bytes [0, end), whose hash prefixHash is
+// (PrefixHash), with the settings copies and the Fields directive in force at end.
+// None when the path does not resolve or the hash is missing.
+std::optional<ImportMark> MarkOfImport(const std::string& path, int64_t end, std::string prefixHash,
+                                       const ImportCopies& copies, std::string fieldsDirective);
+
 // The mark of the database, when the database has one and nothing was stored since it
 // was written (its last session and request identifiers still match).
 std::optional<ImportMark> ReadImportMark(DbSession& db);

@@ -131,15 +131,9 @@ std::optional<ImportMark> LogFollower::Mark() const {
   std::string head;
   const size_t headSize = static_cast<size_t>(std::min<int64_t>(offset_, 8));
   if (!ReadAt(0, headSize, head) || DetectCompression(head) != Compression::kNone) return std::nullopt;
-  ImportMark mark;
-  mark.path = MarkPath(path_);
-  mark.endOffset = offset_;
-  // Through the descriptor: the bytes of the file the rounds read.
-  mark.prefixHash = PrefixHash("/proc/self/fd/" + std::to_string(fd_.Get()), offset_);
-  mark.settingsHash = SettingsHash(copies_);
-  mark.fieldsDirective = fieldsDirective_;
-  if (mark.path.empty() || mark.prefixHash.empty()) return std::nullopt;
-  return mark;
+  // Hashed through the descriptor: the bytes of the file the rounds read.
+  return MarkOfImport(path_, offset_, PrefixHash("/proc/self/fd/" + std::to_string(fd_.Get()), offset_), copies_,
+                      fieldsDirective_);
 }
 
 FollowRound LogFollower::Poll() {
