@@ -63,24 +63,34 @@ bool BuildPageRows(DbSession& db, const ReportFilter& filter, std::time_t now, S
   // The requests through a second connection while this one reads the sessions.
   RequestRows requests;
   SideWork side(db, [&](DbSession& connection) { return ReadRequests(connection, requests); });
+  // The filter's condition on the pages is asked of these requests, not read again.
   ReportSessions sessions;
-  bool loaded = LoadReportSessions(db, filter, now, sessions, SessionIds::kListed);
+  bool loaded = LoadReportSessions(db, filter, now, sessions, SessionIds::kListed, RequestCheck::kView);
   if (!side.Join() || !loaded) return false;
+  std::vector<PageVisit>& visits = requests.visits;
+  const FoldedGroups& pages = requests.pages;
+  const AskedPages asked(BuildFilterQueries(filter, now));
+  std::vector<bool> askedFor;  // by identifier: one of its requests meets the condition
+  if (asked.Applies()) {
+    std::vector<bool> holds(pages.GroupCount());
+    for (uint32_t page = 0; page < pages.GroupCount(); ++page) holds[page] = asked.Holds(pages.Folded(page));
+    askedFor.resize(requests.sessionIds.size());
+    for (const PageVisit& visit : visits)
+      if (holds[visit.page]) askedFor[visit.session] = true;
+  }
   // The report's session of each identifier the requests name.
   std::vector<uint32_t> sessionOf(requests.sessionIds.size(), kNoEntry);
   OrderedLookup numberOf(requests.ids, requests.sessionIds);
   for (size_t row = 0; row < sessions.idList.size(); ++row) {
     uint32_t number = numberOf.Find(sessions.idList[row]);
-    if (number != kNoEntry) sessionOf[number] = static_cast<uint32_t>(row);
+    if (number != kNoEntry && (!asked.Applies() || askedFor[number])) sessionOf[number] = static_cast<uint32_t>(row);
   }
-  std::vector<PageVisit>& visits = requests.visits;
   size_t kept = 0;
   for (const PageVisit& visit : visits) {
     uint32_t session = sessionOf[visit.session];
     if (session != kNoEntry) visits[kept++] = {session, visit.page, visit.firstRequest};
   }
   visits.resize(kept);
-  const FoldedGroups& pages = requests.pages;
 
   auto byPair = [](const PageVisit& a, const PageVisit& b) {
     return std::tie(a.session, a.page, a.firstRequest) < std::tie(b.session, b.page, b.firstRequest);

@@ -114,19 +114,26 @@ std::string SanitizeListText(std::string_view text) {
   return out;
 }
 
-std::string QuoteList(std::string_view listText) {
+std::vector<std::string_view> ListItems(std::string_view listText) {
   listText = TrimView(listText);
   auto isSeparator = [](char c) { return c == ' ' || c == ',' || c == ';'; };
-  std::string out;
+  std::vector<std::string_view> items;
   size_t i = 0;
   while (i < listText.size()) {
     while (i < listText.size() && isSeparator(listText[i])) ++i;
     size_t start = i;
     while (i < listText.size() && !isSeparator(listText[i])) ++i;
-    if (i == start) continue;
+    if (i > start) items.push_back(listText.substr(start, i - start));
+  }
+  return items;
+}
+
+std::string QuoteList(std::string_view listText) {
+  std::string out;
+  for (std::string_view item : ListItems(listText)) {
     if (!out.empty()) out += ", ";
     out += '\'';
-    AppendEscapedSql(out, listText.substr(start, i - start));
+    AppendEscapedSql(out, item);
     out += '\'';
   }
   return out;
@@ -230,7 +237,10 @@ FilterQueries BuildFilterQueries(const ReportFilter& f, std::time_t now) {
     if (!countries.empty()) address += CountryIn(countries, "b") + " ";
     std::string requests = "SELECT SessionId FROM Resource WHERE 1=1 ";
     if (!pages.empty()) requests += "AND (UriStem IN (" + pages + "))";
+    queries.requestQuery = static_cast<int>(queries.idQueries.size());
     queries.idQueries.push_back(requests + ";");
+    if (!pages.empty())
+      for (std::string_view page : ListItems(f.pages)) queries.foldedPages.push_back(ToLowerAscii(page));
   }
   if (!address.empty()) queries.addressCondition = "1=1 " + address;
   if (f.isKeywords)

@@ -51,6 +51,8 @@ std::string SanitizeListText(std::string_view text);
 // Items are split at runs of blanks, commas and semicolons; a quote that reached the
 // list some other way than the dialog is doubled, so it cannot break the statement.
 std::string QuoteList(std::string_view listText);
+// The items of a list text, split as QuoteList splits them.
+std::vector<std::string_view> ListItems(std::string_view listText);
 
 // Conditions for a query whose FROM list names [Session] a and DNSLookUp b, appended
 // after its own WHERE conditions (which end with a blank). Empty when the filter is off.
@@ -65,6 +67,10 @@ struct FilterQueries {
   std::string sessionQuery;            // on [Session] a alone: the period
   std::string addressCondition;        // on DNSLookUp b: robots, countries ("1=1 AND ..."), or ""
   std::vector<std::string> idQueries;  // pages (and countries), search words, referrers
+  // The place in idQueries of the statement on the requests (pages, countries), or -1;
+  // and the pages it asks for, ASCII capitals folded to small (none: any request).
+  int requestQuery = -1;
+  std::vector<std::string> foldedPages;
 };
 FilterQueries BuildFilterQueries(const ReportFilter& filter, std::time_t now);
 std::string BuildSessionConditions();  // the process-wide filter, now

@@ -91,7 +91,16 @@ bool LoadVisitors(DbSession& db, const std::string& condition, ReportSessions& o
 
 }  // namespace
 
-bool FilterPass::Load(DbSession& db, const FilterQueries& queries) {
+AskedPages::AskedPages(const FilterQueries& queries)
+    : applies_(queries.requestQuery >= 0), pages_(queries.foldedPages) {
+  std::sort(pages_.begin(), pages_.end());
+}
+
+bool AskedPages::Holds(std::string_view foldedPath) const {
+  return pages_.empty() || std::binary_search(pages_.begin(), pages_.end(), foldedPath);
+}
+
+bool FilterPass::Load(DbSession& db, const FilterQueries& queries, RequestCheck requests) {
   byNumId_ = !queries.sessionQuery.empty();
   if (byNumId_ && !ForEachRow(db, queries.sessionQuery, [&](const Statement& row) {
         int64_t numId = 0;
@@ -109,12 +118,16 @@ bool FilterPass::Load(DbSession& db, const FilterQueries& queries) {
       return true;
     });
   };
-  ids_.resize(queries.idQueries.size());
-  const size_t sessions = queries.idQueries.empty() ? 0 : RowCountHint(db, "SELECT max(NumId) FROM [Session];");
-  for (size_t i = 0; i < queries.idQueries.size(); ++i) {
+  std::vector<const std::string*> asked;
+  for (size_t i = 0; i < queries.idQueries.size(); ++i)
+    if (requests == RequestCheck::kStatement || static_cast<int>(i) != queries.requestQuery)
+      asked.push_back(&queries.idQueries[i]);
+  ids_.resize(asked.size());
+  const size_t sessions = asked.empty() ? 0 : RowCountHint(db, "SELECT max(NumId) FROM [Session];");
+  for (size_t i = 0; i < asked.size(); ++i) {
     IdSet& set = ids_[i];
     set.index.Reserve(sessions);
-    if (!readTexts(queries.idQueries[i], set.index, set.byRow)) return false;
+    if (!readTexts(*asked[i], set.index, set.byRow)) return false;
     set.lookup.emplace(set.index, set.byRow);
   }
   return true;
@@ -170,7 +183,7 @@ bool PeriodIsNarrow(DbSession& db, const ReportFilter& filter, std::time_t now) 
 
 
 bool LoadReportSessions(DbSession& db, const ReportFilter& filter, std::time_t now, ReportSessions& out,
-                        SessionIds ids) {
+                        SessionIds ids, RequestCheck requests) {
   // The addresses and the filter's conditions come through a second connection on the
   // same database while this one reads the sessions, so both cores share the reads.
   // A condition on the requests, words or referrers reads a whole table: the addresses
@@ -178,9 +191,10 @@ bool LoadReportSessions(DbSession& db, const ReportFilter& filter, std::time_t n
   // The condition on the addresses is asked as the addresses are read.
   FilterPass pass;
   const FilterQueries queries = BuildFilterQueries(filter, now);
-  const bool visitorsHere = !queries.idQueries.empty();
+  const bool visitorsHere =
+      queries.idQueries.size() > (requests == RequestCheck::kView && queries.requestQuery >= 0 ? 1u : 0u);
   SideWork side(db, [&](DbSession& connection) {
-    return pass.Load(connection, queries) &&
+    return pass.Load(connection, queries, requests) &&
            (visitorsHere || LoadVisitors(connection, queries.addressCondition, out));
   });
   std::vector<StagedSession> staged;

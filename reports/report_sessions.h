@@ -18,6 +18,24 @@
 
 namespace weavil {
 
+// Who asks the filter's condition on the requests (FilterQueries::requestQuery): its
+// own statement, or the view, from the requests it reads anyway.
+enum class RequestCheck { kStatement, kView };
+
+// The filter's condition on the requests, asked of requests a view has read.
+class AskedPages {
+ public:
+  explicit AskedPages(const FilterQueries& queries);
+  // Whether the filter has a condition on the requests.
+  bool Applies() const { return applies_; }
+  // Whether a request of this path, ASCII capitals folded to small, meets it.
+  bool Holds(std::string_view foldedPath) const;
+
+ private:
+  bool applies_ = false;
+  std::vector<std::string> pages_;  // sorted; none: any request
+};
+
 // The filter's conditions read into memory (BuildFilterQueries): which sessions pass.
 class FilterPass {
  public:
@@ -26,7 +44,8 @@ class FilterPass {
   FilterPass& operator=(const FilterPass&) = delete;
   // False when a statement fails. The condition on the addresses is the caller's to
   // ask as it reads them (FilterQueries::addressCondition).
-  bool Load(DbSession& db, const FilterQueries& queries);
+  // With RequestCheck::kView the condition on the requests is left out.
+  bool Load(DbSession& db, const FilterQueries& queries, RequestCheck requests = RequestCheck::kStatement);
   // Asked of the sessions in their stored order, most answers come from the next
   // identifier of each set (the sets are read in the same order).
   bool Passes(int64_t numId, std::string_view sessionId);
@@ -88,9 +107,10 @@ bool PeriodIsNarrow(DbSession& db, const ReportFilter& filter, std::time_t now);
 // nothing, an index (ReportSessions::ids) or the list by row (ReportSessions::idList).
 enum class SessionIds { kNone, kIndexed, kListed };
 // False when a statement fails or a start is not a stored date; the caller then runs
-// the view's own statement.
+// the view's own statement. With RequestCheck::kView the sessions are those that pass
+// every condition but the one on the requests, which the caller asks (AskedPages).
 bool LoadReportSessions(DbSession& db, const ReportFilter& filter, std::time_t now, ReportSessions& out,
-                        SessionIds ids);
+                        SessionIds ids, RequestCheck requests = RequestCheck::kStatement);
 
 // Room in a session view's tree for its session rows and their group rows (room that
 // is never written costs no memory).

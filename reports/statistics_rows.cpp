@@ -85,6 +85,40 @@ bool CountSession(std::string_view id, std::string_view start, std::string_view 
   return true;
 }
 
+// The requests as read, before they are joined to the counted sessions: each
+// session identifier numbered in the order first met, paths and status texts once.
+struct StagedRequests {
+  struct Row {
+    int64_t request;
+    uint32_t session, path, statusText;
+  };
+  TextIndex ids;
+  std::vector<std::string_view> sessionIds;
+  FoldedGroups paths, statusTexts;
+  std::unordered_map<uint64_t, uint32_t> statusTextOf;  // status << 32 | path
+  std::vector<Row> rows;
+};
+
+bool ReadRequests(DbSession& db, StagedRequests& out) {
+  out.rows.reserve(RowCountHint(db, "SELECT max(ResourceId) FROM Resource;"));
+  out.ids.Reserve(RowCountHint(db, "SELECT max(NumId) FROM [Session];"));
+  RunNumbering numberOf(out.ids, out.sessionIds);
+  return ForEachRow(db, "SELECT ResourceId, SessionId, UriStem, StatusCode FROM Resource;", [&](const Statement& row) {
+    std::string_view id, path;
+    int64_t request = 0, status = 0;
+    if (!row.GetTextView(2, id)) return true;  // joins no session
+    if (!row.GetInt64(1, request) || !row.GetTextView(3, path) || !row.GetInt64(4, status)) return false;
+    if (status < INT32_MIN || status > INT32_MAX) return false;
+    const uint32_t session = numberOf.Number(id);
+    uint32_t exact = out.paths.Of(path);
+    uint64_t statusKey = (static_cast<uint64_t>(static_cast<uint32_t>(status)) << 32) | exact;
+    auto [text, added] = out.statusTextOf.try_emplace(statusKey, 0);
+    if (added) text->second = out.statusTexts.Of(JetStr(static_cast<double>(status), true) + "+" + std::string(path));
+    out.rows.push_back({request, session, exact, text->second});
+    return true;
+  });
+}
+
 // A session row read before the filter's sets are known.
 struct StagedSession {
   std::string_view id, start, address;
@@ -92,7 +126,22 @@ struct StagedSession {
   bool numbered = false;
 };
 
-bool LoadCountedSessions(DbSession& db, const ReportFilter& filter, std::time_t now, CountedSessions& out) {
+// Per identifier of the requests: whether one of its requests meets the filter's
+// condition on them.
+std::vector<bool> AskedSessions(const StagedRequests& requests, const AskedPages& asked) {
+  const FoldedGroups& paths = requests.paths;
+  std::vector<bool> holds(paths.GroupCount());
+  for (uint32_t group = 0; group < paths.GroupCount(); ++group) holds[group] = asked.Holds(paths.Folded(group));
+  std::vector<bool> askedFor(requests.sessionIds.size());
+  for (const StagedRequests::Row& row : requests.rows)
+    if (holds[paths.Group(row.path)]) askedFor[row.session] = true;
+  return askedFor;
+}
+
+// The requests are those the statistics read on a second connection (readRequests):
+// the filter's condition on them is asked of them once they are read.
+bool LoadCountedSessions(DbSession& db, const ReportFilter& filter, std::time_t now, CountedSessions& out,
+                         SideWork& readRequests, const StagedRequests& requests) {
   out.all = !filter.applyFilter;
   const char* const sessionsSql = "SELECT NumId, SessionId, TimeEnter, UserIP FROM [Session];";
   out.ids.Reserve(RowCountHint(db, "SELECT max(NumId) FROM [Session];"));
@@ -109,7 +158,7 @@ bool LoadCountedSessions(DbSession& db, const ReportFilter& filter, std::time_t 
   // read on a second connection while this one reads the addresses and the sessions.
   const FilterQueries queries = BuildFilterQueries(filter, now);
   FilterPass pass;
-  SideWork side(db, [&](DbSession& connection) { return pass.Load(connection, queries); });
+  SideWork side(db, [&](DbSession& connection) { return pass.Load(connection, queries, RequestCheck::kView); });
   const std::string& condition = queries.addressCondition;
   const std::string addressSql =
       "SELECT UserIP" + (condition.empty() ? std::string() : ", (" + condition + ")") + " FROM DNSLookUp b;";
@@ -137,8 +186,18 @@ bool LoadCountedSessions(DbSession& db, const ReportFilter& filter, std::time_t 
     return true;
   });
   if (!side.Join() || !read) return false;
+  const AskedPages asked(queries);
+  std::vector<bool> askedFor;
+  if (asked.Applies()) {
+    if (!readRequests.Join()) return false;
+    askedFor = AskedSessions(requests, asked);
+  }
   for (const StagedSession& session : staged) {
     if (!session.numbered || !pass.Passes(session.numId, session.id)) continue;
+    if (asked.Applies()) {
+      uint32_t number = requests.ids.Find(session.id);
+      if (number == kNoEntry || !askedFor[number]) continue;
+    }
     if (!CountSession(session.id, session.start, session.address, true, out)) return false;
   }
   return true;
@@ -282,40 +341,6 @@ struct SessionEnds {
   uint32_t firstPath = 0, lastPath = 0;
 };
 
-// The requests as read, before they are joined to the counted sessions: each
-// session identifier numbered in the order first met, paths and status texts once.
-struct StagedRequests {
-  struct Row {
-    int64_t request;
-    uint32_t session, path, statusText;
-  };
-  TextIndex ids;
-  std::vector<std::string_view> sessionIds;
-  FoldedGroups paths, statusTexts;
-  std::unordered_map<uint64_t, uint32_t> statusTextOf;  // status << 32 | path
-  std::vector<Row> rows;
-};
-
-bool ReadRequests(DbSession& db, StagedRequests& out) {
-  out.rows.reserve(RowCountHint(db, "SELECT max(ResourceId) FROM Resource;"));
-  out.ids.Reserve(RowCountHint(db, "SELECT max(NumId) FROM [Session];"));
-  RunNumbering numberOf(out.ids, out.sessionIds);
-  return ForEachRow(db, "SELECT ResourceId, SessionId, UriStem, StatusCode FROM Resource;", [&](const Statement& row) {
-    std::string_view id, path;
-    int64_t request = 0, status = 0;
-    if (!row.GetTextView(2, id)) return true;  // joins no session
-    if (!row.GetInt64(1, request) || !row.GetTextView(3, path) || !row.GetInt64(4, status)) return false;
-    if (status < INT32_MIN || status > INT32_MAX) return false;
-    const uint32_t session = numberOf.Number(id);
-    uint32_t exact = out.paths.Of(path);
-    uint64_t statusKey = (static_cast<uint64_t>(static_cast<uint32_t>(status)) << 32) | exact;
-    auto [text, added] = out.statusTextOf.try_emplace(statusKey, 0);
-    if (added) text->second = out.statusTexts.Of(JetStr(static_cast<double>(status), true) + "+" + std::string(path));
-    out.rows.push_back({request, session, exact, text->second});
-    return true;
-  });
-}
-
 void CountRequests(const StagedRequests& requests, const CountedSessions& sessions, StatisticsSectionRows& out) {
   // The counted session of each identifier the requests name.
   std::vector<uint32_t> counted(requests.sessionIds.size());
@@ -371,7 +396,7 @@ bool ComputeStatisticsRows(DbSession& db, const ReportFilter& filter, std::time_
   CountedSessions sessions;
   bool counted = false;
   try {
-    counted = LoadCountedSessions(db, filter, now, sessions) && CountBrowsersAndSystems(db, sessions, out) &&
+    counted = LoadCountedSessions(db, filter, now, sessions, side, requests) && CountBrowsersAndSystems(db, sessions, out) &&
               CountTimes(sessions, out) && CountCountries(db, sessions, out);
   } catch (const std::bad_alloc&) {
     counted = false;

@@ -110,6 +110,20 @@ TEST(ReportRowsTest, InMemoryTreesAreTheStatementsTreesWithTheFilterOffAndOn) {
   words.isKeywords = 1;
   words.keywords = "linux";
   ExpectSameTrees(db, words, now, "search words");
+
+  // The page list is asked of the requests the page and statistics views read: in
+  // other capitals than stored, with a page no request asked for, with countries.
+  ReportFilter pages;
+  pages.applyFilter = 1;
+  pages.isPages = 1;
+  pages.pages = "/B/C.HTM; /index.HTML,/nowhere";
+  ExpectSameTrees(db, pages, now, "pages in other capitals");
+  pages.isCountries = 1;
+  pages.countries = "US";
+  pages.noRobots = 1;
+  ExpectSameTrees(db, pages, now, "pages, a country, robots out");
+  pages.pages = "/nowhere";
+  ExpectSameTrees(db, pages, now, "a page no request asked for");
 }
 
 TEST(ReportRowsTest, RowsOfAnotherShapeFallBackToTheStatements) {
