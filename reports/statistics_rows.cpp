@@ -217,35 +217,57 @@ bool ReadNames(DbSession& db, const std::string& sql, FoldedGroups& names, std::
   });
 }
 
-bool CountBrowsersAndSystems(DbSession& db, const CountedSessions& sessions, StatisticsSectionRows& out) {
-  FoldedGroups browsers, systems;
-  std::unordered_map<int64_t, uint32_t> browserOf, systemOf;
-  if (!ReadNames(db, "SELECT BrowserId, Browser FROM Browser;", browsers, browserOf) ||
-      !ReadNames(db, "SELECT OSId, OS FROM OS;", systems, systemOf))
-    return false;
-  SectionCounts browserCounts(browsers), systemCounts(systems);
-  auto count = [](const std::unordered_map<int64_t, uint32_t>& names, SectionCounts& counts, const Statement& row,
-                  int column, bool counted) {
-    int64_t id = 0;
-    if (!row.GetInt64(column, id)) return;
-    auto name = names.find(id);
-    if (name != names.end()) counts.Add(name->second, {}, 0, counted ? 1 : 0);
+// The rows of SessionBrowserOS with their names, read before the counted sessions are
+// known (with the filter on, these wait for the requests).
+struct BrowserRows {
+  struct Row {
+    std::string_view id;  // kept only when asked for
+    bool named = false;   // the identifier is not null
+    uint32_t browser = kNoEntry, system = kNoEntry;  // the names (FoldedGroups::Of), kNoEntry for none
   };
-  OrderedLookup sessionOf(sessions.ids, sessions.sessionIds);
-  bool read = ForEachRow(db, "SELECT SessionId, BrowserId, OSId FROM SessionBrowserOS;", [&](const Statement& row) {
+  FoldedGroups browsers, systems;
+  std::vector<Row> rows;
+  TextArena ids;
+};
+
+bool ReadBrowserRows(DbSession& db, bool keepIds, BrowserRows& out) {
+  std::unordered_map<int64_t, uint32_t> browserOf, systemOf;
+  if (!ReadNames(db, "SELECT BrowserId, Browser FROM Browser;", out.browsers, browserOf) ||
+      !ReadNames(db, "SELECT OSId, OS FROM OS;", out.systems, systemOf))
+    return false;
+  auto nameOf = [](const std::unordered_map<int64_t, uint32_t>& names, const Statement& row, int column) {
+    int64_t id = 0;
+    if (!row.GetInt64(column, id)) return kNoEntry;
+    auto name = names.find(id);
+    return name == names.end() ? kNoEntry : name->second;
+  };
+  out.rows.reserve(RowCountHint(db, "SELECT max(NumId) FROM [Session];"));
+  return ForEachRow(db, "SELECT SessionId, BrowserId, OSId FROM SessionBrowserOS;", [&](const Statement& row) {
+    BrowserRows::Row staged;
     std::string_view id;
-    bool named = row.GetTextView(1, id);
-    // With the filter off every row counts (count() leaves out a null identifier);
-    // with it on, the rows of the counted sessions.
-    if (!sessions.all && (!named || sessionOf.Find(id) == kNoEntry)) return true;
-    count(browserOf, browserCounts, row, 2, named);
-    count(systemOf, systemCounts, row, 3, named);
+    staged.named = row.GetTextView(1, id);
+    if (!staged.named && keepIds) return true;  // no counted session's
+    if (keepIds) staged.id = out.ids.Keep(id);
+    staged.browser = nameOf(browserOf, row, 2);
+    staged.system = nameOf(systemOf, row, 3);
+    if (staged.browser != kNoEntry || staged.system != kNoEntry) out.rows.push_back(staged);
     return true;
   });
-  if (!read) return false;
+}
+
+void CountBrowsersAndSystems(const BrowserRows& staged, const CountedSessions& sessions, StatisticsSectionRows& out) {
+  SectionCounts browserCounts(staged.browsers), systemCounts(staged.systems);
+  OrderedLookup sessionOf(sessions.ids, sessions.sessionIds);
+  for (const BrowserRows::Row& row : staged.rows) {
+    // With the filter off every row counts (count() leaves out a null identifier);
+    // with it on, the rows of the counted sessions.
+    if (!sessions.all && sessionOf.Find(row.id) == kNoEntry) continue;
+    const double amount = row.named ? 1 : 0;
+    if (row.browser != kNoEntry) browserCounts.Add(row.browser, {}, 0, amount);
+    if (row.system != kNoEntry) systemCounts.Add(row.system, {}, 0, amount);
+  }
   out.browsers = browserCounts.Rows(false);  // the names are unique without regard to case
   out.systems = systemCounts.Rows(false);
-  return true;
 }
 
 // ------------------------------------------------------------------ time distributions
@@ -293,36 +315,43 @@ bool CountTimes(const CountedSessions& sessions, StatisticsSectionRows& out) {
 
 // ------------------------------------------------------------------ countries
 
-bool CountCountries(DbSession& db, const CountedSessions& sessions, StatisticsSectionRows& out) {
+// Each address's country ("Code - Name"), read before the counted sessions are known.
+struct AddressCountries {
+  std::vector<std::string> labels;
+  TextIndex addresses;
+  std::vector<int32_t> countryOf;  // by row of addresses: a label, -1 for a country without name
+};
+
+bool ReadAddressCountries(DbSession& db, AddressCountries& out) {
   // "Code - Name" by folded code; a null name fails only when a session needs it.
   std::unordered_map<std::string, int32_t> countryOf;
-  std::vector<std::string> labels;
   bool read = ForEachRow(db, "SELECT Code, Name FROM Countries;", [&](const Statement& row) {
     std::string_view code, name;
     if (!row.GetTextView(1, code)) return true;
     bool named = row.GetTextView(2, name);
-    countryOf.emplace(ToLowerAscii(code), named ? static_cast<int32_t>(labels.size()) : -1);
-    if (named) labels.push_back(std::string(code) + " - " + std::string(name));
+    countryOf.emplace(ToLowerAscii(code), named ? static_cast<int32_t>(out.labels.size()) : -1);
+    if (named) out.labels.push_back(std::string(code) + " - " + std::string(name));
     return true;
   });
-  TextIndex addresses;
-  std::vector<int32_t> addressCountry;
-  read = read && ForEachRow(db, "SELECT UserIP, CountryCode FROM DNSLookUp;", [&](const Statement& row) {
+  return read && ForEachRow(db, "SELECT UserIP, CountryCode FROM DNSLookUp;", [&](const Statement& row) {
     std::string_view address, code;
     if (!row.GetTextView(1, address) || !row.GetTextView(2, code)) return true;
     auto country = countryOf.find(ToLowerAscii(code));
     if (country == countryOf.end()) return true;
-    addresses.Add(address, static_cast<uint32_t>(addressCountry.size()));
-    addressCountry.push_back(country->second);
+    out.addresses.Add(address, static_cast<uint32_t>(out.countryOf.size()));
+    out.countryOf.push_back(country->second);
     return true;
   });
-  if (!read) return false;
+}
+
+bool CountCountries(const AddressCountries& table, const CountedSessions& sessions, StatisticsSectionRows& out) {
+  const std::vector<std::string>& labels = table.labels;
   std::vector<double> counts(labels.size());
   for (std::string_view address : sessions.addresses) {
-    uint32_t at = addresses.Find(address);
+    uint32_t at = table.addresses.Find(address);
     if (at == kNoEntry) continue;
-    if (addressCountry[at] < 0) return false;
-    counts[static_cast<size_t>(addressCountry[at])] += 1;
+    if (table.countryOf[at] < 0) return false;
+    counts[static_cast<size_t>(table.countryOf[at])] += 1;
   }
   std::vector<uint32_t> order(labels.size());
   std::iota(order.begin(), order.end(), 0u);
@@ -390,14 +419,19 @@ std::optional<StatisticsRows>* StatisticsSectionRows::Section(std::string_view t
 
 bool ComputeStatisticsRows(DbSession& db, const ReportFilter& filter, std::time_t now, StatisticsSectionRows& out) {
   // The requests through a second connection on the same database while this one
-  // reads the sessions and the other tables, so both cores share the reads.
+  // reads the sessions and the other tables, so both cores share the reads. The other
+  // tables are read first: with a page list the sessions wait for the requests.
   StagedRequests requests;
   SideWork side(db, [&](DbSession& connection) { return ReadRequests(connection, requests); });
   CountedSessions sessions;
+  BrowserRows browsers;
+  AddressCountries countries;
   bool counted = false;
   try {
-    counted = LoadCountedSessions(db, filter, now, sessions, side, requests) && CountBrowsersAndSystems(db, sessions, out) &&
-              CountTimes(sessions, out) && CountCountries(db, sessions, out);
+    counted = ReadBrowserRows(db, filter.applyFilter != 0, browsers) && ReadAddressCountries(db, countries) &&
+              LoadCountedSessions(db, filter, now, sessions, side, requests) && CountTimes(sessions, out) &&
+              CountCountries(countries, sessions, out);
+    if (counted) CountBrowsersAndSystems(browsers, sessions, out);
   } catch (const std::bad_alloc&) {
     counted = false;
   }
