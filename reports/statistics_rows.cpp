@@ -424,10 +424,10 @@ bool ComputeStatisticsRows(DbSession& db, const ReportFilter& filter, std::time_
   StagedRequests requests;
   SideWork side(db, [&](DbSession& connection) { return ReadRequests(connection, requests); });
   CountedSessions sessions;
-  BrowserRows browsers;
-  AddressCountries countries;
   bool counted = false;
   try {
+    BrowserRows browsers;  // freed once counted, before the requests are counted
+    AddressCountries countries;
     counted = ReadBrowserRows(db, filter.applyFilter != 0, browsers) && ReadAddressCountries(db, countries) &&
               LoadCountedSessions(db, filter, now, sessions, side, requests) && CountTimes(sessions, out) &&
               CountCountries(countries, sessions, out);
