@@ -5,6 +5,7 @@
 #include <string_view>
 #include <tuple>
 #include <unordered_map>
+#include <utility>
 #include <vector>
 
 #include "base/text.h"
@@ -71,13 +72,10 @@ bool BuildPageRows(DbSession& db, const ReportFilter& filter, std::time_t now, S
   const FoldedGroups& pages = requests.pages;
   const AskedPages asked(BuildFilterQueries(filter, now));
   std::vector<bool> askedFor;  // by identifier: one of its requests meets the condition
-  if (asked.Applies()) {
-    std::vector<bool> holds(pages.GroupCount());
-    for (uint32_t page = 0; page < pages.GroupCount(); ++page) holds[page] = asked.Holds(pages.Folded(page));
-    askedFor.resize(requests.sessionIds.size());
-    for (const PageVisit& visit : visits)
-      if (holds[visit.page]) askedFor[visit.session] = true;
-  }
+  if (asked.Applies())
+    askedFor = asked.SessionsAsking(pages, requests.sessionIds.size(), visits, [](const PageVisit& visit) {
+      return std::pair(visit.session, visit.page);
+    });
   // The report's session of each identifier the requests name.
   std::vector<uint32_t> sessionOf(requests.sessionIds.size(), kNoEntry);
   OrderedLookup numberOf(requests.ids, requests.sessionIds);

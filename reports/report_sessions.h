@@ -30,6 +30,20 @@ class AskedPages {
   bool Applies() const { return applies_; }
   // Whether a request of this path, ASCII capitals folded to small, meets it.
   bool Holds(std::string_view foldedPath) const;
+  // Per session number below sessions: whether one of its requests meets it. part(request)
+  // gives a request's session number and its group of paths.
+  template <class Requests, class Part>
+  std::vector<bool> SessionsAsking(const FoldedGroups& paths, size_t sessions, const Requests& requests,
+                                   Part part) const {
+    std::vector<bool> holds(paths.GroupCount());
+    for (uint32_t group = 0; group < paths.GroupCount(); ++group) holds[group] = Holds(paths.Folded(group));
+    std::vector<bool> asking(sessions);
+    for (const auto& request : requests) {
+      const auto [session, group] = part(request);
+      if (holds[group]) asking[session] = true;
+    }
+    return asking;
+  }
 
  private:
   bool applies_ = false;

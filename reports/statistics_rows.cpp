@@ -8,6 +8,7 @@
 #include <numeric>
 #include <string_view>
 #include <unordered_map>
+#include <utility>
 
 #include "base/text.h"
 #include "reports/report_sessions.h"
@@ -126,18 +127,6 @@ struct StagedSession {
   bool numbered = false;
 };
 
-// Per identifier of the requests: whether one of its requests meets the filter's
-// condition on them.
-std::vector<bool> AskedSessions(const StagedRequests& requests, const AskedPages& asked) {
-  const FoldedGroups& paths = requests.paths;
-  std::vector<bool> holds(paths.GroupCount());
-  for (uint32_t group = 0; group < paths.GroupCount(); ++group) holds[group] = asked.Holds(paths.Folded(group));
-  std::vector<bool> askedFor(requests.sessionIds.size());
-  for (const StagedRequests::Row& row : requests.rows)
-    if (holds[paths.Group(row.path)]) askedFor[row.session] = true;
-  return askedFor;
-}
-
 // The requests are those the statistics read on a second connection (readRequests):
 // the filter's condition on them is asked of them once they are read.
 bool LoadCountedSessions(DbSession& db, const ReportFilter& filter, std::time_t now, CountedSessions& out,
@@ -190,7 +179,10 @@ bool LoadCountedSessions(DbSession& db, const ReportFilter& filter, std::time_t 
   std::vector<bool> askedFor;
   if (asked.Applies()) {
     if (!readRequests.Join()) return false;
-    askedFor = AskedSessions(requests, asked);
+    askedFor = asked.SessionsAsking(requests.paths, requests.sessionIds.size(), requests.rows,
+                                    [&](const StagedRequests::Row& row) {
+                                      return std::pair(row.session, requests.paths.Group(row.path));
+                                    });
   }
   for (const StagedSession& session : staged) {
     if (!session.numbered || !pass.Passes(session.numId, session.id)) continue;
