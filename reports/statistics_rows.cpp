@@ -120,81 +120,6 @@ bool ReadRequests(DbSession& db, StagedRequests& out) {
   });
 }
 
-// A session row read before the filter's sets are known.
-struct StagedSession {
-  std::string_view id, start, address;
-  int64_t numId = 0;
-  bool numbered = false;
-};
-
-// The requests are those the statistics read on a second connection (readRequests):
-// the filter's condition on them is asked of them once they are read.
-bool LoadCountedSessions(DbSession& db, const ReportFilter& filter, std::time_t now, CountedSessions& out,
-                         SideWork& readRequests, const StagedRequests& requests) {
-  out.all = !filter.applyFilter;
-  const char* const sessionsSql = "SELECT NumId, SessionId, TimeEnter, UserIP FROM [Session];";
-  out.ids.Reserve(RowCountHint(db, "SELECT max(NumId) FROM [Session];"));
-  if (out.all) {
-    return ForEachRow(db, sessionsSql, [&](const Statement& row) {
-      std::string_view id, start, address;
-      if (!row.GetTextView(2, id)) return true;  // joins nothing
-      row.GetTextView(4, address);
-      return row.GetTextView(3, start) && CountSession(id, start, address, false, out);
-    });
-  }
-  // With the filter on, a session counts when it has an address row for which the
-  // filter's condition on addresses holds, and passes the other conditions. Those are
-  // read on a second connection while this one reads the addresses and the sessions.
-  const FilterQueries queries = BuildFilterQueries(filter, now);
-  FilterPass pass;
-  SideWork side(db, [&](DbSession& connection) { return pass.Load(connection, queries, RequestCheck::kView); });
-  const std::string& condition = queries.addressCondition;
-  const std::string addressSql =
-      "SELECT UserIP" + (condition.empty() ? std::string() : ", (" + condition + ")") + " FROM DNSLookUp b;";
-  TextIndex known;
-  known.Reserve(RowCountHint(db, "SELECT max(rowid) FROM DNSLookUp;"));
-  std::vector<StagedSession> staged;
-  bool read = ForEachRow(db, addressSql, [&](const Statement& row) {
-    std::string_view address;
-    int32_t holds = 1;  // null, as in a WHERE clause, does not
-    if (!condition.empty() && !(row.GetInt(2, holds) && holds != 0)) return true;
-    if (row.GetTextView(1, address)) known.Add(address, 0);
-    return true;
-  });
-  read = read && ForEachRow(db, sessionsSql, [&](const Statement& row) {
-    StagedSession session;
-    if (!row.GetTextView(2, session.id)) return true;  // joins nothing
-    // A null address joins no country.
-    if (!row.GetTextView(4, session.address) || known.Find(session.address) == kNoEntry) return true;
-    session.numbered = row.GetInt64(1, session.numId);
-    row.GetTextView(3, session.start);
-    session.id = out.texts.Keep(session.id);
-    session.start = out.texts.Keep(session.start);
-    session.address = out.texts.Keep(session.address);
-    staged.push_back(session);
-    return true;
-  });
-  if (!side.Join() || !read) return false;
-  const AskedPages asked(queries);
-  std::vector<bool> askedFor;
-  if (asked.Applies()) {
-    if (!readRequests.Join()) return false;
-    askedFor = asked.SessionsAsking(requests.paths, requests.sessionIds.size(), requests.rows,
-                                    [&](const StagedRequests::Row& row) {
-                                      return std::pair(row.session, requests.paths.Group(row.path));
-                                    });
-  }
-  for (const StagedSession& session : staged) {
-    if (!session.numbered || !pass.Passes(session.numId, session.id)) continue;
-    if (asked.Applies()) {
-      uint32_t number = requests.ids.Find(session.id);
-      if (number == kNoEntry || !askedFor[number]) continue;
-    }
-    if (!CountSession(session.id, session.start, session.address, true, out)) return false;
-  }
-  return true;
-}
-
 // ------------------------------------------------------------------ browsers, systems
 
 // Names by their number (Browser, OS).
@@ -245,6 +170,115 @@ bool ReadBrowserRows(DbSession& db, bool keepIds, BrowserRows& out) {
     if (staged.browser != kNoEntry || staged.system != kNoEntry) out.rows.push_back(staged);
     return true;
   });
+}
+
+// Each address's country ("Code - Name"), read before the counted sessions are known,
+// and with the filter on (condition given) whether its condition on the address holds.
+struct AddressCountries {
+  std::vector<std::string> labels;
+  TextIndex addresses;
+  std::vector<int32_t> countryOf;  // by row of addresses: a label, -1 for a country without name
+  TextIndex passing;  // with the filter on, the addresses its condition on them passes
+};
+
+bool ReadAddressCountries(DbSession& db, const std::string* condition, AddressCountries& out) {
+  // "Code - Name" by folded code; a null name fails only when a session needs it.
+  std::unordered_map<std::string, int32_t> countryOf;
+  bool read = ForEachRow(db, "SELECT Code, Name FROM Countries;", [&](const Statement& row) {
+    std::string_view code, name;
+    if (!row.GetTextView(1, code)) return true;
+    bool named = row.GetTextView(2, name);
+    countryOf.emplace(ToLowerAscii(code), named ? static_cast<int32_t>(out.labels.size()) : -1);
+    if (named) out.labels.push_back(std::string(code) + " - " + std::string(name));
+    return true;
+  });
+  const bool asked = condition && !condition->empty();
+  if (condition) out.passing.Reserve(RowCountHint(db, "SELECT max(rowid) FROM DNSLookUp;"));
+  const std::string sql =
+      "SELECT UserIP, CountryCode" + (asked ? ", (" + *condition + ")" : std::string()) + " FROM DNSLookUp b;";
+  return read && ForEachRow(db, sql, [&](const Statement& row) {
+    std::string_view address, code;
+    if (!row.GetTextView(1, address)) return true;
+    int32_t holds = 1;  // null, as in a WHERE clause, does not
+    if (condition && (!asked || (row.GetInt(3, holds) && holds != 0))) out.passing.Add(address, 0);
+    if (!row.GetTextView(2, code)) return true;
+    auto country = countryOf.find(ToLowerAscii(code));
+    if (country == countryOf.end()) return true;
+    out.addresses.Add(address, static_cast<uint32_t>(out.countryOf.size()));
+    out.countryOf.push_back(country->second);
+    return true;
+  });
+}
+
+// A session row read before the filter's sets are known.
+struct StagedSession {
+  std::string_view id, start, address;
+  int64_t numId = 0;
+  bool numbered = false;
+};
+
+// The counted sessions, with the rows of browsers and the countries of the addresses.
+// The requests are those the statistics read on a second connection (readRequests):
+// the filter's condition on them is asked of them once they are read.
+bool LoadCountedSessions(DbSession& db, const ReportFilter& filter, std::time_t now, SideWork& readRequests,
+                         const StagedRequests& requests, BrowserRows& browsers, AddressCountries& addresses,
+                         CountedSessions& out) {
+  out.all = !filter.applyFilter;
+  const char* const sessionsSql = "SELECT NumId, SessionId, TimeEnter, UserIP FROM [Session];";
+  out.ids.Reserve(RowCountHint(db, "SELECT max(NumId) FROM [Session];"));
+  if (out.all) {
+    return ReadBrowserRows(db, false, browsers) && ReadAddressCountries(db, nullptr, addresses) &&
+           ForEachRow(db, sessionsSql, [&](const Statement& row) {
+             std::string_view id, start, address;
+             if (!row.GetTextView(2, id)) return true;  // joins nothing
+             row.GetTextView(4, address);
+             return row.GetTextView(3, start) && CountSession(id, start, address, false, out);
+           });
+  }
+  // With the filter on, a session counts when it has an address row for which the
+  // filter's condition on addresses holds, and passes the other conditions. Those, and
+  // the browsers, are read on a third connection while this one reads the addresses and
+  // the sessions.
+  const FilterQueries queries = BuildFilterQueries(filter, now);
+  FilterPass pass;
+  SideWork side(db, [&](DbSession& connection) {
+    return pass.Load(connection, queries, RequestCheck::kView) && ReadBrowserRows(connection, true, browsers);
+  });
+  std::vector<StagedSession> staged;
+  const TextIndex& known = addresses.passing;
+  bool read = ReadAddressCountries(db, &queries.addressCondition, addresses);
+  read = read && ForEachRow(db, sessionsSql, [&](const Statement& row) {
+    StagedSession session;
+    if (!row.GetTextView(2, session.id)) return true;  // joins nothing
+    // A null address joins no country.
+    if (!row.GetTextView(4, session.address) || known.Find(session.address) == kNoEntry) return true;
+    session.numbered = row.GetInt64(1, session.numId);
+    row.GetTextView(3, session.start);
+    session.id = out.texts.Keep(session.id);
+    session.start = out.texts.Keep(session.start);
+    session.address = out.texts.Keep(session.address);
+    staged.push_back(session);
+    return true;
+  });
+  if (!side.Join() || !read) return false;
+  const AskedPages asked(queries);
+  std::vector<bool> askedFor;
+  if (asked.Applies()) {
+    if (!readRequests.Join()) return false;
+    askedFor = asked.SessionsAsking(requests.paths, requests.sessionIds.size(), requests.rows,
+                                    [&](const StagedRequests::Row& row) {
+                                      return std::pair(row.session, requests.paths.Group(row.path));
+                                    });
+  }
+  for (const StagedSession& session : staged) {
+    if (!session.numbered || !pass.Passes(session.numId, session.id)) continue;
+    if (asked.Applies()) {
+      uint32_t number = requests.ids.Find(session.id);
+      if (number == kNoEntry || !askedFor[number]) continue;
+    }
+    if (!CountSession(session.id, session.start, session.address, true, out)) return false;
+  }
+  return true;
 }
 
 void CountBrowsersAndSystems(const BrowserRows& staged, const CountedSessions& sessions, StatisticsSectionRows& out) {
@@ -306,35 +340,6 @@ bool CountTimes(const CountedSessions& sessions, StatisticsSectionRows& out) {
 }
 
 // ------------------------------------------------------------------ countries
-
-// Each address's country ("Code - Name"), read before the counted sessions are known.
-struct AddressCountries {
-  std::vector<std::string> labels;
-  TextIndex addresses;
-  std::vector<int32_t> countryOf;  // by row of addresses: a label, -1 for a country without name
-};
-
-bool ReadAddressCountries(DbSession& db, AddressCountries& out) {
-  // "Code - Name" by folded code; a null name fails only when a session needs it.
-  std::unordered_map<std::string, int32_t> countryOf;
-  bool read = ForEachRow(db, "SELECT Code, Name FROM Countries;", [&](const Statement& row) {
-    std::string_view code, name;
-    if (!row.GetTextView(1, code)) return true;
-    bool named = row.GetTextView(2, name);
-    countryOf.emplace(ToLowerAscii(code), named ? static_cast<int32_t>(out.labels.size()) : -1);
-    if (named) out.labels.push_back(std::string(code) + " - " + std::string(name));
-    return true;
-  });
-  return read && ForEachRow(db, "SELECT UserIP, CountryCode FROM DNSLookUp;", [&](const Statement& row) {
-    std::string_view address, code;
-    if (!row.GetTextView(1, address) || !row.GetTextView(2, code)) return true;
-    auto country = countryOf.find(ToLowerAscii(code));
-    if (country == countryOf.end()) return true;
-    out.addresses.Add(address, static_cast<uint32_t>(out.countryOf.size()));
-    out.countryOf.push_back(country->second);
-    return true;
-  });
-}
 
 bool CountCountries(const AddressCountries& table, const CountedSessions& sessions, StatisticsSectionRows& out) {
   const std::vector<std::string>& labels = table.labels;
@@ -411,8 +416,8 @@ std::optional<StatisticsRows>* StatisticsSectionRows::Section(std::string_view t
 
 bool ComputeStatisticsRows(DbSession& db, const ReportFilter& filter, std::time_t now, StatisticsSectionRows& out) {
   // The requests through a second connection on the same database while this one
-  // reads the sessions and the other tables, so both cores share the reads. The other
-  // tables are read first: with a page list the sessions wait for the requests.
+  // reads the sessions and the other tables, so both cores share the reads. With a page
+  // list the sessions wait for the requests.
   StagedRequests requests;
   SideWork side(db, [&](DbSession& connection) { return ReadRequests(connection, requests); });
   CountedSessions sessions;
@@ -420,9 +425,8 @@ bool ComputeStatisticsRows(DbSession& db, const ReportFilter& filter, std::time_
   try {
     BrowserRows browsers;  // freed once counted, before the requests are counted
     AddressCountries countries;
-    counted = ReadBrowserRows(db, filter.applyFilter != 0, browsers) && ReadAddressCountries(db, countries) &&
-              LoadCountedSessions(db, filter, now, sessions, side, requests) && CountTimes(sessions, out) &&
-              CountCountries(countries, sessions, out);
+    counted = LoadCountedSessions(db, filter, now, side, requests, browsers, countries, sessions) &&
+              CountTimes(sessions, out) && CountCountries(countries, sessions, out);
     if (counted) CountBrowsersAndSystems(browsers, sessions, out);
   } catch (const std::bad_alloc&) {
     counted = false;
