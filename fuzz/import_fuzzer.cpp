@@ -89,7 +89,7 @@ extern "C" int LLVMFuzzerTestOneInput(const uint8_t* bytes, size_t size) {
   for (size_t i = 0; i < plain.size(); ++i) {
     const SessionRecord& f = list.At(i);
     const test::PlainSession& p = plain[i];
-    Check(list.Text(f.address) == p.address, "address");
+    Check(list.AddressText(f.address) == p.address, "address");
     Check(list.Text(f.userAgent) == p.userAgent.value_or(""), "user agent");
     Check(list.Text(f.referrer) == p.referrer.value_or("-"), "referrer");
     Check(f.closed == p.closed, "closed");
