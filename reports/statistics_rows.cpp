@@ -120,7 +120,7 @@ bool ReadRequests(DbSession& db, StagedRequests& out) {
   });
 }
 
-// ------------------------------------------------------------------ browsers, systems
+// ------------------------------------------------------ the rows read: names, addresses, sessions
 
 // Names by their number (Browser, OS).
 bool ReadNames(DbSession& db, const std::string& sql, FoldedGroups& names, std::unordered_map<int64_t, uint32_t>& byId) {
@@ -280,6 +280,8 @@ bool LoadCountedSessions(DbSession& db, const ReportFilter& filter, std::time_t 
   }
   return true;
 }
+
+// ------------------------------------------------------------------ browsers, systems
 
 void CountBrowsersAndSystems(const BrowserRows& staged, const CountedSessions& sessions, StatisticsSectionRows& out) {
   SectionCounts browserCounts(staged.browsers), systemCounts(staged.systems);
