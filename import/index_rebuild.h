@@ -14,10 +14,17 @@ namespace weavil {
 class DbSession;
 
 // An index (or on a server a primary key) dropped for the import, with the statement
-// that creates it again and, for a key, the one that dropped it.
+// that creates it again and, for a key, the one that dropped it; before: what must run
+// first (the address key removes the addresses copied twice). table: the table it
+// belongs to.
 struct HeldIndex {
-  std::string name, sql, drop;
+  std::string name, sql, drop, before, table;
 };
+
+// Whether the held indexes include the address table's key: the import then copies its
+// addresses without asking for stored ones (SessionWriter's uncheckedAddresses), and
+// their repeats go before the key is added again.
+bool HoldsAddressKey(const std::vector<HeldIndex>& held);
 
 // Drops the indexes of the tables that an import of expectedBytes of log outgrows.
 std::vector<HeldIndex> DropIndexesForImport(DbSession& db, int64_t expectedBytes);
@@ -26,6 +33,12 @@ std::vector<HeldIndex> DropIndexesForImport(DbSession& db, int64_t expectedBytes
 bool IsLargeFirstImport(DbSession& db, int64_t expectedBytes);
 // Creates the dropped indexes again.
 void RecreateIndexes(DbSession& db, const std::vector<HeldIndex>& indexes);
+// On a server that keeps no log for replicas (wal_level = minimal), gives the empty tables
+// an import fills new storage in its transaction (TRUNCATE): the server then writes their
+// rows and indexes once, without a second copy in its write-ahead log, and syncs them at
+// the commit. Whether any table was renewed; a failure changes nothing and is no failure
+// of the import. Call it inside the import's transaction, before its first row.
+bool RenewEmptyImportTables(DbSession& db);
 // Counts the rows behind every index again for the query planner (SQLite's ANALYZE, in
 // the import's transaction), so the report queries are planned on the data's real shape:
 // without it a join starts from the wrong table (Keywords, a filtered Referrers and

@@ -111,11 +111,12 @@ struct SessionStoreThread::Impl {
   }
 
   void Store(DbSession& db) {
+    if (db.IsServer() && IsLargeFirstImport(db, expectedBytes)) RenewEmptyImportTables(db);
     std::vector<HeldIndex> indexes = DropIndexesForImport(db, expectedBytes);
     std::vector<EndedDeferred> ended;
     {
       std::unique_ptr<SessionClassifier> classifier = MakeStoreClassifier(db, modernRules);
-      SessionWriter writer(db, list, *classifier, &held, countries.get());
+      SessionWriter writer(db, list, *classifier, &held, countries.get(), HoldsAddressKey(indexes));
       WriteAll(db, writer);
       ended = writer.TakeEndedDeferred();
     }

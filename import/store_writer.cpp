@@ -205,7 +205,7 @@ class StartAddressSet {
 
 struct SessionWriter::Impl {
   Impl(DbSession& session, const SessionList& sessions, SessionClassifier& classify, std::vector<std::string>* held,
-       CountryRanges* shared)
+       CountryRanges* shared, bool uncheckedAddresses)
       : db(session),
         list(sessions),
         classifier(classify),
@@ -222,7 +222,8 @@ struct SessionWriter::Impl {
     // the known ones are left out as the single insert's failure leaves them.
     if (db.IsServer())
       addressRows = std::make_unique<BatchInserter>(db, "DNSLookUp", "UserIP, rURL, CountryCode, IsRobot",
-                                                    std::vector<bool>{true, true, true, false}, nullptr, true);
+                                                    std::vector<bool>{true, true, true, false}, nullptr,
+                                                    !uncheckedAddresses);
     existsStatement.Prepare(
         db, "SELECT SessionId, NumVisited, TimeExit, Referer FROM [Session] WHERE TimeEnter=? AND UserIP=? ORDER BY NumId;");
     bytesStatement.Prepare(db, "SELECT Bytes, BytesIn FROM SessionBytes WHERE SessionId=?;");
@@ -688,8 +689,8 @@ struct SessionWriter::Impl {
 };
 
 SessionWriter::SessionWriter(DbSession& db, const SessionList& list, SessionClassifier& classifier,
-                             std::vector<std::string>* heldTrace, CountryRanges* countries)
-    : impl_(std::make_unique<Impl>(db, list, classifier, heldTrace, countries)) {}
+                             std::vector<std::string>* heldTrace, CountryRanges* countries, bool uncheckedAddresses)
+    : impl_(std::make_unique<Impl>(db, list, classifier, heldTrace, countries, uncheckedAddresses)) {}
 
 std::string_view SessionWriter::ReferrerText(const SessionRecord& session) const { return impl_->ReferrerText(session); }
 

@@ -29,7 +29,7 @@ server=$(mktemp -d "${TMPDIR:-/tmp}/weavil-pg-bench.XXXXXX")
 trap '"$root/scripts/pg-throwaway" stop "$server"' EXIT
 uri=$("$root/scripts/pg-throwaway" start "$server")
 pg() { psql "$uri" -X -qtA -v ON_ERROR_STOP=1 -c "$1"; }
-echo "server: $(pg 'SHOW server_version'), $uri"
+echo "server: $(pg 'SHOW server_version'), wal_level $(pg 'SHOW wal_level'), $uri"
 
 if [ ! -f "$log" ]; then
   echo "generating $lines log lines..."

@@ -235,6 +235,68 @@ TEST(ServerImports, ARoleThatOnlyReadsAndWritesTheTablesImports) {
   EXPECT_EQ(test::RunOnServer(server.Uri(), "DROP OWNED BY " + role + "; DROP ROLE " + role + ";"), "");
 }
 
+// A large first import on a server that keeps no log for replicas gives the empty
+// tables new storage, and copies the addresses into an empty table without its key.
+// The rows of a table that was not empty stay, two addresses that the server's encoding
+// makes one text are stored once, and the rest is what the file holds.
+TEST(ServerImports, ALargeFirstImportKeepsWhatWasStoredAndStoresWhatTheFileStores) {
+  test::TestPgDatabase server;
+  if (server.Uri().empty()) GTEST_SKIP() << "no PostgreSQL server for the tests";
+  test::ScopedTimeZone zone("UTC0");
+  test::CliHarness cli;
+  const std::string log = cli.Dir().File("large.log"), file = cli.Dir().File("large.db");
+  test::CopyTemplateDatabase(file);
+  // The sample, then again from IPv6 addresses (over a megabyte in all), and two visits
+  // from host names that differ in a byte that is not UTF-8 and its Latin-1 reading.
+  const std::string sample = test::ReadFile(kSample);
+  std::string text = sample;
+  for (size_t at = 0; at < sample.size();) {
+    const size_t end = sample.find('\n', at), space = sample.find(' ', at);
+    std::string address = sample.substr(at, space - at);
+    for (char& c : address)
+      if (c == '.') c = ':';
+    text += "2001:db8::" + address + sample.substr(space, end + 1 - space);
+    at = end + 1;
+  }
+  for (const char* host : {"h\xff.example.org", "h\xc3\xbf.example.org"})
+    text += std::string(host) + " - - [02/Mar/2008:10:00:00 +0000] \"GET / HTTP/1.1\" 200 10 \"-\" \"Mozilla/5.0\"\n";
+  ASSERT_GT(text.size(), size_t{1} << 20);
+  test::WriteFile(log, text);
+
+  ASSERT_EQ(cli.Run({"--db", server.Uri(), "report", "statistics"}), kExitOk) << cli.Err();  // makes the tables
+  ASSERT_EQ(test::RunOnServer(server.Uri(), "INSERT INTO Resource (SessionId, UriStem) VALUES ('earlier', '/kept');"),
+            "");
+  DbSession session;
+  ASSERT_EQ(session.OpenFile(server.Uri()), kResultOk);
+  Statement level;
+  std::string walLevel;
+  ASSERT_EQ(level.Execute(session, "SHOW wal_level;"), kResultOk);
+  ASSERT_EQ(level.MoveNext(), kResultOk);
+  level.GetText(1, walLevel);
+  level.Close();
+  const int64_t sessionFile = test::QueryNumber(session, "SELECT pg_relation_filenode('session')");
+  const int64_t resourceFile = test::QueryNumber(session, "SELECT pg_relation_filenode('resource')");
+
+  ASSERT_EQ(cli.Run({"--db", server.Uri(), "import", log}), kExitOk) << cli.Err();
+  ASSERT_EQ(cli.Run({"--db", file, "import", log}), kExitOk) << cli.Err();
+  if (walLevel == "minimal") {
+    EXPECT_NE(test::QueryNumber(session, "SELECT pg_relation_filenode('session')"), sessionFile);
+  }
+  EXPECT_EQ(test::QueryNumber(session, "SELECT pg_relation_filenode('resource')"), resourceFile);
+  EXPECT_EQ(test::QueryNumber(session, "SELECT count(*) FROM Resource WHERE SessionId = 'earlier'"), 1);
+  EXPECT_EQ(test::QueryNumber(session, "SELECT count(*) FROM Session"),
+            test::QueryNumber(file, "SELECT count(*) FROM Session"));
+  EXPECT_EQ(test::QueryNumber(session, "SELECT count(*) FROM Resource"),
+            test::QueryNumber(file, "SELECT count(*) FROM Resource") + 1);
+  // The two host names as one.
+  EXPECT_EQ(test::QueryNumber(session, "SELECT count(*) FROM DNSLookUp"),
+            test::QueryNumber(file, "SELECT count(*) FROM DNSLookUp") - 1);
+  EXPECT_EQ(test::QueryNumber(session, "SELECT count(*) FROM DNSLookUp WHERE UserIP LIKE 'h%.example.org'"), 1);
+  EXPECT_EQ(test::QueryNumber(session, "SELECT count(*) FROM pg_constraint WHERE contype = 'p' AND conrelid IN "
+                                       "('session'::regclass, 'resource'::regclass, 'dnslookup'::regclass)"),
+            3);
+}
+
 // Two programs importing into one server database at once: one waits for the other's
 // transaction, and both land.
 TEST(ServerImports, TwoAtOnceBothLand) {
