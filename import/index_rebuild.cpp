@@ -105,8 +105,8 @@ std::vector<HeldIndex> DropIndexesForImport(DbSession& db, int64_t expectedBytes
       }
     }
     // Nor does an empty address table need its key while the import fills it: each
-    // address is copied once per import, without a look for a stored row first (a
-    // third of a million-line import's server time went to that look and the key). Two
+    // address is copied once per import, without a look for a stored row first (an
+    // eighth of a million-line import's server time went to that look and the key). Two
     // addresses can still come out as one text (the server's encoding mends invalid
     // bytes alike): the later copy goes before the key is added again, as the look
     // would have left it out. Locked before it is counted, so that no other writer
@@ -147,7 +147,7 @@ void RecreateIndexes(DbSession& db, const std::vector<HeldIndex>& indexes) {
   if (db.IsServer() && !indexes.empty()) {
     // The page requests' identifiers (60 MB at a million lines) do not fit the sort
     // memory a server has by default (64 MB with the rows' overhead): the largest index
-    // was sorted through files, a quarter slower. Raised for this transaction only, and
+    // was sorted through files, a third slower. Raised for this transaction only, and
     // never lowered.
     Statement memory;
     memory.Execute(db,
@@ -195,15 +195,15 @@ bool ReferenceTablesAnalysed(DbSession& db) {
 
 }  // namespace
 
-bool RenewEmptyImportTables(DbSession& db) {
-  if (!db.IsServer()) return false;
+std::vector<std::string> RenewEmptyImportTables(DbSession& db) {
+  if (!db.IsServer()) return {};
   Statement ask;
   std::string level;
   if (Failed(ask.Execute(db, "SHOW wal_level;")) || ask.MoveNext() != kResultOk || !ask.GetText(1, level) ||
       level != "minimal") {
     ask.Close();
     db.ClearErrors();
-    return false;
+    return {};
   }
   ask.Close();
   std::string all;
@@ -214,25 +214,28 @@ bool RenewEmptyImportTables(DbSession& db) {
   Statement run;
   if (Failed(run.Execute(db, "SAVEPOINT weavil_renew;"))) {
     db.ClearErrors();
-    return false;
+    return {};
   }
-  std::string empty;
+  std::vector<std::string> empty;
+  std::string list;
   bool failed = Failed(run.Execute(db, "LOCK TABLE " + all + " IN ACCESS EXCLUSIVE MODE;"));
   for (const char* table : kImportTables) {
     if (failed) break;
     const int64_t rows = RowsUpTo(db, table, 1);
     failed = rows < 0;
-    if (rows == 0) empty += (empty.empty() ? "" : ", ") + std::string(table);
+    if (rows != 0) continue;
+    empty.emplace_back(table);
+    list += (list.empty() ? "" : ", ") + std::string(table);
   }
-  if (!failed && !empty.empty()) failed = Failed(run.Execute(db, "TRUNCATE " + empty + ";"));
+  if (!failed && !empty.empty()) failed = Failed(run.Execute(db, "TRUNCATE " + list + ";"));
   if (failed) {
     run.Execute(db, "ROLLBACK TO SAVEPOINT weavil_renew;");
     run.Execute(db, "RELEASE SAVEPOINT weavil_renew;");
     db.ClearErrors();
-    return false;
+    return {};
   }
   run.Execute(db, "RELEASE SAVEPOINT weavil_renew;");
-  return !empty.empty();
+  return empty;
 }
 
 void RefreshPlannerStatistics(DbSession& db) {

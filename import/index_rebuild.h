@@ -36,9 +36,10 @@ void RecreateIndexes(DbSession& db, const std::vector<HeldIndex>& indexes);
 // On a server that keeps no log for replicas (wal_level = minimal), gives the empty tables
 // an import fills new storage in its transaction (TRUNCATE): the server then writes their
 // rows and indexes once, without a second copy in its write-ahead log, and syncs them at
-// the commit. Whether any table was renewed; a failure changes nothing and is no failure
-// of the import. Call it inside the import's transaction, before its first row.
-bool RenewEmptyImportTables(DbSession& db);
+// the commit. The tables renewed (locked until the commit); a failure changes nothing and
+// is no failure of the import. Call it inside the import's transaction, before its first
+// row.
+std::vector<std::string> RenewEmptyImportTables(DbSession& db);
 // Counts the rows behind every index again for the query planner (SQLite's ANALYZE, in
 // the import's transaction), so the report queries are planned on the data's real shape:
 // without it a join starts from the wrong table (Keywords, a filtered Referrers and

@@ -111,7 +111,7 @@ struct SessionStoreThread::Impl {
   }
 
   void Store(DbSession& db) {
-    if (db.IsServer() && IsLargeFirstImport(db, expectedBytes)) RenewEmptyImportTables(db);
+    if (db.IsServer() && IsLargeFirstImport(db, expectedBytes)) db.CopyFrozenInto(RenewEmptyImportTables(db));
     std::vector<HeldIndex> indexes = DropIndexesForImport(db, expectedBytes);
     std::vector<EndedDeferred> ended;
     {

@@ -3,6 +3,7 @@
 #include <libpq-fe.h>
 #include <sqlite3.h>
 
+#include <algorithm>
 #include <atomic>
 #include <cctype>
 #include <charconv>
@@ -210,7 +211,8 @@ DbSession::DbSession(DbSession&& other) noexcept
       pg_(std::move(other.pg_)),
       inTransaction_(std::exchange(other.inTransaction_, false)),
       bulkWrite_(std::exchange(other.bulkWrite_, false)),
-      errors_(std::move(other.errors_)) {}
+      errors_(std::move(other.errors_)),
+      frozenTables_(std::move(other.frozenTables_)) {}
 
 DbSession& DbSession::operator=(DbSession&& other) noexcept {
   if (this != &other) {
@@ -220,6 +222,7 @@ DbSession& DbSession::operator=(DbSession&& other) noexcept {
     inTransaction_ = std::exchange(other.inTransaction_, false);
     bulkWrite_ = std::exchange(other.bulkWrite_, false);
     errors_ = std::move(other.errors_);
+    frozenTables_ = std::move(other.frozenTables_);
   }
   return *this;
 }
@@ -330,6 +333,7 @@ int32_t DbSession::StartTransaction() {
 }
 
 int32_t DbSession::Commit() {
+  frozenTables_.clear();
   if (pg_ && inTransaction_) {
     inTransaction_ = false;
     pg_->Settle();
@@ -360,6 +364,7 @@ int32_t DbSession::Commit() {
 }
 
 int32_t DbSession::Abort() {
+  frozenTables_.clear();
   if (pg_ && inTransaction_) {
     inTransaction_ = false;
     return pg_->Run("ROLLBACK", nullptr) ? kResultOk : kResultFail;
@@ -432,6 +437,18 @@ int64_t DbSession::LastInsertId() const {
 
 std::string DbSession::ShownPath() const { return pg_ ? pg::ShownUri(pg_->Uri()) : FilePath(); }
 
+namespace {
+
+// A table's name as the server knows it: unquoted names are folded to small letters.
+std::string ServerTableName(std::string_view name) {
+  std::string folded;
+  for (char c : name)
+    if (c != '"') folded.push_back(static_cast<char>(std::tolower(static_cast<unsigned char>(c))));
+  return folded;
+}
+
+}  // namespace
+
 int32_t DbSession::CopyRows(std::string_view table, std::string_view columns, std::string_view rows,
                             bool skipDuplicates) {
   if (!pg_) return kResultFail;
@@ -452,6 +469,9 @@ int32_t DbSession::CopyRows(std::string_view table, std::string_view columns, st
   std::string sql = skipDuplicates
                         ? "COPY " + stage + " (" + pg::Translate(std::string(columns)).sql + ") FROM STDIN"
                         : pg::Translate("COPY " + std::string(table) + " (" + std::string(columns) + ") FROM STDIN").sql;
+  if (!skipDuplicates && inTransaction_ &&
+      std::find(frozenTables_.begin(), frozenTables_.end(), ServerTableName(target)) != frozenTables_.end())
+    sql += " WITH (FREEZE)";
   std::string valid;
   if (!pg::IsValidUtf8(rows)) {
     valid.assign(rows);
@@ -473,6 +493,12 @@ int32_t DbSession::CopyRows(std::string_view table, std::string_view columns, st
   }
   pg_->changes = 0;
   return kResultOk;
+}
+
+void DbSession::CopyFrozenInto(std::vector<std::string> tables) {
+  if (!pg_ || !inTransaction_) return;
+  for (std::string& table : tables) table = ServerTableName(pg::Translate(table).sql);
+  frozenTables_ = std::move(tables);
 }
 
 int64_t DbSession::Changes() const {

@@ -11,6 +11,7 @@
 #include <mutex>
 #include <optional>
 #include <string>
+#include <vector>
 #include <string_view>
 #include <tuple>
 #include <type_traits>
@@ -144,6 +145,11 @@ class DbSession {
   // table of the same columns, dropped at the commit, and from there into the table.
   int32_t CopyRows(std::string_view table, std::string_view columns, std::string_view rows,
                    bool skipDuplicates = false);
+  // On a server: the tables this transaction emptied (TRUNCATE) and holds locked. Their
+  // COPYs without skipDuplicates write the rows frozen, already visible to every later
+  // transaction: the first reads after the commit need not mark every row as seen, and
+  // the server's vacuum has nothing left to do on them. Until the transaction ends.
+  void CopyFrozenInto(std::vector<std::string> tables);
 
   int64_t LastInsertId() const;
   // The rows the latest insert, update or delete of this session changed.
@@ -176,6 +182,7 @@ class DbSession {
   bool inTransaction_ = false;
   bool bulkWrite_ = false;
   std::shared_ptr<ErrorLog> errors_;
+  std::vector<std::string> frozenTables_;  // CopyFrozenInto's, as the server names them
 };
 
 class Statement {

@@ -281,6 +281,10 @@ TEST(ServerImports, ALargeFirstImportKeepsWhatWasStoredAndStoresWhatTheFileStore
   ASSERT_EQ(cli.Run({"--db", file, "import", log}), kExitOk) << cli.Err();
   if (walLevel == "minimal") {
     EXPECT_NE(test::QueryNumber(session, "SELECT pg_relation_filenode('session')"), sessionFile);
+    // Written frozen: every page is visible to all, as the import's statistics counted.
+    EXPECT_GT(test::QueryNumber(session, "SELECT relpages FROM pg_class WHERE relname = 'session'"), 0);
+    EXPECT_EQ(test::QueryNumber(session, "SELECT relallvisible FROM pg_class WHERE relname = 'session'"),
+              test::QueryNumber(session, "SELECT relpages FROM pg_class WHERE relname = 'session'"));
   }
   EXPECT_EQ(test::QueryNumber(session, "SELECT pg_relation_filenode('resource')"), resourceFile);
   EXPECT_EQ(test::QueryNumber(session, "SELECT count(*) FROM Resource WHERE SessionId = 'earlier'"), 1);
