@@ -61,7 +61,7 @@ std::vector<HeldIndex> PrimaryKeyOf(DbSession& db, const char* table) {
     if (!list.GetText(1, name) || !list.GetText(2, definition)) continue;
     const std::string owner = table;  // unquoted, as the schema names it
     found.push_back({name, "ALTER TABLE " + owner + " ADD CONSTRAINT \"" + name + "\" " + definition + ";",
-                     "ALTER TABLE " + owner + " DROP CONSTRAINT \"" + name + "\";", "", owner});
+                     "ALTER TABLE " + owner + " DROP CONSTRAINT \"" + name + "\";", ""});
   }
   return found;
 }
@@ -91,9 +91,8 @@ std::vector<HeldIndex> DropIndexesForImport(DbSession& db, int64_t expectedBytes
     const bool untilEmpty = table.expected <= 0;
     const int64_t rows = name == "Session" ? sessionRows : RowsUpTo(db, table.name, untilEmpty ? 1 : table.expected);
     if (rows < 0 || (untilEmpty ? rows != 0 : rows >= table.expected)) continue;
-    for (HeldIndex& index : IndexesOf(db, table.name)) {
+    for (const HeldIndex& index : IndexesOf(db, table.name)) {
       Statement drop;
-      index.table = table.name;
       if (Succeeded(drop.Execute(db, "DROP INDEX \"" + index.name + "\";"))) dropped.push_back(index);
     }
     // A server keeps the primary key's index up to date row by row as well: the page
@@ -126,8 +125,9 @@ std::vector<HeldIndex> DropIndexesForImport(DbSession& db, int64_t expectedBytes
 }
 
 bool HoldsAddressKey(const std::vector<HeldIndex>& held) {
+  // The address key is the one held index with a statement to run before it.
   for (const HeldIndex& index : held)
-    if (index.table == "DNSLookUp" && !index.before.empty()) return true;
+    if (!index.before.empty()) return true;
   return false;
 }
 

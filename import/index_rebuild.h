@@ -15,10 +15,9 @@ class DbSession;
 
 // An index (or on a server a primary key) dropped for the import, with the statement
 // that creates it again and, for a key, the one that dropped it; before: what must run
-// first (the address key removes the addresses copied twice). table: the table it
-// belongs to.
+// first (only the address key has it: it removes the addresses copied twice).
 struct HeldIndex {
-  std::string name, sql, drop, before, table;
+  std::string name, sql, drop, before;
 };
 
 // Whether the held indexes include the address table's key: the import then copies its

@@ -11,11 +11,11 @@
 #include <mutex>
 #include <optional>
 #include <string>
-#include <vector>
 #include <string_view>
 #include <tuple>
 #include <type_traits>
 #include <utility>
+#include <vector>
 
 struct sqlite3;
 struct sqlite3_stmt;
