@@ -69,10 +69,13 @@ bool HeldNul(std::string_view raw, std::string_view cut) {
 // Reads one file of the import into the session list.
 class SourceParser {
  public:
-  // deferAfter: sessions starting after it may be deferred (none with INT64_MAX).
+  // deferAfter: sessions starting after it cannot be stored already (INT64_MAX: any
+  // may be). reported: per file, the rejected lines a pass before passed to
+  // ImportOptions::rejected already, by number.
   SourceParser(SessionList& list, SessionStoreThread& store, ProgressThrottle& throttle, const ImportOptions& options,
-               int64_t deferAfter)
-      : list_(list), store_(store), throttle_(throttle), options_(options), deferAfter_(deferAfter) {}
+               int64_t deferAfter, std::vector<int64_t>& reported)
+      : list_(list), store_(store), throttle_(throttle), options_(options), deferAfter_(deferAfter),
+        reported_(reported) {}
 
   // Reads one file of the import, tracing its opening and closing, and adds what it
   // read to stats and base. False when the caller cancelled.
@@ -82,7 +85,8 @@ class SourceParser {
     WriteTrace(path);
     SourceStats& source = stats.sources.emplace_back();
     source.path = path;
-    bool completed = Parse(reader, state, source, base);
+    if (reported_.size() < stats.sources.size()) reported_.resize(stats.sources.size(), 0);
+    bool completed = Parse(reader, state, source, base, reported_[stats.sources.size() - 1]);
     base.done += reader.ProgressRead();
     base.lines += reader.LinesRead();
     stats.linesRead += source.linesRead;
@@ -94,13 +98,36 @@ class SourceParser {
 
   // Parsing ended: the deferred sessions still open are final as they are.
   void EndDeferred() {
-    for (uint32_t index : deferredOpen_) HandPart(DeferredPart::Kind::kEnd, index);
+    for (const OpenDeferred& open : deferredOpen_) {
+      CheckStart(open);
+      HandPart(DeferredPart::Kind::kEnd, open.index);
+    }
     deferredOpen_.clear();
   }
 
+  // A deferred session's start moved earlier, to where a stored session may start:
+  // the import must be read again without deferring.
+  bool StartMoved() const { return startMoved_; }
+
  private:
-  // False when the caller cancelled.
-  bool Parse(LogFileReader& reader, ParserState& state, SourceStats& source, const ImportProgressBase& base) {
+  // A deferred session not ended, with its start when it was deferred.
+  struct OpenDeferred {
+    uint32_t index;
+    int64_t enterTime;
+  };
+
+  // Whether a session was stored already is looked up by its start when it is
+  // deferred; storing it whole would look it up by its final start. The two agree
+  // unless the start moved to where a stored session may start.
+  void CheckStart(const OpenDeferred& open) {
+    const SessionRecord& session = list_.At(open.index);
+    if (options_.deferMaybeStored && !session.seeded && session.enterTime < open.enterTime && session.enterTime <= deferAfter_) startMoved_ = true;
+  }
+
+  // False when the caller cancelled, or a deferred session's start moved (StartMoved).
+  // reported: the rejected lines of this file passed on already, by number; it grows.
+  bool Parse(LogFileReader& reader, ParserState& state, SourceStats& source, const ImportProgressBase& base,
+             int64_t& reported) {
     RequestRecord record;
     std::string_view raw;
     std::string kept;
@@ -118,7 +145,10 @@ class SourceParser {
         case ParseOutcome::kRejected:
           ++source.linesRejected;
           if (source.firstUnusableLine == 0) source.firstUnusableLine = number;
-          if (options_.rejected) options_.rejected(source.path, number, kept);
+          if (options_.rejected && number > reported) {
+            options_.rejected(source.path, number, kept);
+            reported = number;
+          }
           break;
         case ParseOutcome::kDirective:
           if (binary && source.firstUnusableLine == 0) source.firstUnusableLine = number;
@@ -127,7 +157,7 @@ class SourceParser {
       if (++sinceCheck == 1024) {
         sinceCheck = 0;
         FeedStore();
-        if (!KeepUpWithStore(reader, base)) return false;
+        if (startMoved_ || !KeepUpWithStore(reader, base)) return false;
       }
     }
     source.linesRead = reader.LinesRead();
@@ -139,7 +169,8 @@ class SourceParser {
   // open while too many later ones came, and hands over the parts of deferred sessions.
   void FeedStore() {
     for (size_t i = 0; i < deferredOpen_.size();) {
-      const uint32_t index = deferredOpen_[i];
+      CheckStart(deferredOpen_[i]);
+      const uint32_t index = deferredOpen_[i].index;
       const SessionRecord& session = list_.At(index);
       if (session.closed) {
         HandPart(DeferredPart::Kind::kEnd, index);
@@ -157,12 +188,14 @@ class SourceParser {
         continue;
       }
       // A seeded session is known stored; any other that starts no later than the
-      // stored ones may be stored already, and is written whole.
-      if ((!session.seeded && session.enterTime <= deferAfter_) || list_.Count() - finalSessions_ <= options_.deferBehind ||
+      // stored ones may be stored already, and is written whole unless deferMaybeStored.
+      if ((!session.seeded && session.enterTime <= deferAfter_ && !options_.deferMaybeStored) ||
+          list_.Count() - finalSessions_ <= options_.deferBehind ||
           list_.LatestTime() - session.enterTime <= options_.deferAge)
         break;
+      const int64_t start = session.enterTime;
       HandPart(DeferredPart::Kind::kStart, finalSessions_);
-      deferredOpen_.push_back(static_cast<uint32_t>(finalSessions_));
+      deferredOpen_.push_back({static_cast<uint32_t>(finalSessions_), start});
       ++finalSessions_;
     }
     store_.Publish(finalSessions_);
@@ -211,8 +244,10 @@ class SourceParser {
   ProgressThrottle& throttle_;
   const ImportOptions& options_;
   const int64_t deferAfter_;
+  std::vector<int64_t>& reported_;
   size_t finalSessions_ = 0;
-  std::vector<uint32_t> deferredOpen_;  // deferred sessions not ended, in creation order
+  std::vector<OpenDeferred> deferredOpen_;  // in creation order
+  bool startMoved_ = false;
   // The parts handed over (by number) with the first page request each holds.
   std::deque<std::pair<int64_t, uint32_t>> partFloors_;
   int64_t partsHanded_ = 0;
@@ -444,12 +479,94 @@ std::optional<ImportMark> EndMark(const std::string& path, const LogFileReader& 
                       copies, fieldsDirective);
 }
 
+// Every file is a regular one: the import can read it a second time.
+bool Rereadable(const std::vector<std::string>& paths) {
+  return std::all_of(paths.begin(), paths.end(), [](const std::string& path) {
+    struct stat info {};
+    return path != kStandardInputPath && ::stat(path.c_str(), &info) == 0 && S_ISREG(info.st_mode);
+  });
+}
+
+// What every reading of an import's files shares.
+struct ImportFiles {
+  const std::vector<std::string>& paths;
+  int64_t offset;
+  const ImportCopies& copies;
+  std::shared_ptr<const CustomLogFormat> format;
+  bool markable;  // MayBeMarked
+  const std::optional<ImportMark>& resumed;
+};
+
+// Reads the files once, storing what they hold, into stats. False when a deferred
+// session's start moved to where a stored session may start (SourceParser::StartMoved):
+// nothing was stored, and the files are to be read again without deferring. reported:
+// per file, the rejected lines passed on already.
+bool ReadAndStore(const ImportFiles& files, const ImportOptions& options, ProgressThrottle& throttle,
+                  std::vector<int64_t>& reported, ImportStats& stats) {
+  const std::vector<std::string>& paths = files.paths;
+  ImportProgressBase base;
+  std::vector<std::unique_ptr<LogFileReader>> readers = OpenReaders(paths, files.offset, options, stats, base);
+  int64_t expected = 0;
+  for (const auto& reader : readers) expected += reader->BytesTotal();
+  SessionList list(files.copies.extensions, files.copies.agentChaining);
+  // A log that has not grown since (the usual round of a follow, or the same file again)
+  // gives no line that could join a stored session or be deferred: the two reads of the
+  // stored sessions, each over all of them, are left out.
+  const bool nothingNew =
+      std::all_of(readers.begin(), readers.end(), [](const auto& reader) { return reader->HoldsNothingNew(); });
+  const int64_t latestStored = stats.opened && !nothingNew ? AskStored(list, options.continueStored) : INT64_MAX;
+  // Storing runs beside parsing: sessions are written as soon as they and every
+  // session before them are closed.
+  SessionStoreThread store(list, expected, files.copies.isModernRules != 0, options.countries);
+  SourceParser parser(list, store, throttle, options, latestStored, reported);
+  // The Fields directive in force where the first file is read on from: the one the caller
+  // carried (the rounds of a follow), else the file's own before the offset.
+  std::string carried = options.fieldsDirective;
+  if (carried.empty() && stats.opened && !paths.empty()) carried = FieldsDirectiveBefore(paths[0], files.offset);
+  for (size_t i = 0; i < readers.size() && !stats.cancelled; ++i) {
+    ParserState state(files.copies.defaultHost);
+    state.customFormat = files.format;
+    if (i == 0 && IsDirectiveLine(carried)) ApplyDirective(state, carried);
+    stats.cancelled = !parser.ParseFile(*readers[i], paths[i], state, base, stats);
+    stats.fieldsDirective = state.fieldsDirective;
+  }
+  if (!parser.StartMoved()) parser.EndDeferred();
+  if (parser.StartMoved()) {
+    store.Cancel();
+    store.Wait(-1);
+    return false;
+  }
+  const int64_t bytesTotal = base.done;
+  if (stats.opened && !stats.cancelled)
+    throttle.Report(bytesTotal, base.total, stats.linesRead, static_cast<int64_t>(list.Count()), true);
+  if (stats.cancelled) {
+    store.Cancel();
+    store.Wait(-1);
+    return true;
+  }
+  std::optional<ImportMark> mark;
+  if (files.markable && readers.size() == 1 && !stats.sources.empty())
+    mark = EndMark(paths[0], *readers[0], files.offset, files.resumed, files.copies, stats.sources.back(),
+                   stats.fieldsDirective);
+  store.Finish(list.Count(), std::move(mark));
+  AwaitStore(store, throttle, bytesTotal, stats.linesRead);
+  FinishSessionList(list);
+  const StoreResult& stored = store.Result();
+  throttle.Report(bytesTotal, bytesTotal, stats.linesRead, store.Handled(), true);
+  stats.sessionsStored = stored.stored;
+  stats.sessionsAlreadyStored = stored.alreadyStored;
+  stats.sessionsCompleted = stored.completed;
+  stats.databaseFailed = stored.databaseFailed;
+  stats.error = stored.error;
+  stats.cancelled = stored.cancelled;
+  return true;
+}
+
 }  // namespace
 
 ImportStats RunImport(const std::vector<std::string>& paths, int64_t offset, const ImportCopies& copies,
                       ImportProgress* progress, const ImportOptions& given) {
   Clock::time_point start = Clock::now();
-  auto elapsed = [&] { return std::chrono::duration<double>(Clock::now() - start).count(); };
   ImportStats stats;
   std::shared_ptr<const CustomLogFormat> format;
   if (!CompileFormat(copies, format, stats)) return stats;
@@ -464,58 +581,19 @@ ImportStats RunImport(const std::vector<std::string>& paths, int64_t offset, con
     options.continueStored = true;
     options.fieldsDirective = resumed->fieldsDirective;
   }
-  ImportProgressBase base;
-  std::vector<std::unique_ptr<LogFileReader>> readers = OpenReaders(paths, offset, options, stats, base);
-  int64_t expected = 0;
-  for (const auto& reader : readers) expected += reader->BytesTotal();
+  options.deferMaybeStored = options.deferMaybeStored && options.deferBehind != SIZE_MAX && Rereadable(paths);
   ProgressThrottle throttle(progress);
-  SessionList list(copies.extensions, copies.agentChaining);
-  // A log that has not grown since (the usual round of a follow, or the same file again)
-  // gives no line that could join a stored session or be deferred: the two reads of the
-  // stored sessions, each over all of them, are left out.
-  const bool nothingNew =
-      std::all_of(readers.begin(), readers.end(), [](const auto& reader) { return reader->HoldsNothingNew(); });
-  const int64_t latestStored = stats.opened && !nothingNew ? AskStored(list, options.continueStored) : INT64_MAX;
-  // Storing runs beside parsing: sessions are written as soon as they and every
-  // session before them are closed.
-  SessionStoreThread store(list, expected, copies.isModernRules != 0, options.countries);
-  SourceParser parser(list, store, throttle, options, latestStored);
-  // The Fields directive in force where the first file is read on from: the one the caller
-  // carried (the rounds of a follow), else the file's own before the offset.
-  std::string carried = options.fieldsDirective;
-  if (carried.empty() && stats.opened && !paths.empty()) carried = FieldsDirectiveBefore(paths[0], offset);
-  for (size_t i = 0; i < readers.size() && !stats.cancelled; ++i) {
-    ParserState state(copies.defaultHost);
-    state.customFormat = format;
-    if (i == 0 && IsDirectiveLine(carried)) ApplyDirective(state, carried);
-    stats.cancelled = !parser.ParseFile(*readers[i], paths[i], state, base, stats);
-    stats.fieldsDirective = state.fieldsDirective;
+  const ImportFiles files{paths, offset, copies, format, markable, resumed};
+  const ImportStats before = stats;
+  std::vector<int64_t> reported;
+  while (!ReadAndStore(files, options, throttle, reported, stats)) {
+    // Read again, every session stored whole, as a session whose start may move is.
+    stats = before;
+    stats.passes = 2;
+    options.deferMaybeStored = false;
+    options.deferBehind = SIZE_MAX;
   }
-  const int64_t bytesTotal = base.done;
-  if (stats.opened && !stats.cancelled)
-    throttle.Report(bytesTotal, base.total, stats.linesRead, static_cast<int64_t>(list.Count()), true);
-  if (stats.cancelled) {
-    store.Cancel();
-    store.Wait(-1);
-    stats.seconds = elapsed();
-    return stats;
-  }
-  std::optional<ImportMark> mark;
-  if (markable && readers.size() == 1 && !stats.sources.empty())
-    mark = EndMark(paths[0], *readers[0], offset, resumed, copies, stats.sources.back(), stats.fieldsDirective);
-  parser.EndDeferred();
-  store.Finish(list.Count(), std::move(mark));
-  AwaitStore(store, throttle, bytesTotal, stats.linesRead);
-  FinishSessionList(list);
-  const StoreResult& stored = store.Result();
-  throttle.Report(bytesTotal, bytesTotal, stats.linesRead, store.Handled(), true);
-  stats.sessionsStored = stored.stored;
-  stats.sessionsAlreadyStored = stored.alreadyStored;
-  stats.sessionsCompleted = stored.completed;
-  stats.databaseFailed = stored.databaseFailed;
-  stats.error = stored.error;
-  stats.cancelled = stored.cancelled;
-  stats.seconds = elapsed();
+  stats.seconds = std::chrono::duration<double>(Clock::now() - start).count();
   return stats;
 }
 

@@ -54,6 +54,8 @@ struct ImportStats {
   // The Fields directive in force at the end of the last file read, empty when it had
   // none: what a later import reading on in the same W3C log starts with.
   std::string fieldsDirective;
+  // 2 when the files were read a second time (ImportOptions::deferMaybeStored).
+  int passes = 1;
 };
 
 // Why an import that ran must not count as a success, naming the file and line: the
@@ -95,13 +97,20 @@ struct ImportOptions {
   // the later ones after it, instead of holding them all in memory until it ends (a
   // monitor polling all day, a crawler); its page requests are then written whenever
   // handOverResources more came (SessionList::Defer). A session that will close
-  // within the gap is not worth it. Only a seeded session or one starting after every
-  // stored one is deferred: any other may be stored already, and its start may still
-  // move earlier. Page requests of deferred sessions follow in storing order rather
-  // than in list order; every row is the same. deferBehind SIZE_MAX: never.
+  // within the gap is not worth it. Page requests of deferred sessions follow in
+  // storing order rather than in list order; every row is the same. deferBehind
+  // SIZE_MAX: never.
   size_t deferBehind = 16384;
   int64_t deferAge = 3600;
   size_t handOverResources = 65536;
+  // A session that starts no later than the stored ones may be stored already: it is
+  // deferred too, looked up by its start when deferred, as long as every file read is
+  // a regular file. Should its start then move earlier, to where a stored session may
+  // start (a line out of order), the look-up storing it whole makes could find another
+  // row: the import is then rolled back and read again without deferring
+  // (ImportStats::passes 2). Off: only a seeded session or one starting after every
+  // stored one is deferred.
+  bool deferMaybeStored = true;
   // The address ranges, read at the first new address of one import and kept for the
   // next ones into the same database (the rounds of a follow); null: each import reads
   // its own (half a million rows, a third of a second).

@@ -556,12 +556,14 @@ TEST_F(DriverTest, SessionsOpenWhileManyLaterOnesCloseAreStoredWithTheSameRows) 
   EXPECT_NE(details.find("2003-03-07 00:01:40192.0.2.9|200|UptimeMonitor/2.1|search.test||0\n"),
             std::string::npos)
       << details.substr(0, 400);
-  // The sessions of the first import start no later than the stored ones: none is deferred.
+  // The sessions of the first import start no later than the stored ones. The monitor's
+  // is deferred, then its start moves: the file is read again, storing every session whole.
   ImportOptions options;
   options.deferBehind = 50;
   options.deferAge = 300;
   copies_.resumeImports = false;
   ImportStats again = RunImport(log, 0, copies_, nullptr, options);
+  EXPECT_EQ(again.passes, 2);
   EXPECT_EQ(again.sessionsStored, 0);
   EXPECT_EQ(again.sessionsAlreadyStored, 30002);
   EXPECT_EQ(StoredContent(parts), expected);
@@ -600,9 +602,9 @@ TEST_F(DriverTest, SessionsOpenWhileManyLaterOnesCloseAreStoredWithTheSameRows) 
   EXPECT_EQ(StoredContent(partsRest), StoredContent(wholeRest));
   EXPECT_EQ(SessionDetails(partsRest), SessionDetails(wholeRest));
 
-  // The grown log read again from its start: a session that starts no later than the
-  // stored ones may be stored already (its start may yet move earlier, by a line out of
-  // order) and is written whole; the later ones may be deferred. As without deferring.
+  // The grown log read again from its start: the monitor's session may be stored already
+  // and its start moves earlier, by a line out of order, after it is deferred. As
+  // without deferring.
   auto [wholeAgain, wholeAgainStats] = afterHead("again-whole.db", SIZE_MAX, 0);
   auto [partsAgain, partsAgainStats] = afterHead("again-parts.db", 50, 0);
   EXPECT_EQ(partsAgainStats.sessionsStored, wholeAgainStats.sessionsStored);
@@ -610,6 +612,85 @@ TEST_F(DriverTest, SessionsOpenWhileManyLaterOnesCloseAreStoredWithTheSameRows) 
   EXPECT_EQ(partsAgainStats.sessionsCompleted, wholeAgainStats.sessionsCompleted);
   EXPECT_EQ(StoredContent(partsAgain), StoredContent(wholeAgain));
   EXPECT_EQ(SessionDetails(partsAgain), SessionDetails(wholeAgain));
+}
+
+// A grown log read again from its start: the monitor's session, stored already, is
+// looked up when it is deferred and completed in parts, so it does not hold every later
+// session in memory. When a line out of order moves its start earlier after that, the
+// import is read a second time storing every session whole, and a rejected line is
+// still passed on once. Either way the rows are those of storing whole.
+TEST_F(DriverTest, ASessionThatMayBeStoredIsDeferredUnlessItsStartMoves) {
+  const std::string monitor = "192.0.2.9";
+  auto logText = [&](bool outOfOrder) {
+    std::string text;
+    for (int i = 0; i < 12000; ++i) {
+      const int t = 600 + i * 2;
+      if (i % 200 == 0) text += Combined(monitor, t, "/status", 200, "2", "-", "UptimeMonitor/2.1");
+      if (outOfOrder && i == 9000) text += "not a log line\n" + Combined(monitor, 100, "/early", 200, "3", "-", "UptimeMonitor/2.1");
+      text += Combined("10.1." + std::to_string(i / 250 % 240) + "." + std::to_string(i % 250), t,
+                       "/v" + std::to_string(i % 31) + ".html", 200, "7", "-", "Agent/" + std::to_string(i % 5));
+    }
+    return text;
+  };
+  // The first 8000 visitors into a fresh database, then the whole log from its start.
+  auto grownAgain = [&](const std::string& name, const std::string& text, size_t deferBehind,
+                        std::vector<int64_t>* rejected) {
+    LogDataSource::Release();
+    const std::string db = dir_.File(name);
+    test::CopyTemplateDatabase(db);
+    LogDataSource::UseDatabaseFile(db);
+    const std::string head = dir_.File(name + ".head.log"), log = dir_.File(name + ".log");
+    size_t cut = 0;
+    for (int lines = 0; lines < 8040; ++lines) cut = text.find('\n', cut) + 1;
+    test::WriteFile(head, text.substr(0, cut));
+    test::WriteFile(log, text);
+    EXPECT_FALSE(Import(head).databaseFailed);
+    ImportOptions options;
+    options.deferBehind = deferBehind;
+    options.deferAge = 300;
+    options.handOverResources = 10;
+    if (rejected) options.rejected = [rejected](const std::string&, int64_t line, std::string_view) { rejected->push_back(line); };
+    ImportStats stats = RunImport(log, 0, copies_, nullptr, options);
+    EXPECT_FALSE(stats.databaseFailed) << stats.error;
+    return std::make_pair(db, stats);
+  };
+  // The monitor's requests of the second import lie among the other sessions'.
+  const std::string monitorSpan =
+      "SELECT max(ResourceId) - min(ResourceId) + 1 - count(*) FROM Resource WHERE TimeEnter >= '2003-03-07 04:36:00' "
+      "AND SessionId = (SELECT SessionId FROM [Session] WHERE UserIP = '192.0.2.9')";
+
+  const std::string inOrder = logText(false);
+  auto [whole, wholeStats] = grownAgain("whole.db", inOrder, SIZE_MAX, nullptr);
+  auto [parts, partsStats] = grownAgain("parts.db", inOrder, 50, nullptr);
+  EXPECT_EQ(partsStats.passes, 1);
+  EXPECT_EQ(wholeStats.sessionsCompleted, 1);
+  EXPECT_EQ(partsStats.sessionsCompleted, 1);
+  EXPECT_EQ(partsStats.sessionsStored, wholeStats.sessionsStored);
+  EXPECT_EQ(partsStats.sessionsAlreadyStored, wholeStats.sessionsAlreadyStored);
+  EXPECT_EQ(test::QueryNumber(whole, monitorSpan), 0);
+  EXPECT_GT(test::QueryNumber(parts, monitorSpan), 100);
+  EXPECT_EQ(test::QueryNumber(parts, "SELECT NumVisited FROM [Session] WHERE UserIP = '192.0.2.9'"), 60);
+  EXPECT_EQ(StoredContent(parts), StoredContent(whole));
+  EXPECT_EQ(SessionDetails(parts), SessionDetails(whole));
+
+  const std::string moved = logText(true);
+  std::vector<int64_t> wholeRejected, movedRejected;
+  auto [movedWhole, movedWholeStats] = grownAgain("moved-whole.db", moved, SIZE_MAX, &wholeRejected);
+  auto [movedParts, movedPartsStats] = grownAgain("moved-parts.db", moved, 50, &movedRejected);
+  EXPECT_EQ(movedWholeStats.passes, 1);
+  EXPECT_EQ(movedPartsStats.passes, 2);
+  EXPECT_EQ(movedPartsStats.linesRead, movedWholeStats.linesRead);
+  EXPECT_EQ(movedPartsStats.linesRejected, 1);
+  EXPECT_EQ(movedRejected, wholeRejected);
+  EXPECT_EQ(movedRejected.size(), 1u);
+  // Its start moved off the stored one's: the session is stored anew, as storing whole finds.
+  EXPECT_EQ(movedPartsStats.sessionsStored, movedWholeStats.sessionsStored);
+  EXPECT_EQ(movedPartsStats.sessionsCompleted, movedWholeStats.sessionsCompleted);
+  EXPECT_EQ(test::QueryNumber(movedParts, "SELECT NumVisited FROM [Session] WHERE UserIP = '192.0.2.9' AND "
+                                          "TimeEnter = '2003-03-07 00:01:40'"),
+            61);
+  EXPECT_EQ(StoredContent(movedParts), StoredContent(movedWhole));
+  EXPECT_EQ(SessionDetails(movedParts), SessionDetails(movedWhole));
 }
 
 // Another writer holding the database (a second import, the window's, sqlite3 with
