@@ -211,6 +211,16 @@ void CountryRanges::UseSession(DbSession* session, const std::string& path) {
   }
 }
 
+void CountryRanges::TakeTables(CountryRanges&& other, const std::string& path) {
+  path_ = path;
+  v4_ = std::move(other.v4_);
+  v6_ = std::move(other.v6_);
+  read4_ = other.read4_;
+  read6_ = other.read6_;
+  failed4_ = other.failed4_;
+  failed6_ = other.failed6_;
+}
+
 std::string CountryRanges::Lookup(std::string_view address) {
   uint32_t mapped = 0;
   bool isMapped = false;

@@ -47,6 +47,10 @@ class CountryRanges {
   // once. A table read from another database, or whose read failed, is read again at
   // its first lookup.
   void UseSession(DbSession* session, const std::string& path);
+  // IPRanges of the database at path is read, without a failure.
+  bool HoldsTablesOf(const std::string& path) const { return path_ == path && read4_ && !failed4_; }
+  // From now on the tables other read (Load) serve as those of the database at path.
+  void TakeTables(CountryRanges&& other, const std::string& path);
   size_t Ipv4Count() const { return v4_.starts.size(); }
   size_t Ipv6Count() const { return v6_.starts.size(); }
 

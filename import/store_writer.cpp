@@ -1,9 +1,13 @@
 #include "import/store_writer.h"
 
+#include <malloc.h>
+
 #include <algorithm>
 #include <array>
 #include <bit>
 #include <ctime>
+#include <future>
+#include <memory>
 #include <optional>
 #include <unordered_map>
 #include <utility>
@@ -235,6 +239,27 @@ struct SessionWriter::Impl {
       shared->UseSession(&db, db.FilePath());
       countries = shared;
     }
+    // Copied without a look for a stored one, the new addresses can wait for the end of
+    // the import: the ranges their countries come from are read meanwhile, by a
+    // connection of their own, instead of holding up the rows of this one.
+    holdAddresses = uncheckedAddresses && addressRows;
+    if (holdAddresses && !countries->HoldsTablesOf(db.FilePath())) rangesAhead = std::async(std::launch::async, ReadRangesApart);
+  }
+
+  // The address ranges read through a session of their own; null when that fails (the
+  // writer's session reads them then, at the first lookup).
+  static std::unique_ptr<CountryRanges> ReadRangesApart() {
+    auto ranges = std::make_unique<CountryRanges>();
+    bool read = false;
+    {
+      DbSession other;
+      read = Succeeded(OpenSourceSession(other)) && ranges->Load(other);
+    }
+    // The rows as read (tens of megabytes) were freed in this thread's own heap, which
+    // no other thread takes from: handed back, they would otherwise stay in the
+    // process for the rest of the import.
+    malloc_trim(0);
+    return read ? std::move(ranges) : nullptr;
   }
 
   ~Impl() {
@@ -247,8 +272,27 @@ struct SessionWriter::Impl {
     sessionRows.Flush();
     bytesRows.Flush();
     resourceRows.Flush();
+    WriteHeldAddresses();
     if (addressRows) addressRows->Flush();
     classifier.Flush();
+  }
+
+  void WriteHeldAddresses() {
+    if (rangesAhead.valid()) {
+      std::unique_ptr<CountryRanges> read = rangesAhead.get();
+      if (read) countries->TakeTables(std::move(*read), db.FilePath());
+    }
+    char buffer[16];
+    for (const HeldAddress& held : heldAddresses) AddAddressRow(list.AddressText(held.address, buffer), held.robotFlag);
+    heldAddresses = {};
+  }
+
+  void AddAddressRow(std::string_view address, std::optional<int32_t> robotFlag) {
+    std::vector<SqlValue>& row = addressRows->Add();
+    row[0].SetText(address);
+    row[1].SetText(UnresolvedReverseName(address));
+    row[2].SetText(CountryOf(address));
+    row[3].SetNumber(robotFlag ? std::optional<int64_t>(*robotFlag) : std::nullopt);
   }
 
   // A session can be in the database already only when its start lies within the
@@ -500,12 +544,10 @@ struct SessionWriter::Impl {
     if (FirstTry(session.address)) {
       std::optional<int32_t> robotFlag;
       if (robot == 1) robotFlag = 1;
-      if (addressRows) {
-        std::vector<SqlValue>& row = addressRows->Add();
-        row[0].SetText(address);
-        row[1].SetText(UnresolvedReverseName(address));
-        row[2].SetText(CountryOf(address));
-        row[3].SetNumber(robotFlag ? std::optional<int64_t>(*robotFlag) : std::nullopt);
+      if (holdAddresses) {
+        heldAddresses.push_back({session.address, robotFlag});
+      } else if (addressRows) {
+        AddAddressRow(address, robotFlag);
       } else {
         insertAddress.RunDeferred(address, UnresolvedReverseName(address), CountryOf(address), robotFlag);
       }
@@ -685,6 +727,13 @@ struct SessionWriter::Impl {
   Ipv4Set ipv4Tried;
   CountryRanges ownCountries{&db};
   CountryRanges* countries = &ownCountries;  // or those the caller keeps across imports
+  struct HeldAddress {
+    AddressKey address;
+    std::optional<int32_t> robotFlag;
+  };
+  bool holdAddresses = false;
+  std::vector<HeldAddress> heldAddresses;  // new ones, written by WriteHeldAddresses
+  std::future<std::unique_ptr<CountryRanges>> rangesAhead;
   SessionIdSequence sessionIds;
 };
 
