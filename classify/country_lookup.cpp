@@ -183,18 +183,25 @@ std::string Find(const CountryRanges::Table<N>& table, N value) {
 
 }  // namespace
 
-bool CountryRanges::Load(DbSession& session) {
+bool CountryRanges::Load(DbSession& session, bool withIpv6) {
   std::vector<RangeRow<uint32_t>> rows4;
-  std::vector<RangeRow<Ipv6Number>> rows6;
   v4_ = {};
   v6_ = {};
-  read4_ = read6_ = true;
+  read4_ = true;
+  read6_ = failed6_ = false;
   bool ok = ReadIpv4(session, rows4);
   failed4_ = !ok;
-  failed6_ = !ReadIpv6(session, rows6);  // older databases have no IPv6 ranges
   Flatten(rows4, v4_);
-  Flatten(rows6, v6_);
+  if (withIpv6) LoadIpv6(session);
   return ok;
+}
+
+void CountryRanges::LoadIpv6(DbSession& session) {
+  std::vector<RangeRow<Ipv6Number>> rows6;
+  v6_ = {};
+  read6_ = true;
+  failed6_ = !ReadIpv6(session, rows6);  // older databases have no IPv6 ranges
+  Flatten(rows6, v6_);
 }
 
 void CountryRanges::UseSession(DbSession* session, const std::string& path) {

@@ -37,8 +37,10 @@ class CountryRanges {
  public:
   explicit CountryRanges(DbSession* session = nullptr) : session_(session) {}
   // Reads IPRanges and IPRanges6 now (a database without IPRanges6 has no IPv6 ranges).
-  // False when IPRanges cannot be read.
-  bool Load(DbSession& session);
+  // False when IPRanges cannot be read. Without withIpv6, IPRanges6 is left for
+  // LoadIpv6, or for the first IPv6 lookup through the session of UseSession.
+  bool Load(DbSession& session, bool withIpv6 = true);
+  void LoadIpv6(DbSession& session);
   // The code (at most two characters) of the range holding the address; empty when
   // none does. An address is read as LookupCountry reads it.
   std::string Lookup(std::string_view address);

@@ -1,9 +1,8 @@
 #include "import/store_writer.h"
 
-#include <malloc.h>
-
 #include <algorithm>
 #include <array>
+#include <atomic>
 #include <bit>
 #include <ctime>
 #include <future>
@@ -243,23 +242,20 @@ struct SessionWriter::Impl {
     // the import: the ranges their countries come from are read meanwhile, by a
     // connection of their own, instead of holding up the rows of this one.
     holdAddresses = uncheckedAddresses && addressRows;
-    if (holdAddresses && !countries->HoldsTablesOf(db.FilePath())) rangesAhead = std::async(std::launch::async, ReadRangesApart);
+    if (holdAddresses && !countries->HoldsTablesOf(db.FilePath()))
+      rangesAhead = std::async(std::launch::async, ReadRangesApart, nonIpv4Seen);
   }
 
   // The address ranges read through a session of their own; null when that fails (the
-  // writer's session reads them then, at the first lookup).
-  static std::unique_ptr<CountryRanges> ReadRangesApart() {
+  // writer's session reads them then, at the first lookup). The IPv6 ranges only when
+  // an address other than IPv4 came while the IPv4 ones were read (few logs have any):
+  // else the first lookup of one reads them.
+  static std::unique_ptr<CountryRanges> ReadRangesApart(std::shared_ptr<const std::atomic<bool>> nonIpv4) {
     auto ranges = std::make_unique<CountryRanges>();
-    bool read = false;
-    {
-      DbSession other;
-      read = Succeeded(OpenSourceSession(other)) && ranges->Load(other);
-    }
-    // The rows as read (tens of megabytes) were freed in this thread's own heap, which
-    // no other thread takes from: handed back, they would otherwise stay in the
-    // process for the rest of the import.
-    malloc_trim(0);
-    return read ? std::move(ranges) : nullptr;
+    DbSession other;
+    if (Failed(OpenSourceSession(other)) || !ranges->Load(other, false)) return nullptr;
+    if (nonIpv4->load(std::memory_order_relaxed)) ranges->LoadIpv6(other);
+    return ranges;
   }
 
   ~Impl() {
@@ -546,6 +542,7 @@ struct SessionWriter::Impl {
       if (robot == 1) robotFlag = 1;
       if (holdAddresses) {
         heldAddresses.push_back({session.address, robotFlag});
+        if (!session.address.IsIpv4()) nonIpv4Seen->store(true, std::memory_order_relaxed);
       } else if (addressRows) {
         AddAddressRow(address, robotFlag);
       } else {
@@ -733,6 +730,7 @@ struct SessionWriter::Impl {
   };
   bool holdAddresses = false;
   std::vector<HeldAddress> heldAddresses;  // new ones, written by WriteHeldAddresses
+  std::shared_ptr<std::atomic<bool>> nonIpv4Seen = std::make_shared<std::atomic<bool>>(false);
   std::future<std::unique_ptr<CountryRanges>> rangesAhead;
   SessionIdSequence sessionIds;
 };

@@ -255,7 +255,7 @@ TEST(ServerImports, ALargeFirstImportKeepsWhatWasStoredAndStoresWhatTheFileStore
     std::string address = sample.substr(at, space - at);
     for (char& c : address)
       if (c == '.') c = ':';
-    text += "2001:db8::" + address + sample.substr(space, end + 1 - space);
+    text += "2a00:1450::" + address + sample.substr(space, end + 1 - space);
     at = end + 1;
   }
   for (const char* host : {"h\xff.example.org", "h\xc3\xbf.example.org"})
@@ -300,6 +300,7 @@ TEST(ServerImports, ALargeFirstImportKeepsWhatWasStoredAndStoresWhatTheFileStore
   // the country and robot flag the file gives it.
   for (const char* count : {"SELECT count(*) FROM DNSLookUp WHERE coalesce(CountryCode, '') <> ''",
                             "SELECT count(DISTINCT CountryCode) FROM DNSLookUp",
+                            "SELECT count(*) FROM DNSLookUp WHERE UserIP LIKE '2a00:%' AND coalesce(CountryCode, '') <> ''",
                             "SELECT count(*) FROM DNSLookUp WHERE IsRobot = 1",
                             "SELECT count(*) FROM DNSLookUp d JOIN [Session] s ON s.UserIP = d.UserIP WHERE "
                             "d.CountryCode = 'US' AND s.UserIP NOT LIKE 'h%'"}) {
