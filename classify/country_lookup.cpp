@@ -219,13 +219,10 @@ void CountryRanges::UseSession(DbSession* session, const std::string& path) {
 }
 
 void CountryRanges::TakeTables(CountryRanges&& other, const std::string& path) {
+  DbSession* session = session_;
+  *this = std::move(other);
+  session_ = session;
   path_ = path;
-  v4_ = std::move(other.v4_);
-  v6_ = std::move(other.v6_);
-  read4_ = other.read4_;
-  read6_ = other.read6_;
-  failed4_ = other.failed4_;
-  failed6_ = other.failed6_;
 }
 
 std::string CountryRanges::Lookup(std::string_view address) {
