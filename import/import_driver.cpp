@@ -121,7 +121,9 @@ class SourceParser {
   // unless the start moved to where a stored session may start.
   void CheckStart(const OpenDeferred& open) {
     const SessionRecord& session = list_.At(open.index);
-    if (options_.deferMaybeStored && !session.seeded && session.enterTime < open.enterTime && session.enterTime <= deferAfter_) startMoved_ = true;
+    if (options_.deferMaybeStored && !session.seeded && session.enterTime < open.enterTime &&
+        session.enterTime <= deferAfter_)
+      startMoved_ = true;
   }
 
   // False when the caller cancelled, or a deferred session's start moved (StartMoved).

@@ -626,7 +626,8 @@ TEST_F(DriverTest, ASessionThatMayBeStoredIsDeferredUnlessItsStartMoves) {
     for (int i = 0; i < 12000; ++i) {
       const int t = 600 + i * 2;
       if (i % 200 == 0) text += Combined(monitor, t, "/status", 200, "2", "-", "UptimeMonitor/2.1");
-      if (outOfOrder && i == 9000) text += "not a log line\n" + Combined(monitor, 100, "/early", 200, "3", "-", "UptimeMonitor/2.1");
+      if (outOfOrder && i == 9000)
+        text += "not a log line\n" + Combined(monitor, 100, "/early", 200, "3", "-", "UptimeMonitor/2.1");
       text += Combined("10.1." + std::to_string(i / 250 % 240) + "." + std::to_string(i % 250), t,
                        "/v" + std::to_string(i % 31) + ".html", 200, "7", "-", "Agent/" + std::to_string(i % 5));
     }
@@ -649,7 +650,8 @@ TEST_F(DriverTest, ASessionThatMayBeStoredIsDeferredUnlessItsStartMoves) {
     options.deferBehind = deferBehind;
     options.deferAge = 300;
     options.handOverResources = 10;
-    if (rejected) options.rejected = [rejected](const std::string&, int64_t line, std::string_view) { rejected->push_back(line); };
+    if (rejected)
+      options.rejected = [rejected](const std::string&, int64_t line, std::string_view) { rejected->push_back(line); };
     ImportStats stats = RunImport(log, 0, copies_, nullptr, options);
     EXPECT_FALSE(stats.databaseFailed) << stats.error;
     return std::make_pair(db, stats);

@@ -300,7 +300,8 @@ TEST(ServerImports, ALargeFirstImportKeepsWhatWasStoredAndStoresWhatTheFileStore
   // the country and robot flag the file gives it.
   for (const char* count : {"SELECT count(*) FROM DNSLookUp WHERE coalesce(CountryCode, '') <> ''",
                             "SELECT count(DISTINCT CountryCode) FROM DNSLookUp",
-                            "SELECT count(*) FROM DNSLookUp WHERE UserIP LIKE '2a00:%' AND coalesce(CountryCode, '') <> ''",
+                            "SELECT count(*) FROM DNSLookUp WHERE UserIP LIKE '2a00:%' AND "
+                            "coalesce(CountryCode, '') <> ''",
                             "SELECT count(*) FROM DNSLookUp WHERE IsRobot = 1",
                             "SELECT count(*) FROM DNSLookUp d JOIN [Session] s ON s.UserIP = d.UserIP WHERE "
                             "d.CountryCode = 'US' AND s.UserIP NOT LIKE 'h%'"}) {
