@@ -219,8 +219,14 @@ struct SessionWriter::Impl {
         sessionRows(db, "[Session]", "SessionId, TimeEnter, TimeExit, UserIP, ErrorCode, UserAgent, Referer, NumVisited",
                     {true, true, true, true, false, true, true, true}, &trace),
         bytesRows(db, "SessionBytes", "SessionId, Bytes, BytesIn", {true, true, true}, nullptr),
-        resourceRows(db, "Resource", "SessionId, TimeEnter, UriStem, StatusCode, UriQuery, BytesLoad, Bytes2, TimeLoad",
-                     {true, true, true, true, true, true, true, true}, &trace) {
+        nextResourceId(db.CopiesFrozenInto("Resource") ? NextResourceId(db) : 0),
+        resourceRows(db, "Resource",
+                     nextResourceId > 0 ? "ResourceId, SessionId, TimeEnter, UriStem, StatusCode, UriQuery, BytesLoad, "
+                                          "Bytes2, TimeLoad"
+                                        : "SessionId, TimeEnter, UriStem, StatusCode, UriQuery, BytesLoad, Bytes2, TimeLoad",
+                     nextResourceId > 0 ? std::vector<bool>{false, true, true, true, true, true, true, true, true}
+                                        : std::vector<bool>{true, true, true, true, true, true, true, true},
+                     &trace) {
     // On a server an address costs a statement of its own unless it goes with others:
     // the known ones are left out as the single insert's failure leaves them.
     if (db.IsServer())
@@ -264,10 +270,30 @@ struct SessionWriter::Impl {
     if (countries != &ownCountries) countries->UseSession(nullptr, db.FilePath());
   }
 
+  // Resource renewed by this transaction is written by no other session before the
+  // commit: the request keys are given here, as its identity would give them, which
+  // spares the server a call of the sequence per row. 0 when the identity gives them
+  // (or its sequence cannot be read).
+  static int64_t NextResourceId(DbSession& db) {
+    Statement next;
+    int64_t id = 0;
+    if (Failed(next.Execute(db, "SELECT nextval(pg_get_serial_sequence('resource', 'resourceid'));")) ||
+        next.MoveNext() != kResultOk || !next.GetInt64(1, id))
+      return 0;
+    return id;
+  }
+
   void Flush() {
     sessionRows.Flush();
     bytesRows.Flush();
     resourceRows.Flush();
+    // The sequence goes on after the keys given, as if it had given them.
+    if (nextResourceId > 0 && nextResourceId != sequenceAt) {
+      Statement set;
+      set.Execute(db, "SELECT setval(pg_get_serial_sequence('resource', 'resourceid'), " +
+                          std::to_string(nextResourceId) + ", false);");
+      sequenceAt = nextResourceId;
+    }
     WriteHeldAddresses();
     if (addressRows) addressRows->Flush();
     classifier.Flush();
@@ -559,7 +585,9 @@ struct SessionWriter::Impl {
   }
 
   void AddResource(const ResourceRecord& resource, std::string_view id) {
-    std::vector<SqlValue>& row = resourceRows.Add();
+    std::vector<SqlValue>& whole = resourceRows.Add();
+    SqlValue* row = whole.data();
+    if (nextResourceId > 0) (row++)->SetNumber(nextResourceId++);
     row[0].SetText(id);
     row[1].SetText(FormatEpochSeconds(resource.time));
     row[2].SetText(list.Text(resource.path));
@@ -704,7 +732,10 @@ struct SessionWriter::Impl {
   const SessionList& list;
   SessionClassifier& classifier;
   TraceSink trace;
-  BatchInserter sessionRows, bytesRows, resourceRows;
+  BatchInserter sessionRows, bytesRows;
+  int64_t nextResourceId = 0;  // NextResourceId's, counting on
+  int64_t sequenceAt = 0;      // the sequence's next value as the last Flush set it
+  BatchInserter resourceRows;
   std::unique_ptr<BatchInserter> addressRows;
   Statement existsStatement, bytesStatement, updateSession, updateBytes, insertAddress;
   // Deferred sessions still taking parts, by their place in the list, and the ended ones.

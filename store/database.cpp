@@ -501,6 +501,12 @@ void DbSession::CopyFrozenInto(std::vector<std::string> tables) {
   frozenTables_ = std::move(tables);
 }
 
+bool DbSession::CopiesFrozenInto(std::string_view table) const {
+  return pg_ && inTransaction_ &&
+         std::find(frozenTables_.begin(), frozenTables_.end(), ServerTableName(pg::Translate(std::string(table)).sql)) !=
+             frozenTables_.end();
+}
+
 int64_t DbSession::Changes() const {
   if (pg_) return pg_->changes;
   return db_ ? sqlite3_changes64(db_) : 0;

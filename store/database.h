@@ -150,6 +150,8 @@ class DbSession {
   // transaction: the first reads after the commit need not mark every row as seen, and
   // the server's vacuum has nothing left to do on them. Until the transaction ends.
   void CopyFrozenInto(std::vector<std::string> tables);
+  // The table is one of CopyFrozenInto's: no other session can write it before the commit.
+  bool CopiesFrozenInto(std::string_view table) const;
 
   int64_t LastInsertId() const;
   // The rows the latest insert, update or delete of this session changed.

@@ -264,8 +264,7 @@ TEST(ServerImports, ALargeFirstImportKeepsWhatWasStoredAndStoresWhatTheFileStore
   test::WriteFile(log, text);
 
   ASSERT_EQ(cli.Run({"--db", server.Uri(), "report", "statistics"}), kExitOk) << cli.Err();  // makes the tables
-  ASSERT_EQ(test::RunOnServer(server.Uri(), "INSERT INTO Resource (SessionId, UriStem) VALUES ('earlier', '/kept');"),
-            "");
+  ASSERT_EQ(test::RunOnServer(server.Uri(), "INSERT INTO SessionBytes (SessionId, Bytes) VALUES ('earlier', 1);"), "");
   DbSession session;
   ASSERT_EQ(session.OpenFile(server.Uri()), kResultOk);
   Statement level;
@@ -275,7 +274,7 @@ TEST(ServerImports, ALargeFirstImportKeepsWhatWasStoredAndStoresWhatTheFileStore
   level.GetText(1, walLevel);
   level.Close();
   const int64_t sessionFile = test::QueryNumber(session, "SELECT pg_relation_filenode('session')");
-  const int64_t resourceFile = test::QueryNumber(session, "SELECT pg_relation_filenode('resource')");
+  const int64_t bytesFile = test::QueryNumber(session, "SELECT pg_relation_filenode('sessionbytes')");
 
   ASSERT_EQ(cli.Run({"--db", server.Uri(), "import", log}), kExitOk) << cli.Err();
   ASSERT_EQ(cli.Run({"--db", file, "import", log}), kExitOk) << cli.Err();
@@ -286,12 +285,20 @@ TEST(ServerImports, ALargeFirstImportKeepsWhatWasStoredAndStoresWhatTheFileStore
     EXPECT_EQ(test::QueryNumber(session, "SELECT relallvisible FROM pg_class WHERE relname = 'session'"),
               test::QueryNumber(session, "SELECT relpages FROM pg_class WHERE relname = 'session'"));
   }
-  EXPECT_EQ(test::QueryNumber(session, "SELECT pg_relation_filenode('resource')"), resourceFile);
-  EXPECT_EQ(test::QueryNumber(session, "SELECT count(*) FROM Resource WHERE SessionId = 'earlier'"), 1);
+  EXPECT_EQ(test::QueryNumber(session, "SELECT pg_relation_filenode('sessionbytes')"), bytesFile);
+  EXPECT_EQ(test::QueryNumber(session, "SELECT count(*) FROM SessionBytes WHERE SessionId = 'earlier'"), 1);
+  EXPECT_EQ(test::QueryNumber(session, "SELECT count(*) FROM SessionBytes"),
+            test::QueryNumber(file, "SELECT count(*) FROM SessionBytes") + 1);
+  // Each request has the key the file gives it, and the table's sequence goes on after them.
+  const char* keyed = "SELECT sum(ResourceId * length(UriStem)) FROM Resource";
+  EXPECT_EQ(test::QueryNumber(session, keyed), test::QueryNumber(file, keyed));
+  ASSERT_EQ(test::RunOnServer(server.Uri(), "INSERT INTO Resource (SessionId, UriStem) VALUES ('later', '/next');"), "");
+  EXPECT_EQ(test::QueryNumber(session, "SELECT ResourceId FROM Resource WHERE SessionId = 'later'"),
+            test::QueryNumber(file, "SELECT count(*) FROM Resource") + 1);
   EXPECT_EQ(test::QueryNumber(session, "SELECT count(*) FROM Session"),
             test::QueryNumber(file, "SELECT count(*) FROM Session"));
   EXPECT_EQ(test::QueryNumber(session, "SELECT count(*) FROM Resource"),
-            test::QueryNumber(file, "SELECT count(*) FROM Resource") + 1);
+            test::QueryNumber(file, "SELECT count(*) FROM Resource") + 1);  // with 'later'
   // The two host names as one.
   EXPECT_EQ(test::QueryNumber(session, "SELECT count(*) FROM DNSLookUp"),
             test::QueryNumber(file, "SELECT count(*) FROM DNSLookUp") - 1);
