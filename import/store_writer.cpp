@@ -220,13 +220,7 @@ struct SessionWriter::Impl {
                     {true, true, true, true, false, true, true, true}, &trace),
         bytesRows(db, "SessionBytes", "SessionId, Bytes, BytesIn", {true, true, true}, nullptr),
         nextResourceId(db.CopiesFrozenInto("Resource") ? NextResourceId(db) : 0),
-        resourceRows(db, "Resource",
-                     nextResourceId > 0 ? "ResourceId, SessionId, TimeEnter, UriStem, StatusCode, UriQuery, BytesLoad, "
-                                          "Bytes2, TimeLoad"
-                                        : "SessionId, TimeEnter, UriStem, StatusCode, UriQuery, BytesLoad, Bytes2, TimeLoad",
-                     nextResourceId > 0 ? std::vector<bool>{false, true, true, true, true, true, true, true, true}
-                                        : std::vector<bool>{true, true, true, true, true, true, true, true},
-                     &trace) {
+        resourceRows(db, "Resource", ResourceColumns(nextResourceId > 0), ResourceQuoted(nextResourceId > 0), &trace) {
     // On a server an address costs a statement of its own unless it goes with others:
     // the known ones are left out as the single insert's failure leaves them.
     if (db.IsServer())
@@ -254,8 +248,8 @@ struct SessionWriter::Impl {
 
   // The address ranges read through a session of their own; null when that fails (the
   // writer's session reads them then, at the first lookup). The IPv6 ranges only when
-  // an address other than IPv4 came while the IPv4 ones were read (few logs have any):
-  // else the first lookup of one reads them.
+  // an address other than IPv4 came while the IPv4 ones were read: a log without one
+  // spares the server that read, and else the first IPv6 lookup makes it.
   static std::unique_ptr<CountryRanges> ReadRangesApart(std::shared_ptr<const std::atomic<bool>> nonIpv4) {
     auto ranges = std::make_unique<CountryRanges>();
     DbSession other;
@@ -274,6 +268,16 @@ struct SessionWriter::Impl {
   // commit: the request keys are given here, as its identity would give them, which
   // spares the server a call of the sequence per row. 0 when the identity gives them
   // (or its sequence cannot be read).
+  static std::string ResourceColumns(bool keyed) {
+    return std::string(keyed ? "ResourceId, " : "") +
+           "SessionId, TimeEnter, UriStem, StatusCode, UriQuery, BytesLoad, Bytes2, TimeLoad";
+  }
+  static std::vector<bool> ResourceQuoted(bool keyed) {
+    std::vector<bool> quoted(8, true);
+    if (keyed) quoted.insert(quoted.begin(), false);
+    return quoted;
+  }
+
   static int64_t NextResourceId(DbSession& db) {
     Statement next;
     int64_t id = 0;
@@ -288,11 +292,10 @@ struct SessionWriter::Impl {
     bytesRows.Flush();
     resourceRows.Flush();
     // The sequence goes on after the keys given, as if it had given them.
-    if (nextResourceId > 0 && nextResourceId != sequenceAt) {
+    if (nextResourceId > 0) {
       Statement set;
       set.Execute(db, "SELECT setval(pg_get_serial_sequence('resource', 'resourceid'), " +
                           std::to_string(nextResourceId) + ", false);");
-      sequenceAt = nextResourceId;
     }
     WriteHeldAddresses();
     if (addressRows) addressRows->Flush();
@@ -734,7 +737,6 @@ struct SessionWriter::Impl {
   TraceSink trace;
   BatchInserter sessionRows, bytesRows;
   int64_t nextResourceId = 0;  // NextResourceId's, counting on
-  int64_t sequenceAt = 0;      // the sequence's next value as the last Flush set it
   BatchInserter resourceRows;
   std::unique_ptr<BatchInserter> addressRows;
   Statement existsStatement, bytesStatement, updateSession, updateBytes, insertAddress;
