@@ -532,6 +532,7 @@ bool ReadAndStore(const ImportFiles& files, const ImportOptions& options, Progre
     stats.cancelled = !parser.ParseFile(*readers[i], paths[i], state, base, stats);
     stats.fieldsDirective = state.fieldsDirective;
   }
+  // The deferred sessions' ends are the last look at their starts.
   if (!parser.StartMoved()) parser.EndDeferred();
   if (parser.StartMoved()) {
     store.Cancel();
