@@ -8,6 +8,8 @@
 namespace weavil {
 namespace {
 
+constexpr std::string_view kRequestVisitIndex = "ResourceSessionId";
+
 // The table's rows, counted up to limit at most (-1 when the count fails): a server
 // counts a table by reading all of it, and an import that finds little new in a large
 // database would read every stored request to learn what one row tells.
@@ -92,6 +94,11 @@ std::vector<HeldIndex> DropIndexesForImport(DbSession& db, int64_t expectedBytes
     const int64_t rows = name == "Session" ? sessionRows : RowsUpTo(db, table.name, untilEmpty ? 1 : table.expected);
     if (rows < 0 || (untilEmpty ? rows != 0 : rows >= table.expected)) continue;
     for (const HeldIndex& index : IndexesOf(db, table.name)) {
+      // A file keeps the requests' index on their visit: an import gives its visits
+      // identifiers that rise in the order it stores them, and stores a visit's requests
+      // together, so each row goes to the index's newest page. Kept, it costs a 1M-line
+      // import nothing; sorting it afresh took a tenth of a 10M-line import.
+      if (!db.IsServer() && index.name == kRequestVisitIndex) continue;
       Statement drop;
       if (Succeeded(drop.Execute(db, "DROP INDEX \"" + index.name + "\";"))) dropped.push_back(index);
     }

@@ -494,7 +494,8 @@ TEST_F(StoreTest, ImportThreadWithRebuiltIndexesWritesTheSameRows) {
 
 // A table's indexes go for an import that may add at least as many rows as it holds
 // (a page request for each 400 bytes of log, a session for each 4,000), Session's only
-// while it is empty; SessionBytes' stay once sessions are stored.
+// while it is empty; SessionBytes' stay once sessions are stored. A file keeps the
+// requests' index on their visit whatever the import's size.
 TEST_F(StoreTest, IndexesAreDroppedForTablesTheImportOutgrows) {
   DbSession db;
   ASSERT_TRUE(Succeeded(db.OpenFile(NewDatabase())));
@@ -504,29 +505,29 @@ TEST_F(StoreTest, IndexesAreDroppedForTablesTheImportOutgrows) {
     return names;
   };
   ASSERT_TRUE(Succeeded(db.StartTransaction()));
-  std::vector<HeldIndex> dropped = DropIndexesForImport(db, 4000);
+  std::vector<HeldIndex> dropped = DropIndexesForImport(db, 4000000);
   EXPECT_EQ(tables(dropped).count("SessionSessionId"), 1u);
-  EXPECT_EQ(tables(dropped).count("ResourceSessionId"), 1u);
   EXPECT_EQ(tables(dropped).count("SessionBytesSessionId"), 1u);
+  EXPECT_EQ(tables(dropped).count("SessionRefererSessionId"), 1u);
+  EXPECT_EQ(tables(dropped).count("ResourceSessionId"), 0u);
   db.Abort();
 
   Statement insert;
   ASSERT_TRUE(Succeeded(insert.Execute(db, "INSERT INTO [Session] (SessionId, TimeEnter, UserIP) VALUES ('a', "
                                            "'2024-01-01 00:00:00', '10.0.0.1');")));
-  for (int i = 0; i < 10; ++i)
-    ASSERT_TRUE(Succeeded(insert.Execute(db, "INSERT INTO Resource (SessionId, UriStem) VALUES ('a', '/p');")));
+  ASSERT_TRUE(Succeeded(insert.Execute(db, "INSERT INTO SessionReferer (SessionId, RefererId) VALUES ('a', 1);")));
   insert.Close();
-  // Ten requests stored: an import expecting ten keeps Resource's index, one expecting
-  // eleven outgrows it.
-  for (int64_t expected : {10, 11}) {
+  // One referrer link stored: an import expecting one session keeps its table's index,
+  // one expecting two outgrows it.
+  for (int64_t expected : {1, 2}) {
     ASSERT_TRUE(Succeeded(db.StartTransaction()));
-    std::set<std::string> names = tables(DropIndexesForImport(db, expected * 400));
-    EXPECT_EQ(names.count("ResourceSessionId"), expected > 10 ? 1u : 0u) << expected;
+    std::set<std::string> names = tables(DropIndexesForImport(db, expected * 4000));
+    EXPECT_EQ(names.count("SessionRefererSessionId"), expected > 1 ? 1u : 0u) << expected;
     EXPECT_EQ(names.count("SessionSessionId"), 0u);
     EXPECT_EQ(names.count("SessionBytesSessionId"), 0u);
     db.Abort();
   }
-  EXPECT_EQ(Rows(db, "SELECT count(*) FROM sqlite_master WHERE name='ResourceSessionId'"),
+  EXPECT_EQ(Rows(db, "SELECT count(*) FROM sqlite_master WHERE name='SessionRefererSessionId'"),
             std::vector<std::string>{"1"});
 }
 
