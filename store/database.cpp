@@ -155,16 +155,10 @@ int32_t OpenDatabaseFile(const std::string& path, sqlite3** connection, std::str
     return kResultFail;
   };
   if (path.empty()) return fail(nullptr, SQLITE_CANTOPEN, "no database file is given");
-  // Process-wide settings, taken only before SQLite starts (refused, and harmless, once
-  // it has started). It counts every allocation under a process-wide mutex unless told
-  // not to; nothing here reads the counts. And a statement's undo copies of the pages it
-  // changes stay in memory up to 4 MB: past the default 64 KB (four pages) they went to
-  // a temporary file, which a million-line import wrote 330 MB into.
-  static std::once_flag startSettings;
-  std::call_once(startSettings, [] {
-    sqlite3_config(SQLITE_CONFIG_MEMSTATUS, 0);
-    sqlite3_config(SQLITE_CONFIG_STMTJRNL_SPILL, 4 << 20);
-  });
+  // SQLite counts every allocation under a process-wide mutex unless told not to before
+  // it starts; nothing here reads the counts. Refused (and harmless) once it has started.
+  static std::once_flag noMemoryStatus;
+  std::call_once(noMemoryStatus, [] { sqlite3_config(SQLITE_CONFIG_MEMSTATUS, 0); });
   sqlite3* db = nullptr;
   int flags = (readOnly ? SQLITE_OPEN_READONLY : SQLITE_OPEN_READWRITE) | SQLITE_OPEN_NOMUTEX;
   int rc = sqlite3_open_v2(path.c_str(), &db, flags, nullptr);
