@@ -8,7 +8,6 @@
 #include <thread>
 
 #include "import/index_rebuild.h"
-#include "import/write_behind.h"
 #include "store/database.h"
 #include "store/result.h"
 
@@ -74,7 +73,6 @@ struct SessionStoreThread::Impl {
             handled.store(static_cast<int64_t>(index), std::memory_order_release);
             return !cancelled.load(std::memory_order_relaxed);
           });
-          if (writeBehind) writeBehind->Poke();
           // Stopped short without a failure: cancelled.
           if (done < end && !db.FirstHardError().Failed()) break;
         }
@@ -104,11 +102,7 @@ struct SessionStoreThread::Impl {
         // Another writer kept the lock longer than the busy time, or the file is read-only.
         Drain(StoreFailureText(db, db.LastError()));
       } else {
-        // A large first import writes its pages into the file itself (no WAL): their
-        // write-out starts while it goes on.
-        if (bulk) writeBehind = std::make_unique<WriteBehind>(db.FilePath());
         Store(db);
-        writeBehind.reset();
       }
       if (bulk) db.EndBulkWrite();
     }
@@ -127,7 +121,6 @@ struct SessionStoreThread::Impl {
       ended = writer.TakeEndedDeferred();
     }
     if (!db.FirstHardError().Failed()) RecreateIndexes(db, indexes);
-    if (writeBehind) writeBehind->Poke();
     // The deferred sessions' final values go by their identifiers, through the indexes.
     if (!cancelled && !db.FirstHardError().Failed()) WriteDeferredEnds(db, list, ended);
     // Where this import ended, in the same transaction as its rows.
@@ -170,7 +163,6 @@ struct SessionStoreThread::Impl {
   StoreResult result;
   bool sourceOpened = false;
   std::vector<std::string> held;
-  std::unique_ptr<WriteBehind> writeBehind;  // the thread's own, during a large first import
   std::thread thread;
 };
 
