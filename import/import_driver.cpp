@@ -532,8 +532,9 @@ bool ReadAndStore(const ImportFiles& files, const ImportOptions& options, Progre
     stats.cancelled = !parser.ParseFile(*readers[i], paths[i], state, base, stats);
     stats.fieldsDirective = state.fieldsDirective;
   }
-  // The deferred sessions' ends are the last look at their starts.
-  if (!parser.StartMoved()) parser.EndDeferred();
+  // The deferred sessions' ends are the last look at their starts. A cancelled reading
+  // (by the caller, or by a start that moved) ends none: its store is cancelled.
+  if (!stats.cancelled) parser.EndDeferred();
   if (parser.StartMoved()) {
     store.Cancel();
     store.Wait(-1);
