@@ -1,5 +1,6 @@
 #include "store/batch_inserter.h"
 
+#include <algorithm>
 #include <charconv>
 
 #include "store/database.h"
@@ -14,6 +15,7 @@ BatchInserter::BatchInserter(DbSession& db, std::string_view table, std::string_
       table_(table),
       columns_(columns),
       head_("INSERT INTO " + std::string(table) + " (" + std::string(columns) + ") VALUES"),
+      failHead_("INSERT OR FAIL INTO " + std::string(table) + " (" + std::string(columns) + ") VALUES"),
       traceHead_("Insert INTO " + std::string(table) + " (" + std::string(columns) + ")"),
       quoted_(std::move(quoted)),
       trace_(trace),
@@ -32,8 +34,11 @@ void BatchInserter::Flush() {
     count_ = 0;
     return;
   }
+  const int64_t before = db_.TotalChanges();
   if (Failed(Run(count_, 0))) {
-    for (size_t r = 0; r < count_; ++r)
+    // The rows before the one that failed are stored (OR FAIL); the rest go one by one.
+    const int64_t stored = std::clamp<int64_t>(db_.TotalChanges() - before, 0, static_cast<int64_t>(count_));
+    for (size_t r = static_cast<size_t>(stored); r < count_; ++r)
       if (Failed(Run(1, r)) && trace_) (*trace_)(TraceText(rows_[r]));
   }
   count_ = 0;
@@ -45,7 +50,11 @@ int32_t BatchInserter::Run(size_t rows, size_t first) {
   std::unique_ptr<Statement>& statement = statements_[rows];
   if (!statement) {
     statement = std::make_unique<Statement>();
-    std::string sql = head_;
+    // Many rows to a statement: OR FAIL, so that a row that breaks a constraint keeps
+    // those before it. Under the default ABORT, SQLite keeps a copy of every page such a
+    // statement changes, to undo it: on an import into a new file, as much again as the
+    // file itself, written to a temporary file. One row: as the statement of its own.
+    std::string sql = rows > 1 ? failHead_ : head_;
     for (size_t r = 0; r < rows; ++r) {
       sql += r ? ", (" : " (";
       for (size_t c = 0; c < quoted_.size(); ++c) sql += c ? ", ?" : "?";

@@ -2,8 +2,9 @@
 // Rows of one table written many to a statement: a statement per row costs more than
 // the row itself (the table's sequence is read and written back each time). Rows keep
 // the order they were added in, so the keys the database assigns are those that one
-// insert per row gives. When a batch fails, its rows are written one by one and a
-// failing row is traced with its full statement.
+// insert per row gives. When a batch fails, the rows it stored before the failing one
+// stay, the others are written one by one and a failing row is traced with its full
+// statement.
 #include <cstdint>
 #include <functional>
 #include <memory>
@@ -73,7 +74,7 @@ class BatchInserter {
 
   DbSession& db_;
   std::string table_, columns_;
-  std::string head_, traceHead_;
+  std::string head_, failHead_, traceHead_;
   std::string copyText_;
   std::vector<bool> quoted_;
   TraceSink* trace_;

@@ -194,9 +194,17 @@ int32_t OpenDatabaseFile(const std::string& path, sqlite3** connection, std::str
 
 DbSession::~DbSession() { Close(); }
 
+namespace {
+constexpr const char* kTransactionLost = "the transaction was rolled back after a failed statement";
+}  // namespace
+
 struct DbSession::ErrorLog {
   std::mutex mutex;
   DbError last, firstHard;
+  // On a file: a transaction is open, and SQLite ended it by itself after a statement
+  // failed (a full disk, an I/O error, no memory): until the session ends it, no
+  // statement runs, lest it land on its own outside the transaction.
+  std::atomic<bool> inTransaction{false}, transactionLost{false};
 
   // A failure: the latest, and the first hard one (a duplicate insert is not).
   void Note(const DbError& error) {
@@ -329,7 +337,18 @@ int32_t DbSession::StartTransaction() {
     return kResultFail;
   }
   inTransaction_ = true;
+  if (!errors_) errors_ = std::make_shared<ErrorLog>();
+  errors_->transactionLost = false;
+  errors_->inTransaction = true;
   return kResultOk;
+}
+
+// The file's transaction has ended: by the session, or by SQLite after a failure.
+bool DbSession::EndFileTransaction() {
+  inTransaction_ = false;
+  if (!errors_) return false;
+  errors_->inTransaction = false;
+  return errors_->transactionLost.exchange(false);
 }
 
 int32_t DbSession::Commit() {
@@ -344,7 +363,7 @@ int32_t DbSession::Commit() {
       failure = pg::ErrorOf(pg_->Handle(), result);
     } else if (std::string_view(PQcmdStatus(result)) != "COMMIT") {
       // A transaction that met a failure ends in a rollback, however it is ended.
-      failure = DbError{SQLITE_ABORT, "the transaction was rolled back after a failed statement", "25P02"};
+      failure = DbError{SQLITE_ABORT, kTransactionLost, "25P02"};
     }
     PQclear(result);
     if (!failure.Failed()) return kResultOk;
@@ -352,14 +371,19 @@ int32_t DbSession::Commit() {
     return kResultFail;
   }
   if (!db_ || !inTransaction_) return kResultFail;
+  if (errors_ && errors_->transactionLost) {
+    EndFileTransaction();
+    errors_->Note(DbError{SQLITE_ABORT, kTransactionLost});
+    return kResultFail;
+  }
   int rc = sqlite3_exec(db_, "COMMIT", nullptr, nullptr, nullptr);
   if (rc != SQLITE_OK) {
     NoteFailure(rc);
     // A commit that failed for good has ended the transaction (SQLite rolled it back).
-    if (sqlite3_get_autocommit(db_)) inTransaction_ = false;
+    if (sqlite3_get_autocommit(db_)) EndFileTransaction();
     return kResultFail;
   }
-  inTransaction_ = false;
+  EndFileTransaction();
   return kResultOk;
 }
 
@@ -370,7 +394,8 @@ int32_t DbSession::Abort() {
     return pg_->Run("ROLLBACK", nullptr) ? kResultOk : kResultFail;
   }
   if (!db_ || !inTransaction_) return kResultFail;
-  inTransaction_ = false;
+  // Rolled back already: nothing is left to undo.
+  if (EndFileTransaction()) return kResultOk;
   return sqlite3_exec(db_, "ROLLBACK", nullptr, nullptr, nullptr) == SQLITE_OK ? kResultOk : kResultFail;
 }
 
@@ -511,6 +536,8 @@ int64_t DbSession::Changes() const {
   if (pg_) return pg_->changes;
   return db_ ? sqlite3_changes64(db_) : 0;
 }
+
+int64_t DbSession::TotalChanges() const { return db_ && !pg_ ? sqlite3_total_changes64(db_) : 0; }
 
 std::string DbSession::FilePath() const {
   if (pg_) return pg_->Uri();
@@ -680,6 +707,7 @@ void Statement::Close() {
 
 void Statement::NoteFailure(sqlite3* db, int code) {
   error_ = ErrorOf(db, code);
+  if (log_ && log_->inTransaction && db && sqlite3_get_autocommit(db)) log_->transactionLost = true;
   NoteDamage(db, error_);
   if (log_) log_->Note(error_);
 }
@@ -862,6 +890,12 @@ int32_t Statement::Run() {
 }
 
 int32_t Statement::StepFirst() {
+  if (log_ && log_->transactionLost) {
+    done_ = true;
+    error_ = DbError{SQLITE_ABORT, kTransactionLost};
+    log_->Note(error_);
+    return kResultFail;
+  }
   int rc = sqlite3_step(stmt_);
   if (rc == SQLITE_ROW) {
     pendingRow_ = true;

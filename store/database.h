@@ -156,6 +156,9 @@ class DbSession {
   int64_t LastInsertId() const;
   // The rows the latest insert, update or delete of this session changed.
   int64_t Changes() const;
+  // On a file: the rows every insert, update and delete of this session changed so far,
+  // those a statement stored before it failed included. 0 on a server.
+  int64_t TotalChanges() const;
   // The database file (or server URI) this session is open on, for a second session on
   // the same database; empty when closed.
   std::string FilePath() const;
@@ -176,6 +179,7 @@ class DbSession {
   struct ErrorLog;
 
  private:
+  bool EndFileTransaction();
   friend class Statement;
   friend struct PgQuery;
   sqlite3* db_ = nullptr;

@@ -302,6 +302,33 @@ TEST_F(StoreTest, AFailedInsertIsTracedAndRollsTheWholeStoreBack) {
   EXPECT_NE(trace.find("', '2003-03-07 00:00:01', '/fail.html', '200', ' ', '100', '0', '0');\n"), std::string::npos);
 }
 
+// A disk that fills in the middle of a store: SQLite then ends the whole transaction
+// itself. What the store writes after that must not land on its own, one statement at a
+// time; the file keeps what it held before, and the failure is reported.
+TEST_F(StoreTest, ADiskThatFillsMidwayLeavesTheFileAsItWas) {
+  std::string log;
+  for (int i = 0; i < 3000; ++i)
+    log += Combined("10." + std::to_string(i / 250) + "." + std::to_string(i % 250) + ".1", i * 7,
+                    "/page" + std::to_string(i % 40) + ".html?" + std::string(200, 'q'));
+  SessionList list;
+  ParserState state("");
+  test::ParseInto(list, state, log);
+  DbSession db;
+  ASSERT_TRUE(Succeeded(db.OpenFile(NewDatabase())));
+  const std::vector<std::string> pages = Rows(db, "PRAGMA page_count");
+  ASSERT_EQ(pages.size(), 1u);
+  // Room for some of the rows only (pages of 16 KB).
+  Rows(db, "PRAGMA max_page_count = " + std::to_string(std::stoll(pages[0]) + 40));
+  StoreResult result = StoreSessionList(list, db, nullptr);
+  EXPECT_TRUE(result.databaseFailed);
+  EXPECT_NE(result.error.find("cannot store the sessions in the database " + db.FilePath() + ": database or disk is full"),
+            std::string::npos)
+      << result.error;
+  EXPECT_FALSE(db.InTransaction());
+  for (const char* table : {"[Session]", "Resource", "SessionBytes", "DNSLookUp", "SessionBrowserOS"})
+    EXPECT_EQ(Rows(db, std::string("SELECT count(*) FROM ") + table), std::vector<std::string>{"0"}) << table;
+}
+
 TEST_F(StoreTest, SessionIdentifiers) {
   int64_t now = 0x12345678;
   SessionGuid guid = MakeSessionGuid(now);

@@ -2,9 +2,11 @@
 // result of the data source, and quoting of pasted values.
 #include <gtest/gtest.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <fstream>
 
+#include "store/batch_inserter.h"
 #include "store/database.h"
 #include "store/result.h"
 #include "store/sql_text.h"
@@ -105,6 +107,79 @@ TEST_F(DatabaseTest, TransactionsCommitAndRollBack) {
   ASSERT_GE(session_.Commit(), 0);
   EXPECT_EQ(Count("Resource"), 1);
   EXPECT_LT(session_.Commit(), 0) << "nothing to commit";
+}
+
+// Rows written many to a statement land as one insert per row would leave them: a row
+// that breaks a constraint is traced and left out, those before and after it stored in
+// their order with the keys one at a time gives, wherever in its batch it stands.
+TEST_F(DatabaseTest, ABatchKeepsEveryRowButTheOneThatFails) {
+  std::vector<std::string> traced;
+  TraceSink sink = [&](const std::string& line) { traced.push_back(line); };
+  Exec("INSERT INTO Referer (Url) VALUES ('taken')");
+  const int64_t firstId = test::QueryNumber(session_, "SELECT max(RefererId) FROM Referer") + 1;
+  ASSERT_GE(session_.StartTransaction(), 0);
+  {
+    BatchInserter rows(session_, "Referer", "Url, [Group]", {true, true}, &sink);
+    // A batch failing in its middle, one failing at its end, one at its start.
+    for (const std::vector<int>& failing : {std::vector<int>{4}, std::vector<int>{9}, std::vector<int>{0, 5}}) {
+      for (int i = 0; i < 10; ++i) {
+        std::vector<SqlValue>& row = rows.Add();
+        const bool fails = std::find(failing.begin(), failing.end(), i) != failing.end();
+        row[0].SetText(fails ? "taken" : "u" + std::to_string(traced.size()) + "-" + std::to_string(i) + "-" +
+                                             std::to_string(failing[0]));
+        row[1].SetText("g");
+      }
+      rows.Flush();
+    }
+  }
+  ASSERT_GE(session_.Commit(), 0);
+  EXPECT_EQ(traced.size(), 4u);
+  for (const std::string& line : traced)
+    EXPECT_EQ(line, "Insert INTO Referer (Url, [Group]) VALUES ('taken', 'g');");
+  Statement stored;
+  ASSERT_GE(stored.Execute(session_, "SELECT RefererId, Url FROM Referer WHERE Url <> 'taken' ORDER BY RefererId"), 0);
+  std::vector<std::string> urls;
+  int64_t id = 0, expectedId = firstId;
+  std::string url;
+  while (stored.MoveNext() == kResultOk) {
+    ASSERT_TRUE(stored.GetInt64(1, id) && stored.GetText(2, url));
+    EXPECT_EQ(id, expectedId++) << url;
+    urls.push_back(url);
+  }
+  std::vector<std::string> expected;
+  for (int i = 0; i < 10; ++i)
+    if (i != 4) expected.push_back("u0-" + std::to_string(i) + "-4");
+  for (int i = 0; i < 9; ++i) expected.push_back("u1-" + std::to_string(i) + "-9");
+  for (int i = 1; i < 10; ++i)
+    if (i != 5) expected.push_back("u2-" + std::to_string(i) + "-0");
+  EXPECT_EQ(urls, expected);
+}
+
+// A disk that fills in a transaction: SQLite ends the transaction itself. Later
+// statements of the session fail instead of landing one by one, and the file keeps
+// what it held before the transaction.
+TEST_F(DatabaseTest, AStatementAfterTheTransactionWasLostDoesNotRun) {
+  const int64_t pages = test::QueryNumber(session_, "PRAGMA page_count");
+  Exec("PRAGMA max_page_count = " + std::to_string(pages + 8));
+  ASSERT_GE(session_.StartTransaction(), 0);
+  Statement insert;
+  int32_t result = kResultOk;
+  for (int i = 0; i < 2000 && Succeeded(result); ++i)
+    result = insert.Execute(session_, "INSERT INTO Resource (SessionId, UriQuery) VALUES ('s', '" +
+                                          std::string(500, static_cast<char>('a' + i % 26)) + "')");
+  ASSERT_TRUE(Failed(result)) << "the file never filled";
+  EXPECT_TRUE(session_.InTransaction());
+  EXPECT_TRUE(Failed(insert.Execute(session_, "INSERT INTO Resource (SessionId) VALUES ('after')")));
+  EXPECT_NE(insert.Error().message.find("rolled back"), std::string::npos) << insert.Error().message;
+  EXPECT_TRUE(Failed(session_.Commit()));
+  EXPECT_FALSE(session_.InTransaction());
+  EXPECT_EQ(Count("Resource"), 0);
+  // The session works as before for the next transaction.
+  Exec("PRAGMA max_page_count = 1000000");
+  ASSERT_GE(session_.StartTransaction(), 0);
+  Exec("INSERT INTO Resource (SessionId) VALUES ('next')");
+  ASSERT_GE(session_.Commit(), 0);
+  EXPECT_EQ(Count("Resource"), 1);
 }
 
 // A bulk write goes through a rollback journal only while no other connection has the
