@@ -37,7 +37,9 @@ void BatchInserter::Flush() {
   const int64_t before = db_.TotalChanges();
   if (Failed(Run(count_, 0))) {
     // The rows before the one that failed are stored (OR FAIL); the rest go one by one.
-    const int64_t stored = std::clamp<int64_t>(db_.TotalChanges() - before, 0, static_cast<int64_t>(count_));
+    // The statement's own count, not what triggers it fired wrote, and only if it ran.
+    const int64_t stored =
+        db_.TotalChanges() != before ? std::clamp<int64_t>(db_.Changes(), 0, static_cast<int64_t>(count_)) : 0;
     for (size_t r = static_cast<size_t>(stored); r < count_; ++r)
       if (Failed(Run(1, r)) && trace_) (*trace_)(TraceText(rows_[r]));
   }
