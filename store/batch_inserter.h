@@ -57,19 +57,26 @@ class BatchInserter {
   BatchInserter(const BatchInserter&) = delete;
   BatchInserter& operator=(const BatchInserter&) = delete;
 
-  // The next row to fill (one value per column); a full batch is written first.
+  // The next row to fill (one value per column); a full batch is written first. The
+  // row is filled at once: the next Add may take its values.
   std::vector<SqlValue>& Add() {
+    if (copy_) return AddForCopy();
     if (count_ == rows_.size()) Flush();
     return rows_[count_++];
   }
   // Writes the rows held back.
   void Flush();
   // Drops the rows held back, unwritten (after a rollback).
-  void Discard() { count_ = 0; }
+  void Discard() {
+    count_ = 0;
+    held_ = false;
+    copyText_.clear();
+  }
 
  private:
+  std::vector<SqlValue>& AddForCopy();
+  void AppendCopyRow(const std::vector<SqlValue>& row);
   int32_t Run(size_t rows, size_t first);
-  int32_t Copy();
   std::string TraceText(const std::vector<SqlValue>& row) const;
 
   DbSession& db_;
@@ -81,7 +88,8 @@ class BatchInserter {
   std::vector<std::vector<SqlValue>> rows_;
   bool copy_ = false;  // rows go by COPY (a server)
   bool skipDuplicates_ = false;
-  size_t count_ = 0;
+  size_t count_ = 0;  // rows held back; on a server, those in copyText_
+  bool held_ = false;  // on a server: the one row is filled, not yet in copyText_
   std::unique_ptr<Statement> statements_[kRowsPerStatement + 1];
 };
 
