@@ -264,10 +264,8 @@ struct SessionWriter::Impl {
     if (countries != &ownCountries) countries->UseSession(nullptr, db.FilePath());
   }
 
-  // Resource renewed by this transaction is written by no other session before the
-  // commit: the request keys are given here, as its identity would give them, which
-  // spares the server a call of the sequence per row. 0 when the identity gives them
-  // (or its sequence cannot be read).
+  // The request columns, with the key when the import gives it, and which of them a
+  // traced statement shows between quotes (all but the key).
   static std::string ResourceColumns(bool keyed) {
     return std::string(keyed ? "ResourceId, " : "") +
            "SessionId, TimeEnter, UriStem, StatusCode, UriQuery, BytesLoad, Bytes2, TimeLoad";
@@ -278,6 +276,10 @@ struct SessionWriter::Impl {
     return quoted;
   }
 
+  // Resource renewed by this transaction is written by no other session before the
+  // commit: the request keys are given here, as its identity would give them, which
+  // spares the server a call of the sequence per row. 0 when the identity gives them
+  // (or its sequence cannot be read).
   static int64_t NextResourceId(DbSession& db) {
     Statement next;
     int64_t id = 0;
