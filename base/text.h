@@ -1,6 +1,7 @@
 #pragma once
 // Small text helpers shared by every Weavil library: ASCII case folding, comparison
-// without regard to case, trimming, a hash for the tables of interned texts. Log fields, header names and SQL keywords are
+// without regard to case, trimming, a hash for the tables of interned texts, tests on
+// eight bytes at once. Log fields, header names and SQL keywords are
 // ASCII, so the folding is ASCII only and never depends on the locale.
 
 #include <cstddef>
@@ -97,5 +98,22 @@ inline uint32_t HashShortText(std::string_view text) {
   h ^= h >> 32;
   return static_cast<uint32_t>(h);
 }
+
+// Tests on eight bytes at once, for scans that pass over plain text a word at a time.
+// "None" is exact; a byte found may stand beside the one named (a borrow), so a scan
+// looks at a word that tests true byte by byte.
+namespace word_bytes {
+constexpr uint64_t kOnes = 0x0101010101010101ULL, kHighs = 0x8080808080808080ULL;
+// A byte below limit (limit at most 128).
+constexpr bool AnyBelow(uint64_t word, unsigned limit) { return ((word - kOnes * limit) & ~word & kHighs) != 0; }
+constexpr bool AnyEqual(uint64_t word, unsigned char value) { return AnyBelow(word ^ (kOnes * value), 1); }
+// A byte of 0x80 or above.
+constexpr bool AnyHigh(uint64_t word) { return (word & kHighs) != 0; }
+inline uint64_t Load(const char* at) {
+  uint64_t word;
+  std::memcpy(&word, at, sizeof word);
+  return word;
+}
+}  // namespace word_bytes
 
 }  // namespace weavil

@@ -2,7 +2,8 @@
 
 #include <algorithm>
 #include <charconv>
-#include <cstring>
+
+#include "base/text.h"
 
 #include "store/database.h"
 #include "store/result.h"
@@ -91,14 +92,8 @@ int32_t BatchInserter::Run(size_t rows, size_t first) {
 namespace {
 
 // Whether eight bytes may hold one that COPY's text form escapes: a backslash, or a
-// byte below 14 (tab, newline and carriage return among them). Exact for "none".
-bool MayHoldEscaped(uint64_t bytes) {
-  constexpr uint64_t kOnes = 0x0101010101010101ULL, kHighs = 0x8080808080808080ULL;
-  const uint64_t below14 = (bytes - kOnes * 14) & ~bytes & kHighs;
-  const uint64_t other = bytes ^ (kOnes * '\\');
-  const uint64_t backslash = (other - kOnes) & ~other & kHighs;
-  return (below14 | backslash) != 0;
-}
+// byte below 14 (tab, newline and carriage return among them).
+bool MayHoldEscaped(uint64_t bytes) { return word_bytes::AnyBelow(bytes, 14) || word_bytes::AnyEqual(bytes, '\\'); }
 
 // A text as a field of COPY's text form: backslash, tab, newline and carriage return
 // escaped; the runs between them go as they are. Eight bytes at a time are passed over
@@ -108,10 +103,7 @@ void AppendCopyText(std::string& out, std::string_view text) {
   const size_t size = text.size();
   size_t from = 0, i = 0;
   while (i < size) {
-    for (uint64_t bytes; i + 8 <= size; i += 8) {
-      std::memcpy(&bytes, data + i, 8);
-      if (MayHoldEscaped(bytes)) break;
-    }
+    while (i + 8 <= size && !MayHoldEscaped(word_bytes::Load(data + i))) i += 8;
     for (const size_t stop = std::min(size, i + 8); i < stop; ++i) {
       const char ch = data[i];
       if (ch != '\\' && ch != '\t' && ch != '\n' && ch != '\r') continue;

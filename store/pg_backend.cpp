@@ -318,13 +318,12 @@ namespace {
 
 // The length of the longest valid beginning of text.
 size_t ValidPrefix(std::string_view text) {
-  constexpr uint64_t kOnes = 0x0101010101010101ULL, kHighs = 0x8080808080808080ULL;
   size_t i = 0;
   while (i < text.size()) {
     // Eight ASCII bytes, none of them NUL, at a time.
-    for (uint64_t bytes; i + 8 <= text.size(); i += 8) {
-      std::memcpy(&bytes, text.data() + i, 8);
-      if (((bytes | ((bytes - kOnes) & ~bytes)) & kHighs) != 0) break;
+    for (uint64_t word; i + 8 <= text.size(); i += 8) {
+      word = word_bytes::Load(text.data() + i);
+      if (word_bytes::AnyHigh(word) || word_bytes::AnyBelow(word, 1)) break;
     }
     if (i == text.size()) break;
     unsigned char c = static_cast<unsigned char>(text[i]);

@@ -2,6 +2,7 @@
 
 #include <gtest/gtest.h>
 
+#include <cstring>
 #include <string>
 
 namespace weavil {
@@ -36,6 +37,23 @@ TEST(TextTest, TrimTakesBlanksOfBothEnds) {
   EXPECT_EQ(Trim("a b"), "a b");
   EXPECT_EQ(Trim(" \n "), "");
   EXPECT_EQ(ToLowerAscii(std::string_view("GET /A")), "get /a");
+}
+
+// Whether a word holds such a byte is told exactly, wherever the byte stands and
+// whatever stands beside it (a borrow from a lower byte must not make or hide one).
+TEST(TextTest, WordTestsTellExactlyWhetherAByteIsThere) {
+  for (const unsigned char filler : {'a', '\x00', '\x0D', '\x0E', '\x5B', '\x5C', '\x5D', '\x7F', '\x80', '\xFF'})
+    for (int at = 0; at < 8; ++at)
+      for (int value = 0; value < 256; ++value) {
+        char bytes[8];
+        std::memset(bytes, filler, sizeof bytes);
+        bytes[at] = static_cast<char>(value);
+        const uint64_t word = word_bytes::Load(bytes);
+        EXPECT_EQ(word_bytes::AnyBelow(word, 14), value < 14 || filler < 14) << at << " " << value;
+        EXPECT_EQ(word_bytes::AnyBelow(word, 1), value == 0 || filler == 0) << at << " " << value;
+        EXPECT_EQ(word_bytes::AnyEqual(word, '\\'), value == '\\' || filler == '\\') << at << " " << value;
+        EXPECT_EQ(word_bytes::AnyHigh(word), value >= 0x80 || filler >= 0x80) << at << " " << value;
+      }
 }
 
 }  // namespace
