@@ -520,6 +520,69 @@ int32_t DbSession::CopyRows(std::string_view table, std::string_view columns, st
   return kResultOk;
 }
 
+int32_t DbSession::ReadBinaryRows(const std::string& select,
+                                  const std::function<bool(const std::vector<BinaryField>&)>& row) {
+  if (!pg_) return kResultFail;
+  if (!errors_) errors_ = std::make_shared<ErrorLog>();
+  // The form: a signature, flags and a header extension of a given length before the
+  // first row; per row its field count, and per field its length (-1: null) and bytes;
+  // a count of -1 after the last row.
+  static constexpr std::string_view kSignature("PGCOPY\n\xff\r\n\0", 11);
+  bool header = true, malformed = false;
+  std::vector<BinaryField> fields;
+  auto take32 = [](std::string_view& data, int32_t& value) {
+    if (data.size() < 4) return false;
+    const auto* b = reinterpret_cast<const unsigned char*>(data.data());
+    value = static_cast<int32_t>(uint32_t{b[0]} << 24 | uint32_t{b[1]} << 16 | uint32_t{b[2]} << 8 | b[3]);
+    data.remove_prefix(4);
+    return true;
+  };
+  auto bad = [&malformed] {
+    malformed = true;
+    return false;
+  };
+  auto message = [&](std::string_view data) {
+    if (header) {
+      int32_t flags = 0, extension = 0;
+      if (data.substr(0, kSignature.size()) != kSignature) return bad();
+      data.remove_prefix(kSignature.size());
+      if (!take32(data, flags) || !take32(data, extension) || extension < 0 ||
+          data.size() < static_cast<size_t>(extension))
+        return bad();
+      data.remove_prefix(static_cast<size_t>(extension));
+      header = false;
+      if (data.empty()) return true;
+    }
+    if (data.size() < 2) return bad();
+    const auto* b = reinterpret_cast<const unsigned char*>(data.data());
+    const int16_t count = static_cast<int16_t>(b[0] << 8 | b[1]);
+    data.remove_prefix(2);
+    if (count == -1) return data.empty() || bad();
+    if (count < 0) return bad();
+    fields.assign(static_cast<size_t>(count), BinaryField{});
+    for (BinaryField& field : fields) {
+      int32_t size = 0;
+      if (!take32(data, size) || size < -1 || (size > 0 && data.size() < static_cast<size_t>(size)))
+        return bad();
+      if (size < 0) continue;
+      field = {data.data(), size};
+      data.remove_prefix(static_cast<size_t>(size));
+    }
+    if (!data.empty()) return bad();
+    return row(fields);
+  };
+  DbError failure;
+  if (!pg_->CopyOut("COPY (" + select + ") TO STDOUT (FORMAT binary)", message, &failure)) {
+    errors_->Note(failure);
+    return kResultFail;
+  }
+  if (malformed) {
+    errors_->Note(DbError{SQLITE_CORRUPT, "the server sent rows that are not in COPY's binary form", ""});
+    return kResultFail;
+  }
+  return kResultOk;
+}
+
 void DbSession::CopyFrozenInto(std::vector<std::string> tables) {
   if (!pg_ || !inTransaction_) return;
   for (std::string& table : tables) table = ServerTableName(pg::Translate(table).sql);

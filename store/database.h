@@ -7,6 +7,7 @@
 // takes, and translated for the server.
 #include <cstddef>
 #include <cstdint>
+#include <functional>
 #include <memory>
 #include <mutex>
 #include <optional>
@@ -145,6 +146,18 @@ class DbSession {
   // table of the same columns, dropped at the commit, and from there into the table.
   int32_t CopyRows(std::string_view table, std::string_view columns, std::string_view rows,
                    bool skipDuplicates = false);
+  // On a server: each row of select (a SELECT in the server's own dialect) as COPY's
+  // binary form gives it, one call of row per row, stopped when row returns false: a
+  // field is its bytes (a bigint eight of them, most significant first; a text or
+  // bytea its own bytes), a null one has no data. The server sends a large table so at
+  // half the cost of a result of texts, and the rows are read as they come, not held
+  // whole. Fails on a SQLite file, and on data that is not of that form.
+  struct BinaryField {
+    const char* data = nullptr;
+    int32_t size = 0;
+  };
+  int32_t ReadBinaryRows(const std::string& select,
+                         const std::function<bool(const std::vector<BinaryField>& fields)>& row);
   // On a server: the tables this transaction emptied (TRUNCATE) and holds locked. Their
   // COPYs without skipDuplicates write the rows frozen, already visible to every later
   // transaction: the first reads after the commit need not mark every row as seen, and

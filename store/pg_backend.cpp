@@ -638,6 +638,32 @@ bool Connection::Run(const char* sql, DbError* error) {
   return ok;
 }
 
+bool Connection::CopyOut(const std::string& sql, const std::function<bool(std::string_view)>& data,
+                         DbError* error) {
+  Settle();
+  PGresult* result = PQexec(conn_, sql.c_str());
+  if (PQresultStatus(result) != PGRES_COPY_OUT) {
+    if (error) *error = ErrorOf(conn_, result);
+    PQclear(result);
+    return false;
+  }
+  PQclear(result);
+  bool wanted = true;
+  char* buffer = nullptr;
+  int size = 0;
+  while ((size = PQgetCopyData(conn_, &buffer, 0)) > 0) {
+    if (wanted) wanted = data(std::string_view(buffer, static_cast<size_t>(size)));
+    PQfreemem(buffer);
+  }
+  // -1: the data ended, and the COPY's own result follows; -2: the connection failed.
+  result = PQgetResult(conn_);
+  const bool ok = size == -1 && PQresultStatus(result) == PGRES_COMMAND_OK;
+  if (!ok && error) *error = ErrorOf(conn_, result);
+  PQclear(result);
+  while ((result = PQgetResult(conn_))) PQclear(result);
+  return ok;
+}
+
 bool Connection::SendDeferred(const std::string& name, int count, const char* const* values, int insertedRows) {
   AwaitCopy();
   // Answers of INSERTs are a few dozen bytes: a few thousand fit the socket's buffer,

@@ -74,6 +74,10 @@ class Connection {
   bool AwaitCopy();
   // Reads every answer still due; the connection then takes statements one at a time.
   void Settle();
+  // Runs a COPY ... TO STDOUT and gives each message of its data (a row, the first
+  // with the header of the binary form) to data as it comes; data returning false
+  // stops the calls, and the rest is read and dropped. False with the server's error.
+  bool CopyOut(const std::string& sql, const std::function<bool(std::string_view)>& data, DbError* error);
   void SetFailureSink(std::function<void(const DbError&)> sink) { failureSink_ = std::move(sink); }
 
   // The rows the latest statement changed (DbSession::Changes).

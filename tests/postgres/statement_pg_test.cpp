@@ -181,6 +181,56 @@ TEST_F(ServerSessionTest, ValuesReadAsTheyReadFromTheFile) {
   EXPECT_EQ(latin.Get<std::string>(1), "caf\xC3\xA9");
 }
 
+// Rows in the server's binary form: every field's bytes as stored (those COPY's text
+// form escapes among them), nulls, many rows in order, a reader that stops early, and a
+// failed query; the session takes statements after each.
+TEST_F(ServerSessionTest, BinaryRowsBringEveryFieldAsTheServerHoldsIt) {
+  using Field = DbSession::BinaryField;
+  auto text = [](const Field& field) { return std::string(field.data, static_cast<size_t>(field.size)); };
+  std::vector<std::vector<std::optional<std::string>>> rows;
+  auto keep = [&](const std::vector<Field>& fields) {
+    std::vector<std::optional<std::string>>& row = rows.emplace_back();
+    for (const Field& field : fields) row.push_back(field.data ? std::optional(text(field)) : std::nullopt);
+    return true;
+  };
+  ASSERT_EQ(session_.ReadBinaryRows("SELECT CAST(-2 AS bigint), CAST(NULL AS text), CAST('' AS text), "
+                                    "'\\x00095c0aff'::bytea, E'a\\tb\\\\c\\nd'",
+                                    keep),
+            kResultOk)
+      << session_.LastError().message;
+  ASSERT_EQ(rows.size(), 1u);
+  ASSERT_EQ(rows[0].size(), 5u);
+  EXPECT_EQ(rows[0][0], std::string("\xff\xff\xff\xff\xff\xff\xff\xfe", 8));
+  EXPECT_EQ(rows[0][1], std::nullopt);
+  EXPECT_EQ(rows[0][2], "");
+  EXPECT_EQ(rows[0][3], std::string("\x00\x09\x5c\x0a\xff", 5));
+  EXPECT_EQ(rows[0][4], "a\tb\\c\nd");
+
+  rows.clear();
+  ASSERT_EQ(session_.ReadBinaryRows("SELECT CAST(g AS text) AS t FROM generate_series(1, 5000) g ORDER BY g", keep),
+            kResultOk);
+  ASSERT_EQ(rows.size(), 5000u);
+  EXPECT_EQ(rows[0][0], "1");
+  EXPECT_EQ(rows[4999][0], "5000");
+
+  int calls = 0;
+  ASSERT_EQ(session_.ReadBinaryRows("SELECT n FROM generate_series(1, 5000) n",
+                                    [&calls](const std::vector<Field>&) { return ++calls < 3; }),
+            kResultOk);
+  EXPECT_EQ(calls, 3);
+  EXPECT_EQ(Count("SELECT count(*) FROM Browser"), 0);
+
+  EXPECT_EQ(session_.ReadBinaryRows("SELECT Code FROM NoSuchTable", keep), kResultFail);
+  EXPECT_NE(session_.LastError().message.find("nosuchtable"), std::string::npos) << session_.LastError().message;
+  EXPECT_EQ(Count("SELECT count(*) FROM Browser"), 0);
+
+  test::TempDir dir;
+  test::CopyTemplateDatabase(dir.File("log.db"));
+  DbSession onFile;
+  ASSERT_EQ(onFile.OpenFile(dir.File("log.db")), kResultOk);
+  EXPECT_EQ(onFile.ReadBinaryRows("SELECT 1", keep), kResultFail);
+}
+
 TEST_F(ServerSessionTest, ADuplicateOfTheInsertThenSelectPatternLeavesTheTransactionGoing) {
   ASSERT_EQ(session_.StartTransaction(), kResultOk) << session_.LastError().message;
   Statement insert;
