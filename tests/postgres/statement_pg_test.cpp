@@ -32,6 +32,14 @@ TEST(ServerStatement, OpensAnEmptyDatabaseAsAWeavilDatabaseWithItsReferenceData)
   ASSERT_EQ(count.Execute(session, "Select Name FROM Countries WHERE Code='de';"), kResultOk);
   ASSERT_EQ(count.MoveNext(), kResultOk);
   EXPECT_FALSE(count.Get<std::string>(1).empty());
+  // The ranges' indexes, built after their rows, are there.
+  ASSERT_EQ(count.Execute(session, "SELECT string_agg(indexdef, '; ' ORDER BY indexname) FROM pg_indexes WHERE "
+                                   "tablename IN ('ipranges', 'ipranges6');"),
+            kResultOk);
+  ASSERT_EQ(count.MoveNext(), kResultOk);
+  EXPECT_EQ(count.Get<std::string>(1),
+            "CREATE INDEX ipranges6startend ON public.ipranges6 USING btree (startip, endip); "
+            "CREATE INDEX iprangesstartend ON public.ipranges USING btree (startip, endip)");
   // A second session finds it ready.
   DbSession second;
   ASSERT_EQ(second.OpenFile(server.Uri()), kResultOk);
