@@ -137,12 +137,14 @@ CountryRanges::Code CodeOf(const Statement& statement, int ordinal) {
   return code;
 }
 
-// A server's ranges come in its binary form (DbSession::ReadBinaryRows): a third of a
-// million rows as texts cost the server and this side about twice as much, and the
-// result of texts was held whole, some 40 MB at the peak of an import.
-int64_t BigintOf(const DbSession::BinaryField& field, bool& valid) {
-  valid = field.data && field.size == 8;
-  if (!valid) return 0;
+// A server's ranges come in its binary form (DbSession::ReadBinaryRows): as a result of
+// texts, a third of a million rows cost the server about twice as much to send, and the
+// result was held whole (a million-line import's peak fell from 117-121 to 89-92 MB).
+// A field that is not a bigint is 0, and not valid.
+int64_t BigintOf(const DbSession::BinaryField& field, bool* valid = nullptr) {
+  const bool isBigint = field.data && field.size == 8;
+  if (valid) *valid = isBigint;
+  if (!isBigint) return 0;
   uint64_t value = 0;
   for (int i = 0; i < 8; ++i) value = value << 8 | static_cast<unsigned char>(field.data[i]);
   return static_cast<int64_t>(value);
@@ -162,11 +164,11 @@ bool ReadIpv4FromServer(DbSession& session, std::vector<RangeRow<uint32_t>>& row
       "IPRanges",
       [&rows](const std::vector<DbSession::BinaryField>& fields) {
         if (fields.size() != 4) return true;
-        bool validStart = false, validEnd = false, validBits = false;
-        const int64_t start = BigintOf(fields[0], validStart), end = BigintOf(fields[1], validEnd);
+        bool validStart = false, validEnd = false;
+        const int64_t start = BigintOf(fields[0], &validStart), end = BigintOf(fields[1], &validEnd);
         if (!validStart || !validEnd || start < 0 || end > UINT32_MAX || start > end) return true;
-        const int64_t bits = BigintOf(fields[3], validBits);
-        rows.push_back({static_cast<uint32_t>(start), static_cast<uint32_t>(end), bits, CodeOf(fields[2])});
+        rows.push_back(
+            {static_cast<uint32_t>(start), static_cast<uint32_t>(end), BigintOf(fields[3]), CodeOf(fields[2])});
         return true;
       }));
 }
@@ -205,9 +207,7 @@ bool ReadIpv6(DbSession& session, std::vector<RangeRow<Ipv6Number>>& rows) {
           if (!number(fields[0].data, static_cast<size_t>(fields[0].size), start) ||
               !number(fields[1].data, static_cast<size_t>(fields[1].size), end) || start > end)
             return true;
-          bool validBits = false;
-          const int64_t bits = BigintOf(fields[3], validBits);
-          rows.push_back({start, end, bits, CodeOf(fields[2])});
+          rows.push_back({start, end, BigintOf(fields[3]), CodeOf(fields[2])});
           return true;
         }));
   Statement statement;

@@ -162,9 +162,9 @@ void RecreateIndexes(DbSession& db, const std::vector<HeldIndex>& indexes) {
                    "'maintenance_work_mem' AND setting::bigint < 262144;");
     // Nor are the indexes built by parallel workers: each worker is a process started
     // for one index, and its sorted part goes through a temporary file for the leader
-    // to merge. With workers, a million-line import's server used 1.5 to 1.9 s more of
-    // its processors and ended 0.3 to 0.6 s later; one process sorts in memory. For this
-    // transaction only.
+    // to merge. With workers, a million-line import's server used 1.1 to 2.8 s more of
+    // its processors, and the import mostly ended 0.2 to 0.9 s later; one process sorts
+    // in memory. For this transaction only.
     memory.Execute(db, "SELECT set_config('max_parallel_maintenance_workers', '0', true);");
   }
   for (const HeldIndex& index : indexes) {
