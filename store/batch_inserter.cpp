@@ -29,11 +29,7 @@ BatchInserter::~BatchInserter() = default;
 
 void BatchInserter::Flush() {
   if (copy_) {
-    if (held_) {
-      AppendCopyRow(rows_[0]);
-      held_ = false;
-      ++count_;
-    }
+    TakeHeldRow();
     if (count_ == 0) return;
     // A failed COPY ends the server's transaction: there is no row to try alone after
     // it, and the server's message names the line.
@@ -122,13 +118,18 @@ void AppendCopyText(std::string& out, std::string_view text) {
 // while its values are still in the cache: formatted all at the flush, the texts of
 // thousands of rows were read back from memory, a tenth of the import's own work.
 std::vector<SqlValue>& BatchInserter::AddForCopy() {
-  if (held_) {
-    AppendCopyRow(rows_[0]);
-    held_ = false;
-    if (++count_ == kRowsPerCopy) Flush();
-  }
+  TakeHeldRow();
+  if (count_ == kRowsPerCopy) Flush();
   held_ = true;
   return rows_[0];
+}
+
+// The row filled last, into the COPY's text.
+void BatchInserter::TakeHeldRow() {
+  if (!held_) return;
+  AppendCopyRow(rows_[0]);
+  held_ = false;
+  ++count_;
 }
 
 // A row in COPY's text form.

@@ -75,6 +75,7 @@ class BatchInserter {
 
  private:
   std::vector<SqlValue>& AddForCopy();
+  void TakeHeldRow();
   void AppendCopyRow(const std::vector<SqlValue>& row);
   int32_t Run(size_t rows, size_t first);
   std::string TraceText(const std::vector<SqlValue>& row) const;
