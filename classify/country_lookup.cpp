@@ -127,20 +127,47 @@ void Flatten(std::vector<RangeRow<N>>& rows, CountryRanges::Table<N>& table) {
   }
 }
 
-CountryRanges::Code CodeOf(const Statement& statement, int ordinal) {
+// A range's code: at most two characters; none for a null.
+CountryRanges::Code CodeOf(const char* text, size_t size) {
   CountryRanges::Code code;
-  std::string_view text;
-  if (statement.GetTextView(ordinal, text)) {
-    code.length = static_cast<uint8_t>(std::min<size_t>(text.size(), 2));
-    std::copy(text.begin(), text.begin() + code.length, code.text);
-  }
+  if (!text) return code;
+  code.length = static_cast<uint8_t>(std::min<size_t>(size, 2));
+  std::copy(text, text + code.length, code.text);
   return code;
+}
+
+CountryRanges::Code CodeOf(const Statement& statement, int ordinal) {
+  std::string_view text;
+  return statement.GetTextView(ordinal, text) ? CodeOf(text.data(), text.size()) : CountryRanges::Code{};
+}
+
+// A 16-byte bound of IPRanges6, most significant byte first.
+bool Ipv6Of(const void* data, size_t size, Ipv6Number& value) {
+  if (!data || size != 16) return false;
+  const auto* bytes = static_cast<const unsigned char*>(data);
+  value = 0;
+  for (size_t i = 0; i < 16; ++i) value = (value << 8) | bytes[i];
+  return true;
+}
+
+// Rows whose bounds are missing or out of order are left out.
+void AddIpv4Range(std::vector<RangeRow<uint32_t>>& rows, bool bounded, int64_t start, int64_t end, int64_t bits,
+                  CountryRanges::Code code) {
+  if (!bounded || start < 0 || end > UINT32_MAX || start > end) return;
+  rows.push_back({static_cast<uint32_t>(start), static_cast<uint32_t>(end), bits, code});
+}
+
+void AddIpv6Range(std::vector<RangeRow<Ipv6Number>>& rows, bool bounded, Ipv6Number start, Ipv6Number end,
+                  int64_t bits, CountryRanges::Code code) {
+  if (bounded && start <= end) rows.push_back({start, end, bits, code});
 }
 
 // A server's ranges come in its binary form (DbSession::ReadBinaryRows): as a result of
 // texts, a third of a million rows cost the server about twice as much to send, and the
 // result was held whole (a million-line import's peak fell from 117-121 to 89-92 MB).
 // A field that is not a bigint is 0, and not valid.
+using Fields = std::vector<DbSession::BinaryField>;
+
 int64_t BigintOf(const DbSession::BinaryField& field, bool* valid = nullptr) {
   const bool isBigint = field.data && field.size == 8;
   if (valid) *valid = isBigint;
@@ -151,63 +178,44 @@ int64_t BigintOf(const DbSession::BinaryField& field, bool* valid = nullptr) {
 }
 
 CountryRanges::Code CodeOf(const DbSession::BinaryField& field) {
-  CountryRanges::Code code;
-  if (!field.data) return code;
-  code.length = static_cast<uint8_t>(std::min<int32_t>(field.size, 2));
-  std::copy(field.data, field.data + code.length, code.text);
-  return code;
-}
-
-bool ReadIpv4FromServer(DbSession& session, std::vector<RangeRow<uint32_t>>& rows) {
-  return Succeeded(session.ReadBinaryRows(
-      "SELECT CAST(StartIP AS bigint), CAST(EndIP AS bigint), CAST(Code AS text), CAST(ValueBits AS bigint) FROM "
-      "IPRanges",
-      [&rows](const std::vector<DbSession::BinaryField>& fields) {
-        if (fields.size() != 4) return true;
-        bool validStart = false, validEnd = false;
-        const int64_t start = BigintOf(fields[0], &validStart), end = BigintOf(fields[1], &validEnd);
-        if (!validStart || !validEnd || start < 0 || end > UINT32_MAX || start > end) return true;
-        rows.push_back(
-            {static_cast<uint32_t>(start), static_cast<uint32_t>(end), BigintOf(fields[3]), CodeOf(fields[2])});
-        return true;
-      }));
+  return CodeOf(field.data, static_cast<size_t>(std::max<int32_t>(field.size, 0)));
 }
 
 bool ReadIpv4(DbSession& session, std::vector<RangeRow<uint32_t>>& rows) {
   rows.reserve(400000);
-  if (session.IsServer()) return ReadIpv4FromServer(session, rows);
+  if (session.IsServer())
+    return Succeeded(session.ReadBinaryRows(
+        "SELECT CAST(StartIP AS bigint), CAST(EndIP AS bigint), CAST(Code AS text), CAST(ValueBits AS bigint) FROM "
+        "IPRanges",
+        [&rows](const Fields& fields) {
+          if (fields.size() != 4) return true;
+          bool validStart = false, validEnd = false;
+          const int64_t start = BigintOf(fields[0], &validStart), end = BigintOf(fields[1], &validEnd);
+          AddIpv4Range(rows, validStart && validEnd, start, end, BigintOf(fields[3]), CodeOf(fields[2]));
+          return true;
+        }));
   Statement statement;
   if (Failed(statement.Execute(session, "SELECT StartIP, EndIP, Code, ValueBits FROM IPRanges;"))) return false;
   while (statement.MoveNext() == kResultOk) {
     int64_t start = 0, end = 0, bits = 0;
-    if (!statement.GetInt64(1, start) || !statement.GetInt64(2, end) || start < 0 || end > UINT32_MAX || start > end)
-      continue;
+    const bool bounded = statement.GetInt64(1, start) && statement.GetInt64(2, end);
     statement.GetInt64(4, bits);
-    rows.push_back({static_cast<uint32_t>(start), static_cast<uint32_t>(end), bits, CodeOf(statement, 3)});
+    AddIpv4Range(rows, bounded, start, end, bits, CodeOf(statement, 3));
   }
   return true;
 }
 
-// IPRanges6 bounds are 16-byte blobs, most significant byte first.
 bool ReadIpv6(DbSession& session, std::vector<RangeRow<Ipv6Number>>& rows) {
-  auto number = [](const void* data, size_t size, Ipv6Number& value) {
-    if (!data || size != 16) return false;
-    const auto* bytes = static_cast<const unsigned char*>(data);
-    value = 0;
-    for (size_t i = 0; i < 16; ++i) value = (value << 8) | bytes[i];
-    return true;
-  };
   if (session.IsServer())
     return Succeeded(session.ReadBinaryRows(
         "SELECT CAST(StartIP AS bytea), CAST(EndIP AS bytea), CAST(Code AS text), CAST(ValueBits AS bigint) FROM "
         "IPRanges6",
-        [&](const std::vector<DbSession::BinaryField>& fields) {
+        [&rows](const Fields& fields) {
           if (fields.size() != 4) return true;
           Ipv6Number start = 0, end = 0;
-          if (!number(fields[0].data, static_cast<size_t>(fields[0].size), start) ||
-              !number(fields[1].data, static_cast<size_t>(fields[1].size), end) || start > end)
-            return true;
-          rows.push_back({start, end, BigintOf(fields[3]), CodeOf(fields[2])});
+          const bool bounded = Ipv6Of(fields[0].data, static_cast<size_t>(fields[0].size), start) &&
+                               Ipv6Of(fields[1].data, static_cast<size_t>(fields[1].size), end);
+          AddIpv6Range(rows, bounded, start, end, BigintOf(fields[3]), CodeOf(fields[2]));
           return true;
         }));
   Statement statement;
@@ -216,9 +224,9 @@ bool ReadIpv6(DbSession& session, std::vector<RangeRow<Ipv6Number>>& rows) {
     Ipv6Number start = 0, end = 0;
     int64_t bits = 0;
     const BlobView first = statement.GetBlob(1), last = statement.GetBlob(2);
-    if (!number(first.data, first.size, start) || !number(last.data, last.size, end) || start > end) continue;
+    const bool bounded = Ipv6Of(first.data, first.size, start) && Ipv6Of(last.data, last.size, end);
     statement.GetInt64(4, bits);
-    rows.push_back({start, end, bits, CodeOf(statement, 3)});
+    AddIpv6Range(rows, bounded, start, end, bits, CodeOf(statement, 3));
   }
   return true;
 }
