@@ -8,6 +8,7 @@
 #include <condition_variable>
 #include <cstdlib>
 #include <cstring>
+#include <deque>
 #include <functional>
 #include <mutex>
 #include <optional>
@@ -498,38 +499,54 @@ DbError ErrorOf(pg_conn* connection, const pg_result* result) {
   return error;
 }
 
-// The thread a connection sends its COPYs from, one at a time. While a COPY is in
-// flight only this thread touches the connection: every other use waits for it first.
+// The thread a connection sends its COPYs from, one at a time, in the order they were
+// handed over. While a COPY is in flight or waiting only this thread touches the
+// connection: every other use waits for all of them first.
 struct Connection::CopySender {
+  // COPYs handed over and not yet started. With one the server waited for the import
+  // between its COPYs: the next rows were still being made when it finished these.
+  static constexpr size_t kMostWaiting = 2;
+  struct Copy {
+    std::string sql, rows;
+  };
   std::mutex mutex;
   std::condition_variable changed;
-  bool busy = false, stop = false;
+  std::deque<Copy> waiting;
+  bool sending = false, stop = false;
   bool sent = false;  // a COPY went since the last wait (on the connection's own thread)
-  std::string sql, rows;
   bool failed = false;
   DbError failure;
   std::thread thread;
 
+  bool Busy() const { return sending || !waiting.empty(); }
+
   void Serve(pg_conn* conn) {
     std::unique_lock<std::mutex> lock(mutex);
     for (;;) {
-      changed.wait(lock, [&] { return busy || stop; });
-      if (!busy) return;
+      changed.wait(lock, [&] { return !waiting.empty() || stop; });
+      // Rows still waiting when the connection closes belong to a transaction that
+      // never commits.
+      if (stop) return;
+      Copy copy = std::move(waiting.front());
+      waiting.pop_front();
+      sending = true;
       lock.unlock();
+      changed.notify_all();
       DbError error;
-      bool ok = Send(conn, error);
+      bool ok = Send(conn, copy, error);
+      copy = Copy();
       lock.lock();
       if (!ok && !failed) {
         failed = true;
         failure = error;
       }
-      busy = false;
+      sending = false;
       changed.notify_all();
     }
   }
 
-  bool Send(pg_conn* conn, DbError& error) {
-    PGresult* started = PQexec(conn, sql.c_str());
+  static bool Send(pg_conn* conn, const Copy& copy, DbError& error) {
+    PGresult* started = PQexec(conn, copy.sql.c_str());
     bool ok = PQresultStatus(started) == PGRES_COPY_IN;
     if (!ok) error = ErrorOf(conn, started);
     PQclear(started);
@@ -538,7 +555,8 @@ struct Connection::CopySender {
       while (PGresult* rest = PQgetResult(conn)) PQclear(rest);
       return false;
     }
-    ok = PQputCopyData(conn, rows.data(), static_cast<int>(rows.size())) == 1 && PQputCopyEnd(conn, nullptr) == 1;
+    ok = PQputCopyData(conn, copy.rows.data(), static_cast<int>(copy.rows.size())) == 1 &&
+         PQputCopyEnd(conn, nullptr) == 1;
     if (!ok) error = ErrorOf(conn, nullptr);
     while (PGresult* done = PQgetResult(conn)) {
       if (PQresultStatus(done) != PGRES_COMMAND_OK && ok) {
@@ -564,7 +582,9 @@ Connection::~Connection() {
 }
 
 void Connection::SendCopy(std::string sql, std::string rows) {
-  Settle();
+  // Statements sent without waiting are answered first; COPYs sent before may still be
+  // on their way.
+  if (pipeline_) Settle();
   if (!sender_) {
     sender_ = std::make_unique<CopySender>();
     CopySender* sender = sender_.get();
@@ -573,10 +593,9 @@ void Connection::SendCopy(std::string sql, std::string rows) {
   }
   sender_->sent = true;
   {
-    std::lock_guard<std::mutex> lock(sender_->mutex);
-    sender_->sql = std::move(sql);
-    sender_->rows = std::move(rows);
-    sender_->busy = true;
+    std::unique_lock<std::mutex> lock(sender_->mutex);
+    sender_->changed.wait(lock, [&] { return sender_->waiting.size() < CopySender::kMostWaiting; });
+    sender_->waiting.push_back({std::move(sql), std::move(rows)});
   }
   sender_->changed.notify_all();
 }
@@ -587,7 +606,7 @@ bool Connection::AwaitCopy() {
   std::optional<DbError> failure;
   {
     std::unique_lock<std::mutex> lock(sender_->mutex);
-    sender_->changed.wait(lock, [&] { return !sender_->busy; });
+    sender_->changed.wait(lock, [&] { return !sender_->Busy(); });
     if (sender_->failed) {
       failure = sender_->failure;
       sender_->failed = false;

@@ -66,11 +66,12 @@ class Connection {
   bool SendDeferred(const std::string& name, int count, const char* const* values, int insertedRows);
   // Sends rows by COPY (sql: "COPY table (columns) FROM STDIN", rows in COPY's text
   // form) from a thread of the connection's own, so the caller makes the next rows while
-  // the server takes these. The answer is read before the connection is used otherwise
-  // (every use settles first); a failure goes to the failure sink, and the transaction
-  // it ended fails at its commit.
+  // the server takes these. Two COPYs may wait behind the one in flight (the call waits
+  // for room), so the server starts the next as soon as it ends one. The answers are
+  // read before the connection is used otherwise (every use settles first); a failure
+  // goes to the failure sink, and the transaction it ended fails at its commit.
   void SendCopy(std::string sql, std::string rows);
-  // Waits for a COPY sent and not yet answered; false when it failed.
+  // Waits for the COPYs sent and not yet answered; false when one failed.
   bool AwaitCopy();
   // Reads every answer still due; the connection then takes statements one at a time.
   void Settle();

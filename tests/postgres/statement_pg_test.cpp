@@ -341,6 +341,35 @@ TEST_F(ServerSessionTest, BatchedRowsKeepEveryByteOfTheirTexts) {
   EXPECT_EQ(read.MoveNext(), kResultFalse);
 }
 
+// COPYs of two tables taking turns, several waiting behind the one in flight, land
+// whole and in the order their rows were added.
+TEST_F(ServerSessionTest, CopiesWaitingTheirTurnLandInTheirOrder) {
+  constexpr int kRows = 5 * static_cast<int>(BatchInserter::kRowsPerCopy) + 123;
+  ASSERT_EQ(session_.StartTransaction(), kResultOk);
+  {
+    BatchInserter visits(session_, "[Session]", "SessionId, NumVisited", {true, false}, nullptr);
+    BatchInserter bytes(session_, "SessionBytes", "SessionId, Bytes", {true, false}, nullptr);
+    for (int n = 0; n < kRows; ++n) {
+      std::vector<SqlValue>& visit = visits.Add();
+      visit[0].SetText("q" + std::to_string(n));
+      visit[1].SetNumber(n);
+      std::vector<SqlValue>& sum = bytes.Add();
+      sum[0].SetText("q" + std::to_string(n));
+      sum[1].SetNumber(2 * n);
+    }
+    visits.Flush();
+    bytes.Flush();
+  }
+  ASSERT_EQ(session_.Commit(), kResultOk) << session_.LastError().message;
+  EXPECT_EQ(Count("SELECT count(*) FROM Session"), kRows);
+  EXPECT_EQ(Count("SELECT count(*) FROM Session WHERE NumVisited <> NumId - (SELECT min(NumId) FROM Session) OR "
+                  "SessionId <> 'q' || NumVisited"),
+            0);
+  EXPECT_EQ(Count("SELECT count(*) FROM SessionBytes b JOIN Session s ON s.SessionId = b.SessionId AND "
+                  "b.Bytes = 2 * s.NumVisited"),
+            kRows);
+}
+
 // The addresses of an import: a row for an address the table holds, or one an earlier
 // row of the same import holds, is left out; every other row lands, in every batch and
 // in every transaction (the staging table goes with each commit or rollback).
@@ -395,7 +424,8 @@ TEST_F(ServerSessionTest, AFailedCopyAnsweredLaterFailsTheCommit) {
   ASSERT_EQ(session_.StartTransaction(), kResultOk);
   {
     BatchInserter rows(session_, "[Session]", "SessionId, TimeEnter", {true, true}, nullptr);
-    for (int n = 0; n < 20000; ++n) {  // several COPYs; the second holds the bad row
+    // Five COPYs; the second holds the bad row, and those behind it were waiting their turn.
+    for (int n = 0; n < 41000; ++n) {
       std::vector<SqlValue>& row = rows.Add();
       if (n == 9000) row[0] = SqlValue();  // SessionId is NOT NULL
       else row[0].SetText("c" + std::to_string(n));
