@@ -60,11 +60,12 @@ size_t RowCountHint(DbSession& db, const char* sql);
 bool StatementPrepares(DbSession& db, const std::string& sql);
 
 // Runs sql and hands every row to each; false when the statement fails or each
-// answers false (a row this path cannot read).
+// answers false (a row this path cannot read). each runs no statement on db: a
+// server's rows come as it sends them (Statement::ExecuteRows).
 template <class Each>
 bool ForEachRow(DbSession& db, const std::string& sql, Each each) {
   Statement statement;
-  if (Failed(statement.Execute(db, sql))) return false;
+  if (Failed(statement.ExecuteRows(db, sql))) return false;
   int32_t step;
   while ((step = statement.MoveNext()) == kResultOk)
     if (!each(statement)) return false;

@@ -10,6 +10,7 @@
 #include <cmath>
 #include <cstdio>
 #include <cstdlib>
+#include <cstring>
 #include <utility>
 #include <vector>
 
@@ -682,9 +683,18 @@ struct PgQuery {
   PGresult* result = nullptr;
   int row = -1;
   int rows = 0;
+  // ExecuteRows's rows, as COPY sends them: the columns' types, and the fields of the
+  // row at hand (NUL-terminated in the connection's buffer; null for a null value).
+  bool streamed = false;
+  bool ended = false;  // they came to their end, or failed
+  bool rowReady = false;
+  std::vector<Oid> types;
+  std::vector<const char*> fieldText;
+  std::vector<size_t> fieldSize;
   mutable std::vector<std::string> shown;  // a column's text made here (numbers, bytes)
 
   ~PgQuery() {
+    if (streamed && !ended) connection->EndRows(this);
     if (result) PQclear(result);
     if (!name.empty()) connection->Forget(std::move(name));
   }
@@ -696,9 +706,65 @@ struct PgQuery {
     isNull[static_cast<size_t>(index - 1)] = null;
   }
 
-  Oid Type(int ordinal) const { return PQftype(result, ordinal - 1); }
-  const char* Value(int ordinal) const { return PQgetvalue(result, row, ordinal - 1); }
-  size_t Length(int ordinal) const { return static_cast<size_t>(PQgetlength(result, row, ordinal - 1)); }
+  bool HasValues() const { return streamed ? rowReady : result != nullptr; }
+  int Fields() const { return streamed ? static_cast<int>(types.size()) : result ? PQnfields(result) : 0; }
+  bool IsNull(int ordinal) const {
+    return streamed ? fieldText[static_cast<size_t>(ordinal - 1)] == nullptr
+                    : PQgetisnull(result, row, ordinal - 1) != 0;
+  }
+  Oid Type(int ordinal) const { return streamed ? types[static_cast<size_t>(ordinal - 1)] : PQftype(result, ordinal - 1); }
+  const char* Value(int ordinal) const {
+    return streamed ? fieldText[static_cast<size_t>(ordinal - 1)] : PQgetvalue(result, row, ordinal - 1);
+  }
+  size_t Length(int ordinal) const {
+    return streamed ? fieldSize[static_cast<size_t>(ordinal - 1)]
+                    : static_cast<size_t>(PQgetlength(result, row, ordinal - 1));
+  }
+
+  // Splits a row of COPY's text form into its fields in place: each ends in a NUL, "\N"
+  // is null, and the escapes COPY writes (\b \f \n \r \t \v and a doubled backslash)
+  // stand for their bytes again, so each field reads as the same value of a result
+  // does. False when the row has another number of fields than the columns.
+  bool TakeRow(char* line, size_t size) {
+    fieldText.clear();
+    fieldSize.clear();
+    char* start = line;
+    for (size_t at = 0; at <= size; ++at) {
+      if (at < size && line[at] != '\t') continue;
+      char* end = line + at;
+      *end = '\0';
+      if (end - start == 2 && start[0] == '\\' && start[1] == 'N') {
+        fieldText.push_back(nullptr);
+        fieldSize.push_back(0);
+      } else {
+        char* out = start;
+        if (std::memchr(start, '\\', static_cast<size_t>(end - start))) {
+          for (const char* in = start; in < end; ++in) {
+            char c = *in;
+            if (c == '\\' && in + 1 < end) {
+              switch (*++in) {
+                case 'b': c = '\b'; break;
+                case 'f': c = '\f'; break;
+                case 'n': c = '\n'; break;
+                case 'r': c = '\r'; break;
+                case 't': c = '\t'; break;
+                case 'v': c = '\v'; break;
+                default: c = *in; break;
+              }
+            }
+            *out++ = c;
+          }
+          *out = '\0';
+        } else {
+          out = end;
+        }
+        fieldText.push_back(start);
+        fieldSize.push_back(static_cast<size_t>(out - start));
+      }
+      start = end + 1;
+    }
+    return fieldText.size() == types.size();
+  }
 };
 
 namespace {
@@ -862,6 +928,67 @@ int32_t Statement::PgRun(bool deferred) {
   return kResultOk;
 }
 
+int32_t Statement::ExecuteRows(DbSession& session, std::string_view sql) {
+  if (!session.pg_) return Execute(session, sql);
+  Close();
+  if (!session.errors_) session.errors_ = std::make_shared<DbSession::ErrorLog>();
+  log_ = session.errors_;
+  PgPrepare(session, sql, false);
+  PgQuery& q = *pq_;
+  ran_ = true;
+  if (q.translated.nothing) return kResultOk;
+  q.connection->DropForgotten();
+  std::string body = q.translated.sql;
+  while (!body.empty() && (body.back() == ';' || std::isspace(static_cast<unsigned char>(body.back())))) body.pop_back();
+  // The columns' types, for the getters: COPY sends only texts.
+  q.connection->Settle();
+  pg_conn* conn = q.connection->Handle();
+  PGresult* described = PQprepare(conn, "", body.c_str(), 0, nullptr);
+  bool ok = PQresultStatus(described) == PGRES_COMMAND_OK;
+  if (ok) {
+    PQclear(described);
+    described = PQdescribePrepared(conn, "");
+    ok = PQresultStatus(described) == PGRES_COMMAND_OK;
+  }
+  if (!ok) {
+    error_ = pg::ErrorOf(conn, described);
+    PQclear(described);
+    if (log_) log_->Note(error_);
+    return kResultFail;
+  }
+  for (int column = 0; column < PQnfields(described); ++column) q.types.push_back(PQftype(described, column));
+  PQclear(described);
+  q.streamed = true;
+  if (!q.connection->StartRows(&q, "COPY (" + body + ") TO STDOUT", &error_)) {
+    q.ended = true;
+    if (log_) log_->Note(error_);
+    return kResultFail;
+  }
+  return kResultOk;
+}
+
+int32_t Statement::PgNextStreamed() {
+  PgQuery& q = *pq_;
+  q.rowReady = false;
+  onRow_ = false;
+  if (q.ended) return kResultFalse;
+  char* line = nullptr;
+  size_t size = 0;
+  const int got = q.connection->NextRow(&q, line, size, &error_);
+  if (got == 1 && q.TakeRow(line, size)) {
+    q.rowReady = onRow_ = true;
+    return kResultOk;
+  }
+  if (got == 1) {
+    error_ = DbError{SQLITE_ERROR, "the server sent a row with another number of fields than its columns"};
+    q.connection->EndRows(&q);
+  }
+  q.ended = true;
+  if (got == 0) return kResultFalse;
+  if (log_) log_->Note(error_);
+  return kResultFail;
+}
+
 int32_t Statement::Execute(DbSession& session, std::string_view sql) {
   if (session.pg_) {
     Close();
@@ -977,6 +1104,7 @@ int32_t Statement::StepFirst() {
 int32_t Statement::MoveNext() {
   if (pq_) {
     if (!ran_) return kResultFail;
+    if (pq_->streamed) return PgNextStreamed();
     if (pq_->row + 1 >= pq_->rows) {
       pq_->row = pq_->rows;
       onRow_ = false;
@@ -1009,14 +1137,13 @@ int32_t Statement::MoveNext() {
 }
 
 int Statement::ColumnCount() const {
-  if (pq_) return pq_->result ? PQnfields(pq_->result) : 0;
+  if (pq_) return pq_->Fields();
   return stmt_ ? sqlite3_column_count(stmt_) : 0;
 }
 
 bool Statement::ColumnPresent(int ordinal) const {
   if (pq_)
-    return onRow_ && pq_->result && ordinal >= 1 && ordinal <= PQnfields(pq_->result) &&
-           !PQgetisnull(pq_->result, pq_->row, ordinal - 1);
+    return onRow_ && pq_->HasValues() && ordinal >= 1 && ordinal <= pq_->Fields() && !pq_->IsNull(ordinal);
   return stmt_ && onRow_ && ordinal >= 1 && ordinal <= sqlite3_column_count(stmt_) &&
          sqlite3_column_type(stmt_, ordinal - 1) != SQLITE_NULL;
 }
@@ -1029,7 +1156,7 @@ bool Statement::PgTextView(int ordinal, std::string_view& out) const {
     out = raw;
     return true;
   }
-  q.shown.resize(static_cast<size_t>(PQnfields(q.result)));
+  q.shown.resize(static_cast<size_t>(q.Fields()));
   std::string& shown = q.shown[static_cast<size_t>(ordinal - 1)];
   if (type == kBoolType) shown = raw == "t" ? "1" : "0";
   else shown = RealText(std::strtod(q.Value(ordinal), nullptr));
@@ -1042,7 +1169,7 @@ BlobView Statement::GetBlob(int ordinal) const {
   if (pq_) {
     std::string_view raw(pq_->Value(ordinal), pq_->Length(ordinal));
     if (pq_->Type(ordinal) != kByteaType) return {raw.data(), raw.size()};
-    pq_->shown.resize(static_cast<size_t>(PQnfields(pq_->result)));
+    pq_->shown.resize(static_cast<size_t>(pq_->Fields()));
     std::string& bytes = pq_->shown[static_cast<size_t>(ordinal - 1)];
     DecodeHex(raw.substr(raw.size() >= 2 ? 2 : raw.size()), bytes);
     return {bytes.data(), bytes.size()};

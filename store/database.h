@@ -217,6 +217,12 @@ class Statement {
   // the same way. A statement yielding rows stands before its first row afterwards.
   // Closes whatever this object held before.
   int32_t Execute(DbSession& session, std::string_view sql);
+  // Execute for rows the caller reads to their end without another statement on the
+  // session meanwhile: on a server they come one at a time as it sends them, instead of
+  // all of them before the first (a whole table in half the time, and in a fraction of
+  // the memory). Another statement on the session before the last row cuts them off:
+  // MoveNext then fails. On a file the same as Execute.
+  int32_t ExecuteRows(DbSession& session, std::string_view sql);
 
   // Prepared use for statements run many times: prepare once, then bind and Run.
   // Parameters are numbered from 1 as in SQLite ("?").
@@ -350,6 +356,7 @@ class Statement {
   int32_t PgPrepare(DbSession& session, std::string_view sql, bool onServer);
   int32_t PgRun(bool deferred = false);
   int32_t PgFailed();
+  int32_t PgNextStreamed();
   bool PgTextView(int ordinal, std::string_view& out) const;
 
   sqlite3_stmt* stmt_ = nullptr;

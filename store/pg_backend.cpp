@@ -579,10 +579,73 @@ Connection::~Connection() {
     sender_->changed.notify_all();
     sender_->thread.join();
   }
+  if (heldRow_) PQfreemem(heldRow_);
   if (conn_) PQfinish(conn_);
 }
 
+bool Connection::StartRows(const void* reader, const std::string& copySql, DbError* error) {
+  Settle();
+  PGresult* started = PQexec(conn_, copySql.c_str());
+  const bool ok = PQresultStatus(started) == PGRES_COPY_OUT;
+  if (!ok && error) *error = ErrorOf(conn_, started);
+  PQclear(started);
+  if (!ok) {
+    while (PGresult* rest = PQgetResult(conn_)) PQclear(rest);
+    return false;
+  }
+  rowsReader_ = reader;
+  if (cutReader_ == reader) cutReader_ = nullptr;
+  return true;
+}
+
+int Connection::NextRow(const void* reader, char*& row, size_t& size, DbError* error) {
+  if (heldRow_) PQfreemem(heldRow_);
+  heldRow_ = nullptr;
+  if (!reader || rowsReader_ != reader) {
+    if (error && RowsCut(reader))
+      *error = DbError{SQLITE_MISUSE, "the rows were cut off: another statement ran on the connection before their end"};
+    return RowsCut(reader) ? -1 : 0;
+  }
+  char* buffer = nullptr;
+  const int got = PQgetCopyData(conn_, &buffer, 0);
+  if (got > 0) {
+    heldRow_ = buffer;
+    row = buffer;
+    size = static_cast<size_t>(got);
+    if (size > 0 && row[size - 1] == '\n') --size;
+    return 1;
+  }
+  // -1: the data ended, and the COPY's own result follows; -2: the connection failed.
+  rowsReader_ = nullptr;
+  PGresult* result = PQgetResult(conn_);
+  const bool ok = got == -1 && PQresultStatus(result) == PGRES_COMMAND_OK;
+  if (!ok && error) *error = ErrorOf(conn_, result);
+  PQclear(result);
+  while ((result = PQgetResult(conn_))) PQclear(result);
+  return ok ? 0 : -1;
+}
+
+void Connection::EndRows(const void* reader) {
+  if (!reader || rowsReader_ != reader) return;
+  // COPY cannot be stopped from this side: the rest is read.
+  if (heldRow_) PQfreemem(heldRow_);
+  heldRow_ = nullptr;
+  char* buffer = nullptr;
+  while (PQgetCopyData(conn_, &buffer, 0) > 0) PQfreemem(buffer);
+  while (PGresult* rest = PQgetResult(conn_)) PQclear(rest);
+  rowsReader_ = nullptr;
+}
+
+void Connection::CutRows() {
+  if (!rowsReader_) return;
+  // Any other statement would drop the rest of them unseen; the reader is told instead.
+  const void* reader = rowsReader_;
+  EndRows(reader);
+  cutReader_ = reader;
+}
+
 void Connection::SendCopy(std::string sql, std::string rows) {
+  CutRows();
   // Statements sent without waiting are answered first; COPYs sent before may still be
   // on their way.
   if (pipeline_) Settle();
@@ -685,6 +748,7 @@ bool Connection::CopyOut(const std::string& sql, const std::function<bool(std::s
 }
 
 bool Connection::SendDeferred(const std::string& name, int count, const char* const* values, int insertedRows) {
+  CutRows();
   AwaitCopy();
   // Answers of INSERTs are a few dozen bytes: a few thousand fit the socket's buffer,
   // so the server never waits for this side to read while it is still sending.
@@ -703,6 +767,7 @@ bool Connection::SendDeferred(const std::string& name, int count, const char* co
 }
 
 void Connection::Settle() {
+  CutRows();
   AwaitCopy();
   if (!pipeline_) return;
   bool failed = PQpipelineSync(conn_) != 1;

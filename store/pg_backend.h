@@ -81,6 +81,20 @@ class Connection {
   bool CopyOut(const std::string& sql, const std::function<bool(std::string_view)>& data, DbError* error);
   void SetFailureSink(std::function<void(const DbError&)> sink) { failureSink_ = std::move(sink); }
 
+  // Starts a COPY (query) TO STDOUT whose rows reader takes one at a time with NextRow
+  // before the connection's next use: a whole result of a large table costs the client
+  // six times the processor time of its rows as COPY sends them (the memory of one
+  // result for all of them, and allocations for every value). False, with the error,
+  // when the server did not start it.
+  bool StartRows(const void* reader, const std::string& copySql, DbError* error);
+  // The reader's next row, in COPY's text form without its line end, writable until the
+  // next call: 1; 0 at the end; -1 on a failure (error), also when another use of the
+  // connection cut the rows off (RowsCut tells).
+  int NextRow(const void* reader, char*& row, size_t& size, DbError* error);
+  bool RowsCut(const void* reader) const { return reader && cutReader_ == reader; }
+  // Ends the reader's rows before their end: the rest is read and dropped.
+  void EndRows(const void* reader);
+
   // The rows the latest statement changed (DbSession::Changes).
   int64_t changes = 0;
 
@@ -98,6 +112,12 @@ class Connection {
   bool pipeline_ = false;
   std::deque<int> due_;  // per statement sent: the rows it must insert
   std::function<void(const DbError&)> failureSink_;
+  // The reader of rows still coming (StartRows), and the last one whose rows another
+  // use of the connection cut off.
+  const void* rowsReader_ = nullptr;
+  const void* cutReader_ = nullptr;
+  char* heldRow_ = nullptr;  // NextRow's, freed at the next
+  void CutRows();
   struct CopySender;
   std::unique_ptr<CopySender> sender_;
 };

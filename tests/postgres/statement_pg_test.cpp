@@ -1,6 +1,8 @@
 // The statement API on a PostgreSQL server: what callers written for SQLite rely on.
 #include <gtest/gtest.h>
 
+#include <cstring>
+
 #include <optional>
 
 #include "classify/country_lookup.h"
@@ -187,6 +189,67 @@ TEST_F(ServerSessionTest, ValuesReadAsTheyReadFromTheFile) {
   ASSERT_EQ(latin.Query(session_, "SELECT ? || '';", std::string("caf\xE9")), kResultOk) << latin.Error().message;
   ASSERT_EQ(latin.MoveNext(), kResultOk);
   EXPECT_EQ(latin.Get<std::string>(1), "caf\xC3\xA9");
+}
+
+// Rows read as the server sends them (ExecuteRows) read as those of a whole result:
+// every type the getters convert, nulls, texts with each byte COPY escapes, and many
+// rows in order. A reader that stops early, a failing statement and another statement
+// before the end leave the session working, the last one failing the read instead of
+// ending it short.
+TEST_F(ServerSessionTest, RowsReadAsTheyComeReadAsAWholeResult) {
+  const std::string select =
+      "SELECT n, 1.0*n/2, n > 2, NULL, 'x' || n, X'00FF5C', CAST(n AS float8) / 4, "
+      "'t\\b' || chr(8) || chr(9) || chr(10) || chr(11) || chr(12) || chr(13) || '\\N' || chr(1) "
+      "FROM generate_series(1, 5000) AS g(n) ORDER BY n;";
+  Statement whole, streamed;
+  ASSERT_EQ(whole.Execute(session_, select), kResultOk) << whole.Error().message;
+  ASSERT_EQ(streamed.ExecuteRows(session_, select), kResultOk) << streamed.Error().message;
+  // The whole result is in memory already; the streamed rows are still coming.
+  int rows = 0;
+  while (streamed.MoveNext() == kResultOk) {
+    ASSERT_EQ(whole.MoveNext(), kResultOk);
+    ++rows;
+    EXPECT_EQ(streamed.ColumnCount(), 8);
+    for (int column = 1; column <= 8; ++column) {
+      EXPECT_EQ(streamed.Get<std::optional<std::string>>(column), whole.Get<std::optional<std::string>>(column))
+          << rows << ", " << column;
+    }
+    EXPECT_EQ(streamed.Get<int64_t>(3), whole.Get<int64_t>(3));
+    EXPECT_EQ(streamed.Get<double>(7), whole.Get<double>(7));
+    const BlobView a = streamed.GetBlob(6), b = whole.GetBlob(6);
+    ASSERT_EQ(a.size, 3u);
+    ASSERT_EQ(b.size, 3u);
+    EXPECT_EQ(std::memcmp(a.data, b.data, 3), 0);
+  }
+  EXPECT_EQ(rows, 5000);
+  EXPECT_EQ(whole.MoveNext(), kResultFalse);
+  EXPECT_EQ(streamed.MoveNext(), kResultFalse);
+  EXPECT_FALSE(session_.FirstHardError().Failed());
+
+  // Stopped after a row: the rest is dropped and the session goes on.
+  ASSERT_EQ(streamed.ExecuteRows(session_, select), kResultOk);
+  ASSERT_EQ(streamed.MoveNext(), kResultOk);
+  streamed.Close();
+  EXPECT_EQ(Count("SELECT 41 + 1"), 42);
+
+  // A statement in the middle cuts the rows off: the read fails, it does not end short.
+  ASSERT_EQ(streamed.ExecuteRows(session_, select), kResultOk);
+  ASSERT_EQ(streamed.MoveNext(), kResultOk);
+  EXPECT_EQ(Count("SELECT 7"), 7);
+  EXPECT_EQ(streamed.MoveNext(), kResultFail);
+  EXPECT_NE(streamed.Error().message.find("cut off"), std::string::npos) << streamed.Error().message;
+  session_.ClearErrors();
+
+  // A statement the server refuses, and one that fails in the middle of its rows.
+  EXPECT_EQ(streamed.ExecuteRows(session_, "SELECT nothing FROM NoSuchTable;"), kResultFail);
+  ASSERT_EQ(streamed.ExecuteRows(session_, "SELECT 10 / (3 - n) FROM generate_series(1, 5) AS g(n);"), kResultOk);
+  int32_t step = kResultOk;
+  rows = 0;
+  while ((step = streamed.MoveNext()) == kResultOk) ++rows;
+  EXPECT_EQ(step, kResultFail);
+  EXPECT_LT(rows, 3);
+  session_.ClearErrors();
+  EXPECT_EQ(Count("SELECT 5"), 5);
 }
 
 // Rows in the server's binary form: every field's bytes as stored (those COPY's text
