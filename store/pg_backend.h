@@ -82,10 +82,12 @@ class Connection {
   void SetFailureSink(std::function<void(const DbError&)> sink) { failureSink_ = std::move(sink); }
 
   // Starts a COPY (query) TO STDOUT whose rows reader takes one at a time with NextRow
-  // before the connection's next use: a whole result of a large table costs the client
-  // six times the processor time of its rows as COPY sends them (the memory of one
-  // result for all of them, and allocations for every value). False, with the error,
-  // when the server did not start it.
+  // before the connection's next use. A whole result of a large table costs the client
+  // six times the processor time of its rows as COPY sends them: 0.48 s against 0.08 s
+  // for the 772,561 page requests of a million-line log (the memory of one result for
+  // all of them; libpq's rows one by one make three allocations a row, which the
+  // views' two reading threads then wait for each other to make). False, with the
+  // error, when the server did not start it.
   bool StartRows(const void* reader, const std::string& copySql, DbError* error);
   // The reader's next row, in COPY's text form without its line end, writable until the
   // next call: 1; 0 at the end; -1 on a failure (error), also when another use of the
