@@ -119,7 +119,7 @@ void AppendCopyText(std::string& out, std::string_view text) {
 // thousands of rows were read back from memory, a tenth of the import's own work.
 std::vector<SqlValue>& BatchInserter::AddForCopy() {
   TakeHeldRow();
-  if (count_ == kRowsPerCopy) Flush();
+  if (count_ == kRowsPerCopy || copyText_.size() >= kCopyBytes) Flush();
   held_ = true;
   return rows_[0];
 }

@@ -448,7 +448,7 @@ TEST_F(ServerSessionTest, RowsSkippingDuplicatesLeaveStoredRowsAsTheyWere) {
       std::vector<SqlValue>& row = rows.Add();
       row[0].SetText("10.0." + std::to_string(n / 256) + "." + std::to_string(n % 256));
       row[1].SetText("ip.first-" + std::to_string(n));
-      row[2].SetText("--");
+      row[2].SetText(std::string(300, '-'));  // rows of more than one COPY's bytes
       row[3].SetNumber(std::optional<int64_t>());
       if (n % 1000 == 3) {  // the same address again at once
         std::vector<SqlValue>& again = rows.Add();
@@ -460,7 +460,7 @@ TEST_F(ServerSessionTest, RowsSkippingDuplicatesLeaveStoredRowsAsTheyWere) {
   };
   for (int round = 0; round < 2; ++round) {  // a rolled back transaction first
     ASSERT_EQ(session_.StartTransaction(), kResultOk);
-    addAll(0, 9000);  // more than one COPY's rows
+    addAll(0, 9000);  // more than one COPY
     if (round == 0) {
       ASSERT_EQ(session_.Abort(), kResultOk);
       EXPECT_EQ(Count("SELECT count(*) FROM DNSLookUp"), 1);
@@ -486,13 +486,15 @@ TEST_F(ServerSessionTest, RowsSkippingDuplicatesLeaveStoredRowsAsTheyWere) {
 TEST_F(ServerSessionTest, AFailedCopyAnsweredLaterFailsTheCommit) {
   ASSERT_EQ(session_.StartTransaction(), kResultOk);
   {
-    BatchInserter rows(session_, "[Session]", "SessionId, TimeEnter", {true, true}, nullptr);
-    // Five COPYs; the second holds the bad row, and those behind it were waiting their turn.
+    BatchInserter rows(session_, "[Session]", "SessionId, TimeEnter, UserAgent", {true, true, true}, nullptr);
+    // Rows of a few hundred bytes make several COPYs; the second holds the bad row, and
+    // those behind it were waiting their turn.
     for (int n = 0; n < 41000; ++n) {
       std::vector<SqlValue>& row = rows.Add();
       if (n == 9000) row[0] = SqlValue();  // SessionId is NOT NULL
       else row[0].SetText("c" + std::to_string(n));
       row[1].SetText("2024-01-01 00:00:00");
+      row[2].SetText(std::string(300, 'a'));
     }
     rows.Flush();
   }
