@@ -935,6 +935,8 @@ int32_t Statement::ExecuteRows(DbSession& session, std::string_view sql) {
   log_ = session.errors_;
   PgPrepare(session, sql, false);
   PgQuery& q = *pq_;
+  // COPY takes no parameters: such a statement comes as one result, as from Execute.
+  if (q.translated.parameters > 0) return PgRun();
   ran_ = true;
   if (q.translated.nothing) return kResultOk;
   q.connection->DropForgotten();

@@ -240,6 +240,13 @@ TEST_F(ServerSessionTest, RowsReadAsTheyComeReadAsAWholeResult) {
   EXPECT_NE(streamed.Error().message.find("cut off"), std::string::npos) << streamed.Error().message;
   session_.ClearErrors();
 
+  // One with a parameter (COPY takes none) comes as one result; unbound, it is null.
+  ASSERT_EQ(streamed.ExecuteRows(session_, "SELECT ?, 3;"), kResultOk) << streamed.Error().message;
+  ASSERT_EQ(streamed.MoveNext(), kResultOk);
+  EXPECT_EQ(streamed.Get<std::optional<std::string>>(1), std::nullopt);
+  EXPECT_EQ(streamed.Get<int64_t>(2), 3);
+  EXPECT_EQ(streamed.MoveNext(), kResultFalse);
+
   // A statement the server refuses, and one that fails in the middle of its rows.
   EXPECT_EQ(streamed.ExecuteRows(session_, "SELECT nothing FROM NoSuchTable;"), kResultFail);
   ASSERT_EQ(streamed.ExecuteRows(session_, "SELECT 10 / (3 - n) FROM generate_series(1, 5) AS g(n);"), kResultOk);
