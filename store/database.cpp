@@ -976,7 +976,8 @@ int32_t Statement::PgNextStreamed() {
   if (q.ended) return kResultFalse;
   char* line = nullptr;
   size_t size = 0;
-  const int got = q.connection->NextRow(&q, line, size, &error_);
+  int got = q.connection->NextRow(&q, line, size, &error_);
+  if (got == 1 && size > 0 && line[size - 1] == '\n') --size;  // the text form's line end
   if (got == 1 && q.TakeRow(line, size)) {
     q.rowReady = onRow_ = true;
     return kResultOk;

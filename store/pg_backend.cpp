@@ -612,7 +612,6 @@ int Connection::NextRow(const void* reader, char*& row, size_t& size, DbError* e
     heldRow_ = buffer;
     row = buffer;
     size = static_cast<size_t>(got);
-    if (size > 0 && row[size - 1] == '\n') --size;
     return 1;
   }
   // -1: the data ended, and the COPY's own result follows; -2: the connection failed.
@@ -723,28 +722,15 @@ bool Connection::Run(const char* sql, DbError* error) {
 
 bool Connection::CopyOut(const std::string& sql, const std::function<bool(std::string_view)>& data,
                          DbError* error) {
-  Settle();
-  PGresult* result = PQexec(conn_, sql.c_str());
-  if (PQresultStatus(result) != PGRES_COPY_OUT) {
-    if (error) *error = ErrorOf(conn_, result);
-    PQclear(result);
-    return false;
-  }
-  PQclear(result);
+  const char reader = 0;
+  if (!StartRows(&reader, sql, error)) return false;
   bool wanted = true;
-  char* buffer = nullptr;
-  int size = 0;
-  while ((size = PQgetCopyData(conn_, &buffer, 0)) > 0) {
-    if (wanted) wanted = data(std::string_view(buffer, static_cast<size_t>(size)));
-    PQfreemem(buffer);
-  }
-  // -1: the data ended, and the COPY's own result follows; -2: the connection failed.
-  result = PQgetResult(conn_);
-  const bool ok = size == -1 && PQresultStatus(result) == PGRES_COMMAND_OK;
-  if (!ok && error) *error = ErrorOf(conn_, result);
-  PQclear(result);
-  while ((result = PQgetResult(conn_))) PQclear(result);
-  return ok;
+  char* row = nullptr;
+  size_t size = 0;
+  int got = 0;
+  while ((got = NextRow(&reader, row, size, error)) == 1)
+    if (wanted) wanted = data(std::string_view(row, size));
+  return got == 0;
 }
 
 bool Connection::SendDeferred(const std::string& name, int count, const char* const* values, int insertedRows) {

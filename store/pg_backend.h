@@ -89,7 +89,7 @@ class Connection {
   // views' two reading threads then wait for each other to make). False, with the
   // error, when the server did not start it.
   bool StartRows(const void* reader, const std::string& copySql, DbError* error);
-  // The reader's next row, in COPY's text form without its line end, writable until the
+  // The reader's next row as COPY sent it (a message of its data), writable until the
   // next call: 1; 0 at the end; -1 on a failure (error), also when another use of the
   // connection cut the rows off (RowsCut tells).
   int NextRow(const void* reader, char*& row, size_t& size, DbError* error);
