@@ -687,7 +687,6 @@ struct PgQuery {
   // row at hand (NUL-terminated in the connection's buffer; null for a null value).
   bool streamed = false;
   bool ended = false;  // they came to their end, or failed
-  bool rowReady = false;
   std::vector<Oid> types;
   std::vector<const char*> fieldText;
   std::vector<size_t> fieldSize;
@@ -706,7 +705,8 @@ struct PgQuery {
     isNull[static_cast<size_t>(index - 1)] = null;
   }
 
-  bool HasValues() const { return streamed ? rowReady : result != nullptr; }
+  // Whether a row's values are there to read, for a statement standing on a row.
+  bool HasValues() const { return streamed || result != nullptr; }
   int Fields() const { return streamed ? static_cast<int>(types.size()) : result ? PQnfields(result) : 0; }
   bool IsNull(int ordinal) const {
     return streamed ? fieldText[static_cast<size_t>(ordinal - 1)] == nullptr
@@ -928,18 +928,21 @@ int32_t Statement::PgRun(bool deferred) {
   return kResultOk;
 }
 
-int32_t Statement::ExecuteRows(DbSession& session, std::string_view sql) {
-  if (!session.pg_) return Execute(session, sql);
+void Statement::PgOpen(DbSession& session, std::string_view sql) {
   Close();
   if (!session.errors_) session.errors_ = std::make_shared<DbSession::ErrorLog>();
   log_ = session.errors_;
   PgPrepare(session, sql, false);
+}
+
+int32_t Statement::ExecuteRows(DbSession& session, std::string_view sql) {
+  if (!session.pg_) return Execute(session, sql);
+  PgOpen(session, sql);
   PgQuery& q = *pq_;
   // COPY takes no parameters: such a statement comes as one result, as from Execute.
   if (q.translated.parameters > 0) return PgRun();
   ran_ = true;
   if (q.translated.nothing) return kResultOk;
-  q.connection->DropForgotten();
   std::string body = q.translated.sql;
   while (!body.empty() && (body.back() == ';' || std::isspace(static_cast<unsigned char>(body.back())))) body.pop_back();
   // The columns' types, for the getters: COPY sends only texts.
@@ -971,7 +974,6 @@ int32_t Statement::ExecuteRows(DbSession& session, std::string_view sql) {
 
 int32_t Statement::PgNextStreamed() {
   PgQuery& q = *pq_;
-  q.rowReady = false;
   onRow_ = false;
   if (q.ended) return kResultFalse;
   char* line = nullptr;
@@ -979,7 +981,7 @@ int32_t Statement::PgNextStreamed() {
   int got = q.connection->NextRow(&q, line, size, &error_);
   if (got == 1 && size > 0 && line[size - 1] == '\n') --size;  // the text form's line end
   if (got == 1 && q.TakeRow(line, size)) {
-    q.rowReady = onRow_ = true;
+    onRow_ = true;
     return kResultOk;
   }
   if (got == 1) {
@@ -994,10 +996,7 @@ int32_t Statement::PgNextStreamed() {
 
 int32_t Statement::Execute(DbSession& session, std::string_view sql) {
   if (session.pg_) {
-    Close();
-    if (!session.errors_) session.errors_ = std::make_shared<DbSession::ErrorLog>();
-    log_ = session.errors_;
-    PgPrepare(session, sql, false);
+    PgOpen(session, sql);
     return PgRun();
   }
   int32_t result = Prepare(session, sql);

@@ -353,6 +353,8 @@ class Statement {
   bool ColumnPresent(int ordinal) const;
   void NoteFailure(sqlite3* db, int code);
 
+  // Closes what the statement held and takes sql for one run on session's server.
+  void PgOpen(DbSession& session, std::string_view sql);
   int32_t PgPrepare(DbSession& session, std::string_view sql, bool onServer);
   int32_t PgRun(bool deferred = false);
   int32_t PgFailed();
