@@ -1,5 +1,7 @@
 #include "import/index_rebuild.h"
 
+#include <algorithm>
+#include <iterator>
 #include <string_view>
 
 #include "store/database.h"
@@ -8,7 +10,9 @@
 namespace weavil {
 namespace {
 
-constexpr std::string_view kRequestVisitIndex = "ResourceSessionId";
+// The requests' index on their visit: by the session's NumId, or by its identifier
+// text in a file that keeps that layout (and on a server).
+constexpr std::string_view kRequestVisitIndexes[] = {"ResourceSessionNum", "ResourceSessionId"};
 
 // The table's rows, counted up to limit at most (-1 when the count fails): a server
 // counts a table by reading all of it, and an import that finds little new in a large
@@ -78,7 +82,7 @@ std::vector<HeldIndex> DropIndexesForImport(DbSession& db, int64_t expectedBytes
     const char* name;
     int64_t expected;
   };
-  const Table tables[] = {{"Resource", resources},        {"SessionBytes", sessions},
+  const Table tables[] = {{db.RequestTable(), resources}, {"SessionBytes", sessions},
                           {"SessionBrowserOS", sessions}, {"SessionReferer", sessions},
                           {"SessionKeyphrase", sessions}, {"SessionKeywords", sessions},
                           {"DNSLookUp", sessions},        {"Session", 0}};
@@ -98,7 +102,9 @@ std::vector<HeldIndex> DropIndexesForImport(DbSession& db, int64_t expectedBytes
       // identifiers that rise in the order it stores them, and stores a visit's requests
       // together, so each row goes to the index's newest page. Kept, it costs a 1M-line
       // import nothing; sorting it afresh took a tenth of a 10M-line import.
-      if (!db.IsServer() && index.name == kRequestVisitIndex) continue;
+      if (!db.IsServer() && std::find(std::begin(kRequestVisitIndexes), std::end(kRequestVisitIndexes), index.name) !=
+                                std::end(kRequestVisitIndexes))
+        continue;
       Statement drop;
       if (Succeeded(drop.Execute(db, "DROP INDEX \"" + index.name + "\";"))) dropped.push_back(index);
     }
@@ -260,7 +266,8 @@ void RefreshPlannerStatistics(DbSession& db) {
       analyze.Execute(db, "ANALYZE;");
       return;
     }
-    for (const char* table : kImportTables) analyze.Execute(db, std::string("ANALYZE ") + table + ";");
+    for (std::string_view table : kImportTables)
+      analyze.Execute(db, "ANALYZE " + std::string(table == "Resource" ? db.RequestTable() : table) + ";");
     return;
   }
   // A server samples every table it is asked about (the reference tables did not

@@ -216,19 +216,31 @@ struct SessionWriter::Impl {
           if (held) held->push_back(line);
           else WriteTrace(line);
         }),
-        sessionRows(db, "[Session]", "SessionId, TimeEnter, TimeExit, UserIP, ErrorCode, UserAgent, Referer, NumVisited",
-                    {true, true, true, true, false, true, true, true}, &trace),
+        numbered(db.RequestsByNumber()),
+        nextNumId(numbered ? NextNumId(db) : 0),
+        sessionRows(db, "[Session]", numbered ? "NumId, " + std::string(kSessionColumns) : kSessionColumns,
+                    SessionQuoted(numbered), &trace),
         bytesRows(db, "SessionBytes", "SessionId, Bytes, BytesIn", {true, true, true}, nullptr),
         nextResourceId(db.CopiesFrozenInto("Resource") ? NextResourceId(db) : 0),
-        resourceRows(db, "Resource", ResourceColumns(nextResourceId > 0), ResourceQuoted(nextResourceId > 0), &trace) {
+        resourceRows(db, db.RequestTable(), ResourceColumns(nextResourceId > 0, numbered),
+                     ResourceQuoted(nextResourceId > 0, numbered), &trace) {
+    // Written by number, a row is traced as the insert it stands for: the session's
+    // columns without the NumId, the request's with its session's identifier text (kept
+    // after the written values).
+    if (numbered) {
+      sessionRows.TraceAs("[Session]", kSessionColumns, {1, 2, 3, 4, 5, 6, 7, 8}, SessionQuoted(false));
+      resourceRows.TraceAs("Resource", ResourceColumns(false, false), {kResourceTraceId, 1, 2, 3, 4, 5, 6, 7},
+                           ResourceQuoted(false, false));
+    }
     // On a server an address costs a statement of its own unless it goes with others:
     // the known ones are left out as the single insert's failure leaves them.
     if (db.IsServer())
       addressRows = std::make_unique<BatchInserter>(db, "DNSLookUp", "UserIP, rURL, CountryCode, IsRobot",
                                                     std::vector<bool>{true, true, true, false}, nullptr,
                                                     !uncheckedAddresses);
-    existsStatement.Prepare(
-        db, "SELECT SessionId, NumVisited, TimeExit, Referer FROM [Session] WHERE TimeEnter=? AND UserIP=? ORDER BY NumId;");
+    existsStatement.Prepare(db,
+                            "SELECT SessionId, NumVisited, TimeExit, Referer, NumId FROM [Session] WHERE TimeEnter=? "
+                            "AND UserIP=? ORDER BY NumId;");
     bytesStatement.Prepare(db, "SELECT Bytes, BytesIn FROM SessionBytes WHERE SessionId=?;");
     updateSession.Prepare(db, "UPDATE [Session] SET NumVisited=?, TimeExit=?, Referer=? WHERE SessionId=?;");
     updateBytes.Prepare(db, "UPDATE SessionBytes SET Bytes=?, BytesIn=? WHERE SessionId=?;");
@@ -264,16 +276,43 @@ struct SessionWriter::Impl {
     if (countries != &ownCountries) countries->UseSession(nullptr, db.FilePath());
   }
 
-  // The request columns, with the key when the import gives it, and which of them a
-  // traced statement shows between quotes (all but the key).
-  static std::string ResourceColumns(bool keyed) {
-    return std::string(keyed ? "ResourceId, " : "") +
-           "SessionId, TimeEnter, UriStem, StatusCode, UriQuery, BytesLoad, Bytes2, TimeLoad";
+  static constexpr const char* kSessionColumns =
+      "SessionId, TimeEnter, TimeExit, UserIP, ErrorCode, UserAgent, Referer, NumVisited";
+  // Which of the session columns a traced statement shows between quotes; the NumId
+  // first when the import gives it.
+  static std::vector<bool> SessionQuoted(bool numbered) {
+    std::vector<bool> quoted{true, true, true, true, false, true, true, true};
+    if (numbered) quoted.insert(quoted.begin(), false);
+    return quoted;
   }
-  static std::vector<bool> ResourceQuoted(bool keyed) {
+  // The request columns, with the key when the import gives it, the session by its
+  // NumId when the file keeps them so, and which of them a traced statement shows
+  // between quotes (all but the numbers).
+  static std::string ResourceColumns(bool keyed, bool numbered) {
+    return std::string(keyed ? "ResourceId, " : "") + (numbered ? "SessionNum" : "SessionId") +
+           ", TimeEnter, UriStem, StatusCode, UriQuery, BytesLoad, Bytes2, TimeLoad";
+  }
+  static std::vector<bool> ResourceQuoted(bool keyed, bool numbered) {
     std::vector<bool> quoted(8, true);
+    if (numbered) quoted[0] = false;
     if (keyed) quoted.insert(quoted.begin(), false);
     return quoted;
+  }
+  // Where a request row written by number keeps its session's identifier for the trace.
+  static constexpr size_t kResourceTraceId = 8;
+
+  // The NumId the next new session takes, as the table's AUTOINCREMENT would give it:
+  // after the largest it ever gave and the largest there. The import's transaction
+  // holds the file's write lock, so no other writer takes one meanwhile.
+  static int64_t NextNumId(DbSession& db) {
+    Statement next;
+    int64_t id = 1;
+    if (Succeeded(next.Execute(db,
+                               "SELECT max(coalesce((SELECT max(seq) FROM sqlite_sequence WHERE name = 'Session'), 0), "
+                               "coalesce((SELECT max(NumId) FROM [Session]), 0)) + 1;")) &&
+        next.MoveNext() == kResultOk)
+      next.GetInt64(1, id);
+    return id;
   }
 
   // Resource renewed by this transaction is written by no other session before the
@@ -342,6 +381,7 @@ struct SessionWriter::Impl {
 
   struct StoredRow {
     std::string id, exit, referrer;
+    int64_t numId = 0;
     int64_t pages = 0, bytes = 0, bytesIn = 0;
     bool hasBytes = false;  // a SessionBytes row is there for the byte sums' update
   };
@@ -410,6 +450,7 @@ struct SessionWriter::Impl {
       answer.numId = numId;
       answer.row.reset();
       StoredRow found;
+      found.numId = numId;
       if (!lookup.GetText(3, found.id)) continue;
       lookup.GetInt64(4, found.pages);
       lookup.GetText(5, found.exit);
@@ -461,6 +502,7 @@ struct SessionWriter::Impl {
       existsStatement.GetInt64(2, found.pages);
       existsStatement.GetText(3, found.exit);
       existsStatement.GetText(4, found.referrer);
+      existsStatement.GetInt64(5, found.numId);
       if (Succeeded(bytesStatement.Run(found.id)) && bytesStatement.MoveNext() == kResultOk) {
         found.hasBytes = true;
         bytesStatement.GetInt64(1, found.bytes);
@@ -515,7 +557,7 @@ struct SessionWriter::Impl {
       int64_t skip = ListedAndStored(session, row);
       list.ForEachResource(session, [&](const ResourceRecord& resource) {
         if (skip > 0) --skip;
-        else AddResource(resource, row.id);
+        else AddResource(resource, row.id, row.numId);
       });
       pages = static_cast<int64_t>(session.resourceCount);
     }
@@ -534,7 +576,7 @@ struct SessionWriter::Impl {
     return StoreOutcome::kCompleted;
   }
 
-  StoreOutcome StoreSession(const SessionRecord& session, std::string& newId) {
+  StoreOutcome StoreSession(const SessionRecord& session, std::string& newId, int64_t& newNumId) {
     int64_t now = static_cast<int64_t>(std::time(nullptr));
     std::string enter = FormatEpochSeconds(session.enterTime);
     char addressBuffer[16];
@@ -553,7 +595,11 @@ struct SessionWriter::Impl {
 
     std::string id = sessionIds.Next(now);
     std::string_view userAgent = list.Text(session.userAgent);
-    std::vector<SqlValue>& row = sessionRows.Add();
+    SqlValue* row = sessionRows.Add().data();
+    if (numbered) {
+      newNumId = nextNumId++;
+      (row++)->SetNumber(newNumId);
+    }
     row[0].SetText(id);
     row[1].SetText(enter);
     row[2].SetText(FormatEpochSeconds(session.exitTime));
@@ -589,11 +635,16 @@ struct SessionWriter::Impl {
     return StoreOutcome::kNew;
   }
 
-  void AddResource(const ResourceRecord& resource, std::string_view id) {
+  void AddResource(const ResourceRecord& resource, std::string_view id, int64_t numId) {
     std::vector<SqlValue>& whole = resourceRows.Add();
     SqlValue* row = whole.data();
     if (nextResourceId > 0) (row++)->SetNumber(nextResourceId++);
-    row[0].SetText(id);
+    if (numbered) {
+      row[0].SetNumber(numId);
+      whole[kResourceTraceId].SetText(id);
+    } else {
+      row[0].SetText(id);
+    }
     row[1].SetText(FormatEpochSeconds(resource.time));
     row[2].SetText(list.Text(resource.path));
     row[3].SetNumber(resource.status);
@@ -603,13 +654,14 @@ struct SessionWriter::Impl {
     row[7].SetNumber(resource.timeTaken);
   }
 
-  void StoreResources(const SessionRecord& session, std::string_view id) {
-    list.ForEachResource(session, [&](const ResourceRecord& resource) { AddResource(resource, id); });
+  void StoreResources(const SessionRecord& session, std::string_view id, int64_t numId) {
+    list.ForEachResource(session, [&](const ResourceRecord& resource) { AddResource(resource, id, numId); });
   }
 
   // A deferred session still taking parts.
   struct Deferred {
     std::string id;
+    int64_t numId = 0;
     bool written = false;           // stored new at its start, or found stored (else its parts are not written)
     bool referrerAnalysed = false;  // its referrer was final at its start
     bool completing = false;        // completes row, stored before
@@ -638,15 +690,16 @@ struct SessionWriter::Impl {
       deferred.written = deferred.completing = true;
       deferred.seeded = part.seeded;
       deferred.id = row->id;
+      deferred.numId = row->numId;
       deferred.skip = ListedAndStored(part, *row);
       deferred.row = std::move(*row);
       AppendBeyondStored(deferred, part);
       return;
     }
-    switch (StoreSession(part, deferred.id)) {
+    switch (StoreSession(part, deferred.id, deferred.numId)) {
       case StoreOutcome::kNew:
         deferred.written = true;
-        StoreResources(part, deferred.id);
+        StoreResources(part, deferred.id, deferred.numId);
         if (FinalReferrer(part)) {
           classifier.AnalyzeReferrer(ReferrerText(part), deferred.id);
           deferred.referrerAnalysed = true;
@@ -663,13 +716,13 @@ struct SessionWriter::Impl {
     auto found = deferredSessions.find(index);
     if (found == deferredSessions.end() || !found->second.written) return;
     if (found->second.completing) AppendBeyondStored(found->second, part);
-    else StoreResources(part, found->second.id);
+    else StoreResources(part, found->second.id, found->second.numId);
   }
 
   void AppendBeyondStored(Deferred& deferred, const SessionRecord& part) {
     list.ForEachResource(part, [&](const ResourceRecord& resource) {
       if (deferred.skip > 0) --deferred.skip;
-      else AddResource(resource, deferred.id);
+      else AddResource(resource, deferred.id, deferred.numId);
     });
   }
 
@@ -684,7 +737,7 @@ struct SessionWriter::Impl {
       EndCompletion(deferred, last, result);
       return;
     }
-    StoreResources(last, deferred.id);
+    StoreResources(last, deferred.id, deferred.numId);
     if (!deferred.referrerAnalysed) classifier.AnalyzeReferrer(ReferrerText(last), deferred.id);
     EndedDeferred& ended = endedDeferred.emplace_back();
     ended.id = std::move(deferred.id);
@@ -737,6 +790,8 @@ struct SessionWriter::Impl {
   const SessionList& list;
   SessionClassifier& classifier;
   TraceSink trace;
+  const bool numbered;  // the file keeps the requests by their session's NumId
+  int64_t nextNumId = 0;  // NextNumId's, counting on, when numbered
   BatchInserter sessionRows, bytesRows;
   int64_t nextResourceId = 0;  // NextResourceId's, counting on
   BatchInserter resourceRows;
@@ -778,12 +833,12 @@ std::string_view SessionWriter::ReferrerText(const SessionRecord& session) const
 
 SessionWriter::~SessionWriter() = default;
 
-StoreOutcome SessionWriter::StoreSession(const SessionRecord& session, std::string& newId) {
-  return impl_->StoreSession(session, newId);
+StoreOutcome SessionWriter::StoreSession(const SessionRecord& session, std::string& newId, int64_t& newNumId) {
+  return impl_->StoreSession(session, newId, newNumId);
 }
 
-void SessionWriter::StoreResources(const SessionRecord& session, std::string_view sessionId) {
-  impl_->StoreResources(session, sessionId);
+void SessionWriter::StoreResources(const SessionRecord& session, std::string_view sessionId, int64_t numId) {
+  impl_->StoreResources(session, sessionId, numId);
 }
 
 void SessionWriter::Flush() { impl_->Flush(); }
@@ -829,9 +884,10 @@ size_t SessionWriter::StoreRange(size_t next, size_t end, StoreResult& result,
     }
     const SessionRecord& session = impl_->list.At(next);
     std::string id;
-    switch (StoreSession(session, id)) {
+    int64_t numId = 0;
+    switch (StoreSession(session, id, numId)) {
       case StoreOutcome::kNew:
-        StoreResources(session, id);
+        StoreResources(session, id, numId);
         impl_->classifier.AnalyzeReferrer(ReferrerText(session), id);
         ++result.stored;
         break;

@@ -84,7 +84,8 @@ enum class StoreOutcome {
 // holds more (pages, a later exit, more bytes) the stored one is completed: the
 // missing page requests are appended and NumVisited, TimeExit and the byte sums
 // updated; its identifier, referrer and classification stay. StoreSession gives the
-// new identifier's text with kNew; StoreResources then writes its page requests.
+// new identifier's text (and NumId) with kNew; StoreResources then writes its page
+// requests.
 class SessionWriter {
  public:
   // heldTrace: failed statements are collected there instead of written to the trace.
@@ -99,8 +100,9 @@ class SessionWriter {
   SessionWriter(const SessionWriter&) = delete;
   SessionWriter& operator=(const SessionWriter&) = delete;
 
-  StoreOutcome StoreSession(const SessionRecord& session, std::string& newId);
-  void StoreResources(const SessionRecord& session, std::string_view sessionId);
+  // newNumId: the new session's NumId when the file keeps its requests by it (else 0).
+  StoreOutcome StoreSession(const SessionRecord& session, std::string& newId, int64_t& newNumId);
+  void StoreResources(const SessionRecord& session, std::string_view sessionId, int64_t numId);
   // Stores or completes the sessions from index next up to end, in list order, with
   // the page requests and referrer of each new one, and counts what became of them
   // in result. Stops before a session once a statement has failed or when

@@ -20,12 +20,24 @@ BatchInserter::BatchInserter(DbSession& db, std::string_view table, std::string_
       failHead_("INSERT OR FAIL INTO " + std::string(table) + " (" + std::string(columns) + ") VALUES"),
       traceHead_("Insert INTO " + std::string(table) + " (" + std::string(columns) + ")"),
       quoted_(std::move(quoted)),
+      written_(quoted_.size()),
+      traceQuoted_(quoted_),
       trace_(trace),
       rows_(db.IsServer() ? 1 : kRowsPerStatement, std::vector<SqlValue>(quoted_.size())),
       copy_(db.IsServer()),
       skipDuplicates_(skipDuplicates) {}
 
 BatchInserter::~BatchInserter() = default;
+
+void BatchInserter::TraceAs(std::string_view table, std::string_view columns, std::vector<size_t> places,
+                            std::vector<bool> quoted) {
+  traceHead_ = "Insert INTO " + std::string(table) + " (" + std::string(columns) + ")";
+  size_t values = written_;
+  for (size_t place : places) values = std::max(values, place + 1);
+  for (std::vector<SqlValue>& row : rows_) row.resize(values);
+  tracePlaces_ = std::move(places);
+  traceQuoted_ = std::move(quoted);
+}
 
 void BatchInserter::Flush() {
   if (copy_) {
@@ -73,7 +85,8 @@ int32_t BatchInserter::Run(size_t rows, size_t first) {
   if (!statement->IsOpen()) return kResultFail;
   int index = 1;
   for (size_t r = first; r < first + rows; ++r) {
-    for (const SqlValue& value : rows_[r]) {
+    for (size_t c = 0; c < written_; ++c) {
+      const SqlValue& value = rows_[r][c];
       switch (value.kind) {
         case SqlValue::Kind::kNull: statement->BindNull(index); break;
         case SqlValue::Kind::kNumber: statement->BindInt64(index, value.number); break;
@@ -135,7 +148,7 @@ void BatchInserter::TakeHeldRow() {
 // A row in COPY's text form.
 void BatchInserter::AppendCopyRow(const std::vector<SqlValue>& row) {
   std::string& text = copyText_;
-  for (size_t c = 0; c < row.size(); ++c) {
+  for (size_t c = 0; c < written_; ++c) {
     if (c) text.push_back('\t');
     const SqlValue& value = row[c];
     switch (value.kind) {
@@ -156,15 +169,16 @@ void BatchInserter::AppendCopyRow(const std::vector<SqlValue>& row) {
 std::string BatchInserter::TraceText(const std::vector<SqlValue>& row) const {
   std::string sql = traceHead_;
   sql += " VALUES (";
-  for (size_t c = 0; c < row.size(); ++c) {
+  const size_t shown = tracePlaces_.empty() ? written_ : tracePlaces_.size();
+  for (size_t c = 0; c < shown; ++c) {
     if (c) sql += ", ";
-    const SqlValue& value = row[c];
+    const SqlValue& value = row[tracePlaces_.empty() ? c : tracePlaces_[c]];
     if (value.kind == SqlValue::Kind::kNull) {
       sql += "NULL";
       continue;
     }
     std::string text = value.kind == SqlValue::Kind::kText ? value.text : std::to_string(value.number);
-    if (!quoted_[c]) {
+    if (!traceQuoted_[c]) {
       sql += text;
       continue;
     }

@@ -59,6 +59,12 @@ class BatchInserter {
   BatchInserter(DbSession& db, std::string_view table, std::string_view columns, std::vector<bool> quoted,
                 TraceSink* trace, bool skipDuplicates = false);
   ~BatchInserter();
+  // For rows written in another form than the insert they stand for: a failed row is
+  // traced as "Insert INTO table (columns) VALUES (...)" with, for each of those
+  // columns, the row's value at places[i], between quotes where quoted[i]. Places at
+  // and past the written columns' count hold values kept for the trace only (the
+  // rows grow to hold them); Add's row has them after the written ones.
+  void TraceAs(std::string_view table, std::string_view columns, std::vector<size_t> places, std::vector<bool> quoted);
   BatchInserter(const BatchInserter&) = delete;
   BatchInserter& operator=(const BatchInserter&) = delete;
 
@@ -90,6 +96,9 @@ class BatchInserter {
   std::string head_, failHead_, traceHead_;
   std::string copyText_;
   std::vector<bool> quoted_;
+  size_t written_ = 0;  // the columns written: a row's first values
+  std::vector<size_t> tracePlaces_;  // TraceAs's; empty: the written columns as they are
+  std::vector<bool> traceQuoted_;
   TraceSink* trace_;
   std::vector<std::vector<SqlValue>> rows_;
   bool copy_ = false;  // rows go by COPY (a server)

@@ -596,6 +596,16 @@ bool DbSession::CopiesFrozenInto(std::string_view table) const {
              frozenTables_.end();
 }
 
+bool DbSession::RequestsByNumber() const {
+  if (!db_ || pg_) return false;
+  sqlite3_stmt* look = nullptr;
+  bool found = sqlite3_prepare_v2(db_, "SELECT 1 FROM main.sqlite_master WHERE type = 'table' AND name = 'ResourceRow'",
+                                  -1, &look, nullptr) == SQLITE_OK &&
+               sqlite3_step(look) == SQLITE_ROW;
+  sqlite3_finalize(look);
+  return found;
+}
+
 int64_t DbSession::Changes() const {
   if (pg_) return pg_->changes;
   return db_ ? sqlite3_changes64(db_) : 0;

@@ -166,6 +166,13 @@ class DbSession {
   // The table is one of CopyFrozenInto's: no other session can write it before the commit.
   bool CopiesFrozenInto(std::string_view table) const;
 
+  // Whether this file keeps its page requests in ResourceRow, by their session's NumId
+  // (the Resource that statements read is then a view). False on a server, and for a
+  // file that keeps the Resource table of the identifier text.
+  bool RequestsByNumber() const;
+  // The table the page requests are stored in: "ResourceRow" or "Resource".
+  const char* RequestTable() const { return RequestsByNumber() ? "ResourceRow" : "Resource"; }
+
   int64_t LastInsertId() const;
   // The rows the latest insert, update or delete of this session changed.
   int64_t Changes() const;

@@ -1,5 +1,6 @@
 #include "store/schema_upgrade.h"
 
+#include <cstdint>
 #include <filesystem>
 #include <vector>
 
@@ -9,8 +10,18 @@ namespace weavil {
 namespace {
 
 struct SchemaObject {
-  std::string type, name, sql;
+  std::string type, name, sql, table;
 };
+
+// A number the statement gives; -1 when it fails.
+int64_t Number(sqlite3* db, const char* sql) {
+  sqlite3_stmt* read = nullptr;
+  int64_t value = -1;
+  if (sqlite3_prepare_v2(db, sql, -1, &read, nullptr) == SQLITE_OK && sqlite3_step(read) == SQLITE_ROW)
+    value = sqlite3_column_int64(read, 0);
+  sqlite3_finalize(read);
+  return value;
+}
 
 std::string Quoted(const std::string& name) {
   std::string text = "\"";
@@ -29,12 +40,14 @@ bool Run(sqlite3* db, const std::string& sql, std::string& error) {
   return false;
 }
 
-// The template's objects, tables first so that indexes and views find theirs.
+// The template's objects, tables first, then indexes, views and the triggers on them, so
+// that each finds what it is on.
 bool TemplateObjects(sqlite3* db, std::vector<SchemaObject>& objects, std::string& error) {
   sqlite3_stmt* list = nullptr;
   const char* sql =
-      "SELECT type, name, sql FROM upgrade_template.sqlite_master WHERE sql IS NOT NULL AND name NOT LIKE 'sqlite_%' "
-      "AND name NOT IN (SELECT name FROM main.sqlite_master) ORDER BY type <> 'table', type = 'view', rowid";
+      "SELECT type, name, sql, tbl_name FROM upgrade_template.sqlite_master WHERE sql IS NOT NULL AND name NOT LIKE "
+      "'sqlite_%' AND name NOT IN (SELECT name FROM main.sqlite_master) ORDER BY CASE type WHEN 'table' THEN 0 WHEN "
+      "'index' THEN 1 WHEN 'view' THEN 2 ELSE 3 END, rowid";
   if (sqlite3_prepare_v2(db, sql, -1, &list, nullptr) != SQLITE_OK) {
     error = sqlite3_errmsg(db);
     return false;
@@ -45,17 +58,84 @@ bool TemplateObjects(sqlite3* db, std::vector<SchemaObject>& objects, std::strin
       const unsigned char* value = sqlite3_column_text(list, column);
       return std::string(value ? reinterpret_cast<const char*>(value) : "");
     };
-    objects.push_back({text(0), text(1), text(2)});
+    objects.push_back({text(0), text(1), text(2), text(3)});
   }
   if (rc != SQLITE_DONE) error = sqlite3_errmsg(db);
   sqlite3_finalize(list);
   return rc == SQLITE_DONE;
 }
 
+// The objects of the requests' layout by number: ResourceRow and its index, the view
+// Resource and the triggers on it.
+bool OfNumberedRequests(const SchemaObject& object) {
+  return object.table == "ResourceRow" || (object.table == "Resource" && object.type != "table");
+}
+
+// A Resource table moved into the template's ResourceRow, the key sequence carried on.
+// numbered: whether it was (false, with no error, for a database that has no Resource
+// table or holds a request whose session is not stored).
+bool NumberRequests(sqlite3* db, bool& numbered, std::string& error) {
+  numbered = false;
+  const int64_t table =
+      Number(db, "SELECT count(*) FROM main.sqlite_master WHERE type = 'table' AND name = 'Resource'");
+  const int64_t target =
+      Number(db, "SELECT count(*) FROM upgrade_template.sqlite_master WHERE type = 'table' AND name = 'ResourceRow'");
+  if (table < 0 || target < 0) {
+    error = sqlite3_errmsg(db);
+    return false;
+  }
+  if (table == 0 || target == 0) return true;
+  const int64_t unmatched = Number(db,
+                                   "SELECT EXISTS (SELECT 1 FROM main.Resource r WHERE NOT EXISTS (SELECT 1 FROM "
+                                   "main.Session s WHERE s.SessionId = r.SessionId))");
+  if (unmatched < 0) {
+    error = sqlite3_errmsg(db);
+    return false;
+  }
+  if (unmatched) return true;
+  std::string create;
+  {
+    sqlite3_stmt* read = nullptr;
+    if (sqlite3_prepare_v2(db, "SELECT sql FROM upgrade_template.sqlite_master WHERE name = 'ResourceRow'", -1, &read,
+                           nullptr) == SQLITE_OK &&
+        sqlite3_step(read) == SQLITE_ROW && sqlite3_column_text(read, 0))
+      create = reinterpret_cast<const char*>(sqlite3_column_text(read, 0));
+    sqlite3_finalize(read);
+  }
+  // Each request goes with the first stored session of its identifier, as the view and
+  // the statements that joined on the text found it. The key sequence goes on from the
+  // larger of the old table's and its highest key, as the old table's would have.
+  numbered = !create.empty() && Run(db, create, error) &&
+             Run(db,
+                 "INSERT INTO main.ResourceRow (ResourceId, SessionNum, TimeEnter, UriStem, StatusCode, UriQuery, "
+                 "BytesLoad, Bytes2, TimeLoad) SELECT r.ResourceId, (SELECT min(s.NumId) FROM main.Session s WHERE "
+                 "s.SessionId = r.SessionId), r.TimeEnter, r.UriStem, r.StatusCode, r.UriQuery, r.BytesLoad, r.Bytes2, "
+                 "r.TimeLoad FROM main.Resource r ORDER BY r.ResourceId",
+                 error) &&
+             Run(db,
+                 "INSERT INTO main.sqlite_sequence (name, seq) SELECT 'ResourceRow', seq FROM main.sqlite_sequence "
+                 "WHERE name = 'Resource' AND seq > coalesce((SELECT max(seq) FROM main.sqlite_sequence WHERE name = "
+                 "'ResourceRow'), 0)",
+                 error) &&
+             Run(db, "DELETE FROM main.sqlite_sequence WHERE name = 'ResourceRow' AND seq < (SELECT max(seq) FROM "
+                     "main.sqlite_sequence WHERE name = 'ResourceRow')", error) &&
+             Run(db, "DROP VIEW IF EXISTS main.FirstSessionResource", error) &&
+             Run(db, "DROP VIEW IF EXISTS main.LastSessionResource", error) &&
+             Run(db, "DROP TABLE main.Resource", error);
+  if (create.empty() && error.empty()) error = "the template has no statement for ResourceRow";
+  return numbered;
+}
+
 bool AddMissing(sqlite3* db, std::string& error) {
+  bool numbered = false;
+  if (!NumberRequests(db, numbered, error)) return false;
   std::vector<SchemaObject> objects;
   if (!TemplateObjects(db, objects, error)) return false;
+  const bool textRequests =
+      Number(db, "SELECT count(*) FROM main.sqlite_master WHERE type = 'table' AND name = 'Resource'") > 0;
   for (const SchemaObject& object : objects) {
+    // Requests kept by their text identifier keep the views on that table.
+    if (textRequests && OfNumberedRequests(object)) continue;
     if (!Run(db, object.sql, error)) return false;
     if (object.type == "table" &&
         !Run(db, "INSERT INTO main." + Quoted(object.name) + " SELECT * FROM upgrade_template." + Quoted(object.name),
@@ -98,8 +178,12 @@ bool UpgradeSchema(sqlite3* db, const std::string& templatePath, std::string& er
   bool done = false;
   if (!attached) {
     reason = sqlite3_errmsg(db);
-  } else if (Run(db, "BEGIN IMMEDIATE", reason)) {
-    // Another program may have upgraded it while this one waited for the lock.
+  } else if (Run(db, "BEGIN", reason)) {
+    // Deferred: the first write takes main's write lock, and the template is only read.
+    // BEGIN IMMEDIATE takes the write lock of every attached file, the template's too,
+    // so two programs upgrading two files waited for each other. Another program that
+    // upgrades this file first makes that write fail, and this one leaves it as it is;
+    // one that did so before is seen here, as the version is read again.
     done = SchemaVersion(db) >= kSchemaVersion || AddMissing(db, reason);
     if (done) done = Run(db, "COMMIT", reason);
     if (!done) sqlite3_exec(db, "ROLLBACK", nullptr, nullptr, nullptr);

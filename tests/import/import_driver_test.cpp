@@ -75,7 +75,7 @@ TEST_F(DriverTest, ImportTracesItsStepsAndStoresOnce) {
                          "instance...\nGetting the result...\nOpening Session...\nClosing Session...\nDB stored\n");
   // The planner's statistics count what was stored, for the report queries.
   const std::string db = dir_.File("log.db");
-  EXPECT_EQ(test::QueryNumber(db, "SELECT stat+0 FROM sqlite_stat1 WHERE idx='ResourceSessionId'"), 2);
+  EXPECT_EQ(test::QueryNumber(db, "SELECT stat+0 FROM sqlite_stat1 WHERE idx='ResourceSessionNum'"), 2);
   test::QueryNumber(db, "DELETE FROM sqlite_stat1");
   copies_.resumeImports = false;  // read again from the start
   ImportStats second = Import(log);
@@ -92,12 +92,12 @@ TEST_F(DriverTest, ImportTracesItsStepsAndStoresOnce) {
   std::string grown = test::ReadFile(log) + Combined("3.3.3.3", 20, "/c.html");
   test::WriteFile(log, grown);
   EXPECT_EQ(Import(log).sessionsStored, 1);
-  EXPECT_EQ(test::QueryNumber(db, "SELECT stat+0 FROM sqlite_stat1 WHERE idx='ResourceSessionId'"), 3);
+  EXPECT_EQ(test::QueryNumber(db, "SELECT stat+0 FROM sqlite_stat1 WHERE idx='ResourceSessionNum'"), 3);
   EXPECT_GT(test::QueryNumber(db, "SELECT stat+0 FROM sqlite_stat1 WHERE idx='IPRangesStartEnd'"), 1000);
   test::QueryNumber(db, "UPDATE sqlite_stat1 SET stat='7 1 1' WHERE idx='IPRangesStartEnd'");
   test::WriteFile(log, grown + Combined("4.4.4.4", 30, "/d.html"));
   EXPECT_EQ(Import(log).sessionsStored, 1);
-  EXPECT_EQ(test::QueryNumber(db, "SELECT stat+0 FROM sqlite_stat1 WHERE idx='ResourceSessionId'"), 4);
+  EXPECT_EQ(test::QueryNumber(db, "SELECT stat+0 FROM sqlite_stat1 WHERE idx='ResourceSessionNum'"), 4);
   EXPECT_EQ(test::QueryNumber(db, "SELECT stat+0 FROM sqlite_stat1 WHERE idx='IPRangesStartEnd'"), 7);
 }
 

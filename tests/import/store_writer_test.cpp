@@ -3,6 +3,8 @@
 // against one statement at a time as the rules write them.
 #include <gtest/gtest.h>
 
+#include <sqlite3.h>
+
 #include <ctime>
 #include <filesystem>
 #include <set>
@@ -284,7 +286,7 @@ TEST_F(StoreTest, AFailedInsertIsTracedAndRollsTheWholeStoreBack) {
   DbSession db;
   ASSERT_TRUE(Succeeded(db.OpenFile(NewDatabase())));
   Statement trigger;
-  ASSERT_TRUE(Succeeded(trigger.Execute(db, "CREATE TRIGGER NoFail BEFORE INSERT ON Resource WHEN "
+  ASSERT_TRUE(Succeeded(trigger.Execute(db, "CREATE TRIGGER NoFail BEFORE INSERT ON ResourceRow WHEN "
                                             "NEW.UriStem='/fail.html' BEGIN SELECT RAISE(ABORT, 'refused'); END")));
   StoreResult result = StoreSessionList(list, db, nullptr);
   // Reported, and nothing half stored: the session would lack a page.
@@ -469,20 +471,38 @@ TEST_F(StoreTest, BatchedStoreWritesWhatOneStatementAtATimeWrites) {
     (i < 250 ? earlier : later) += line;
     if (i >= 200 && i < 250) later += line;  // the second import overlaps the first
   }
-  std::string fastPath = NewDatabase("fast.db"), plainPath = NewDatabase("plain.db");
-  DbSession fast, plain;
+  std::string fastPath = NewDatabase("fast.db"), plainPath = NewDatabase("plain.db"), textPath = NewDatabase("text.db");
+  // A file that keeps its requests in a table by the identifier text (one the upgrade
+  // left so) is written by the text.
+  {
+    DbSession setup;
+    ASSERT_TRUE(Succeeded(setup.OpenFile(textPath)));
+    ASSERT_EQ(sqlite3_exec(setup.Handle(),
+                   "DROP VIEW FirstSessionResource; DROP VIEW LastSessionResource; DROP VIEW Resource; DROP TABLE "
+                   "ResourceRow; CREATE TABLE Resource (ResourceId INTEGER PRIMARY KEY AUTOINCREMENT, SessionId TEXT, "
+                   "TimeEnter TEXT, UriStem TEXT COLLATE NOCASE, StatusCode INTEGER, UriQuery TEXT, BytesLoad INTEGER, "
+                   "Bytes2 INTEGER, TimeLoad INTEGER); CREATE INDEX ResourceSessionId ON Resource (SessionId);",
+                           nullptr, nullptr, nullptr),
+              SQLITE_OK);
+  }
+  DbSession fast, plain, text;
   ASSERT_TRUE(Succeeded(fast.OpenFile(fastPath)));
   ASSERT_TRUE(Succeeded(plain.OpenFile(plainPath)));
+  ASSERT_TRUE(Succeeded(text.OpenFile(textPath)));
+  ASSERT_TRUE(fast.RequestsByNumber());
+  ASSERT_FALSE(text.RequestsByNumber());
   for (const std::string* log : {&earlier, &later}) {
     SessionList list;
     ParserState state("www.site.test");
     test::ParseInto(list, state, *log);
     ASSERT_GT(list.Count(), 20u);
     StoreSessionList(list, fast, nullptr);
+    StoreSessionList(list, text, nullptr);
     PlainStore(list, plain);
   }
   std::vector<std::string> fastRows = Dump(fast), plainRows = Dump(plain);
   EXPECT_EQ(fastRows, plainRows);
+  EXPECT_EQ(Dump(text), plainRows);
   EXPECT_GT(fastRows.size(), 500u);
 }
 

@@ -68,8 +68,10 @@ void FillMixedSessions(ReportDb& db) {
                         systems[pick(static_cast<int>(systems.size()))]);
     }
   }
-  // Requests of a session that is not stored count nowhere.
-  db.Exec("INSERT INTO Resource (SessionId, TimeEnter, UriStem, StatusCode) VALUES ('no-such-session', "
+  // Requests of a session that is not stored count nowhere. The view refuses such a
+  // request; in the table it names a session no number stands for, and reads with no
+  // SessionId.
+  db.Exec("INSERT INTO ResourceRow (SessionNum, TimeEnter, UriStem, StatusCode) VALUES (-1, "
           "'2004-03-05 10:00:00', '/orphan', 200)");
   db.Exec("INSERT OR IGNORE INTO Countries (Code, Name) VALUES ('US', 'United States'), ('DE', 'Germany')");
 }

@@ -84,7 +84,9 @@ TEST_F(ClearDatabaseTest, DeletesRunInTheirOrder) {
   Exec("CREATE TABLE DeleteLog (Seq INTEGER PRIMARY KEY, Name TEXT)");
   for (const char* table : {"SessionBrowserOS", "SessionKeyphrase", "SessionKeywords", "SessionReferer",
                             "SessionBytes", "Resource", "Session"}) {
-    Exec(std::string("CREATE TRIGGER log_") + table + " AFTER DELETE ON " + table +
+    // The delete from the view Resource deletes the rows of ResourceRow.
+    const std::string on = std::string(table) == "Resource" ? "ResourceRow" : table;
+    Exec(std::string("CREATE TRIGGER log_") + table + " AFTER DELETE ON " + on +
          " BEGIN INSERT INTO DeleteLog (Name) VALUES ('" + table + "'); END");
   }
   ASSERT_EQ(ClearDatabase(Prompts(true)), ClearOutcome::kCleared);

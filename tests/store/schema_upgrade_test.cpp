@@ -2,6 +2,8 @@
 // transaction, keeping their rows and gaining the IPv6 country ranges.
 #include <gtest/gtest.h>
 
+#include <algorithm>
+
 #include <sqlite3.h>
 
 #include "store/database.h"
@@ -50,6 +52,104 @@ TEST_F(SchemaUpgradeTest, FirstTemplateGainsTheMissingTablesWithTheirRowsOnce) {
   EXPECT_EQ(Number(path, "SELECT count(*) FROM Session WHERE SessionId = 's1'"), 1);
   // The rows of the tables it had stay as they were (no second copy of IPv4 ranges).
   EXPECT_EQ(Number(path, "SELECT count(*) FROM IPRanges"), 0);
+}
+
+// A checksum of what the Resource of path reads, row by row in key order.
+std::string RequestRows(const std::string& path) {
+  sqlite3* db = nullptr;
+  std::string rows;
+  if (sqlite3_open(path.c_str(), &db) != SQLITE_OK) return rows;
+  sqlite3_stmt* read = nullptr;
+  sqlite3_prepare_v2(db,
+                     "SELECT ResourceId || '|' || quote(SessionId) || '|' || quote(TimeEnter) || '|' || quote(UriStem) "
+                     "|| '|' || quote(StatusCode) || '|' || quote(UriQuery) || '|' || quote(BytesLoad) || '|' || "
+                     "quote(Bytes2) || '|' || quote(TimeLoad) FROM Resource ORDER BY ResourceId",
+                     -1, &read, nullptr);
+  while (read && sqlite3_step(read) == SQLITE_ROW)
+    rows += reinterpret_cast<const char*>(sqlite3_column_text(read, 0)) + std::string("\n");
+  sqlite3_finalize(read);
+  sqlite3_close(db);
+  return rows;
+}
+
+void Exec(const std::string& path, const std::string& sql) {
+  sqlite3* db = nullptr;
+  ASSERT_EQ(sqlite3_open(path.c_str(), &db), SQLITE_OK);
+  char* message = nullptr;
+  EXPECT_EQ(sqlite3_exec(db, sql.c_str(), nullptr, nullptr, &message), SQLITE_OK) << (message ? message : "") << sql;
+  sqlite3_free(message);
+  sqlite3_close(db);
+}
+
+bool Upgrade(const std::string& path, std::string& error) {
+  sqlite3* db = nullptr;
+  if (sqlite3_open(path.c_str(), &db) != SQLITE_OK) return false;
+  bool done = UpgradeSchema(db, WEAVIL_DB_TEMPLATE, error);
+  sqlite3_close(db);
+  return done;
+}
+
+// The requests of a Resource table move to ResourceRow by their session's NumId; the
+// view reads them back as they were, and the keys go on where the old table's left off.
+TEST_F(SchemaUpgradeTest, RequestsMoveToTheirSessionsNumbersAndReadAsBefore) {
+  std::string path = OldDatabase();
+  Exec(path,
+       "INSERT INTO Session (SessionId, TimeEnter) VALUES ('s2', '2003-03-07 02:00:00'), ('s3', '2003-03-07 03:00:00');"
+       "DELETE FROM Session WHERE SessionId = 's3';"  // NumId 3 was given and is gone: the next is 4
+       "INSERT INTO Resource (SessionId, TimeEnter, UriStem, StatusCode, UriQuery, BytesLoad, Bytes2, TimeLoad) VALUES "
+       "('s2', '2003-03-07 02:00:00', '/b', 200, ' ', 10, 1, 0), "
+       "('s1', '2003-03-07 01:00:00', '/A', 404, 'q=1', 5, 2, 3), "
+       "('s2', '2003-03-07 02:00:05', '/c', 200, ' ', 7, 0, 0), "
+       "('s1', '2003-03-07 01:00:09', '/gone', 200, ' ', 0, 0, 0);"
+       "DELETE FROM Resource WHERE UriStem = '/gone';");
+  const std::string before = RequestRows(path);
+  ASSERT_EQ(std::count(before.begin(), before.end(), '\n'), 3) << before;
+  std::string error;
+  ASSERT_TRUE(Upgrade(path, error)) << error;
+
+  EXPECT_EQ(RequestRows(path), before);
+  EXPECT_EQ(Number(path, "SELECT count(*) FROM sqlite_master WHERE name = 'Resource' AND type = 'view'"), 1);
+  EXPECT_EQ(Number(path, "SELECT count(*) FROM ResourceRow r JOIN Session s ON s.NumId = r.SessionNum AND "
+                         "s.SessionId = 's2'"), 2);
+  EXPECT_EQ(Number(path, "SELECT count(*) FROM sqlite_master WHERE name = 'ResourceSessionNum'"), 1);
+  EXPECT_EQ(Number(path, "PRAGMA user_version"), kSchemaVersion);
+  // The stored queries read the moved rows: /b (key 1) and /c (key 3) are s2's first and last.
+  EXPECT_EQ(Number(path, "SELECT \"'ResourceId'\" FROM FirstSessionResource WHERE SessionId = 's2'"), 1);
+  EXPECT_EQ(Number(path, "SELECT \"'ResourceId'\" FROM LastSessionResource WHERE SessionId = 's2'"), 3);
+  // Key 4 was given before and is not given again; a request of a session that is not
+  // stored is refused rather than kept without its SessionId.
+  Exec(path, "INSERT INTO Resource (SessionId, UriStem) VALUES ('s1', '/next')");
+  EXPECT_EQ(Number(path, "SELECT ResourceId FROM Resource WHERE UriStem = '/next'"), 5);
+  sqlite3* db = nullptr;
+  ASSERT_EQ(sqlite3_open(path.c_str(), &db), SQLITE_OK);
+  EXPECT_NE(
+      sqlite3_exec(db, "INSERT INTO Resource (SessionId, UriStem) VALUES ('s9', '/x')", nullptr, nullptr, nullptr),
+      SQLITE_OK);
+  // Changed and deleted through the view as the table was.
+  EXPECT_EQ(sqlite3_exec(db, "UPDATE Resource SET UriStem = '/B', SessionId = 's1' WHERE ResourceId = 1", nullptr,
+                         nullptr, nullptr),
+            SQLITE_OK);
+  EXPECT_EQ(sqlite3_exec(db, "DELETE FROM Resource WHERE ResourceId = 3", nullptr, nullptr, nullptr), SQLITE_OK);
+  sqlite3_close(db);
+  EXPECT_EQ(Number(path, "SELECT count(*) FROM Resource WHERE SessionId = 's1' AND UriStem = '/B'"), 1);
+  EXPECT_EQ(Number(path, "SELECT count(*) FROM ResourceRow"), 3);
+}
+
+// A request whose session is not stored has no number to go by: such a database keeps
+// its Resource table, every row of it, and is upgraded otherwise.
+TEST_F(SchemaUpgradeTest, RequestsOfMissingSessionsKeepTheTableAsItIs) {
+  std::string path = OldDatabase();
+  Exec(path, "INSERT INTO Resource (SessionId, UriStem) VALUES ('s1', '/a'), ('lost', '/b')");
+  const std::string before = RequestRows(path);
+  std::string error;
+  ASSERT_TRUE(Upgrade(path, error)) << error;
+  EXPECT_EQ(RequestRows(path), before);
+  EXPECT_EQ(Number(path, "SELECT count(*) FROM sqlite_master WHERE name = 'Resource' AND type = 'table'"), 1);
+  EXPECT_EQ(Number(path, "SELECT count(*) FROM sqlite_master WHERE tbl_name IN ('ResourceRow', 'Resource') AND "
+                         "type <> 'table' AND name <> 'ResourceSessionId'"), 0);
+  EXPECT_EQ(Number(path, "SELECT count(*) FROM IPRanges6"),
+            Number(WEAVIL_DB_TEMPLATE, "SELECT count(*) FROM IPRanges6"));
+  EXPECT_EQ(Number(path, "PRAGMA user_version"), kSchemaVersion);
 }
 
 TEST_F(SchemaUpgradeTest, FailedUpgradeLeavesTheDatabaseAsItWas) {
