@@ -40,14 +40,18 @@ void FoldAsciiCase(std::string_view text, std::string& out) {
 class NameTable {
  public:
   // linkTable may be empty for a table whose link row another table writes (OS);
-  // linkColumns start with the session's identifier.
+  // linkColumns are those after the session's. A file that keeps the table by number
+  // gets its rows by the session's NumId, into the table itself.
   bool Prepare(DbSession& session, std::string_view insertSql, std::string_view selectSql, std::string_view linkTable,
                std::string_view linkColumns = {}, size_t numbers = 1) {
     session_ = &session;
     if (!linkTable.empty()) {
+      byNumber_ = session.KeptByNumber(linkTable);
       std::vector<bool> quoted(1 + numbers, false);
-      quoted[0] = true;
-      links_ = std::make_unique<BatchInserter>(session, linkTable, linkColumns, std::move(quoted), nullptr);
+      quoted[0] = !byNumber_;
+      links_ = std::make_unique<BatchInserter>(session, session.StoredTable(linkTable),
+                                               (byNumber_ ? "SessionNum, " : "SessionId, ") + std::string(linkColumns),
+                                               std::move(quoted), nullptr);
     }
     return Succeeded(insert_.Prepare(session, insertSql)) && Succeeded(select_.Prepare(session, selectSql));
   }
@@ -70,9 +74,15 @@ class NameTable {
     return id;
   }
 
-  void Link(std::string_view sessionId, int32_t id, int32_t second = -1) {
+  bool ByNumber() const { return byNumber_; }
+
+  // numId: the session's, when the table is kept by number (a link without one, of a
+  // session that is not stored, is not written, as the table's view refuses it).
+  void Link(std::string_view sessionId, int64_t numId, int32_t id, int32_t second = -1) {
+    if (byNumber_ && numId <= 0) return;
     std::vector<SqlValue>& row = links_->Add();
-    row[0].SetText(sessionId);
+    if (byNumber_) row[0].SetNumber(numId);
+    else row[0].SetText(sessionId);
     row[1].SetNumber(id);
     if (row.size() > 2) row[2].SetNumber(second);
   }
@@ -90,6 +100,7 @@ class NameTable {
   DbSession* session_ = nullptr;
   Statement insert_, select_;
   std::unique_ptr<BatchInserter> links_;
+  bool byNumber_ = false;
   TextMap<int32_t> ids_;
   std::string key_;
 };
@@ -106,18 +117,29 @@ struct ClassificationStore::Impl {
   Impl(DbSession& db, bool modern) : session(db), modernRules(modern) {
     prepared = browsers.Prepare(session, "Insert Into Browser (Browser) Values (?);",
                                 "Select BrowserId FROM Browser WHERE Browser=?;", "SessionBrowserOS",
-                                "SessionId, BrowserId, OSId", 2) &&
+                                "BrowserId, OSId", 2) &&
                systems.Prepare(session, "Insert Into OS (OS) Values (?);", "Select OSId FROM OS WHERE OS=?;", "") &&
                referers.Prepare(session, "Insert Into Referer (Url, [Group]) Values (?, ?);",
-                                "Select RefererId FROM Referer WHERE Url=?;", "SessionReferer", "SessionId, RefererId") &&
+                                "Select RefererId FROM Referer WHERE Url=?;", "SessionReferer", "RefererId") &&
                keyphrases.Prepare(session, "Insert Into Keyphrase (Keyphrase) Values (?);",
                                   "Select KeyphraseId FROM Keyphrase WHERE Keyphrase=?;", "SessionKeyphrase",
-                                  "SessionId, KeyphraseId") &&
+                                  "KeyphraseId") &&
                keywords.Prepare(session, "Insert Into Keyword (Word) Values (?);",
-                                "Select KeywordId FROM Keyword WHERE Word=?;", "SessionKeywords", "SessionId, KeywordId");
+                                "Select KeywordId FROM Keyword WHERE Word=?;", "SessionKeywords", "KeywordId");
+    if (prepared && (browsers.ByNumber() || referers.ByNumber() || keyphrases.ByNumber() || keywords.ByNumber()))
+      prepared = Succeeded(numberOf.Prepare(session, "SELECT NumId FROM [Session] WHERE SessionId=? ORDER BY NumId;"));
   }
 
-  int32_t ClassifyUserAgent(std::string_view userAgent, std::string_view sessionId) {
+  // The session's NumId: the one given, or else that of the stored session with the
+  // identifier (0 when none is stored).
+  int64_t NumIdOf(std::string_view sessionId, int64_t numId) {
+    if (numId > 0 || !numberOf.IsOpen()) return numId;
+    int64_t found = 0;
+    if (Succeeded(numberOf.Run(sessionId)) && numberOf.MoveNext() == kResultOk) numberOf.GetInt64(1, found);
+    return found;
+  }
+
+  int32_t ClassifyUserAgent(std::string_view userAgent, std::string_view sessionId, int64_t numId) {
     userAgent = TextBeforeNul(userAgent);
     auto found = userAgents.find(userAgent);
     if (found == userAgents.end()) {
@@ -128,14 +150,15 @@ struct ClassificationStore::Impl {
     if (entry.browserId < 0) entry.browserId = browsers.Id(entry.userAgentClass.browser);
     if (entry.osId < 0) entry.osId = systems.Id(entry.userAgentClass.os);
     if (entry.browserId >= 0 && entry.osId >= 0) {
-      browsers.Link(sessionId, entry.browserId, entry.osId);
+      browsers.Link(sessionId, browsers.ByNumber() ? NumIdOf(sessionId, numId) : 0, entry.browserId, entry.osId);
     }
     return entry.userAgentClass.robot;
   }
 
-  void AnalyzeReferrer(std::string_view referrer, std::string_view sessionId) {
+  void AnalyzeReferrer(std::string_view referrer, std::string_view sessionId, int64_t numId) {
     ReferrerParts parts;
     if (!SplitReferrer(referrer, parts) || !parts.webScheme) return;
+    if (referers.ByNumber() || keyphrases.ByNumber() || keywords.ByNumber()) numId = NumIdOf(sessionId, numId);
 
     // The engine row depends on the host alone; the phrase needs the rest every time.
     auto host = hostRules.find(parts.host);
@@ -148,14 +171,14 @@ struct ClassificationStore::Impl {
     }
 
     int32_t refererId = referers.Id(parts.host, group, true);
-    if (refererId >= 0) referers.Link(sessionId, refererId);
+    if (refererId >= 0) referers.Link(sessionId, numId, refererId);
     int32_t keyphraseId = keyphrases.Id(phrase);
-    if (keyphraseId >= 0) keyphrases.Link(sessionId, keyphraseId);
+    if (keyphraseId >= 0) keyphrases.Link(sessionId, numId, keyphraseId);
 
     UrlUnescapeInPlace(phrase);
     for (std::string_view word : CutKeywords(phrase)) {
       int32_t keywordId = keywords.Id(word);
-      if (keywordId >= 0) keywords.Link(sessionId, keywordId);
+      if (keywordId >= 0) keywords.Link(sessionId, numId, keywordId);
     }
   }
 
@@ -176,6 +199,7 @@ struct ClassificationStore::Impl {
   bool modernRules = false;
   bool prepared = false;
   NameTable browsers, systems, referers, keyphrases, keywords;
+  Statement numberOf;  // a session's NumId by its identifier
   TextMap<UserAgentEntry> userAgents;
   TextMap<int> hostRules;
   std::string phrase;
@@ -187,16 +211,16 @@ ClassificationStore::ClassificationStore(DbSession& session, bool modernRules)
 // Rows held back are written on the session as it stands, as the writer's own are.
 ClassificationStore::~ClassificationStore() { impl_->Flush(); }
 
-int32_t ClassificationStore::ClassifyUserAgent(std::string_view userAgent, std::string_view sessionId) {
+int32_t ClassificationStore::ClassifyUserAgent(std::string_view userAgent, std::string_view sessionId, int64_t numId) {
   // Without its statements (a database lacking a table) the store takes the plain path,
   // which then fails statement by statement exactly as it would have anyway.
   if (!impl_->prepared) return weavil::ClassifyUserAgent(userAgent, sessionId, impl_->session, impl_->modernRules);
-  return impl_->ClassifyUserAgent(userAgent, sessionId);
+  return impl_->ClassifyUserAgent(userAgent, sessionId, numId);
 }
 
-void ClassificationStore::AnalyzeReferrer(std::string_view referrer, std::string_view sessionId) {
+void ClassificationStore::AnalyzeReferrer(std::string_view referrer, std::string_view sessionId, int64_t numId) {
   if (!impl_->prepared) return weavil::AnalyzeReferrer(referrer, sessionId, impl_->session);
-  impl_->AnalyzeReferrer(referrer, sessionId);
+  impl_->AnalyzeReferrer(referrer, sessionId, numId);
 }
 
 void ClassificationStore::Flush() { impl_->Flush(); }

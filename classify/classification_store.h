@@ -31,9 +31,12 @@ class ClassificationStore {
   ClassificationStore(const ClassificationStore&) = delete;
   ClassificationStore& operator=(const ClassificationStore&) = delete;
 
-  // Same rows and result as the free functions above, on the session given at construction.
-  int32_t ClassifyUserAgent(std::string_view userAgent, std::string_view sessionId);
-  void AnalyzeReferrer(std::string_view referrer, std::string_view sessionId);
+  // Same rows and result as the free functions above, on the session given at
+  // construction. numId: the session's NumId, for the links a file keeps by it; 0 asks
+  // the database for that of the stored session with the identifier (the writer gives
+  // it: its sessions may not be written yet).
+  int32_t ClassifyUserAgent(std::string_view userAgent, std::string_view sessionId, int64_t numId = 0);
+  void AnalyzeReferrer(std::string_view referrer, std::string_view sessionId, int64_t numId = 0);
 
   // The sessions' link rows are written many at a time: Flush writes those held back,
   // and must come before the transaction's commit (the import's writer calls it).

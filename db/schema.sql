@@ -80,12 +80,45 @@ BEGIN
   DELETE FROM ResourceRow WHERE ResourceId = OLD.ResourceId;
 END;
 
-CREATE TABLE SessionBytes (
-  SessionId   TEXT,
+-- The tables of a session's byte sums, browser and system, referrer, search phrase and
+-- words. As the requests, a row names its session by NumId, and each is read and
+-- written as the view of the table's own name, which gives the SessionId text. Through
+-- the view a row is written for a stored session only. A row of the view stands for
+-- every row of the table with the same values: an update or delete through it changes
+-- them all, as it would have changed each (a row whose session is gone reads with no
+-- SessionId, and is deleted as such).
+CREATE TABLE SessionBytesRow (
+  SessionNum  INTEGER,
   Bytes       INTEGER,
   BytesIn     INTEGER
 );
-CREATE INDEX SessionBytesSessionId ON SessionBytes (SessionId);
+CREATE INDEX SessionBytesSessionNum ON SessionBytesRow (SessionNum);
+CREATE VIEW SessionBytes AS
+  SELECT s.SessionId AS SessionId, b.Bytes AS Bytes, b.BytesIn AS BytesIn
+  FROM SessionBytesRow b LEFT JOIN Session s ON s.NumId = b.SessionNum;
+CREATE TRIGGER SessionBytesInsert INSTEAD OF INSERT ON SessionBytes
+BEGIN
+  SELECT RAISE(ABORT, 'a row of byte sums names a session that is not stored')
+    WHERE NOT EXISTS (SELECT 1 FROM Session WHERE SessionId = NEW.SessionId);
+  INSERT INTO SessionBytesRow (SessionNum, Bytes, BytesIn)
+    SELECT NumId, NEW.Bytes, NEW.BytesIn FROM Session WHERE SessionId = NEW.SessionId ORDER BY NumId LIMIT 1;
+END;
+CREATE TRIGGER SessionBytesUpdate INSTEAD OF UPDATE ON SessionBytes
+BEGIN
+  SELECT RAISE(ABORT, 'a row of byte sums names a session that is not stored')
+    WHERE NEW.SessionId IS NOT OLD.SessionId AND NOT EXISTS (SELECT 1 FROM Session WHERE SessionId = NEW.SessionId);
+  UPDATE SessionBytesRow SET Bytes = NEW.Bytes, BytesIn = NEW.BytesIn,
+    SessionNum = CASE WHEN NEW.SessionId IS OLD.SessionId THEN SessionNum
+                      ELSE (SELECT NumId FROM Session WHERE SessionId = NEW.SessionId ORDER BY NumId LIMIT 1) END
+  WHERE Bytes IS OLD.Bytes AND BytesIn IS OLD.BytesIn
+    AND SessionNum IN (SELECT NumId FROM Session WHERE SessionId = OLD.SessionId);
+END;
+CREATE TRIGGER SessionBytesDelete INSTEAD OF DELETE ON SessionBytes
+BEGIN
+  DELETE FROM SessionBytesRow WHERE Bytes IS OLD.Bytes AND BytesIn IS OLD.BytesIn
+    AND (SessionNum IN (SELECT NumId FROM Session WHERE SessionId = OLD.SessionId)
+         OR (OLD.SessionId IS NULL AND SessionNum NOT IN (SELECT NumId FROM Session)));
+END;
 
 CREATE TABLE DNSLookUp (
   UserIP       TEXT NOT NULL PRIMARY KEY,
@@ -149,33 +182,137 @@ CREATE TABLE OS (
   OS    TEXT NOT NULL UNIQUE COLLATE NOCASE
 );
 
-CREATE TABLE SessionReferer (
-  SessionId  TEXT,
-  RefererId  INTEGER
+CREATE TABLE SessionRefererRow (
+  SessionNum  INTEGER,
+  RefererId   INTEGER
 );
-CREATE INDEX SessionRefererSessionId ON SessionReferer (SessionId);
-CREATE INDEX SessionRefererRefererId ON SessionReferer (RefererId);
+CREATE INDEX SessionRefererSessionNum ON SessionRefererRow (SessionNum);
+CREATE INDEX SessionRefererRefererId ON SessionRefererRow (RefererId);
+CREATE VIEW SessionReferer AS
+  SELECT s.SessionId AS SessionId, l.RefererId AS RefererId
+  FROM SessionRefererRow l LEFT JOIN Session s ON s.NumId = l.SessionNum;
+CREATE TRIGGER SessionRefererInsert INSTEAD OF INSERT ON SessionReferer
+BEGIN
+  SELECT RAISE(ABORT, 'a referrer link names a session that is not stored')
+    WHERE NOT EXISTS (SELECT 1 FROM Session WHERE SessionId = NEW.SessionId);
+  INSERT INTO SessionRefererRow (SessionNum, RefererId)
+    SELECT NumId, NEW.RefererId FROM Session WHERE SessionId = NEW.SessionId ORDER BY NumId LIMIT 1;
+END;
+CREATE TRIGGER SessionRefererUpdate INSTEAD OF UPDATE ON SessionReferer
+BEGIN
+  SELECT RAISE(ABORT, 'a referrer link names a session that is not stored')
+    WHERE NEW.SessionId IS NOT OLD.SessionId AND NOT EXISTS (SELECT 1 FROM Session WHERE SessionId = NEW.SessionId);
+  UPDATE SessionRefererRow SET RefererId = NEW.RefererId,
+    SessionNum = CASE WHEN NEW.SessionId IS OLD.SessionId THEN SessionNum
+                      ELSE (SELECT NumId FROM Session WHERE SessionId = NEW.SessionId ORDER BY NumId LIMIT 1) END
+  WHERE RefererId IS OLD.RefererId
+    AND SessionNum IN (SELECT NumId FROM Session WHERE SessionId = OLD.SessionId);
+END;
+CREATE TRIGGER SessionRefererDelete INSTEAD OF DELETE ON SessionReferer
+BEGIN
+  DELETE FROM SessionRefererRow WHERE RefererId IS OLD.RefererId
+    AND (SessionNum IN (SELECT NumId FROM Session WHERE SessionId = OLD.SessionId)
+         OR (OLD.SessionId IS NULL AND SessionNum NOT IN (SELECT NumId FROM Session)));
+END;
 
-CREATE TABLE SessionKeyphrase (
-  SessionId    TEXT,
+CREATE TABLE SessionKeyphraseRow (
+  SessionNum   INTEGER,
   KeyphraseId  INTEGER
 );
-CREATE INDEX SessionKeyphraseSessionId ON SessionKeyphrase (SessionId);
-CREATE INDEX SessionKeyphraseKeyphraseId ON SessionKeyphrase (KeyphraseId);
+CREATE INDEX SessionKeyphraseSessionNum ON SessionKeyphraseRow (SessionNum);
+CREATE INDEX SessionKeyphraseKeyphraseId ON SessionKeyphraseRow (KeyphraseId);
+CREATE VIEW SessionKeyphrase AS
+  SELECT s.SessionId AS SessionId, l.KeyphraseId AS KeyphraseId
+  FROM SessionKeyphraseRow l LEFT JOIN Session s ON s.NumId = l.SessionNum;
+CREATE TRIGGER SessionKeyphraseInsert INSTEAD OF INSERT ON SessionKeyphrase
+BEGIN
+  SELECT RAISE(ABORT, 'a search phrase link names a session that is not stored')
+    WHERE NOT EXISTS (SELECT 1 FROM Session WHERE SessionId = NEW.SessionId);
+  INSERT INTO SessionKeyphraseRow (SessionNum, KeyphraseId)
+    SELECT NumId, NEW.KeyphraseId FROM Session WHERE SessionId = NEW.SessionId ORDER BY NumId LIMIT 1;
+END;
+CREATE TRIGGER SessionKeyphraseUpdate INSTEAD OF UPDATE ON SessionKeyphrase
+BEGIN
+  SELECT RAISE(ABORT, 'a search phrase link names a session that is not stored')
+    WHERE NEW.SessionId IS NOT OLD.SessionId AND NOT EXISTS (SELECT 1 FROM Session WHERE SessionId = NEW.SessionId);
+  UPDATE SessionKeyphraseRow SET KeyphraseId = NEW.KeyphraseId,
+    SessionNum = CASE WHEN NEW.SessionId IS OLD.SessionId THEN SessionNum
+                      ELSE (SELECT NumId FROM Session WHERE SessionId = NEW.SessionId ORDER BY NumId LIMIT 1) END
+  WHERE KeyphraseId IS OLD.KeyphraseId
+    AND SessionNum IN (SELECT NumId FROM Session WHERE SessionId = OLD.SessionId);
+END;
+CREATE TRIGGER SessionKeyphraseDelete INSTEAD OF DELETE ON SessionKeyphrase
+BEGIN
+  DELETE FROM SessionKeyphraseRow WHERE KeyphraseId IS OLD.KeyphraseId
+    AND (SessionNum IN (SELECT NumId FROM Session WHERE SessionId = OLD.SessionId)
+         OR (OLD.SessionId IS NULL AND SessionNum NOT IN (SELECT NumId FROM Session)));
+END;
 
-CREATE TABLE SessionKeywords (
-  SessionId  TEXT,
-  KeywordId  INTEGER
+CREATE TABLE SessionKeywordsRow (
+  SessionNum  INTEGER,
+  KeywordId   INTEGER
 );
-CREATE INDEX SessionKeywordsSessionId ON SessionKeywords (SessionId);
-CREATE INDEX SessionKeywordsKeywordId ON SessionKeywords (KeywordId);
+CREATE INDEX SessionKeywordsSessionNum ON SessionKeywordsRow (SessionNum);
+CREATE INDEX SessionKeywordsKeywordId ON SessionKeywordsRow (KeywordId);
+CREATE VIEW SessionKeywords AS
+  SELECT s.SessionId AS SessionId, l.KeywordId AS KeywordId
+  FROM SessionKeywordsRow l LEFT JOIN Session s ON s.NumId = l.SessionNum;
+CREATE TRIGGER SessionKeywordsInsert INSTEAD OF INSERT ON SessionKeywords
+BEGIN
+  SELECT RAISE(ABORT, 'a search word link names a session that is not stored')
+    WHERE NOT EXISTS (SELECT 1 FROM Session WHERE SessionId = NEW.SessionId);
+  INSERT INTO SessionKeywordsRow (SessionNum, KeywordId)
+    SELECT NumId, NEW.KeywordId FROM Session WHERE SessionId = NEW.SessionId ORDER BY NumId LIMIT 1;
+END;
+CREATE TRIGGER SessionKeywordsUpdate INSTEAD OF UPDATE ON SessionKeywords
+BEGIN
+  SELECT RAISE(ABORT, 'a search word link names a session that is not stored')
+    WHERE NEW.SessionId IS NOT OLD.SessionId AND NOT EXISTS (SELECT 1 FROM Session WHERE SessionId = NEW.SessionId);
+  UPDATE SessionKeywordsRow SET KeywordId = NEW.KeywordId,
+    SessionNum = CASE WHEN NEW.SessionId IS OLD.SessionId THEN SessionNum
+                      ELSE (SELECT NumId FROM Session WHERE SessionId = NEW.SessionId ORDER BY NumId LIMIT 1) END
+  WHERE KeywordId IS OLD.KeywordId
+    AND SessionNum IN (SELECT NumId FROM Session WHERE SessionId = OLD.SessionId);
+END;
+CREATE TRIGGER SessionKeywordsDelete INSTEAD OF DELETE ON SessionKeywords
+BEGIN
+  DELETE FROM SessionKeywordsRow WHERE KeywordId IS OLD.KeywordId
+    AND (SessionNum IN (SELECT NumId FROM Session WHERE SessionId = OLD.SessionId)
+         OR (OLD.SessionId IS NULL AND SessionNum NOT IN (SELECT NumId FROM Session)));
+END;
 
-CREATE TABLE SessionBrowserOS (
-  SessionId  TEXT,
-  BrowserId  INTEGER,
-  OSId       INTEGER
+CREATE TABLE SessionBrowserOSRow (
+  SessionNum  INTEGER,
+  BrowserId   INTEGER,
+  OSId        INTEGER
 );
-CREATE INDEX SessionBrowserOSSessionId ON SessionBrowserOS (SessionId);
+CREATE INDEX SessionBrowserOSSessionNum ON SessionBrowserOSRow (SessionNum);
+CREATE VIEW SessionBrowserOS AS
+  SELECT s.SessionId AS SessionId, l.BrowserId AS BrowserId, l.OSId AS OSId
+  FROM SessionBrowserOSRow l LEFT JOIN Session s ON s.NumId = l.SessionNum;
+CREATE TRIGGER SessionBrowserOSInsert INSTEAD OF INSERT ON SessionBrowserOS
+BEGIN
+  SELECT RAISE(ABORT, 'a browser link names a session that is not stored')
+    WHERE NOT EXISTS (SELECT 1 FROM Session WHERE SessionId = NEW.SessionId);
+  INSERT INTO SessionBrowserOSRow (SessionNum, BrowserId, OSId)
+    SELECT NumId, NEW.BrowserId, NEW.OSId FROM Session WHERE SessionId = NEW.SessionId ORDER BY NumId LIMIT 1;
+END;
+CREATE TRIGGER SessionBrowserOSUpdate INSTEAD OF UPDATE ON SessionBrowserOS
+BEGIN
+  SELECT RAISE(ABORT, 'a browser link names a session that is not stored')
+    WHERE NEW.SessionId IS NOT OLD.SessionId AND NOT EXISTS (SELECT 1 FROM Session WHERE SessionId = NEW.SessionId);
+  UPDATE SessionBrowserOSRow SET BrowserId = NEW.BrowserId, OSId = NEW.OSId,
+    SessionNum = CASE WHEN NEW.SessionId IS OLD.SessionId THEN SessionNum
+                      ELSE (SELECT NumId FROM Session WHERE SessionId = NEW.SessionId ORDER BY NumId LIMIT 1) END
+  WHERE BrowserId IS OLD.BrowserId AND OSId IS OLD.OSId
+    AND SessionNum IN (SELECT NumId FROM Session WHERE SessionId = OLD.SessionId);
+END;
+CREATE TRIGGER SessionBrowserOSDelete INSTEAD OF DELETE ON SessionBrowserOS
+BEGIN
+  DELETE FROM SessionBrowserOSRow WHERE BrowserId IS OLD.BrowserId AND OSId IS OLD.OSId
+    AND (SessionNum IN (SELECT NumId FROM Session WHERE SessionId = OLD.SessionId)
+         OR (OLD.SessionId IS NULL AND SessionNum NOT IN (SELECT NumId FROM Session)));
+END;
 
 -- The first and last resource of every session. Resources of a session are inserted
 -- in time order, so the smallest and largest ResourceId are the first and last.
@@ -189,4 +326,4 @@ CREATE VIEW LastSessionResource AS
   LEFT JOIN Session s ON s.NumId = f.SessionNum;
 
 -- SQLite only: the layout version the program upgrades older databases from.
-PRAGMA user_version = 3;
+PRAGMA user_version = 4;

@@ -82,7 +82,7 @@ std::vector<HeldIndex> DropIndexesForImport(DbSession& db, int64_t expectedBytes
     const char* name;
     int64_t expected;
   };
-  const Table tables[] = {{db.RequestTable(), resources}, {"SessionBytes", sessions},
+  const Table tables[] = {{"Resource", resources},        {"SessionBytes", sessions},
                           {"SessionBrowserOS", sessions}, {"SessionReferer", sessions},
                           {"SessionKeyphrase", sessions}, {"SessionKeywords", sessions},
                           {"DNSLookUp", sessions},        {"Session", 0}};
@@ -95,9 +95,11 @@ std::vector<HeldIndex> DropIndexesForImport(DbSession& db, int64_t expectedBytes
     if (sessionsStored && name == "SessionBytes") continue;
     // Expecting no rows: dropped only while the table is empty.
     const bool untilEmpty = table.expected <= 0;
-    const int64_t rows = name == "Session" ? sessionRows : RowsUpTo(db, table.name, untilEmpty ? 1 : table.expected);
+    // A file's table kept by number holds the rows and indexes of the view statements read.
+    const std::string stored = db.StoredTable(name);
+    const int64_t rows = name == "Session" ? sessionRows : RowsUpTo(db, stored, untilEmpty ? 1 : table.expected);
     if (rows < 0 || (untilEmpty ? rows != 0 : rows >= table.expected)) continue;
-    for (const HeldIndex& index : IndexesOf(db, table.name)) {
+    for (const HeldIndex& index : IndexesOf(db, stored.c_str())) {
       // A file keeps the requests' index on their visit: an import gives its visits
       // identifiers that rise in the order it stores them, and stores a visit's requests
       // together, so each row goes to the index's newest page. Kept, it costs a 1M-line
@@ -266,8 +268,7 @@ void RefreshPlannerStatistics(DbSession& db) {
       analyze.Execute(db, "ANALYZE;");
       return;
     }
-    for (std::string_view table : kImportTables)
-      analyze.Execute(db, "ANALYZE " + std::string(table == "Resource" ? db.RequestTable() : table) + ";");
+    for (const char* table : kImportTables) analyze.Execute(db, "ANALYZE " + db.StoredTable(table) + ";");
     return;
   }
   // A server samples every table it is asked about (the reference tables did not

@@ -31,11 +31,11 @@ namespace {
 class StoreClassifier : public SessionClassifier {
  public:
   StoreClassifier(DbSession& db, bool modernRules) : store_(db, modernRules) {}
-  int32_t ClassifyUserAgent(std::string_view userAgent, std::string_view sessionId) override {
-    return store_.ClassifyUserAgent(userAgent, sessionId);
+  int32_t ClassifyUserAgent(std::string_view userAgent, std::string_view sessionId, int64_t numId) override {
+    return store_.ClassifyUserAgent(userAgent, sessionId, numId);
   }
-  void AnalyzeReferrer(std::string_view referrer, std::string_view sessionId) override {
-    store_.AnalyzeReferrer(referrer, sessionId);
+  void AnalyzeReferrer(std::string_view referrer, std::string_view sessionId, int64_t numId) override {
+    store_.AnalyzeReferrer(referrer, sessionId, numId);
   }
   void Flush() override { store_.Flush(); }
 
@@ -216,22 +216,25 @@ struct SessionWriter::Impl {
           if (held) held->push_back(line);
           else WriteTrace(line);
         }),
-        numbered(db.RequestsByNumber()),
-        nextNumId(numbered ? NextNumId(db) : 0),
-        sessionRows(db, "[Session]", numbered ? "NumId, " + std::string(kSessionColumns) : kSessionColumns,
-                    SessionQuoted(numbered), &trace),
-        bytesRows(db, "SessionBytes", "SessionId, Bytes, BytesIn", {true, true, true}, nullptr),
+        givesNumIds(!db.IsServer()),
+        requestsByNumber(db.KeptByNumber("Resource")),
+        bytesByNumber(db.KeptByNumber("SessionBytes")),
+        nextNumId(givesNumIds ? NextNumId(db) : 0),
+        sessionRows(db, "[Session]", givesNumIds ? "NumId, " + std::string(kSessionColumns) : kSessionColumns,
+                    SessionQuoted(givesNumIds), &trace),
+        bytesRows(db, db.StoredTable("SessionBytes"),
+                  bytesByNumber ? "SessionNum, Bytes, BytesIn" : "SessionId, Bytes, BytesIn",
+                  {!bytesByNumber, true, true}, nullptr),
         nextResourceId(db.CopiesFrozenInto("Resource") ? NextResourceId(db) : 0),
-        resourceRows(db, db.RequestTable(), ResourceColumns(nextResourceId > 0, numbered),
-                     ResourceQuoted(nextResourceId > 0, numbered), &trace) {
-    // Written by number, a row is traced as the insert it stands for: the session's
-    // columns without the NumId, the request's with its session's identifier text (kept
-    // after the written values).
-    if (numbered) {
-      sessionRows.TraceAs("[Session]", kSessionColumns, {1, 2, 3, 4, 5, 6, 7, 8}, SessionQuoted(false));
+        resourceRows(db, db.StoredTable("Resource"), ResourceColumns(nextResourceId > 0, requestsByNumber),
+                     ResourceQuoted(nextResourceId > 0, requestsByNumber), &trace) {
+    // A row written in another form is traced as the insert it stands for: the
+    // session's columns without the NumId, the request's with its session's identifier
+    // text (kept after the written values).
+    if (givesNumIds) sessionRows.TraceAs("[Session]", kSessionColumns, {1, 2, 3, 4, 5, 6, 7, 8}, SessionQuoted(false));
+    if (requestsByNumber)
       resourceRows.TraceAs("Resource", ResourceColumns(false, false), {kResourceTraceId, 1, 2, 3, 4, 5, 6, 7},
                            ResourceQuoted(false, false));
-    }
     // On a server an address costs a statement of its own unless it goes with others:
     // the known ones are left out as the single insert's failure leaves them.
     if (db.IsServer())
@@ -280,9 +283,9 @@ struct SessionWriter::Impl {
       "SessionId, TimeEnter, TimeExit, UserIP, ErrorCode, UserAgent, Referer, NumVisited";
   // Which of the session columns a traced statement shows between quotes; the NumId
   // first when the import gives it.
-  static std::vector<bool> SessionQuoted(bool numbered) {
+  static std::vector<bool> SessionQuoted(bool withNumId) {
     std::vector<bool> quoted{true, true, true, true, false, true, true, true};
-    if (numbered) quoted.insert(quoted.begin(), false);
+    if (withNumId) quoted.insert(quoted.begin(), false);
     return quoted;
   }
   // The request columns, with the key when the import gives it, the session by its
@@ -303,7 +306,8 @@ struct SessionWriter::Impl {
 
   // The NumId the next new session takes, as the table's AUTOINCREMENT would give it:
   // after the largest it ever gave and the largest there. The import's transaction
-  // holds the file's write lock, so no other writer takes one meanwhile.
+  // holds the file's write lock, so no other writer takes one meanwhile. A file's
+  // sessions get their NumId so, for the rows kept by it.
   static int64_t NextNumId(DbSession& db) {
     Statement next;
     int64_t id = 1;
@@ -470,12 +474,15 @@ struct SessionWriter::Impl {
   Statement& LookupStatement(size_t width) {
     Statement& statement = lookupStatements[static_cast<size_t>(std::countr_zero(width))];
     if (statement.IsOpen()) return statement;
-    std::string sql = "SELECT k.column3, s.NumId, s.SessionId, s.NumVisited, s.TimeExit, s.Referer, b.SessionId, b.Bytes, "
-                      "b.BytesIn FROM (VALUES ";
+    std::string sql = std::string("SELECT k.column3, s.NumId, s.SessionId, s.NumVisited, s.TimeExit, s.Referer, ") +
+                      (bytesByNumber ? "b.SessionNum" : "b.SessionId") + ", b.Bytes, b.BytesIn FROM (VALUES ";
     for (size_t i = 0; i < width; ++i) sql += i ? ", (?, ?, ?)" : "(?, ?, ?)";
-    // The pairs drive the join: each is one search of the (TimeEnter, UserIP) index.
-    sql += ") k JOIN [Session] s ON s.TimeEnter = k.column1 AND s.UserIP = k.column2 "
-           "LEFT JOIN SessionBytes b ON b.SessionId = s.SessionId;";
+    // The pairs drive the join: each is one search of the (TimeEnter, UserIP) index. The
+    // byte sums by number are joined in their table: the view on the right of a LEFT
+    // JOIN would be read whole for each statement.
+    sql += ") k JOIN [Session] s ON s.TimeEnter = k.column1 AND s.UserIP = k.column2 ";
+    sql += bytesByNumber ? "LEFT JOIN SessionBytesRow b ON b.SessionNum = s.NumId;"
+                         : "LEFT JOIN SessionBytes b ON b.SessionId = s.SessionId;";
     statement.Prepare(db, sql);
     return statement;
   }
@@ -563,7 +570,7 @@ struct SessionWriter::Impl {
     }
     updateSession.RunDeferred(pages, later ? beyond.exit : row.exit,
                               newReferrer ? referrer : std::string_view(row.referrer), row.id);
-    if (newReferrer) classifier.AnalyzeReferrer(referrer, row.id);
+    if (newReferrer) classifier.AnalyzeReferrer(referrer, row.id, row.numId);
     if (moreBytes)
       updateBytes.RunDeferred(std::max(session.bytes, row.bytes), std::max(session.bytesIn, row.bytesIn), row.id);
     row.pages = pages;
@@ -596,7 +603,7 @@ struct SessionWriter::Impl {
     std::string id = sessionIds.Next(now);
     std::string_view userAgent = list.Text(session.userAgent);
     SqlValue* row = sessionRows.Add().data();
-    if (numbered) {
+    if (givesNumIds) {
       newNumId = nextNumId++;
       (row++)->SetNumber(newNumId);
     }
@@ -610,7 +617,7 @@ struct SessionWriter::Impl {
     row[7].SetNumber(static_cast<int64_t>(session.resourceCount));
     storedHere.Insert(session.enterTime, session.address);
 
-    int32_t robot = classifier.ClassifyUserAgent(userAgent, id);
+    int32_t robot = classifier.ClassifyUserAgent(userAgent, id, newNumId);
 
     // A known address keeps its row (and robot flag): the insert fails for it, every
     // time, so it is tried once per import.
@@ -628,7 +635,8 @@ struct SessionWriter::Impl {
     }
 
     std::vector<SqlValue>& bytes = bytesRows.Add();
-    bytes[0].SetText(id);
+    if (bytesByNumber) bytes[0].SetNumber(newNumId);
+    else bytes[0].SetText(id);
     bytes[1].SetNumber(session.bytes);
     bytes[2].SetNumber(session.bytesIn);
     newId = std::move(id);
@@ -639,7 +647,7 @@ struct SessionWriter::Impl {
     std::vector<SqlValue>& whole = resourceRows.Add();
     SqlValue* row = whole.data();
     if (nextResourceId > 0) (row++)->SetNumber(nextResourceId++);
-    if (numbered) {
+    if (requestsByNumber) {
       row[0].SetNumber(numId);
       whole[kResourceTraceId].SetText(id);
     } else {
@@ -701,7 +709,7 @@ struct SessionWriter::Impl {
         deferred.written = true;
         StoreResources(part, deferred.id, deferred.numId);
         if (FinalReferrer(part)) {
-          classifier.AnalyzeReferrer(ReferrerText(part), deferred.id);
+          classifier.AnalyzeReferrer(ReferrerText(part), deferred.id, deferred.numId);
           deferred.referrerAnalysed = true;
         }
         ++result.stored;
@@ -738,7 +746,7 @@ struct SessionWriter::Impl {
       return;
     }
     StoreResources(last, deferred.id, deferred.numId);
-    if (!deferred.referrerAnalysed) classifier.AnalyzeReferrer(ReferrerText(last), deferred.id);
+    if (!deferred.referrerAnalysed) classifier.AnalyzeReferrer(ReferrerText(last), deferred.id, deferred.numId);
     EndedDeferred& ended = endedDeferred.emplace_back();
     ended.id = std::move(deferred.id);
     ended.last = last;
@@ -753,7 +761,7 @@ struct SessionWriter::Impl {
       if (!deferred.seeded) ++result.alreadyStored;
       return;
     }
-    if (beyond.newReferrer) classifier.AnalyzeReferrer(beyond.referrer, deferred.id);
+    if (beyond.newReferrer) classifier.AnalyzeReferrer(beyond.referrer, deferred.id, deferred.numId);
     EndedDeferred& ended = endedDeferred.emplace_back();
     ended.id = std::move(deferred.id);
     ended.last = last;
@@ -790,8 +798,10 @@ struct SessionWriter::Impl {
   const SessionList& list;
   SessionClassifier& classifier;
   TraceSink trace;
-  const bool numbered;  // the file keeps the requests by their session's NumId
-  int64_t nextNumId = 0;  // NextNumId's, counting on, when numbered
+  const bool givesNumIds;       // a file: new sessions get their NumId here
+  const bool requestsByNumber;  // the file keeps the requests by their session's NumId
+  const bool bytesByNumber;     // and the byte sums
+  int64_t nextNumId = 0;        // NextNumId's, counting on
   BatchInserter sessionRows, bytesRows;
   int64_t nextResourceId = 0;  // NextResourceId's, counting on
   BatchInserter resourceRows;
@@ -888,7 +898,7 @@ size_t SessionWriter::StoreRange(size_t next, size_t end, StoreResult& result,
     switch (StoreSession(session, id, numId)) {
       case StoreOutcome::kNew:
         StoreResources(session, id, numId);
-        impl_->classifier.AnalyzeReferrer(ReferrerText(session), id);
+        impl_->classifier.AnalyzeReferrer(ReferrerText(session), id, numId);
         ++result.stored;
         break;
       case StoreOutcome::kAlreadyStored: ++result.alreadyStored; break;
@@ -969,10 +979,13 @@ std::vector<StoredSession> ReadOpenStoredSessions(DbSession& db) {
       !last.GetText(1, lastExit) || !seconds(lastExit, lastSeconds))
     return sessions;
   Statement read;
+  // The byte sums by number are joined in their table (the view on the right of a LEFT
+  // JOIN would be read whole).
+  const std::string bytes = db.KeptByNumber("SessionBytes") ? "LEFT JOIN SessionBytesRow b ON b.SessionNum = s.NumId "
+                                                             : "LEFT JOIN SessionBytes b ON b.SessionId = s.SessionId ";
   if (Failed(read.Query(db,
                         "SELECT s.TimeEnter, s.TimeExit, s.UserIP, s.ErrorCode, s.UserAgent, s.Referer, s.NumVisited, "
-                        "b.Bytes, b.BytesIn FROM [Session] s LEFT JOIN SessionBytes b ON b.SessionId = s.SessionId "
-                        "WHERE s.TimeExit >= ? ORDER BY s.NumId;",
+                        "b.Bytes, b.BytesIn FROM [Session] s " + bytes + "WHERE s.TimeExit >= ? ORDER BY s.NumId;",
                         FormatEpochSeconds(lastSeconds - kSessionGap))))
     return sessions;
   while (read.MoveNext() == kResultOk) {

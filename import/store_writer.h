@@ -23,9 +23,10 @@ struct DbError;
 class SessionClassifier {
  public:
   virtual ~SessionClassifier() = default;
-  // Robot flag 0 or 1; stores the browser and operating system.
-  virtual int32_t ClassifyUserAgent(std::string_view userAgent, std::string_view sessionId) = 0;
-  virtual void AnalyzeReferrer(std::string_view referrer, std::string_view sessionId) = 0;
+  // Robot flag 0 or 1; stores the browser and operating system. numId: the session's
+  // NumId, for the links a file keeps by it (0 on a server).
+  virtual int32_t ClassifyUserAgent(std::string_view userAgent, std::string_view sessionId, int64_t numId) = 0;
+  virtual void AnalyzeReferrer(std::string_view referrer, std::string_view sessionId, int64_t numId) = 0;
   // Writes what it holds back; called before the transaction's end.
   virtual void Flush() {}
 };

@@ -1,6 +1,7 @@
 #include "store/clear_database.h"
 
 #include <exception>
+#include <string>
 
 #include "store/database.h"
 #include "store/result.h"
@@ -9,9 +10,12 @@
 namespace weavil {
 namespace {
 
-bool Run(DbSession& session, const char* sql) {
+// "Delete * from" the table. One that a file keeps by number is a view of as many rows
+// as the table it reads, each standing for one of them: its rows go from that table at
+// once, where the view's trigger took one statement per row (seconds for a large log).
+bool DeleteAll(DbSession& session, const char* table) {
   Statement statement;
-  return Succeeded(statement.Execute(session, sql));
+  return Succeeded(statement.Execute(session, "Delete * from " + session.StoredTable(table)));
 }
 
 }  // namespace
@@ -34,11 +38,11 @@ ClearOutcome ClearSessionData(DbSession& session, const ClearPrompts& prompts, s
   if (Failed(session.StartTransaction())) return failed();
   bool lastSucceeded = false;
   try {
-    bool ok = Run(session, "Delete * from SessionBrowserOS") && Run(session, "Delete * from SessionKeyphrase") &&
-              Run(session, "Delete * from SessionKeywords") && Run(session, "Delete * from SessionReferer");
+    bool ok = DeleteAll(session, "SessionBrowserOS") && DeleteAll(session, "SessionKeyphrase") &&
+              DeleteAll(session, "SessionKeywords") && DeleteAll(session, "SessionReferer");
     if (ok) {
-      Run(session, "Delete * from SessionBytes");  // its failure does not stop the sequence
-      lastSucceeded = Run(session, "Delete * from Resource") && Run(session, "Delete * from Session");
+      DeleteAll(session, "SessionBytes");  // its failure does not stop the sequence
+      lastSucceeded = DeleteAll(session, "Resource") && DeleteAll(session, "Session");
     }
   } catch (const std::exception&) {
     lastSucceeded = false;

@@ -596,14 +596,20 @@ bool DbSession::CopiesFrozenInto(std::string_view table) const {
              frozenTables_.end();
 }
 
-bool DbSession::RequestsByNumber() const {
+bool DbSession::KeptByNumber(std::string_view table) const {
   if (!db_ || pg_) return false;
   sqlite3_stmt* look = nullptr;
-  bool found = sqlite3_prepare_v2(db_, "SELECT 1 FROM main.sqlite_master WHERE type = 'table' AND name = 'ResourceRow'",
-                                  -1, &look, nullptr) == SQLITE_OK &&
+  const std::string stored = std::string(table) + "Row";
+  bool found = sqlite3_prepare_v2(db_, "SELECT 1 FROM main.sqlite_master WHERE type = 'table' AND name = ?", -1, &look,
+                                  nullptr) == SQLITE_OK &&
+               sqlite3_bind_text(look, 1, stored.c_str(), -1, SQLITE_TRANSIENT) == SQLITE_OK &&
                sqlite3_step(look) == SQLITE_ROW;
   sqlite3_finalize(look);
   return found;
+}
+
+std::string DbSession::StoredTable(std::string_view table) const {
+  return KeptByNumber(table) ? std::string(table) + "Row" : std::string(table);
 }
 
 int64_t DbSession::Changes() const {

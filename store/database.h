@@ -166,12 +166,13 @@ class DbSession {
   // The table is one of CopyFrozenInto's: no other session can write it before the commit.
   bool CopiesFrozenInto(std::string_view table) const;
 
-  // Whether this file keeps its page requests in ResourceRow, by their session's NumId
-  // (the Resource that statements read is then a view). False on a server, and for a
-  // file that keeps the Resource table of the identifier text.
-  bool RequestsByNumber() const;
-  // The table the page requests are stored in: "ResourceRow" or "Resource".
-  const char* RequestTable() const { return RequestsByNumber() ? "ResourceRow" : "Resource"; }
+  // Whether this file keeps the rows of a table that names sessions (Resource,
+  // SessionBytes and the session link tables) in the table's name with "Row" added,
+  // by their session's NumId; the table statements read is then a view giving the
+  // SessionId text. False on a server, and for a table kept by the identifier text.
+  bool KeptByNumber(std::string_view table) const;
+  // The table such rows are stored in: table + "Row" when KeptByNumber, else table.
+  std::string StoredTable(std::string_view table) const;
 
   int64_t LastInsertId() const;
   // The rows the latest insert, update or delete of this session changed.

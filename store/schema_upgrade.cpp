@@ -65,29 +65,66 @@ bool TemplateObjects(sqlite3* db, std::vector<SchemaObject>& objects, std::strin
   return rc == SQLITE_DONE;
 }
 
-// The objects of the requests' layout by number: ResourceRow and its index, the view
-// Resource and the triggers on it.
-bool OfNumberedRequests(const SchemaObject& object) {
-  return object.table == "ResourceRow" || (object.table == "Resource" && object.type != "table");
+// The tables that name sessions, which a file keeps by the session's NumId in the
+// table's name with "Row" added and reads through a view of the table's own name; with
+// the views that read the requests' table.
+struct ByNumber {
+  const char* table;
+  std::vector<std::string> views;
+};
+const ByNumber kByNumber[] = {{"Resource", {"FirstSessionResource", "LastSessionResource"}},
+                              {"SessionBytes", {}},
+                              {"SessionBrowserOS", {}},
+                              {"SessionReferer", {}},
+                              {"SessionKeyphrase", {}},
+                              {"SessionKeywords", {}}};
+
+// Whether the template object belongs to the table's layout by number: its table and
+// the indexes on it, the view and the triggers on that, the views that read it.
+bool OfLayoutByNumber(const SchemaObject& object, const ByNumber& kept) {
+  const std::string table = kept.table;
+  for (const std::string& view : kept.views)
+    if (object.name == view) return true;
+  return object.table == table + "Row" || (object.table == table && object.type != "table");
 }
 
-// A Resource table moved into the template's ResourceRow, the key sequence carried on.
-// numbered: whether it was (false, with no error, for a database that has no Resource
-// table or holds a request whose session is not stored).
-bool NumberRequests(sqlite3* db, bool& numbered, std::string& error) {
+// The names of a template table's columns, in their order.
+bool TemplateColumns(sqlite3* db, const std::string& table, std::vector<std::string>& columns, std::string& error) {
+  sqlite3_stmt* read = nullptr;
+  const std::string sql = "SELECT name FROM pragma_table_info(?, 'upgrade_template') ORDER BY cid";
+  if (sqlite3_prepare_v2(db, sql.c_str(), -1, &read, nullptr) != SQLITE_OK ||
+      sqlite3_bind_text(read, 1, table.c_str(), -1, SQLITE_TRANSIENT) != SQLITE_OK) {
+    error = sqlite3_errmsg(db);
+    sqlite3_finalize(read);
+    return false;
+  }
+  while (sqlite3_step(read) == SQLITE_ROW)
+    columns.emplace_back(reinterpret_cast<const char*>(sqlite3_column_text(read, 0)));
+  sqlite3_finalize(read);
+  return !columns.empty();
+}
+
+// A table that names sessions by their identifier text moved into the template's table
+// by number, each row by the NumId of the first stored session of its identifier (as the
+// views and the statements that joined on the text found it), in the order of its rows.
+// numbered: whether it was; false, with no error, for a database that has no such table
+// (or has it by number already) or holds a row whose session is not stored.
+bool NumberTable(sqlite3* db, const ByNumber& kept, bool& numbered, std::string& error) {
   numbered = false;
-  const int64_t table =
-      Number(db, "SELECT count(*) FROM main.sqlite_master WHERE type = 'table' AND name = 'Resource'");
-  const int64_t target =
-      Number(db, "SELECT count(*) FROM upgrade_template.sqlite_master WHERE type = 'table' AND name = 'ResourceRow'");
-  if (table < 0 || target < 0) {
+  const std::string table = kept.table, target = table + "Row";
+  const std::string inMain = "SELECT count(*) FROM main.sqlite_master WHERE type = 'table' AND name = '" + table + "'";
+  const std::string inTemplate =
+      "SELECT count(*) FROM upgrade_template.sqlite_master WHERE type = 'table' AND name = '" + target + "'";
+  const int64_t present = Number(db, inMain.c_str()), wanted = Number(db, inTemplate.c_str());
+  if (present < 0 || wanted < 0) {
     error = sqlite3_errmsg(db);
     return false;
   }
-  if (table == 0 || target == 0) return true;
-  const int64_t unmatched = Number(db,
-                                   "SELECT EXISTS (SELECT 1 FROM main.Resource r WHERE NOT EXISTS (SELECT 1 FROM "
-                                   "main.Session s WHERE s.SessionId = r.SessionId))");
+  if (present == 0 || wanted == 0) return true;
+  const std::string unmatchedSql =
+      "SELECT EXISTS (SELECT 1 FROM main." + table +
+      " r WHERE NOT EXISTS (SELECT 1 FROM main.Session s WHERE s.SessionId = r.SessionId))";
+  const int64_t unmatched = Number(db, unmatchedSql.c_str());
   if (unmatched < 0) {
     error = sqlite3_errmsg(db);
     return false;
@@ -96,46 +133,63 @@ bool NumberRequests(sqlite3* db, bool& numbered, std::string& error) {
   std::string create;
   {
     sqlite3_stmt* read = nullptr;
-    if (sqlite3_prepare_v2(db, "SELECT sql FROM upgrade_template.sqlite_master WHERE name = 'ResourceRow'", -1, &read,
-                           nullptr) == SQLITE_OK &&
+    if (sqlite3_prepare_v2(db, "SELECT sql FROM upgrade_template.sqlite_master WHERE type = 'table' AND name = ?", -1,
+                           &read, nullptr) == SQLITE_OK &&
+        sqlite3_bind_text(read, 1, target.c_str(), -1, SQLITE_TRANSIENT) == SQLITE_OK &&
         sqlite3_step(read) == SQLITE_ROW && sqlite3_column_text(read, 0))
       create = reinterpret_cast<const char*>(sqlite3_column_text(read, 0));
     sqlite3_finalize(read);
   }
-  // Each request goes with the first stored session of its identifier, as the view and
-  // the statements that joined on the text found it. The key sequence goes on from the
-  // larger of the old table's and its highest key, as the old table's would have.
-  numbered = !create.empty() && Run(db, create, error) &&
-             Run(db,
-                 "INSERT INTO main.ResourceRow (ResourceId, SessionNum, TimeEnter, UriStem, StatusCode, UriQuery, "
-                 "BytesLoad, Bytes2, TimeLoad) SELECT r.ResourceId, (SELECT min(s.NumId) FROM main.Session s WHERE "
-                 "s.SessionId = r.SessionId), r.TimeEnter, r.UriStem, r.StatusCode, r.UriQuery, r.BytesLoad, r.Bytes2, "
-                 "r.TimeLoad FROM main.Resource r ORDER BY r.ResourceId",
-                 error) &&
-             Run(db,
-                 "INSERT INTO main.sqlite_sequence (name, seq) SELECT 'ResourceRow', seq FROM main.sqlite_sequence "
-                 "WHERE name = 'Resource' AND seq > coalesce((SELECT max(seq) FROM main.sqlite_sequence WHERE name = "
-                 "'ResourceRow'), 0)",
-                 error) &&
-             Run(db, "DELETE FROM main.sqlite_sequence WHERE name = 'ResourceRow' AND seq < (SELECT max(seq) FROM "
-                     "main.sqlite_sequence WHERE name = 'ResourceRow')", error) &&
-             Run(db, "DROP VIEW IF EXISTS main.FirstSessionResource", error) &&
-             Run(db, "DROP VIEW IF EXISTS main.LastSessionResource", error) &&
-             Run(db, "DROP TABLE main.Resource", error);
-  if (create.empty() && error.empty()) error = "the template has no statement for ResourceRow";
+  std::vector<std::string> columns;
+  if (create.empty() || !TemplateColumns(db, target, columns, error)) {
+    if (error.empty()) error = "the template has no statement for " + target;
+    return false;
+  }
+  std::string into, from;
+  for (const std::string& column : columns) {
+    into += (into.empty() ? "" : ", ") + column;
+    from += from.empty() ? "" : ", ";
+    from += column == "SessionNum" ? "(SELECT min(s.NumId) FROM main.Session s WHERE s.SessionId = r.SessionId)"
+                                   : "r." + column;
+  }
+  if (!Run(db, create, error) ||
+      !Run(db, "INSERT INTO main." + target + " (" + into + ") SELECT " + from + " FROM main." + table +
+                   " r ORDER BY r.rowid",
+           error))
+    return false;
+  // A key sequence goes on from the larger of the old table's and its highest key, as
+  // the old table's would have.
+  if (!Run(db,
+           "INSERT INTO main.sqlite_sequence (name, seq) SELECT '" + target + "', seq FROM main.sqlite_sequence "
+           "WHERE name = '" + table + "' AND seq > coalesce((SELECT max(seq) FROM main.sqlite_sequence WHERE name = '" +
+               target + "'), 0)",
+           error) ||
+      !Run(db, "DELETE FROM main.sqlite_sequence WHERE name = '" + target + "' AND seq < (SELECT max(seq) FROM "
+               "main.sqlite_sequence WHERE name = '" + target + "')", error))
+    return false;
+  for (const std::string& view : kept.views)
+    if (!Run(db, "DROP VIEW IF EXISTS main." + Quoted(view), error)) return false;
+  numbered = Run(db, "DROP TABLE main." + Quoted(table), error);
   return numbered;
 }
 
 bool AddMissing(sqlite3* db, std::string& error) {
-  bool numbered = false;
-  if (!NumberRequests(db, numbered, error)) return false;
+  // The tables kept by their identifier text (as a table, not a view), which keep the
+  // views on them and take none of their layout by number.
+  std::vector<const ByNumber*> keptAsText;
+  for (const ByNumber& kept : kByNumber) {
+    bool numbered = false;
+    if (!NumberTable(db, kept, numbered, error)) return false;
+    const std::string asTable =
+        "SELECT count(*) FROM main.sqlite_master WHERE type = 'table' AND name = '" + std::string(kept.table) + "'";
+    if (Number(db, asTable.c_str()) > 0) keptAsText.push_back(&kept);
+  }
   std::vector<SchemaObject> objects;
   if (!TemplateObjects(db, objects, error)) return false;
-  const bool textRequests =
-      Number(db, "SELECT count(*) FROM main.sqlite_master WHERE type = 'table' AND name = 'Resource'") > 0;
   for (const SchemaObject& object : objects) {
-    // Requests kept by their text identifier keep the views on that table.
-    if (textRequests && OfNumberedRequests(object)) continue;
+    bool skipped = false;
+    for (const ByNumber* kept : keptAsText) skipped = skipped || OfLayoutByNumber(object, *kept);
+    if (skipped) continue;
     if (!Run(db, object.sql, error)) return false;
     if (object.type == "table" &&
         !Run(db, "INSERT INTO main." + Quoted(object.name) + " SELECT * FROM upgrade_template." + Quoted(object.name),

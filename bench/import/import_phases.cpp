@@ -69,8 +69,8 @@ int main(int argc, char** argv) {
   // IMPORT_PHASES_NO_CLASSIFY stores without classification, to show its cost;
   // IMPORT_PHASES_CLASSIC_RULES classifies with the program's own rows alone.
   struct NoClassifier : SessionClassifier {
-    int32_t ClassifyUserAgent(std::string_view, std::string_view) override { return 0; }
-    void AnalyzeReferrer(std::string_view, std::string_view) override {}
+    int32_t ClassifyUserAgent(std::string_view, std::string_view, int64_t) override { return 0; }
+    void AnalyzeReferrer(std::string_view, std::string_view, int64_t) override {}
   } none;
   DbSession db;
   if (db.OpenFile(argv[2]) < 0) {

@@ -116,7 +116,7 @@ class AnalyzeReferrerTest : public test::ClassifyDbTest {
  protected:
   Words Referers() { return Rows("Select RefererId, Url, [Group] From Referer Order By RefererId"); }
   Words Phrases() { return Rows("Select KeyphraseId, Keyphrase From Keyphrase Order By KeyphraseId"); }
-  Words Links(const std::string& table) { return Rows("Select * From " + table + " Order By rowid"); }
+  Words Links(const std::string& table) { return RowsOf(table); }
 };
 
 TEST_F(AnalyzeReferrerTest, SearchEngineReferrerStoresHostPhraseAndWords) {

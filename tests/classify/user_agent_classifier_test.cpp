@@ -115,7 +115,7 @@ TEST_F(ClassifyUserAgentTest, StoresBothNamesAndLinksTheSession) {
             (std::vector<std::string>{"1|Robot/Google", "2|Microsoft Internet Explorer/6.0", "3|"}));
   EXPECT_EQ(Rows("Select OSId, OS From OS Order By OSId"), (std::vector<std::string>{"1|", "2|Windows XP"}));
   // Known names are reused; an unmatched agent is linked to the two empty names.
-  EXPECT_EQ(Rows("Select * From SessionBrowserOS Order By rowid"),
+  EXPECT_EQ(RowsOf("SessionBrowserOS"),
             (std::vector<std::string>{"s1|1|1", "s2|2|2", "s3|2|2", "s4|3|1"}));
 }
 
@@ -128,6 +128,7 @@ TEST_F(ClassifyUserAgentTest, ExistingNamesAreFoundWhateverTheirCase) {
 }
 
 TEST_F(ClassifyUserAgentTest, QuotesInNamesAndSessionIdsAreStored) {
+  test::StoreSessions(session_, {"id'1"});
   StoreBrowserOs("O'Browser", "It's OS", "id'1", session_);
   EXPECT_EQ(Rows("Select s.SessionId, b.Browser, o.OS From SessionBrowserOS s Join Browser b On "
                  "b.BrowserId=s.BrowserId Join OS o On o.OSId=s.OSId"),

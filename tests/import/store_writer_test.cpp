@@ -428,24 +428,57 @@ void PlainStore(const SessionList& list, DbSession& db) {
   }
 }
 
+// The tables naming sessions as a file kept them before it kept them by number.
+const char* const kTablesByText =
+    "DROP VIEW FirstSessionResource; DROP VIEW LastSessionResource; DROP VIEW Resource; DROP TABLE ResourceRow; "
+    "CREATE TABLE Resource (ResourceId INTEGER PRIMARY KEY AUTOINCREMENT, SessionId TEXT, TimeEnter TEXT, "
+    "UriStem TEXT COLLATE NOCASE, StatusCode INTEGER, UriQuery TEXT, BytesLoad INTEGER, Bytes2 INTEGER, "
+    "TimeLoad INTEGER); CREATE INDEX ResourceSessionId ON Resource (SessionId);"
+    "CREATE VIEW FirstSessionResource AS SELECT SessionId, Min(ResourceId) AS \"'ResourceId'\" FROM Resource "
+    "GROUP BY SessionId; CREATE VIEW LastSessionResource AS SELECT SessionId, Max(ResourceId) AS \"'ResourceId'\" "
+    "FROM Resource GROUP BY SessionId;"
+    "DROP VIEW SessionBytes; DROP TABLE SessionBytesRow; CREATE TABLE SessionBytes (SessionId TEXT, Bytes INTEGER, "
+    "BytesIn INTEGER); CREATE INDEX SessionBytesSessionId ON SessionBytes (SessionId);"
+    "DROP VIEW SessionReferer; DROP TABLE SessionRefererRow; CREATE TABLE SessionReferer (SessionId TEXT, "
+    "RefererId INTEGER); CREATE INDEX SessionRefererSessionId ON SessionReferer (SessionId); "
+    "CREATE INDEX SessionRefererRefererId ON SessionReferer (RefererId);"
+    "DROP VIEW SessionKeyphrase; DROP TABLE SessionKeyphraseRow; CREATE TABLE SessionKeyphrase (SessionId TEXT, "
+    "KeyphraseId INTEGER); CREATE INDEX SessionKeyphraseSessionId ON SessionKeyphrase (SessionId); "
+    "CREATE INDEX SessionKeyphraseKeyphraseId ON SessionKeyphrase (KeyphraseId);"
+    "DROP VIEW SessionKeywords; DROP TABLE SessionKeywordsRow; CREATE TABLE SessionKeywords (SessionId TEXT, "
+    "KeywordId INTEGER); CREATE INDEX SessionKeywordsSessionId ON SessionKeywords (SessionId); "
+    "CREATE INDEX SessionKeywordsKeywordId ON SessionKeywords (KeywordId);"
+    "DROP VIEW SessionBrowserOS; DROP TABLE SessionBrowserOSRow; CREATE TABLE SessionBrowserOS (SessionId TEXT, "
+    "BrowserId INTEGER, OSId INTEGER); CREATE INDEX SessionBrowserOSSessionId ON SessionBrowserOS (SessionId);";
+
+// A table naming sessions, each row with its session's NumId, in the order of its rows
+// (kept by number or by the text).
+std::string LinkRows(DbSession& db, const std::string& table, const std::string& columns) {
+  return db.KeptByNumber(table)
+             ? "SELECT s.NumId, " + columns + " FROM " + table + "Row l LEFT JOIN Session s ON s.NumId=l.SessionNum "
+                   "ORDER BY l.rowid"
+             : "SELECT s.NumId, " + columns + " FROM " + table + " l LEFT JOIN Session s ON s.SessionId=l.SessionId "
+                   "ORDER BY l.rowid";
+}
+
 std::vector<std::string> Dump(DbSession& db) {
-  const char* queries[] = {
+  const std::string queries[] = {
       "SELECT NumId, TimeEnter, TimeExit, UserIP, quote(ErrorCode), UserAgent, Referer, NumVisited FROM Session ORDER BY NumId",
       "SELECT r.ResourceId, s.NumId, r.TimeEnter, r.UriStem, quote(r.StatusCode), quote(r.UriQuery), r.BytesLoad, "
       "r.Bytes2, r.TimeLoad FROM Resource r LEFT JOIN Session s ON s.SessionId=r.SessionId ORDER BY r.ResourceId",
-      "SELECT s.NumId, b.Bytes, b.BytesIn FROM SessionBytes b LEFT JOIN Session s ON s.SessionId=b.SessionId ORDER BY b.rowid",
+      LinkRows(db, "SessionBytes", "l.Bytes, l.BytesIn"),
       "SELECT UserIP, quote(FullName), rURL, CountryCode, quote(IsRobot) FROM DNSLookUp ORDER BY rowid",
       "SELECT BrowserId, Browser FROM Browser ORDER BY BrowserId", "SELECT OSId, OS FROM OS ORDER BY OSId",
       "SELECT RefererId, Url, [Group] FROM Referer ORDER BY RefererId",
       "SELECT KeyphraseId, Keyphrase FROM Keyphrase ORDER BY KeyphraseId",
       "SELECT KeywordId, Word FROM Keyword ORDER BY KeywordId",
-      "SELECT s.NumId, l.BrowserId, l.OSId FROM SessionBrowserOS l LEFT JOIN Session s ON s.SessionId=l.SessionId ORDER BY l.rowid",
-      "SELECT s.NumId, l.RefererId FROM SessionReferer l LEFT JOIN Session s ON s.SessionId=l.SessionId ORDER BY l.rowid",
-      "SELECT s.NumId, l.KeyphraseId FROM SessionKeyphrase l LEFT JOIN Session s ON s.SessionId=l.SessionId ORDER BY l.rowid",
-      "SELECT s.NumId, l.KeywordId FROM SessionKeywords l LEFT JOIN Session s ON s.SessionId=l.SessionId ORDER BY l.rowid",
+      LinkRows(db, "SessionBrowserOS", "l.BrowserId, l.OSId"),
+      LinkRows(db, "SessionReferer", "l.RefererId"),
+      LinkRows(db, "SessionKeyphrase", "l.KeyphraseId"),
+      LinkRows(db, "SessionKeywords", "l.KeywordId"),
   };
   std::vector<std::string> rows;
-  for (const char* sql : queries) {
+  for (const std::string& sql : queries) {
     Statement statement;
     EXPECT_TRUE(Succeeded(statement.Execute(db, sql))) << sql;
     while (statement.MoveNext() == kResultOk) {
@@ -472,25 +505,21 @@ TEST_F(StoreTest, BatchedStoreWritesWhatOneStatementAtATimeWrites) {
     if (i >= 200 && i < 250) later += line;  // the second import overlaps the first
   }
   std::string fastPath = NewDatabase("fast.db"), plainPath = NewDatabase("plain.db"), textPath = NewDatabase("text.db");
-  // A file that keeps its requests in a table by the identifier text (one the upgrade
-  // left so) is written by the text.
+  // A file that keeps the tables naming sessions by the identifier text (one the
+  // upgrade left so) is written by the text.
   {
     DbSession setup;
     ASSERT_TRUE(Succeeded(setup.OpenFile(textPath)));
-    ASSERT_EQ(sqlite3_exec(setup.Handle(),
-                   "DROP VIEW FirstSessionResource; DROP VIEW LastSessionResource; DROP VIEW Resource; DROP TABLE "
-                   "ResourceRow; CREATE TABLE Resource (ResourceId INTEGER PRIMARY KEY AUTOINCREMENT, SessionId TEXT, "
-                   "TimeEnter TEXT, UriStem TEXT COLLATE NOCASE, StatusCode INTEGER, UriQuery TEXT, BytesLoad INTEGER, "
-                   "Bytes2 INTEGER, TimeLoad INTEGER); CREATE INDEX ResourceSessionId ON Resource (SessionId);",
-                           nullptr, nullptr, nullptr),
-              SQLITE_OK);
+    ASSERT_EQ(sqlite3_exec(setup.Handle(), kTablesByText, nullptr, nullptr, nullptr), SQLITE_OK);
   }
   DbSession fast, plain, text;
   ASSERT_TRUE(Succeeded(fast.OpenFile(fastPath)));
   ASSERT_TRUE(Succeeded(plain.OpenFile(plainPath)));
   ASSERT_TRUE(Succeeded(text.OpenFile(textPath)));
-  ASSERT_TRUE(fast.RequestsByNumber());
-  ASSERT_FALSE(text.RequestsByNumber());
+  for (const char* table : {"Resource", "SessionBytes", "SessionBrowserOS", "SessionKeywords"}) {
+    ASSERT_TRUE(fast.KeptByNumber(table)) << table;
+    ASSERT_FALSE(text.KeptByNumber(table)) << table;
+  }
   for (const std::string* log : {&earlier, &later}) {
     SessionList list;
     ParserState state("www.site.test");
@@ -554,9 +583,9 @@ TEST_F(StoreTest, IndexesAreDroppedForTablesTheImportOutgrows) {
   ASSERT_TRUE(Succeeded(db.StartTransaction()));
   std::vector<HeldIndex> dropped = DropIndexesForImport(db, 4000000);
   EXPECT_EQ(tables(dropped).count("SessionSessionId"), 1u);
-  EXPECT_EQ(tables(dropped).count("SessionBytesSessionId"), 1u);
-  EXPECT_EQ(tables(dropped).count("SessionRefererSessionId"), 1u);
-  EXPECT_EQ(tables(dropped).count("ResourceSessionId"), 0u);
+  EXPECT_EQ(tables(dropped).count("SessionBytesSessionNum"), 1u);
+  EXPECT_EQ(tables(dropped).count("SessionRefererSessionNum"), 1u);
+  EXPECT_EQ(tables(dropped).count("ResourceSessionNum"), 0u);
   db.Abort();
 
   Statement insert;
@@ -569,12 +598,12 @@ TEST_F(StoreTest, IndexesAreDroppedForTablesTheImportOutgrows) {
   for (int64_t expected : {1, 2}) {
     ASSERT_TRUE(Succeeded(db.StartTransaction()));
     std::set<std::string> names = tables(DropIndexesForImport(db, expected * 4000));
-    EXPECT_EQ(names.count("SessionRefererSessionId"), expected > 1 ? 1u : 0u) << expected;
+    EXPECT_EQ(names.count("SessionRefererSessionNum"), expected > 1 ? 1u : 0u) << expected;
     EXPECT_EQ(names.count("SessionSessionId"), 0u);
-    EXPECT_EQ(names.count("SessionBytesSessionId"), 0u);
+    EXPECT_EQ(names.count("SessionBytesSessionNum"), 0u);
     db.Abort();
   }
-  EXPECT_EQ(Rows(db, "SELECT count(*) FROM sqlite_master WHERE name='SessionRefererSessionId'"),
+  EXPECT_EQ(Rows(db, "SELECT count(*) FROM sqlite_master WHERE name='SessionRefererSessionNum'"),
             std::vector<std::string>{"1"});
 }
 

@@ -3,6 +3,8 @@
 #include <gtest/gtest.h>
 
 #include <algorithm>
+#include <iterator>
+#include <vector>
 
 #include <sqlite3.h>
 
@@ -72,6 +74,26 @@ std::string RequestRows(const std::string& path) {
   return rows;
 }
 
+// Every row of a statement, values as text ("<null>" for none) joined by "|".
+std::vector<std::string> AllRows(const std::string& path, const std::string& sql) {
+  sqlite3* db = nullptr;
+  std::vector<std::string> rows;
+  if (sqlite3_open(path.c_str(), &db) != SQLITE_OK) return rows;
+  sqlite3_stmt* read = nullptr;
+  sqlite3_prepare_v2(db, sql.c_str(), -1, &read, nullptr);
+  while (read && sqlite3_step(read) == SQLITE_ROW) {
+    std::string row;
+    for (int c = 0; c < sqlite3_column_count(read); ++c) {
+      const unsigned char* text = sqlite3_column_text(read, c);
+      row += (c ? "|" : "") + (text ? std::string(reinterpret_cast<const char*>(text)) : std::string("<null>"));
+    }
+    rows.push_back(row);
+  }
+  sqlite3_finalize(read);
+  sqlite3_close(db);
+  return rows;
+}
+
 void Exec(const std::string& path, const std::string& sql) {
   sqlite3* db = nullptr;
   ASSERT_EQ(sqlite3_open(path.c_str(), &db), SQLITE_OK);
@@ -89,9 +111,10 @@ bool Upgrade(const std::string& path, std::string& error) {
   return done;
 }
 
-// The requests of a Resource table move to ResourceRow by their session's NumId; the
-// view reads them back as they were, and the keys go on where the old table's left off.
-TEST_F(SchemaUpgradeTest, RequestsMoveToTheirSessionsNumbersAndReadAsBefore) {
+// The requests of a Resource table move to ResourceRow by their session's NumId, the
+// byte sums and links alike; the views read them back as they were, and the keys go
+// on where the old table's left off.
+TEST_F(SchemaUpgradeTest, RowsNamingSessionsMoveToTheirNumbersAndReadAsBefore) {
   std::string path = OldDatabase();
   Exec(path,
        "INSERT INTO Session (SessionId, TimeEnter) VALUES ('s2', '2003-03-07 02:00:00'), ('s3', '2003-03-07 03:00:00');"
@@ -101,13 +124,33 @@ TEST_F(SchemaUpgradeTest, RequestsMoveToTheirSessionsNumbersAndReadAsBefore) {
        "('s1', '2003-03-07 01:00:00', '/A', 404, 'q=1', 5, 2, 3), "
        "('s2', '2003-03-07 02:00:05', '/c', 200, ' ', 7, 0, 0), "
        "('s1', '2003-03-07 01:00:09', '/gone', 200, ' ', 0, 0, 0);"
-       "DELETE FROM Resource WHERE UriStem = '/gone';");
+       "DELETE FROM Resource WHERE UriStem = '/gone';"
+       "INSERT INTO SessionBytes VALUES ('s2', 10, 5), ('s1', 1, 2);"
+       "INSERT INTO SessionKeywords VALUES ('s2', 4), ('s1', 3), ('s1', 3);"
+       "INSERT INTO SessionBrowserOS VALUES ('s1', 1, 2);"
+       "INSERT INTO SessionReferer VALUES ('s2', 7);"
+       "INSERT INTO SessionKeyphrase VALUES ('s1', 8);");
   const std::string before = RequestRows(path);
+  const char* const links[] = {"SessionBytes", "SessionKeywords", "SessionBrowserOS", "SessionReferer",
+                               "SessionKeyphrase"};
+  std::vector<std::vector<std::string>> linksBefore;
+  for (const char* table : links) linksBefore.push_back(AllRows(path, std::string("SELECT * FROM ") + table));
   ASSERT_EQ(std::count(before.begin(), before.end(), '\n'), 3) << before;
   std::string error;
   ASSERT_TRUE(Upgrade(path, error)) << error;
 
   EXPECT_EQ(RequestRows(path), before);
+  for (size_t t = 0; t < std::size(links); ++t) {
+    const std::string table = links[t];
+    EXPECT_EQ(AllRows(path, "SELECT * FROM " + table), linksBefore[t]) << table;
+    EXPECT_EQ(Number(path, "SELECT count(*) FROM sqlite_master WHERE name = '" + table + "' AND type = 'view'"), 1);
+    EXPECT_EQ(Number(path, "SELECT count(*) FROM " + table + "Row"), static_cast<int64_t>(linksBefore[t].size()));
+  }
+  EXPECT_EQ(AllRows(path, "SELECT s.SessionId, b.Bytes FROM SessionBytesRow b JOIN Session s ON s.NumId = b.SessionNum "
+                          "ORDER BY b.rowid"),
+            (std::vector<std::string>{"s2|10", "s1|1"}));
+  EXPECT_EQ(Number(path, "SELECT count(*) FROM sqlite_master WHERE name = 'SessionKeywordsKeywordId' AND "
+                         "tbl_name = 'SessionKeywordsRow'"), 1);
   EXPECT_EQ(Number(path, "SELECT count(*) FROM sqlite_master WHERE name = 'Resource' AND type = 'view'"), 1);
   EXPECT_EQ(Number(path, "SELECT count(*) FROM ResourceRow r JOIN Session s ON s.NumId = r.SessionNum AND "
                          "s.SessionId = 's2'"), 2);
@@ -133,20 +176,35 @@ TEST_F(SchemaUpgradeTest, RequestsMoveToTheirSessionsNumbersAndReadAsBefore) {
   sqlite3_close(db);
   EXPECT_EQ(Number(path, "SELECT count(*) FROM Resource WHERE SessionId = 's1' AND UriStem = '/B'"), 1);
   EXPECT_EQ(Number(path, "SELECT count(*) FROM ResourceRow"), 3);
+  // Two equal links of a session are one row of the view each: both go with it.
+  Exec(path, "UPDATE SessionKeywords SET KeywordId = 5 WHERE SessionId = 's1'; "
+             "DELETE FROM SessionKeywords WHERE SessionId = 's2';");
+  EXPECT_EQ(AllRows(path, "SELECT * FROM SessionKeywords"), (std::vector<std::string>{"s1|5", "s1|5"}));
 }
 
-// A request whose session is not stored has no number to go by: such a database keeps
-// its Resource table, every row of it, and is upgraded otherwise.
-TEST_F(SchemaUpgradeTest, RequestsOfMissingSessionsKeepTheTableAsItIs) {
+// A row whose session is not stored has no number to go by: its table stays as it is,
+// every row of it, with its indexes and views, and the others are upgraded.
+TEST_F(SchemaUpgradeTest, RowsOfMissingSessionsKeepTheirTableAsItIs) {
   std::string path = OldDatabase();
-  Exec(path, "INSERT INTO Resource (SessionId, UriStem) VALUES ('s1', '/a'), ('lost', '/b')");
+  Exec(path, "INSERT INTO Resource (SessionId, UriStem) VALUES ('s1', '/a'), ('lost', '/b');"
+             "INSERT INTO SessionReferer VALUES ('s1', 1), (NULL, 2); INSERT INTO SessionBytes VALUES ('s1', 1, 1)");
   const std::string before = RequestRows(path);
+  const std::vector<std::string> referrers = AllRows(path, "SELECT * FROM SessionReferer");
   std::string error;
   ASSERT_TRUE(Upgrade(path, error)) << error;
   EXPECT_EQ(RequestRows(path), before);
-  EXPECT_EQ(Number(path, "SELECT count(*) FROM sqlite_master WHERE name = 'Resource' AND type = 'table'"), 1);
-  EXPECT_EQ(Number(path, "SELECT count(*) FROM sqlite_master WHERE tbl_name IN ('ResourceRow', 'Resource') AND "
-                         "type <> 'table' AND name <> 'ResourceSessionId'"), 0);
+  EXPECT_EQ(AllRows(path, "SELECT * FROM SessionReferer"), referrers);
+  for (const char* table : {"Resource", "SessionReferer"}) {
+    const std::string name = table;
+    EXPECT_EQ(Number(path, "SELECT count(*) FROM sqlite_master WHERE name = '" + name + "' AND type = 'table'"), 1);
+    EXPECT_EQ(Number(path, "SELECT count(*) FROM sqlite_master WHERE (tbl_name = '" + name + "Row' OR (tbl_name = '" +
+                               name + "' AND type = 'trigger'))"), 0);
+  }
+  EXPECT_EQ(Number(path, "SELECT count(*) FROM sqlite_master WHERE name = 'SessionRefererRefererId' AND tbl_name = "
+                         "'SessionReferer'"), 1);
+  EXPECT_EQ(Number(path, "SELECT count(*) FROM sqlite_master WHERE name = 'FirstSessionResource' AND sql LIKE "
+                         "'%ResourceRow%'"), 0);
+  EXPECT_EQ(Number(path, "SELECT count(*) FROM SessionBytesRow"), 1);
   EXPECT_EQ(Number(path, "SELECT count(*) FROM IPRanges6"),
             Number(WEAVIL_DB_TEMPLATE, "SELECT count(*) FROM IPRanges6"));
   EXPECT_EQ(Number(path, "PRAGMA user_version"), kSchemaVersion);
