@@ -57,7 +57,7 @@ struct TextLink {
   uint32_t session, text, read;
 };
 
-bool ReadLinks(DbSession& db, const char* sql, const ReportSessions& sessions, const NumberedTexts& texts,
+bool ReadLinks(DbSession& db, const std::string& sql, const ReportSessions& sessions, const NumberedTexts& texts,
                std::vector<TextLink>& links) {
   uint32_t count = 0;
   TextLookup sessionOf(sessions.ids);
@@ -86,9 +86,11 @@ bool BuildKeywordRows(DbSession& db, const ReportFilter& filter, std::time_t now
     return false;
   if (phrases.texts.empty() || words.texts.empty()) return true;
   std::vector<TextLink> phraseLinks, wordLinks;
+  const bool byNumber = JoinsByNumber(db);
   if (!LoadReportSessions(db, filter, now, sessions, SessionIds::kIndexed) ||
-      !ReadLinks(db, "SELECT SessionId, KeyphraseId FROM SessionKeyphrase;", sessions, phrases, phraseLinks) ||
-      !ReadLinks(db, "SELECT SessionId, KeywordId FROM SessionKeywords;", sessions, words, wordLinks))
+      !ReadLinks(db, SessionNamedRead(byNumber, "SessionKeyphrase", "", ", KeyphraseId"), sessions, phrases,
+                 phraseLinks) ||
+      !ReadLinks(db, SessionNamedRead(byNumber, "SessionKeywords", "", ", KeywordId"), sessions, words, wordLinks))
     return false;
   auto bySession = [](const TextLink& a, const TextLink& b) { return std::pair(a.session, a.read) < std::pair(b.session, b.read); };
   std::sort(phraseLinks.begin(), phraseLinks.end(), bySession);

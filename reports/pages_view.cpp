@@ -45,7 +45,8 @@ bool ReadRequests(DbSession& db, RequestRows& out) {
   out.visits.reserve(RowCountHint(db, "SELECT max(ResourceId) FROM Resource;"));
   out.ids.Reserve(RowCountHint(db, "SELECT max(NumId) FROM [Session];"));
   RunNumbering numberOf(out.ids, out.sessionIds);
-  return ForEachRow(db, "SELECT ResourceId, SessionId, UriStem FROM Resource;", [&](const Statement& row) {
+  const std::string sql = SessionNamedRead(JoinsByNumber(db), "Resource", "ResourceId, ", ", UriStem");
+  return ForEachRow(db, sql, [&](const Statement& row) {
     std::string_view id, path;
     if (!row.GetTextView(2, id)) return true;  // joins no session
     if (!row.GetTextView(3, path)) return false;

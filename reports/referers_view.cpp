@@ -72,7 +72,8 @@ bool BuildRefererRows(DbSession& db, const ReportFilter& filter, std::time_t now
   std::vector<SessionReferrer> links;
   uint32_t count = 0;
   TextLookup sessionOf(sessions.ids);
-  read = read && ForEachRow(db, "SELECT SessionId, RefererId FROM SessionReferer;", [&](const Statement& row) {
+  const std::string linksSql = SessionNamedRead(JoinsByNumber(db), "SessionReferer", "", ", RefererId");
+  read = read && ForEachRow(db, linksSql, [&](const Statement& row) {
     ++count;
     std::string_view id;
     int64_t referrer = 0;

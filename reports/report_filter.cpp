@@ -206,12 +206,16 @@ void AppendConditions(std::string& out, const ReportFilter& f, std::time_t now, 
 
 // The statement naming the sessions linked through tables to a row whose column is one
 // of the list's values; nothing for an empty list.
-void AddListQuery(std::vector<std::string>& queries, std::string_view listText, const char* links,
-                  const char* tables, const char* join, const char* column) {
+// By number, the links are read from the table that keeps them, under the view's name.
+void AddListQuery(std::vector<std::string>& queries, std::string_view listText, bool byNumber, const char* links,
+                  const char* names, const char* join, const char* column) {
   std::string values = QuoteList(listText);
   if (values.empty()) return;
-  queries.push_back(std::string("SELECT ") + links + ".SessionId FROM " + tables + " WHERE " + join + " AND (" +
-                    column + " IN (" + values + "));");
+  const std::string linked = std::string(links);
+  const std::string from = byNumber ? linked + "Row " + linked + ", " + names : linked + ", " + names;
+  const std::string name = byNumber ? "CAST(" + linked + ".SessionNum AS TEXT)" : linked + ".SessionId";
+  queries.push_back("SELECT " + name + " FROM " + from + " WHERE " + join + " AND (" + column + " IN (" + values +
+                    "));");
 }
 
 }  // namespace
@@ -223,7 +227,7 @@ std::string BuildSessionConditions(const ReportFilter& filter, std::time_t now) 
   return out;
 }
 
-FilterQueries BuildFilterQueries(const ReportFilter& f, std::time_t now) {
+FilterQueries BuildFilterQueries(const ReportFilter& f, std::time_t now, bool byNumber) {
   FilterQueries queries;
   if (!f.applyFilter) return queries;
   std::string period, address;
@@ -235,7 +239,8 @@ FilterQueries BuildFilterQueries(const ReportFilter& f, std::time_t now) {
   if (!pages.empty() || !countries.empty()) {
     // The country is asked of sessions with at least one request, as in the joined form.
     if (!countries.empty()) address += CountryIn(countries, "b") + " ";
-    std::string requests = "SELECT SessionId FROM Resource WHERE 1=1 ";
+    std::string requests = byNumber ? "SELECT CAST(SessionNum AS TEXT) FROM ResourceRow WHERE 1=1 "
+                                    : "SELECT SessionId FROM Resource WHERE 1=1 ";
     if (!pages.empty()) requests += "AND (UriStem IN (" + pages + "))";
     queries.requestQuery = static_cast<int>(queries.idQueries.size());
     queries.idQueries.push_back(requests + ";");
@@ -244,10 +249,10 @@ FilterQueries BuildFilterQueries(const ReportFilter& f, std::time_t now) {
   }
   if (!address.empty()) queries.addressCondition = "1=1 " + address;
   if (f.isKeywords)
-    AddListQuery(queries.idQueries, f.keywords, "SessionKeywords", "SessionKeywords, Keyword",
+    AddListQuery(queries.idQueries, f.keywords, byNumber, "SessionKeywords", "Keyword",
                  "SessionKeywords.KeywordId=Keyword.KeywordId", "Word");
   if (f.isReferers)
-    AddListQuery(queries.idQueries, f.referers, "SessionReferer", "SessionReferer, Referer",
+    AddListQuery(queries.idQueries, f.referers, byNumber, "SessionReferer", "Referer",
                  "SessionReferer.RefererId=Referer.RefererId", "Url");
   return queries;
 }

@@ -72,7 +72,9 @@ struct FilterQueries {
   int requestQuery = -1;
   std::vector<std::string> foldedPages;
 };
-FilterQueries BuildFilterQueries(const ReportFilter& filter, std::time_t now);
+// byNumber: the statements name each session by its NumId as text, read from the tables
+// a file keeps by number (JoinsByNumber), instead of by its SessionId.
+FilterQueries BuildFilterQueries(const ReportFilter& filter, std::time_t now, bool byNumber = false);
 std::string BuildSessionConditions();  // the process-wide filter, now
 
 // The statistics query: head + where part + tail, and with the filter on the session

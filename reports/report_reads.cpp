@@ -2,6 +2,8 @@
 
 #include <algorithm>
 #include <new>
+#include <string>
+#include <string_view>
 #include <utility>
 
 namespace weavil {
@@ -22,6 +24,20 @@ void SetPragma(DbSession& db, const char* name, int64_t value) {
 }
 
 }  // namespace
+
+bool JoinsByNumber(DbSession& db) {
+  for (const char* table :
+       {"Resource", "SessionBytes", "SessionBrowserOS", "SessionReferer", "SessionKeyphrase", "SessionKeywords"})
+    if (!db.KeptByNumber(table)) return false;
+  return true;
+}
+
+std::string SessionNamedRead(bool byNumber, std::string_view table, std::string_view before, std::string_view after) {
+  const bool sessions = table == "[Session]";
+  std::string name = !byNumber ? "SessionId" : sessions ? "CAST(NumId AS TEXT)" : "CAST(SessionNum AS TEXT)";
+  std::string from = byNumber && !sessions ? std::string(table) + "Row" : std::string(table);
+  return "SELECT " + std::string(before) + name + std::string(after) + " FROM " + from + ";";
+}
 
 ScanConnection::ScanConnection(DbSession& db)
     : db_(db), mmapSize_(PragmaValue(db, "mmap_size")), cacheSize_(PragmaValue(db, "cache_size")) {

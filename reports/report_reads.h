@@ -13,6 +13,15 @@
 
 namespace weavil {
 
+// The in-memory reports join the rows of the tables that name sessions to the sessions
+// by a text naming each session once: its SessionId, or, on a file that keeps every
+// such table by number, its NumId written as text. The number is read from the row
+// itself, where the identifier would be read from Session for every row of a view.
+bool JoinsByNumber(DbSession& db);
+// "SELECT before<the session's name>after FROM table;" on table, a table naming sessions
+// (Resource, a link table) or [Session] itself, for that form of the joins.
+std::string SessionNamedRead(bool byNumber, std::string_view table, std::string_view before, std::string_view after);
+
 // While it lives, the connection reads each page once into a small cache instead of
 // mapping the file: the reads here go through whole tables once, and a mapped file
 // would count every page it touched in the process's memory.

@@ -149,10 +149,11 @@ struct StagedSession {
   std::string_view address, id;
 };
 
-bool ReadSessionRows(DbSession& db, TextArena& texts, std::vector<StagedSession>& out) {
+bool ReadSessionRows(DbSession& db, bool byNumber, TextArena& texts, std::vector<StagedSession>& out) {
   out.reserve(RowCountHint(db, "SELECT max(NumId) FROM [Session];"));
-  return ForEachRow(db, "SELECT NumId, SessionId, TimeEnter, UserIP, NumVisited FROM [Session] ORDER BY NumId;",
-                    [&](const Statement& row) {
+  std::string sql = SessionNamedRead(byNumber, "[Session]", "NumId, ", ", TimeEnter, UserIP, NumVisited");
+  sql.insert(sql.size() - 1, " ORDER BY NumId");
+  return ForEachRow(db, sql, [&](const Statement& row) {
                       StagedSession staged;
                       std::string_view start;
                       if (!row.GetInt(1, staged.session.numId) || !row.GetTextView(4, staged.address)) return true;
@@ -190,7 +191,8 @@ bool LoadReportSessions(DbSession& db, const ReportFilter& filter, std::time_t n
   // then come through this connection after the sessions.
   // The condition on the addresses is asked as the addresses are read.
   FilterPass pass;
-  const FilterQueries queries = BuildFilterQueries(filter, now);
+  const bool byNumber = JoinsByNumber(db);
+  const FilterQueries queries = BuildFilterQueries(filter, now, byNumber);
   const bool visitorsHere =
       queries.idQueries.size() > (requests == RequestCheck::kView && queries.requestQuery >= 0 ? 1u : 0u);
   SideWork side(db, [&](DbSession& connection) {
@@ -200,7 +202,7 @@ bool LoadReportSessions(DbSession& db, const ReportFilter& filter, std::time_t n
   std::vector<StagedSession> staged;
   bool read = false;
   try {
-    read = ReadSessionRows(db, out.sessionTexts, staged) &&
+    read = ReadSessionRows(db, byNumber, out.sessionTexts, staged) &&
            (!visitorsHere || LoadVisitors(db, queries.addressCondition, out));
   } catch (const std::bad_alloc&) {
     read = false;

@@ -71,18 +71,22 @@ struct CountedSessions {
   bool all = true;  // the filter is off
   TextIndex ids;
   std::vector<std::string_view> sessionIds, starts, addresses;
+  // Each one's SessionId, the order of the sections' scans (the same texts as
+  // sessionIds unless the joins go by number).
+  std::vector<std::string_view> scanIds;
   TextArena texts;
 };
 
 // Keeps a session row as read, once per identifier (its start and address copied
 // unless they are kept in out.texts already); false for a start that is no stored date.
-bool CountSession(std::string_view id, std::string_view start, std::string_view address, bool kept,
-                  CountedSessions& out) {
+bool CountSession(std::string_view id, std::string_view scanId, std::string_view start, std::string_view address,
+                  bool kept, CountedSessions& out) {
   if (!IsStoredDateText(start)) return false;
   const size_t before = out.sessionIds.size();
   if (out.ids.Number(id, out.sessionIds) < before) return true;
   out.starts.push_back(kept ? start : out.texts.Keep(start));
   out.addresses.push_back(kept ? address : out.texts.Keep(address));
+  out.scanIds.push_back(kept ? scanId : out.texts.Keep(scanId));
   return true;
 }
 
@@ -104,7 +108,8 @@ bool ReadRequests(DbSession& db, StagedRequests& out) {
   out.rows.reserve(RowCountHint(db, "SELECT max(ResourceId) FROM Resource;"));
   out.ids.Reserve(RowCountHint(db, "SELECT max(NumId) FROM [Session];"));
   RunNumbering numberOf(out.ids, out.sessionIds);
-  return ForEachRow(db, "SELECT ResourceId, SessionId, UriStem, StatusCode FROM Resource;", [&](const Statement& row) {
+  const std::string sql = SessionNamedRead(JoinsByNumber(db), "Resource", "ResourceId, ", ", UriStem, StatusCode");
+  return ForEachRow(db, sql, [&](const Statement& row) {
     std::string_view id, path;
     int64_t request = 0, status = 0;
     if (!row.GetTextView(2, id)) return true;  // joins no session
@@ -159,7 +164,8 @@ bool ReadBrowserRows(DbSession& db, bool keepIds, BrowserRows& out) {
     return name == names.end() ? kNoEntry : name->second;
   };
   out.rows.reserve(RowCountHint(db, "SELECT max(NumId) FROM [Session];"));
-  return ForEachRow(db, "SELECT SessionId, BrowserId, OSId FROM SessionBrowserOS;", [&](const Statement& row) {
+  const std::string sql = SessionNamedRead(JoinsByNumber(db), "SessionBrowserOS", "", ", BrowserId, OSId");
+  return ForEachRow(db, sql, [&](const Statement& row) {
     BrowserRows::Row staged;
     std::string_view id;
     staged.named = row.GetTextView(1, id);
@@ -212,7 +218,7 @@ bool ReadAddressCountries(DbSession& db, const std::string* condition, AddressCo
 
 // A session row read before the filter's sets are known.
 struct StagedSession {
-  std::string_view id, start, address;
+  std::string_view id, scanId, start, address;
   int64_t numId = 0;
   bool numbered = false;
 };
@@ -224,22 +230,24 @@ bool LoadCountedSessions(DbSession& db, const ReportFilter& filter, std::time_t 
                          const StagedRequests& requests, BrowserRows& browsers, AddressCountries& addresses,
                          CountedSessions& out) {
   out.all = !filter.applyFilter;
-  const char* const sessionsSql = "SELECT NumId, SessionId, TimeEnter, UserIP FROM [Session];";
+  const bool byNumber = JoinsByNumber(db);
+  const std::string sessionsSql = SessionNamedRead(byNumber, "[Session]", "NumId, ", ", TimeEnter, UserIP, SessionId");
   out.ids.Reserve(RowCountHint(db, "SELECT max(NumId) FROM [Session];"));
   if (out.all) {
     return ReadBrowserRows(db, false, browsers) && ReadAddressCountries(db, nullptr, addresses) &&
            ForEachRow(db, sessionsSql, [&](const Statement& row) {
-             std::string_view id, start, address;
+             std::string_view id, start, address, scanId;
              if (!row.GetTextView(2, id)) return true;  // joins nothing
              row.GetTextView(4, address);
-             return row.GetTextView(3, start) && CountSession(id, start, address, false, out);
+             row.GetTextView(5, scanId);
+             return row.GetTextView(3, start) && CountSession(id, scanId, start, address, false, out);
            });
   }
   // With the filter on, a session counts when it has an address row for which the
   // filter's condition on addresses holds, and passes the other conditions. Those, and
   // the browsers, are read on a third connection while this one reads the addresses and
   // the sessions.
-  const FilterQueries queries = BuildFilterQueries(filter, now);
+  const FilterQueries queries = BuildFilterQueries(filter, now, byNumber);
   FilterPass pass;
   SideWork side(db, [&](DbSession& connection) {
     return pass.Load(connection, queries, RequestCheck::kView) && ReadBrowserRows(connection, true, browsers);
@@ -255,6 +263,9 @@ bool LoadCountedSessions(DbSession& db, const ReportFilter& filter, std::time_t 
     session.numbered = row.GetInt64(1, session.numId);
     row.GetTextView(3, session.start);
     session.id = out.texts.Keep(session.id);
+    std::string_view scanId;
+    row.GetTextView(5, scanId);
+    session.scanId = out.texts.Keep(scanId);
     session.start = out.texts.Keep(session.start);
     session.address = out.texts.Keep(session.address);
     staged.push_back(session);
@@ -276,7 +287,7 @@ bool LoadCountedSessions(DbSession& db, const ReportFilter& filter, std::time_t 
       uint32_t number = requests.ids.Find(session.id);
       if (number == kNoEntry || !askedFor[number]) continue;
     }
-    if (!CountSession(session.id, session.start, session.address, true, out)) return false;
+    if (!CountSession(session.id, session.scanId, session.start, session.address, true, out)) return false;
   }
   return true;
 }
@@ -379,7 +390,7 @@ void CountRequests(const StagedRequests& requests, const CountedSessions& sessio
   for (const StagedRequests::Row& row : requests.rows) {
     uint32_t session = counted[row.session];
     if (session == kNoEntry) continue;
-    std::string_view id = requests.sessionIds[row.session];
+    std::string_view id = sessions.scanIds[session];
     all.Add(row.path, id, row.request);
     statusCodes.Add(row.statusText, id, row.request);
     SessionEnds& end = ends[session];
@@ -387,7 +398,7 @@ void CountRequests(const StagedRequests& requests, const CountedSessions& sessio
     if (row.request > end.last) end.last = row.request, end.lastPath = row.path;
   }
   SectionCounts entry(requests.paths), exit(requests.paths);
-  const std::vector<std::string_view>& ids = sessions.sessionIds;
+  const std::vector<std::string_view>& ids = sessions.scanIds;
   for (size_t s = 0; s < ends.size(); ++s) {
     if (ends[s].last < ends[s].first) continue;  // no request
     entry.Add(ends[s].firstPath, ids[s], ends[s].first);

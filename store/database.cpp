@@ -600,10 +600,14 @@ bool DbSession::KeptByNumber(std::string_view table) const {
   if (!db_ || pg_) return false;
   sqlite3_stmt* look = nullptr;
   const std::string stored = std::string(table) + "Row";
-  bool found = sqlite3_prepare_v2(db_, "SELECT 1 FROM main.sqlite_master WHERE type = 'table' AND name = ?", -1, &look,
-                                  nullptr) == SQLITE_OK &&
+  const std::string view(table);
+  bool found = sqlite3_prepare_v2(db_,
+                                  "SELECT count(*) = 2 FROM main.sqlite_master WHERE (type = 'table' AND name = ?1) OR "
+                                  "(type = 'view' AND name = ?2)",
+                                  -1, &look, nullptr) == SQLITE_OK &&
                sqlite3_bind_text(look, 1, stored.c_str(), -1, SQLITE_TRANSIENT) == SQLITE_OK &&
-               sqlite3_step(look) == SQLITE_ROW;
+               sqlite3_bind_text(look, 2, view.c_str(), -1, SQLITE_TRANSIENT) == SQLITE_OK &&
+               sqlite3_step(look) == SQLITE_ROW && sqlite3_column_int(look, 0) == 1;
   sqlite3_finalize(look);
   return found;
 }

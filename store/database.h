@@ -168,8 +168,9 @@ class DbSession {
 
   // Whether this file keeps the rows of a table that names sessions (Resource,
   // SessionBytes and the session link tables) in the table's name with "Row" added,
-  // by their session's NumId; the table statements read is then a view giving the
-  // SessionId text. False on a server, and for a table kept by the identifier text.
+  // by their session's NumId, read through a view of the table's name that gives the
+  // SessionId text. False on a server, for a table kept by the identifier text, and
+  // when the view is missing.
   bool KeptByNumber(std::string_view table) const;
   // The table such rows are stored in: table + "Row" when KeptByNumber, else table.
   std::string StoredTable(std::string_view table) const;

@@ -428,29 +428,6 @@ void PlainStore(const SessionList& list, DbSession& db) {
   }
 }
 
-// The tables naming sessions as a file kept them before it kept them by number.
-const char* const kTablesByText =
-    "DROP VIEW FirstSessionResource; DROP VIEW LastSessionResource; DROP VIEW Resource; DROP TABLE ResourceRow; "
-    "CREATE TABLE Resource (ResourceId INTEGER PRIMARY KEY AUTOINCREMENT, SessionId TEXT, TimeEnter TEXT, "
-    "UriStem TEXT COLLATE NOCASE, StatusCode INTEGER, UriQuery TEXT, BytesLoad INTEGER, Bytes2 INTEGER, "
-    "TimeLoad INTEGER); CREATE INDEX ResourceSessionId ON Resource (SessionId);"
-    "CREATE VIEW FirstSessionResource AS SELECT SessionId, Min(ResourceId) AS \"'ResourceId'\" FROM Resource "
-    "GROUP BY SessionId; CREATE VIEW LastSessionResource AS SELECT SessionId, Max(ResourceId) AS \"'ResourceId'\" "
-    "FROM Resource GROUP BY SessionId;"
-    "DROP VIEW SessionBytes; DROP TABLE SessionBytesRow; CREATE TABLE SessionBytes (SessionId TEXT, Bytes INTEGER, "
-    "BytesIn INTEGER); CREATE INDEX SessionBytesSessionId ON SessionBytes (SessionId);"
-    "DROP VIEW SessionReferer; DROP TABLE SessionRefererRow; CREATE TABLE SessionReferer (SessionId TEXT, "
-    "RefererId INTEGER); CREATE INDEX SessionRefererSessionId ON SessionReferer (SessionId); "
-    "CREATE INDEX SessionRefererRefererId ON SessionReferer (RefererId);"
-    "DROP VIEW SessionKeyphrase; DROP TABLE SessionKeyphraseRow; CREATE TABLE SessionKeyphrase (SessionId TEXT, "
-    "KeyphraseId INTEGER); CREATE INDEX SessionKeyphraseSessionId ON SessionKeyphrase (SessionId); "
-    "CREATE INDEX SessionKeyphraseKeyphraseId ON SessionKeyphrase (KeyphraseId);"
-    "DROP VIEW SessionKeywords; DROP TABLE SessionKeywordsRow; CREATE TABLE SessionKeywords (SessionId TEXT, "
-    "KeywordId INTEGER); CREATE INDEX SessionKeywordsSessionId ON SessionKeywords (SessionId); "
-    "CREATE INDEX SessionKeywordsKeywordId ON SessionKeywords (KeywordId);"
-    "DROP VIEW SessionBrowserOS; DROP TABLE SessionBrowserOSRow; CREATE TABLE SessionBrowserOS (SessionId TEXT, "
-    "BrowserId INTEGER, OSId INTEGER); CREATE INDEX SessionBrowserOSSessionId ON SessionBrowserOS (SessionId);";
-
 // A table naming sessions, each row with its session's NumId, in the order of its rows
 // (kept by number or by the text).
 std::string LinkRows(DbSession& db, const std::string& table, const std::string& columns) {
@@ -510,7 +487,7 @@ TEST_F(StoreTest, BatchedStoreWritesWhatOneStatementAtATimeWrites) {
   {
     DbSession setup;
     ASSERT_TRUE(Succeeded(setup.OpenFile(textPath)));
-    ASSERT_EQ(sqlite3_exec(setup.Handle(), kTablesByText, nullptr, nullptr, nullptr), SQLITE_OK);
+    ASSERT_TRUE(test::KeepSessionTablesByText(setup));
   }
   DbSession fast, plain, text;
   ASSERT_TRUE(Succeeded(fast.OpenFile(fastPath)));

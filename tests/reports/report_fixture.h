@@ -19,9 +19,12 @@ namespace weavil::test {
 
 class ReportDb {
  public:
-  ReportDb() : path_(dir_.File("log.db")) {
+  // byText: the tables naming sessions keyed by the SessionId text, as a file the
+  // upgrade left so keeps them.
+  explicit ReportDb(bool byText = false) : path_(dir_.File("log.db")) {
     CopyTemplateDatabase(path_);
     if (Failed(session_.OpenFile(path_))) throw std::runtime_error("cannot open " + path_);
+    if (byText && !KeepSessionTablesByText(session_)) throw std::runtime_error("cannot keep the tables by text");
   }
 
   DbSession& Session() { return session_; }

@@ -71,14 +71,23 @@ void FillMixedSessions(ReportDb& db) {
   // Requests of a session that is not stored count nowhere. The view refuses such a
   // request; in the table it names a session no number stands for, and reads with no
   // SessionId.
-  db.Exec("INSERT INTO ResourceRow (SessionNum, TimeEnter, UriStem, StatusCode) VALUES (-1, "
-          "'2004-03-05 10:00:00', '/orphan', 200)");
+  if (db.Session().KeptByNumber("Resource"))
+    db.Exec("INSERT INTO ResourceRow (SessionNum, TimeEnter, UriStem, StatusCode) VALUES (-1, "
+            "'2004-03-05 10:00:00', '/orphan', 200)");
+  else
+    db.Exec("INSERT INTO Resource (SessionId, TimeEnter, UriStem, StatusCode) VALUES ('no-such-session', "
+            "'2004-03-05 10:00:00', '/orphan', 200)");
   db.Exec("INSERT OR IGNORE INTO Countries (Code, Name) VALUES ('US', 'United States'), ('DE', 'Germany')");
 }
 
-TEST(ReportRowsTest, InMemoryTreesAreTheStatementsTreesWithTheFilterOffAndOn) {
+// On a file that keeps the tables naming sessions by number (the in-memory reads join
+// by NumId) and on one that keeps them by the identifier text.
+class ReportRowsLayouts : public ::testing::TestWithParam<bool> {};
+
+TEST_P(ReportRowsLayouts, InMemoryTreesAreTheStatementsTreesWithTheFilterOffAndOn) {
   test::ScopedTimeZone zone("UTC0");
-  ReportDb db;
+  ReportDb db(GetParam());
+  ASSERT_EQ(JoinsByNumber(db.Session()), !GetParam());
   FillMixedSessions(db);
   std::time_t now = test::LocalTime(2004, 4, 20, 12);
   ExpectSameTrees(db, ReportFilter(), now, "filter off");
@@ -127,6 +136,9 @@ TEST(ReportRowsTest, InMemoryTreesAreTheStatementsTreesWithTheFilterOffAndOn) {
   pages.pages = "/nowhere";
   ExpectSameTrees(db, pages, now, "a page no request asked for");
 }
+
+INSTANTIATE_TEST_SUITE_P(ReportRowsTest, ReportRowsLayouts, ::testing::Values(false, true),
+                         [](const ::testing::TestParamInfo<bool>& info) { return info.param ? "ByText" : "ByNumber"; });
 
 TEST(ReportRowsTest, RowsOfAnotherShapeFallBackToTheStatements) {
   test::ScopedTimeZone zone("UTC0");

@@ -9,6 +9,7 @@
 #include <filesystem>
 #include <fstream>
 #include <sstream>
+#include <string_view>
 #include <ctime>
 
 #include "store/database.h"
@@ -74,6 +75,45 @@ int64_t QueryNumber(const std::string& databasePath, const std::string& sql) {
   DbSession session;
   if (Failed(session.OpenFile(databasePath))) return -1;
   return QueryNumber(session, sql);
+}
+
+namespace {
+
+// The tables naming sessions as a file kept them before it kept them by number.
+const char* const kTablesByText =
+    "DROP VIEW FirstSessionResource; DROP VIEW LastSessionResource; DROP VIEW Resource; DROP TABLE ResourceRow; "
+    "CREATE TABLE Resource (ResourceId INTEGER PRIMARY KEY AUTOINCREMENT, SessionId TEXT, TimeEnter TEXT, "
+    "UriStem TEXT COLLATE NOCASE, StatusCode INTEGER, UriQuery TEXT, BytesLoad INTEGER, Bytes2 INTEGER, "
+    "TimeLoad INTEGER); CREATE INDEX ResourceSessionId ON Resource (SessionId);"
+    "CREATE VIEW FirstSessionResource AS SELECT SessionId, Min(ResourceId) AS \"'ResourceId'\" FROM Resource "
+    "GROUP BY SessionId; CREATE VIEW LastSessionResource AS SELECT SessionId, Max(ResourceId) AS \"'ResourceId'\" "
+    "FROM Resource GROUP BY SessionId;"
+    "DROP VIEW SessionBytes; DROP TABLE SessionBytesRow; CREATE TABLE SessionBytes (SessionId TEXT, Bytes INTEGER, "
+    "BytesIn INTEGER); CREATE INDEX SessionBytesSessionId ON SessionBytes (SessionId);"
+    "DROP VIEW SessionReferer; DROP TABLE SessionRefererRow; CREATE TABLE SessionReferer (SessionId TEXT, "
+    "RefererId INTEGER); CREATE INDEX SessionRefererSessionId ON SessionReferer (SessionId); "
+    "CREATE INDEX SessionRefererRefererId ON SessionReferer (RefererId);"
+    "DROP VIEW SessionKeyphrase; DROP TABLE SessionKeyphraseRow; CREATE TABLE SessionKeyphrase (SessionId TEXT, "
+    "KeyphraseId INTEGER); CREATE INDEX SessionKeyphraseSessionId ON SessionKeyphrase (SessionId); "
+    "CREATE INDEX SessionKeyphraseKeyphraseId ON SessionKeyphrase (KeyphraseId);"
+    "DROP VIEW SessionKeywords; DROP TABLE SessionKeywordsRow; CREATE TABLE SessionKeywords (SessionId TEXT, "
+    "KeywordId INTEGER); CREATE INDEX SessionKeywordsSessionId ON SessionKeywords (SessionId); "
+    "CREATE INDEX SessionKeywordsKeywordId ON SessionKeywords (KeywordId);"
+    "DROP VIEW SessionBrowserOS; DROP TABLE SessionBrowserOSRow; CREATE TABLE SessionBrowserOS (SessionId TEXT, "
+    "BrowserId INTEGER, OSId INTEGER); CREATE INDEX SessionBrowserOSSessionId ON SessionBrowserOS (SessionId);";
+
+}  // namespace
+
+bool KeepSessionTablesByText(DbSession& session) {
+  Statement step;
+  for (std::string_view rest = kTablesByText; !rest.empty();) {
+    size_t end = rest.find(';');
+    std::string sql(rest.substr(0, end));
+    rest = end == std::string_view::npos ? std::string_view() : rest.substr(end + 1);
+    if (sql.find_first_not_of(' ') == std::string::npos) continue;
+    if (Failed(step.Execute(session, sql))) return false;
+  }
+  return true;
 }
 
 void CopyTemplateDatabase(const std::string& path) {

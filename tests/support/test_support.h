@@ -57,6 +57,10 @@ int64_t QueryNumber(const std::string& databasePath, const std::string& sql);
 
 // Copies the generated database template to path.
 void CopyTemplateDatabase(const std::string& path);
+// Gives a template's copy the tables naming sessions (Resource, SessionBytes, the link
+// tables) as they were before the file kept them by number, empty: tables keyed by the
+// SessionId text, with their indexes and the stored queries on Resource.
+bool KeepSessionTablesByText(DbSession& session);
 
 // Writes text to a file (binary, exactly as given).
 void WriteFile(const std::string& path, const std::string& text);
