@@ -28,6 +28,13 @@ namespace weavil {
 
 namespace {
 
+// The byte sums of the sessions s, joined as b. Kept by number they are joined in their
+// table: the view on the right of a LEFT JOIN would be read whole for each statement.
+const char* BytesJoin(bool byNumber) {
+  return byNumber ? "LEFT JOIN SessionBytesRow b ON b.SessionNum = s.NumId "
+                  : "LEFT JOIN SessionBytes b ON b.SessionId = s.SessionId ";
+}
+
 class StoreClassifier : public SessionClassifier {
  public:
   StoreClassifier(DbSession& db, bool modernRules) : store_(db, modernRules) {}
@@ -477,12 +484,10 @@ struct SessionWriter::Impl {
     std::string sql = std::string("SELECT k.column3, s.NumId, s.SessionId, s.NumVisited, s.TimeExit, s.Referer, ") +
                       (bytesByNumber ? "b.SessionNum" : "b.SessionId") + ", b.Bytes, b.BytesIn FROM (VALUES ";
     for (size_t i = 0; i < width; ++i) sql += i ? ", (?, ?, ?)" : "(?, ?, ?)";
-    // The pairs drive the join: each is one search of the (TimeEnter, UserIP) index. The
-    // byte sums by number are joined in their table: the view on the right of a LEFT
-    // JOIN would be read whole for each statement.
+    // The pairs drive the join: each is one search of the (TimeEnter, UserIP) index.
     sql += ") k JOIN [Session] s ON s.TimeEnter = k.column1 AND s.UserIP = k.column2 ";
-    sql += bytesByNumber ? "LEFT JOIN SessionBytesRow b ON b.SessionNum = s.NumId;"
-                         : "LEFT JOIN SessionBytes b ON b.SessionId = s.SessionId;";
+    sql += BytesJoin(bytesByNumber);
+    sql += ";";
     statement.Prepare(db, sql);
     return statement;
   }
@@ -979,10 +984,7 @@ std::vector<StoredSession> ReadOpenStoredSessions(DbSession& db) {
       !last.GetText(1, lastExit) || !seconds(lastExit, lastSeconds))
     return sessions;
   Statement read;
-  // The byte sums by number are joined in their table (the view on the right of a LEFT
-  // JOIN would be read whole).
-  const std::string bytes = db.KeptByNumber("SessionBytes") ? "LEFT JOIN SessionBytesRow b ON b.SessionNum = s.NumId "
-                                                             : "LEFT JOIN SessionBytes b ON b.SessionId = s.SessionId ";
+  const std::string bytes = BytesJoin(db.KeptByNumber("SessionBytes"));
   if (Failed(read.Query(db,
                         "SELECT s.TimeEnter, s.TimeExit, s.UserIP, s.ErrorCode, s.UserAgent, s.Referer, s.NumVisited, "
                         "b.Bytes, b.BytesIn FROM [Session] s " + bytes + "WHERE s.TimeExit >= ? ORDER BY s.NumId;",
