@@ -20,8 +20,6 @@ BatchInserter::BatchInserter(DbSession& db, std::string_view table, std::string_
       failHead_("INSERT OR FAIL INTO " + std::string(table) + " (" + std::string(columns) + ") VALUES"),
       traceHead_("Insert INTO " + std::string(table) + " (" + std::string(columns) + ")"),
       quoted_(std::move(quoted)),
-      written_(quoted_.size()),
-      traceQuoted_(quoted_),
       trace_(trace),
       rows_(db.IsServer() ? 1 : kRowsPerStatement, std::vector<SqlValue>(quoted_.size())),
       copy_(db.IsServer()),
@@ -32,7 +30,7 @@ BatchInserter::~BatchInserter() = default;
 void BatchInserter::TraceAs(std::string_view table, std::string_view columns, std::vector<size_t> places,
                             std::vector<bool> quoted) {
   traceHead_ = "Insert INTO " + std::string(table) + " (" + std::string(columns) + ")";
-  size_t values = written_;
+  size_t values = quoted_.size();
   for (size_t place : places) values = std::max(values, place + 1);
   for (std::vector<SqlValue>& row : rows_) row.resize(values);
   tracePlaces_ = std::move(places);
@@ -85,7 +83,7 @@ int32_t BatchInserter::Run(size_t rows, size_t first) {
   if (!statement->IsOpen()) return kResultFail;
   int index = 1;
   for (size_t r = first; r < first + rows; ++r) {
-    for (size_t c = 0; c < written_; ++c) {
+    for (size_t c = 0; c < quoted_.size(); ++c) {
       const SqlValue& value = rows_[r][c];
       switch (value.kind) {
         case SqlValue::Kind::kNull: statement->BindNull(index); break;
@@ -148,7 +146,7 @@ void BatchInserter::TakeHeldRow() {
 // A row in COPY's text form.
 void BatchInserter::AppendCopyRow(const std::vector<SqlValue>& row) {
   std::string& text = copyText_;
-  for (size_t c = 0; c < written_; ++c) {
+  for (size_t c = 0; c < quoted_.size(); ++c) {
     if (c) text.push_back('\t');
     const SqlValue& value = row[c];
     switch (value.kind) {
@@ -169,16 +167,17 @@ void BatchInserter::AppendCopyRow(const std::vector<SqlValue>& row) {
 std::string BatchInserter::TraceText(const std::vector<SqlValue>& row) const {
   std::string sql = traceHead_;
   sql += " VALUES (";
-  const size_t shown = tracePlaces_.empty() ? written_ : tracePlaces_.size();
-  for (size_t c = 0; c < shown; ++c) {
+  const bool asWritten = tracePlaces_.empty();
+  const std::vector<bool>& quoted = asWritten ? quoted_ : traceQuoted_;
+  for (size_t c = 0; c < quoted.size(); ++c) {
     if (c) sql += ", ";
-    const SqlValue& value = row[tracePlaces_.empty() ? c : tracePlaces_[c]];
+    const SqlValue& value = row[asWritten ? c : tracePlaces_[c]];
     if (value.kind == SqlValue::Kind::kNull) {
       sql += "NULL";
       continue;
     }
     std::string text = value.kind == SqlValue::Kind::kText ? value.text : std::to_string(value.number);
-    if (!traceQuoted_[c]) {
+    if (!quoted[c]) {
       sql += text;
       continue;
     }

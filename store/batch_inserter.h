@@ -95,8 +95,7 @@ class BatchInserter {
   std::string table_, columns_;
   std::string head_, failHead_, traceHead_;
   std::string copyText_;
-  std::vector<bool> quoted_;
-  size_t written_ = 0;  // the columns written: a row's first values
+  std::vector<bool> quoted_;  // one per written column: a row's first values
   std::vector<size_t> tracePlaces_;  // TraceAs's; empty: the written columns as they are
   std::vector<bool> traceQuoted_;
   TraceSink* trace_;
