@@ -26,17 +26,17 @@ void SetPragma(DbSession& db, const char* name, int64_t value) {
 }  // namespace
 
 bool JoinsByNumber(DbSession& db) {
-  for (const char* table :
-       {"Resource", "SessionBytes", "SessionBrowserOS", "SessionReferer", "SessionKeyphrase", "SessionKeywords"})
+  for (std::string_view table : kTablesNamingSessions)
     if (!db.KeptByNumber(table)) return false;
   return true;
 }
 
-std::string SessionNamedRead(bool byNumber, std::string_view table, std::string_view before, std::string_view after) {
+std::string SessionNamedRead(bool byNumber, std::string_view table, std::string_view before, std::string_view after,
+                             std::string_view tail) {
   const bool sessions = table == "[Session]";
   std::string name = !byNumber ? "SessionId" : sessions ? "CAST(NumId AS TEXT)" : "CAST(SessionNum AS TEXT)";
   std::string from = byNumber && !sessions ? std::string(table) + "Row" : std::string(table);
-  return "SELECT " + std::string(before) + name + std::string(after) + " FROM " + from + ";";
+  return "SELECT " + std::string(before) + name + std::string(after) + " FROM " + from + std::string(tail) + ";";
 }
 
 ScanConnection::ScanConnection(DbSession& db)

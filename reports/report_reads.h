@@ -18,9 +18,10 @@ namespace weavil {
 // such table by number, its NumId written as text. The number is read from the row
 // itself, where the identifier would be read from Session for every row of a view.
 bool JoinsByNumber(DbSession& db);
-// "SELECT before<the session's name>after FROM table;" on table, a table naming sessions
-// (Resource, a link table) or [Session] itself, for that form of the joins.
-std::string SessionNamedRead(bool byNumber, std::string_view table, std::string_view before, std::string_view after);
+// "SELECT before<the session's name>after FROM table tail;" on table, a table naming
+// sessions (Resource, a link table) or [Session] itself, for that form of the joins.
+std::string SessionNamedRead(bool byNumber, std::string_view table, std::string_view before, std::string_view after,
+                             std::string_view tail = {});
 
 // While it lives, the connection reads each page once into a small cache instead of
 // mapping the file: the reads here go through whole tables once, and a mapped file

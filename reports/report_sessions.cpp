@@ -151,8 +151,8 @@ struct StagedSession {
 
 bool ReadSessionRows(DbSession& db, bool byNumber, TextArena& texts, std::vector<StagedSession>& out) {
   out.reserve(RowCountHint(db, "SELECT max(NumId) FROM [Session];"));
-  std::string sql = SessionNamedRead(byNumber, "[Session]", "NumId, ", ", TimeEnter, UserIP, NumVisited");
-  sql.insert(sql.size() - 1, " ORDER BY NumId");
+  const std::string sql =
+      SessionNamedRead(byNumber, "[Session]", "NumId, ", ", TimeEnter, UserIP, NumVisited", " ORDER BY NumId");
   return ForEachRow(db, sql, [&](const Statement& row) {
                       StagedSession staged;
                       std::string_view start;

@@ -100,6 +100,11 @@ class LogDataSource {
 int32_t OpenDatabaseFile(const std::string& path, sqlite3** connection, std::string* error = nullptr,
                          bool readOnly = false);
 
+// The tables whose rows name a session by its SessionId: a file keeps them by the
+// session's NumId (DbSession::KeptByNumber).
+inline constexpr std::string_view kTablesNamingSessions[] = {"Resource",       "SessionBytes",     "SessionBrowserOS",
+                                                             "SessionReferer", "SessionKeyphrase", "SessionKeywords"};
+
 class DbSession {
  public:
   DbSession() = default;
@@ -166,8 +171,8 @@ class DbSession {
   // The table is one of CopyFrozenInto's: no other session can write it before the commit.
   bool CopiesFrozenInto(std::string_view table) const;
 
-  // Whether this file keeps the rows of a table that names sessions (Resource,
-  // SessionBytes and the session link tables) in the table's name with "Row" added,
+  // Whether this file keeps the rows of a table that names sessions (one of
+  // kTablesNamingSessions) in the table's name with "Row" added,
   // by their session's NumId, read through a view of the table's name that gives the
   // SessionId text. False on a server, for a table kept by the identifier text, and
   // when the view is missing.

@@ -2,9 +2,12 @@
 
 #include <cstdint>
 #include <filesystem>
+#include <string_view>
 #include <vector>
 
 #include <sqlite3.h>
+
+#include "store/database.h"
 
 namespace weavil {
 namespace {
@@ -65,25 +68,18 @@ bool TemplateObjects(sqlite3* db, std::vector<SchemaObject>& objects, std::strin
   return rc == SQLITE_DONE;
 }
 
-// The tables that name sessions, which a file keeps by the session's NumId in the
-// table's name with "Row" added and reads through a view of the table's own name; with
-// the views that read the requests' table.
-struct ByNumber {
-  const char* table;
-  std::vector<std::string> views;
-};
-const ByNumber kByNumber[] = {{"Resource", {"FirstSessionResource", "LastSessionResource"}},
-                              {"SessionBytes", {}},
-                              {"SessionBrowserOS", {}},
-                              {"SessionReferer", {}},
-                              {"SessionKeyphrase", {}},
-                              {"SessionKeywords", {}}};
+// The views that read a table naming sessions besides its own (the stored queries on
+// the requests): they go and come with its layout.
+std::vector<std::string> ViewsReading(std::string_view table) {
+  if (table == "Resource") return {"FirstSessionResource", "LastSessionResource"};
+  return {};
+}
 
 // Whether the template object belongs to the table's layout by number: its table and
 // the indexes on it, the view and the triggers on that, the views that read it.
-bool OfLayoutByNumber(const SchemaObject& object, const ByNumber& kept) {
-  const std::string table = kept.table;
-  for (const std::string& view : kept.views)
+bool OfLayoutByNumber(const SchemaObject& object, std::string_view kept) {
+  const std::string table(kept);
+  for (const std::string& view : ViewsReading(kept))
     if (object.name == view) return true;
   return object.table == table + "Row" || (object.table == table && object.type != "table");
 }
@@ -107,11 +103,11 @@ bool TemplateColumns(sqlite3* db, const std::string& table, std::vector<std::str
 // A table that names sessions by their identifier text moved into the template's table
 // by number, each row by the NumId of the first stored session of its identifier (as the
 // views and the statements that joined on the text found it), in the order of its rows.
-// numbered: whether it was; false, with no error, for a database that has no such table
-// (or has it by number already) or holds a row whose session is not stored.
-bool NumberTable(sqlite3* db, const ByNumber& kept, bool& numbered, std::string& error) {
-  numbered = false;
-  const std::string table = kept.table, target = table + "Row";
+// keptAsText: the database keeps the table as it is, holding a row whose session is not
+// stored (false too for one that has no such table, or has it by number already).
+bool NumberTable(sqlite3* db, std::string_view kept, bool& keptAsText, std::string& error) {
+  keptAsText = false;
+  const std::string table(kept), target = table + "Row";
   const std::string inMain = "SELECT count(*) FROM main.sqlite_master WHERE type = 'table' AND name = '" + table + "'";
   const std::string inTemplate =
       "SELECT count(*) FROM upgrade_template.sqlite_master WHERE type = 'table' AND name = '" + target + "'";
@@ -129,7 +125,8 @@ bool NumberTable(sqlite3* db, const ByNumber& kept, bool& numbered, std::string&
     error = sqlite3_errmsg(db);
     return false;
   }
-  if (unmatched) return true;
+  keptAsText = unmatched != 0;
+  if (keptAsText) return true;
   std::string create;
   {
     sqlite3_stmt* read = nullptr;
@@ -167,28 +164,25 @@ bool NumberTable(sqlite3* db, const ByNumber& kept, bool& numbered, std::string&
       !Run(db, "DELETE FROM main.sqlite_sequence WHERE name = '" + target + "' AND seq < (SELECT max(seq) FROM "
                "main.sqlite_sequence WHERE name = '" + target + "')", error))
     return false;
-  for (const std::string& view : kept.views)
+  for (const std::string& view : ViewsReading(kept))
     if (!Run(db, "DROP VIEW IF EXISTS main." + Quoted(view), error)) return false;
-  numbered = Run(db, "DROP TABLE main." + Quoted(table), error);
-  return numbered;
+  return Run(db, "DROP TABLE main." + Quoted(table), error);
 }
 
 bool AddMissing(sqlite3* db, std::string& error) {
   // The tables kept by their identifier text (as a table, not a view), which keep the
   // views on them and take none of their layout by number.
-  std::vector<const ByNumber*> keptAsText;
-  for (const ByNumber& kept : kByNumber) {
-    bool numbered = false;
-    if (!NumberTable(db, kept, numbered, error)) return false;
-    const std::string asTable =
-        "SELECT count(*) FROM main.sqlite_master WHERE type = 'table' AND name = '" + std::string(kept.table) + "'";
-    if (Number(db, asTable.c_str()) > 0) keptAsText.push_back(&kept);
+  std::vector<std::string_view> keptAsText;
+  for (std::string_view table : kTablesNamingSessions) {
+    bool asText = false;
+    if (!NumberTable(db, table, asText, error)) return false;
+    if (asText) keptAsText.push_back(table);
   }
   std::vector<SchemaObject> objects;
   if (!TemplateObjects(db, objects, error)) return false;
   for (const SchemaObject& object : objects) {
     bool skipped = false;
-    for (const ByNumber* kept : keptAsText) skipped = skipped || OfLayoutByNumber(object, *kept);
+    for (std::string_view kept : keptAsText) skipped = skipped || OfLayoutByNumber(object, kept);
     if (skipped) continue;
     if (!Run(db, object.sql, error)) return false;
     if (object.type == "table" &&
