@@ -11,7 +11,12 @@ namespace weavil {
 // 0: the first template (no IPRanges6). 2: IPv6 country ranges, version recorded.
 // 3: the page requests in ResourceRow by their session's NumId, read as the view Resource.
 // 4: SessionBytes and the session link tables alike.
-inline constexpr int kSchemaVersion = 4;
+// 5: no index on the country ranges' bounds, nor on the sessions' address alone.
+inline constexpr int kSchemaVersion = 5;
+
+// Indexes of earlier templates that no statement needs: dropped at the upgrade, which
+// frees their pages for the file's next rows.
+inline constexpr const char* kRetiredIndexes[] = {"IPRangesStartEnd", "IPRanges6StartEnd", "SessionUserIP"};
 
 // The recorded version of an open database; -1 when it cannot be read.
 int SchemaVersion(sqlite3* db);
@@ -21,7 +26,8 @@ int SchemaVersion(sqlite3* db);
 // table's name with "Row" added), each by the NumId of its session, then adds to db
 // every table, index, view and trigger of the template at templatePath that db lacks,
 // with the template's rows of the tables it adds (the reference data, such as the IPv6
-// country ranges), and records kSchemaVersion; all in one transaction, so a failure
+// country ranges), drops the indexes earlier templates had and this one no longer
+// has (kRetiredIndexes), and records kSchemaVersion; all in one transaction, so a failure
 // changes nothing. A table holding a row whose session is not stored stays as it is
 // (the program writes either), so that no SessionId is lost. Nothing is done for a
 // database at this version or newer.

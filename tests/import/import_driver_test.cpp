@@ -93,12 +93,12 @@ TEST_F(DriverTest, ImportTracesItsStepsAndStoresOnce) {
   test::WriteFile(log, grown);
   EXPECT_EQ(Import(log).sessionsStored, 1);
   EXPECT_EQ(test::QueryNumber(db, "SELECT stat+0 FROM sqlite_stat1 WHERE idx='ResourceSessionNum'"), 3);
-  EXPECT_GT(test::QueryNumber(db, "SELECT stat+0 FROM sqlite_stat1 WHERE idx='IPRangesStartEnd'"), 1000);
-  test::QueryNumber(db, "UPDATE sqlite_stat1 SET stat='7 1 1' WHERE idx='IPRangesStartEnd'");
+  EXPECT_GT(test::QueryNumber(db, "SELECT stat+0 FROM sqlite_stat1 WHERE tbl='IPRanges'"), 1000);
+  test::QueryNumber(db, "UPDATE sqlite_stat1 SET stat='7' WHERE tbl='IPRanges'");
   test::WriteFile(log, grown + Combined("4.4.4.4", 30, "/d.html"));
   EXPECT_EQ(Import(log).sessionsStored, 1);
   EXPECT_EQ(test::QueryNumber(db, "SELECT stat+0 FROM sqlite_stat1 WHERE idx='ResourceSessionNum'"), 4);
-  EXPECT_EQ(test::QueryNumber(db, "SELECT stat+0 FROM sqlite_stat1 WHERE idx='IPRangesStartEnd'"), 7);
+  EXPECT_EQ(test::QueryNumber(db, "SELECT stat+0 FROM sqlite_stat1 WHERE tbl='IPRanges'"), 7);
 }
 
 TEST_F(DriverTest, UnopenableFileStillRunsTheStore) {

@@ -50,7 +50,9 @@ TEST_F(SchemaUpgradeTest, FirstTemplateGainsTheMissingTablesWithTheirRowsOnce) {
   EXPECT_TRUE(UpgradeSchema(db, "/nowhere/template.db", error)) << error;
   sqlite3_close(db);
   EXPECT_EQ(Number(path, "SELECT count(*) FROM IPRanges6"), ranges);
-  EXPECT_EQ(Number(path, "SELECT count(*) FROM sqlite_master WHERE name = 'IPRanges6StartEnd'"), 1);
+  // It has none of the indexes the template retired, the old template's own among them.
+  for (const char* index : kRetiredIndexes)
+    EXPECT_EQ(Number(path, std::string("SELECT count(*) FROM sqlite_master WHERE name = '") + index + "'"), 0) << index;
   EXPECT_EQ(Number(path, "SELECT count(*) FROM Session WHERE SessionId = 's1'"), 1);
   // The rows of the tables it had stay as they were (no second copy of IPv4 ranges).
   EXPECT_EQ(Number(path, "SELECT count(*) FROM IPRanges"), 0);
@@ -208,6 +210,31 @@ TEST_F(SchemaUpgradeTest, RowsOfMissingSessionsKeepTheirTableAsItIs) {
   EXPECT_EQ(Number(path, "SELECT count(*) FROM IPRanges6"),
             Number(WEAVIL_DB_TEMPLATE, "SELECT count(*) FROM IPRanges6"));
   EXPECT_EQ(Number(path, "PRAGMA user_version"), kSchemaVersion);
+}
+
+TEST_F(SchemaUpgradeTest, LastLayoutLosesTheRetiredIndexesAndKeepsItsRowsAndOwnIndexes) {
+  const std::string path = dir_.File("v4.db");
+  test::CopyTemplateDatabase(path);
+  Exec(path,
+       "CREATE INDEX IPRangesStartEnd ON IPRanges (StartIP, EndIP);"
+       "CREATE INDEX IPRanges6StartEnd ON IPRanges6 (StartIP, EndIP);"
+       "CREATE INDEX SessionUserIP ON Session (UserIP);"
+       "CREATE INDEX SessionUserAgent ON Session (UserAgent);"  // one of the user's own
+       "INSERT INTO Session (SessionId, TimeEnter, UserIP) VALUES ('s1', '2003-03-07 01:00:00', '10.0.0.1');"
+       "INSERT INTO Resource (SessionId, UriStem) VALUES ('s1', '/a');"
+       "PRAGMA user_version = 4;");
+  const int64_t ranges = Number(path, "SELECT count(*) FROM IPRanges");
+  std::string error;
+  ASSERT_TRUE(Upgrade(path, error)) << error;
+  EXPECT_EQ(Number(path, "PRAGMA user_version"), kSchemaVersion);
+  for (const char* index : kRetiredIndexes)
+    EXPECT_EQ(Number(path, std::string("SELECT count(*) FROM sqlite_master WHERE name = '") + index + "'"), 0) << index;
+  EXPECT_EQ(Number(path, "SELECT count(*) FROM sqlite_master WHERE name = 'SessionUserAgent'"), 1);
+  EXPECT_EQ(Number(path, "SELECT count(*) FROM sqlite_master WHERE name = 'SessionTimeEnterUserIP'"), 1);
+  EXPECT_EQ(Number(path, "SELECT count(*) FROM IPRanges"), ranges);
+  EXPECT_EQ(Number(path, "SELECT count(*) FROM Resource WHERE SessionId = 's1' AND UriStem = '/a'"), 1);
+  // The country query still finds its range without the index.
+  EXPECT_GE(Number(path, "SELECT count(*) FROM IPRanges WHERE StartIP <= 134744072 AND EndIP >= 134744072"), 1);
 }
 
 TEST_F(SchemaUpgradeTest, FailedUpgradeLeavesTheDatabaseAsItWas) {
