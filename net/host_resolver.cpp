@@ -52,7 +52,8 @@ std::string ReverseHostName(std::string_view hostName) {
   return result;
 }
 
-int32_t UpdateHostName(DbSession& session, std::string_view address, std::string_view hostName) {
+int32_t UpdateHostName(DbSession& session, std::string_view address, std::string_view hostName,
+                       CountryRanges* ranges) {
   std::string reversed = ReverseHostName(hostName);
   reversed = ToLowerAscii(reversed);
   while (!reversed.empty() && reversed.back() == ' ') reversed.pop_back();
@@ -64,7 +65,10 @@ int32_t UpdateHostName(DbSession& session, std::string_view address, std::string
   }
 
   std::string country;
-  LookupCountry(address, country, session);
+  if (ranges)
+    country = ranges->Lookup(address);
+  else
+    LookupCountry(address, country, session);
 
   Statement statement;
   return statement.Query(session, "Update DNSLookUp SET FullName=?, URL=?, rURL=?, CountryCode=? WHERE UserIP=?;",
@@ -114,6 +118,11 @@ bool ResolveRun::Start() {
   if (dispatcher_.joinable()) dispatcher_.join();
   stop_.store(false);
   running_.store(true);
+  {
+    // Read again for each run, as the queries would read the table then.
+    std::lock_guard<std::mutex> lock(sessionMutex_);
+    countries_ = CountryRanges(&session_);
+  }
   dispatcher_ = std::thread(&ResolveRun::ResolveDispatcher, this);
   return true;
 }
@@ -224,7 +233,7 @@ void ResolveRun::ResolveWorker(size_t row) {
   if (!resolver_.LookUp(address, hostName) || hostName.empty()) hostName = "-";
   {
     std::lock_guard<std::mutex> lock(sessionMutex_);
-    if (Failed(UpdateHostName(session_, address, hostName)) && failedWrites_.fetch_add(1) == 0) {
+    if (Failed(UpdateHostName(session_, address, hostName, &countries_)) && failedWrites_.fetch_add(1) == 0) {
       firstWriteError_ = session_.LastError().message;
       stop_.store(true);
     }

@@ -213,6 +213,33 @@ TEST_F(ResolveRunTest, TwentyAddressesNeverRunMoreThanNineLookupsAtOnce) {
   EXPECT_EQ(resolver_.Calls(), 20);
 }
 
+TEST_F(ResolveRunTest, RunWritesTheCountriesTheQueryFindsAndReadsTheRangesAgainEachRun) {
+  const char* const addresses[] = {"8.8.8.8", "2001:41d0:8:f69::1", "::ffff:8.8.4.4", "127.0.0.1", "81.2.69.160",
+                                   "not an address"};
+  for (const char* address : addresses) AddAddress(address);
+  run_ = std::make_unique<ResolveRun>(session_, resolver_, &observer_);
+  ASSERT_TRUE(Succeeded(run_->FillList(false)));
+  RunToEnd(1);
+  for (const char* address : addresses) {
+    std::string expected, written;
+    LookupCountry(address, expected, session_);
+    Statement read;
+    ASSERT_TRUE(Succeeded(read.Execute(session_, "Select CountryCode from DNSLookUp where UserIP='" +
+                                                     std::string(address) + "'")));
+    ASSERT_EQ(read.MoveNext(), kResultOk) << address;
+    read.GetText(1, written);
+    EXPECT_EQ(written, expected) << address;
+  }
+  EXPECT_EQ(RowOf("8.8.8.8"), "-|-|ip.8.8.8.8|US");
+
+  // A range added between runs counts in the next one.
+  Exec("Insert into IPRanges (StartIP, EndIP, Code, ValueBits) values (167772160, 184549375, 'ZZ', 1000)");
+  AddAddress("10.1.2.3");
+  ASSERT_TRUE(Succeeded(run_->FillList(false)));
+  RunToEnd(2);
+  EXPECT_EQ(RowOf("10.1.2.3"), "-|-|ip.10.1.2.3|ZZ");
+}
+
 TEST_F(ResolveRunTest, StopStartsNoNewWorkerAndRunningRowsAreWritten) {
   ASSERT_NO_FATAL_FAILURE(StartBehindGate("198.51.100.", 20, kMaxResolveWorkers));
   // Give the dispatcher time to block on the tenth row.
