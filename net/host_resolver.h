@@ -132,7 +132,7 @@ class ResolveRun {
   std::atomic<int> failedWrites_{0};
   std::string firstWriteError_;  // under sessionMutex_
   // The country ranges, read through the session at the run's first update (under
-  // sessionMutex_): each country query reads every range below the address, 15 to 20 ms
+  // sessionMutex_): each country query reads every range below the address, 11 to 18 ms
   // of a serialized write per address, where the ranges in memory take a binary search.
   CountryRanges countries_;
 
