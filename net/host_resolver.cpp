@@ -53,7 +53,7 @@ std::string ReverseHostName(std::string_view hostName) {
 }
 
 int32_t UpdateHostName(DbSession& session, std::string_view address, std::string_view hostName,
-                       CountryRanges* ranges) {
+                       CountryRanges& ranges) {
   std::string reversed = ReverseHostName(hostName);
   reversed = ToLowerAscii(reversed);
   while (!reversed.empty() && reversed.back() == ' ') reversed.pop_back();
@@ -64,12 +64,7 @@ int32_t UpdateHostName(DbSession& session, std::string_view address, std::string
     name = "-";
   }
 
-  std::string country;
-  if (ranges)
-    country = ranges->Lookup(address);
-  else
-    LookupCountry(address, country, session);
-
+  const std::string country = ranges.Lookup(address);
   Statement statement;
   return statement.Query(session, "Update DNSLookUp SET FullName=?, URL=?, rURL=?, CountryCode=? WHERE UserIP=?;",
                          name, name, reversed, country, address);
@@ -233,7 +228,7 @@ void ResolveRun::ResolveWorker(size_t row) {
   if (!resolver_.LookUp(address, hostName) || hostName.empty()) hostName = "-";
   {
     std::lock_guard<std::mutex> lock(sessionMutex_);
-    if (Failed(UpdateHostName(session_, address, hostName, &countries_)) && failedWrites_.fetch_add(1) == 0) {
+    if (Failed(UpdateHostName(session_, address, hostName, countries_)) && failedWrites_.fetch_add(1) == 0) {
       firstWriteError_ = session_.LastError().message;
       stop_.store(true);
     }

@@ -43,10 +43,10 @@ std::string ReverseHostName(std::string_view hostName);
 // Writes FullName, URL, rURL and CountryCode of one DNSLookUp row. A missing name ("-" or
 // empty) is written as "-" with rURL "ip." followed by the address (an IPv6 address in
 // its full form, UnresolvedReverseName). Negative when the update failed (a read-only or
-// locked database); the session holds SQLite's message. With ranges the country comes
-// from them, which answer as the country query does without reading the table again.
+// locked database); the session holds SQLite's message. The country comes from ranges,
+// which answer as the country query does without reading the table for each address.
 int32_t UpdateHostName(DbSession& session, std::string_view address, std::string_view hostName,
-                       CountryRanges* ranges = nullptr);
+                       CountryRanges& ranges);
 
 // The list queries: addresses without a name, and with allUnresolved also those whose
 // lookup failed before.

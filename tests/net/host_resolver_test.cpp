@@ -56,6 +56,7 @@ class RecordingObserver : public ResolveObserver {
 
 class ResolveTest : public test::TemplateDbTest {
  protected:
+  CountryRanges ranges_{&session_};
   void AddAddress(const std::string& address, const char* fullName = nullptr) {
     Exec("Insert into DNSLookUp (UserIP, FullName, CountryCode) values ('" + address + "', " +
          (fullName ? "'" + std::string(fullName) + "'" : std::string("NULL")) + ", '')");
@@ -96,9 +97,9 @@ TEST_F(ResolveTest, UpdateWritesNameReversedFormAndCountry) {
   AddAddress("127.0.0.1");
   AddAddress("10.1.2.3");
 
-  UpdateHostName(session_, "8.8.8.8", "Dns.Google");
-  UpdateHostName(session_, "127.0.0.1", "-");
-  UpdateHostName(session_, "10.1.2.3", "");
+  UpdateHostName(session_, "8.8.8.8", "Dns.Google", ranges_);
+  UpdateHostName(session_, "127.0.0.1", "-", ranges_);
+  UpdateHostName(session_, "10.1.2.3", "", ranges_);
 
   // Capitals stay in FullName and URL, rURL is lower-cased; the country comes from the
   // shipped ranges.
@@ -109,13 +110,13 @@ TEST_F(ResolveTest, UpdateWritesNameReversedFormAndCountry) {
 
   // IPv6: the country from the IPv6 ranges, the full form under "ip.".
   AddAddress("2001:41d0:8:f69::1");
-  UpdateHostName(session_, "2001:41d0:8:f69::1", "-");
+  UpdateHostName(session_, "2001:41d0:8:f69::1", "-", ranges_);
   EXPECT_EQ(RowOf("2001:41d0:8:f69::1"), "-|-|ip.2001:41d0:0008:0f69:0000:0000:0000:0001|FR");
 }
 
 TEST_F(ResolveTest, QuotesInNamesAndAddressesDoNotBreakTheUpdate) {
   AddAddress("1.2.3.4''x");  // stored as 1.2.3.4'x
-  UpdateHostName(session_, "1.2.3.4'x", "o'brien.example");
+  UpdateHostName(session_, "1.2.3.4'x", "o'brien.example", ranges_);
   EXPECT_EQ(RowOf("1.2.3.4''x"), "o'brien.example|o'brien.example|example.o'brien|");
 }
 

