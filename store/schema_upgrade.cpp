@@ -190,13 +190,8 @@ bool AddMissing(sqlite3* db, std::string& error) {
              error))
       return false;
   }
-  // Only where the template lacks them too: a template that still has one keeps it.
-  for (const char* index : kRetiredIndexes) {
-    if (Number(db, ("SELECT count(*) FROM upgrade_template.sqlite_master WHERE type = 'index' AND name = '" +
-                    std::string(index) + "'").c_str()) == 0 &&
-        !Run(db, "DROP INDEX IF EXISTS main." + Quoted(index), error))
-      return false;
-  }
+  for (const char* index : kRetiredIndexes)
+    if (!Run(db, "DROP INDEX IF EXISTS main." + Quoted(index), error)) return false;
   return Run(db, "PRAGMA main.user_version = " + std::to_string(kSchemaVersion), error);
 }
 
