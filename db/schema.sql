@@ -32,7 +32,10 @@ CREATE INDEX SessionTimeEnterUserIP ON Session (TimeEnter, UserIP);
 CREATE TABLE ResourceRow (
   ResourceId  INTEGER PRIMARY KEY AUTOINCREMENT,
   SessionNum  INTEGER,
-  TimeEnter   TEXT,
+  -- The request's time as the view gives it, or as its seconds since 1970: the import
+  -- writes the integer (4 to 6 bytes where the text took 19, 11 MB of a million-line
+  -- file), and the view gives its text back. No type, so that the integer stays one.
+  TimeEnter,
   UriStem     TEXT COLLATE NOCASE,
   StatusCode  INTEGER,
   UriQuery    TEXT,
@@ -48,7 +51,10 @@ CREATE INDEX ResourceSessionNum ON ResourceRow (SessionNum);
 -- pages) reads the requests alone: the session's key is unique, and SQLite leaves out
 -- such a join when nothing of it is used.
 CREATE VIEW Resource AS
-  SELECT r.ResourceId AS ResourceId, s.SessionId AS SessionId, r.TimeEnter AS TimeEnter, r.UriStem AS UriStem,
+  SELECT r.ResourceId AS ResourceId, s.SessionId AS SessionId,
+         CASE typeof(r.TimeEnter) WHEN 'integer' THEN datetime(r.TimeEnter, 'unixepoch') ELSE r.TimeEnter END
+           AS TimeEnter,
+         r.UriStem AS UriStem,
          r.StatusCode AS StatusCode, r.UriQuery AS UriQuery, r.BytesLoad AS BytesLoad, r.Bytes2 AS Bytes2,
          r.TimeLoad AS TimeLoad
   FROM ResourceRow r LEFT JOIN Session s ON s.NumId = r.SessionNum;

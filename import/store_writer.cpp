@@ -225,6 +225,7 @@ struct SessionWriter::Impl {
         }),
         givesNumIds(!db.IsServer()),
         requestsByNumber(db.KeptByNumber("Resource")),
+        timesAsNumbers(requestsByNumber && TimesKeptAsNumbers(db)),
         bytesByNumber(db.KeptByNumber("SessionBytes")),
         nextNumId(givesNumIds ? NextNumId(db) : 0),
         sessionRows(db, "[Session]", givesNumIds ? "NumId, " + std::string(kSessionColumns) : kSessionColumns,
@@ -240,7 +241,8 @@ struct SessionWriter::Impl {
     // text (kept after the written values).
     if (givesNumIds) sessionRows.TraceAs("[Session]", kSessionColumns, {1, 2, 3, 4, 5, 6, 7, 8}, SessionQuoted(false));
     if (requestsByNumber)
-      resourceRows.TraceAs("Resource", ResourceColumns(false, false), {kResourceTraceId, 1, 2, 3, 4, 5, 6, 7},
+      resourceRows.TraceAs("Resource", ResourceColumns(false, false),
+                           {kResourceTraceId, timesAsNumbers ? kResourceTraceTime : 1, 2, 3, 4, 5, 6, 7},
                            ResourceQuoted(false, false));
     // On a server an address costs a statement of its own unless it goes with others:
     // the known ones are left out as the single insert's failure leaves them.
@@ -308,8 +310,24 @@ struct SessionWriter::Impl {
     if (keyed) quoted.insert(quoted.begin(), false);
     return quoted;
   }
-  // Where a request row written by number keeps its session's identifier for the trace.
+  // Where a request row written by number keeps its session's identifier for the trace,
+  // and its time's text when the time is written as a number.
   static constexpr size_t kResourceTraceId = 8;
+  static constexpr size_t kResourceTraceTime = 9;
+
+  // Whether the file's requests may keep their times as numbers: its ResourceRow's
+  // TimeEnter has no type, which leaves an integer one (a file of an earlier template
+  // has it as TEXT, which would turn the number into its digits).
+  static bool TimesKeptAsNumbers(DbSession& db) {
+    Statement column;
+    std::string type;
+    return Succeeded(column.Execute(db, "SELECT type FROM pragma_table_info('ResourceRow') WHERE name = 'TimeEnter';")) &&
+           column.MoveNext() == kResultOk && column.GetText(1, type) && type.empty();
+  }
+  // The request times the view gives back as the text written (its datetime() covers
+  // the years 0 to 9999; a time outside is written as its text).
+  static constexpr int64_t kFirstNumberedTime = -62167219200;  // 0000-01-01 00:00:00
+  static constexpr int64_t kLastNumberedTime = 253402300799;   // 9999-12-31 23:59:59
 
   // The NumId the next new session takes, as the table's AUTOINCREMENT would give it:
   // after the largest it ever gave and the largest there. The import's transaction
@@ -658,7 +676,13 @@ struct SessionWriter::Impl {
     } else {
       row[0].SetText(id);
     }
-    row[1].SetText(FormatEpochSeconds(resource.time));
+    if (!timesAsNumbers) {
+      row[1].SetText(FormatEpochSeconds(resource.time));
+    } else {
+      whole[kResourceTraceTime].SetText(FormatEpochSeconds(resource.time));
+      if (resource.time >= kFirstNumberedTime && resource.time <= kLastNumberedTime) row[1].SetNumber(resource.time);
+      else row[1].SetText(whole[kResourceTraceTime].text);
+    }
     row[2].SetText(list.Text(resource.path));
     row[3].SetNumber(resource.status);
     row[4].SetText(resource.query == kNoText ? std::string_view(" ") : list.Text(resource.query));
@@ -805,6 +829,7 @@ struct SessionWriter::Impl {
   TraceSink trace;
   const bool givesNumIds;       // a file: new sessions get their NumId here
   const bool requestsByNumber;  // the file keeps the requests by their session's NumId
+  const bool timesAsNumbers;    // and their times as numbers
   const bool bytesByNumber;     // and the byte sums
   int64_t nextNumId = 0;        // NextNumId's, counting on
   BatchInserter sessionRows, bytesRows;

@@ -12,6 +12,9 @@ namespace weavil {
 // 3: the page requests in ResourceRow by their session's NumId, read as the view Resource.
 // 4: SessionBytes and the session link tables alike.
 // 5: no index on the country ranges' bounds, nor on the sessions' address alone.
+// The request times' form is told by ResourceRow's TimeEnter, not by the version: a
+// file whose column has no type keeps them as numbers, one typed TEXT as their text,
+// and both read alike through Resource (the upgrade leaves an existing column as it is).
 inline constexpr int kSchemaVersion = 5;
 
 // Indexes of earlier templates that no statement needs: dropped at the upgrade, which

@@ -384,6 +384,72 @@ TEST_F(StoreTest, RequestTimesAreWrittenAsTheCalendarGives) {
   EXPECT_EQ(FormatEpochSeconds(last), "9999-12-31 23:59:59");
 }
 
+// A file of the template keeps the request times as numbers, one of an earlier template
+// (TimeEnter typed TEXT) as their text; both read the same through Resource, and the
+// sessions and pages stored are the same.
+TEST_F(StoreTest, RequestTimesAreKeptAsNumbersWhereTheFileLetsThemAndReadAsTheirText) {
+  const std::string log =
+      "#Fields: date time c-ip cs-uri-stem sc-status\n"
+      "1601-01-01 00:00:00 1.0.0.1 /first.html 200\n"
+      "1969-12-31 23:59:59 1.0.0.2 /before.html 200\n"
+      "1970-01-01 00:00:00 1.0.0.3 /epoch.html 200\n"
+      "2003-03-07 09:05:01 1.0.0.4 /a.html 200\n"
+      "2003-03-07 09:06:00 1.0.0.4 /b.html 404\n"
+      "9999-12-31 23:59:59 1.0.0.5 /last.html 200\n";
+  const std::vector<std::string> times{"1601-01-01 00:00:00", "1969-12-31 23:59:59", "1970-01-01 00:00:00",
+                                       "2003-03-07 09:05:01", "2003-03-07 09:06:00", "9999-12-31 23:59:59"};
+  const std::string numbered = NewDatabase("numbers.db"), texts = NewDatabase("texts.db");
+  for (const std::string& path : {numbered, texts}) {
+    SessionList list;
+    ParserState state("");
+    test::ParseInto(list, state, log);
+    DbSession db;
+    ASSERT_TRUE(Succeeded(db.OpenFile(path)));
+    if (path == texts) {
+      ASSERT_TRUE(test::KeepRequestTimesAsText(db));
+    }
+    EXPECT_EQ(StoreSessionList(list, db, nullptr).stored, 5) << path;
+    EXPECT_EQ(Rows(db, "SELECT TimeEnter FROM Resource ORDER BY ResourceId"), times) << path;
+    EXPECT_EQ(Rows(db, "SELECT group_concat(DISTINCT typeof(TimeEnter)) FROM ResourceRow"),
+              std::vector<std::string>{path == texts ? "text" : "integer"});
+  }
+  EXPECT_EQ(test::StoredContent(numbered), test::StoredContent(texts));
+  EXPECT_EQ(Trace(), "");
+}
+
+// The view gives a number back as the text the import would have written, over every
+// year the import writes as a number; a time written as text (through the view, by an
+// earlier program) reads as written, and an update through the view keeps the time.
+TEST_F(StoreTest, TheRequestViewGivesANumberedTimeBackAsItsText) {
+  DbSession db;
+  ASSERT_TRUE(Succeeded(db.OpenFile(NewDatabase())));
+  Statement run;
+  ASSERT_TRUE(Succeeded(run.Execute(db, "INSERT INTO [Session] (NumId, SessionId) VALUES (1, 'a');")));
+  const int64_t first = -62167219200, last = 253402300799;  // 0000-01-01 00:00:00, 9999-12-31 23:59:59
+  std::vector<int64_t> seconds{first, -1, 0, 1, last};
+  for (int64_t at = first; at < last; at += (last - first) / 4999) seconds.push_back(at);
+  ASSERT_TRUE(Succeeded(run.Execute(db, "BEGIN;")));
+  Statement insert;
+  ASSERT_TRUE(Succeeded(insert.Prepare(db, "INSERT INTO ResourceRow (SessionNum, TimeEnter) VALUES (1, ?);")));
+  for (int64_t at : seconds) ASSERT_TRUE(Succeeded(insert.RunDeferred(at))) << at;
+  ASSERT_TRUE(Succeeded(run.Execute(db, "COMMIT;")));
+  const std::vector<std::string> read = Rows(db, "SELECT TimeEnter FROM Resource ORDER BY ResourceId");
+  ASSERT_EQ(read.size(), seconds.size());
+  for (size_t i = 0; i < seconds.size(); ++i) ASSERT_EQ(read[i], FormatEpochSeconds(seconds[i])) << seconds[i];
+  EXPECT_EQ(read[0], "0000-01-01 00:00:00");
+  EXPECT_EQ(read[4], "9999-12-31 23:59:59");
+
+  ASSERT_TRUE(Succeeded(run.Execute(db, "DELETE FROM ResourceRow;")));
+  ASSERT_TRUE(Succeeded(run.Execute(db, "INSERT INTO Resource (SessionId, TimeEnter, UriStem) VALUES "
+                                        "('a', '2003-03-07 09:05:01', '/text'), ('a', '1046999101', '/digits');")));
+  ASSERT_TRUE(Succeeded(run.Execute(db, "INSERT INTO ResourceRow (SessionNum, TimeEnter, UriStem) VALUES "
+                                        "(1, 1046999101, '/number');")));
+  ASSERT_TRUE(Succeeded(run.Execute(db, "UPDATE Resource SET StatusCode = 404 WHERE UriStem = '/number';")));
+  EXPECT_EQ(Rows(db, "SELECT UriStem||'|'||TimeEnter||'|'||quote(StatusCode) FROM Resource ORDER BY ResourceId"),
+            (std::vector<std::string>{"/text|2003-03-07 09:05:01|NULL", "/digits|1046999101|NULL",
+                                      "/number|2003-03-07 01:05:01|404"}));
+}
+
 // ---------------------------------------------------------------- differential test
 
 // One statement at a time, as the rules write them (values quoted with their quotes

@@ -116,6 +116,28 @@ bool KeepSessionTablesByText(DbSession& session) {
   return true;
 }
 
+bool KeepRequestTimesAsText(DbSession& session) {
+  Statement read, step;
+  std::vector<std::string> again;
+  if (Failed(read.Execute(session, "SELECT sql FROM sqlite_master WHERE sql IS NOT NULL AND name <> 'ResourceRow' "
+                                   "AND (tbl_name = 'ResourceRow' OR sql LIKE '%ResourceRow%') ORDER BY CASE type "
+                                   "WHEN 'index' THEN 0 WHEN 'view' THEN 1 ELSE 2 END, rowid;")))
+    return false;
+  std::string sql;
+  while (read.MoveNext() == kResultOk)
+    if (read.GetText(1, sql)) again.push_back(sql);
+  read = Statement();
+  for (const char* drop : {"DROP VIEW FirstSessionResource", "DROP VIEW LastSessionResource", "DROP VIEW Resource",
+                           "DROP TABLE ResourceRow",
+                           "CREATE TABLE ResourceRow (ResourceId INTEGER PRIMARY KEY AUTOINCREMENT, SessionNum INTEGER, "
+                           "TimeEnter TEXT, UriStem TEXT COLLATE NOCASE, StatusCode INTEGER, UriQuery TEXT, "
+                           "BytesLoad INTEGER, Bytes2 INTEGER, TimeLoad INTEGER)"})
+    if (Failed(step.Execute(session, drop))) return false;
+  for (const std::string& create : again)
+    if (Failed(step.Execute(session, create))) return false;
+  return true;
+}
+
 void CopyTemplateDatabase(const std::string& path) {
   std::error_code ec;
   fs::copy_file(WEAVIL_DB_TEMPLATE, path, fs::copy_options::overwrite_existing, ec);

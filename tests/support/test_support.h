@@ -61,6 +61,9 @@ void CopyTemplateDatabase(const std::string& path);
 // tables) as they were before the file kept them by number, empty: tables keyed by the
 // SessionId text, with their indexes and the stored queries on Resource.
 bool KeepSessionTablesByText(DbSession& session);
+// Gives a template's copy ResourceRow, empty, with its TimeEnter typed TEXT as earlier
+// templates had it, keeping the views and triggers on it.
+bool KeepRequestTimesAsText(DbSession& session);
 
 // Writes text to a file (binary, exactly as given).
 void WriteFile(const std::string& path, const std::string& text);
