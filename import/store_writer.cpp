@@ -321,8 +321,9 @@ struct SessionWriter::Impl {
   static bool TimesKeptAsNumbers(DbSession& db) {
     Statement column;
     std::string type;
-    return Succeeded(column.Execute(db, "SELECT type FROM pragma_table_info('ResourceRow') WHERE name = 'TimeEnter';")) &&
-           column.MoveNext() == kResultOk && column.GetText(1, type) && type.empty();
+    const char* sql = "SELECT type FROM pragma_table_info('ResourceRow') WHERE name = 'TimeEnter';";
+    return Succeeded(column.Execute(db, sql)) && column.MoveNext() == kResultOk && column.GetText(1, type) &&
+           type.empty();
   }
   // The request times the view gives back as the text written (its datetime() covers
   // the years 0 to 9999; a time outside is written as its text).

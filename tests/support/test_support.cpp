@@ -127,12 +127,12 @@ bool KeepRequestTimesAsText(DbSession& session) {
   while (read.MoveNext() == kResultOk)
     if (read.GetText(1, sql)) again.push_back(sql);
   read = Statement();
-  for (const char* drop : {"DROP VIEW FirstSessionResource", "DROP VIEW LastSessionResource", "DROP VIEW Resource",
+  for (const char* change : {"DROP VIEW FirstSessionResource", "DROP VIEW LastSessionResource", "DROP VIEW Resource",
                            "DROP TABLE ResourceRow",
-                           "CREATE TABLE ResourceRow (ResourceId INTEGER PRIMARY KEY AUTOINCREMENT, SessionNum INTEGER, "
-                           "TimeEnter TEXT, UriStem TEXT COLLATE NOCASE, StatusCode INTEGER, UriQuery TEXT, "
-                           "BytesLoad INTEGER, Bytes2 INTEGER, TimeLoad INTEGER)"})
-    if (Failed(step.Execute(session, drop))) return false;
+                           "CREATE TABLE ResourceRow (ResourceId INTEGER PRIMARY KEY AUTOINCREMENT, "
+                           "SessionNum INTEGER, TimeEnter TEXT, UriStem TEXT COLLATE NOCASE, StatusCode INTEGER, "
+                           "UriQuery TEXT, BytesLoad INTEGER, Bytes2 INTEGER, TimeLoad INTEGER)"})
+    if (Failed(step.Execute(session, change))) return false;
   for (const std::string& create : again)
     if (Failed(step.Execute(session, create))) return false;
   return true;
