@@ -337,4 +337,4 @@ CREATE VIEW LastSessionResource AS
   LEFT JOIN Session s ON s.NumId = f.SessionNum;
 
 -- SQLite only: the layout version the program upgrades older databases from.
-PRAGMA user_version = 5;
+PRAGMA user_version = 6;

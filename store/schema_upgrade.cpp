@@ -169,6 +169,84 @@ bool NumberTable(sqlite3* db, std::string_view kept, bool& keptAsText, std::stri
   return Run(db, "DROP TABLE main." + Quoted(table), error);
 }
 
+// A ResourceRow whose TimeEnter has a type (TEXT, as up to version 5) made again as the
+// template's, whose column of no type keeps an integer: each time in the form the view
+// gives back (a "YYYY-MM-DD HH:MM:SS" of a day that is) goes in as its seconds, any other as
+// it was, the rows in their order and under their keys. The views and the index on it
+// go with the old table; the template's come back with the other missing objects.
+bool NumberRequestTimes(sqlite3* db, std::string& error) {
+  const int64_t typed = Number(db, "SELECT count(*) FROM pragma_table_info('ResourceRow', 'main') WHERE name = "
+                                   "'TimeEnter' AND type <> ''");
+  const int64_t wanted = Number(db, "SELECT count(*) FROM pragma_table_info('ResourceRow', 'upgrade_template') WHERE "
+                                    "name = 'TimeEnter' AND type = ''");
+  if (typed < 0 || wanted < 0) {
+    error = sqlite3_errmsg(db);
+    return false;
+  }
+  if (typed == 0 || wanted == 0) return true;
+  std::string create;
+  {
+    sqlite3_stmt* read = nullptr;
+    if (sqlite3_prepare_v2(db, "SELECT sql FROM upgrade_template.sqlite_master WHERE type = 'table' AND name = "
+                               "'ResourceRow'", -1, &read, nullptr) == SQLITE_OK &&
+        sqlite3_step(read) == SQLITE_ROW && sqlite3_column_text(read, 0))
+      create = reinterpret_cast<const char*>(sqlite3_column_text(read, 0));
+    sqlite3_finalize(read);
+  }
+  const std::string head = "CREATE TABLE ResourceRow (";
+  std::vector<std::string> columns;
+  if (create.compare(0, head.size(), head) != 0 || !TemplateColumns(db, "ResourceRow", columns, error)) {
+    if (error.empty()) error = "the template's ResourceRow is not made as expected";
+    return false;
+  }
+  create.replace(0, head.size(), "CREATE TABLE main.ResourceRowNumbered (");
+  std::string into, from;
+  for (const std::string& column : columns) {
+    into += (into.empty() ? "" : ", ") + column;
+    from += from.empty() ? "" : ", ";
+    // Only a text the view gives back as it is: datetime() alone keeps "2003-02-30".
+    from += column == "TimeEnter" ? "CASE WHEN typeof(TimeEnter) = 'text' AND datetime(CAST(strftime('%s', TimeEnter) "
+                                    "AS INTEGER), 'unixepoch') IS TimeEnter THEN CAST(strftime('%s', TimeEnter) AS "
+                                    "INTEGER) ELSE TimeEnter END"
+                                  : column;
+  }
+  const int64_t sequence = Number(db, "SELECT coalesce(max(seq), 0) FROM main.sqlite_sequence WHERE name = "
+                                      "'ResourceRow'");
+  if (sequence < 0) {
+    error = sqlite3_errmsg(db);
+    return false;
+  }
+  // Indexes on the table that the template does not make are the user's: made again.
+  std::vector<std::string> ownIndexes;
+  {
+    sqlite3_stmt* read = nullptr;
+    if (sqlite3_prepare_v2(db, "SELECT sql FROM main.sqlite_master WHERE type = 'index' AND tbl_name = 'ResourceRow' "
+                               "AND sql IS NOT NULL AND name NOT IN (SELECT name FROM upgrade_template.sqlite_master)",
+                           -1, &read, nullptr) != SQLITE_OK) {
+      error = sqlite3_errmsg(db);
+      return false;
+    }
+    while (sqlite3_step(read) == SQLITE_ROW)
+      ownIndexes.emplace_back(reinterpret_cast<const char*>(sqlite3_column_text(read, 0)));
+    sqlite3_finalize(read);
+  }
+  // The sequence goes on from where the old table's was, past keys given and deleted.
+  const std::string seq = std::to_string(sequence);
+  if (!Run(db, create, error) ||
+      !Run(db, "INSERT INTO main.ResourceRowNumbered (" + into + ") SELECT " + from +
+                   " FROM main.ResourceRow ORDER BY ResourceId", error) ||
+      !Run(db, "DROP VIEW IF EXISTS main.Resource; DROP VIEW IF EXISTS main.FirstSessionResource; "
+               "DROP VIEW IF EXISTS main.LastSessionResource; DROP TABLE main.ResourceRow; "
+               "ALTER TABLE main.ResourceRowNumbered RENAME TO ResourceRow", error) ||
+      !Run(db, "DELETE FROM main.sqlite_sequence WHERE name = 'ResourceRow'; INSERT INTO main.sqlite_sequence "
+               "(name, seq) SELECT 'ResourceRow', max(" + seq + ", coalesce((SELECT max(ResourceId) FROM "
+               "main.ResourceRow), 0)) WHERE " + seq + " > 0 OR EXISTS (SELECT 1 FROM main.ResourceRow)", error))
+    return false;
+  for (const std::string& index : ownIndexes)
+    if (!Run(db, index, error)) return false;
+  return true;
+}
+
 bool AddMissing(sqlite3* db, std::string& error) {
   // The tables kept by their identifier text (as a table, not a view), which keep the
   // views on them and take none of their layout by number.
@@ -178,6 +256,7 @@ bool AddMissing(sqlite3* db, std::string& error) {
     if (!NumberTable(db, table, asText, error)) return false;
     if (asText) keptAsText.push_back(table);
   }
+  if (!NumberRequestTimes(db, error)) return false;
   std::vector<SchemaObject> objects;
   if (!TemplateObjects(db, objects, error)) return false;
   for (const SchemaObject& object : objects) {

@@ -12,10 +12,10 @@ namespace weavil {
 // 3: the page requests in ResourceRow by their session's NumId, read as the view Resource.
 // 4: SessionBytes and the session link tables alike.
 // 5: no index on the country ranges' bounds, nor on the sessions' address alone.
-// The request times' form is told by ResourceRow's TimeEnter, not by the version: a
-// file whose column has no type keeps them as numbers, one typed TEXT as their text,
-// and both read alike through Resource (the upgrade leaves an existing column as it is).
-inline constexpr int kSchemaVersion = 5;
+// 6: the request times in ResourceRow as their seconds (a TimeEnter of no type).
+// The import tells the times' form by that column, not by the version: a file whose
+// upgrade failed keeps them as text, and both read alike through Resource.
+inline constexpr int kSchemaVersion = 6;
 
 // Indexes of earlier templates that no statement needs: dropped at the upgrade, which
 // frees their pages for the file's next rows.
@@ -26,11 +26,13 @@ int SchemaVersion(sqlite3* db);
 
 // Moves the rows of the tables that name sessions by their SessionId text (Resource,
 // SessionBytes, the session link tables) into the template's tables by number (the
-// table's name with "Row" added), each by the NumId of its session, then adds to db
-// every table, index, view and trigger of the template at templatePath that db lacks,
-// with the template's rows of the tables it adds (the reference data, such as the IPv6
-// country ranges), drops the indexes earlier templates had and this one no longer
-// has (kRetiredIndexes), and records kSchemaVersion; all in one transaction, so a failure
+// table's name with "Row" added), each by the NumId of its session, makes a ResourceRow
+// whose TimeEnter is typed TEXT again with the times as numbers (the user's own indexes
+// on it too), then adds to db every table, index, view and trigger of the template at
+// templatePath that db lacks, with the template's rows of the tables it adds (the
+// reference data, such as the IPv6 country ranges), drops the indexes earlier templates
+// had and this one no longer has (kRetiredIndexes), and records kSchemaVersion; all in
+// one transaction, so a failure
 // changes nothing. A table holding a row whose session is not stored stays as it is
 // (the program writes either), so that no SessionId is lost. Nothing is done for a
 // database at this version or newer.

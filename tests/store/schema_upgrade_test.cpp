@@ -9,6 +9,7 @@
 #include <sqlite3.h>
 
 #include "store/database.h"
+#include "store/result.h"
 #include "store/schema_upgrade.h"
 #include "tests/support/test_support.h"
 
@@ -239,6 +240,50 @@ TEST_F(SchemaUpgradeTest, LastLayoutLosesTheRetiredIndexesAndKeepsItsRowsAndOwnI
   EXPECT_EQ(Number(path, "SELECT count(*) FROM sqlite_master WHERE name = 'SessionTimeEnterUserIP'"), 1);
   EXPECT_EQ(Number(path, "SELECT count(*) FROM IPRanges"), ranges);
   EXPECT_EQ(Number(path, "SELECT count(*) FROM Resource WHERE SessionId = 's1' AND UriStem = '/a'"), 1);
+}
+
+// A file of the last template keeps its request times as text: the upgrade gives it
+// the template's ResourceRow, each time of the form the view gives back as its number
+// and any other as it was, under the same keys, with the user's own index kept.
+TEST_F(SchemaUpgradeTest, RequestTimesKeptAsTextBecomeNumbersAndReadAsBefore) {
+  const std::string path = dir_.File("v5.db");
+  test::CopyTemplateDatabase(path);
+  {
+    DbSession db;
+    ASSERT_TRUE(Succeeded(db.OpenFile(path)));
+    ASSERT_TRUE(test::KeepRequestTimesAsText(db));
+  }
+  Exec(path,
+       "CREATE INDEX ResourceRowStatus ON ResourceRow (StatusCode);"  // one of the user's own
+       "INSERT INTO Session (SessionId, TimeEnter, UserIP) VALUES ('s1', '2003-03-07 01:00:00', '10.0.0.1');"
+       "INSERT INTO Resource (SessionId, TimeEnter, UriStem, StatusCode) VALUES "
+       "('s1', '2003-03-07 01:00:00', '/a', 200), ('s1', '2003-03-07T01:00:05', '/iso', 200), "
+       "('s1', NULL, '/none', 404), ('s1', '0000-01-01 00:00:00', '/first', 200), "
+       "('s1', '9999-12-31 23:59:59', '/last', 200), ('s1', '2003-02-30 00:00:00', '/no-such-day', 200), "
+       "('s1', '2003-03-07 01:00:09', '/gone', 200);"
+       "DELETE FROM Resource WHERE UriStem = '/gone';"
+       "PRAGMA user_version = 5;");
+  const std::string before = RequestRows(path);
+  ASSERT_EQ(std::count(before.begin(), before.end(), '\n'), 6) << before;
+  std::string error;
+  ASSERT_TRUE(Upgrade(path, error)) << error;
+
+  EXPECT_EQ(Number(path, "PRAGMA user_version"), kSchemaVersion);
+  EXPECT_EQ(RequestRows(path), before);
+  EXPECT_EQ(AllRows(path, "SELECT UriStem, typeof(TimeEnter) FROM ResourceRow ORDER BY ResourceId"),
+            (std::vector<std::string>{"/a|integer", "/iso|text", "/none|null", "/first|integer", "/last|integer",
+                                      "/no-such-day|text"}));
+  EXPECT_EQ(AllRows(path, "SELECT type FROM pragma_table_info('ResourceRow') WHERE name = 'TimeEnter'"),
+            std::vector<std::string>{""});
+  for (const char* name : {"ResourceSessionNum", "ResourceRowStatus", "Resource", "ResourceInsert", "ResourceUpdate",
+                           "ResourceDelete", "FirstSessionResource", "LastSessionResource"})
+    EXPECT_EQ(Number(path, std::string("SELECT count(*) FROM sqlite_master WHERE name = '") + name + "'"), 1) << name;
+  EXPECT_EQ(Number(path, "SELECT count(*) FROM sqlite_master WHERE name LIKE '%Numbered%'"), 0);
+  EXPECT_EQ(Number(path, "SELECT \"'ResourceId'\" FROM LastSessionResource WHERE SessionId = 's1'"), 6);
+  // Key 7 was given before and is not given again.
+  Exec(path, "INSERT INTO Resource (SessionId, TimeEnter, UriStem) VALUES ('s1', '2003-03-07 01:00:10', '/next')");
+  EXPECT_EQ(AllRows(path, "SELECT ResourceId, TimeEnter FROM Resource WHERE UriStem = '/next'"),
+            std::vector<std::string>{"8|2003-03-07 01:00:10"});
 }
 
 TEST_F(SchemaUpgradeTest, FailedUpgradeLeavesTheDatabaseAsItWas) {
