@@ -100,6 +100,19 @@ bool TemplateColumns(sqlite3* db, const std::string& table, std::vector<std::str
   return !columns.empty();
 }
 
+// The statement that makes the template's table; empty when it has none.
+std::string TemplateTableSql(sqlite3* db, const std::string& table) {
+  std::string create;
+  sqlite3_stmt* read = nullptr;
+  if (sqlite3_prepare_v2(db, "SELECT sql FROM upgrade_template.sqlite_master WHERE type = 'table' AND name = ?", -1,
+                         &read, nullptr) == SQLITE_OK &&
+      sqlite3_bind_text(read, 1, table.c_str(), -1, SQLITE_TRANSIENT) == SQLITE_OK &&
+      sqlite3_step(read) == SQLITE_ROW && sqlite3_column_text(read, 0))
+    create = reinterpret_cast<const char*>(sqlite3_column_text(read, 0));
+  sqlite3_finalize(read);
+  return create;
+}
+
 // A table that names sessions by their identifier text moved into the template's table
 // by number, each row by the NumId of the first stored session of its identifier (as the
 // views and the statements that joined on the text found it), in the order of its rows.
@@ -127,16 +140,7 @@ bool NumberTable(sqlite3* db, std::string_view kept, bool& keptAsText, std::stri
   }
   keptAsText = unmatched != 0;
   if (keptAsText) return true;
-  std::string create;
-  {
-    sqlite3_stmt* read = nullptr;
-    if (sqlite3_prepare_v2(db, "SELECT sql FROM upgrade_template.sqlite_master WHERE type = 'table' AND name = ?", -1,
-                           &read, nullptr) == SQLITE_OK &&
-        sqlite3_bind_text(read, 1, target.c_str(), -1, SQLITE_TRANSIENT) == SQLITE_OK &&
-        sqlite3_step(read) == SQLITE_ROW && sqlite3_column_text(read, 0))
-      create = reinterpret_cast<const char*>(sqlite3_column_text(read, 0));
-    sqlite3_finalize(read);
-  }
+  std::string create = TemplateTableSql(db, target);
   std::vector<std::string> columns;
   if (create.empty() || !TemplateColumns(db, target, columns, error)) {
     if (error.empty()) error = "the template has no statement for " + target;
@@ -170,10 +174,11 @@ bool NumberTable(sqlite3* db, std::string_view kept, bool& keptAsText, std::stri
 }
 
 // A ResourceRow whose TimeEnter has a type (TEXT, as up to version 5) made again as the
-// template's, whose column of no type keeps an integer: each time in the form the view
-// gives back (a "YYYY-MM-DD HH:MM:SS" of a day that is) goes in as its seconds, any other as
-// it was, the rows in their order and under their keys. The views and the index on it
-// go with the old table; the template's come back with the other missing objects.
+// template's, whose column of no type keeps an integer: each time that the view gives
+// back as it is (a "YYYY-MM-DD HH:MM:SS" of a day that is) goes in as its seconds, any
+// other value as it was, the rows in their order and under their keys. The views and
+// the index on it go with the old table; the template's come back with the other
+// missing objects, and the user's own indexes on it are made again.
 bool NumberRequestTimes(sqlite3* db, std::string& error) {
   const int64_t typed = Number(db, "SELECT count(*) FROM pragma_table_info('ResourceRow', 'main') WHERE name = "
                                    "'TimeEnter' AND type <> ''");
@@ -184,15 +189,7 @@ bool NumberRequestTimes(sqlite3* db, std::string& error) {
     return false;
   }
   if (typed == 0 || wanted == 0) return true;
-  std::string create;
-  {
-    sqlite3_stmt* read = nullptr;
-    if (sqlite3_prepare_v2(db, "SELECT sql FROM upgrade_template.sqlite_master WHERE type = 'table' AND name = "
-                               "'ResourceRow'", -1, &read, nullptr) == SQLITE_OK &&
-        sqlite3_step(read) == SQLITE_ROW && sqlite3_column_text(read, 0))
-      create = reinterpret_cast<const char*>(sqlite3_column_text(read, 0));
-    sqlite3_finalize(read);
-  }
+  std::string create = TemplateTableSql(db, "ResourceRow");
   const std::string head = "CREATE TABLE ResourceRow (";
   std::vector<std::string> columns;
   if (create.compare(0, head.size(), head) != 0 || !TemplateColumns(db, "ResourceRow", columns, error)) {
