@@ -113,9 +113,55 @@ std::string TemplateTableSql(sqlite3* db, const std::string& table) {
   return create;
 }
 
+// A request time of r as the template's ResourceRow keeps it: a text that the view
+// gives back as it is goes in as its seconds, any other value as it was. datetime()
+// alone would let "2003-02-30" through, whose seconds read back as 2003-03-02.
+std::string TimeAsSeconds() {
+  const std::string seconds = "CAST(strftime('%s', r.TimeEnter) AS INTEGER)";
+  return "CASE WHEN typeof(r.TimeEnter) = 'text' AND datetime(" + seconds + ", 'unixepoch') IS r.TimeEnter THEN " +
+         seconds + " ELSE r.TimeEnter END";
+}
+
+// A column of the copy given by an expression of the old row (r).
+struct Computed {
+  std::string column, expression;
+};
+
+// The rows of main.<from> (named r) copied into main.<to>, in the given order, by the
+// columns of the template's table <columnsOf>: each as it is, or as computed gives it.
+// The key sequence of <to> goes on from the larger of from's and its own highest key,
+// as from's would have.
+bool CopyRows(sqlite3* db, const std::string& from, const std::string& to, const std::string& columnsOf,
+              const std::vector<Computed>& computed, const std::string& order, std::string& error) {
+  std::vector<std::string> columns;
+  if (!TemplateColumns(db, columnsOf, columns, error)) {
+    if (error.empty()) error = "the template has no columns for " + columnsOf;
+    return false;
+  }
+  std::string into, values;
+  for (const std::string& column : columns) {
+    into += (into.empty() ? "" : ", ") + column;
+    values += values.empty() ? "" : ", ";
+    std::string value = "r." + column;
+    for (const Computed& c : computed)
+      if (c.column == column) value = c.expression;
+    values += value;
+  }
+  return Run(db, "INSERT INTO main." + to + " (" + into + ") SELECT " + values + " FROM main." + from + " r ORDER BY " +
+                     order, error) &&
+         Run(db,
+             "INSERT INTO main.sqlite_sequence (name, seq) SELECT '" + to + "', seq FROM main.sqlite_sequence WHERE "
+             "name = '" + from + "' AND seq > coalesce((SELECT max(seq) FROM main.sqlite_sequence WHERE name = '" + to +
+                 "'), 0)",
+             error) &&
+         Run(db, "DELETE FROM main.sqlite_sequence WHERE name = '" + to + "' AND seq < (SELECT max(seq) FROM "
+                 "main.sqlite_sequence WHERE name = '" + to + "')", error);
+}
+
 // A table that names sessions by their identifier text moved into the template's table
 // by number, each row by the NumId of the first stored session of its identifier (as the
-// views and the statements that joined on the text found it), in the order of its rows.
+// views and the statements that joined on the text found it), in the order of its rows;
+// a request's time as the template keeps it (TimeAsSeconds; other tables have none).
 // keptAsText: the database keeps the table as it is, holding a row whose session is not
 // stored (false too for one that has no such table, or has it by number already).
 bool NumberTable(sqlite3* db, std::string_view kept, bool& keptAsText, std::string& error) {
@@ -140,33 +186,16 @@ bool NumberTable(sqlite3* db, std::string_view kept, bool& keptAsText, std::stri
   }
   keptAsText = unmatched != 0;
   if (keptAsText) return true;
-  std::string create = TemplateTableSql(db, target);
-  std::vector<std::string> columns;
-  if (create.empty() || !TemplateColumns(db, target, columns, error)) {
-    if (error.empty()) error = "the template has no statement for " + target;
+  const std::string create = TemplateTableSql(db, target);
+  if (create.empty()) {
+    error = "the template has no statement for " + target;
     return false;
-  }
-  std::string into, from;
-  for (const std::string& column : columns) {
-    into += (into.empty() ? "" : ", ") + column;
-    from += from.empty() ? "" : ", ";
-    from += column == "SessionNum" ? "(SELECT min(s.NumId) FROM main.Session s WHERE s.SessionId = r.SessionId)"
-                                   : "r." + column;
   }
   if (!Run(db, create, error) ||
-      !Run(db, "INSERT INTO main." + target + " (" + into + ") SELECT " + from + " FROM main." + table +
-                   " r ORDER BY r.rowid",
-           error))
-    return false;
-  // A key sequence goes on from the larger of the old table's and its highest key, as
-  // the old table's would have.
-  if (!Run(db,
-           "INSERT INTO main.sqlite_sequence (name, seq) SELECT '" + target + "', seq FROM main.sqlite_sequence "
-           "WHERE name = '" + table + "' AND seq > coalesce((SELECT max(seq) FROM main.sqlite_sequence WHERE name = '" +
-               target + "'), 0)",
-           error) ||
-      !Run(db, "DELETE FROM main.sqlite_sequence WHERE name = '" + target + "' AND seq < (SELECT max(seq) FROM "
-               "main.sqlite_sequence WHERE name = '" + target + "')", error))
+      !CopyRows(db, table, target, target,
+                {{"SessionNum", "(SELECT min(s.NumId) FROM main.Session s WHERE s.SessionId = r.SessionId)"},
+                 {"TimeEnter", TimeAsSeconds()}},
+                "r.rowid", error))
     return false;
   for (const std::string& view : ViewsReading(kept))
     if (!Run(db, "DROP VIEW IF EXISTS main." + Quoted(view), error)) return false;
@@ -191,28 +220,11 @@ bool NumberRequestTimes(sqlite3* db, std::string& error) {
   if (typed == 0 || wanted == 0) return true;
   std::string create = TemplateTableSql(db, "ResourceRow");
   const std::string head = "CREATE TABLE ResourceRow (";
-  std::vector<std::string> columns;
-  if (create.compare(0, head.size(), head) != 0 || !TemplateColumns(db, "ResourceRow", columns, error)) {
-    if (error.empty()) error = "the template's ResourceRow is not made as expected";
+  if (create.compare(0, head.size(), head) != 0) {
+    error = "the template's ResourceRow is not made as expected";
     return false;
   }
   create.replace(0, head.size(), "CREATE TABLE main.ResourceRowNumbered (");
-  std::string into, from;
-  for (const std::string& column : columns) {
-    into += (into.empty() ? "" : ", ") + column;
-    from += from.empty() ? "" : ", ";
-    // Only a text the view gives back as it is: datetime() alone keeps "2003-02-30".
-    from += column == "TimeEnter" ? "CASE WHEN typeof(TimeEnter) = 'text' AND datetime(CAST(strftime('%s', TimeEnter) "
-                                    "AS INTEGER), 'unixepoch') IS TimeEnter THEN CAST(strftime('%s', TimeEnter) AS "
-                                    "INTEGER) ELSE TimeEnter END"
-                                  : column;
-  }
-  const int64_t sequence = Number(db, "SELECT coalesce(max(seq), 0) FROM main.sqlite_sequence WHERE name = "
-                                      "'ResourceRow'");
-  if (sequence < 0) {
-    error = sqlite3_errmsg(db);
-    return false;
-  }
   // Indexes on the table that the template does not make are the user's: made again.
   std::vector<std::string> ownIndexes;
   {
@@ -227,17 +239,15 @@ bool NumberRequestTimes(sqlite3* db, std::string& error) {
       ownIndexes.emplace_back(reinterpret_cast<const char*>(sqlite3_column_text(read, 0)));
     sqlite3_finalize(read);
   }
-  // The sequence goes on from where the old table's was, past keys given and deleted.
-  const std::string seq = std::to_string(sequence);
+  // The renamed table's key sequence goes with its name.
   if (!Run(db, create, error) ||
-      !Run(db, "INSERT INTO main.ResourceRowNumbered (" + into + ") SELECT " + from +
-                   " FROM main.ResourceRow ORDER BY ResourceId", error) ||
-      !Run(db, "DROP VIEW IF EXISTS main.Resource; DROP VIEW IF EXISTS main.FirstSessionResource; "
-               "DROP VIEW IF EXISTS main.LastSessionResource; DROP TABLE main.ResourceRow; "
-               "ALTER TABLE main.ResourceRowNumbered RENAME TO ResourceRow", error) ||
-      !Run(db, "DELETE FROM main.sqlite_sequence WHERE name = 'ResourceRow'; INSERT INTO main.sqlite_sequence "
-               "(name, seq) SELECT 'ResourceRow', max(" + seq + ", coalesce((SELECT max(ResourceId) FROM "
-               "main.ResourceRow), 0)) WHERE " + seq + " > 0 OR EXISTS (SELECT 1 FROM main.ResourceRow)", error))
+      !CopyRows(db, "ResourceRow", "ResourceRowNumbered", "ResourceRow", {{"TimeEnter", TimeAsSeconds()}},
+                "r.ResourceId", error))
+    return false;
+  for (const std::string& view : ViewsReading("Resource"))
+    if (!Run(db, "DROP VIEW IF EXISTS main." + Quoted(view), error)) return false;
+  if (!Run(db, "DROP VIEW IF EXISTS main.Resource; DROP TABLE main.ResourceRow; "
+               "ALTER TABLE main.ResourceRowNumbered RENAME TO ResourceRow", error))
     return false;
   for (const std::string& index : ownIndexes)
     if (!Run(db, index, error)) return false;

@@ -150,6 +150,7 @@ TEST_F(SchemaUpgradeTest, RowsNamingSessionsMoveToTheirNumbersAndReadAsBefore) {
   ASSERT_TRUE(Upgrade(path, error)) << error;
 
   EXPECT_EQ(RequestRows(path), before);
+  EXPECT_EQ(AllRows(path, "SELECT DISTINCT typeof(TimeEnter) FROM ResourceRow"), std::vector<std::string>{"integer"});
   for (size_t t = 0; t < std::size(links); ++t) {
     const std::string table = links[t];
     EXPECT_EQ(AllRows(path, "SELECT * FROM " + table), linksBefore[t]) << table;
