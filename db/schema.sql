@@ -6,24 +6,65 @@ PRAGMA page_size = 16384;
 -- order. Texts compare without regard to ASCII case (NOCASE): reports, filters and the
 -- unique names treat "Google" and "google" as one.
 
-CREATE TABLE Session (
+-- The visits. A visit's user agent is kept once per distinct text, in Agent, and the
+-- visit names it by number: a log has a few dozen agents of about a hundred bytes each
+-- for hundreds of thousands of visits, and the texts took 20 MB of a million-line file.
+-- Statements read and write the visits as Session, the view below, which gives the text.
+CREATE TABLE Agent (
+  AgentId  INTEGER PRIMARY KEY,
+  Text     TEXT NOT NULL UNIQUE
+);
+CREATE TABLE SessionRow (
   NumId       INTEGER PRIMARY KEY AUTOINCREMENT,
   SessionId   TEXT NOT NULL,
   TimeEnter   TEXT,
   TimeExit    TEXT,
   UserIP      TEXT,
   ErrorCode   INTEGER,
-  UserAgent   TEXT,
+  AgentId     INTEGER,
   Referer     TEXT,
   NumVisited  INTEGER
 );
 -- Unique by a named index rather than a column constraint, so that a large import into
 -- an empty table builds it once at the end.
-CREATE UNIQUE INDEX SessionSessionId ON Session (SessionId);
-CREATE INDEX SessionTimeEnterUserIP ON Session (TimeEnter, UserIP);
+CREATE UNIQUE INDEX SessionSessionId ON SessionRow (SessionId);
+CREATE INDEX SessionTimeEnterUserIP ON SessionRow (TimeEnter, UserIP);
 -- No index on UserIP alone: the import finds a stored visit by its start and address,
 -- the reports read the sessions whole and join the addresses by DNSLookUp's key, and the
 -- index took 5 MB of a million-line file.
+
+-- The views of the tables below join SessionRow, not this view: SQLite reads a view
+-- that is a join whole when it stands on the right of a LEFT JOIN.
+CREATE VIEW Session AS
+  SELECT s.NumId AS NumId, s.SessionId AS SessionId, s.TimeEnter AS TimeEnter, s.TimeExit AS TimeExit,
+         s.UserIP AS UserIP, s.ErrorCode AS ErrorCode, a.Text AS UserAgent, s.Referer AS Referer,
+         s.NumVisited AS NumVisited
+  FROM SessionRow s LEFT JOIN Agent a ON a.AgentId = s.AgentId;
+-- An agent's text is added the first time a visit names it (not by INSERT OR IGNORE,
+-- whose conflict rule an INSERT OR REPLACE through the view would turn into one that
+-- gives a stored text a new number). Texts no visit names any more are left in Agent.
+CREATE TRIGGER SessionInsert INSTEAD OF INSERT ON Session
+BEGIN
+  INSERT INTO Agent (Text) SELECT NEW.UserAgent
+    WHERE NEW.UserAgent IS NOT NULL AND NOT EXISTS (SELECT 1 FROM Agent WHERE Text = NEW.UserAgent);
+  INSERT INTO SessionRow (NumId, SessionId, TimeEnter, TimeExit, UserIP, ErrorCode, AgentId, Referer, NumVisited)
+    VALUES (NEW.NumId, NEW.SessionId, NEW.TimeEnter, NEW.TimeExit, NEW.UserIP, NEW.ErrorCode,
+            (SELECT AgentId FROM Agent WHERE Text = NEW.UserAgent), NEW.Referer, NEW.NumVisited);
+END;
+CREATE TRIGGER SessionUpdate INSTEAD OF UPDATE ON Session
+BEGIN
+  INSERT INTO Agent (Text) SELECT NEW.UserAgent
+    WHERE NEW.UserAgent IS NOT NULL AND NOT EXISTS (SELECT 1 FROM Agent WHERE Text = NEW.UserAgent);
+  UPDATE SessionRow SET NumId = NEW.NumId, SessionId = NEW.SessionId, TimeEnter = NEW.TimeEnter,
+    TimeExit = NEW.TimeExit, UserIP = NEW.UserIP, ErrorCode = NEW.ErrorCode,
+    AgentId = (SELECT AgentId FROM Agent WHERE Text = NEW.UserAgent), Referer = NEW.Referer,
+    NumVisited = NEW.NumVisited
+  WHERE NumId = OLD.NumId;
+END;
+CREATE TRIGGER SessionDelete INSTEAD OF DELETE ON Session
+BEGIN
+  DELETE FROM SessionRow WHERE NumId = OLD.NumId;
+END;
 
 -- The page requests. A row names its session by the session's NumId: the integer takes
 -- a few bytes where the 36-character identifier took 37 in every row and again in the
@@ -57,7 +98,7 @@ CREATE VIEW Resource AS
          r.UriStem AS UriStem,
          r.StatusCode AS StatusCode, r.UriQuery AS UriQuery, r.BytesLoad AS BytesLoad, r.Bytes2 AS Bytes2,
          r.TimeLoad AS TimeLoad
-  FROM ResourceRow r LEFT JOIN Session s ON s.NumId = r.SessionNum;
+  FROM ResourceRow r LEFT JOIN SessionRow s ON s.NumId = r.SessionNum;
 
 -- A request is written through the view for a stored session only: one whose session
 -- is not stored could not give its SessionId back, and is refused rather than kept
@@ -65,20 +106,20 @@ CREATE VIEW Resource AS
 CREATE TRIGGER ResourceInsert INSTEAD OF INSERT ON Resource
 BEGIN
   SELECT RAISE(ABORT, 'a page request names a session that is not stored')
-    WHERE NOT EXISTS (SELECT 1 FROM Session WHERE SessionId = NEW.SessionId);
+    WHERE NOT EXISTS (SELECT 1 FROM SessionRow WHERE SessionId = NEW.SessionId);
   INSERT INTO ResourceRow (ResourceId, SessionNum, TimeEnter, UriStem, StatusCode, UriQuery, BytesLoad, Bytes2,
                            TimeLoad)
     SELECT NEW.ResourceId, NumId, NEW.TimeEnter, NEW.UriStem, NEW.StatusCode, NEW.UriQuery, NEW.BytesLoad,
            NEW.Bytes2, NEW.TimeLoad
-    FROM Session WHERE SessionId = NEW.SessionId ORDER BY NumId LIMIT 1;
+    FROM SessionRow WHERE SessionId = NEW.SessionId ORDER BY NumId LIMIT 1;
 END;
 CREATE TRIGGER ResourceUpdate INSTEAD OF UPDATE ON Resource
 BEGIN
   SELECT RAISE(ABORT, 'a page request names a session that is not stored')
-    WHERE NEW.SessionId IS NOT OLD.SessionId AND NOT EXISTS (SELECT 1 FROM Session WHERE SessionId = NEW.SessionId);
+    WHERE NEW.SessionId IS NOT OLD.SessionId AND NOT EXISTS (SELECT 1 FROM SessionRow WHERE SessionId = NEW.SessionId);
   UPDATE ResourceRow SET ResourceId = NEW.ResourceId,
     SessionNum = CASE WHEN NEW.SessionId IS OLD.SessionId THEN SessionNum
-                      ELSE (SELECT NumId FROM Session WHERE SessionId = NEW.SessionId ORDER BY NumId LIMIT 1) END,
+                      ELSE (SELECT NumId FROM SessionRow WHERE SessionId = NEW.SessionId ORDER BY NumId LIMIT 1) END,
     TimeEnter = NEW.TimeEnter, UriStem = NEW.UriStem, StatusCode = NEW.StatusCode, UriQuery = NEW.UriQuery,
     BytesLoad = NEW.BytesLoad, Bytes2 = NEW.Bytes2, TimeLoad = NEW.TimeLoad
   WHERE ResourceId = OLD.ResourceId;
@@ -103,29 +144,29 @@ CREATE TABLE SessionBytesRow (
 CREATE INDEX SessionBytesSessionNum ON SessionBytesRow (SessionNum);
 CREATE VIEW SessionBytes AS
   SELECT s.SessionId AS SessionId, b.Bytes AS Bytes, b.BytesIn AS BytesIn
-  FROM SessionBytesRow b LEFT JOIN Session s ON s.NumId = b.SessionNum;
+  FROM SessionBytesRow b LEFT JOIN SessionRow s ON s.NumId = b.SessionNum;
 CREATE TRIGGER SessionBytesInsert INSTEAD OF INSERT ON SessionBytes
 BEGIN
   SELECT RAISE(ABORT, 'a row of byte sums names a session that is not stored')
-    WHERE NOT EXISTS (SELECT 1 FROM Session WHERE SessionId = NEW.SessionId);
+    WHERE NOT EXISTS (SELECT 1 FROM SessionRow WHERE SessionId = NEW.SessionId);
   INSERT INTO SessionBytesRow (SessionNum, Bytes, BytesIn)
-    SELECT NumId, NEW.Bytes, NEW.BytesIn FROM Session WHERE SessionId = NEW.SessionId ORDER BY NumId LIMIT 1;
+    SELECT NumId, NEW.Bytes, NEW.BytesIn FROM SessionRow WHERE SessionId = NEW.SessionId ORDER BY NumId LIMIT 1;
 END;
 CREATE TRIGGER SessionBytesUpdate INSTEAD OF UPDATE ON SessionBytes
 BEGIN
   SELECT RAISE(ABORT, 'a row of byte sums names a session that is not stored')
-    WHERE NEW.SessionId IS NOT OLD.SessionId AND NOT EXISTS (SELECT 1 FROM Session WHERE SessionId = NEW.SessionId);
+    WHERE NEW.SessionId IS NOT OLD.SessionId AND NOT EXISTS (SELECT 1 FROM SessionRow WHERE SessionId = NEW.SessionId);
   UPDATE SessionBytesRow SET Bytes = NEW.Bytes, BytesIn = NEW.BytesIn,
     SessionNum = CASE WHEN NEW.SessionId IS OLD.SessionId THEN SessionNum
-                      ELSE (SELECT NumId FROM Session WHERE SessionId = NEW.SessionId ORDER BY NumId LIMIT 1) END
+                      ELSE (SELECT NumId FROM SessionRow WHERE SessionId = NEW.SessionId ORDER BY NumId LIMIT 1) END
   WHERE Bytes IS OLD.Bytes AND BytesIn IS OLD.BytesIn
-    AND SessionNum IN (SELECT NumId FROM Session WHERE SessionId = OLD.SessionId);
+    AND SessionNum IN (SELECT NumId FROM SessionRow WHERE SessionId = OLD.SessionId);
 END;
 CREATE TRIGGER SessionBytesDelete INSTEAD OF DELETE ON SessionBytes
 BEGIN
   DELETE FROM SessionBytesRow WHERE Bytes IS OLD.Bytes AND BytesIn IS OLD.BytesIn
-    AND (SessionNum IN (SELECT NumId FROM Session WHERE SessionId = OLD.SessionId)
-         OR (OLD.SessionId IS NULL AND SessionNum NOT IN (SELECT NumId FROM Session)));
+    AND (SessionNum IN (SELECT NumId FROM SessionRow WHERE SessionId = OLD.SessionId)
+         OR (OLD.SessionId IS NULL AND SessionNum NOT IN (SELECT NumId FROM SessionRow)));
 END;
 
 CREATE TABLE DNSLookUp (
@@ -201,29 +242,29 @@ CREATE INDEX SessionRefererSessionNum ON SessionRefererRow (SessionNum);
 CREATE INDEX SessionRefererRefererId ON SessionRefererRow (RefererId);
 CREATE VIEW SessionReferer AS
   SELECT s.SessionId AS SessionId, l.RefererId AS RefererId
-  FROM SessionRefererRow l LEFT JOIN Session s ON s.NumId = l.SessionNum;
+  FROM SessionRefererRow l LEFT JOIN SessionRow s ON s.NumId = l.SessionNum;
 CREATE TRIGGER SessionRefererInsert INSTEAD OF INSERT ON SessionReferer
 BEGIN
   SELECT RAISE(ABORT, 'a referrer link names a session that is not stored')
-    WHERE NOT EXISTS (SELECT 1 FROM Session WHERE SessionId = NEW.SessionId);
+    WHERE NOT EXISTS (SELECT 1 FROM SessionRow WHERE SessionId = NEW.SessionId);
   INSERT INTO SessionRefererRow (SessionNum, RefererId)
-    SELECT NumId, NEW.RefererId FROM Session WHERE SessionId = NEW.SessionId ORDER BY NumId LIMIT 1;
+    SELECT NumId, NEW.RefererId FROM SessionRow WHERE SessionId = NEW.SessionId ORDER BY NumId LIMIT 1;
 END;
 CREATE TRIGGER SessionRefererUpdate INSTEAD OF UPDATE ON SessionReferer
 BEGIN
   SELECT RAISE(ABORT, 'a referrer link names a session that is not stored')
-    WHERE NEW.SessionId IS NOT OLD.SessionId AND NOT EXISTS (SELECT 1 FROM Session WHERE SessionId = NEW.SessionId);
+    WHERE NEW.SessionId IS NOT OLD.SessionId AND NOT EXISTS (SELECT 1 FROM SessionRow WHERE SessionId = NEW.SessionId);
   UPDATE SessionRefererRow SET RefererId = NEW.RefererId,
     SessionNum = CASE WHEN NEW.SessionId IS OLD.SessionId THEN SessionNum
-                      ELSE (SELECT NumId FROM Session WHERE SessionId = NEW.SessionId ORDER BY NumId LIMIT 1) END
+                      ELSE (SELECT NumId FROM SessionRow WHERE SessionId = NEW.SessionId ORDER BY NumId LIMIT 1) END
   WHERE RefererId IS OLD.RefererId
-    AND SessionNum IN (SELECT NumId FROM Session WHERE SessionId = OLD.SessionId);
+    AND SessionNum IN (SELECT NumId FROM SessionRow WHERE SessionId = OLD.SessionId);
 END;
 CREATE TRIGGER SessionRefererDelete INSTEAD OF DELETE ON SessionReferer
 BEGIN
   DELETE FROM SessionRefererRow WHERE RefererId IS OLD.RefererId
-    AND (SessionNum IN (SELECT NumId FROM Session WHERE SessionId = OLD.SessionId)
-         OR (OLD.SessionId IS NULL AND SessionNum NOT IN (SELECT NumId FROM Session)));
+    AND (SessionNum IN (SELECT NumId FROM SessionRow WHERE SessionId = OLD.SessionId)
+         OR (OLD.SessionId IS NULL AND SessionNum NOT IN (SELECT NumId FROM SessionRow)));
 END;
 
 CREATE TABLE SessionKeyphraseRow (
@@ -234,29 +275,29 @@ CREATE INDEX SessionKeyphraseSessionNum ON SessionKeyphraseRow (SessionNum);
 CREATE INDEX SessionKeyphraseKeyphraseId ON SessionKeyphraseRow (KeyphraseId);
 CREATE VIEW SessionKeyphrase AS
   SELECT s.SessionId AS SessionId, l.KeyphraseId AS KeyphraseId
-  FROM SessionKeyphraseRow l LEFT JOIN Session s ON s.NumId = l.SessionNum;
+  FROM SessionKeyphraseRow l LEFT JOIN SessionRow s ON s.NumId = l.SessionNum;
 CREATE TRIGGER SessionKeyphraseInsert INSTEAD OF INSERT ON SessionKeyphrase
 BEGIN
   SELECT RAISE(ABORT, 'a search phrase link names a session that is not stored')
-    WHERE NOT EXISTS (SELECT 1 FROM Session WHERE SessionId = NEW.SessionId);
+    WHERE NOT EXISTS (SELECT 1 FROM SessionRow WHERE SessionId = NEW.SessionId);
   INSERT INTO SessionKeyphraseRow (SessionNum, KeyphraseId)
-    SELECT NumId, NEW.KeyphraseId FROM Session WHERE SessionId = NEW.SessionId ORDER BY NumId LIMIT 1;
+    SELECT NumId, NEW.KeyphraseId FROM SessionRow WHERE SessionId = NEW.SessionId ORDER BY NumId LIMIT 1;
 END;
 CREATE TRIGGER SessionKeyphraseUpdate INSTEAD OF UPDATE ON SessionKeyphrase
 BEGIN
   SELECT RAISE(ABORT, 'a search phrase link names a session that is not stored')
-    WHERE NEW.SessionId IS NOT OLD.SessionId AND NOT EXISTS (SELECT 1 FROM Session WHERE SessionId = NEW.SessionId);
+    WHERE NEW.SessionId IS NOT OLD.SessionId AND NOT EXISTS (SELECT 1 FROM SessionRow WHERE SessionId = NEW.SessionId);
   UPDATE SessionKeyphraseRow SET KeyphraseId = NEW.KeyphraseId,
     SessionNum = CASE WHEN NEW.SessionId IS OLD.SessionId THEN SessionNum
-                      ELSE (SELECT NumId FROM Session WHERE SessionId = NEW.SessionId ORDER BY NumId LIMIT 1) END
+                      ELSE (SELECT NumId FROM SessionRow WHERE SessionId = NEW.SessionId ORDER BY NumId LIMIT 1) END
   WHERE KeyphraseId IS OLD.KeyphraseId
-    AND SessionNum IN (SELECT NumId FROM Session WHERE SessionId = OLD.SessionId);
+    AND SessionNum IN (SELECT NumId FROM SessionRow WHERE SessionId = OLD.SessionId);
 END;
 CREATE TRIGGER SessionKeyphraseDelete INSTEAD OF DELETE ON SessionKeyphrase
 BEGIN
   DELETE FROM SessionKeyphraseRow WHERE KeyphraseId IS OLD.KeyphraseId
-    AND (SessionNum IN (SELECT NumId FROM Session WHERE SessionId = OLD.SessionId)
-         OR (OLD.SessionId IS NULL AND SessionNum NOT IN (SELECT NumId FROM Session)));
+    AND (SessionNum IN (SELECT NumId FROM SessionRow WHERE SessionId = OLD.SessionId)
+         OR (OLD.SessionId IS NULL AND SessionNum NOT IN (SELECT NumId FROM SessionRow)));
 END;
 
 CREATE TABLE SessionKeywordsRow (
@@ -267,29 +308,29 @@ CREATE INDEX SessionKeywordsSessionNum ON SessionKeywordsRow (SessionNum);
 CREATE INDEX SessionKeywordsKeywordId ON SessionKeywordsRow (KeywordId);
 CREATE VIEW SessionKeywords AS
   SELECT s.SessionId AS SessionId, l.KeywordId AS KeywordId
-  FROM SessionKeywordsRow l LEFT JOIN Session s ON s.NumId = l.SessionNum;
+  FROM SessionKeywordsRow l LEFT JOIN SessionRow s ON s.NumId = l.SessionNum;
 CREATE TRIGGER SessionKeywordsInsert INSTEAD OF INSERT ON SessionKeywords
 BEGIN
   SELECT RAISE(ABORT, 'a search word link names a session that is not stored')
-    WHERE NOT EXISTS (SELECT 1 FROM Session WHERE SessionId = NEW.SessionId);
+    WHERE NOT EXISTS (SELECT 1 FROM SessionRow WHERE SessionId = NEW.SessionId);
   INSERT INTO SessionKeywordsRow (SessionNum, KeywordId)
-    SELECT NumId, NEW.KeywordId FROM Session WHERE SessionId = NEW.SessionId ORDER BY NumId LIMIT 1;
+    SELECT NumId, NEW.KeywordId FROM SessionRow WHERE SessionId = NEW.SessionId ORDER BY NumId LIMIT 1;
 END;
 CREATE TRIGGER SessionKeywordsUpdate INSTEAD OF UPDATE ON SessionKeywords
 BEGIN
   SELECT RAISE(ABORT, 'a search word link names a session that is not stored')
-    WHERE NEW.SessionId IS NOT OLD.SessionId AND NOT EXISTS (SELECT 1 FROM Session WHERE SessionId = NEW.SessionId);
+    WHERE NEW.SessionId IS NOT OLD.SessionId AND NOT EXISTS (SELECT 1 FROM SessionRow WHERE SessionId = NEW.SessionId);
   UPDATE SessionKeywordsRow SET KeywordId = NEW.KeywordId,
     SessionNum = CASE WHEN NEW.SessionId IS OLD.SessionId THEN SessionNum
-                      ELSE (SELECT NumId FROM Session WHERE SessionId = NEW.SessionId ORDER BY NumId LIMIT 1) END
+                      ELSE (SELECT NumId FROM SessionRow WHERE SessionId = NEW.SessionId ORDER BY NumId LIMIT 1) END
   WHERE KeywordId IS OLD.KeywordId
-    AND SessionNum IN (SELECT NumId FROM Session WHERE SessionId = OLD.SessionId);
+    AND SessionNum IN (SELECT NumId FROM SessionRow WHERE SessionId = OLD.SessionId);
 END;
 CREATE TRIGGER SessionKeywordsDelete INSTEAD OF DELETE ON SessionKeywords
 BEGIN
   DELETE FROM SessionKeywordsRow WHERE KeywordId IS OLD.KeywordId
-    AND (SessionNum IN (SELECT NumId FROM Session WHERE SessionId = OLD.SessionId)
-         OR (OLD.SessionId IS NULL AND SessionNum NOT IN (SELECT NumId FROM Session)));
+    AND (SessionNum IN (SELECT NumId FROM SessionRow WHERE SessionId = OLD.SessionId)
+         OR (OLD.SessionId IS NULL AND SessionNum NOT IN (SELECT NumId FROM SessionRow)));
 END;
 
 CREATE TABLE SessionBrowserOSRow (
@@ -300,29 +341,29 @@ CREATE TABLE SessionBrowserOSRow (
 CREATE INDEX SessionBrowserOSSessionNum ON SessionBrowserOSRow (SessionNum);
 CREATE VIEW SessionBrowserOS AS
   SELECT s.SessionId AS SessionId, l.BrowserId AS BrowserId, l.OSId AS OSId
-  FROM SessionBrowserOSRow l LEFT JOIN Session s ON s.NumId = l.SessionNum;
+  FROM SessionBrowserOSRow l LEFT JOIN SessionRow s ON s.NumId = l.SessionNum;
 CREATE TRIGGER SessionBrowserOSInsert INSTEAD OF INSERT ON SessionBrowserOS
 BEGIN
   SELECT RAISE(ABORT, 'a browser link names a session that is not stored')
-    WHERE NOT EXISTS (SELECT 1 FROM Session WHERE SessionId = NEW.SessionId);
+    WHERE NOT EXISTS (SELECT 1 FROM SessionRow WHERE SessionId = NEW.SessionId);
   INSERT INTO SessionBrowserOSRow (SessionNum, BrowserId, OSId)
-    SELECT NumId, NEW.BrowserId, NEW.OSId FROM Session WHERE SessionId = NEW.SessionId ORDER BY NumId LIMIT 1;
+    SELECT NumId, NEW.BrowserId, NEW.OSId FROM SessionRow WHERE SessionId = NEW.SessionId ORDER BY NumId LIMIT 1;
 END;
 CREATE TRIGGER SessionBrowserOSUpdate INSTEAD OF UPDATE ON SessionBrowserOS
 BEGIN
   SELECT RAISE(ABORT, 'a browser link names a session that is not stored')
-    WHERE NEW.SessionId IS NOT OLD.SessionId AND NOT EXISTS (SELECT 1 FROM Session WHERE SessionId = NEW.SessionId);
+    WHERE NEW.SessionId IS NOT OLD.SessionId AND NOT EXISTS (SELECT 1 FROM SessionRow WHERE SessionId = NEW.SessionId);
   UPDATE SessionBrowserOSRow SET BrowserId = NEW.BrowserId, OSId = NEW.OSId,
     SessionNum = CASE WHEN NEW.SessionId IS OLD.SessionId THEN SessionNum
-                      ELSE (SELECT NumId FROM Session WHERE SessionId = NEW.SessionId ORDER BY NumId LIMIT 1) END
+                      ELSE (SELECT NumId FROM SessionRow WHERE SessionId = NEW.SessionId ORDER BY NumId LIMIT 1) END
   WHERE BrowserId IS OLD.BrowserId AND OSId IS OLD.OSId
-    AND SessionNum IN (SELECT NumId FROM Session WHERE SessionId = OLD.SessionId);
+    AND SessionNum IN (SELECT NumId FROM SessionRow WHERE SessionId = OLD.SessionId);
 END;
 CREATE TRIGGER SessionBrowserOSDelete INSTEAD OF DELETE ON SessionBrowserOS
 BEGIN
   DELETE FROM SessionBrowserOSRow WHERE BrowserId IS OLD.BrowserId AND OSId IS OLD.OSId
-    AND (SessionNum IN (SELECT NumId FROM Session WHERE SessionId = OLD.SessionId)
-         OR (OLD.SessionId IS NULL AND SessionNum NOT IN (SELECT NumId FROM Session)));
+    AND (SessionNum IN (SELECT NumId FROM SessionRow WHERE SessionId = OLD.SessionId)
+         OR (OLD.SessionId IS NULL AND SessionNum NOT IN (SELECT NumId FROM SessionRow)));
 END;
 
 -- The first and last resource of every session. Resources of a session are inserted
@@ -330,11 +371,11 @@ END;
 CREATE VIEW FirstSessionResource AS
   SELECT s.SessionId AS SessionId, f.ResourceId AS "'ResourceId'"
   FROM (SELECT SessionNum, Min(ResourceId) AS ResourceId FROM ResourceRow GROUP BY SessionNum) f
-  LEFT JOIN Session s ON s.NumId = f.SessionNum;
+  LEFT JOIN SessionRow s ON s.NumId = f.SessionNum;
 CREATE VIEW LastSessionResource AS
   SELECT s.SessionId AS SessionId, f.ResourceId AS "'ResourceId'"
   FROM (SELECT SessionNum, Max(ResourceId) AS ResourceId FROM ResourceRow GROUP BY SessionNum) f
-  LEFT JOIN Session s ON s.NumId = f.SessionNum;
+  LEFT JOIN SessionRow s ON s.NumId = f.SessionNum;
 
 -- SQLite only: the layout version the program upgrades older databases from.
-PRAGMA user_version = 6;
+PRAGMA user_version = 7;

@@ -6,6 +6,7 @@
 #include <bit>
 #include <ctime>
 #include <future>
+#include <map>
 #include <memory>
 #include <optional>
 #include <unordered_map>
@@ -227,9 +228,11 @@ struct SessionWriter::Impl {
         requestsByNumber(db.KeptByNumber("Resource")),
         timesAsNumbers(requestsByNumber && TimesKeptAsNumbers(db)),
         bytesByNumber(db.KeptByNumber("SessionBytes")),
-        nextNumId(givesNumIds ? NextNumId(db) : 0),
-        sessionRows(db, "[Session]", givesNumIds ? "NumId, " + std::string(kSessionColumns) : kSessionColumns,
-                    SessionQuoted(givesNumIds), &trace),
+        agentsByNumber(givesNumIds && db.KeptByNumber("Session")),
+        sessionTable(db.StoredTable("Session")),
+        nextNumId(givesNumIds ? NextNumId(db, sessionTable) : 0),
+        sessionRows(db, sessionTable, SessionColumns(givesNumIds, agentsByNumber),
+                    SessionQuoted(givesNumIds, agentsByNumber), &trace),
         bytesRows(db, db.StoredTable("SessionBytes"),
                   bytesByNumber ? "SessionNum, Bytes, BytesIn" : "SessionId, Bytes, BytesIn",
                   {!bytesByNumber, true, true}, nullptr),
@@ -239,7 +242,13 @@ struct SessionWriter::Impl {
     // A row written in another form is traced as the insert it stands for: the
     // session's columns without the NumId, the request's with its session's identifier
     // text (kept after the written values).
-    if (givesNumIds) sessionRows.TraceAs("[Session]", kSessionColumns, {1, 2, 3, 4, 5, 6, 7, 8}, SessionQuoted(false));
+    if (givesNumIds)
+      sessionRows.TraceAs("[Session]", SessionColumns(false, false),
+                          {1, 2, 3, 4, 5, agentsByNumber ? kSessionTraceAgent : 6, 7, 8}, SessionQuoted(false, false));
+    if (agentsByNumber) {
+      agentRows = std::make_unique<BatchInserter>(db, "Agent", "AgentId, Text", std::vector<bool>{false, true}, &trace);
+      ReadAgents();
+    }
     if (requestsByNumber)
       resourceRows.TraceAs("Resource", ResourceColumns(false, false),
                            {kResourceTraceId, timesAsNumbers ? kResourceTraceTime : 1, 2, 3, 4, 5, 6, 7},
@@ -254,7 +263,7 @@ struct SessionWriter::Impl {
                             "SELECT SessionId, NumVisited, TimeExit, Referer, NumId FROM [Session] WHERE TimeEnter=? "
                             "AND UserIP=? ORDER BY NumId;");
     bytesStatement.Prepare(db, "SELECT Bytes, BytesIn FROM SessionBytes WHERE SessionId=?;");
-    updateSession.Prepare(db, "UPDATE [Session] SET NumVisited=?, TimeExit=?, Referer=? WHERE SessionId=?;");
+    updateSession.Prepare(db, "UPDATE " + sessionTable + " SET NumVisited=?, TimeExit=?, Referer=? WHERE SessionId=?;");
     updateBytes.Prepare(db, "UPDATE SessionBytes SET Bytes=?, BytesIn=? WHERE SessionId=?;");
     insertAddress.Prepare(db, "INSERT INTO DNSLookUp (UserIP, rURL, CountryCode, IsRobot) VALUES (?, ?, ?, ?);");
     ReadStoredSpan();
@@ -288,15 +297,21 @@ struct SessionWriter::Impl {
     if (countries != &ownCountries) countries->UseSession(nullptr, db.FilePath());
   }
 
-  static constexpr const char* kSessionColumns =
-      "SessionId, TimeEnter, TimeExit, UserIP, ErrorCode, UserAgent, Referer, NumVisited";
-  // Which of the session columns a traced statement shows between quotes; the NumId
-  // first when the import gives it.
-  static std::vector<bool> SessionQuoted(bool withNumId) {
-    std::vector<bool> quoted{true, true, true, true, false, true, true, true};
+  // The session columns, with the NumId first when the import gives it and the agent by
+  // its number when the file keeps it so, and which of them a traced statement shows
+  // between quotes.
+  static std::string SessionColumns(bool withNumId, bool agentByNumber) {
+    return std::string(withNumId ? "NumId, " : "") + "SessionId, TimeEnter, TimeExit, UserIP, ErrorCode, " +
+           (agentByNumber ? "AgentId" : "UserAgent") + ", Referer, NumVisited";
+  }
+  static std::vector<bool> SessionQuoted(bool withNumId, bool agentByNumber) {
+    std::vector<bool> quoted{true, true, true, true, false, !agentByNumber, true, true};
     if (withNumId) quoted.insert(quoted.begin(), false);
     return quoted;
   }
+  // Where a session row written with its agent's number keeps the agent's text for the
+  // trace (after the NumId and the eight written values).
+  static constexpr size_t kSessionTraceAgent = 9;
   // The request columns, with the key when the import gives it, the session by its
   // NumId when the file keeps them so, and which of them a traced statement shows
   // between quotes (all but the numbers).
@@ -334,14 +349,38 @@ struct SessionWriter::Impl {
   // after the largest it ever gave and the largest there. The import's transaction
   // holds the file's write lock, so no other writer takes one meanwhile. A file's
   // sessions get their NumId so, for the rows kept by it.
-  static int64_t NextNumId(DbSession& db) {
+  static int64_t NextNumId(DbSession& db, const std::string& table) {
     Statement next;
     int64_t id = 1;
-    if (Succeeded(next.Execute(db,
-                               "SELECT max(coalesce((SELECT max(seq) FROM sqlite_sequence WHERE name = 'Session'), 0), "
-                               "coalesce((SELECT max(NumId) FROM [Session]), 0)) + 1;")) &&
+    if (Succeeded(next.Execute(db, "SELECT max(coalesce((SELECT max(seq) FROM sqlite_sequence WHERE name = '" + table +
+                                       "'), 0), coalesce((SELECT max(NumId) FROM " + table + "), 0)) + 1;")) &&
         next.MoveNext() == kResultOk)
       next.GetInt64(1, id);
+    return id;
+  }
+
+  // The agents the file keeps, and the number the next new one takes (as the key of
+  // Agent would give it: the import holds the write lock).
+  void ReadAgents() {
+    Statement read;
+    if (Failed(read.Execute(db, "SELECT AgentId, Text FROM Agent;"))) return;
+    std::string text;
+    int64_t id = 0;
+    while (read.MoveNext() == kResultOk)
+      if (read.GetInt64(1, id) && read.GetText(2, text)) {
+        agentIds.emplace(text, id);
+        nextAgentId = std::max(nextAgentId, id + 1);
+      }
+  }
+  // The number of an agent's text, added to Agent the first time a session names it.
+  int64_t AgentNumber(std::string_view text) {
+    auto found = agentIds.find(text);
+    if (found != agentIds.end()) return found->second;
+    const int64_t id = nextAgentId++;
+    agentIds.emplace(std::string(text), id);
+    std::vector<SqlValue>& row = agentRows->Add();
+    row[0].SetNumber(id);
+    row[1].SetText(text);
     return id;
   }
 
@@ -359,6 +398,7 @@ struct SessionWriter::Impl {
   }
 
   void Flush() {
+    if (agentRows) agentRows->Flush();
     sessionRows.Flush();
     bytesRows.Flush();
     resourceRows.Flush();
@@ -636,7 +676,12 @@ struct SessionWriter::Impl {
     row[2].SetText(FormatEpochSeconds(session.exitTime));
     row[3].SetText(address);
     row[4].SetNumber(session.status);
-    row[5].SetText(userAgent);
+    if (agentsByNumber) {
+      row[5].SetNumber(AgentNumber(userAgent));
+      row[kSessionTraceAgent - 1].SetText(userAgent);
+    } else {
+      row[5].SetText(userAgent);
+    }
     row[6].SetText(ReferrerText(session));
     row[7].SetNumber(static_cast<int64_t>(session.resourceCount));
     storedHere.Insert(session.enterTime, session.address);
@@ -832,7 +877,13 @@ struct SessionWriter::Impl {
   const bool requestsByNumber;  // the file keeps the requests by their session's NumId
   const bool timesAsNumbers;    // and their times as numbers
   const bool bytesByNumber;     // and the byte sums
+  const bool agentsByNumber;    // the file keeps the sessions' agents by number, in Agent
+  const std::string sessionTable;  // the table the sessions are written to
   int64_t nextNumId = 0;        // NextNumId's, counting on
+  // The agents' numbers by their text, the next one's, and the rows of new ones.
+  std::map<std::string, int64_t, std::less<>> agentIds;
+  int64_t nextAgentId = 1;
+  std::unique_ptr<BatchInserter> agentRows;
   BatchInserter sessionRows, bytesRows;
   int64_t nextResourceId = 0;  // NextResourceId's, counting on
   BatchInserter resourceRows;
@@ -896,9 +947,10 @@ std::vector<EndedDeferred> SessionWriter::TakeEndedDeferred() { return std::move
 void WriteDeferredEnds(DbSession& db, const SessionList& list, const std::vector<EndedDeferred>& ended) {
   if (ended.empty()) return;
   Statement session, completion, bytes;
-  session.Prepare(db, "UPDATE [Session] SET TimeEnter=?, TimeExit=?, ErrorCode=?, Referer=?, NumVisited=? "
+  const std::string table = db.StoredTable("Session");
+  session.Prepare(db, "UPDATE " + table + " SET TimeEnter=?, TimeExit=?, ErrorCode=?, Referer=?, NumVisited=? "
                       "WHERE SessionId=?;");
-  completion.Prepare(db, "UPDATE [Session] SET NumVisited=?, TimeExit=?, Referer=? WHERE SessionId=?;");
+  completion.Prepare(db, "UPDATE " + table + " SET NumVisited=?, TimeExit=?, Referer=? WHERE SessionId=?;");
   bytes.Prepare(db, "UPDATE SessionBytes SET Bytes=?, BytesIn=? WHERE SessionId=?;");
   for (const EndedDeferred& one : ended) {
     if (one.completion) {

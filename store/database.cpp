@@ -166,9 +166,11 @@ int32_t OpenDatabaseFile(const std::string& path, sqlite3** connection, std::str
   if (rc != SQLITE_OK) return fail(db, rc, nullptr);
   sqlite3_extended_result_codes(db, 1);
   sqlite3_busy_timeout(db, DatabaseBusySeconds() * 1000);
-  // A file that is not a Weavil database (or not a database at all) does not open.
+  // A file that is not a Weavil database (or not a database at all) does not open. A
+  // file keeps its sessions as the table Session, or as SessionRow read through the
+  // view Session.
   sqlite3_stmt* check = nullptr;
-  rc = sqlite3_prepare_v2(db, "SELECT 1 FROM sqlite_master WHERE type='table' AND name='Session'", -1,
+  rc = sqlite3_prepare_v2(db, "SELECT 1 FROM sqlite_master WHERE type IN ('table', 'view') AND name='Session'", -1,
                           &check, nullptr);
   if (rc != SQLITE_OK) return fail(db, rc, nullptr);
   rc = sqlite3_step(check);

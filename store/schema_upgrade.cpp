@@ -202,6 +202,24 @@ bool NumberTable(sqlite3* db, std::string_view kept, bool& keptAsText, std::stri
   return Run(db, "DROP TABLE main." + Quoted(table), error);
 }
 
+// The indexes on a main table that the template does not make (the user's own), as
+// the statements that made them.
+bool OwnIndexes(sqlite3* db, const std::string& table, std::vector<std::string>& statements, std::string& error) {
+  sqlite3_stmt* read = nullptr;
+  if (sqlite3_prepare_v2(db, "SELECT sql FROM main.sqlite_master WHERE type = 'index' AND tbl_name = ? AND sql IS NOT "
+                             "NULL AND name NOT IN (SELECT name FROM upgrade_template.sqlite_master)",
+                         -1, &read, nullptr) != SQLITE_OK ||
+      sqlite3_bind_text(read, 1, table.c_str(), -1, SQLITE_TRANSIENT) != SQLITE_OK) {
+    error = sqlite3_errmsg(db);
+    sqlite3_finalize(read);
+    return false;
+  }
+  while (sqlite3_step(read) == SQLITE_ROW)
+    statements.emplace_back(reinterpret_cast<const char*>(sqlite3_column_text(read, 0)));
+  sqlite3_finalize(read);
+  return true;
+}
+
 // A ResourceRow whose TimeEnter has a type (TEXT, as up to version 5) made again as the
 // template's, whose column of no type keeps an integer: each time that the view gives
 // back as it is (a "YYYY-MM-DD HH:MM:SS" of a day that is) goes in as its seconds, any
@@ -227,18 +245,7 @@ bool NumberRequestTimes(sqlite3* db, std::string& error) {
   create.replace(0, head.size(), "CREATE TABLE main.ResourceRowNumbered (");
   // Indexes on the table that the template does not make are the user's: made again.
   std::vector<std::string> ownIndexes;
-  {
-    sqlite3_stmt* read = nullptr;
-    if (sqlite3_prepare_v2(db, "SELECT sql FROM main.sqlite_master WHERE type = 'index' AND tbl_name = 'ResourceRow' "
-                               "AND sql IS NOT NULL AND name NOT IN (SELECT name FROM upgrade_template.sqlite_master)",
-                           -1, &read, nullptr) != SQLITE_OK) {
-      error = sqlite3_errmsg(db);
-      return false;
-    }
-    while (sqlite3_step(read) == SQLITE_ROW)
-      ownIndexes.emplace_back(reinterpret_cast<const char*>(sqlite3_column_text(read, 0)));
-    sqlite3_finalize(read);
-  }
+  if (!OwnIndexes(db, "ResourceRow", ownIndexes, error)) return false;
   // The renamed table's key sequence goes with its name.
   if (!Run(db, create, error) ||
       !CopyRows(db, "ResourceRow", "ResourceRowNumbered", "ResourceRow", {{"TimeEnter", TimeAsSeconds()}},
@@ -254,6 +261,87 @@ bool NumberRequestTimes(sqlite3* db, std::string& error) {
   return true;
 }
 
+std::string Upper(std::string_view text) {
+  std::string upper(text);
+  for (char& c : upper)
+    if (c >= 'a' && c <= 'z') c = static_cast<char>(c - 'a' + 'A');
+  return upper;
+}
+
+// The statement of an index on table made on another: the name after ON (bare or
+// quoted) replaced. Empty when it is not found where expected.
+std::string IndexOn(const std::string& statement, const std::string& table, const std::string& other) {
+  const size_t on = Upper(statement).find(" ON ");
+  if (on == std::string::npos) return {};
+  size_t start = statement.find_first_not_of(' ', on + 4);
+  if (start == std::string::npos) return {};
+  const char open = statement[start];
+  const bool quoted = open == '"' || open == '[' || open == '`';
+  size_t end = quoted ? statement.find(open == '[' ? ']' : open, start + 1) : statement.find_first_of(" (", start);
+  if (end == std::string::npos) return {};
+  if (quoted) ++end;
+  const std::string name = quoted ? statement.substr(start + 1, end - start - 2) : statement.substr(start, end - start);
+  if (Upper(name) != Upper(table)) return {};
+  return statement.substr(0, start) + other + statement.substr(end);
+}
+
+// The template's views that main has as views.
+bool TemplateViews(sqlite3* db, std::vector<SchemaObject>& views, std::string& error) {
+  sqlite3_stmt* list = nullptr;
+  if (sqlite3_prepare_v2(db, "SELECT name, tbl_name FROM upgrade_template.sqlite_master WHERE type = 'view' AND name IN "
+                             "(SELECT name FROM main.sqlite_master WHERE type = 'view')",
+                         -1, &list, nullptr) != SQLITE_OK) {
+    error = sqlite3_errmsg(db);
+    return false;
+  }
+  while (sqlite3_step(list) == SQLITE_ROW)
+    views.push_back({"view", reinterpret_cast<const char*>(sqlite3_column_text(list, 0)), "",
+                     reinterpret_cast<const char*>(sqlite3_column_text(list, 1))});
+  sqlite3_finalize(list);
+  return true;
+}
+
+// A file whose sessions are the table Session moved into the template's SessionRow, read
+// as the view Session: each distinct agent text once in Agent, in the order of the first
+// session that names it, and each session by its number, the rows in their order and
+// under their keys. The indexes on the old table go with it; the template's come back
+// with the other missing objects, the user's own are made on SessionRow again (but one
+// on the agent's text, whose column SessionRow does not have). moved: whether it was.
+bool NumberAgents(sqlite3* db, bool& moved, std::string& error) {
+  moved = false;
+  const int64_t present =
+      Number(db, "SELECT count(*) FROM main.sqlite_master WHERE type = 'table' AND name = 'Session'");
+  const int64_t wanted =
+      Number(db, "SELECT count(*) FROM upgrade_template.sqlite_master WHERE type = 'table' AND name = 'SessionRow'");
+  if (present < 0 || wanted < 0) {
+    error = sqlite3_errmsg(db);
+    return false;
+  }
+  if (present == 0 || wanted == 0) return true;
+  std::vector<std::string> ownIndexes;
+  if (!OwnIndexes(db, "Session", ownIndexes, error)) return false;
+  const std::string agents = TemplateTableSql(db, "Agent"), sessions = TemplateTableSql(db, "SessionRow");
+  if (agents.empty() || sessions.empty()) {
+    error = "the template has no statement for Agent or SessionRow";
+    return false;
+  }
+  if (!Run(db, agents, error) || !Run(db, sessions, error) ||
+      !Run(db, "INSERT INTO main.Agent (Text) SELECT UserAgent FROM main.Session WHERE UserAgent IS NOT NULL GROUP BY "
+               "UserAgent ORDER BY min(NumId)", error) ||
+      !CopyRows(db, "Session", "SessionRow", "SessionRow",
+                {{"AgentId", "(SELECT a.AgentId FROM main.Agent a WHERE a.Text = r.UserAgent)"}}, "r.NumId", error) ||
+      !Run(db, "DROP TABLE main.Session", error))
+    return false;
+  for (const std::string& index : ownIndexes) {
+    const std::string made = IndexOn(index, "Session", "SessionRow");
+    // One on a column SessionRow lacks cannot be made; the statement fails alone.
+    std::string ignored;
+    if (!made.empty()) Run(db, made, ignored);
+  }
+  moved = true;
+  return true;
+}
+
 bool AddMissing(sqlite3* db, std::string& error) {
   // The tables kept by their identifier text (as a table, not a view), which keep the
   // views on them and take none of their layout by number.
@@ -264,6 +352,19 @@ bool AddMissing(sqlite3* db, std::string& error) {
     if (asText) keptAsText.push_back(table);
   }
   if (!NumberRequestTimes(db, error)) return false;
+  bool agentsMoved = false;
+  if (!NumberAgents(db, agentsMoved, error)) return false;
+  // The template's views of the tables by number joined the table Session; they read
+  // SessionRow now, and come back from the template with the view Session.
+  if (agentsMoved) {
+    std::vector<SchemaObject> views;
+    if (!TemplateViews(db, views, error)) return false;
+    for (const SchemaObject& view : views) {
+      bool skipped = false;
+      for (std::string_view kept : keptAsText) skipped = skipped || OfLayoutByNumber(view, kept);
+      if (!skipped && !Run(db, "DROP VIEW main." + Quoted(view.name), error)) return false;
+    }
+  }
   std::vector<SchemaObject> objects;
   if (!TemplateObjects(db, objects, error)) return false;
   for (const SchemaObject& object : objects) {

@@ -15,7 +15,7 @@ namespace weavil {
 // 6: the request times in ResourceRow as their seconds (a TimeEnter of no type).
 // The import tells the times' form by that column, not by the version: a file whose
 // upgrade failed keeps them as text, and both read alike through Resource.
-inline constexpr int kSchemaVersion = 6;
+inline constexpr int kSchemaVersion = 7;
 
 // Indexes of earlier templates that no statement needs: dropped at the upgrade, which
 // frees their pages for the file's next rows.

@@ -104,7 +104,7 @@ TEST_F(ImportCommandTest, AnImportThatCannotWriteFailsAndStoresNothing) {
   EXPECT_EQ(cli_.Out(), "");
   EXPECT_EQ(test::QueryNumber(db, "SELECT count(*) FROM [Session]"), 0);
 
-  ASSERT_TRUE(test::ExecuteSql(db, "ALTER TABLE [Session] RENAME COLUMN UserIP TO Address"));
+  ASSERT_TRUE(test::ExecuteSql(db, "ALTER TABLE SessionRow RENAME COLUMN UserIP TO Address"));
   EXPECT_EQ(Run({"import", log_}), kExitFailure);
   EXPECT_NE(cli_.Err().find("no such column: UserIP"), std::string::npos) << cli_.Err();
   EXPECT_EQ(cli_.Out().find("already stored"), std::string::npos);

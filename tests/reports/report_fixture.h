@@ -62,7 +62,7 @@ class ReportDb {
          QuoteSql(timeExit.empty() ? timeEnter : timeExit) + ", " + QuoteSql(ip) + ", 200, " + QuoteSql(userAgent) +
          ", " + QuoteSql(referer) + ", " + std::to_string(numVisited) + ")");
     ids_.push_back(id);
-    return static_cast<int32_t>(session_.LastInsertId());
+    return static_cast<int32_t>(Scalar("SELECT NumId FROM Session WHERE SessionId = " + QuoteSql(id)));
   }
 
   // An unresolved visitor with count sessions on 5 March 2004, one each full hour from

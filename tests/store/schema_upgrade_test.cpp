@@ -224,11 +224,16 @@ TEST_F(SchemaUpgradeTest, RowsOfMissingSessionsKeepTheirTableAsItIs) {
 TEST_F(SchemaUpgradeTest, LastLayoutLosesTheRetiredIndexesAndKeepsItsRowsAndOwnIndexes) {
   const std::string path = dir_.File("v4.db");
   test::CopyTemplateDatabase(path);
+  {
+    DbSession db;
+    ASSERT_FALSE(Failed(db.OpenFile(path)));
+    ASSERT_TRUE(test::KeepSessionsAsTable(db));
+  }
   Exec(path,
        "CREATE INDEX IPRangesStartEnd ON IPRanges (StartIP, EndIP);"
        "CREATE INDEX IPRanges6StartEnd ON IPRanges6 (StartIP, EndIP);"
        "CREATE INDEX SessionUserIP ON Session (UserIP);"
-       "CREATE INDEX SessionUserAgent ON Session (UserAgent);"  // one of the user's own
+       "CREATE INDEX SessionRefererText ON Session (Referer);"  // one of the user's own
        "INSERT INTO Session (SessionId, TimeEnter, UserIP) VALUES ('s1', '2003-03-07 01:00:00', '10.0.0.1');"
        "INSERT INTO Resource (SessionId, UriStem) VALUES ('s1', '/a');"
        "PRAGMA user_version = 4;");
@@ -237,7 +242,7 @@ TEST_F(SchemaUpgradeTest, LastLayoutLosesTheRetiredIndexesAndKeepsItsRowsAndOwnI
   ASSERT_TRUE(Upgrade(path, error)) << error;
   EXPECT_EQ(Number(path, "PRAGMA user_version"), kSchemaVersion);
   EXPECT_EQ(RetiredIndexes(path), "");
-  EXPECT_EQ(Number(path, "SELECT count(*) FROM sqlite_master WHERE name = 'SessionUserAgent'"), 1);
+  EXPECT_EQ(Number(path, "SELECT count(*) FROM sqlite_master WHERE name = 'SessionRefererText'"), 1);
   EXPECT_EQ(Number(path, "SELECT count(*) FROM sqlite_master WHERE name = 'SessionTimeEnterUserIP'"), 1);
   EXPECT_EQ(Number(path, "SELECT count(*) FROM IPRanges"), ranges);
   EXPECT_EQ(Number(path, "SELECT count(*) FROM Resource WHERE SessionId = 's1' AND UriStem = '/a'"), 1);

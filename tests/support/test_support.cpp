@@ -138,6 +138,46 @@ bool KeepRequestTimesAsText(DbSession& session) {
   return true;
 }
 
+bool KeepSessionsAsTable(DbSession& session) {
+  Statement read, step;
+  std::vector<std::string> again;
+  if (Failed(read.Execute(session, "SELECT sql FROM sqlite_master WHERE type IN ('view', 'trigger') AND tbl_name <> "
+                                   "'Session' AND sql LIKE '%SessionRow%' ORDER BY CASE type WHEN 'view' THEN 0 "
+                                   "ELSE 1 END, rowid;")))
+    return false;
+  std::string sql;
+  while (read.MoveNext() == kResultOk)
+    if (read.GetText(1, sql)) {
+      for (size_t at = sql.find("SessionRow"); at != std::string::npos; at = sql.find("SessionRow", at))
+        sql.replace(at, 10, "Session");
+      again.push_back(sql);
+    }
+  read = Statement();
+  std::vector<std::string> changes;
+  if (Failed(read.Execute(session, "SELECT name FROM sqlite_master WHERE type = 'view' AND name <> 'Session' AND sql "
+                                   "LIKE '%SessionRow%';")))
+    return false;
+  while (read.MoveNext() == kResultOk)
+    if (read.GetText(1, sql)) changes.push_back("DROP VIEW \"" + sql + "\"");
+  read = Statement();
+  for (const char* change :
+       {"DROP VIEW Session",
+        "CREATE TABLE Session (NumId INTEGER PRIMARY KEY AUTOINCREMENT, SessionId TEXT NOT NULL, TimeEnter TEXT, "
+        "TimeExit TEXT, UserIP TEXT, ErrorCode INTEGER, UserAgent TEXT, Referer TEXT, NumVisited INTEGER)",
+        "INSERT INTO Session SELECT s.NumId, s.SessionId, s.TimeEnter, s.TimeExit, s.UserIP, s.ErrorCode, a.Text, "
+        "s.Referer, s.NumVisited FROM SessionRow s LEFT JOIN Agent a ON a.AgentId = s.AgentId ORDER BY s.NumId",
+        "INSERT INTO sqlite_sequence (name, seq) SELECT 'Session', seq FROM sqlite_sequence WHERE name = 'SessionRow' "
+        "AND seq > coalesce((SELECT max(seq) FROM sqlite_sequence WHERE name = 'Session'), 0)",
+        "DROP TABLE SessionRow", "DROP TABLE Agent", "CREATE UNIQUE INDEX SessionSessionId ON Session (SessionId)",
+        "CREATE INDEX SessionTimeEnterUserIP ON Session (TimeEnter, UserIP)"})
+    changes.emplace_back(change);
+  for (const std::string& change : changes)
+    if (Failed(step.Execute(session, change))) return false;
+  for (const std::string& create : again)
+    if (Failed(step.Execute(session, create))) return false;
+  return true;
+}
+
 void CopyTemplateDatabase(const std::string& path) {
   std::error_code ec;
   fs::copy_file(WEAVIL_DB_TEMPLATE, path, fs::copy_options::overwrite_existing, ec);

@@ -64,6 +64,10 @@ bool KeepSessionTablesByText(DbSession& session);
 // Gives a template's copy ResourceRow, empty, with its TimeEnter typed TEXT as earlier
 // templates had it, keeping the views and triggers on it.
 bool KeepRequestTimesAsText(DbSession& session);
+// Gives a template's copy the sessions as the table Session, with each agent's text in
+// its row, as earlier templates had them: its rows, key sequence and indexes kept, and
+// the views and triggers that read SessionRow reading the table.
+bool KeepSessionsAsTable(DbSession& session);
 
 // Writes text to a file (binary, exactly as given).
 void WriteFile(const std::string& path, const std::string& text);
