@@ -73,7 +73,7 @@ inline std::string StoredContent(const std::string& database) {
   if (sqlite3_open(database.c_str(), &db) != SQLITE_OK) return "cannot open";
   const char* sql =
       "SELECT s.TimeEnter || s.UserIP || '|' || s.TimeExit || '|' || s.NumVisited || '|' || s.Referer || '|' || "
-      "b.Bytes || '|' || (SELECT count(*) FROM SessionBrowserOS o WHERE o.SessionId = s.SessionId) || '|' || "
+      "quote(s.UserAgent) || '|' || b.Bytes || '|' || (SELECT count(*) FROM SessionBrowserOS o WHERE o.SessionId = s.SessionId) || '|' || "
       "(SELECT count(*) FROM SessionReferer r WHERE r.SessionId = s.SessionId) || '|' || "
       "(SELECT group_concat(TimeEnter || UriStem, ',') FROM (SELECT TimeEnter, UriStem FROM Resource r "
       "WHERE r.SessionId = s.SessionId ORDER BY ResourceId)) FROM [Session] s JOIN SessionBytes b "

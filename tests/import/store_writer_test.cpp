@@ -417,6 +417,96 @@ TEST_F(StoreTest, RequestTimesAreKeptAsNumbersWhereTheFileLetsThemAndReadAsTheir
   EXPECT_EQ(Trace(), "");
 }
 
+// A file keeps each agent's text once and the sessions by its number; one whose sessions
+// are the table Session keeps the texts in it. Both read the same through Session, and
+// a later import numbers only the agents it brings new. A session that fails is traced
+// with its agent's text.
+TEST_F(StoreTest, AgentsAreKeptOncePerTextWhereTheFileLetsThemAndReadAsTheirText) {
+  const std::string firefox = "Mozilla/5.0 (X11; Linux x86_64; rv:128.0) Gecko/20100101 Firefox/128.0";
+  const std::string log = Combined("1.0.0.1", 0, "/a.html", 200, "100", "-", firefox) +
+                          Combined("1.0.0.2", 5, "/b.html", 200, "100", "-", "curl/8.5") +
+                          Combined("1.0.0.3", 9, "/c.html", 200, "100", "-", firefox) +
+                          Combined("1.0.0.4", 12, "/d.html", 200, "100", "-", "CURL/8.5");
+  std::string stored = firefox;  // as the import keeps it, blanks as '+'
+  std::replace(stored.begin(), stored.end(), ' ', '+');
+  const std::vector<std::string> agents{stored, "curl/8.5", stored, "CURL/8.5"};
+  const std::string numbered = NewDatabase("numbers.db"), texts = NewDatabase("texts.db");
+  for (const std::string& path : {numbered, texts}) {
+    SessionList list;
+    ParserState state("");
+    test::ParseInto(list, state, log);
+    DbSession db;
+    ASSERT_TRUE(Succeeded(db.OpenFile(path)));
+    if (path == texts) {
+      ASSERT_TRUE(test::KeepSessionsAsTable(db));
+    }
+    EXPECT_EQ(StoreSessionList(list, db, nullptr).stored, 4) << path;
+    EXPECT_EQ(Rows(db, "SELECT UserAgent FROM [Session] ORDER BY NumId"), agents) << path;
+  }
+  EXPECT_EQ(test::StoredContent(numbered), test::StoredContent(texts));
+  DbSession db;
+  ASSERT_TRUE(Succeeded(db.OpenFile(numbered)));
+  EXPECT_EQ(Rows(db, "SELECT AgentId || ' ' || Text FROM Agent ORDER BY AgentId"),
+            (std::vector<std::string>{"1 " + stored, "2 curl/8.5", "3 CURL/8.5"}));
+  EXPECT_EQ(Rows(db, "SELECT group_concat(AgentId) FROM (SELECT AgentId FROM SessionRow ORDER BY NumId)"),
+            std::vector<std::string>{"1,2,1,3"});
+
+  SessionList later;
+  ParserState state("");
+  test::ParseInto(later, state,
+                  Combined("1.0.0.9", 7200, "/e.html", 200, "100", "-", "curl/8.5") +
+                      Combined("1.0.0.8", 7201, "/f.html", 200, "100", "-", "Wget/1.21"));
+  EXPECT_EQ(StoreSessionList(later, db, nullptr).stored, 2);
+  EXPECT_EQ(Rows(db, "SELECT AgentId || ' ' || Text FROM Agent WHERE AgentId > 3"),
+            std::vector<std::string>{"4 Wget/1.21"});
+  EXPECT_EQ(Rows(db, "SELECT UserAgent FROM [Session] WHERE UserIP IN ('1.0.0.8', '1.0.0.9') ORDER BY UserIP"),
+            (std::vector<std::string>{"Wget/1.21", "curl/8.5"}));
+  EXPECT_EQ(Trace(), "");
+
+  Statement trigger;
+  ASSERT_TRUE(Succeeded(trigger.Execute(db, "CREATE TRIGGER NoFail BEFORE INSERT ON SessionRow WHEN "
+                                            "NEW.UserIP = '1.0.0.7' BEGIN SELECT RAISE(ABORT, 'refused'); END")));
+  SessionList failing;
+  test::ParseInto(failing, state, Combined("1.0.0.7", 9000, "/g.html", 200, "100", "-", "Refused/2.0"));
+  EXPECT_TRUE(StoreSessionList(failing, db, nullptr).databaseFailed);
+  EXPECT_EQ(Rows(db, "SELECT count(*) FROM Agent"), std::vector<std::string>{"4"});
+  const std::string trace = Trace();
+  EXPECT_NE(trace.find("Insert INTO [Session] (SessionId, TimeEnter, TimeExit, UserIP, ErrorCode, UserAgent, Referer, "
+                       "NumVisited) VALUES ('"),
+            std::string::npos)
+      << trace;
+  EXPECT_NE(trace.find("'1.0.0.7', 200, 'Refused/2.0', '-', '1');\n"), std::string::npos) << trace;
+}
+
+// Written through the view, a session's agent goes into Agent the first time it comes:
+// on insert, on update, and by INSERT OR REPLACE, which replaces the session and leaves
+// the stored agents their numbers. A session without an agent reads as none.
+TEST_F(StoreTest, TheSessionViewKeepsEachAgentOnceAndGivesItsTextBack) {
+  DbSession db;
+  ASSERT_TRUE(Succeeded(db.OpenFile(NewDatabase())));
+  Statement run;
+  ASSERT_TRUE(Succeeded(run.Execute(db, "INSERT INTO [Session] (SessionId, UserIP, UserAgent) VALUES "
+                                        "('a', '1.1.1.1', 'One/1'), ('b', '1.1.1.2', 'One/1'), ('c', '1.1.1.3', NULL);")));
+  EXPECT_EQ(Rows(db, "SELECT NumId || ' ' || quote(UserAgent) FROM [Session] ORDER BY NumId"),
+            (std::vector<std::string>{"1 'One/1'", "2 'One/1'", "3 NULL"}));
+  EXPECT_EQ(Rows(db, "SELECT quote(AgentId) FROM SessionRow ORDER BY NumId"),
+            (std::vector<std::string>{"1", "1", "NULL"}));
+  ASSERT_TRUE(Succeeded(run.Execute(db, "UPDATE [Session] SET UserAgent = 'Two/2' WHERE SessionId = 'b';")));
+  ASSERT_TRUE(Succeeded(run.Execute(db, "UPDATE [Session] SET NumVisited = 7 WHERE SessionId = 'a';")));
+  ASSERT_TRUE(Succeeded(run.Execute(db, "INSERT OR REPLACE INTO [Session] (NumId, SessionId, UserAgent) VALUES "
+                                        "(3, 'c', 'One/1'), (4, 'd', 'Three/3');")));
+  EXPECT_EQ(Rows(db, "SELECT NumId || ' ' || SessionId || ' ' || UserAgent || ' ' || quote(NumVisited) FROM [Session] "
+                     "ORDER BY NumId"),
+            (std::vector<std::string>{"1 a One/1 7", "2 b Two/2 NULL", "3 c One/1 NULL", "4 d Three/3 NULL"}));
+  EXPECT_EQ(Rows(db, "SELECT AgentId || ' ' || Text FROM Agent ORDER BY AgentId"),
+            (std::vector<std::string>{"1 One/1", "2 Two/2", "3 Three/3"}));
+  ASSERT_TRUE(Succeeded(run.Execute(db, "INSERT INTO Resource (SessionId, UriStem) VALUES ('d', '/x');")));
+  EXPECT_EQ(Rows(db, "SELECT SessionId FROM Resource"), std::vector<std::string>{"d"});
+  ASSERT_TRUE(Succeeded(run.Execute(db, "DELETE FROM [Session] WHERE UserAgent = 'One/1';")));
+  EXPECT_EQ(Rows(db, "SELECT group_concat(SessionId) FROM (SELECT SessionId FROM SessionRow ORDER BY NumId)"),
+            std::vector<std::string>{"b,d"});
+}
+
 // The view gives a number back as the text the import would have written, over every
 // year the import writes as a number; a time written as text (through the view, by an
 // earlier program) reads as written, and an update through the view keeps the time.

@@ -292,6 +292,61 @@ TEST_F(SchemaUpgradeTest, RequestTimesKeptAsTextBecomeNumbersAndReadAsBefore) {
             std::vector<std::string>{"8|2003-03-07 01:00:10"});
 }
 
+// A file of the last template keeps its sessions as the table Session, each agent's text
+// in its row: the upgrade moves them to SessionRow, each distinct text once in Agent in
+// the order it first came, under the same keys. Session and the views on the tables by
+// number read as before, and read SessionRow; the user's own indexes are made on it,
+// but one on the agent's text, whose column it does not have.
+TEST_F(SchemaUpgradeTest, SessionsKeptAsATableMoveToTheirAgentsByNumberAndReadAsBefore) {
+  const std::string path = dir_.File("v6.db");
+  test::CopyTemplateDatabase(path);
+  {
+    DbSession db;
+    ASSERT_TRUE(Succeeded(db.OpenFile(path)));
+    ASSERT_TRUE(test::KeepSessionsAsTable(db));
+  }
+  Exec(path,
+       "CREATE INDEX SessionRefererText ON \"Session\" (Referer);"  // the user's own
+       "CREATE INDEX SessionAgentText ON Session (UserAgent);"
+       "INSERT INTO Session (SessionId, TimeEnter, UserIP, UserAgent, Referer) VALUES "
+       "('s1', '2003-03-07 01:00:00', '10.0.0.1', 'B/1', '-'), ('s2', '2003-03-07 02:00:00', '10.0.0.2', 'A/1', 'r'), "
+       "('s3', '2003-03-07 03:00:00', '10.0.0.1', 'B/1', '-'), ('s4', '2003-03-07 04:00:00', '10.0.0.3', NULL, '-'), "
+       "('s5', '2003-03-07 05:00:00', '10.0.0.4', 'b/1', '-'), ('s6', '2003-03-07 06:00:00', '10.0.0.5', 'C/1', '-');"
+       "DELETE FROM Session WHERE SessionId = 's6';"  // NumId 6 was given and is gone: the next is 7
+       "INSERT INTO Resource (SessionId, TimeEnter, UriStem) VALUES ('s3', '2003-03-07 03:00:00', '/a'), "
+       "('s1', '2003-03-07 01:00:00', '/b');"
+       "INSERT INTO SessionBytes VALUES ('s2', 10, 5), ('s4', 1, 2);"
+       "PRAGMA user_version = 6;");
+  const char* sessions = "SELECT * FROM Session ORDER BY NumId";
+  const std::vector<std::string> before = AllRows(path, sessions);
+  ASSERT_EQ(before.size(), 5u);
+  const std::string requests = RequestRows(path);
+  const std::vector<std::string> bytes = AllRows(path, "SELECT * FROM SessionBytes ORDER BY SessionId");
+  std::string error;
+  ASSERT_TRUE(Upgrade(path, error)) << error;
+
+  EXPECT_EQ(Number(path, "PRAGMA user_version"), kSchemaVersion);
+  EXPECT_EQ(AllRows(path, sessions), before);
+  EXPECT_EQ(RequestRows(path), requests);
+  EXPECT_EQ(AllRows(path, "SELECT * FROM SessionBytes ORDER BY SessionId"), bytes);
+  EXPECT_EQ(AllRows(path, "SELECT * FROM Agent ORDER BY AgentId"),
+            (std::vector<std::string>{"1|B/1", "2|A/1", "3|b/1"}));
+  EXPECT_EQ(AllRows(path, "SELECT quote(AgentId) FROM SessionRow ORDER BY NumId"),
+            (std::vector<std::string>{"1", "2", "1", "NULL", "3"}));
+  EXPECT_EQ(AllRows(path, "SELECT type FROM sqlite_master WHERE name = 'Session'"), std::vector<std::string>{"view"});
+  for (const char* index : {"SessionSessionId", "SessionTimeEnterUserIP", "SessionRefererText"})
+    EXPECT_EQ(Number(path, std::string("SELECT count(*) FROM sqlite_master WHERE name = '") + index +
+                               "' AND tbl_name = 'SessionRow'"), 1) << index;
+  EXPECT_EQ(Number(path, "SELECT count(*) FROM sqlite_master WHERE name = 'SessionAgentText'"), 0);
+  // Every view and trigger is the template's: none joins the view Session.
+  const char* objects = "SELECT name, sql FROM sqlite_master WHERE type IN ('view', 'trigger') ORDER BY name";
+  EXPECT_EQ(AllRows(path, objects), AllRows(WEAVIL_DB_TEMPLATE, objects));
+  EXPECT_EQ(AllRows(path, "PRAGMA integrity_check"), std::vector<std::string>{"ok"});
+  Exec(path, "INSERT INTO Session (SessionId, UserAgent) VALUES ('s7', 'A/1')");
+  EXPECT_EQ(AllRows(path, "SELECT NumId, AgentId FROM SessionRow WHERE SessionId = 's7'"),
+            std::vector<std::string>{"7|2"});
+}
+
 TEST_F(SchemaUpgradeTest, FailedUpgradeLeavesTheDatabaseAsItWas) {
   std::string path = OldDatabase();
   sqlite3* db = nullptr;
