@@ -51,6 +51,10 @@ class StoreClassifier : public SessionClassifier {
   ClassificationStore store_;
 };
 
+// The table the sessions are written to: SessionRow where the file keeps them so (read
+// as the view Session), else Session.
+std::string SessionTable(DbSession& db) { return db.KeptByNumber("Session") ? "SessionRow" : "[Session]"; }
+
 // IPv4 addresses in an open-addressing table of their 32 bits, at most three quarters
 // full: a large log's visitors take four to eight bytes each.
 class Ipv4Set {
@@ -228,9 +232,9 @@ struct SessionWriter::Impl {
         requestsByNumber(db.KeptByNumber("Resource")),
         timesAsNumbers(requestsByNumber && TimesKeptAsNumbers(db)),
         bytesByNumber(db.KeptByNumber("SessionBytes")),
-        agentsByNumber(givesNumIds && db.KeptByNumber("Session")),
-        sessionTable(db.StoredTable("Session")),
-        nextNumId(givesNumIds ? NextNumId(db, sessionTable) : 0),
+        agentsByNumber(db.KeptByNumber("Session")),
+        sessionTable(agentsByNumber ? "SessionRow" : "[Session]"),
+        nextNumId(givesNumIds ? NextNumId(db, agentsByNumber ? "SessionRow" : "Session") : 0),
         sessionRows(db, sessionTable, SessionColumns(givesNumIds, agentsByNumber),
                     SessionQuoted(givesNumIds, agentsByNumber), &trace),
         bytesRows(db, db.StoredTable("SessionBytes"),
@@ -947,7 +951,7 @@ std::vector<EndedDeferred> SessionWriter::TakeEndedDeferred() { return std::move
 void WriteDeferredEnds(DbSession& db, const SessionList& list, const std::vector<EndedDeferred>& ended) {
   if (ended.empty()) return;
   Statement session, completion, bytes;
-  const std::string table = db.StoredTable("Session");
+  const std::string table = SessionTable(db);
   session.Prepare(db, "UPDATE " + table + " SET TimeEnter=?, TimeExit=?, ErrorCode=?, Referer=?, NumVisited=? "
                       "WHERE SessionId=?;");
   completion.Prepare(db, "UPDATE " + table + " SET NumVisited=?, TimeExit=?, Referer=? WHERE SessionId=?;");

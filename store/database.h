@@ -175,7 +175,8 @@ class DbSession {
   // kTablesNamingSessions) in the table's name with "Row" added,
   // by their session's NumId, read through a view of the table's name that gives the
   // SessionId text. False on a server, for a table kept by the identifier text, and
-  // when the view is missing.
+  // when the view is missing. For Session: whether the file keeps the sessions in
+  // SessionRow, their agents by number in Agent, read through the view Session.
   bool KeptByNumber(std::string_view table) const;
   // The table such rows are stored in: table + "Row" when KeptByNumber, else table.
   std::string StoredTable(std::string_view table) const;
