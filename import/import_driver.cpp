@@ -25,6 +25,7 @@
 #include "store/database.h"
 #include "store/jet_date.h"
 #include "store/result.h"
+#include "store/stored_times.h"
 #include "store/trace.h"
 #include "store/view_requests.h"
 
@@ -302,10 +303,9 @@ namespace {
 // the data source cannot tell): only sessions starting after it cannot be there already.
 int64_t LatestStoredStart(DbSession& db) {
   Statement latest;
-  if (Failed(latest.Execute(db, "SELECT max(TimeEnter) FROM [Session];")) || latest.MoveNext() != kResultOk)
-    return INT64_MAX;
+  if (Failed(latest.Execute(db, StoredStartsSql(db))) || latest.MoveNext() != kResultOk) return INT64_MAX;
   std::string text;
-  if (!latest.GetText(1, text)) return INT64_MIN;
+  if (!latest.GetText(2, text)) return INT64_MIN;
   DateTimeParts parts;
   return ParseDateTime(text, parts) ? EpochSecondsFromParts(parts) : INT64_MAX;
 }

@@ -21,6 +21,7 @@
 #include "store/database.h"
 #include "store/jet_date.h"
 #include "store/result.h"
+#include "store/stored_times.h"
 #include "store/trace.h"
 
 namespace weavil {
@@ -54,6 +55,20 @@ class StoreClassifier : public SessionClassifier {
 // The table the sessions are written to: SessionRow where the file keeps them so (read
 // as the view Session), else Session.
 std::string SessionTable(DbSession& db) { return db.KeptByNumber("Session") ? "SessionRow" : "[Session]"; }
+
+// Where the file keeps the sessions' times as numbers, the statements that write them
+// give a time text bound as a parameter as its seconds.
+bool SessionTimesAsNumbers(DbSession& db) {
+  return db.KeptByNumber("Session") && TimesKeptAsNumbers(db, "SessionRow");
+}
+
+// The update of a stored session that a later import completes: its pages, exit and
+// referrer, by its SessionId.
+std::string CompletionSql(DbSession& db) {
+  if (!SessionTimesAsNumbers(db))
+    return "UPDATE " + SessionTable(db) + " SET NumVisited=?, TimeExit=?, Referer=? WHERE SessionId=?;";
+  return "UPDATE SessionRow SET NumVisited=?1, TimeExit=" + SecondsOfTimeText("?2") + ", Referer=?3 WHERE SessionId=?4;";
+}
 
 // IPv4 addresses in an open-addressing table of their 32 bits, at most three quarters
 // full: a large log's visitors take four to eight bytes each.
@@ -230,9 +245,10 @@ struct SessionWriter::Impl {
         }),
         givesNumIds(!db.IsServer()),
         requestsByNumber(db.KeptByNumber("Resource")),
-        timesAsNumbers(requestsByNumber && TimesKeptAsNumbers(db)),
+        timesAsNumbers(requestsByNumber && TimesKeptAsNumbers(db, "ResourceRow")),
         bytesByNumber(db.KeptByNumber("SessionBytes")),
         agentsByNumber(db.KeptByNumber("Session")),
+        sessionTimesAsNumbers(agentsByNumber && TimesKeptAsNumbers(db, "SessionRow")),
         sessionTable(agentsByNumber ? "SessionRow" : "[Session]"),
         nextNumId(givesNumIds ? NextNumId(db, agentsByNumber ? "SessionRow" : "Session") : 0),
         sessionRows(db, sessionTable, SessionColumns(givesNumIds, agentsByNumber),
@@ -248,7 +264,9 @@ struct SessionWriter::Impl {
     // text (kept after the written values).
     if (givesNumIds)
       sessionRows.TraceAs("[Session]", SessionColumns(false, false),
-                          {1, 2, 3, 4, 5, agentsByNumber ? kSessionTraceAgent : 6, 7, 8}, SessionQuoted(false, false));
+                          {1, sessionTimesAsNumbers ? kSessionTraceEnter : 2, sessionTimesAsNumbers ? kSessionTraceExit : 3,
+                           4, 5, agentsByNumber ? kSessionTraceAgent : 6, 7, 8},
+                          SessionQuoted(false, false));
     if (agentsByNumber) {
       agentRows = std::make_unique<BatchInserter>(db, "Agent", "AgentId, Text", std::vector<bool>{false, true}, &trace);
       ReadAgents();
@@ -263,11 +281,18 @@ struct SessionWriter::Impl {
       addressRows = std::make_unique<BatchInserter>(db, "DNSLookUp", "UserIP, rURL, CountryCode, IsRobot",
                                                     std::vector<bool>{true, true, true, false}, nullptr,
                                                     !uncheckedAddresses);
-    existsStatement.Prepare(db,
-                            "SELECT SessionId, NumVisited, TimeExit, Referer, NumId FROM [Session] WHERE TimeEnter=? "
-                            "AND UserIP=? ORDER BY NumId;");
+    // Where the times are numbers the visits are looked up in SessionRow, by the start's
+    // seconds, so that its index serves: the view's text of a time is no column of it.
+    if (sessionTimesAsNumbers)
+      existsStatement.Prepare(db, "SELECT SessionId, NumVisited, " + TimeTextOf("TimeExit") +
+                                      ", Referer, NumId FROM SessionRow WHERE TimeEnter=" + SecondsOfTimeText("?1") +
+                                      " AND UserIP=?2 ORDER BY NumId;");
+    else
+      existsStatement.Prepare(db,
+                              "SELECT SessionId, NumVisited, TimeExit, Referer, NumId FROM [Session] WHERE TimeEnter=? "
+                              "AND UserIP=? ORDER BY NumId;");
     bytesStatement.Prepare(db, "SELECT Bytes, BytesIn FROM SessionBytes WHERE SessionId=?;");
-    updateSession.Prepare(db, "UPDATE " + sessionTable + " SET NumVisited=?, TimeExit=?, Referer=? WHERE SessionId=?;");
+    updateSession.Prepare(db, CompletionSql(db));
     updateBytes.Prepare(db, "UPDATE SessionBytes SET Bytes=?, BytesIn=? WHERE SessionId=?;");
     insertAddress.Prepare(db, "INSERT INTO DNSLookUp (UserIP, rURL, CountryCode, IsRobot) VALUES (?, ?, ?, ?);");
     ReadStoredSpan();
@@ -316,6 +341,9 @@ struct SessionWriter::Impl {
   // Where a session row written with its agent's number keeps the agent's text for the
   // trace (after the NumId and the eight written values).
   static constexpr size_t kSessionTraceAgent = 9;
+  // And where one written with its times as numbers keeps their texts.
+  static constexpr size_t kSessionTraceEnter = 10;
+  static constexpr size_t kSessionTraceExit = 11;
   // The request columns, with the key when the import gives it, the session by its
   // NumId when the file keeps them so, and which of them a traced statement shows
   // between quotes (all but the numbers).
@@ -334,20 +362,15 @@ struct SessionWriter::Impl {
   static constexpr size_t kResourceTraceId = 8;
   static constexpr size_t kResourceTraceTime = 9;
 
-  // Whether the file's requests may keep their times as numbers: its ResourceRow's
-  // TimeEnter has no type, which leaves an integer one (a file of an earlier template
-  // has it as TEXT, which would turn the number into its digits).
-  static bool TimesKeptAsNumbers(DbSession& db) {
-    Statement column;
-    std::string type;
-    const char* sql = "SELECT type FROM pragma_table_info('ResourceRow') WHERE name = 'TimeEnter';";
-    return Succeeded(column.Execute(db, sql)) && column.MoveNext() == kResultOk && column.GetText(1, type) &&
-           type.empty();
-  }
-  // The request times the view gives back as the text written (its datetime() covers
-  // the years 0 to 9999; a time outside is written as its text).
+  // The times a view gives back as the text written (its datetime() covers the years 0
+  // to 9999; a time outside is written as its text).
   static constexpr int64_t kFirstNumberedTime = -62167219200;  // 0000-01-01 00:00:00
   static constexpr int64_t kLastNumberedTime = 253402300799;   // 9999-12-31 23:59:59
+  // A time written to a column that keeps numbers: its seconds, or text (its text).
+  static void SetTime(SqlValue& value, int64_t seconds, const SqlValue& text) {
+    if (seconds >= kFirstNumberedTime && seconds <= kLastNumberedTime) value.SetNumber(seconds);
+    else value.SetText(text.text);
+  }
 
   // The NumId the next new session takes, as the table's AUTOINCREMENT would give it:
   // after the largest it ever gave and the largest there. The import's transaction
@@ -440,7 +463,7 @@ struct SessionWriter::Impl {
   // made only for the first case.
   void ReadStoredSpan() {
     Statement span;
-    if (Failed(span.Execute(db, "SELECT min(TimeEnter), max(TimeEnter) FROM [Session];")) ||
+    if (Failed(span.Execute(db, StoredStartsSql(db))) ||
         span.MoveNext() != kResultOk) {
       anyStored = true;  // unknown: ask for every session
       return;
@@ -544,11 +567,15 @@ struct SessionWriter::Impl {
   Statement& LookupStatement(size_t width) {
     Statement& statement = lookupStatements[static_cast<size_t>(std::countr_zero(width))];
     if (statement.IsOpen()) return statement;
-    std::string sql = std::string("SELECT k.column3, s.NumId, s.SessionId, s.NumVisited, s.TimeExit, s.Referer, ") +
+    std::string sql = "SELECT k.column3, s.NumId, s.SessionId, s.NumVisited, " +
+                      (sessionTimesAsNumbers ? TimeTextOf("s.TimeExit") : std::string("s.TimeExit")) + ", s.Referer, " +
                       (bytesByNumber ? "b.SessionNum" : "b.SessionId") + ", b.Bytes, b.BytesIn FROM (VALUES ";
     for (size_t i = 0; i < width; ++i) sql += i ? ", (?, ?, ?)" : "(?, ?, ?)";
     // The pairs drive the join: each is one search of the (TimeEnter, UserIP) index.
-    sql += ") k JOIN [Session] s ON s.TimeEnter = k.column1 AND s.UserIP = k.column2 ";
+    if (sessionTimesAsNumbers)
+      sql += ") k JOIN SessionRow s ON s.TimeEnter = " + SecondsOfTimeText("k.column1") + " AND s.UserIP = k.column2 ";
+    else
+      sql += ") k JOIN [Session] s ON s.TimeEnter = k.column1 AND s.UserIP = k.column2 ";
     sql += BytesJoin(bytesByNumber);
     sql += ";";
     statement.Prepare(db, sql);
@@ -670,19 +697,27 @@ struct SessionWriter::Impl {
 
     std::string id = sessionIds.Next(now);
     std::string_view userAgent = list.Text(session.userAgent);
-    SqlValue* row = sessionRows.Add().data();
+    std::vector<SqlValue>& whole = sessionRows.Add();
+    SqlValue* row = whole.data();
     if (givesNumIds) {
       newNumId = nextNumId++;
       (row++)->SetNumber(newNumId);
     }
     row[0].SetText(id);
-    row[1].SetText(enter);
-    row[2].SetText(FormatEpochSeconds(session.exitTime));
+    if (sessionTimesAsNumbers) {
+      whole[kSessionTraceEnter].SetText(enter);
+      whole[kSessionTraceExit].SetText(FormatEpochSeconds(session.exitTime));
+      SetTime(row[1], session.enterTime, whole[kSessionTraceEnter]);
+      SetTime(row[2], session.exitTime, whole[kSessionTraceExit]);
+    } else {
+      row[1].SetText(enter);
+      row[2].SetText(FormatEpochSeconds(session.exitTime));
+    }
     row[3].SetText(address);
     row[4].SetNumber(session.status);
     if (agentsByNumber) {
       row[5].SetNumber(AgentNumber(userAgent));
-      row[kSessionTraceAgent - 1].SetText(userAgent);
+      whole[kSessionTraceAgent].SetText(userAgent);
     } else {
       row[5].SetText(userAgent);
     }
@@ -730,8 +765,7 @@ struct SessionWriter::Impl {
       row[1].SetText(FormatEpochSeconds(resource.time));
     } else {
       whole[kResourceTraceTime].SetText(FormatEpochSeconds(resource.time));
-      if (resource.time >= kFirstNumberedTime && resource.time <= kLastNumberedTime) row[1].SetNumber(resource.time);
-      else row[1].SetText(whole[kResourceTraceTime].text);
+      SetTime(row[1], resource.time, whole[kResourceTraceTime]);
     }
     row[2].SetText(list.Text(resource.path));
     row[3].SetNumber(resource.status);
@@ -882,6 +916,7 @@ struct SessionWriter::Impl {
   const bool timesAsNumbers;    // and their times as numbers
   const bool bytesByNumber;     // and the byte sums
   const bool agentsByNumber;    // the file keeps the sessions' agents by number, in Agent
+  const bool sessionTimesAsNumbers;  // and their times as numbers
   const std::string sessionTable;  // the table the sessions are written to
   int64_t nextNumId = 0;        // NextNumId's, counting on
   // The agents' numbers by their text, the next one's, and the rows of new ones.
@@ -952,9 +987,13 @@ void WriteDeferredEnds(DbSession& db, const SessionList& list, const std::vector
   if (ended.empty()) return;
   Statement session, completion, bytes;
   const std::string table = SessionTable(db);
-  session.Prepare(db, "UPDATE " + table + " SET TimeEnter=?, TimeExit=?, ErrorCode=?, Referer=?, NumVisited=? "
-                      "WHERE SessionId=?;");
-  completion.Prepare(db, "UPDATE " + table + " SET NumVisited=?, TimeExit=?, Referer=? WHERE SessionId=?;");
+  if (SessionTimesAsNumbers(db))
+    session.Prepare(db, "UPDATE SessionRow SET TimeEnter=" + SecondsOfTimeText("?1") + ", TimeExit=" +
+                            SecondsOfTimeText("?2") + ", ErrorCode=?3, Referer=?4, NumVisited=?5 WHERE SessionId=?6;");
+  else
+    session.Prepare(db, "UPDATE " + table + " SET TimeEnter=?, TimeExit=?, ErrorCode=?, Referer=?, NumVisited=? "
+                        "WHERE SessionId=?;");
+  completion.Prepare(db, CompletionSql(db));
   bytes.Prepare(db, "UPDATE SessionBytes SET Bytes=?, BytesIn=? WHERE SessionId=?;");
   for (const EndedDeferred& one : ended) {
     if (one.completion) {

@@ -8,6 +8,7 @@
 #include <sqlite3.h>
 
 #include "store/database.h"
+#include "store/stored_times.h"
 
 namespace weavil {
 namespace {
@@ -113,15 +114,6 @@ std::string TemplateTableSql(sqlite3* db, const std::string& table) {
   return create;
 }
 
-// A request time of r as the template's ResourceRow keeps it: a text that the view
-// gives back as it is goes in as its seconds, any other value as it was. datetime()
-// alone would let "2003-02-30" through, whose seconds read back as 2003-03-02.
-std::string TimeAsSeconds() {
-  const std::string seconds = "CAST(strftime('%s', r.TimeEnter) AS INTEGER)";
-  return "CASE WHEN typeof(r.TimeEnter) = 'text' AND datetime(" + seconds + ", 'unixepoch') IS r.TimeEnter THEN " +
-         seconds + " ELSE r.TimeEnter END";
-}
-
 // A column of the copy given by an expression of the old row (r).
 struct Computed {
   std::string column, expression;
@@ -161,7 +153,7 @@ bool CopyRows(sqlite3* db, const std::string& from, const std::string& to, const
 // A table that names sessions by their identifier text moved into the template's table
 // by number, each row by the NumId of the first stored session of its identifier (as the
 // views and the statements that joined on the text found it), in the order of its rows;
-// a request's time as the template keeps it (TimeAsSeconds; other tables have none).
+// a request's time as the template keeps it (SecondsOfTimeText; other tables have none).
 // keptAsText: the database keeps the table as it is, holding a row whose session is not
 // stored (false too for one that has no such table, or has it by number already).
 bool NumberTable(sqlite3* db, std::string_view kept, bool& keptAsText, std::string& error) {
@@ -194,7 +186,7 @@ bool NumberTable(sqlite3* db, std::string_view kept, bool& keptAsText, std::stri
   if (!Run(db, create, error) ||
       !CopyRows(db, table, target, target,
                 {{"SessionNum", "(SELECT min(s.NumId) FROM main.Session s WHERE s.SessionId = r.SessionId)"},
-                 {"TimeEnter", TimeAsSeconds()}},
+                 {"TimeEnter", SecondsOfTimeText("r.TimeEnter")}},
                 "r.rowid", error))
     return false;
   for (const std::string& view : ViewsReading(kept))
@@ -248,8 +240,8 @@ bool NumberRequestTimes(sqlite3* db, std::string& error) {
   if (!OwnIndexes(db, "ResourceRow", ownIndexes, error)) return false;
   // The renamed table's key sequence goes with its name.
   if (!Run(db, create, error) ||
-      !CopyRows(db, "ResourceRow", "ResourceRowNumbered", "ResourceRow", {{"TimeEnter", TimeAsSeconds()}},
-                "r.ResourceId", error))
+      !CopyRows(db, "ResourceRow", "ResourceRowNumbered", "ResourceRow",
+                {{"TimeEnter", SecondsOfTimeText("r.TimeEnter")}}, "r.ResourceId", error))
     return false;
   for (const std::string& view : ViewsReading("Resource"))
     if (!Run(db, "DROP VIEW IF EXISTS main." + Quoted(view), error)) return false;
@@ -303,10 +295,12 @@ bool TemplateViews(sqlite3* db, std::vector<SchemaObject>& views, std::string& e
 
 // A file whose sessions are the table Session moved into the template's SessionRow, read
 // as the view Session: each distinct agent text once in Agent, in the order of the first
-// session that names it, and each session by its number, the rows in their order and
-// under their keys. The indexes on the old table go with it; the template's come back
-// with the other missing objects, the user's own are made on SessionRow again (but one
-// on the agent's text, whose column SessionRow does not have). moved: whether it was.
+// session that names it, and each session by its number, its start and end as their
+// seconds where the view gives them back as they were (as the request times), the rows
+// in their order and under their keys. The indexes on the old table go with it; the
+// template's come back with the other missing objects, the user's own are made on
+// SessionRow again (but one on the agent's text, whose column SessionRow does not
+// have). moved: whether it was.
 bool NumberAgents(sqlite3* db, bool& moved, std::string& error) {
   moved = false;
   const int64_t present =
@@ -329,7 +323,10 @@ bool NumberAgents(sqlite3* db, bool& moved, std::string& error) {
       !Run(db, "INSERT INTO main.Agent (Text) SELECT UserAgent FROM main.Session WHERE UserAgent IS NOT NULL GROUP BY "
                "UserAgent ORDER BY min(NumId)", error) ||
       !CopyRows(db, "Session", "SessionRow", "SessionRow",
-                {{"AgentId", "(SELECT a.AgentId FROM main.Agent a WHERE a.Text = r.UserAgent)"}}, "r.NumId", error) ||
+                {{"AgentId", "(SELECT a.AgentId FROM main.Agent a WHERE a.Text = r.UserAgent)"},
+                 {"TimeEnter", SecondsOfTimeText("r.TimeEnter")},
+                 {"TimeExit", SecondsOfTimeText("r.TimeExit")}},
+                "r.NumId", error) ||
       !Run(db, "DROP TABLE main.Session", error))
     return false;
   for (const std::string& index : ownIndexes) {

@@ -13,7 +13,8 @@ namespace weavil {
 // 4: SessionBytes and the session link tables alike.
 // 5: no index on the country ranges' bounds, nor on the sessions' address alone.
 // 6: the request times in ResourceRow as their seconds (a TimeEnter of no type).
-// 7: the sessions in SessionRow, each agent's text once in Agent, read as the view Session.
+// 7: the sessions in SessionRow, each agent's text once in Agent and the times as their
+//    seconds, read as the view Session.
 // The import tells the times' and the agents' form by the file's tables, not by the
 // version: a file whose upgrade failed keeps them as text, and both read alike.
 inline constexpr int kSchemaVersion = 7;
@@ -29,14 +30,14 @@ int SchemaVersion(sqlite3* db);
 // SessionBytes, the session link tables) into the template's tables by number (the
 // table's name with "Row" added), each by the NumId of its session, makes a ResourceRow
 // whose TimeEnter is typed TEXT again with the times as numbers (the user's own indexes
-// on it too), moves a table Session to SessionRow with its agents in Agent, then adds to db every table, index, view and trigger of the template at
+// on it too), moves a table Session to SessionRow with its agents in Agent and its times
+// as numbers, then adds to db every table, index, view and trigger of the template at
 // templatePath that db lacks, with the template's rows of the tables it adds (the
 // reference data, such as the IPv6 country ranges), drops the indexes earlier templates
 // had and this one no longer has (kRetiredIndexes), and records kSchemaVersion; all in
-// one transaction, so a failure
-// changes nothing. A table holding a row whose session is not stored stays as it is
-// (the program writes either), so that no SessionId is lost. Nothing is done for a
-// database at this version or newer.
+// one transaction, so a failure changes nothing. A table holding a row whose session is
+// not stored stays as it is (the program writes either), so that no SessionId is lost.
+// Nothing is done for a database at this version or newer.
 // False with a reason naming the database when the upgrade failed.
 bool UpgradeSchema(sqlite3* db, const std::string& templatePath, std::string& error);
 

@@ -1,0 +1,38 @@
+#include "store/stored_times.h"
+
+#include "store/database.h"
+#include "store/result.h"
+
+namespace weavil {
+
+bool TimesKeptAsNumbers(DbSession& db, std::string_view table) {
+  if (db.IsServer()) return false;
+  Statement column;
+  std::string type;
+  const std::string sql =
+      "SELECT type FROM pragma_table_info('" + std::string(table) + "') WHERE name = 'TimeEnter';";
+  return Succeeded(column.Execute(db, sql)) && column.MoveNext() == kResultOk && column.GetText(1, type) &&
+         type.empty();
+}
+
+std::string TimeTextOf(std::string_view value) {
+  const std::string v(value);
+  return "CASE typeof(" + v + ") WHEN 'integer' THEN datetime(" + v + ", 'unixepoch') ELSE " + v + " END";
+}
+
+std::string SecondsOfTimeText(std::string_view value) {
+  const std::string v(value), seconds = "CAST(strftime('%s', " + v + ") AS INTEGER)";
+  return "CASE WHEN typeof(" + v + ") = 'text' AND datetime(" + seconds + ", 'unixepoch') IS " + v + " THEN " +
+         seconds + " ELSE " + v + " END";
+}
+
+std::string StoredStartsSql(DbSession& db) {
+  if (!db.KeptByNumber("Session") || !TimesKeptAsNumbers(db, "SessionRow"))
+    return "SELECT min(TimeEnter) AS first, max(TimeEnter) AS last FROM [Session];";
+  const std::string numbers = " FROM SessionRow WHERE TimeEnter < ''", texts = " FROM SessionRow WHERE TimeEnter >= ''";
+  return "SELECT min(t) AS first, max(t) AS last FROM (SELECT " + TimeTextOf("min(TimeEnter)") + " AS t" + numbers +
+         " UNION ALL SELECT " + TimeTextOf("max(TimeEnter)") + numbers + " UNION ALL SELECT min(TimeEnter)" + texts +
+         " UNION ALL SELECT max(TimeEnter)" + texts + ");";
+}
+
+}  // namespace weavil
