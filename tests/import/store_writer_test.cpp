@@ -15,6 +15,7 @@
 #include "import/session_guid.h"
 #include "import/store_writer.h"
 #include "store/database.h"
+#include "store/stored_times.h"
 #include "store/jet_date.h"
 #include "store/result.h"
 #include "store/sql_text.h"
@@ -384,10 +385,12 @@ TEST_F(StoreTest, RequestTimesAreWrittenAsTheCalendarGives) {
   EXPECT_EQ(FormatEpochSeconds(last), "9999-12-31 23:59:59");
 }
 
-// A file of the template keeps the request times as numbers, one of an earlier template
-// (TimeEnter typed TEXT) as their text; both read the same through Resource, and the
-// sessions and pages stored are the same.
-TEST_F(StoreTest, RequestTimesAreKeptAsNumbersWhereTheFileLetsThemAndReadAsTheirText) {
+// A file of the template keeps the times of the sessions and requests as numbers, one of
+// an earlier template (sessions as the table Session, request times typed TEXT) as their
+// text; both read the same through the views, and the sessions and pages stored are the
+// same. A second import finds every session by its start (across the centuries), and a
+// later request completes its stored session, whose new exit the file keeps as a number.
+TEST_F(StoreTest, TimesAreKeptAsNumbersWhereTheFileLetsThemAndReadAsTheirText) {
   const std::string log =
       "#Fields: date time c-ip cs-uri-stem sc-status\n"
       "1601-01-01 00:00:00 1.0.0.1 /first.html 200\n"
@@ -398,20 +401,46 @@ TEST_F(StoreTest, RequestTimesAreKeptAsNumbersWhereTheFileLetsThemAndReadAsTheir
       "9999-12-31 23:59:59 1.0.0.5 /last.html 200\n";
   const std::vector<std::string> times{"1601-01-01 00:00:00", "1969-12-31 23:59:59", "1970-01-01 00:00:00",
                                        "2003-03-07 09:05:01", "2003-03-07 09:06:00", "9999-12-31 23:59:59"};
+  const std::vector<std::string> visits{"1601-01-01 00:00:00 1601-01-01 00:00:00",
+                                        "1969-12-31 23:59:59 1969-12-31 23:59:59",
+                                        "1970-01-01 00:00:00 1970-01-01 00:00:00",
+                                        "2003-03-07 09:05:01 2003-03-07 09:06:00",
+                                        "9999-12-31 23:59:59 9999-12-31 23:59:59"};
   const std::string numbered = NewDatabase("numbers.db"), texts = NewDatabase("texts.db");
   for (const std::string& path : {numbered, texts}) {
-    SessionList list;
-    ParserState state("");
-    test::ParseInto(list, state, log);
+    const std::string form = path == texts ? "text" : "integer";
     DbSession db;
     ASSERT_TRUE(Succeeded(db.OpenFile(path)));
     if (path == texts) {
+      ASSERT_TRUE(test::KeepSessionsAsTable(db));
       ASSERT_TRUE(test::KeepRequestTimesAsText(db));
     }
-    EXPECT_EQ(StoreSessionList(list, db, nullptr).stored, 5) << path;
+    for (int round = 0; round < 2; ++round) {
+      SessionList list;
+      ParserState state("");
+      test::ParseInto(list, state, log);
+      const StoreResult result = StoreSessionList(list, db, nullptr);
+      EXPECT_EQ(result.stored, round == 0 ? 5 : 0) << path;
+      EXPECT_EQ(result.alreadyStored, round == 0 ? 0 : 5) << path;
+    }
     EXPECT_EQ(Rows(db, "SELECT TimeEnter FROM Resource ORDER BY ResourceId"), times) << path;
+    EXPECT_EQ(Rows(db, "SELECT TimeEnter || ' ' || TimeExit FROM [Session] ORDER BY NumId"), visits) << path;
     EXPECT_EQ(Rows(db, "SELECT group_concat(DISTINCT typeof(TimeEnter)) FROM ResourceRow"),
-              std::vector<std::string>{path == texts ? "text" : "integer"});
+              std::vector<std::string>{form});
+    EXPECT_EQ(Rows(db, "SELECT group_concat(DISTINCT typeof(TimeEnter) || ' ' || typeof(TimeExit)) FROM " +
+                           db.StoredTable("Session")),
+              std::vector<std::string>{form + " " + form});
+
+    SessionList later;
+    ParserState state("");
+    std::string grown = log;
+    grown.insert(grown.find("9999-"), "2003-03-07 09:20:30 1.0.0.4 /c.html 200\n");
+    test::ParseInto(later, state, grown);
+    EXPECT_EQ(StoreSessionList(later, db, nullptr).completed, 1) << path;
+    EXPECT_EQ(Rows(db, "SELECT TimeExit || ' ' || NumVisited FROM [Session] WHERE UserIP = '1.0.0.4'"),
+              std::vector<std::string>{"2003-03-07 09:20:30 3"});
+    EXPECT_EQ(Rows(db, "SELECT typeof(TimeExit) FROM " + db.StoredTable("Session") + " WHERE UserIP = '1.0.0.4'"),
+              std::vector<std::string>{form});
   }
   EXPECT_EQ(test::StoredContent(numbered), test::StoredContent(texts));
   EXPECT_EQ(Trace(), "");
@@ -505,6 +534,44 @@ TEST_F(StoreTest, TheSessionViewKeepsEachAgentOnceAndGivesItsTextBack) {
   ASSERT_TRUE(Succeeded(run.Execute(db, "DELETE FROM [Session] WHERE UserAgent = 'One/1';")));
   EXPECT_EQ(Rows(db, "SELECT group_concat(SessionId) FROM (SELECT SessionId FROM SessionRow ORDER BY NumId)"),
             std::vector<std::string>{"b,d"});
+}
+
+// Written through the view, a time the view gives back as written is kept as its
+// seconds, any other value as it is; each reads as written, an update keeps the form, the
+// span of the stored starts is the view's, and the import finds a visit so written by
+// its start.
+TEST_F(StoreTest, TheSessionViewKeepsTimesAsNumbersAndTheImportFindsItsVisits) {
+  DbSession db;
+  ASSERT_TRUE(Succeeded(db.OpenFile(NewDatabase())));
+  Statement run;
+  ASSERT_TRUE(Succeeded(run.Execute(db, "INSERT INTO [Session] (SessionId, TimeEnter, TimeExit, UserIP, NumVisited) "
+                                        "VALUES ('a', '2003-03-07 08:05:01', '2003-03-07 08:06:00', '1.0.0.4', 2), "
+                                        "('b', '2003-02-30 00:00:00', NULL, '1.0.0.5', 1), "
+                                        "('c', '2003-03-07T08:00:00', '1046999101', '1.0.0.6', 1), "
+                                        "('d', '2004-01-01 00:00:00', '2004-01-01 00:00:09', '1.0.0.7', 1);")));
+  ASSERT_TRUE(Succeeded(run.Execute(db, "UPDATE [Session] SET NumVisited = NumVisited + 1 WHERE SessionId = 'a';")));
+  EXPECT_EQ(Rows(db, "SELECT SessionId || ' ' || typeof(TimeEnter) || ' ' || typeof(TimeExit) FROM SessionRow "
+                     "ORDER BY NumId"),
+            (std::vector<std::string>{"a integer integer", "b text null", "c text text", "d integer integer"}));
+  EXPECT_EQ(Rows(db, "SELECT SessionId || '|' || TimeEnter || '|' || quote(TimeExit) FROM [Session] ORDER BY NumId"),
+            (std::vector<std::string>{"a|2003-03-07 08:05:01|'2003-03-07 08:06:00'", "b|2003-02-30 00:00:00|NULL",
+                                      "c|2003-03-07T08:00:00|'1046999101'",
+                                      "d|2004-01-01 00:00:00|'2004-01-01 00:00:09'"}));
+  EXPECT_EQ(Rows(db, "SELECT min(TimeEnter) || ' ' || max(TimeEnter) FROM [Session]"),
+            std::vector<std::string>{"2003-02-30 00:00:00 2004-01-01 00:00:00"});
+  std::string sql = StoredStartsSql(db);
+  sql.pop_back();  // its ";"
+  EXPECT_EQ(Rows(db, "SELECT first || ' ' || last FROM (" + sql + ")"),
+            std::vector<std::string>{"2003-02-30 00:00:00 2004-01-01 00:00:00"});
+
+  SessionList list;
+  ParserState state("");
+  test::ParseInto(list, state,
+                  "#Fields: date time c-ip cs-uri-stem sc-status\n2003-03-07 08:05:01 1.0.0.4 /a.html 200\n");
+  const StoreResult result = StoreSessionList(list, db, nullptr);
+  EXPECT_EQ(result.stored, 0);
+  EXPECT_EQ(result.alreadyStored, 1);
+  EXPECT_EQ(Rows(db, "SELECT count(*) FROM [Session]"), std::vector<std::string>{"4"});
 }
 
 // The view gives a number back as the text the import would have written, over every

@@ -294,9 +294,10 @@ TEST_F(SchemaUpgradeTest, RequestTimesKeptAsTextBecomeNumbersAndReadAsBefore) {
 
 // A file of the last template keeps its sessions as the table Session, each agent's text
 // in its row: the upgrade moves them to SessionRow, each distinct text once in Agent in
-// the order it first came, under the same keys. Session and the views on the tables by
-// number read as before, and read SessionRow; the user's own indexes are made on it,
-// but one on the agent's text, whose column it does not have.
+// the order it first came, under the same keys, and each time that the view gives back
+// as it was as its seconds. Session and the views on the tables by number read as
+// before, and read SessionRow; the user's own indexes are made on it, but one on the
+// agent's text, whose column it does not have.
 TEST_F(SchemaUpgradeTest, SessionsKeptAsATableMoveToTheirAgentsByNumberAndReadAsBefore) {
   const std::string path = dir_.File("v6.db");
   test::CopyTemplateDatabase(path);
@@ -308,10 +309,13 @@ TEST_F(SchemaUpgradeTest, SessionsKeptAsATableMoveToTheirAgentsByNumberAndReadAs
   Exec(path,
        "CREATE INDEX SessionRefererText ON \"Session\" (Referer);"  // the user's own
        "CREATE INDEX SessionAgentText ON Session (UserAgent);"
-       "INSERT INTO Session (SessionId, TimeEnter, UserIP, UserAgent, Referer) VALUES "
-       "('s1', '2003-03-07 01:00:00', '10.0.0.1', 'B/1', '-'), ('s2', '2003-03-07 02:00:00', '10.0.0.2', 'A/1', 'r'), "
-       "('s3', '2003-03-07 03:00:00', '10.0.0.1', 'B/1', '-'), ('s4', '2003-03-07 04:00:00', '10.0.0.3', NULL, '-'), "
-       "('s5', '2003-03-07 05:00:00', '10.0.0.4', 'b/1', '-'), ('s6', '2003-03-07 06:00:00', '10.0.0.5', 'C/1', '-');"
+       "INSERT INTO Session (SessionId, TimeEnter, TimeExit, UserIP, UserAgent, Referer) VALUES "
+       "('s1', '2003-03-07 01:00:00', '2003-03-07 01:05:00', '10.0.0.1', 'B/1', '-'), "
+       "('s2', '2003-03-07 02:00:00', NULL, '10.0.0.2', 'A/1', 'r'), "
+       "('s3', '2003-03-07 03:00:00', '2003-02-30 00:00:00', '10.0.0.1', 'B/1', '-'), "
+       "('s4', '2003-03-07T04:00:00', '0000-01-01 00:00:00', '10.0.0.3', NULL, '-'), "
+       "('s5', '2003-03-07 05:00:00', '9999-12-31 23:59:59', '10.0.0.4', 'b/1', '-'), "
+       "('s6', '2003-03-07 06:00:00', '2003-03-07 06:00:00', '10.0.0.5', 'C/1', '-');"
        "DELETE FROM Session WHERE SessionId = 's6';"  // NumId 6 was given and is gone: the next is 7
        "INSERT INTO Resource (SessionId, TimeEnter, UriStem) VALUES ('s3', '2003-03-07 03:00:00', '/a'), "
        "('s1', '2003-03-07 01:00:00', '/b');"
@@ -333,6 +337,10 @@ TEST_F(SchemaUpgradeTest, SessionsKeptAsATableMoveToTheirAgentsByNumberAndReadAs
             (std::vector<std::string>{"1|B/1", "2|A/1", "3|b/1"}));
   EXPECT_EQ(AllRows(path, "SELECT quote(AgentId) FROM SessionRow ORDER BY NumId"),
             (std::vector<std::string>{"1", "2", "1", "NULL", "3"}));
+  // A time the view gives back as it was goes in as its seconds, any other as it was.
+  EXPECT_EQ(AllRows(path, "SELECT typeof(TimeEnter), typeof(TimeExit) FROM SessionRow ORDER BY NumId"),
+            (std::vector<std::string>{"integer|integer", "integer|null", "integer|text", "text|integer",
+                                      "integer|integer"}));
   EXPECT_EQ(AllRows(path, "SELECT type FROM sqlite_master WHERE name = 'Session'"), std::vector<std::string>{"view"});
   for (const char* index : {"SessionSessionId", "SessionTimeEnterUserIP", "SessionRefererText"})
     EXPECT_EQ(Number(path, std::string("SELECT count(*) FROM sqlite_master WHERE name = '") + index +
