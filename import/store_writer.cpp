@@ -67,7 +67,8 @@ bool SessionTimesAsNumbers(DbSession& db) {
 std::string CompletionSql(DbSession& db) {
   if (!SessionTimesAsNumbers(db))
     return "UPDATE " + SessionTable(db) + " SET NumVisited=?, TimeExit=?, Referer=? WHERE SessionId=?;";
-  return "UPDATE SessionRow SET NumVisited=?1, TimeExit=" + SecondsOfTimeText("?2") + ", Referer=?3 WHERE SessionId=?4;";
+  return "UPDATE SessionRow SET NumVisited=?1, TimeExit=" + SecondsOfTimeText("?2") +
+         ", Referer=?3 WHERE SessionId=?4;";
 }
 
 // IPv4 addresses in an open-addressing table of their 32 bits, at most three quarters
@@ -264,8 +265,9 @@ struct SessionWriter::Impl {
     // text (kept after the written values).
     if (givesNumIds)
       sessionRows.TraceAs("[Session]", SessionColumns(false, false),
-                          {1, sessionTimesAsNumbers ? kSessionTraceEnter : 2, sessionTimesAsNumbers ? kSessionTraceExit : 3,
-                           4, 5, agentsByNumber ? kSessionTraceAgent : 6, 7, 8},
+                          {1, sessionTimesAsNumbers ? kSessionTraceEnter : 2,
+                           sessionTimesAsNumbers ? kSessionTraceExit : 3, 4, 5,
+                           agentsByNumber ? kSessionTraceAgent : 6, 7, 8},
                           SessionQuoted(false, false));
     if (agentsByNumber) {
       agentRows = std::make_unique<BatchInserter>(db, "Agent", "AgentId, Text", std::vector<bool>{false, true}, &trace);

@@ -280,8 +280,8 @@ std::string IndexOn(const std::string& statement, const std::string& table, cons
 // The template's views that main has as views.
 bool TemplateViews(sqlite3* db, std::vector<SchemaObject>& views, std::string& error) {
   sqlite3_stmt* list = nullptr;
-  if (sqlite3_prepare_v2(db, "SELECT name, tbl_name FROM upgrade_template.sqlite_master WHERE type = 'view' AND name IN "
-                             "(SELECT name FROM main.sqlite_master WHERE type = 'view')",
+  if (sqlite3_prepare_v2(db, "SELECT name, tbl_name FROM upgrade_template.sqlite_master WHERE type = 'view' AND "
+                             "name IN (SELECT name FROM main.sqlite_master WHERE type = 'view')",
                          -1, &list, nullptr) != SQLITE_OK) {
     error = sqlite3_errmsg(db);
     return false;

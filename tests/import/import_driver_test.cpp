@@ -62,6 +62,10 @@ std::string W3cBlock(const std::string& day, int first, int count) {
   return text;
 }
 
+// The sessions whose times the file keeps as text and not as their seconds.
+constexpr const char* kTimesAsText =
+    "SELECT count(*) FROM SessionRow WHERE typeof(TimeEnter) <> 'integer' OR typeof(TimeExit) <> 'integer'";
+
 TEST_F(DriverTest, ImportTracesItsStepsAndStoresOnce) {
   std::string log = dir_.File("access.log");
   test::WriteFile(log, Combined("1.1.1.1", 0, "/a.html") + "garbage line\n" + Combined("2.2.2.2", 9, "/b.html", 200, "1", "-", "B"));
@@ -601,6 +605,7 @@ TEST_F(DriverTest, SessionsOpenWhileManyLaterOnesCloseAreStoredWithTheSameRows) 
   EXPECT_EQ(test::QueryNumber(partsRest, "SELECT NumVisited FROM [Session] WHERE UserIP = '192.0.2.9'"), 101);
   EXPECT_EQ(StoredContent(partsRest), StoredContent(wholeRest));
   EXPECT_EQ(SessionDetails(partsRest), SessionDetails(wholeRest));
+  EXPECT_EQ(test::QueryNumber(partsRest, kTimesAsText), 0);  // the ends written later too
 
   // The grown log read again from its start: the monitor's session may be stored already
   // and its start moves earlier, by a line out of order, after it is deferred. As
@@ -674,6 +679,8 @@ TEST_F(DriverTest, ASessionThatMayBeStoredIsDeferredUnlessItsStartMoves) {
   EXPECT_EQ(test::QueryNumber(parts, "SELECT NumVisited FROM [Session] WHERE UserIP = '192.0.2.9'"), 60);
   EXPECT_EQ(StoredContent(parts), StoredContent(whole));
   EXPECT_EQ(SessionDetails(parts), SessionDetails(whole));
+  // The sessions completed in parts keep their times as numbers, as the others.
+  EXPECT_EQ(test::QueryNumber(parts, kTimesAsText), 0);
 
   const std::string moved = logText(true);
   std::vector<int64_t> wholeRejected, movedRejected;
@@ -693,6 +700,7 @@ TEST_F(DriverTest, ASessionThatMayBeStoredIsDeferredUnlessItsStartMoves) {
             61);
   EXPECT_EQ(StoredContent(movedParts), StoredContent(movedWhole));
   EXPECT_EQ(SessionDetails(movedParts), SessionDetails(movedWhole));
+  EXPECT_EQ(test::QueryNumber(movedParts, kTimesAsText), 0);
 }
 
 // Another writer holding the database (a second import, the window's, sqlite3 with

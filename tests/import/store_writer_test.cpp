@@ -514,8 +514,8 @@ TEST_F(StoreTest, TheSessionViewKeepsEachAgentOnceAndGivesItsTextBack) {
   DbSession db;
   ASSERT_TRUE(Succeeded(db.OpenFile(NewDatabase())));
   Statement run;
-  ASSERT_TRUE(Succeeded(run.Execute(db, "INSERT INTO [Session] (SessionId, UserIP, UserAgent) VALUES "
-                                        "('a', '1.1.1.1', 'One/1'), ('b', '1.1.1.2', 'One/1'), ('c', '1.1.1.3', NULL);")));
+  ASSERT_TRUE(Succeeded(run.Execute(db, "INSERT INTO [Session] (SessionId, UserIP, UserAgent) VALUES ('a', '1.1.1.1', "
+                                        "'One/1'), ('b', '1.1.1.2', 'One/1'), ('c', '1.1.1.3', NULL);")));
   EXPECT_EQ(Rows(db, "SELECT NumId || ' ' || quote(UserAgent) FROM [Session] ORDER BY NumId"),
             (std::vector<std::string>{"1 'One/1'", "2 'One/1'", "3 NULL"}));
   EXPECT_EQ(Rows(db, "SELECT quote(AgentId) FROM SessionRow ORDER BY NumId"),
