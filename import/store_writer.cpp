@@ -64,8 +64,8 @@ bool SessionTimesAsNumbers(DbSession& db) {
 
 // The update of a stored session that a later import completes: its pages, exit and
 // referrer, by its SessionId.
-std::string CompletionSql(DbSession& db) {
-  if (!SessionTimesAsNumbers(db))
+std::string CompletionSql(DbSession& db, bool timesAsNumbers) {
+  if (!timesAsNumbers)
     return "UPDATE " + SessionTable(db) + " SET NumVisited=?, TimeExit=?, Referer=? WHERE SessionId=?;";
   return "UPDATE SessionRow SET NumVisited=?1, TimeExit=" + SecondsOfTimeText("?2") +
          ", Referer=?3 WHERE SessionId=?4;";
@@ -249,8 +249,8 @@ struct SessionWriter::Impl {
         timesAsNumbers(requestsByNumber && TimesKeptAsNumbers(db, "ResourceRow")),
         bytesByNumber(db.KeptByNumber("SessionBytes")),
         agentsByNumber(db.KeptByNumber("Session")),
-        sessionTimesAsNumbers(agentsByNumber && TimesKeptAsNumbers(db, "SessionRow")),
-        sessionTable(agentsByNumber ? "SessionRow" : "[Session]"),
+        sessionTimesAsNumbers(SessionTimesAsNumbers(db)),
+        sessionTable(SessionTable(db)),
         nextNumId(givesNumIds ? NextNumId(db, agentsByNumber ? "SessionRow" : "Session") : 0),
         sessionRows(db, sessionTable, SessionColumns(givesNumIds, agentsByNumber),
                     SessionQuoted(givesNumIds, agentsByNumber), &trace),
@@ -294,7 +294,7 @@ struct SessionWriter::Impl {
                               "SELECT SessionId, NumVisited, TimeExit, Referer, NumId FROM [Session] WHERE TimeEnter=? "
                               "AND UserIP=? ORDER BY NumId;");
     bytesStatement.Prepare(db, "SELECT Bytes, BytesIn FROM SessionBytes WHERE SessionId=?;");
-    updateSession.Prepare(db, CompletionSql(db));
+    updateSession.Prepare(db, CompletionSql(db, sessionTimesAsNumbers));
     updateBytes.Prepare(db, "UPDATE SessionBytes SET Bytes=?, BytesIn=? WHERE SessionId=?;");
     insertAddress.Prepare(db, "INSERT INTO DNSLookUp (UserIP, rURL, CountryCode, IsRobot) VALUES (?, ?, ?, ?);");
     ReadStoredSpan();
@@ -989,13 +989,14 @@ void WriteDeferredEnds(DbSession& db, const SessionList& list, const std::vector
   if (ended.empty()) return;
   Statement session, completion, bytes;
   const std::string table = SessionTable(db);
-  if (SessionTimesAsNumbers(db))
+  const bool timesAsNumbers = SessionTimesAsNumbers(db);
+  if (timesAsNumbers)
     session.Prepare(db, "UPDATE SessionRow SET TimeEnter=" + SecondsOfTimeText("?1") + ", TimeExit=" +
                             SecondsOfTimeText("?2") + ", ErrorCode=?3, Referer=?4, NumVisited=?5 WHERE SessionId=?6;");
   else
     session.Prepare(db, "UPDATE " + table + " SET TimeEnter=?, TimeExit=?, ErrorCode=?, Referer=?, NumVisited=? "
                         "WHERE SessionId=?;");
-  completion.Prepare(db, CompletionSql(db));
+  completion.Prepare(db, CompletionSql(db, timesAsNumbers));
   bytes.Prepare(db, "UPDATE SessionBytes SET Bytes=?, BytesIn=? WHERE SessionId=?;");
   for (const EndedDeferred& one : ended) {
     if (one.completion) {

@@ -301,7 +301,7 @@ bool TemplateViews(sqlite3* db, std::vector<SchemaObject>& views, std::string& e
 // template's come back with the other missing objects, the user's own are made on
 // SessionRow again (but one on the agent's text, whose column SessionRow does not
 // have). moved: whether it was.
-bool NumberAgents(sqlite3* db, bool& moved, std::string& error) {
+bool NumberSessions(sqlite3* db, bool& moved, std::string& error) {
   moved = false;
   const int64_t present =
       Number(db, "SELECT count(*) FROM main.sqlite_master WHERE type = 'table' AND name = 'Session'");
@@ -349,11 +349,11 @@ bool AddMissing(sqlite3* db, std::string& error) {
     if (asText) keptAsText.push_back(table);
   }
   if (!NumberRequestTimes(db, error)) return false;
-  bool agentsMoved = false;
-  if (!NumberAgents(db, agentsMoved, error)) return false;
+  bool sessionsMoved = false;
+  if (!NumberSessions(db, sessionsMoved, error)) return false;
   // The template's views of the tables by number joined the table Session; they read
   // SessionRow now, and come back from the template with the view Session.
-  if (agentsMoved) {
+  if (sessionsMoved) {
     std::vector<SchemaObject> views;
     if (!TemplateViews(db, views, error)) return false;
     for (const SchemaObject& view : views) {
