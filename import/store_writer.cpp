@@ -263,20 +263,18 @@ struct SessionWriter::Impl {
     // A row written in another form is traced as the insert it stands for: the
     // session's columns without the NumId, the request's with its session's identifier
     // text (kept after the written values).
+    // Times written as numbers are traced as their text.
     if (givesNumIds)
       sessionRows.TraceAs("[Session]", SessionColumns(false, false),
-                          {1, sessionTimesAsNumbers ? kSessionTraceEnter : 2,
-                           sessionTimesAsNumbers ? kSessionTraceExit : 3, 4, 5,
-                           agentsByNumber ? kSessionTraceAgent : 6, 7, 8},
-                          SessionQuoted(false, false));
+                          {1, 2, 3, 4, 5, agentsByNumber ? kSessionTraceAgent : 6, 7, 8}, SessionQuoted(false, false),
+                          {false, true, true});
     if (agentsByNumber) {
       agentRows = std::make_unique<BatchInserter>(db, "Agent", "AgentId, Text", std::vector<bool>{false, true}, &trace);
       ReadAgents();
     }
     if (requestsByNumber)
-      resourceRows.TraceAs("Resource", ResourceColumns(false, false),
-                           {kResourceTraceId, timesAsNumbers ? kResourceTraceTime : 1, 2, 3, 4, 5, 6, 7},
-                           ResourceQuoted(false, false));
+      resourceRows.TraceAs("Resource", ResourceColumns(false, false), {kResourceTraceId, 1, 2, 3, 4, 5, 6, 7},
+                           ResourceQuoted(false, false), {false, true});
     // On a server an address costs a statement of its own unless it goes with others:
     // the known ones are left out as the single insert's failure leaves them.
     if (db.IsServer())
@@ -343,9 +341,6 @@ struct SessionWriter::Impl {
   // Where a session row written with its agent's number keeps the agent's text for the
   // trace (after the NumId and the eight written values).
   static constexpr size_t kSessionTraceAgent = 9;
-  // And where one written with its times as numbers keeps their texts.
-  static constexpr size_t kSessionTraceEnter = 10;
-  static constexpr size_t kSessionTraceExit = 11;
   // The request columns, with the key when the import gives it, the session by its
   // NumId when the file keeps them so, and which of them a traced statement shows
   // between quotes (all but the numbers).
@@ -359,19 +354,17 @@ struct SessionWriter::Impl {
     if (keyed) quoted.insert(quoted.begin(), false);
     return quoted;
   }
-  // Where a request row written by number keeps its session's identifier for the trace,
-  // and its time's text when the time is written as a number.
+  // Where a request row written by number keeps its session's identifier for the trace.
   static constexpr size_t kResourceTraceId = 8;
-  static constexpr size_t kResourceTraceTime = 9;
 
   // The times a view gives back as the text written (its datetime() covers the years 0
   // to 9999; a time outside is written as its text).
   static constexpr int64_t kFirstNumberedTime = -62167219200;  // 0000-01-01 00:00:00
   static constexpr int64_t kLastNumberedTime = 253402300799;   // 9999-12-31 23:59:59
-  // A time written to a column that keeps numbers: its seconds, or text (its text).
-  static void SetTime(SqlValue& value, int64_t seconds, const SqlValue& text) {
+  // A time written to a column that keeps numbers: its seconds, or its text.
+  static void SetTime(SqlValue& value, int64_t seconds) {
     if (seconds >= kFirstNumberedTime && seconds <= kLastNumberedTime) value.SetNumber(seconds);
-    else value.SetText(text.text);
+    else value.SetText(FormatEpochSeconds(seconds));
   }
 
   // The NumId the next new session takes, as the table's AUTOINCREMENT would give it:
@@ -707,10 +700,8 @@ struct SessionWriter::Impl {
     }
     row[0].SetText(id);
     if (sessionTimesAsNumbers) {
-      whole[kSessionTraceEnter].SetText(enter);
-      whole[kSessionTraceExit].SetText(FormatEpochSeconds(session.exitTime));
-      SetTime(row[1], session.enterTime, whole[kSessionTraceEnter]);
-      SetTime(row[2], session.exitTime, whole[kSessionTraceExit]);
+      SetTime(row[1], session.enterTime);
+      SetTime(row[2], session.exitTime);
     } else {
       row[1].SetText(enter);
       row[2].SetText(FormatEpochSeconds(session.exitTime));
@@ -763,12 +754,8 @@ struct SessionWriter::Impl {
     } else {
       row[0].SetText(id);
     }
-    if (!timesAsNumbers) {
-      row[1].SetText(FormatEpochSeconds(resource.time));
-    } else {
-      whole[kResourceTraceTime].SetText(FormatEpochSeconds(resource.time));
-      SetTime(row[1], resource.time, whole[kResourceTraceTime]);
-    }
+    if (timesAsNumbers) SetTime(row[1], resource.time);
+    else row[1].SetText(FormatEpochSeconds(resource.time));
     row[2].SetText(list.Text(resource.path));
     row[3].SetNumber(resource.status);
     row[4].SetText(resource.query == kNoText ? std::string_view(" ") : list.Text(resource.query));

@@ -6,6 +6,7 @@
 #include "base/text.h"
 
 #include "store/database.h"
+#include "store/jet_date.h"
 #include "store/result.h"
 #include "store/sql_text.h"
 
@@ -28,13 +29,14 @@ BatchInserter::BatchInserter(DbSession& db, std::string_view table, std::string_
 BatchInserter::~BatchInserter() = default;
 
 void BatchInserter::TraceAs(std::string_view table, std::string_view columns, std::vector<size_t> places,
-                            std::vector<bool> quoted) {
+                            std::vector<bool> quoted, std::vector<bool> times) {
   traceHead_ = "Insert INTO " + std::string(table) + " (" + std::string(columns) + ")";
   size_t values = quoted_.size();
   for (size_t place : places) values = std::max(values, place + 1);
   for (std::vector<SqlValue>& row : rows_) row.resize(values);
   tracePlaces_ = std::move(places);
   traceQuoted_ = std::move(quoted);
+  traceTimes_ = std::move(times);
 }
 
 void BatchInserter::Flush() {
@@ -176,7 +178,10 @@ std::string BatchInserter::TraceText(const std::vector<SqlValue>& row) const {
       sql += "NULL";
       continue;
     }
-    std::string text = value.kind == SqlValue::Kind::kText ? value.text : std::to_string(value.number);
+    const bool time = !asWritten && c < traceTimes_.size() && traceTimes_[c];
+    std::string text = value.kind == SqlValue::Kind::kText ? value.text
+                       : time                              ? FormatEpochSeconds(value.number)
+                                                           : std::to_string(value.number);
     if (!quoted[c]) {
       sql += text;
       continue;

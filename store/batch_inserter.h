@@ -63,8 +63,11 @@ class BatchInserter {
   // traced as "Insert INTO table (columns) VALUES (...)" with, for each of those
   // columns, the row's value at places[i], between quotes where quoted[i]. Places at
   // and past the written columns' count hold values kept for the trace only (the
-  // rows grow to hold them); Add's row has them after the written ones.
-  void TraceAs(std::string_view table, std::string_view columns, std::vector<size_t> places, std::vector<bool> quoted);
+  // rows grow to hold them); Add's row has them after the written ones. A number at a
+  // place marked in times is a time's seconds since 1970, traced as its text (formatted
+  // only for a row that fails).
+  void TraceAs(std::string_view table, std::string_view columns, std::vector<size_t> places, std::vector<bool> quoted,
+               std::vector<bool> times = {});
   BatchInserter(const BatchInserter&) = delete;
   BatchInserter& operator=(const BatchInserter&) = delete;
 
@@ -98,6 +101,7 @@ class BatchInserter {
   std::vector<bool> quoted_;  // one per written column: a row's first values
   std::vector<size_t> tracePlaces_;  // TraceAs's; empty: the written columns as they are
   std::vector<bool> traceQuoted_;
+  std::vector<bool> traceTimes_;  // TraceAs's times
   TraceSink* trace_;
   std::vector<std::vector<SqlValue>> rows_;
   bool copy_ = false;  // rows go by COPY (a server)
