@@ -6,6 +6,9 @@
 #include <string_view>
 #include <utility>
 
+#include "store/jet_date.h"
+#include "store/stored_times.h"
+
 namespace weavil {
 
 namespace {
@@ -33,10 +36,27 @@ bool JoinsByNumber(DbSession& db) {
 
 std::string SessionNamedRead(bool byNumber, std::string_view table, std::string_view before, std::string_view after,
                              std::string_view tail) {
-  const bool sessions = table == "[Session]";
+  const bool sessions = table == "[Session]" || table == "SessionRow";
   std::string name = !byNumber ? "SessionId" : sessions ? "CAST(NumId AS TEXT)" : "CAST(SessionNum AS TEXT)";
   std::string from = byNumber && !sessions ? std::string(table) + "Row" : std::string(table);
   return "SELECT " + std::string(before) + name + std::string(after) + " FROM " + from + std::string(tail) + ";";
+}
+
+SessionStarts::SessionStarts(DbSession& db)
+    : seconds_(db.KeptByNumber("Session") && TimesKeptAsNumbers(db, "SessionRow")) {}
+
+std::string_view SessionStarts::Columns() const {
+  if (!seconds_) return "TimeEnter, NULL";
+  return "CASE typeof(TimeEnter) WHEN 'integer' THEN NULL ELSE TimeEnter END, "
+         "CASE typeof(TimeEnter) WHEN 'integer' THEN TimeEnter END";
+}
+
+bool SessionStarts::Read(const Statement& row, int ordinal, std::string_view& start) {
+  int64_t seconds = 0;
+  if (!seconds_ || !row.GetInt64(ordinal + 1, seconds)) return row.GetTextView(ordinal, start);
+  text_ = FormatEpochSeconds(seconds);
+  start = text_;
+  return true;
 }
 
 ScanConnection::ScanConnection(DbSession& db)

@@ -151,15 +151,16 @@ struct StagedSession {
 
 bool ReadSessionRows(DbSession& db, bool byNumber, TextArena& texts, std::vector<StagedSession>& out) {
   out.reserve(RowCountHint(db, "SELECT max(NumId) FROM [Session];"));
-  const std::string sql =
-      SessionNamedRead(byNumber, "[Session]", "NumId, ", ", TimeEnter, UserIP, NumVisited", " ORDER BY NumId");
+  SessionStarts starts(db);
+  const std::string sql = SessionNamedRead(byNumber, starts.Table(), "NumId, ",
+                                           ", UserIP, NumVisited, " + std::string(starts.Columns()), " ORDER BY NumId");
   return ForEachRow(db, sql, [&](const Statement& row) {
                       StagedSession staged;
                       std::string_view start;
-                      if (!row.GetInt(1, staged.session.numId) || !row.GetTextView(4, staged.address)) return true;
-                      if (!row.GetTextView(2, staged.id) || !row.GetTextView(3, start) || !IsStoredDateText(start))
+                      if (!row.GetInt(1, staged.session.numId) || !row.GetTextView(3, staged.address)) return true;
+                      if (!row.GetTextView(2, staged.id) || !starts.Read(row, 5, start) || !IsStoredDateText(start))
                         return false;
-                      row.GetInt(5, staged.session.visited);
+                      row.GetInt(4, staged.session.visited);
                       staged.session.start = StartDigits(start);
                       staged.address = texts.Keep(staged.address);
                       staged.id = texts.Keep(staged.id);

@@ -231,16 +231,18 @@ bool LoadCountedSessions(DbSession& db, const ReportFilter& filter, std::time_t 
                          CountedSessions& out) {
   out.all = !filter.applyFilter;
   const bool byNumber = JoinsByNumber(db);
-  const std::string sessionsSql = SessionNamedRead(byNumber, "[Session]", "NumId, ", ", TimeEnter, UserIP, SessionId");
+  SessionStarts starts(db);
+  const std::string sessionsSql =
+      SessionNamedRead(byNumber, starts.Table(), "NumId, ", ", UserIP, SessionId, " + std::string(starts.Columns()));
   out.ids.Reserve(RowCountHint(db, "SELECT max(NumId) FROM [Session];"));
   if (out.all) {
     return ReadBrowserRows(db, false, browsers) && ReadAddressCountries(db, nullptr, addresses) &&
            ForEachRow(db, sessionsSql, [&](const Statement& row) {
              std::string_view id, start, address, scanId;
              if (!row.GetTextView(2, id)) return true;  // joins nothing
-             row.GetTextView(4, address);
-             row.GetTextView(5, scanId);
-             return row.GetTextView(3, start) && CountSession(id, scanId, start, address, false, out);
+             row.GetTextView(3, address);
+             row.GetTextView(4, scanId);
+             return starts.Read(row, 5, start) && CountSession(id, scanId, start, address, false, out);
            });
   }
   // With the filter on, a session counts when it has an address row for which the
@@ -259,12 +261,12 @@ bool LoadCountedSessions(DbSession& db, const ReportFilter& filter, std::time_t 
     StagedSession session;
     if (!row.GetTextView(2, session.id)) return true;  // joins nothing
     // A null address joins no country.
-    if (!row.GetTextView(4, session.address) || known.Find(session.address) == kNoEntry) return true;
+    if (!row.GetTextView(3, session.address) || known.Find(session.address) == kNoEntry) return true;
     session.numbered = row.GetInt64(1, session.numId);
-    row.GetTextView(3, session.start);
+    starts.Read(row, 5, session.start);
     session.id = out.texts.Keep(session.id);
     std::string_view scanId;
-    row.GetTextView(5, scanId);
+    row.GetTextView(4, scanId);
     session.scanId = out.texts.Keep(scanId);
     session.start = out.texts.Keep(session.start);
     session.address = out.texts.Keep(session.address);
