@@ -158,6 +158,33 @@ TEST(ReportRowsTest, RowsOfAnotherShapeFallBackToTheStatements) {
   ExpectSameTrees(db, ReportFilter(), now, "odd rows");
 }
 
+// The sessions are read into memory whether the file keeps their starts as seconds, as
+// text (as an earlier program wrote them), or both: each read as the view gives it.
+TEST(ReportRowsTest, StartsKeptAsSecondsOrAsTextAreReadIntoMemoryAlike) {
+  test::ScopedTimeZone zone("UTC0");
+  ReportDb db;
+  FillMixedSessions(db);
+  std::time_t now = test::LocalTime(2004, 4, 20, 12);
+  auto starts = [&](const char* what) {
+    ReportSessions sessions;
+    EXPECT_TRUE(LoadReportSessions(db.Session(), ReportFilter(), now, sessions, SessionIds::kNone)) << what;
+    std::vector<std::string> read;
+    for (const ReportSession& session : sessions.rows)
+      read.push_back(std::to_string(session.numId) + " " + std::to_string(session.start));
+    return read;
+  };
+  ASSERT_EQ(db.Scalar("SELECT count(*) FROM SessionRow WHERE typeof(TimeEnter) <> 'integer'"), 0);
+  const std::vector<std::string> asSeconds = starts("as seconds");
+  ASSERT_FALSE(asSeconds.empty());
+  EXPECT_EQ(asSeconds.front(), "1 " + std::to_string(db.Scalar("SELECT replace(replace(replace(TimeEnter, '-', ''), "
+                                                                 "' ', ''), ':', '') FROM [Session] WHERE NumId = 1")));
+  db.Exec("UPDATE SessionRow SET TimeEnter = datetime(TimeEnter, 'unixepoch') WHERE NumId % 2 = 0");
+  EXPECT_EQ(starts("some as text"), asSeconds);
+  db.Exec("UPDATE SessionRow SET TimeEnter = datetime(TimeEnter, 'unixepoch') WHERE typeof(TimeEnter) = 'integer'");
+  EXPECT_EQ(starts("all as text"), asSeconds);
+  ExpectSameTrees(db, ReportFilter(), now, "starts as text");
+}
+
 // The filter's condition on an address that is null (no robot flag, no country):
 // a null answer passes no session, as in the statements' WHERE.
 TEST(ReportRowsTest, AddressConditionsOnNullsPassAsTheStatementsPass) {
