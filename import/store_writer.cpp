@@ -56,14 +56,9 @@ class StoreClassifier : public SessionClassifier {
 // as the view Session), else Session.
 std::string SessionTable(DbSession& db) { return db.KeptByNumber("Session") ? "SessionRow" : "[Session]"; }
 
-// Where the file keeps the sessions' times as numbers, the statements that write them
-// give a time text bound as a parameter as its seconds.
-bool SessionTimesAsNumbers(DbSession& db) {
-  return db.KeptByNumber("Session") && TimesKeptAsNumbers(db, "SessionRow");
-}
-
 // The update of a stored session that a later import completes: its pages, exit and
-// referrer, by its SessionId.
+// referrer, by its SessionId. Where the file keeps the times as numbers, the exit's text
+// bound goes in as its seconds.
 std::string CompletionSql(DbSession& db, bool timesAsNumbers) {
   if (!timesAsNumbers)
     return "UPDATE " + SessionTable(db) + " SET NumVisited=?, TimeExit=?, Referer=? WHERE SessionId=?;";
@@ -249,7 +244,7 @@ struct SessionWriter::Impl {
         timesAsNumbers(requestsByNumber && TimesKeptAsNumbers(db, "ResourceRow")),
         bytesByNumber(db.KeptByNumber("SessionBytes")),
         agentsByNumber(db.KeptByNumber("Session")),
-        sessionTimesAsNumbers(SessionTimesAsNumbers(db)),
+        sessionTimesAsNumbers(SessionTimesKeptAsNumbers(db)),
         sessionTable(SessionTable(db)),
         nextNumId(givesNumIds ? NextNumId(db, agentsByNumber ? "SessionRow" : "Session") : 0),
         sessionRows(db, sessionTable, SessionColumns(givesNumIds, agentsByNumber),
@@ -976,7 +971,7 @@ void WriteDeferredEnds(DbSession& db, const SessionList& list, const std::vector
   if (ended.empty()) return;
   Statement session, completion, bytes;
   const std::string table = SessionTable(db);
-  const bool timesAsNumbers = SessionTimesAsNumbers(db);
+  const bool timesAsNumbers = SessionTimesKeptAsNumbers(db);
   if (timesAsNumbers)
     session.Prepare(db, "UPDATE SessionRow SET TimeEnter=" + SecondsOfTimeText("?1") + ", TimeExit=" +
                             SecondsOfTimeText("?2") + ", ErrorCode=?3, Referer=?4, NumVisited=?5 WHERE SessionId=?6;");

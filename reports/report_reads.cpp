@@ -42,8 +42,7 @@ std::string SessionNamedRead(bool byNumber, std::string_view table, std::string_
   return "SELECT " + std::string(before) + name + std::string(after) + " FROM " + from + std::string(tail) + ";";
 }
 
-SessionStarts::SessionStarts(DbSession& db)
-    : seconds_(db.KeptByNumber("Session") && TimesKeptAsNumbers(db, "SessionRow")) {}
+SessionStarts::SessionStarts(DbSession& db) : seconds_(SessionTimesKeptAsNumbers(db)) {}
 
 std::string_view SessionStarts::Columns() const {
   if (!seconds_) return "TimeEnter, NULL";

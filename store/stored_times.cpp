@@ -15,6 +15,10 @@ bool TimesKeptAsNumbers(DbSession& db, std::string_view table) {
          type.empty();
 }
 
+bool SessionTimesKeptAsNumbers(DbSession& db) {
+  return db.KeptByNumber("Session") && TimesKeptAsNumbers(db, "SessionRow");
+}
+
 std::string TimeTextOf(std::string_view value) {
   const std::string v(value);
   return "CASE typeof(" + v + ") WHEN 'integer' THEN datetime(" + v + ", 'unixepoch') ELSE " + v + " END";
@@ -27,7 +31,7 @@ std::string SecondsOfTimeText(std::string_view value) {
 }
 
 std::string StoredStartsSql(DbSession& db) {
-  if (!db.KeptByNumber("Session") || !TimesKeptAsNumbers(db, "SessionRow"))
+  if (!SessionTimesKeptAsNumbers(db))
     return "SELECT min(TimeEnter) AS first, max(TimeEnter) AS last FROM [Session];";
   const std::string numbers = " FROM SessionRow WHERE TimeEnter < ''", texts = " FROM SessionRow WHERE TimeEnter >= ''";
   return "SELECT min(t) AS first, max(t) AS last FROM (SELECT " + TimeTextOf("min(TimeEnter)") + " AS t" + numbers +

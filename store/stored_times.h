@@ -13,6 +13,10 @@ class DbSession;
 // leaves an integer one. False for a column typed TEXT (as earlier templates made it,
 // which would turn the number into its digits), for a missing table and on a server.
 bool TimesKeptAsNumbers(DbSession& db, std::string_view table);
+// Whether the file keeps the sessions in SessionRow with their times as numbers: the
+// statements that look sessions up by their start, or read it for many, then read
+// SessionRow and not the view.
+bool SessionTimesKeptAsNumbers(DbSession& db);
 
 // SQL: the text a view gives for a stored time value (the expression value, evaluated
 // once per use).
