@@ -1086,16 +1086,26 @@ std::vector<StoredSession> ReadOpenStoredSessions(DbSession& db) {
   Statement last;
   std::string lastExit;
   int64_t lastSeconds = 0;
-  if (Failed(last.Execute(db, "SELECT max(TimeExit) FROM [Session];")) || last.MoveNext() != kResultOk ||
-      !last.GetText(1, lastExit) || !seconds(lastExit, lastSeconds))
+  if (Failed(last.Execute(db, LatestExitSql(db))) || last.MoveNext() != kResultOk || !last.GetText(1, lastExit) ||
+      !seconds(lastExit, lastSeconds))
     return sessions;
   Statement read;
-  const std::string bytes = BytesJoin(db.KeptByNumber("SessionBytes"));
-  if (Failed(read.Query(db,
-                        "SELECT s.TimeEnter, s.TimeExit, s.UserIP, s.ErrorCode, s.UserAgent, s.Referer, s.NumVisited, "
-                        "b.Bytes, b.BytesIn FROM [Session] s " + bytes + "WHERE s.TimeExit >= ? ORDER BY s.NumId;",
-                        FormatEpochSeconds(lastSeconds - kSessionGap))))
-    return sessions;
+  const std::string columns =
+      std::string("SELECT s.TimeEnter, s.TimeExit, s.UserIP, s.ErrorCode, s.UserAgent, s.Referer, s.NumVisited, "
+                  "b.Bytes, b.BytesIn FROM [Session] s ") +
+      BytesJoin(db.KeptByNumber("SessionBytes"));
+  const int64_t since = lastSeconds - kSessionGap;
+  // Where the times are seconds the visits are picked in SessionRow, which compares
+  // them as they are kept: the view's text of each visit's exit took most of a small
+  // import into a large file.
+  const int32_t asked =
+      SessionTimesKeptAsNumbers(db)
+          ? read.Query(db,
+                       columns + "WHERE s.NumId IN (SELECT NumId FROM SessionRow WHERE " + ExitNotBeforeCondition() +
+                           ") ORDER BY s.NumId;",
+                       since, FormatEpochSeconds(since))
+          : read.Query(db, columns + "WHERE s.TimeExit >= ? ORDER BY s.NumId;", FormatEpochSeconds(since));
+  if (Failed(asked)) return sessions;
   while (read.MoveNext() == kResultOk) {
     StoredSession session;
     std::string enter, exit;

@@ -39,4 +39,17 @@ std::string StoredStartsSql(DbSession& db) {
          " UNION ALL SELECT max(TimeEnter)" + texts + ");";
 }
 
+std::string LatestExitSql(DbSession& db) {
+  if (!SessionTimesKeptAsNumbers(db)) return "SELECT max(TimeExit) FROM [Session];";
+  // The view's text of an integer rises with it, so the latest integer gives the latest
+  // of their texts; any other value it gives as it is.
+  return "SELECT coalesce(max(n, o), n, o) FROM (SELECT " +
+         TimeTextOf("max(CASE typeof(TimeExit) WHEN 'integer' THEN TimeExit END)") +
+         " AS n, max(CASE typeof(TimeExit) WHEN 'integer' THEN NULL ELSE TimeExit END) AS o FROM SessionRow);";
+}
+
+std::string ExitNotBeforeCondition() {
+  return "CASE typeof(TimeExit) WHEN 'integer' THEN TimeExit >= ?1 ELSE TimeExit >= ?2 END";
+}
+
 }  // namespace weavil

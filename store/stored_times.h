@@ -34,4 +34,14 @@ std::string SecondsOfTimeText(std::string_view value);
 // (SQLite orders every number before every text) instead of reading every visit.
 std::string StoredStartsSql(DbSession& db);
 
+// SQL giving the latest exit of the stored visits as the view gives it, in one row (NULL
+// when none is stored). Where the times are kept as seconds it reads SessionRow once:
+// the latest of the integers as their text, or the latest other value, whichever is
+// later; the view would turn every visit's exit into its text to compare them.
+std::string LatestExitSql(DbSession& db);
+// SQL condition on SessionRow: the exit, as the view gives it, is at or after a time
+// given as ?1, its seconds, and ?2, its 'yyyy-mm-dd hh:mm:ss' text. For files that keep
+// the times as seconds (SessionTimesKeptAsNumbers).
+std::string ExitNotBeforeCondition();
+
 }  // namespace weavil
