@@ -577,6 +577,46 @@ TEST_F(StoreTest, TheSessionViewKeepsTimesAsNumbersAndTheImportFindsItsVisits) {
   EXPECT_EQ(Rows(db, "SELECT count(*) FROM [Session]"), std::vector<std::string>{"4"});
 }
 
+// The visits that may go on are those whose exit, as the view gives it, lies within a
+// session gap of the latest: read from the exits kept as seconds and as text alike,
+// whichever form the latest has.
+TEST_F(StoreTest, TheVisitsThatMayGoOnAreThoseTheViewsExitsTell) {
+  DbSession db;
+  ASSERT_TRUE(Succeeded(db.OpenFile(NewDatabase())));
+  ASSERT_TRUE(SessionTimesKeptAsNumbers(db));
+  Statement run;
+  auto add = [&](const std::string& id, const std::string& exit, const std::string& address) {
+    ASSERT_TRUE(Succeeded(run.Execute(db, "INSERT INTO SessionRow (SessionId, TimeEnter, TimeExit, UserIP, NumVisited) "
+                                          "VALUES ('" + id + "', " + exit + ", " + exit + ", '" + address + "', 1);")));
+  };
+  auto seconds = [](int hour, int minute) { return std::to_string(1046995200 + hour * 3600 + minute * 60); };
+  add("a", seconds(8, 40), "1.0.0.1");
+  add("b", seconds(8, 15), "1.0.0.2");  // 25 minutes before the latest exit
+  add("c", "'2003-03-07 08:30:00'", "1.0.0.3");
+  add("d", seconds(8, 25), "1.0.0.4");
+  add("e", "NULL", "1.0.0.5");
+  auto open = [&] {
+    std::vector<std::string> addresses;
+    for (const StoredSession& session : ReadOpenStoredSessions(db)) addresses.push_back(session.address);
+    return addresses;
+  };
+  // What the view's own statement picks.
+  auto byView = [&] {
+    return Rows(db, "SELECT UserIP FROM [Session] WHERE TimeExit >= (SELECT datetime(strftime('%s', max(TimeExit)) - " +
+                        std::to_string(kSessionGap) + ", 'unixepoch') FROM [Session]) ORDER BY NumId");
+  };
+  EXPECT_EQ(open(), (std::vector<std::string>{"1.0.0.1", "1.0.0.3", "1.0.0.4"}));
+  EXPECT_EQ(open(), byView());
+  // The latest exit kept as text.
+  add("f", "'2003-03-07 08:50:00'", "1.0.0.6");
+  EXPECT_EQ(open(), (std::vector<std::string>{"1.0.0.1", "1.0.0.3", "1.0.0.6"}));
+  EXPECT_EQ(open(), byView());
+  // A later exit as seconds again; the first open one ends at the bound exactly.
+  add("g", seconds(9, 0), "1.0.0.7");
+  EXPECT_EQ(open(), (std::vector<std::string>{"1.0.0.1", "1.0.0.6", "1.0.0.7"}));
+  EXPECT_EQ(open(), byView());
+}
+
 // The view gives a number back as the text the import would have written, over every
 // year the import writes as a number; a time written as text (through the view, by an
 // earlier program) reads as written, and an update through the view keeps the time.
