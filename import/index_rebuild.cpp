@@ -1,6 +1,7 @@
 #include "import/index_rebuild.h"
 
 #include <algorithm>
+#include <cstdlib>
 #include <iterator>
 #include <string_view>
 
@@ -214,6 +215,26 @@ bool ReferenceTablesAnalysed(DbSession& db) {
          known.MoveNext() == kResultOk && known.GetInt64(1, count) && count == 3;
 }
 
+// Whether a file's statistics of a table still tell its size: they were taken when it
+// held within a tenth of the rows it holds now. A small import into a large file spent
+// more on counting every table again than on its rows.
+bool StatisticsStillHold(DbSession& db, const std::string& table) {
+  Statement ask;
+  std::string stat;
+  int64_t rows = -1;
+  const bool known = Succeeded(ask.Query(db, "SELECT stat FROM sqlite_stat1 WHERE tbl = ? LIMIT 1;", table)) &&
+                     ask.MoveNext() == kResultOk && ask.GetText(1, stat);
+  ask.Close();
+  if (!known || Failed(ask.Execute(db, "SELECT count(*) FROM \"" + table + "\";")) || ask.MoveNext() != kResultOk ||
+      !ask.GetInt64(1, rows)) {
+    db.ClearErrors();
+    return false;
+  }
+  // The first number of the statistics is the table's rows when they were taken.
+  const int64_t counted = std::strtoll(stat.c_str(), nullptr, 10);
+  return counted > 0 && 10 * std::abs(rows - counted) <= counted;
+}
+
 }  // namespace
 
 std::vector<std::string> RenewEmptyImportTables(DbSession& db) {
@@ -268,7 +289,10 @@ void RefreshPlannerStatistics(DbSession& db) {
       analyze.Execute(db, "ANALYZE;");
       return;
     }
-    for (const char* table : kImportTables) analyze.Execute(db, "ANALYZE " + db.StoredTable(table) + ";");
+    for (const char* table : kImportTables) {
+      const std::string stored = db.StoredTable(table);
+      if (!StatisticsStillHold(db, stored)) analyze.Execute(db, "ANALYZE " + stored + ";");
+    }
     return;
   }
   // A server samples every table it is asked about (the reference tables did not

@@ -105,6 +105,32 @@ TEST_F(DriverTest, ImportTracesItsStepsAndStoresOnce) {
   EXPECT_EQ(test::QueryNumber(db, "SELECT stat+0 FROM sqlite_stat1 WHERE tbl='IPRanges'"), 7);
 }
 
+// A small import into a large file leaves the statistics of a table that grew by a
+// tenth or less as they were; one that grew more is counted again.
+TEST_F(DriverTest, StatisticsAreCountedAgainOnceATableGrewByMoreThanATenth) {
+  std::string log = dir_.File("access.log"), text;
+  for (int i = 0; i < 20; ++i) text += Combined("1.1.1." + std::to_string(i), i, "/a.html");
+  test::WriteFile(log, text);
+  ASSERT_EQ(Import(log).sessionsStored, 20);
+  const std::string db = dir_.File("log.db");
+  auto stat = [&](const std::string& index) {
+    return test::QueryNumber(db, "SELECT stat+0 FROM sqlite_stat1 WHERE idx='" + index + "'");
+  };
+  EXPECT_EQ(stat("SessionSessionId"), 20);
+  EXPECT_EQ(stat("ResourceSessionNum"), 20);
+  text += Combined("2.2.2.2", 100, "/b.html") + Combined("2.2.2.2", 101, "/c.html") +
+          Combined("2.2.2.2", 102, "/d.html");
+  test::WriteFile(log, text);
+  ASSERT_EQ(Import(log).sessionsStored, 1);
+  EXPECT_EQ(stat("SessionSessionId"), 20);    // 21 sessions
+  EXPECT_EQ(stat("ResourceSessionNum"), 23);  // 23 requests: more than a tenth
+  for (int i = 0; i < 2; ++i) text += Combined("3.3.3." + std::to_string(i), 200 + i, "/e.html");
+  test::WriteFile(log, text);
+  ASSERT_EQ(Import(log).sessionsStored, 2);
+  EXPECT_EQ(stat("SessionSessionId"), 23);
+  EXPECT_EQ(stat("ResourceSessionNum"), 23);  // 25: a tenth of 23 or less
+}
+
 TEST_F(DriverTest, UnopenableFileStillRunsTheStore) {
   ImportStats stats = Import(dir_.File("missing.log"));
   EXPECT_FALSE(stats.opened);
