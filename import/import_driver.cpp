@@ -470,15 +470,19 @@ bool MayBeMarked(const std::vector<std::string>& paths, int64_t offset, const Im
 // read error. None when the bytes read do not end with a line end (a line still being
 // written would be read again in part).
 std::optional<ImportMark> EndMark(const std::string& path, const LogFileReader& reader, int64_t from,
-                                  const std::optional<ImportMark>& resumed, const ImportCopies& copies,
+                                  const std::optional<ImportMark>& resumed, const PrefixHashStart& hashed,
+                                  const ImportCopies& copies,
                                   const SourceStats& source, const std::string& fieldsDirective) {
   const int64_t end = from + reader.BytesRead();
   if (!source.readError.empty() || end <= 0) return std::nullopt;
   UniqueFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
   std::string last;
   if (!fd || !ReadBytesAt(fd.Get(), end - 1, 1, last) || last != "\n") return std::nullopt;
-  return MarkOfImport(path, end, resumed && resumed->endOffset == end ? resumed->prefixHash : PrefixHash(path, end),
-                      copies, fieldsDirective);
+  // Read on from a mark, the part it hashed is not read again.
+  std::string hash = !resumed                      ? PrefixHash(path, end)
+                     : resumed->endOffset == end ? resumed->prefixHash
+                                                 : PrefixHashFrom(path, end, hashed);
+  return MarkOfImport(path, end, std::move(hash), copies, fieldsDirective);
 }
 
 // Every file is a regular one: the import can read it a second time.
@@ -497,6 +501,7 @@ struct ImportFiles {
   std::shared_ptr<const CustomLogFormat> format;
   bool markable;  // MayBeMarked
   const std::optional<ImportMark>& resumed;
+  const PrefixHashStart& hashed;  // where the hash of the resumed part stood
 };
 
 // Reads the files once, storing what they hold, into stats. False when a deferred
@@ -550,7 +555,7 @@ bool ReadAndStore(const ImportFiles& files, const ImportOptions& options, Progre
   }
   std::optional<ImportMark> mark;
   if (files.markable && readers.size() == 1 && !stats.sources.empty())
-    mark = EndMark(paths[0], *readers[0], files.offset, files.resumed, files.copies, stats.sources.back(),
+    mark = EndMark(paths[0], *readers[0], files.offset, files.resumed, files.hashed, files.copies, stats.sources.back(),
                    stats.fieldsDirective);
   store.Finish(list.Count(), std::move(mark));
   AwaitStore(store, throttle, bytesTotal, stats.linesRead);
@@ -579,7 +584,8 @@ ImportStats RunImport(const std::vector<std::string>& paths, int64_t offset, con
   ImportOptions options = given;
   const bool markable = MayBeMarked(paths, offset, copies, given);
   std::optional<ImportMark> resumed;
-  if (markable) resumed = FindResumePoint(paths[0], copies);
+  PrefixHashStart hashed;
+  if (markable) resumed = FindResumePoint(paths[0], copies, &hashed);
   if (resumed) {
     offset = stats.resumedAt = resumed->endOffset;
     options.continueStored = true;
@@ -587,7 +593,7 @@ ImportStats RunImport(const std::vector<std::string>& paths, int64_t offset, con
   }
   options.deferMaybeStored = options.deferMaybeStored && options.deferBehind != SIZE_MAX && Rereadable(paths);
   ProgressThrottle throttle(progress);
-  const ImportFiles files{paths, offset, copies, format, markable, resumed};
+  const ImportFiles files{paths, offset, copies, format, markable, resumed, hashed};
   const ImportStats before = stats;
   std::vector<int64_t> reported;
   while (!ReadAndStore(files, options, throttle, reported, stats)) {

@@ -3,6 +3,7 @@
 #include <fcntl.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <cerrno>
 #include <cstdio>
 #include <cstring>
@@ -40,6 +41,17 @@ class PrefixHasher {
       for (int lane = 0; lane < 4; ++lane) lanes_[lane] = Round(lanes_[lane], Word(data + at + 8 * lane));
     for (; at < size; ++at) tail_ = Rotate(tail_ ^ (data[at] * kPrime3), 11) * kPrime1;
     length_ += size;
+  }
+  void Save(PrefixHashStart& start, int64_t offset) const {
+    start.offset = offset;
+    std::memcpy(start.lanes, lanes_, sizeof lanes_);
+    start.tail = tail_;
+    start.length = length_;
+  }
+  void Restore(const PrefixHashStart& start) {
+    std::memcpy(lanes_, start.lanes, sizeof lanes_);
+    tail_ = start.tail;
+    length_ = start.length;
   }
   uint64_t Final() const {
     uint64_t hash = Rotate(lanes_[0], 1) + Rotate(lanes_[1], 7) + Rotate(lanes_[2], 12) + Rotate(lanes_[3], 18);
@@ -93,27 +105,53 @@ bool LastIds(DbSession& db, int64_t& lastSession, int64_t& lastResource) {
 
 }  // namespace
 
-std::string PrefixHash(const std::string& path, int64_t length) {
-  UniqueFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
-  if (!fd || length < 0) return {};
-  ::posix_fadvise(fd.Get(), 0, length, POSIX_FADV_SEQUENTIAL);
-  PrefixHasher hasher;
-  std::vector<unsigned char> block(1 << 20);
-  int64_t done = 0;
-  while (done < length) {
-    // Whole blocks (multiples of the stripe) but the last.
-    const size_t want = static_cast<size_t>(std::min<int64_t>(length - done, static_cast<int64_t>(block.size())));
+namespace {
+
+// Adds bytes [from, to) of the file to the hash, in blocks of whole stripes but the last.
+bool AddFileBytes(int fd, int64_t from, int64_t to, PrefixHasher& hasher) {
+  std::vector<unsigned char> block(static_cast<size_t>(std::min<int64_t>(std::max<int64_t>(to - from, 0), 1 << 20)));
+  int64_t done = from;
+  while (done < to) {
+    const size_t want = static_cast<size_t>(std::min<int64_t>(to - done, static_cast<int64_t>(block.size())));
     size_t got = 0;
     while (got < want) {
-      ssize_t n = ::pread(fd.Get(), block.data() + got, want - got, static_cast<off_t>(done + static_cast<int64_t>(got)));
+      ssize_t n = ::pread(fd, block.data() + got, want - got, static_cast<off_t>(done + static_cast<int64_t>(got)));
       if (n < 0 && errno == EINTR) continue;
-      if (n <= 0) return {};
+      if (n <= 0) return false;
       got += static_cast<size_t>(n);
     }
     hasher.Add(block.data(), got);
     done += static_cast<int64_t>(got);
   }
+  return true;
+}
+
+// The hash of the first length bytes, the hasher standing after the first from of them.
+std::string HashPrefix(const std::string& path, int64_t length, int64_t from, PrefixHasher hasher,
+                       PrefixHashStart* start) {
+  UniqueFd fd(::open(path.c_str(), O_RDONLY | O_CLOEXEC));
+  if (!fd || length < 0) return {};
+  ::posix_fadvise(fd.Get(), from, length - from, POSIX_FADV_SEQUENTIAL);
+  // The stripes first, then the bytes after the last whole one: the same hash as one
+  // pass in blocks, with the state between the two kept.
+  const int64_t whole = length - length % 32;
+  if (!AddFileBytes(fd.Get(), from, whole, hasher)) return {};
+  if (start) hasher.Save(*start, whole);
+  if (!AddFileBytes(fd.Get(), whole, length, hasher)) return {};
   return Hex(hasher.Final());
+}
+
+}  // namespace
+
+std::string PrefixHash(const std::string& path, int64_t length, PrefixHashStart* start) {
+  return HashPrefix(path, length, 0, PrefixHasher(), start);
+}
+
+std::string PrefixHashFrom(const std::string& path, int64_t length, const PrefixHashStart& start) {
+  if (start.offset < 0 || start.offset > length || start.offset % 32 != 0) return PrefixHash(path, length);
+  PrefixHasher hasher;
+  hasher.Restore(start);
+  return HashPrefix(path, length, start.offset, hasher, nullptr);
 }
 
 std::string SettingsHash(const ImportCopies& copies) {
@@ -186,7 +224,8 @@ void WriteImportMark(DbSession& db, const ImportMark* mark) {
             lastResource);
 }
 
-std::optional<ImportMark> FindResumePoint(const std::string& path, const ImportCopies& copies) {
+std::optional<ImportMark> FindResumePoint(const std::string& path, const ImportCopies& copies,
+                                          PrefixHashStart* hashed) {
   const std::string resolved = MarkPath(path);
   if (resolved.empty()) return std::nullopt;
   std::optional<ImportMark> mark;
@@ -196,8 +235,10 @@ std::optional<ImportMark> FindResumePoint(const std::string& path, const ImportC
     mark = ReadImportMark(db);
   }
   if (!mark || mark->path != resolved || mark->settingsHash != SettingsHash(copies) || mark->endOffset <= 0 ||
-      PrefixHash(path, mark->endOffset) != mark->prefixHash)
+      PrefixHash(path, mark->endOffset, hashed) != mark->prefixHash) {
+    if (hashed) *hashed = PrefixHashStart();
     return std::nullopt;
+  }
   return mark;
 }
 

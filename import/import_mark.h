@@ -25,9 +25,22 @@ struct ImportMark {
   std::string fieldsDirective;  // in force at endOffset (W3C logs), else empty
 };
 
+// Where a prefix hash stood after the last whole 32-byte stripe of the bytes it read:
+// the hash of a longer prefix of the same file goes on from there and reads only the
+// bytes after it.
+struct PrefixHashStart {
+  int64_t offset = -1;  // a multiple of 32; -1: none
+  uint64_t lanes[4] = {};
+  uint64_t tail = 0, length = 0;
+};
+
 // A hash of the first length bytes of the file (hex text); empty when the file does
-// not open or is shorter.
-std::string PrefixHash(const std::string& path, int64_t length);
+// not open or is shorter. With start: where it stood for PrefixHashFrom.
+std::string PrefixHash(const std::string& path, int64_t length, PrefixHashStart* start = nullptr);
+// PrefixHash(path, length) of a file whose first start.offset bytes gave start: only
+// the bytes after them are read. The whole prefix is read when start is none or lies
+// past length.
+std::string PrefixHashFrom(const std::string& path, int64_t length, const PrefixHashStart& start);
 // A hash of the settings that decide how lines become sessions.
 std::string SettingsHash(const ImportCopies& copies);
 
@@ -51,6 +64,9 @@ void WriteImportMark(DbSession& db, const ImportMark* mark);
 
 // Where a new import of path may read on from: the database's mark when it names this
 // file, the same settings, and the file still starts with the bytes it hashed.
-std::optional<ImportMark> FindResumePoint(const std::string& path, const ImportCopies& copies);
+// With hashed: where the hash of the imported part stood, for the mark the import
+// leaves (PrefixHashFrom).
+std::optional<ImportMark> FindResumePoint(const std::string& path, const ImportCopies& copies,
+                                          PrefixHashStart* hashed = nullptr);
 
 }  // namespace weavil

@@ -219,5 +219,40 @@ TEST(ImportMarkHash, CoversEveryByteOfThePrefix) {
   EXPECT_NE(PrefixHash(path, static_cast<int64_t>(text.size())), whole);
 }
 
+// The hash of a longer prefix taken on from a shorter one's is the hash of the whole
+// longer prefix, wherever the shorter one ended (in a stripe, at its end, past a block),
+// and reads only the bytes after it.
+TEST(ImportMarkHash, AHashTakenFurtherIsThatOfTheWholePrefix) {
+  test::WorkFolder dir;
+  const std::string path = dir.File("bytes.log");
+  std::string text((2 << 20) + 77, 'x');
+  for (size_t i = 0; i < text.size(); i += 89) text[i] = static_cast<char>('a' + i % 19);
+  test::WriteFile(path, text);
+  const int64_t size = static_cast<int64_t>(text.size());
+  for (int64_t first : {int64_t{0}, int64_t{5}, int64_t{31}, int64_t{32}, int64_t{(1 << 20) - 1},
+                        int64_t{(1 << 20) + 40}, size - 3, size}) {
+    PrefixHashStart start;
+    ASSERT_EQ(PrefixHash(path, first, &start), PrefixHash(path, first)) << first;
+    EXPECT_EQ(start.offset, first - first % 32);
+    for (int64_t length : {first, first + 1, first + 31, first + 33, first + (1 << 20) + 1, size}) {
+      if (length > size) continue;
+      EXPECT_EQ(PrefixHashFrom(path, length, start), PrefixHash(path, length)) << first << " " << length;
+    }
+  }
+  // None, or one past the length: the whole prefix is read.
+  PrefixHashStart end;
+  PrefixHash(path, size, &end);
+  EXPECT_EQ(PrefixHashFrom(path, 100, end), PrefixHash(path, 100));
+  EXPECT_EQ(PrefixHashFrom(path, 100, PrefixHashStart()), PrefixHash(path, 100));
+  // The bytes before the start are not read again.
+  PrefixHashStart half;
+  const std::string whole = PrefixHash(path, size);
+  PrefixHash(path, 1 << 20, &half);
+  text[10] ^= 1;
+  test::WriteFile(path, text);
+  EXPECT_EQ(PrefixHashFrom(path, size, half), whole);
+  EXPECT_NE(PrefixHash(path, size), whole);
+}
+
 }  // namespace
 }  // namespace weavil
