@@ -4,7 +4,8 @@
 # and addresses to each size asked for (1,000,000 and 3,000,000 lines by default),
 # then, for each size, imports it into a fresh database with `weavil import` (parse,
 # sessions, classification, every row stored) and imports the same file a second time
-# (nothing new). Prints lines/s, peak memory, the database size against the log's, the
+# (nothing new), then a copy of it grown by a thousandth (read on from where the import
+# of the copy ended, as a log that grows is imported again). Prints lines/s, peak memory, the database size against the log's, the
 # second import against the first and the cost of the larger sizes against the first
 # size. GoAccess and Webalizer run on the same files when installed (bench/import/setup
 # installs them), and so does a second weavil given as BASELINE.
@@ -78,6 +79,17 @@ weavil_run() {
         "$(calc "$seconds / $first")" $((peak_kb / 1024))
       "$binary" settings IsResumingImports 1 >/dev/null
     fi
+    # The same log grown by a thousandth: only the new lines are read (and the visits
+    # still open at the old end taken back from the database).
+    if [[ -s $grown ]]; then
+      cp "$log" "$dir/grown.log"
+      "$binary" --db "$dir/log.db" import "$dir/grown.log" >/dev/null 2>&1
+      cat "$grown" >>"$dir/grown.log"
+      measure "$binary" --db "$dir/log.db" import "$dir/grown.log"
+      printf '%-16s %7.2f s  (%.3fx the first import)  peak %4d MB\n' "  grown $(wc -l <"$grown")" "$seconds" \
+        "$(calc "$seconds / $first")" $((peak_kb / 1024))
+      rm -f "$dir/grown.log"
+    fi
     echo "$first" >"$dir/first-seconds"
   )
 }
@@ -88,8 +100,21 @@ for lines in "${sizes[@]}"; do
   echo "Writing $lines lines of real density"
   monitor=()
   if [[ -n ${MONITOR:-} ]]; then monitor=(--monitor "$MONITOR"); fi
-  if [[ -n ${SOURCE:-} ]]; then bench/repeat_log "${monitor[@]}" "$log" "$lines" "$SOURCE"
-  else bench/repeat_log "${monitor[@]}" "$log" "$lines"; fi
+  # The lines after the first LINES are those a grown log gains (the same arguments
+  # give the same lines, so the log is the first part of the longer one).
+  extra=$((lines / 1000))
+  grown=$work/grown-$lines.txt
+  source_log=()
+  if [[ -n ${SOURCE:-} ]]; then source_log=("$SOURCE"); fi
+  if [[ -n ${MONITOR:-} ]]; then
+    : >"$grown"  # the monitor's lines come on top: no first part to cut
+    bench/repeat_log "${monitor[@]}" "$log" "$lines" "${source_log[@]}"
+  else
+    bench/repeat_log "$work/longer.log" "$((lines + extra))" "${source_log[@]}"
+    head -n "$lines" "$work/longer.log" >"$log"
+    tail -n +"$((lines + 1))" "$work/longer.log" >"$grown"
+    rm -f "$work/longer.log"
+  fi
   bytes=$(stat -c %s "$log")
   count=$(wc -l <"$log")  # the monitor's lines come on top
   printf '\nLog: %s lines, %.1f MB\n' "$count" "$(calc "$bytes / 1048576")"
@@ -117,7 +142,7 @@ for lines in "${sizes[@]}"; do
   else
     echo "webalizer        not installed (bench/import/setup)"
   fi
-  rm -f "$log"
+  rm -f "$log" "$grown"
 done
 
 base=${sizes[0]}
