@@ -4,6 +4,7 @@
 #include <array>
 #include <atomic>
 #include <bit>
+#include <cstdint>
 #include <ctime>
 #include <future>
 #include <map>
@@ -161,12 +162,15 @@ class StartAddressIndex {
 class StartAddressSet {
  public:
   bool Contains(int64_t start, AddressKey address) const {
+    // A log in time order asks mostly for starts later than every one it holds.
+    if (start > latest_) return false;
     if (recent_.Find(start, address) != StartAddressIndex::kAbsent) return true;
     for (const Run& run : runs_)
       if (start >= run.first && start <= run.last && run.Contains(start, address.value)) return true;
     return false;
   }
   void Insert(int64_t start, AddressKey address) {
+    latest_ = std::max(latest_, start);
     if (recent_.Find(start, address) != StartAddressIndex::kAbsent) return;
     recent_.Insert(start, address, 0);
     pending_.push_back({start, address});
@@ -225,6 +229,7 @@ class StartAddressSet {
   StartAddressIndex recent_;
   std::vector<Pair> pending_;
   std::vector<Run> runs_;
+  int64_t latest_ = INT64_MIN;  // the latest start inserted
 };
 
 }  // namespace
@@ -498,6 +503,8 @@ struct SessionWriter::Impl {
     lookupIndex.Clear();
     lookupPairs.clear();
     answers.clear();
+    // Into a database that held no session, none of them may be stored before.
+    if (!anyStored) return end;
     size_t next = from;
     for (; next < end && lookupPairs.size() < kLookupPairs; ++next) {
       const SessionRecord& session = list.At(next);
@@ -670,7 +677,9 @@ struct SessionWriter::Impl {
 
   StoreOutcome StoreSession(const SessionRecord& session, std::string& newId, int64_t& newNumId) {
     int64_t now = static_cast<int64_t>(std::time(nullptr));
-    std::string enter = FormatEpochSeconds(session.enterTime);
+    // The start's text is compared with the stored starts' and written where the times
+    // are texts; a first import into a file of seconds needs it for neither.
+    const std::string enter = anyStored || !sessionTimesAsNumbers ? FormatEpochSeconds(session.enterTime) : std::string();
     char addressBuffer[16];
     std::string_view address = list.AddressText(session.address, addressBuffer);
     std::optional<StoredRow> stored;
