@@ -679,7 +679,8 @@ struct SessionWriter::Impl {
     int64_t now = static_cast<int64_t>(std::time(nullptr));
     // The start's text is compared with the stored starts' and written where the times
     // are texts; a first import into a file of seconds needs it for neither.
-    const std::string enter = anyStored || !sessionTimesAsNumbers ? FormatEpochSeconds(session.enterTime) : std::string();
+    const std::string enter =
+        anyStored || !sessionTimesAsNumbers ? FormatEpochSeconds(session.enterTime) : std::string();
     char addressBuffer[16];
     std::string_view address = list.AddressText(session.address, addressBuffer);
     std::optional<StoredRow> stored;

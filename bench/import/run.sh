@@ -5,9 +5,9 @@
 # then, for each size, imports it into a fresh database with `weavil import` (parse,
 # sessions, classification, every row stored) and imports the same file a second time
 # (nothing new), then a copy of it grown by a thousandth (read on from where the import
-# of the copy ended, as a log that grows is imported again). Prints lines/s, peak memory, the database size against the log's, the
-# second import against the first and the cost of the larger sizes against the first
-# size. GoAccess and Webalizer run on the same files when installed (bench/import/setup
+# of the copy ended, as a log that grows is imported again). Prints lines/s, peak
+# memory, the database size against the log's, the second import against the first and
+# the cost of the larger sizes against the first size. GoAccess and Webalizer run on the same files when installed (bench/import/setup
 # installs them), and so does a second weavil given as BASELINE.
 #
 #   bench/import/run.sh [LINES...]
