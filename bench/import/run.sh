@@ -7,8 +7,9 @@
 # (nothing new), then a copy of it grown by a thousandth (read on from where the import
 # of the copy ended, as a log that grows is imported again). Prints lines/s, peak
 # memory, the database size against the log's, the second import against the first and
-# the cost of the larger sizes against the first size. GoAccess and Webalizer run on the same files when installed (bench/import/setup
-# installs them), and so does a second weavil given as BASELINE.
+# the cost of the larger sizes against the first size. GoAccess and Webalizer run on
+# the same files when installed (bench/import/setup installs them), and so does a
+# second weavil given as BASELINE.
 #
 #   bench/import/run.sh [LINES...]
 #   BUILD_DIR=build-foo bench/import/run.sh            # another build folder (default: build)
