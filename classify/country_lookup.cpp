@@ -181,7 +181,14 @@ CountryRanges::Code CodeOf(const DbSession::BinaryField& field) {
   return CodeOf(field.data, static_cast<size_t>(std::max<int32_t>(field.size, 0)));
 }
 
-bool ReadIpv4(DbSession& session, std::vector<RangeRow<uint32_t>>& rows) {
+// Rows read between two looks at stop (a read ahead that is no longer wanted).
+constexpr size_t kRowsBetweenStops = 4096;
+
+bool Stopped(const std::atomic<bool>* stop, size_t rows) {
+  return stop && rows % kRowsBetweenStops == 0 && stop->load(std::memory_order_relaxed);
+}
+
+bool ReadIpv4(DbSession& session, std::vector<RangeRow<uint32_t>>& rows, const std::atomic<bool>* stop = nullptr) {
   rows.reserve(400000);
   if (session.IsServer())
     return Succeeded(session.ReadBinaryRows(
@@ -196,7 +203,8 @@ bool ReadIpv4(DbSession& session, std::vector<RangeRow<uint32_t>>& rows) {
         }));
   Statement statement;
   if (Failed(statement.Execute(session, "SELECT StartIP, EndIP, Code, ValueBits FROM IPRanges;"))) return false;
-  while (statement.MoveNext() == kResultOk) {
+  for (size_t read = 1; statement.MoveNext() == kResultOk; ++read) {
+    if (Stopped(stop, read)) return false;
     int64_t start = 0, end = 0, bits = 0;
     const bool bounded = statement.GetInt64(1, start) && statement.GetInt64(2, end);
     statement.GetInt64(4, bits);
@@ -243,6 +251,7 @@ std::string Find(const CountryRanges::Table<N>& table, N value) {
 }  // namespace
 
 bool CountryRanges::Load(DbSession& session, bool withIpv6) {
+  AwaitAhead();
   std::vector<RangeRow<uint32_t>> rows4;
   v4_ = {};
   v6_ = {};
@@ -263,7 +272,49 @@ void CountryRanges::LoadIpv6(DbSession& session) {
   Flatten(rows6, v6_);
 }
 
+CountryRanges::~CountryRanges() {
+  if (stopAhead_) stopAhead_->store(true, std::memory_order_relaxed);
+}
+
+void CountryRanges::ReadAhead() {
+  stopAhead_ = std::make_shared<std::atomic<bool>>(false);
+  ahead_ = std::async(std::launch::async, [stop = stopAhead_] {
+    auto ranges = std::make_unique<CountryRanges>();
+    DbSession own;
+    if (Failed(OpenSourceSession(own)) || own.IsServer()) return std::unique_ptr<CountryRanges>();
+    // One pass over the table: nothing mapped, a small page cache.
+    Statement pragma;
+    pragma.Execute(own, "PRAGMA mmap_size=0;");
+    pragma.Execute(own, "PRAGMA cache_size=-2048;");
+    pragma.Close();
+    std::vector<RangeRow<uint32_t>> rows;
+    if (!ReadIpv4(own, rows, stop.get())) return std::unique_ptr<CountryRanges>();
+    Flatten(rows, ranges->v4_);
+    ranges->read4_ = true;
+    ranges->path_ = own.FilePath();
+    return ranges;
+  });
+}
+
+void CountryRanges::AwaitAhead() {
+  if (!ahead_.valid()) return;
+  std::unique_ptr<CountryRanges> read = ahead_.get();
+  const std::optional<std::string> wanted = std::move(aheadPath_);
+  aheadPath_.reset();
+  if (read) {
+    const std::string path = read->path_;
+    TakeTables(std::move(*read), path);
+  }
+  if (wanted) UseSession(session_, *wanted);
+}
+
 void CountryRanges::UseSession(DbSession* session, const std::string& path) {
+  if (ahead_.valid()) {
+    // Applied once the read ahead is taken, to its tables.
+    session_ = session;
+    aheadPath_ = path;
+    return;
+  }
   session_ = session;
   const bool other = path != path_;
   path_ = path;
@@ -278,6 +329,7 @@ void CountryRanges::UseSession(DbSession* session, const std::string& path) {
 }
 
 void CountryRanges::TakeTables(CountryRanges&& other, const std::string& path) {
+  if (ahead_.valid()) ahead_.get();  // replaced by other's
   DbSession* session = session_;
   *this = std::move(other);
   session_ = session;
@@ -285,6 +337,7 @@ void CountryRanges::TakeTables(CountryRanges&& other, const std::string& path) {
 }
 
 std::string CountryRanges::Lookup(std::string_view address) {
+  AwaitAhead();
   uint32_t mapped = 0;
   bool isMapped = false;
   if (std::optional<Ipv6Number> v6 = Ipv6ForLookup(address, mapped, isMapped)) {

@@ -2,7 +2,11 @@
 // Client address to country code through the shipped address ranges: IPRanges for
 // IPv4, IPRanges6 for IPv6 (16-byte big-endian bounds).
 #include <array>
+#include <atomic>
 #include <cstdint>
+#include <future>
+#include <memory>
+#include <optional>
 #include <string>
 #include <string_view>
 #include <vector>
@@ -37,6 +41,10 @@ int32_t LookupCountry(std::string_view address, std::string& country, DbSession&
 class CountryRanges {
  public:
   explicit CountryRanges(DbSession* session = nullptr) : session_(session) {}
+  // A read ahead still running is broken off: nothing waits for a table no lookup asked.
+  ~CountryRanges();
+  CountryRanges(CountryRanges&&) = default;
+  CountryRanges& operator=(CountryRanges&&) = default;
   // Reads IPRanges and IPRanges6 now (a database without IPRanges6 has no IPv6 ranges).
   // False when IPRanges cannot be read. Without withIpv6, IPRanges6 is left for
   // LoadIpv6, or for the first IPv6 lookup through the session of UseSession.
@@ -54,6 +62,12 @@ class CountryRanges {
   bool HoldsTablesOf(const std::string& path) const { return path_ == path && read4_ && !failed4_; }
   // From now on the tables other read (Load) serve as those of the database at path.
   void TakeTables(CountryRanges&& other, const std::string& path);
+  // Starts reading IPRanges through a session of its own on the shared data source, on a
+  // thread of its own, while the caller goes on (IPRanges6 is left for its first
+  // lookup). The first lookup waits for it; a failed read leaves the table to the
+  // session of UseSession. Only for a file that another connection may read meanwhile:
+  // one in WAL mode, not written through a rollback journal (DbSession::StartBulkWrite).
+  void ReadAhead();
   size_t Ipv4Count() const { return v4_.starts.size(); }
   size_t Ipv6Count() const { return v6_.starts.size(); }
 
@@ -68,8 +82,14 @@ class CountryRanges {
   };
 
  private:
+  // Takes what ReadAhead read, then the session and path UseSession gave meanwhile.
+  void AwaitAhead();
+
   DbSession* session_;
   std::string path_;  // the database the tables were read from (UseSession)
+  std::future<std::unique_ptr<CountryRanges>> ahead_;
+  std::shared_ptr<std::atomic<bool>> stopAhead_;
+  std::optional<std::string> aheadPath_;  // UseSession's while the read ahead was running
   Table<uint32_t> v4_;
   Table<Ipv6Number> v6_;
   bool read4_ = false, read6_ = false;
