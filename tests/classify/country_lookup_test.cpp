@@ -133,6 +133,38 @@ TEST_F(LookupCountryTest, KeptRangesAreReadAgainForAnotherDatabaseOrAfterAFailed
   EXPECT_EQ(kept.Lookup("2001:db8::1"), "NL");
 }
 
+// Ranges read ahead through a connection of their own serve the lookups for the same
+// database, without a session to read through; for another database they are read
+// again through the session given. Ranges read ahead that nothing asked for are let go
+// at once.
+TEST_F(LookupCountryTest, RangesReadAheadServeTheirOwnDatabase) {
+  LogDataSource::Release();
+  LogDataSource::UseDatabaseFile(session_.FilePath());
+  {
+    CountryRanges ahead;
+    ahead.ReadAhead();
+    ahead.UseSession(nullptr, session_.FilePath());
+    for (std::string_view address : {"10.0.1.7", "10.0.0.1", "192.168.1.20", "255.255.255.255", "11.0.0.1"})
+      EXPECT_EQ(ahead.Lookup(address), Lookup(address)) << address;
+    EXPECT_TRUE(ahead.HoldsTablesOf(session_.FilePath()));
+  }
+  {
+    CountryRanges other;
+    other.ReadAhead();
+    other.UseSession(&session_, dir_.File("other.db"));
+    EXPECT_EQ(other.Lookup("10.0.1.7"), "DE");
+    EXPECT_TRUE(other.HoldsTablesOf(dir_.File("other.db")));
+    EXPECT_FALSE(other.HoldsTablesOf(session_.FilePath()));
+  }
+  {
+    CountryRanges unread;
+    unread.ReadAhead();
+    EXPECT_EQ(unread.Lookup("192.168.1.20"), "GB");  // no session given: the read ahead is taken as it is
+  }
+  for (int i = 0; i < 20; ++i) CountryRanges().ReadAhead();
+  LogDataSource::Release();
+}
+
 TEST(LookupCountryTemplateTest, ShippedRangesKnowPublicAddresses) {
   test::TempDir dir;
   test::CopyTemplateDatabase(dir.File("log.db"));
