@@ -225,7 +225,8 @@ void WriteImportMark(DbSession& db, const ImportMark* mark) {
 }
 
 std::optional<ImportMark> FindResumePoint(const std::string& path, const ImportCopies& copies,
-                                          PrefixHashStart* hashed) {
+                                          PrefixHashStart* hashed,
+                                          const std::function<void(const ImportMark&)>& beforeHash) {
   const std::string resolved = MarkPath(path);
   if (resolved.empty()) return std::nullopt;
   std::optional<ImportMark> mark;
@@ -234,8 +235,9 @@ std::optional<ImportMark> FindResumePoint(const std::string& path, const ImportC
     if (Failed(OpenSourceSession(db))) return std::nullopt;
     mark = ReadImportMark(db);
   }
-  if (!mark || mark->path != resolved || mark->settingsHash != SettingsHash(copies) || mark->endOffset <= 0 ||
-      PrefixHash(path, mark->endOffset, hashed) != mark->prefixHash) {
+  const bool named = mark && mark->path == resolved && mark->settingsHash == SettingsHash(copies) && mark->endOffset > 0;
+  if (named && beforeHash) beforeHash(*mark);
+  if (!named || PrefixHash(path, mark->endOffset, hashed) != mark->prefixHash) {
     if (hashed) *hashed = PrefixHashStart();
     return std::nullopt;
   }

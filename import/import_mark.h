@@ -8,6 +8,7 @@
 // the sessions still open there taken back from the database: it stores what reading
 // the whole file again would store, without reading again what was stored before.
 #include <cstdint>
+#include <functional>
 #include <optional>
 #include <string>
 
@@ -65,8 +66,10 @@ void WriteImportMark(DbSession& db, const ImportMark* mark);
 // Where a new import of path may read on from: the database's mark when it names this
 // file, the same settings, and the file still starts with the bytes it hashed.
 // With hashed: where the hash of the imported part stood, for the mark the import
-// leaves (PrefixHashFrom).
+// leaves (PrefixHashFrom). beforeHash, when given, is called with the mark before the
+// file's imported part is hashed.
 std::optional<ImportMark> FindResumePoint(const std::string& path, const ImportCopies& copies,
-                                          PrefixHashStart* hashed = nullptr);
+                                          PrefixHashStart* hashed = nullptr,
+                                          const std::function<void(const ImportMark&)>& beforeHash = {});
 
 }  // namespace weavil

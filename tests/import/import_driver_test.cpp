@@ -3,6 +3,7 @@
 #include <gtest/gtest.h>
 #include <unistd.h>
 
+#include <algorithm>
 #include <filesystem>
 #include <cstdlib>
 #include <iterator>
@@ -129,6 +130,42 @@ TEST_F(DriverTest, StatisticsAreCountedAgainOnceATableGrewByMoreThanATenth) {
   ASSERT_EQ(Import(log).sessionsStored, 2);
   EXPECT_EQ(stat("SessionSessionId"), 23);
   EXPECT_EQ(stat("ResourceSessionNum"), 23);  // 25: a tenth of 23 or less
+}
+
+// A grown log imported into a file that holds visits: the address ranges are read
+// beside the look at the imported part, and the new visitors get the countries a whole
+// import into a fresh file gives them.
+TEST_F(DriverTest, AGrownLogsNewVisitorsGetTheCountriesOfAWholeImport) {
+  std::string log = dir_.File("access.log");
+  std::string text = Combined("8.8.8.8", 0, "/a.html");
+  test::WriteFile(log, text);
+  ASSERT_EQ(Import(log).sessionsStored, 1);
+  text += Combined("8.8.4.4", 100, "/b.html") + Combined("2001:41d0:8:f69::1", 101, "/c.html") +
+          Combined("10.0.0.1", 102, "/d.html");
+  test::WriteFile(log, text);
+  const ImportStats grown = Import(log);
+  EXPECT_GT(grown.resumedAt, 0);
+  EXPECT_EQ(grown.sessionsStored, 3);
+  auto countries = [](const std::string& path) {
+    DbSession db;
+    Statement read;
+    std::string text;
+    if (Succeeded(db.OpenFile(path)) &&
+        Succeeded(read.Execute(db, "SELECT group_concat(UserIP || '=' || coalesce(CountryCode, 'none'), ' ') FROM "
+                                   "(SELECT * FROM DNSLookUp ORDER BY UserIP)")) &&
+        read.MoveNext() == kResultOk)
+      read.GetText(1, text);
+    return text;
+  };
+  const std::string kept = countries(dir_.File("log.db"));
+
+  LogDataSource::Release();
+  test::CopyTemplateDatabase(dir_.File("whole.db"));
+  LogDataSource::UseDatabaseFile(dir_.File("whole.db"));
+  ASSERT_EQ(Import(log).sessionsStored, 4);
+  EXPECT_EQ(kept, countries(dir_.File("whole.db")));
+  EXPECT_NE(kept.find("2001:41d0:8:f69::1=FR 8.8.4.4="), std::string::npos) << kept;
+  EXPECT_EQ(std::count(kept.begin(), kept.end(), '='), 4) << kept;
 }
 
 TEST_F(DriverTest, UnopenableFileStillRunsTheStore) {
