@@ -594,11 +594,12 @@ ImportStats RunImport(const std::vector<std::string>& paths, int64_t offset, con
   // The file the last import read, unchanged up to where it ended: read on from there,
   // with the sessions still open there taken back.
   ImportOptions options = given;
-  // An import into a file that holds visits already writes it through the WAL, which
-  // another connection may read meanwhile: the address ranges are read beside the look
-  // at the log's imported part and the seeding of the visits still open (they took a
-  // third of a thousand new lines' import into a million-line file). Not for a log
-  // that has not grown since the mark: nothing would ask for them.
+  // A log read on from its mark into a file that holds visits: the file is written
+  // through the WAL, which another connection may read meanwhile, and the address ranges
+  // are read beside the look at the log's imported part and the seeding of the visits
+  // still open (they took a third of a thousand new lines' import into a million-line
+  // file). Not for a log that has not grown since: nothing would ask for them; nor for
+  // a whole read, whose parsing they would slow while most of its visits are stored.
   auto readRangesAhead = [&options] {
     if (options.countries || !FileHoldsVisits()) return;
     options.countries = std::make_shared<CountryRanges>();
@@ -614,7 +615,6 @@ ImportStats RunImport(const std::vector<std::string>& paths, int64_t offset, con
         readRangesAhead();
     });
   }
-  if (!resumed) readRangesAhead();
   if (resumed) {
     offset = stats.resumedAt = resumed->endOffset;
     options.continueStored = true;
