@@ -591,20 +591,21 @@ ImportStats RunImport(const std::vector<std::string>& paths, int64_t offset, con
   ImportStats stats;
   std::shared_ptr<const CustomLogFormat> format;
   if (!CompileFormat(copies, format, stats)) return stats;
-  // The file the last import read, unchanged up to where it ended: read on from there,
-  // with the sessions still open there taken back.
   ImportOptions options = given;
   // A log read on from its mark into a file that holds visits: the file is written
   // through the WAL, which another connection may read meanwhile, and the address ranges
   // are read beside the look at the log's imported part and the seeding of the visits
-  // still open (they took a third of a thousand new lines' import into a million-line
-  // file). Not for a log that has not grown since: nothing would ask for them; nor for
-  // a whole read, whose parsing they would slow while most of its visits are stored.
+  // still open (read by the store, they took a third of the time a thousand new lines
+  // took into a million-line file). Not for a log that has not grown since: nothing
+  // would ask for them; nor for a whole read, whose parsing they would slow while most
+  // of its visits are stored.
   auto readRangesAhead = [&options] {
     if (options.countries || !FileHoldsVisits()) return;
     options.countries = std::make_shared<CountryRanges>();
     options.countries->ReadAhead();
   };
+  // The file the last import read, unchanged up to where it ended: read on from there,
+  // with the sessions still open there taken back.
   const bool markable = MayBeMarked(paths, offset, copies, given);
   std::optional<ImportMark> resumed;
   PrefixHashStart hashed;
