@@ -188,19 +188,23 @@ bool Stopped(const std::atomic<bool>* stop, size_t rows) {
   return stop && rows % kRowsBetweenStops == 0 && stop->load(std::memory_order_relaxed);
 }
 
-bool ReadIpv4(DbSession& session, std::vector<RangeRow<uint32_t>>& rows, const std::atomic<bool>* stop = nullptr) {
+bool ReadIpv4(DbSession& session, std::vector<RangeRow<uint32_t>>& rows, const std::atomic<bool>* stop) {
   rows.reserve(400000);
-  if (session.IsServer())
+  if (session.IsServer()) {
+    size_t read = 0;
     return Succeeded(session.ReadBinaryRows(
-        "SELECT CAST(StartIP AS bigint), CAST(EndIP AS bigint), CAST(Code AS text), CAST(ValueBits AS bigint) FROM "
-        "IPRanges",
-        [&rows](const Fields& fields) {
-          if (fields.size() != 4) return true;
-          bool validStart = false, validEnd = false;
-          const int64_t start = BigintOf(fields[0], &validStart), end = BigintOf(fields[1], &validEnd);
-          AddIpv4Range(rows, validStart && validEnd, start, end, BigintOf(fields[3]), CodeOf(fields[2]));
-          return true;
-        }));
+               "SELECT CAST(StartIP AS bigint), CAST(EndIP AS bigint), CAST(Code AS text), CAST(ValueBits AS "
+               "bigint) FROM IPRanges",
+               [&](const Fields& fields) {
+                 if (Stopped(stop, ++read)) return false;
+                 if (fields.size() != 4) return true;
+                 bool validStart = false, validEnd = false;
+                 const int64_t start = BigintOf(fields[0], &validStart), end = BigintOf(fields[1], &validEnd);
+                 AddIpv4Range(rows, validStart && validEnd, start, end, BigintOf(fields[3]), CodeOf(fields[2]));
+                 return true;
+               })) &&
+           !Stopped(stop, 0);
+  }
   Statement statement;
   if (Failed(statement.Execute(session, "SELECT StartIP, EndIP, Code, ValueBits FROM IPRanges;"))) return false;
   for (size_t read = 1; statement.MoveNext() == kResultOk; ++read) {
@@ -213,22 +217,27 @@ bool ReadIpv4(DbSession& session, std::vector<RangeRow<uint32_t>>& rows, const s
   return true;
 }
 
-bool ReadIpv6(DbSession& session, std::vector<RangeRow<Ipv6Number>>& rows) {
-  if (session.IsServer())
+bool ReadIpv6(DbSession& session, std::vector<RangeRow<Ipv6Number>>& rows, const std::atomic<bool>* stop) {
+  if (session.IsServer()) {
+    size_t read = 0;
     return Succeeded(session.ReadBinaryRows(
-        "SELECT CAST(StartIP AS bytea), CAST(EndIP AS bytea), CAST(Code AS text), CAST(ValueBits AS bigint) FROM "
-        "IPRanges6",
-        [&rows](const Fields& fields) {
-          if (fields.size() != 4) return true;
-          Ipv6Number start = 0, end = 0;
-          const bool bounded = Ipv6Of(fields[0].data, static_cast<size_t>(fields[0].size), start) &&
-                               Ipv6Of(fields[1].data, static_cast<size_t>(fields[1].size), end);
-          AddIpv6Range(rows, bounded, start, end, BigintOf(fields[3]), CodeOf(fields[2]));
-          return true;
-        }));
+               "SELECT CAST(StartIP AS bytea), CAST(EndIP AS bytea), CAST(Code AS text), CAST(ValueBits AS bigint) "
+               "FROM IPRanges6",
+               [&](const Fields& fields) {
+                 if (Stopped(stop, ++read)) return false;
+                 if (fields.size() != 4) return true;
+                 Ipv6Number start = 0, end = 0;
+                 const bool bounded = Ipv6Of(fields[0].data, static_cast<size_t>(fields[0].size), start) &&
+                                      Ipv6Of(fields[1].data, static_cast<size_t>(fields[1].size), end);
+                 AddIpv6Range(rows, bounded, start, end, BigintOf(fields[3]), CodeOf(fields[2]));
+                 return true;
+               })) &&
+           !Stopped(stop, 0);
+  }
   Statement statement;
   if (Failed(statement.Execute(session, "SELECT StartIP, EndIP, Code, ValueBits FROM IPRanges6;"))) return false;
-  while (statement.MoveNext() == kResultOk) {
+  for (size_t read = 1; statement.MoveNext() == kResultOk; ++read) {
+    if (Stopped(stop, read)) return false;
     Ipv6Number start = 0, end = 0;
     int64_t bits = 0;
     const BlobView first = statement.GetBlob(1), last = statement.GetBlob(2);
@@ -250,47 +259,53 @@ std::string Find(const CountryRanges::Table<N>& table, N value) {
 
 }  // namespace
 
+bool CountryRanges::ReadTable4(DbSession& session, const std::atomic<bool>* stop) {
+  std::vector<RangeRow<uint32_t>> rows;
+  v4_ = {};
+  read4_ = true;
+  failed4_ = !ReadIpv4(session, rows, stop);
+  Flatten(rows, v4_);
+  return !failed4_;
+}
+
+bool CountryRanges::ReadTable6(DbSession& session, const std::atomic<bool>* stop) {
+  std::vector<RangeRow<Ipv6Number>> rows;
+  v6_ = {};
+  read6_ = true;
+  failed6_ = !ReadIpv6(session, rows, stop);  // older databases have no IPv6 ranges
+  Flatten(rows, v6_);
+  return !failed6_;
+}
+
 bool CountryRanges::Load(DbSession& session, bool withIpv6) {
   AwaitAhead();
-  std::vector<RangeRow<uint32_t>> rows4;
-  v4_ = {};
   v6_ = {};
-  read4_ = true;
   read6_ = failed6_ = false;
-  bool ok = ReadIpv4(session, rows4);
-  failed4_ = !ok;
-  Flatten(rows4, v4_);
-  if (withIpv6) LoadIpv6(session);
+  const bool ok = ReadTable4(session);
+  if (withIpv6) ReadTable6(session);
   return ok;
 }
 
-void CountryRanges::LoadIpv6(DbSession& session) {
-  std::vector<RangeRow<Ipv6Number>> rows6;
-  v6_ = {};
-  read6_ = true;
-  failed6_ = !ReadIpv6(session, rows6);  // older databases have no IPv6 ranges
-  Flatten(rows6, v6_);
-}
+void CountryRanges::LoadIpv6(DbSession& session) { ReadTable6(session); }
 
 CountryRanges::~CountryRanges() {
   if (stopAhead_) stopAhead_->store(true, std::memory_order_relaxed);
 }
 
-void CountryRanges::ReadAhead() {
+void CountryRanges::ReadAhead(std::shared_ptr<const std::atomic<bool>> ipv6) {
   stopAhead_ = std::make_shared<std::atomic<bool>>(false);
-  ahead_ = std::async(std::launch::async, [stop = stopAhead_] {
+  ahead_ = std::async(std::launch::async, [stop = stopAhead_, ipv6 = std::move(ipv6)] {
     auto ranges = std::make_unique<CountryRanges>();
     DbSession own;
-    if (Failed(OpenSourceSession(own)) || own.IsServer()) return std::unique_ptr<CountryRanges>();
-    // One pass over the table: nothing mapped, a small page cache.
-    Statement pragma;
-    pragma.Execute(own, "PRAGMA mmap_size=0;");
-    pragma.Execute(own, "PRAGMA cache_size=-2048;");
-    pragma.Close();
-    std::vector<RangeRow<uint32_t>> rows;
-    if (!ReadIpv4(own, rows, stop.get())) return std::unique_ptr<CountryRanges>();
-    Flatten(rows, ranges->v4_);
-    ranges->read4_ = true;
+    if (Failed(OpenSourceSession(own))) return std::unique_ptr<CountryRanges>();
+    if (!own.IsServer()) {
+      // One pass over the table: nothing mapped, a small page cache.
+      Statement pragma;
+      pragma.Execute(own, "PRAGMA mmap_size=0;");
+      pragma.Execute(own, "PRAGMA cache_size=-2048;");
+    }
+    if (!ranges->ReadTable4(own, stop.get())) return std::unique_ptr<CountryRanges>();
+    if (ipv6 && ipv6->load(std::memory_order_relaxed)) ranges->ReadTable6(own, stop.get());
     ranges->path_ = own.FilePath();
     return ranges;
   });
@@ -329,7 +344,6 @@ void CountryRanges::UseSession(DbSession* session, const std::string& path) {
 }
 
 void CountryRanges::TakeTables(CountryRanges&& other, const std::string& path) {
-  if (ahead_.valid()) ahead_.get();  // replaced by other's
   DbSession* session = session_;
   *this = std::move(other);
   session_ = session;
@@ -341,19 +355,11 @@ std::string CountryRanges::Lookup(std::string_view address) {
   uint32_t mapped = 0;
   bool isMapped = false;
   if (std::optional<Ipv6Number> v6 = Ipv6ForLookup(address, mapped, isMapped)) {
-    if (!read6_ && session_) {
-      std::vector<RangeRow<Ipv6Number>> rows;
-      failed6_ = !ReadIpv6(*session_, rows);
-      Flatten(rows, v6_);
-    }
+    if (!read6_ && session_) ReadTable6(*session_);
     read6_ = true;
     return Find(v6_, *v6);
   }
-  if (!read4_ && session_) {
-    std::vector<RangeRow<uint32_t>> rows;
-    failed4_ = !ReadIpv4(*session_, rows);
-    Flatten(rows, v4_);
-  }
+  if (!read4_ && session_) ReadTable4(*session_);
   read4_ = true;
   return Find(v4_, isMapped ? mapped : AddressNumber(address));
 }

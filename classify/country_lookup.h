@@ -60,14 +60,13 @@ class CountryRanges {
   void UseSession(DbSession* session, const std::string& path);
   // IPRanges of the database at path is read, without a failure.
   bool HoldsTablesOf(const std::string& path) const { return path_ == path && read4_ && !failed4_; }
-  // From now on the tables other read (Load) serve as those of the database at path.
-  void TakeTables(CountryRanges&& other, const std::string& path);
   // Starts reading IPRanges through a session of its own on the shared data source, on a
-  // thread of its own, while the caller goes on (IPRanges6 is left for its first
-  // lookup). The first lookup waits for it; a failed read leaves the table to the
-  // session of UseSession. Only for a file that another connection may read meanwhile:
-  // one in WAL mode, not written through a rollback journal (DbSession::StartBulkWrite).
-  void ReadAhead();
+  // thread of its own, while the caller goes on; IPRanges6 too when ipv6 is set by the
+  // time IPRanges is read (an address other than IPv4 came meanwhile), else at its first
+  // lookup. The first lookup waits for it; a failed read leaves the table to the
+  // session of UseSession. On a file, only where another connection may read meanwhile:
+  // in WAL mode, not written through a rollback journal (DbSession::StartBulkWrite).
+  void ReadAhead(std::shared_ptr<const std::atomic<bool>> ipv6 = nullptr);
   size_t Ipv4Count() const { return v4_.starts.size(); }
   size_t Ipv6Count() const { return v6_.starts.size(); }
 
@@ -82,6 +81,11 @@ class CountryRanges {
   };
 
  private:
+  // A table read through session, its rows' ranges resolved; false when it failed.
+  bool ReadTable4(DbSession& session, const std::atomic<bool>* stop = nullptr);
+  bool ReadTable6(DbSession& session, const std::atomic<bool>* stop = nullptr);
+  // From now on the tables other read serve as those of the database at path.
+  void TakeTables(CountryRanges&& other, const std::string& path);
   // Takes what ReadAhead read, then the session and path UseSession gave meanwhile.
   void AwaitAhead();
 

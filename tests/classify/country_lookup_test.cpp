@@ -3,6 +3,8 @@
 
 #include <gtest/gtest.h>
 
+#include <atomic>
+#include <memory>
 #include <string>
 
 #include "store/database.h"
@@ -135,8 +137,8 @@ TEST_F(LookupCountryTest, KeptRangesAreReadAgainForAnotherDatabaseOrAfterAFailed
 
 // Ranges read ahead through a connection of their own serve the lookups for the same
 // database, without a session to read through; for another database they are read
-// again through the session given. Ranges read ahead that nothing asked for are let go
-// at once.
+// again through the session given; the IPv6 ranges come with them when asked for. Ranges
+// read ahead that nothing asked for are let go at once.
 TEST_F(LookupCountryTest, RangesReadAheadServeTheirOwnDatabase) {
   LogDataSource::Release();
   LogDataSource::UseDatabaseFile(session_.FilePath());
@@ -155,6 +157,18 @@ TEST_F(LookupCountryTest, RangesReadAheadServeTheirOwnDatabase) {
     EXPECT_EQ(other.Lookup("10.0.1.7"), "DE");
     EXPECT_TRUE(other.HoldsTablesOf(dir_.File("other.db")));
     EXPECT_FALSE(other.HoldsTablesOf(session_.FilePath()));
+  }
+  {
+    // IPv6 ranges too once an address other than IPv4 has come.
+    CountryRanges both;
+    both.ReadAhead(std::make_shared<std::atomic<bool>>(true));
+    both.UseSession(nullptr, session_.FilePath());
+    EXPECT_EQ(both.Lookup("2001:41d0:8:f69::1"), "FR");
+    CountryRanges v4only;
+    v4only.ReadAhead(std::make_shared<std::atomic<bool>>(false));
+    v4only.UseSession(nullptr, session_.FilePath());
+    EXPECT_EQ(v4only.Lookup("2001:41d0:8:f69::1"), "");
+    EXPECT_EQ(v4only.Lookup("10.0.1.7"), "DE");
   }
   {
     CountryRanges unread;
