@@ -6,7 +6,6 @@
 #include <bit>
 #include <cstdint>
 #include <ctime>
-#include <future>
 #include <map>
 #include <memory>
 #include <optional>
@@ -304,20 +303,10 @@ struct SessionWriter::Impl {
     // the import: the ranges their countries come from are read meanwhile, by a
     // connection of their own, instead of holding up the rows of this one.
     holdAddresses = uncheckedAddresses && addressRows;
-    if (holdAddresses && !countries->HoldsTablesOf(db.FilePath()))
-      rangesAhead = std::async(std::launch::async, ReadRangesApart, nonIpv4Seen);
-  }
-
-  // The address ranges read through a session of their own; null when that fails (the
-  // writer's session reads them then, at the first lookup). The IPv6 ranges only when
-  // an address other than IPv4 came while the IPv4 ones were read: a log without one
-  // spares the server that read, and else the first IPv6 lookup makes it.
-  static std::unique_ptr<CountryRanges> ReadRangesApart(std::shared_ptr<const std::atomic<bool>> nonIpv4) {
-    auto ranges = std::make_unique<CountryRanges>();
-    DbSession other;
-    if (Failed(OpenSourceSession(other)) || !ranges->Load(other, false)) return nullptr;
-    if (nonIpv4->load(std::memory_order_relaxed)) ranges->LoadIpv6(other);
-    return ranges;
+    // The IPv6 ranges only when an address other than IPv4 came while the IPv4 ones
+    // were read: a log without one spares the server that read, and else the first
+    // IPv6 lookup makes it.
+    if (holdAddresses && !countries->HoldsTablesOf(db.FilePath())) countries->ReadAhead(nonIpv4Seen);
   }
 
   ~Impl() {
@@ -436,10 +425,6 @@ struct SessionWriter::Impl {
   }
 
   void WriteHeldAddresses() {
-    if (rangesAhead.valid()) {
-      std::unique_ptr<CountryRanges> read = rangesAhead.get();
-      if (read) countries->TakeTables(std::move(*read), db.FilePath());
-    }
     char buffer[16];
     for (const HeldAddress& held : heldAddresses) AddAddressRow(list.AddressText(held.address, buffer), held.robotFlag);
     heldAddresses = {};
@@ -946,7 +931,6 @@ struct SessionWriter::Impl {
   bool holdAddresses = false;
   std::vector<HeldAddress> heldAddresses;  // new ones, written by WriteHeldAddresses
   std::shared_ptr<std::atomic<bool>> nonIpv4Seen = std::make_shared<std::atomic<bool>>(false);
-  std::future<std::unique_ptr<CountryRanges>> rangesAhead;
   SessionIdSequence sessionIds;
 };
 
