@@ -311,10 +311,9 @@ int64_t LatestStoredStart(DbSession& db) {
   return ParseDateTime(text, parts) ? EpochSecondsFromParts(parts) : INT64_MAX;
 }
 
-// The data source is a file, and it holds a visit.
-bool FileHoldsVisits() {
-  DbSession db;
-  if (Failed(OpenSourceSession(db)) || db.IsServer()) return false;
+// The session is on a file, and the file holds a visit.
+bool FileHoldsVisits(DbSession& db) {
+  if (db.IsServer()) return false;
   Statement any;
   const bool holds = Succeeded(any.Execute(db, "SELECT 1 FROM [Session] LIMIT 1;")) && any.MoveNext() == kResultOk;
   any.Close();
@@ -599,8 +598,11 @@ ImportStats RunImport(const std::vector<std::string>& paths, int64_t offset, con
   // took into a million-line file). Not for a log that has not grown since: nothing
   // would ask for them; nor for a whole read, whose parsing they would slow while most
   // of its visits are stored.
-  auto readRangesAhead = [&options] {
-    if (options.countries || !FileHoldsVisits()) return;
+  auto readRangesAhead = [&](const ImportMark& mark, DbSession& db) {
+    struct stat info {};
+    if (options.countries || ::stat(paths[0].c_str(), &info) != 0 ||
+        static_cast<int64_t>(info.st_size) <= mark.endOffset || !FileHoldsVisits(db))
+      return;
     options.countries = std::make_shared<CountryRanges>();
     options.countries->ReadAhead();
   };
@@ -609,13 +611,7 @@ ImportStats RunImport(const std::vector<std::string>& paths, int64_t offset, con
   const bool markable = MayBeMarked(paths, offset, copies, given);
   std::optional<ImportMark> resumed;
   PrefixHashStart hashed;
-  if (markable) {
-    resumed = FindResumePoint(paths[0], copies, &hashed, [&](const ImportMark& mark) {
-      struct stat info {};
-      if (::stat(paths[0].c_str(), &info) == 0 && static_cast<int64_t>(info.st_size) > mark.endOffset)
-        readRangesAhead();
-    });
-  }
+  if (markable) resumed = FindResumePoint(paths[0], copies, &hashed, readRangesAhead);
   if (resumed) {
     offset = stats.resumedAt = resumed->endOffset;
     options.continueStored = true;

@@ -226,17 +226,18 @@ void WriteImportMark(DbSession& db, const ImportMark* mark) {
 
 std::optional<ImportMark> FindResumePoint(const std::string& path, const ImportCopies& copies,
                                           PrefixHashStart* hashed,
-                                          const std::function<void(const ImportMark&)>& beforeHash) {
+                                          const std::function<void(const ImportMark&, DbSession&)>& beforeHash) {
   const std::string resolved = MarkPath(path);
   if (resolved.empty()) return std::nullopt;
   std::optional<ImportMark> mark;
+  bool named = false;
   {
     DbSession db;
     if (Failed(OpenSourceSession(db))) return std::nullopt;
     mark = ReadImportMark(db);
+    named = mark && mark->path == resolved && mark->settingsHash == SettingsHash(copies) && mark->endOffset > 0;
+    if (named && beforeHash) beforeHash(*mark, db);
   }
-  const bool named = mark && mark->path == resolved && mark->settingsHash == SettingsHash(copies) && mark->endOffset > 0;
-  if (named && beforeHash) beforeHash(*mark);
   if (!named || PrefixHash(path, mark->endOffset, hashed) != mark->prefixHash) {
     if (hashed) *hashed = PrefixHashStart();
     return std::nullopt;

@@ -66,10 +66,10 @@ void WriteImportMark(DbSession& db, const ImportMark* mark);
 // Where a new import of path may read on from: the database's mark when it names this
 // file, the same settings, and the file still starts with the bytes it hashed.
 // With hashed: where the hash of the imported part stood, for the mark the import
-// leaves (PrefixHashFrom). beforeHash, when given, is called with the mark before the
-// file's imported part is hashed.
+// leaves (PrefixHashFrom). beforeHash, when given, is called with the mark and the
+// session it was read through before the file's imported part is hashed.
 std::optional<ImportMark> FindResumePoint(const std::string& path, const ImportCopies& copies,
                                           PrefixHashStart* hashed = nullptr,
-                                          const std::function<void(const ImportMark&)>& beforeHash = {});
+                                          const std::function<void(const ImportMark&, DbSession&)>& beforeHash = {});
 
 }  // namespace weavil
