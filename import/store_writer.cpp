@@ -274,12 +274,12 @@ struct SessionWriter::Impl {
     if (requestsByNumber)
       resourceRows.TraceAs("Resource", ResourceColumns(false, false), {kResourceTraceId, 1, 2, 3, 4, 5, 6, 7},
                            ResourceQuoted(false, false), {false, true});
-    // On a server an address costs a statement of its own unless it goes with others:
-    // the known ones are left out as the single insert's failure leaves them.
-    if (db.IsServer())
-      addressRows = std::make_unique<BatchInserter>(db, "DNSLookUp", "UserIP, rURL, CountryCode, IsRobot",
-                                                    std::vector<bool>{true, true, true, false}, nullptr,
-                                                    !uncheckedAddresses);
+    // An address costs a statement of its own unless it goes with others (a
+    // million-line import writes 150,000 of them): the known ones are left out as the
+    // single insert's failure leaves them.
+    addressRows = std::make_unique<BatchInserter>(db, "DNSLookUp", "UserIP, rURL, CountryCode, IsRobot",
+                                                  std::vector<bool>{true, true, true, false}, nullptr,
+                                                  !uncheckedAddresses);
     // Where the times are numbers the visits are looked up in SessionRow, by the start's
     // seconds, so that its index serves: the view's text of a time is no column of it.
     if (sessionTimesAsNumbers)
@@ -293,7 +293,6 @@ struct SessionWriter::Impl {
     bytesStatement.Prepare(db, "SELECT Bytes, BytesIn FROM SessionBytes WHERE SessionId=?;");
     updateSession.Prepare(db, CompletionSql(db, sessionTimesAsNumbers));
     updateBytes.Prepare(db, "UPDATE SessionBytes SET Bytes=?, BytesIn=? WHERE SessionId=?;");
-    insertAddress.Prepare(db, "INSERT INTO DNSLookUp (UserIP, rURL, CountryCode, IsRobot) VALUES (?, ?, ?, ?);");
     ReadStoredSpan();
     if (shared) {
       shared->UseSession(&db, db.FilePath());
@@ -302,7 +301,7 @@ struct SessionWriter::Impl {
     // Copied without a look for a stored one, the new addresses can wait for the end of
     // the import: the ranges their countries come from are read meanwhile, by a
     // connection of their own, instead of holding up the rows of this one.
-    holdAddresses = uncheckedAddresses && addressRows;
+    holdAddresses = uncheckedAddresses;
     // The IPv6 ranges only when an address other than IPv4 came while the IPv4 ones
     // were read: a log without one spares the server that read, and else the first
     // IPv6 lookup makes it.
@@ -420,7 +419,7 @@ struct SessionWriter::Impl {
                           std::to_string(nextResourceId) + ", false);");
     }
     WriteHeldAddresses();
-    if (addressRows) addressRows->Flush();
+    addressRows->Flush();
     classifier.Flush();
   }
 
@@ -718,10 +717,8 @@ struct SessionWriter::Impl {
       if (holdAddresses) {
         heldAddresses.push_back({session.address, robotFlag});
         if (!session.address.IsIpv4()) nonIpv4Seen->store(true, std::memory_order_relaxed);
-      } else if (addressRows) {
-        AddAddressRow(address, robotFlag);
       } else {
-        insertAddress.RunDeferred(address, UnresolvedReverseName(address), CountryOf(address), robotFlag);
+        AddAddressRow(address, robotFlag);
       }
     }
 
@@ -906,7 +903,7 @@ struct SessionWriter::Impl {
   int64_t nextResourceId = 0;  // NextResourceId's, counting on
   BatchInserter resourceRows;
   std::unique_ptr<BatchInserter> addressRows;
-  Statement existsStatement, bytesStatement, updateSession, updateBytes, insertAddress;
+  Statement existsStatement, bytesStatement, updateSession, updateBytes;
   // Deferred sessions still taking parts, by their place in the list, and the ended ones.
   std::unordered_map<size_t, Deferred> deferredSessions;
   std::vector<EndedDeferred> endedDeferred;

@@ -17,8 +17,12 @@ BatchInserter::BatchInserter(DbSession& db, std::string_view table, std::string_
     : db_(db),
       table_(table),
       columns_(columns),
-      head_("INSERT INTO " + std::string(table) + " (" + std::string(columns) + ") VALUES"),
-      failHead_("INSERT OR FAIL INTO " + std::string(table) + " (" + std::string(columns) + ") VALUES"),
+      // In a file a duplicate is left out by the statement itself: a failed row would
+      // send the rest of its batch one by one.
+      head_(std::string(skipDuplicates ? "INSERT OR IGNORE INTO " : "INSERT INTO ") + std::string(table) + " (" +
+            std::string(columns) + ") VALUES"),
+      failHead_(std::string(skipDuplicates ? "INSERT OR IGNORE INTO " : "INSERT OR FAIL INTO ") + std::string(table) +
+                " (" + std::string(columns) + ") VALUES"),
       traceHead_("Insert INTO " + std::string(table) + " (" + std::string(columns) + ")"),
       quoted_(std::move(quoted)),
       trace_(trace),

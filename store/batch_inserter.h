@@ -57,8 +57,8 @@ class BatchInserter {
   // statement shows the value between quotes. trace may be null: failed rows are not
   // traced.
   // skipDuplicates: a row whose unique value is stored already is left out, the others
-  // land (a server takes them by COPY into a table of their own first: a COPY straight
-  // into the table would fail whole).
+  // land (a file by INSERT OR IGNORE; a server takes them by COPY into a table of their
+  // own first: a COPY straight into the table would fail whole).
   BatchInserter(DbSession& db, std::string_view table, std::string_view columns, std::vector<bool> quoted,
                 TraceSink* trace, bool skipDuplicates = false);
   ~BatchInserter();

@@ -77,7 +77,9 @@ TEST_F(StoreTest, RowsHoldNormalisedValuesAndQuotes) {
 }
 
 TEST_F(StoreTest, StoredSessionsAndKnownAddressesAreKept) {
-  std::string log = Combined("1.1.1.1", 0, "/a.html", 200, "1", "-", "Googlebot/2.1") +
+  // The known address between two new ones, in one batch of address rows.
+  std::string log = Combined("9.9.9.9", 0, "/", 200, "1", "-", "Mozilla/4.0") +
+                    Combined("1.1.1.1", 0, "/a.html", 200, "1", "-", "Googlebot/2.1") +
                     Combined("2.2.2.2", 5, "/b.html", 200, "1", "-", "Mozilla/4.0");
   SessionList list;
   ParserState state("");
@@ -90,16 +92,20 @@ TEST_F(StoreTest, StoredSessionsAndKnownAddressesAreKept) {
       db, "INSERT INTO DNSLookUp (UserIP, FullName, rURL, CountryCode, IsRobot) VALUES ('1.1.1.1', 'crawl.test', "
           "'test.crawl', 'DE', 0)")));
   StoreResult first = StoreSessionList(list, db, nullptr);
-  EXPECT_EQ(first.stored, 2);
-  EXPECT_EQ(Rows(db, "SELECT UserIP||'|'||rURL||'|'||CountryCode||'|'||quote(IsRobot) FROM DNSLookUp ORDER BY UserIP"),
-            (std::vector<std::string>{"1.1.1.1|test.crawl|DE|0", "2.2.2.2|ip.2.2.2.2|US|NULL"}));
+  EXPECT_EQ(first.stored, 3);
+  const std::vector<std::string> addresses{"1.1.1.1|test.crawl|DE|0", "2.2.2.2|ip.2.2.2.2|US|NULL",
+                                           "9.9.9.9|ip.9.9.9.9|US|NULL"};
+  const std::string addressRows =
+      "SELECT UserIP||'|'||rURL||'|'||CountryCode||'|'||quote(IsRobot) FROM DNSLookUp ORDER BY UserIP";
+  EXPECT_EQ(Rows(db, addressRows), addresses);
 
   StoreResult again = StoreSessionList(list, db, nullptr);
   EXPECT_EQ(again.stored, 0);
-  EXPECT_EQ(again.alreadyStored, 2);
+  EXPECT_EQ(again.alreadyStored, 3);
   for (const char* table : {"Session", "Resource", "SessionBytes", "SessionBrowserOS", "SessionReferer"})
-    EXPECT_EQ(Rows(db, std::string("SELECT count(*) FROM ") + table).at(0), table == std::string("SessionReferer") ? "0" : "2")
+    EXPECT_EQ(Rows(db, std::string("SELECT count(*) FROM ") + table).at(0), table == std::string("SessionReferer") ? "0" : "3")
         << table;
+  EXPECT_EQ(Rows(db, addressRows), addresses);
 
   // A new robot address gets its flag.
   SessionList robot;
