@@ -248,6 +248,18 @@ bool ReadIpv6(DbSession& session, std::vector<RangeRow<Ipv6Number>>& rows, const
   return true;
 }
 
+// An address's code as LookupCountry's query gives it; none when the query failed.
+std::optional<std::string> QueryCountry(DbSession& session, std::string_view address) {
+  Statement statement;
+  if (Failed(statement.Execute(session, CountryQuery(address)))) return std::nullopt;
+  const int32_t step = statement.MoveNext();
+  if (step == kResultFalse) return std::string();
+  std::string code;
+  if (step != kResultOk) return std::nullopt;
+  if (statement.GetText(1, code)) code.resize(std::min<size_t>(code.size(), 2));
+  return code;
+}
+
 template <typename N>
 std::string Find(const CountryRanges::Table<N>& table, N value) {
   auto after = std::upper_bound(table.starts.begin(), table.starts.end(), value);
@@ -340,6 +352,7 @@ void CountryRanges::UseSession(DbSession* session, const std::string& path) {
   if (other || failed6_) {
     v6_ = {};
     read6_ = failed6_ = false;
+    ipv6Queried_ = 0;
   }
 }
 
@@ -355,6 +368,10 @@ std::string CountryRanges::Lookup(std::string_view address) {
   uint32_t mapped = 0;
   bool isMapped = false;
   if (std::optional<Ipv6Number> v6 = Ipv6ForLookup(address, mapped, isMapped)) {
+    if (!read6_ && session_ && ipv6Queried_ < kIpv6QueriesBeforeRead && !session_->IsServer()) {
+      ++ipv6Queried_;
+      if (std::optional<std::string> code = QueryCountry(*session_, address)) return *code;
+    }
     if (!read6_ && session_) ReadTable6(*session_);
     read6_ = true;
     return Find(v6_, *v6);

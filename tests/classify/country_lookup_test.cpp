@@ -52,6 +52,18 @@ class LookupCountryTest : public test::ClassifyDbTest {
     Statement statement;
     ASSERT_GE(statement.Execute(session_, sql), 0) << sql;
   }
+  // IPv6 ranges whose bounds differ only in their low 64 bits, and a wide one above them
+  // differing only in the high bits; a narrower range overlaps the wide one; one has no
+  // code.
+  void InsertIpv6Ranges() {
+    Execute("Delete From IPRanges6;");
+    Execute("Insert Into IPRanges6 (StartIP, EndIP, Code, ValueBits) Values "
+            "(X'20010DB8000000000000000000000000', X'20010DB800000000FFFFFFFFFFFFFFFF', 'NL', 64), "
+            "(X'20010DB8000000010000000000000000', X'20010DB8FFFFFFFFFFFFFFFFFFFFFFFF', 'SE', 32), "
+            "(X'20010DB8000000020000000000000000', X'20010DB800000002FFFFFFFFFFFFFFFF', 'NOR', 64), "
+            "(X'20010DB8000000030000000000000000', X'20010DB800000003FFFFFFFFFFFFFFFF', Null, 64), "
+            "(X'FFFFFFFFFFFFFFFFFFFFFFFFFFFFFF00', X'FFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFF', 'ZZ', 120);");
+  }
   std::string Lookup(std::string_view address, std::string start = "") {
     EXPECT_EQ(LookupCountry(address, start, session_), 0);
     return start;
@@ -94,14 +106,7 @@ TEST(Ipv6AddressTest, FormsAreReadAndWrittenCanonically) {
 }
 
 TEST_F(LookupCountryTest, RangesInMemoryAnswerAsTheQueryDoes) {
-  // IPv6 ranges whose bounds differ only in their low 64 bits, and a wide one above them
-  // differing only in the high bits; a narrower range overlaps the wide one.
-  Execute("Delete From IPRanges6;");
-  Execute("Insert Into IPRanges6 (StartIP, EndIP, Code, ValueBits) Values "
-          "(X'20010DB8000000000000000000000000', X'20010DB800000000FFFFFFFFFFFFFFFF', 'NL', 64), "
-          "(X'20010DB8000000010000000000000000', X'20010DB8FFFFFFFFFFFFFFFFFFFFFFFF', 'SE', 32), "
-          "(X'20010DB8000000020000000000000000', X'20010DB800000002FFFFFFFFFFFFFFFF', 'NOR', 64), "
-          "(X'FFFFFFFFFFFFFFFFFFFFFFFFFFFFFF00', X'FFFFFFFFFFFFFFFFFFFFFFFFFFFFFFFF', 'ZZ', 120);");
+  InsertIpv6Ranges();
   CountryRanges ranges;
   ASSERT_TRUE(ranges.Load(session_));
   for (std::string_view address :
@@ -111,6 +116,26 @@ TEST_F(LookupCountryTest, RangesInMemoryAnswerAsTheQueryDoes) {
     EXPECT_EQ(ranges.Lookup(address), Lookup(address)) << address;
   EXPECT_EQ(ranges.Lookup("2001:db8:0:2::9"), "NO");
   EXPECT_EQ(ranges.Lookup("2001:db8::1"), "NL");
+}
+
+// Before IPRanges6 is read, the first IPv6 lookups through a session are answered by
+// the query; the table is read at the one after them and answers from then on, as the
+// query would.
+TEST_F(LookupCountryTest, TheFirstIpv6LookupsAreQueriesAndTheTableServesTheRest) {
+  InsertIpv6Ranges();
+  CountryRanges ranges;
+  ranges.UseSession(&session_, session_.FilePath());
+  const std::string_view addresses[] = {"2001:db8:0:2::9", "2001:db8:0:3::1", "2001:db9::", "2001:db8::ffff",
+                                        "2001:db8:ffff::", "ffff:ffff:ffff:ffff:ffff:ffff:ffff:ffff", "2001:db8::1"};
+  for (size_t i = 0; i < std::size(addresses); ++i) {
+    EXPECT_EQ(ranges.Lookup(addresses[i]), Lookup(addresses[i])) << addresses[i];
+    EXPECT_EQ(ranges.Ipv6Count() > 0, i >= 4) << addresses[i];
+  }
+  EXPECT_EQ(ranges.Lookup("2001:db8:0:2::9"), "NO");
+  // Another database starts with queries again.
+  ranges.UseSession(&session_, dir_.File("other.db"));
+  EXPECT_EQ(ranges.Lookup("2001:db8:0:1::"), "SE");
+  EXPECT_EQ(ranges.Ipv6Count(), 0u);
 }
 
 // Ranges kept across imports (a follow's rounds) are read once per database: another
