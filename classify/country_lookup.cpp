@@ -376,9 +376,14 @@ std::string CountryRanges::Lookup(std::string_view address) {
     read6_ = true;
     return Find(v6_, *v6);
   }
+  return LookupIpv4(isMapped ? mapped : AddressNumber(address));
+}
+
+std::string CountryRanges::LookupIpv4(uint32_t address) {
+  AwaitAhead();
   if (!read4_ && session_) ReadTable4(*session_);
   read4_ = true;
-  return Find(v4_, isMapped ? mapped : AddressNumber(address));
+  return Find(v4_, address);
 }
 
 }  // namespace weavil

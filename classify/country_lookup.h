@@ -54,6 +54,8 @@ class CountryRanges {
   // none does. An address is read as LookupCountry reads it; the first few IPv6 ones of
   // a file are answered by its query, before IPRanges6 is read.
   std::string Lookup(std::string_view address);
+  // The same for an IPv4 address given as its number (AddressNumber's).
+  std::string LookupIpv4(uint32_t address);
   // From now on the tables are read through session, for the lookups of an import into
   // the database at path: the rounds of a follow keep one object and read the ranges
   // once. A table read from another database, or whose read failed, is read again at

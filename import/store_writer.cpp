@@ -425,15 +425,16 @@ struct SessionWriter::Impl {
 
   void WriteHeldAddresses() {
     char buffer[16];
-    for (const HeldAddress& held : heldAddresses) AddAddressRow(list.AddressText(held.address, buffer), held.robotFlag);
+    for (const HeldAddress& held : heldAddresses)
+      AddAddressRow(held.address, list.AddressText(held.address, buffer), held.robotFlag);
     heldAddresses = {};
   }
 
-  void AddAddressRow(std::string_view address, std::optional<int32_t> robotFlag) {
+  void AddAddressRow(AddressKey key, std::string_view address, std::optional<int32_t> robotFlag) {
     std::vector<SqlValue>& row = addressRows->Add();
     row[0].SetText(address);
     row[1].SetText(UnresolvedReverseName(address));
-    row[2].SetText(CountryOf(address));
+    row[2].SetText(CountryOf(key, address));
     row[3].SetNumber(robotFlag ? std::optional<int64_t>(*robotFlag) : std::nullopt);
   }
 
@@ -718,7 +719,7 @@ struct SessionWriter::Impl {
         heldAddresses.push_back({session.address, robotFlag});
         if (!session.address.IsIpv4()) nonIpv4Seen->store(true, std::memory_order_relaxed);
       } else {
-        AddAddressRow(address, robotFlag);
+        AddAddressRow(session.address, address, robotFlag);
       }
     }
 
@@ -875,8 +876,11 @@ struct SessionWriter::Impl {
   }
 
   // A new address gets its country at once, from the ranges read into memory when
-  // the first address of their family needs them.
-  std::string CountryOf(std::string_view address) { return countries->Lookup(address); }
+  // the first address of their family needs them; an IPv4 one by its number, not read
+  // back from its text.
+  std::string CountryOf(AddressKey key, std::string_view address) {
+    return key.IsIpv4() ? countries->LookupIpv4(key.Bits()) : countries->Lookup(address);
+  }
 
   // A list still being built has no "-" filled in yet for sessions without referrer.
   std::string_view ReferrerText(const SessionRecord& session) const {
