@@ -140,6 +140,31 @@ TEST_F(StoreTest, ASecondSessionOfTheSameStartAndAddressIsNotWrittenTwice) {
   for (int i : twins) EXPECT_EQ(Rows(db, "SELECT count(*) FROM [Session] WHERE UserIP='" + ip(i) + "'").at(0), "1");
 }
 
+// The pairs this import stored are kept in runs of a few thousand, searched newest
+// first: an older run whose starts reach further than a newer run's still holds its
+// twins. Here a run of starts 0 to 8191 s, then one of starts going back to 0 (the log
+// put together from two), then the twin of a session of the first run.
+TEST_F(StoreTest, ATwinIsFoundInARunOlderThanOneEndingBeforeItsStart) {
+  constexpr int kEach = 8192;
+  auto ip = [](char group, int i) {
+    return std::string(group == 'a' ? "10." : "11.") + std::to_string(i / 250) + "." + std::to_string(i % 250) + ".1";
+  };
+  std::string log;
+  for (int i = 0; i < kEach; ++i) log += Combined(ip('a', i), i, "/a.html");
+  for (int i = 0; i < kEach; ++i) log += Combined(ip('b', i), i / 4, "/a.html");
+  log += Combined(ip('a', 6000), 6000, "/b.html", 200, "1", "-", "Other/2.0");
+  SessionList list{kDefaultExtensions, /*agentChaining=*/false};
+  ParserState state("");
+  test::ParseInto(list, state, log);
+  ASSERT_EQ(list.Count(), static_cast<size_t>(2 * kEach + 1));
+  DbSession db;
+  ASSERT_TRUE(Succeeded(db.OpenFile(NewDatabase())));
+  StoreResult result = StoreSessionList(list, db, nullptr);
+  EXPECT_EQ(result.stored, 2 * kEach);
+  EXPECT_EQ(result.alreadyStored, 1);
+  EXPECT_EQ(Rows(db, "SELECT count(*) FROM [Session] WHERE UserIP='" + ip('a', 6000) + "'").at(0), "1");
+}
+
 // Every address of an import gets one row, whatever its form and however often its
 // visitor comes back: many plain IPv4 addresses (held as their bits), the two at the
 // ends of their range, and texts in other forms.
