@@ -1,6 +1,7 @@
 #include "import/index_rebuild.h"
 
 #include <algorithm>
+#include <cctype>
 #include <cstdlib>
 #include <iterator>
 #include <string_view>
@@ -47,6 +48,14 @@ std::vector<HeldIndex> IndexesOf(DbSession& db, const char* table) {
     if (list.GetText(1, index.name) && list.GetText(2, index.sql)) found.push_back(index);
   }
   return found;
+}
+
+// Whether a file's index statement makes a unique index.
+bool IsUniqueIndex(const std::string& sql) {
+  constexpr std::string_view kUnique = "CREATE UNIQUE";
+  return sql.size() >= kUnique.size() &&
+         std::equal(kUnique.begin(), kUnique.end(), sql.begin(),
+                    [](char a, char b) { return a == std::toupper(static_cast<unsigned char>(b)); });
 }
 
 // On a server: the primary key of a table that no foreign key refers to and that the
@@ -100,7 +109,7 @@ std::vector<HeldIndex> DropIndexesForImport(DbSession& db, int64_t expectedBytes
     const std::string stored = db.StoredTable(name);
     const int64_t rows = name == "Session" ? sessionRows : RowsUpTo(db, stored, untilEmpty ? 1 : table.expected);
     if (rows < 0 || (untilEmpty ? rows != 0 : rows >= table.expected)) continue;
-    for (const HeldIndex& index : IndexesOf(db, stored.c_str())) {
+    for (HeldIndex& index : IndexesOf(db, stored.c_str())) {
       // A file keeps the requests' index on their visit: an import gives its visits
       // identifiers that rise in the order it stores them, and stores a visit's requests
       // together, so each row goes to the index's newest page. Kept, it costs a 1M-line
@@ -108,6 +117,15 @@ std::vector<HeldIndex> DropIndexesForImport(DbSession& db, int64_t expectedBytes
       if (!db.IsServer() && std::find(std::begin(kRequestVisitIndexes), std::end(kRequestVisitIndexes), index.name) !=
                                 std::end(kRequestVisitIndexes))
         continue;
+      // A file's unique index leaves its table only while the table is empty: the rows an
+      // import adds are then distinct by its own count (an address is copied once per
+      // import), while a stored row is left out by the index. Should a repeat come all
+      // the same, the later rows go before the index is made again.
+      if (!db.IsServer() && IsUniqueIndex(index.sql)) {
+        if (RowsUpTo(db, stored, 1) != 0) continue;
+        if (name == "DNSLookUp")
+          index.before = "DELETE FROM DNSLookUp WHERE rowid NOT IN (SELECT min(rowid) FROM DNSLookUp GROUP BY UserIP);";
+      }
       Statement drop;
       if (Succeeded(drop.Execute(db, "DROP INDEX \"" + index.name + "\";"))) dropped.push_back(index);
     }

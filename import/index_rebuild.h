@@ -14,8 +14,9 @@ namespace weavil {
 class DbSession;
 
 // An index (or on a server a primary key) dropped for the import, with the statement
-// that creates it again and, for a key, the one that dropped it; before: what must run
-// first (only the address key has it: it removes the addresses copied twice).
+// that creates it again and, for a key, the one that dropped it; before: what runs first
+// when the index cannot be made (only the address key has it: it removes the addresses
+// copied twice).
 struct HeldIndex {
   std::string name, sql, drop, before;
 };

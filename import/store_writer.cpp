@@ -307,10 +307,11 @@ struct SessionWriter::Impl {
       shared->UseSession(&db, db.FilePath());
       countries = shared;
     }
-    // Copied without a look for a stored one, the new addresses can wait for the end of
-    // the import: the ranges their countries come from are read meanwhile, by a
-    // connection of their own, instead of holding up the rows of this one.
-    holdAddresses = uncheckedAddresses;
+    // Copied without a look for a stored one, a server's new addresses can wait for the
+    // end of the import: the ranges their countries come from are read meanwhile, by a
+    // connection of their own, instead of holding up the rows of this one. (A file,
+    // written through a rollback journal then, has no second reader.)
+    holdAddresses = uncheckedAddresses && db.IsServer();
     // The IPv6 ranges only when an address other than IPv4 came while the IPv4 ones
     // were read: a log without one spares the server that read, and else the first
     // IPv6 lookup makes it.

@@ -91,9 +91,9 @@ class SessionWriter {
  public:
   // heldTrace: failed statements are collected there instead of written to the trace.
   // countries: address ranges kept across imports (CountryRanges::UseSession), used
-  // instead of a set of the writer's own. uncheckedAddresses: on a server, the address
-  // table was empty and its key is held back (HoldsAddressKey): each new address is
-  // copied without the look for a stored one.
+  // instead of a set of the writer's own. uncheckedAddresses: the address table was
+  // empty and its key is held back (HoldsAddressKey): each new address is copied
+  // without the look for a stored one (on a server, at the end of the import).
   SessionWriter(DbSession& db, const SessionList& list, SessionClassifier& classifier,
                 std::vector<std::string>* heldTrace = nullptr, CountryRanges* countries = nullptr,
                 bool uncheckedAddresses = false);

@@ -364,8 +364,12 @@ bool AddMissing(sqlite3* db, std::string& error) {
   }
   std::vector<SchemaObject> objects;
   if (!TemplateObjects(db, objects, error)) return false;
+  // An address table made with its address as primary key keeps it, without a second
+  // unique index beside it.
+  const int64_t addressKeyed =
+      Number(db, "SELECT count(*) FROM main.sqlite_master WHERE type = 'index' AND name = 'sqlite_autoindex_DNSLookUp_1'");
   for (const SchemaObject& object : objects) {
-    bool skipped = false;
+    bool skipped = object.type == "index" && object.name == "DNSLookUpUserIP" && addressKeyed > 0;
     for (std::string_view kept : keptAsText) skipped = skipped || OfLayoutByNumber(object, kept);
     if (skipped) continue;
     if (!Run(db, object.sql, error)) return false;

@@ -860,12 +860,14 @@ TEST_F(StoreTest, IndexesAreDroppedForTablesTheImportOutgrows) {
   EXPECT_EQ(tables(dropped).count("SessionBytesSessionNum"), 1u);
   EXPECT_EQ(tables(dropped).count("SessionRefererSessionNum"), 1u);
   EXPECT_EQ(tables(dropped).count("ResourceSessionNum"), 0u);
+  EXPECT_EQ(tables(dropped).count("DNSLookUpUserIP"), 1u);  // the address key, while no address is stored
   db.Abort();
 
   Statement insert;
   ASSERT_TRUE(Succeeded(insert.Execute(db, "INSERT INTO [Session] (SessionId, TimeEnter, UserIP) VALUES ('a', "
                                            "'2024-01-01 00:00:00', '10.0.0.1');")));
   ASSERT_TRUE(Succeeded(insert.Execute(db, "INSERT INTO SessionReferer (SessionId, RefererId) VALUES ('a', 1);")));
+  ASSERT_TRUE(Succeeded(insert.Execute(db, "INSERT INTO DNSLookUp (UserIP) VALUES ('10.0.0.1');")));
   insert.Close();
   // One referrer link stored: an import expecting one session keeps its table's index,
   // one expecting two outgrows it.
@@ -875,10 +877,32 @@ TEST_F(StoreTest, IndexesAreDroppedForTablesTheImportOutgrows) {
     EXPECT_EQ(names.count("SessionRefererSessionNum"), expected > 1 ? 1u : 0u) << expected;
     EXPECT_EQ(names.count("SessionSessionId"), 0u);
     EXPECT_EQ(names.count("SessionBytesSessionNum"), 0u);
+    EXPECT_EQ(names.count("DNSLookUpUserIP"), 0u);  // it leaves a stored address out
     db.Abort();
   }
   EXPECT_EQ(Rows(db, "SELECT count(*) FROM sqlite_master WHERE name='SessionRefererSessionNum'"),
             std::vector<std::string>{"1"});
+}
+
+// The address key built again at the end of an import that dropped it keeps one row of
+// an address that came twice all the same, the first.
+TEST_F(StoreTest, TheAddressKeyMadeAgainKeepsTheFirstRowOfARepeatedAddress) {
+  DbSession db;
+  ASSERT_TRUE(Succeeded(db.OpenFile(NewDatabase())));
+  ASSERT_TRUE(Succeeded(db.StartTransaction()));
+  std::vector<HeldIndex> dropped = DropIndexesForImport(db, 4000000);
+  Statement insert;
+  ASSERT_TRUE(Succeeded(insert.Execute(db, "INSERT INTO DNSLookUp (UserIP, rURL) VALUES ('10.0.0.1', 'first'), "
+                                           "('10.0.0.2', 'other'), ('10.0.0.1', 'second');")));
+  insert.Close();
+  RecreateIndexes(db, dropped);
+  EXPECT_FALSE(db.FirstHardError().Failed());
+  ASSERT_TRUE(Succeeded(db.Commit()));
+  EXPECT_EQ(Rows(db, "SELECT UserIP||'|'||rURL FROM DNSLookUp ORDER BY rowid"),
+            (std::vector<std::string>{"10.0.0.1|first", "10.0.0.2|other"}));
+  EXPECT_EQ(Rows(db, "SELECT count(*) FROM sqlite_master WHERE name='DNSLookUpUserIP'"), std::vector<std::string>{"1"});
+  Statement again;
+  EXPECT_TRUE(Failed(again.Execute(db, "INSERT INTO DNSLookUp (UserIP) VALUES ('10.0.0.2');")));
 }
 
 }  // namespace

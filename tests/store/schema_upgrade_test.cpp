@@ -61,6 +61,9 @@ TEST_F(SchemaUpgradeTest, FirstTemplateGainsTheMissingTablesWithTheirRowsOnce) {
   EXPECT_EQ(Number(path, "SELECT count(*) FROM IPRanges6"), ranges);
   // It has none of the indexes the template retired, the old template's own among them.
   EXPECT_EQ(RetiredIndexes(path), "");
+  // Its addresses keep their primary key, without the template's unique index beside it.
+  EXPECT_EQ(Number(path, "SELECT count(*) FROM sqlite_master WHERE name = 'sqlite_autoindex_DNSLookUp_1'"), 1);
+  EXPECT_EQ(Number(path, "SELECT count(*) FROM sqlite_master WHERE name = 'DNSLookUpUserIP'"), 0);
   EXPECT_EQ(Number(path, "SELECT count(*) FROM Session WHERE SessionId = 's1'"), 1);
   // The rows of the tables it had stay as they were (no second copy of IPv4 ranges).
   EXPECT_EQ(Number(path, "SELECT count(*) FROM IPRanges"), 0);
