@@ -380,10 +380,14 @@ std::string CountryRanges::Lookup(std::string_view address) {
 }
 
 std::string CountryRanges::LookupIpv4(uint32_t address) {
+  ReadIpv4Ranges();
+  return Find(v4_, address);
+}
+
+void CountryRanges::ReadIpv4Ranges() {
   AwaitAhead();
   if (!read4_ && session_) ReadTable4(*session_);
   read4_ = true;
-  return Find(v4_, address);
 }
 
 }  // namespace weavil

@@ -56,6 +56,9 @@ class CountryRanges {
   std::string Lookup(std::string_view address);
   // The same for an IPv4 address given as its number (AddressNumber's).
   std::string LookupIpv4(uint32_t address);
+  // Reads IPRanges through the session of UseSession now, as the first IPv4 lookup
+  // would (nothing when it is read already).
+  void ReadIpv4Ranges();
   // From now on the tables are read through session, for the lookups of an import into
   // the database at path: the rounds of a follow keep one object and read the ranges
   // once. A table read from another database, or whose read failed, is read again at

@@ -102,7 +102,7 @@ struct SessionStoreThread::Impl {
         // Another writer kept the lock longer than the busy time, or the file is read-only.
         Drain(StoreFailureText(db, db.LastError()));
       } else {
-        Store(db);
+        Store(db, bulk);
       }
       if (bulk) db.EndBulkWrite();
     }
@@ -110,13 +110,18 @@ struct SessionStoreThread::Impl {
     End();
   }
 
-  void Store(DbSession& db) {
+  // bulk: a large import into a file that held no session (written through a rollback
+  // journal).
+  void Store(DbSession& db, bool bulk) {
     if (db.IsServer() && IsLargeFirstImport(db, expectedBytes)) db.CopyFrozenInto(RenewEmptyImportTables(db));
     std::vector<HeldIndex> indexes = DropIndexesForImport(db, expectedBytes);
     std::vector<EndedDeferred> ended;
     {
       std::unique_ptr<SessionClassifier> classifier = MakeStoreClassifier(db, modernRules);
       SessionWriter writer(db, list, *classifier, &held, countries.get(), HoldsAddressKey(indexes));
+      // Every address of such an import is new: the ranges their countries come from are
+      // read while the first sessions are still being built.
+      if (bulk) writer.ReadAddressRanges();
       WriteAll(db, writer);
       ended = writer.TakeEndedDeferred();
     }

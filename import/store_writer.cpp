@@ -962,6 +962,7 @@ void SessionWriter::StoreResources(const SessionRecord& session, std::string_vie
 }
 
 void SessionWriter::Flush() { impl_->Flush(); }
+void SessionWriter::ReadAddressRanges() { impl_->countries->ReadIpv4Ranges(); }
 
 void SessionWriter::StartDeferred(size_t index, const SessionRecord& part, StoreResult& result) {
   impl_->StartDeferred(index, part, result);

@@ -122,6 +122,9 @@ class SessionWriter {
   // Session, SessionBytes and Resource rows are written in batches; this writes what
   // is held back (the destructor does too).
   void Flush();
+  // Reads the IPv4 address ranges now, unless they are read already: the first new
+  // address would.
+  void ReadAddressRanges();
   // The session's referrer, "-" while none came from outside.
   std::string_view ReferrerText(const SessionRecord& session) const;
 
