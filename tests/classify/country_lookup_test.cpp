@@ -107,10 +107,14 @@ TEST(Ipv6AddressTest, FormsAreReadAndWrittenCanonically) {
 
 TEST_F(LookupCountryTest, RangesInMemoryAnswerAsTheQueryDoes) {
   InsertIpv6Ranges();
+  // A range without rank inside the wide one, and one whose bounds are the wrong way round.
+  Execute("Insert Into IPRanges (StartIP, EndIP, Code, ValueBits) Values (170000000, 170000100, 'FR', Null), "
+          "(170000200, 170000150, 'IT', 30);");
   CountryRanges ranges;
   ASSERT_TRUE(ranges.Load(session_));
   for (std::string_view address :
-       {"10.0.0.1", "10.0.1.7", "10.0.2.0", "192.168.1.20", "11.0.0.1", "255.255.255.255", "bogus", "::ffff:10.0.1.1",
+       {"10.0.0.1", "10.0.1.7", "10.0.2.0", "10.33.254.178", "10.33.255.47", "192.168.1.20", "11.0.0.1",
+        "255.255.255.255", "bogus", "::ffff:10.0.1.1",
         "2001:db8::ffff", "2001:db8:0:1::", "2001:db8:0:2::9", "2001:db8:0:3::", "2001:db8:ffff::", "2001:db9::",
         "2001:db7:ffff:ffff:ffff:ffff:ffff:ffff", "ffff:ffff:ffff:ffff:ffff:ffff:ffff:ffff", "fe80::1%lo"})
     EXPECT_EQ(ranges.Lookup(address), Lookup(address)) << address;
