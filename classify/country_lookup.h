@@ -95,8 +95,8 @@ class CountryRanges {
   // Takes what ReadAhead read, then the session and path UseSession gave meanwhile.
   void AwaitAhead();
 
-  // The first IPv6 addresses of a file are looked up by a query each: reading IPRanges6
-  // costs about as much as ten of them (0.11 s), and many logs hold only a handful.
+  // The first IPv6 addresses of a file are looked up by a query each (10 ms): reading
+  // IPRanges6 costs about as much as seven of them, and many logs hold only a handful.
   static constexpr int kIpv6QueriesBeforeRead = 4;
 
   DbSession* session_;
