@@ -65,13 +65,26 @@ std::string CountryQuery(std::string_view address) {
          " order by ValueBits DESC;";
 }
 
-int32_t LookupCountry(std::string_view address, std::string& country, DbSession& session) {
+namespace {
+
+// The code CountryQuery's statement gives for the address, cut to two characters; none
+// when no range holds it or its range has none. False when the statement failed.
+bool QueryCountry(DbSession& session, std::string_view address, std::optional<std::string>& code) {
+  code.reset();
   Statement statement;
-  if (Failed(statement.Execute(session, CountryQuery(address)))) return 0;
-  if (statement.MoveNext() != kResultOk) return 0;
-  std::string code;
-  if (!statement.GetText(1, code)) return 0;
-  country = code.substr(0, 2);
+  if (Failed(statement.Execute(session, CountryQuery(address)))) return false;
+  const int32_t step = statement.MoveNext();
+  if (step != kResultOk) return step == kResultFalse;
+  std::string text;
+  if (statement.GetText(1, text)) code = text.substr(0, 2);
+  return true;
+}
+
+}  // namespace
+
+int32_t LookupCountry(std::string_view address, std::string& country, DbSession& session) {
+  std::optional<std::string> code;
+  if (QueryCountry(session, address, code) && code) country = std::move(*code);
   return 0;
 }
 
@@ -297,18 +310,6 @@ bool ReadIpv6(DbSession& session, std::vector<RangeRow<Ipv6Number>>& rows, const
   return ReadRangesInQuery(session, "IPRanges6", take, stopped);
 }
 
-// An address's code as LookupCountry's query gives it; none when the query failed.
-std::optional<std::string> QueryCountry(DbSession& session, std::string_view address) {
-  Statement statement;
-  if (Failed(statement.Execute(session, CountryQuery(address)))) return std::nullopt;
-  const int32_t step = statement.MoveNext();
-  if (step == kResultFalse) return std::string();
-  std::string code;
-  if (step != kResultOk) return std::nullopt;
-  if (statement.GetText(1, code)) code.resize(std::min<size_t>(code.size(), 2));
-  return code;
-}
-
 template <typename N>
 std::string Find(const CountryRanges::Table<N>& table, N value) {
   auto after = std::upper_bound(table.starts.begin(), table.starts.end(), value);
@@ -419,7 +420,8 @@ std::string CountryRanges::Lookup(std::string_view address) {
   if (std::optional<Ipv6Number> v6 = Ipv6ForLookup(address, mapped, isMapped)) {
     if (!read6_ && session_ && ipv6Queried_ < kIpv6QueriesBeforeRead && !session_->IsServer()) {
       ++ipv6Queried_;
-      if (std::optional<std::string> code = QueryCountry(*session_, address)) return *code;
+      std::optional<std::string> code;
+      if (QueryCountry(*session_, address, code)) return code.value_or(std::string());
     }
     if (!read6_ && session_) ReadTable6(*session_);
     read6_ = true;
