@@ -204,24 +204,25 @@ bool Stopped(const std::atomic<bool>* stop, size_t rows) {
 // inside its own loop: each value a step hands out costs a lock of the connection, which
 // took 38 of the 62 ms a read of IPRanges' 334,000 rows did. The function stays the
 // connection's from its first read on; it gives its rows to the read running on its
-// thread, and fails the query outside one. The taker answers false to stop the read.
-using RangeTaker = std::function<bool(sqlite3_value** values)>;
-thread_local const RangeTaker* tRangeTaker = nullptr;
+// thread, and fails the query outside one, or once the read is stopped.
+using RowTaker = std::function<bool(sqlite3_value** values)>;  // false: the read stops
+thread_local const RowTaker* tRowTaker = nullptr;
 constexpr const char* kTakeRange = "weavil_take_range";
 
 void TakeRange(sqlite3_context* context, int, sqlite3_value** values) {
-  if (!tRangeTaker || !(*tRangeTaker)(values)) {
+  if (!tRowTaker || !(*tRowTaker)(values)) {
     sqlite3_result_error(context, "no read of address ranges takes the row", -1);
     return;
   }
   sqlite3_result_int(context, 1);
 }
 
-// Reads the table's StartIP, EndIP, Code and ValueBits by the function; false when the
-// query failed (noted on the session, as a statement's failure is) or stopped is set
-// (the taker stopped it). A failure after some rows keeps their ranges, as a read
-// stepping through them would.
-bool ReadRangesInQuery(DbSession& session, const std::string& table, const RangeTaker& taker, const bool& stopped) {
+// Reads the table's StartIP, EndIP, Code and ValueBits by the function, each row into
+// take; false when the query failed (noted on the session, as a statement's failure is)
+// or stop was set. A failure after some rows keeps them, as a read stepping through the
+// rows would.
+bool ReadRangesInQuery(DbSession& session, const std::string& table, const std::atomic<bool>* stop,
+                       const std::function<void(sqlite3_value** values)>& take) {
   sqlite3* db = session.Handle();
   if (!db) return false;
   // Added again, it replaces itself; while a statement of the connection runs that
@@ -236,9 +237,16 @@ bool ReadRangesInQuery(DbSession& session, const std::string& table, const Range
     sqlite3_finalize(statement);
     return false;
   }
-  const RangeTaker* outer = std::exchange(tRangeTaker, &taker);
+  size_t read = 0;
+  bool stopped = false;
+  const RowTaker taker = [&](sqlite3_value** values) {
+    if ((stopped = Stopped(stop, ++read))) return false;
+    take(values);
+    return true;
+  };
+  const RowTaker* outer = std::exchange(tRowTaker, &taker);
   const int step = sqlite3_step(statement);
-  tRangeTaker = outer;
+  tRowTaker = outer;
   if (step != SQLITE_ROW && !stopped) session.NoteFailure(step);
   sqlite3_finalize(statement);
   return !stopped;
@@ -267,16 +275,11 @@ bool ReadIpv4(DbSession& session, std::vector<RangeRow<uint32_t>>& rows, const s
                })) &&
            !Stopped(stop, 0);
   }
-  size_t read = 0;
-  bool stopped = false;
-  const RangeTaker take = [&](sqlite3_value** values) {
-    if ((stopped = Stopped(stop, ++read))) return false;
+  return ReadRangesInQuery(session, "IPRanges", stop, [&](sqlite3_value** values) {
     const bool bounded = sqlite3_value_type(values[0]) != SQLITE_NULL && sqlite3_value_type(values[1]) != SQLITE_NULL;
     AddIpv4Range(rows, bounded, sqlite3_value_int64(values[0]), sqlite3_value_int64(values[1]),
                  sqlite3_value_int64(values[3]), CodeOf(values[2]));
-    return true;
-  };
-  return ReadRangesInQuery(session, "IPRanges", take, stopped);
+  });
 }
 
 bool ReadIpv6(DbSession& session, std::vector<RangeRow<Ipv6Number>>& rows, const std::atomic<bool>* stop) {
@@ -296,18 +299,13 @@ bool ReadIpv6(DbSession& session, std::vector<RangeRow<Ipv6Number>>& rows, const
                })) &&
            !Stopped(stop, 0);
   }
-  size_t read = 0;
-  bool stopped = false;
-  const RangeTaker take = [&](sqlite3_value** values) {
-    if ((stopped = Stopped(stop, ++read))) return false;
+  return ReadRangesInQuery(session, "IPRanges6", stop, [&](sqlite3_value** values) {
     Ipv6Number start = 0, end = 0;
     const bool bounded =
         Ipv6Of(sqlite3_value_blob(values[0]), static_cast<size_t>(sqlite3_value_bytes(values[0])), start) &&
         Ipv6Of(sqlite3_value_blob(values[1]), static_cast<size_t>(sqlite3_value_bytes(values[1])), end);
     AddIpv6Range(rows, bounded, start, end, sqlite3_value_int64(values[3]), CodeOf(values[2]));
-    return true;
-  };
-  return ReadRangesInQuery(session, "IPRanges6", take, stopped);
+  });
 }
 
 template <typename N>
