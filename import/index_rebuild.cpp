@@ -122,7 +122,7 @@ std::vector<HeldIndex> DropIndexesForImport(DbSession& db, int64_t expectedBytes
       // import), while a stored row is left out by the index. Should a repeat come all
       // the same, the later rows go before the index is made again.
       if (!db.IsServer() && IsUniqueIndex(index.sql)) {
-        if (RowsUpTo(db, stored, 1) != 0) continue;
+        if (rows != 0) continue;
         if (name == "DNSLookUp")
           index.before = "DELETE FROM DNSLookUp WHERE rowid NOT IN (SELECT min(rowid) FROM DNSLookUp GROUP BY UserIP);";
       }
