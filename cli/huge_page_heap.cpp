@@ -42,12 +42,11 @@ std::string ThpMode() {
   return std::string(std::istreambuf_iterator<char>(in), std::istreambuf_iterator<char>());
 }
 
-bool MarkHeap() {
+bool MarkHeap(HugePageArenas arenas) {
   if (kOwnAllocator || std::getenv("WEAVIL_SMALL_PAGES") || !HugePagesOnRequest(ThpMode())) return false;
-  // One arena for every thread, so the reads on the second connection's thread take
-  // the marked heap too; blocks below the threshold from the heap.
-  if (!::mallopt(M_ARENA_MAX, 1) || !::mallopt(M_MMAP_THRESHOLD, kMapThreshold) || !::mallopt(M_TOP_PAD, kHeapStep))
-    return false;
+  // Blocks below the threshold from the heap.
+  if (arenas == HugePageArenas::kOne && !::mallopt(M_ARENA_MAX, 1)) return false;
+  if (!::mallopt(M_MMAP_THRESHOLD, kMapThreshold) || !::mallopt(M_TOP_PAD, kHeapStep)) return false;
   // A block larger than what is left at the heap's top grows it by the step; the
   // whole huge pages from there to the new top are marked. Growth beyond that step
   // (a heap of more than half a gigabyte) keeps ordinary pages.
@@ -65,8 +64,8 @@ bool MarkHeap() {
 
 bool HugePagesOnRequest(std::string_view thpMode) { return thpMode.find("[madvise]") != std::string_view::npos; }
 
-bool UseHugePageHeap() {
-  static const bool marked = MarkHeap();
+bool UseHugePageHeap(HugePageArenas arenas) {
+  static const bool marked = MarkHeap(arenas);
   return marked;
 }
 

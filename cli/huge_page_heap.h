@@ -14,12 +14,23 @@ namespace weavil {
 // pages only where they are asked for.
 bool HugePagesOnRequest(std::string_view thpMode);
 
-// Call before work that builds large report trees (the report, export and chart
-// commands, the window): the import keeps the ordinary pages, as they let it give back
-// the memory of stored sessions page by page. Once per process; nothing under a
-// sanitizer's allocator, with WEAVIL_SMALL_PAGES set, or where the kernel does not give
-// huge pages on request. True when the heap is marked.
-bool UseHugePageHeap();
+// How the threads of a process share the marked heap.
+enum class HugePageArenas {
+  // Every thread allocates from the one marked heap: the report trees a second
+  // connection's thread reads land in huge pages too.
+  kOne,
+  // Other threads keep arenas of their own (ordinary pages): two threads that both
+  // allocate all the time (an import's parsing and its store) do not wait on one lock.
+  kPerThread,
+};
+
+// Call before work that touches a lot of fresh memory: the report, export and chart
+// commands and the window (kOne), the import command (kPerThread). Memory a stored
+// session frees goes back to the heap and is taken again by the sessions after it, so
+// the import's peak stays bounded as in ordinary pages. Once per process: the first
+// call decides. Nothing under a sanitizer's allocator, with WEAVIL_SMALL_PAGES set, or
+// where the kernel does not give huge pages on request. True when the heap is marked.
+bool UseHugePageHeap(HugePageArenas arenas = HugePageArenas::kOne);
 
 // Gives the free pages of the marked heap back to the system (the heap keeps what it
 // freed otherwise, up to its step): for the window, after its views are refreshed.

@@ -10,6 +10,7 @@
 #include <fstream>
 #include <sstream>
 #include <string>
+#include <thread>
 
 namespace weavil {
 namespace {
@@ -46,6 +47,35 @@ TEST(HugePageHeapTest, LargeBlocksComeFromTheMarkedHeap) {
   std::string mapping = MappingOf(static_cast<char*>(block) + (size_t{8} << 20) - 1);
   std::free(block);
   EXPECT_NE(mapping.find(" hg"), std::string::npos) << mapping;  // VmFlags: hg, huge pages asked for
+}
+
+// Marked for an import, the heap is the first thread's alone: a block another thread
+// takes comes from an arena of its own, not from the marked heap. Run in a process of
+// its own, since the first call decides for the process.
+TEST(HugePageHeapTest, AnImportsThreadsKeepArenasOfTheirOwn) {
+  std::ifstream mode("/sys/kernel/mm/transparent_hugepage/enabled");
+  std::string text((std::istreambuf_iterator<char>(mode)), std::istreambuf_iterator<char>());
+  if (!HugePagesOnRequest(text)) GTEST_SKIP() << "the kernel does not give huge pages on request";
+  GTEST_FLAG_SET(death_test_style, "threadsafe");
+  EXPECT_EXIT(
+      {
+        if (!UseHugePageHeap(HugePageArenas::kPerThread)) std::_Exit(3);
+        constexpr size_t kSize = size_t{8} << 20;
+        char* own = static_cast<char*>(std::malloc(kSize));
+        std::memset(own, 1, kSize);
+        const bool ownMarked = MappingOf(own + kSize - 1).find(" hg") != std::string::npos;
+        std::string other;
+        std::thread([&other] {
+          void* block = std::malloc(size_t{1} << 20);
+          std::memset(block, 1, size_t{1} << 20);
+          other = MappingOf(block);
+          std::free(block);
+        }).join();
+        std::free(own);
+        const bool otherInHeap = other.find("[heap]") != std::string::npos;
+        std::_Exit(!ownMarked ? 1 : otherInHeap ? 2 : 0);
+      },
+      ::testing::ExitedWithCode(0), "");
 }
 
 // The process's resident memory in bytes.
