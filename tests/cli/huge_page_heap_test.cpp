@@ -56,6 +56,10 @@ TEST(HugePageHeapTest, AnImportsThreadsKeepArenasOfTheirOwn) {
   std::ifstream mode("/sys/kernel/mm/transparent_hugepage/enabled");
   std::string text((std::istreambuf_iterator<char>(mode)), std::istreambuf_iterator<char>());
   if (!HugePagesOnRequest(text)) GTEST_SKIP() << "the kernel does not give huge pages on request";
+#if defined(__SANITIZE_ADDRESS__) || defined(__SANITIZE_THREAD__)
+  GTEST_SKIP() << "a sanitizer's allocator is not marked";
+#endif
+  if (std::getenv("WEAVIL_SMALL_PAGES")) GTEST_SKIP() << "WEAVIL_SMALL_PAGES is set";
   GTEST_FLAG_SET(death_test_style, "threadsafe");
   EXPECT_EXIT(
       {
