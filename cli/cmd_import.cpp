@@ -16,6 +16,7 @@
 #include "import/import_driver.h"
 #include "import/log_file_reader.h"
 #include "import/log_parser.h"
+#include "import/session_store_thread.h"
 #include "store/database.h"
 
 namespace weavil {
@@ -195,7 +196,8 @@ int RunImportCommand(CliContext& context, const CliArgs& args) {
   const std::vector<std::string>& paths = parsed.paths;
   // A large log's sessions and the store's page cache are a hundred megabytes of fresh
   // memory, a page fault per 4 KB otherwise.
-  UseHugePageHeap(HugePageArenas::kPerThread);
+  if (UseHugePageHeap(HugePageArenas::kPerThread))
+    SessionStoreThread::SetThreadStart([] { MarkThreadHeap(); });
 
   ImportCopies copies = CopyImportCopies();
   if (parsed.haveFormat) copies.logFormat = parsed.format;

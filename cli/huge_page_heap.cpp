@@ -9,6 +9,7 @@
 #include <cstdlib>
 #include <fstream>
 #include <iterator>
+#include <sstream>
 #include <string>
 
 namespace weavil {
@@ -67,6 +68,30 @@ bool HugePagesOnRequest(std::string_view thpMode) { return thpMode.find("[madvis
 bool UseHugePageHeap(HugePageArenas arenas) {
   static const bool marked = MarkHeap(arenas);
   return marked;
+}
+
+bool MarkThreadHeap() {
+  if (!heapMarked) return false;
+  // The mapping that holds a block just taken on this thread: an anonymous one of its
+  // own (the first heap of its arena), not the process's heap.
+  void* probe = std::malloc(1024);
+  if (!probe) return false;
+  const auto at = reinterpret_cast<uintptr_t>(probe);
+  std::free(probe);
+  std::ifstream maps("/proc/self/maps");
+  std::string line;
+  while (std::getline(maps, line)) {
+    std::istringstream fields(line);
+    uintptr_t from = 0, to = 0;
+    char dash = 0;
+    std::string permissions, offset, device, inode, path;
+    if (!(fields >> std::hex >> from >> dash >> to) || dash != '-' || at < from || at >= to) continue;
+    fields >> permissions >> offset >> device >> inode >> path;
+    if (permissions.rfind("rw", 0) != 0 || inode != "0" || !path.empty()) return false;
+    const uintptr_t start = (from + kHugePage - 1) & ~(kHugePage - 1);
+    return to > start && ::madvise(reinterpret_cast<void*>(start), to - start, MADV_HUGEPAGE) == 0;
+  }
+  return false;
 }
 
 void ReturnFreeHeap() {

@@ -32,6 +32,13 @@ enum class HugePageArenas {
 // where the kernel does not give huge pages on request. True when the heap is marked.
 bool UseHugePageHeap(HugePageArenas arenas = HugePageArenas::kOne);
 
+// Marks the heap the calling thread takes its memory from for huge pages: under
+// kPerThread, the arena of its own it was given at its first allocation (a
+// megabyte-sized region, as the marked heap's step sizes it). For a thread that touches
+// much fresh memory (an import's store), called first thing on it. Nothing when the heap
+// was not marked or the thread takes the marked heap itself. True when marked.
+bool MarkThreadHeap();
+
 // Gives the free pages of the marked heap back to the system (the heap keeps what it
 // freed otherwise, up to its step): for the window, after its views are refreshed.
 // Nothing when the heap was not marked.

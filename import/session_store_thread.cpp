@@ -13,10 +13,21 @@
 
 namespace weavil {
 
+namespace {
+
+std::atomic<void (*)()> threadStart{nullptr};
+
+}  // namespace
+
+void SessionStoreThread::SetThreadStart(void (*start)()) { threadStart = start; }
+
 struct SessionStoreThread::Impl {
   Impl(const SessionList& sessions, int64_t bytes, bool modern, std::shared_ptr<CountryRanges> ranges)
       : list(sessions), expectedBytes(bytes), modernRules(modern), countries(std::move(ranges)) {
-    thread = std::thread([this] { Run(); });
+    thread = std::thread([this] {
+      if (auto start = threadStart.load()) start();
+      Run();
+    });
   }
 
   // Waits for sessions or parts to store; false when there is nothing more to come.

@@ -29,6 +29,10 @@ struct DeferredPart {
 // parsing and storing had run one after the other.
 class SessionStoreThread {
  public:
+  // Run first thing on every store thread, before it allocates (the import command
+  // marks the thread's heap for huge pages with it). Set before an import starts.
+  static void SetThreadStart(void (*start)());
+
   // expectedBytes: the log bytes to parse, a hint for how much will be written;
   // modernRules: classify with the rules for today's agents too ("IsModernRules").
   // countries: address ranges kept across imports (ImportOptions::countries), or null.

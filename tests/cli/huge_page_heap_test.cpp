@@ -50,8 +50,9 @@ TEST(HugePageHeapTest, LargeBlocksComeFromTheMarkedHeap) {
 }
 
 // Marked for an import, the heap is the first thread's alone: a block another thread
-// takes comes from an arena of its own, not from the marked heap. Run in a process of
-// its own, since the first call decides for the process.
+// takes comes from an arena of its own, not from the marked heap, and that arena is
+// marked once the thread asks. Run in a process of its own, since the first call
+// decides for the process.
 TEST(HugePageHeapTest, AnImportsThreadsKeepArenasOfTheirOwn) {
   std::ifstream mode("/sys/kernel/mm/transparent_hugepage/enabled");
   std::string text((std::istreambuf_iterator<char>(mode)), std::istreambuf_iterator<char>());
@@ -69,7 +70,9 @@ TEST(HugePageHeapTest, AnImportsThreadsKeepArenasOfTheirOwn) {
         std::memset(own, 1, kSize);
         const bool ownMarked = MappingOf(own + kSize - 1).find(" hg") != std::string::npos;
         std::string other;
-        std::thread([&other] {
+        bool otherMarked = false;
+        std::thread([&other, &otherMarked] {
+          otherMarked = MarkThreadHeap();
           void* block = std::malloc(size_t{1} << 20);
           std::memset(block, 1, size_t{1} << 20);
           other = MappingOf(block);
@@ -77,7 +80,8 @@ TEST(HugePageHeapTest, AnImportsThreadsKeepArenasOfTheirOwn) {
         }).join();
         std::free(own);
         const bool otherInHeap = other.find("[heap]") != std::string::npos;
-        std::_Exit(!ownMarked ? 1 : otherInHeap ? 2 : 0);
+        const bool otherHuge = other.find(" hg") != std::string::npos;
+        std::_Exit(!ownMarked ? 1 : otherInHeap ? 2 : !otherMarked || !otherHuge ? 4 : 0);
       },
       ::testing::ExitedWithCode(0), "");
 }
