@@ -136,6 +136,9 @@ struct SessionStoreThread::Impl {
       WriteAll(db, writer);
       ended = writer.TakeEndedDeferred();
     }
+    // The rows' pages are on their way to disk while the indexes are built, the
+    // indexes' while the statistics are taken.
+    db.StartWriteback();
     if (!db.FirstHardError().Failed()) RecreateIndexes(db, indexes);
     // The deferred sessions' final values go by their identifiers, through the indexes.
     if (!cancelled && !db.FirstHardError().Failed()) WriteDeferredEnds(db, list, ended);
@@ -150,8 +153,10 @@ struct SessionStoreThread::Impl {
     }
     result.cancelled = cancelled;
     // Statistics only when the tables changed: a second import of the same log stays cheap.
-    if (!result.cancelled && !db.FirstHardError().Failed() && (result.stored > 0 || result.completed > 0))
+    if (!result.cancelled && !db.FirstHardError().Failed() && (result.stored > 0 || result.completed > 0)) {
+      db.StartWriteback();
       RefreshPlannerStatistics(db);
+    }
     EndStoreTransaction(db, true, result);
   }
 

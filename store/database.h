@@ -141,6 +141,11 @@ class DbSession {
   // to the WAL after the transaction.
   bool StartBulkWrite();
   void EndBulkWrite();
+  // Within a bulk write: the system starts writing the pages written to the file so
+  // far to disk and returns at once, so the sync at the commit finds less left to write
+  // while the transaction's last work (index builds, statistics) goes on. Nothing
+  // outside a bulk write or on a server.
+  void StartWriteback();
 
   // On a server: rows for table's columns in COPY's text form (a row a line, fields
   // separated by tabs, \N for null, backslash escapes), written with one COPY. Fails on

@@ -1,10 +1,14 @@
 // The database client: statements, rows, nulls, transactions, the remembered open
 // result of the data source, and quoting of pasted values.
 #include <gtest/gtest.h>
+#include <sys/stat.h>
+#include <unistd.h>
 
 #include <algorithm>
 #include <filesystem>
 #include <fstream>
+#include <sstream>
+#include <string>
 
 #include "store/batch_inserter.h"
 #include "store/database.h"
@@ -192,6 +196,26 @@ TEST_F(DatabaseTest, AStatementAfterTheTransactionWasLostDoesNotRun) {
 
 // A bulk write goes through a rollback journal only while no other connection has the
 // file open, rolls back as any transaction does, and leaves the file in WAL mode.
+// The POSIX locks this process holds on a file, as /proc/locks lists them.
+size_t LocksHeldOn(const std::string& path) {
+  struct stat file {};
+  if (::stat(path.c_str(), &file) != 0) return 0;
+  std::ifstream list("/proc/locks");
+  std::string line;
+  size_t held = 0;
+  const std::string pid = std::to_string(::getpid());
+  const std::string inode = ":" + std::to_string(file.st_ino);
+  while (std::getline(list, line)) {
+    std::istringstream fields(line);
+    std::string number, kind, mode, access, owner, where;
+    if (!(fields >> number >> kind >> mode >> access >> owner >> where)) continue;
+    if (kind == "POSIX" && owner == pid && where.size() > inode.size() &&
+        where.compare(where.size() - inode.size(), inode.size(), inode) == 0)
+      ++held;
+  }
+  return held;
+}
+
 TEST_F(DatabaseTest, BulkWritesUseARollbackJournalOnlyWhenAlone) {
   auto mode = [&](DbSession& session) {
     Statement pragma;
@@ -215,6 +239,12 @@ TEST_F(DatabaseTest, BulkWritesUseARollbackJournalOnlyWhenAlone) {
   ASSERT_GE(session_.Abort(), 0);
   ASSERT_GE(session_.StartTransaction(), 0);
   Exec("INSERT INTO Resource (SessionId) VALUES ('y')");
+  // Starting the pages' way to disk leaves the transaction's locks on the file held
+  // (closing any descriptor of the file would drop them, for other processes).
+  const size_t locks = LocksHeldOn(path_);
+  EXPECT_GT(locks, 0u);
+  session_.StartWriteback();
+  EXPECT_EQ(LocksHeldOn(path_), locks);
   ASSERT_GE(session_.Commit(), 0);
   session_.EndBulkWrite();
   EXPECT_EQ(mode(session_), "wal");
