@@ -564,11 +564,14 @@ bool ReadAndStore(const ImportFiles& files, const ImportOptions& options, Progre
     store.Wait(-1);
     return true;
   }
+  // The last sessions go to the store first: it writes them while the mark's hash reads
+  // the file again.
+  store.FinishBeforeMark(list.Count());
   std::optional<ImportMark> mark;
   if (files.markable && readers.size() == 1 && !stats.sources.empty())
     mark = EndMark(paths[0], *readers[0], files.offset, files.resumed, files.hashed, files.copies, stats.sources.back(),
                    stats.fieldsDirective);
-  store.Finish(list.Count(), std::move(mark));
+  store.HandMark(std::move(mark));
   AwaitStore(store, throttle, bytesTotal, stats.linesRead);
   FinishSessionList(list);
   const StoreResult& stored = store.Result();

@@ -145,11 +145,14 @@ struct SessionStoreThread::Impl {
     // Where this import ended, in the same transaction as its rows.
     if (!cancelled && !db.FirstHardError().Failed()) {
       std::optional<ImportMark> ended;
+      bool known = false;
       {
-        std::lock_guard<std::mutex> lock(mutex);
+        std::unique_lock<std::mutex> lock(mutex);
+        wake.wait(lock, [&] { return markKnown || cancelled; });
+        known = markKnown;
         ended = mark;
       }
-      WriteImportMark(db, ended ? &*ended : nullptr);
+      if (known) WriteImportMark(db, ended ? &*ended : nullptr);
     }
     result.cancelled = cancelled;
     // Statistics only when the tables changed: a second import of the same log stays cheap.
@@ -178,6 +181,7 @@ struct SessionStoreThread::Impl {
   size_t partsAdded = 0, partsPublished = 0;
   bool finished = false, ended = false;
   std::optional<ImportMark> mark;
+  bool markKnown = true;  // false from FinishBeforeMark until HandMark
   std::atomic<bool> cancelled{false};
   std::atomic<int64_t> handled{0}, partsHandled{0};
   // Written by the thread, read after it ended.
@@ -220,6 +224,22 @@ void SessionStoreThread::Finish(size_t sessionCount, std::optional<ImportMark> m
   impl_->published = std::max(impl_->published, sessionCount);
   impl_->partsPublished = impl_->partsAdded;
   impl_->finished = true;
+  impl_->wake.notify_all();
+}
+
+void SessionStoreThread::FinishBeforeMark(size_t sessionCount) {
+  std::lock_guard<std::mutex> lock(impl_->mutex);
+  impl_->markKnown = false;
+  impl_->published = std::max(impl_->published, sessionCount);
+  impl_->partsPublished = impl_->partsAdded;
+  impl_->finished = true;
+  impl_->wake.notify_all();
+}
+
+void SessionStoreThread::HandMark(std::optional<ImportMark> mark) {
+  std::lock_guard<std::mutex> lock(impl_->mutex);
+  impl_->mark = std::move(mark);
+  impl_->markKnown = true;
   impl_->wake.notify_all();
 }
 
