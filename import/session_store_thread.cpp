@@ -219,12 +219,8 @@ void SessionStoreThread::Hand(const DeferredPart& part) {
 }
 
 void SessionStoreThread::Finish(size_t sessionCount, std::optional<ImportMark> mark) {
-  std::lock_guard<std::mutex> lock(impl_->mutex);
-  impl_->mark = std::move(mark);
-  impl_->published = std::max(impl_->published, sessionCount);
-  impl_->partsPublished = impl_->partsAdded;
-  impl_->finished = true;
-  impl_->wake.notify_all();
+  FinishBeforeMark(sessionCount);
+  HandMark(std::move(mark));
 }
 
 void SessionStoreThread::FinishBeforeMark(size_t sessionCount) {
