@@ -4,6 +4,7 @@
 #include <unistd.h>
 
 #include <algorithm>
+#include <chrono>
 #include <filesystem>
 #include <cstdlib>
 #include <iterator>
@@ -15,6 +16,7 @@
 
 #include "import/import_driver.h"
 #include "import/log_file_reader.h"
+#include "import/session_store_thread.h"
 #include "import/store_writer.h"
 #include "store/database.h"
 #include "store/result.h"
@@ -531,6 +533,33 @@ TEST_F(DriverTest, AnImportThatWaitsForItsStoreStoresTheWholeList) {
   EXPECT_EQ(StoreSessionList(list, db, nullptr).stored, visitors);
   db.Close();
   EXPECT_EQ(StoredContent(dir_.File("log.db")), StoredContent(whole));
+}
+
+// The store writes the last sessions while the building thread still works out the
+// import's mark, and commits only once it has the mark; a cancel meanwhile releases
+// that wait and stores nothing.
+TEST_F(DriverTest, TheStoreCommitsOnceTheMarkComesAndACancelReleasesItsWait) {
+  std::string text;
+  for (int i = 0; i < 30; ++i) text += Combined("7.7.7." + std::to_string(i), i * 10, "/p.html");
+  for (const bool cancel : {true, false}) {
+    SCOPED_TRACE(cancel ? "cancelled" : "mark handed");
+    SessionList list;
+    ParserState state(copies_.defaultHost);
+    test::ParseInto(list, state, text);
+    SessionStoreThread store(list, 0);
+    store.FinishBeforeMark(list.Count());
+    for (int i = 0; i < 2000 && store.Handled() < static_cast<int64_t>(list.Count()); ++i)
+      std::this_thread::sleep_for(std::chrono::milliseconds(5));
+    ASSERT_EQ(store.Handled(), static_cast<int64_t>(list.Count()));
+    // Every session is written, and none committed before the mark.
+    EXPECT_FALSE(store.Wait(100));
+    EXPECT_EQ(Count("Session"), 0);
+    if (cancel) store.Cancel();
+    else store.HandMark(std::nullopt);
+    ASSERT_TRUE(store.Wait(20000));
+    EXPECT_EQ(store.Result().cancelled, cancel);
+    EXPECT_EQ(Count("Session"), cancel ? 0 : 30);
+  }
 }
 
 // Every row of the query's first column, one per line.
