@@ -9,6 +9,7 @@
 #include "store/jet_date.h"
 #include "store/result.h"
 #include "store/sql_text.h"
+#include "store/write_tally.h"
 
 namespace weavil {
 
@@ -28,7 +29,29 @@ BatchInserter::BatchInserter(DbSession& db, std::string_view table, std::string_
       trace_(trace),
       rows_(db.IsServer() ? 1 : kRowsPerStatement, std::vector<SqlValue>(quoted_.size())),
       copy_(db.IsServer()),
-      skipDuplicates_(skipDuplicates) {}
+      skipDuplicates_(skipDuplicates) {
+  TableTally* tally = copy_ || !db.Tallies() ? nullptr : db.Tallies()->Find(table);
+  if (!tally) return;
+  // The counted columns' places among those written; a column left out, or rows that
+  // may be left out unseen (OR IGNORE), leave the table's counts incomplete.
+  std::vector<std::string_view> written;
+  for (std::string_view rest = columns; !rest.empty();) {
+    const size_t comma = rest.find(',');
+    written.push_back(TrimView(rest.substr(0, comma)));
+    rest = comma == std::string_view::npos ? std::string_view() : rest.substr(comma + 1);
+  }
+  for (const std::string& column : tally->columns) {
+    const auto at = std::find_if(written.begin(), written.end(),
+                                 [&](std::string_view name) { return EqualsNoCase(name, column); });
+    if (at == written.end() || skipDuplicates) {
+      tally->incomplete = true;
+      return;
+    }
+    tallyPlaces_.push_back(static_cast<size_t>(at - written.begin()));
+  }
+  tallies_ = db.Tallies();
+  tally_ = tally;
+}
 
 BatchInserter::~BatchInserter() = default;
 
@@ -61,10 +84,29 @@ void BatchInserter::Flush() {
     // The statement's own count, not what triggers it fired wrote, and only if it ran.
     const int64_t stored =
         db_.TotalChanges() != before ? std::clamp<int64_t>(db_.Changes(), 0, static_cast<int64_t>(count_)) : 0;
-    for (size_t r = static_cast<size_t>(stored); r < count_; ++r)
-      if (Failed(Run(1, r)) && trace_) (*trace_)(TraceText(rows_[r]));
+    Tally(0, static_cast<size_t>(stored));
+    for (size_t r = static_cast<size_t>(stored); r < count_; ++r) {
+      if (Succeeded(Run(1, r))) Tally(r, 1);
+      else if (trace_) (*trace_)(TraceText(rows_[r]));
+    }
+  } else {
+    Tally(0, count_);
   }
   count_ = 0;
+}
+
+void BatchInserter::Tally(size_t first, size_t rows) {
+  if (!tally_) return;
+  tally_->rows += static_cast<int64_t>(rows);
+  for (size_t c = 0; c < tallyPlaces_.size(); ++c) {
+    DistinctValues& values = tally_->values[c];
+    for (size_t r = first; r < first + rows; ++r) {
+      const SqlValue& value = rows_[r][tallyPlaces_[c]];
+      if (value.kind == SqlValue::Kind::kNumber) values.Add(value.number);
+      else if (value.kind == SqlValue::Kind::kNull) values.AddNull();
+      else tally_->incomplete = true;
+    }
+  }
 }
 
 // Writes rows [first, first + rows) with the statement for that many rows, prepared on

@@ -17,6 +17,8 @@ namespace weavil {
 
 class DbSession;
 class Statement;
+struct TableTally;
+class WriteTallies;
 
 using TraceSink = std::function<void(const std::string&)>;
 
@@ -96,6 +98,7 @@ class BatchInserter {
   void AppendCopyRow(const std::vector<SqlValue>& row);
   int32_t Run(size_t rows, size_t first);
   std::string TraceText(const std::vector<SqlValue>& row) const;
+  void Tally(size_t first, size_t rows);
 
   DbSession& db_;
   std::string table_, columns_;
@@ -112,6 +115,9 @@ class BatchInserter {
   size_t count_ = 0;  // rows held back; on a server, those in copyText_
   bool held_ = false;  // on a server: the one row is filled, not yet in copyText_
   std::unique_ptr<Statement> statements_[kRowsPerStatement + 1];
+  std::shared_ptr<WriteTallies> tallies_;  // the session's, while the table is counted
+  TableTally* tally_ = nullptr;            // the table's count in them
+  std::vector<size_t> tallyPlaces_;  // per counted column, its place in a row
 };
 
 }  // namespace weavil

@@ -24,6 +24,7 @@
 #include "store/result.h"
 #include "store/schema_upgrade.h"
 #include "store/trace.h"
+#include "store/write_tally.h"
 
 namespace weavil {
 namespace {
@@ -226,7 +227,8 @@ DbSession::DbSession(DbSession&& other) noexcept
       inTransaction_(std::exchange(other.inTransaction_, false)),
       bulkWrite_(std::exchange(other.bulkWrite_, false)),
       errors_(std::move(other.errors_)),
-      frozenTables_(std::move(other.frozenTables_)) {}
+      frozenTables_(std::move(other.frozenTables_)),
+      tallies_(std::move(other.tallies_)) {}
 
 DbSession& DbSession::operator=(DbSession&& other) noexcept {
   if (this != &other) {
@@ -237,6 +239,7 @@ DbSession& DbSession::operator=(DbSession&& other) noexcept {
     bulkWrite_ = std::exchange(other.bulkWrite_, false);
     errors_ = std::move(other.errors_);
     frozenTables_ = std::move(other.frozenTables_);
+    tallies_ = std::move(other.tallies_);
   }
   return *this;
 }
@@ -300,7 +303,14 @@ void DbSession::NoteFailure(int code) {
   errors_->Note(error);
 }
 
+void DbSession::StartTallies() {
+  if (db_) tallies_ = std::make_shared<WriteTallies>();
+}
+
+void DbSession::EndTallies() { tallies_.reset(); }
+
 void DbSession::Close() {
+  tallies_.reset();
   if (pg_) {
     if (inTransaction_) Abort();
     pg_.reset();

@@ -27,6 +27,7 @@ namespace pg {
 class Connection;
 }
 struct PgQuery;
+class WriteTallies;
 
 // What SQLite said about a failed open, statement or transaction step.
 struct DbError {
@@ -200,6 +201,13 @@ class DbSession {
   // The SQLite connection; null on a server.
   sqlite3* Handle() const { return db_; }
 
+  // Counts of what this session's batches write (WriteTallies), from StartTallies until
+  // EndTallies or Close; null otherwise and on a server. A batch made meanwhile keeps
+  // them while it lives.
+  const std::shared_ptr<WriteTallies>& Tallies() const { return tallies_; }
+  void StartTallies();
+  void EndTallies();
+
   // Failures of this session's opens, statements and transaction steps: the latest,
   // and the first that was not a duplicate insert since the open or ClearErrors.
   DbError LastError() const;
@@ -222,6 +230,7 @@ class DbSession {
   bool bulkWrite_ = false;
   std::shared_ptr<ErrorLog> errors_;
   std::vector<std::string> frozenTables_;  // CopyFrozenInto's, as the server names them
+  std::shared_ptr<WriteTallies> tallies_;
 };
 
 class Statement {

@@ -14,6 +14,7 @@
 #include "store/database.h"
 #include "store/result.h"
 #include "store/sql_text.h"
+#include "store/write_tally.h"
 #include "tests/store/template_db_test.h"
 #include "tests/support/test_support.h"
 
@@ -163,6 +164,69 @@ TEST_F(DatabaseTest, ABatchKeepsEveryRowButTheOneThatFails) {
     if (i != 5) expected.push_back("u2-" + std::to_string(i) + "-0");
   EXPECT_EQ(urls, expected);
   EXPECT_EQ(Count("Keyword"), static_cast<int64_t>(expected.size()));
+}
+
+// What a session's batches count of a watched table: the rows they stored (not those
+// that failed) and the distinct values of its indexed column (NULL as one, large and
+// negative values too), which give the statistics ANALYZE writes. A batch that leaves
+// the column out, or may leave rows out unseen, makes the counts incomplete.
+TEST_F(DatabaseTest, TalliesCountTheStoredRowsAndDistinctValuesAsAnalyzeDoes) {
+  auto analyzed = [&](const std::string& index) {
+    Statement stat;
+    std::string text;
+    EXPECT_GE(stat.Execute(session_, "SELECT stat FROM sqlite_stat1 WHERE idx = '" + index + "'"), 0);
+    if (stat.MoveNext() == kResultOk) stat.GetText(1, text);
+    return text;
+  };
+  Exec("CREATE TABLE Tallied (k INTEGER, v TEXT UNIQUE)");
+  Exec("CREATE INDEX TalliedK ON Tallied (k)");
+  Exec("INSERT INTO Tallied (k, v) VALUES (0, 'taken')");
+  session_.StartTallies();
+  session_.Tallies()->Watch("Tallied", {"k"});
+  ASSERT_GE(session_.StartTransaction(), 0);
+  {
+    BatchInserter rows(session_, "Tallied", "v, k", {true, false}, nullptr);
+    for (int i = 0; i < 400; ++i) {
+      std::vector<SqlValue>& row = rows.Add();
+      row[0].SetText(i % 97 == 5 ? "taken" : "v" + std::to_string(i));
+      if (i % 50 == 7) row[1] = SqlValue{};
+      else if (i % 61 == 3) row[1].SetNumber((int64_t{1} << 40) + i % 2);
+      else if (i % 71 == 1) row[1].SetNumber(-i % 3);
+      else row[1].SetNumber(i % 37 + (i % 97 == 5 ? 1000 : 0));
+    }
+  }
+  ASSERT_GE(session_.Commit(), 0);
+  const TableTally* tally = session_.Tallies()->Find("TALLIED");
+  ASSERT_NE(tally, nullptr);
+  EXPECT_FALSE(tally->incomplete);
+  EXPECT_EQ(tally->rows, Count("Tallied") - 1);
+  EXPECT_EQ(tally->values[0].Count(), test::QueryNumber(session_, "SELECT count(DISTINCT k) + 1 FROM Tallied WHERE "
+                                                                  "v <> 'taken'"));
+  // The statistics of the whole table, the row stored before among them.
+  Exec("ANALYZE Tallied");
+  EXPECT_EQ(SingleColumnIndexStat(Count("Tallied"), test::QueryNumber(session_, "SELECT count(DISTINCT k) + 1 FROM "
+                                                                                "Tallied")),
+            analyzed("TalliedK"));
+  // Rows per value rounded up, and kept at one under 1.1, as ANALYZE rounds them.
+  const std::vector<std::pair<int, int>> shapes = {{11, 10}, {12, 10}, {21, 10}, {30, 10}, {7, 1}};
+  for (const auto& [rows, distinct] : shapes) {
+    Exec("DELETE FROM Tallied");
+    for (int i = 0; i < rows; ++i)
+      Exec("INSERT INTO Tallied (k, v) VALUES (" + std::to_string(i % distinct) + ", 'r" + std::to_string(i) + "')");
+    Exec("ANALYZE Tallied");
+    EXPECT_EQ(SingleColumnIndexStat(rows, distinct), analyzed("TalliedK")) << rows << " rows, " << distinct;
+  }
+
+  for (const bool leftOut : {true, false}) {
+    session_.StartTallies();
+    session_.Tallies()->Watch("Tallied", {"k"});
+    BatchInserter other(session_, "Tallied", leftOut ? "v" : "k, v",
+                        leftOut ? std::vector<bool>{true} : std::vector<bool>{false, true}, nullptr,
+                        /*skipDuplicates=*/!leftOut);
+    EXPECT_TRUE(session_.Tallies()->Find("Tallied")->incomplete) << (leftOut ? "column left out" : "OR IGNORE");
+  }
+  session_.EndTallies();
+  EXPECT_EQ(session_.Tallies(), nullptr);
 }
 
 // A disk that fills in a transaction: SQLite ends the transaction itself. Later
