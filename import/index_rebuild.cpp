@@ -6,8 +6,10 @@
 #include <iterator>
 #include <string_view>
 
+#include "base/text.h"
 #include "store/database.h"
 #include "store/result.h"
+#include "store/write_tally.h"
 
 namespace weavil {
 namespace {
@@ -253,6 +255,109 @@ bool StatisticsStillHold(DbSession& db, const std::string& table) {
   return counted > 0 && 10 * std::abs(rows - counted) <= counted;
 }
 
+// An index of a file's table: its columns in order (empty for an expression), whether
+// it is unique or partial.
+struct FileIndex {
+  std::string name;
+  std::vector<std::string> columns;
+  bool unique = false, partial = false;
+};
+
+std::vector<FileIndex> FileIndexesOf(DbSession& db, const std::string& table) {
+  std::vector<FileIndex> found;
+  Statement list;
+  if (Failed(list.Query(db, "SELECT name, \"unique\", partial FROM pragma_index_list(?);", table))) return found;
+  while (list.MoveNext() == kResultOk) {
+    FileIndex index;
+    int64_t unique = 0, partial = 0;
+    if (list.GetText(1, index.name) && list.GetInt64(2, unique) && list.GetInt64(3, partial)) {
+      index.unique = unique != 0;
+      index.partial = partial != 0;
+      found.push_back(index);
+    }
+  }
+  list.Close();
+  for (FileIndex& index : found) {
+    Statement columns;
+    if (Failed(columns.Query(db, "SELECT ifnull(name, '') FROM pragma_index_info(?) ORDER BY seqno;", index.name)))
+      continue;
+    for (std::string column; columns.MoveNext() == kResultOk;)
+      if (columns.GetText(1, column)) index.columns.push_back(column);
+  }
+  return found;
+}
+
+// Whether the file's table stands behind one of the tables an import writes.
+bool IsImportTable(DbSession& db, const std::string& table) {
+  for (const char* name : kImportTables)
+    if (EqualsNoCase(db.StoredTable(name), table)) return true;
+  return false;
+}
+
+// Whether the column of the file's table may hold no NULL.
+bool IsNotNull(DbSession& db, const std::string& table, const std::string& column) {
+  Statement ask;
+  int64_t notNull = 0;
+  return Succeeded(ask.Query(db, "SELECT \"notnull\" FROM pragma_table_info(?) WHERE name = ? COLLATE NOCASE;", table,
+                             column)) &&
+         ask.MoveNext() == kResultOk && ask.GetInt64(1, notNull) && notNull != 0;
+}
+
+// The statistics of a table the session's tallies counted, in sqlite_stat1 as
+// ANALYZE writes them: the indexes the counts tell from them, the others by ANALYZE
+// one by one. False when the counts do not tell the table (no tallies kept, a batch
+// left a counted column out, rows written another way, a partial or expression
+// index): ANALYZE counts it whole then.
+bool WriteCountedStatistics(DbSession& db, const std::string& table) {
+  const std::shared_ptr<WriteTallies>& tallies = db.Tallies();
+  if (!tallies) return false;
+  // Without a tally (a table with no index to count values for) only its unique
+  // indexes are told, by the rows alone.
+  const TableTally* tally = tallies->Find(table);
+  if (tally && tally->incomplete) return false;
+  Statement ask;
+  int64_t rows = -1, known = 0;
+  if (Failed(ask.Execute(db, "SELECT count(*) FROM sqlite_master WHERE name='sqlite_stat1';")) ||
+      ask.MoveNext() != kResultOk || !ask.GetInt64(1, known) || known != 1)
+    return false;
+  ask.Close();
+  if (Failed(ask.Execute(db, "SELECT count(*) FROM \"" + table + "\";")) || ask.MoveNext() != kResultOk ||
+      !ask.GetInt64(1, rows) || (tally && rows != tally->rows))
+    return false;
+  ask.Close();
+  std::vector<std::pair<std::string, std::string>> counted;  // index, statistics
+  std::vector<std::string> alone;
+  const std::vector<FileIndex> indexes = FileIndexesOf(db, table);
+  if (indexes.empty()) return false;
+  for (const FileIndex& index : indexes) {
+    if (index.partial || std::find(index.columns.begin(), index.columns.end(), "") != index.columns.end())
+      return false;
+    if (index.columns.size() != 1) {
+      alone.push_back(index.name);
+      continue;
+    }
+    const std::string& column = index.columns[0];
+    const DistinctValues* values = nullptr;
+    for (size_t c = 0; tally && c < tally->columns.size() && !values; ++c)
+      if (EqualsNoCase(tally->columns[c], column)) values = &tally->values[c];
+    if (index.unique && IsNotNull(db, table, column))
+      counted.emplace_back(index.name, SingleColumnIndexStat(rows, rows));
+    else if (values)
+      counted.emplace_back(index.name, SingleColumnIndexStat(rows, values->Count()));
+    else
+      alone.push_back(index.name);
+  }
+  Statement write;
+  if (Failed(write.Query(db, "DELETE FROM sqlite_stat1 WHERE tbl = ?;", table))) return false;
+  // An empty table has no statistics, as ANALYZE leaves it.
+  for (const auto& [index, stat] : counted)
+    if (rows > 0 && Failed(write.Query(db, "INSERT INTO sqlite_stat1 (tbl, idx, stat) VALUES (?, ?, ?);", table,
+                                       index, stat)))
+      return false;
+  for (const std::string& index : alone) write.Execute(db, "ANALYZE \"" + index + "\";");
+  return true;
+}
+
 }  // namespace
 
 std::vector<std::string> RenewEmptyImportTables(DbSession& db) {
@@ -298,18 +403,45 @@ std::vector<std::string> RenewEmptyImportTables(DbSession& db) {
   return empty;
 }
 
+void WatchEmptyImportTables(DbSession& db) {
+  const std::shared_ptr<WriteTallies>& tallies = db.Tallies();
+  if (!tallies || db.IsServer()) return;
+  for (const char* table : kImportTables) {
+    const std::string stored = db.StoredTable(table);
+    if (RowsUpTo(db, stored, 1) != 0) continue;
+    std::vector<std::string> columns;
+    for (const FileIndex& index : FileIndexesOf(db, stored))
+      if (!index.unique && !index.partial && index.columns.size() == 1 && !index.columns[0].empty())
+        columns.push_back(index.columns[0]);
+    if (!columns.empty()) tallies->Watch(stored, columns);
+  }
+}
+
 void RefreshPlannerStatistics(DbSession& db) {
   Statement analyze;
   if (!db.IsServer()) {
     // Once the reference tables have their statistics only the tables an import writes
     // are counted again (the 550,000 address ranges took a quarter of the time).
-    if (!ReferenceTablesAnalysed(db)) {
+    const bool analysed = ReferenceTablesAnalysed(db);
+    if (!analysed && !db.Tallies()) {
       analyze.Execute(db, "ANALYZE;");
       return;
     }
+    if (!analysed) {
+      // Every other table first: that makes the statistics' table where there is none.
+      std::vector<std::string> others;
+      Statement list;
+      if (Succeeded(list.Execute(db, "SELECT name FROM sqlite_master WHERE type='table' AND name NOT LIKE "
+                                     "'sqlite_%';")))
+        for (std::string name; list.MoveNext() == kResultOk;)
+          if (list.GetText(1, name) && !IsImportTable(db, name)) others.push_back(name);
+      list.Close();
+      for (const std::string& table : others) analyze.Execute(db, "ANALYZE \"" + table + "\";");
+    }
     for (const char* table : kImportTables) {
       const std::string stored = db.StoredTable(table);
-      if (!StatisticsStillHold(db, stored)) analyze.Execute(db, "ANALYZE " + stored + ";");
+      if (analysed && StatisticsStillHold(db, stored)) continue;
+      if (!WriteCountedStatistics(db, stored)) analyze.Execute(db, "ANALYZE " + stored + ";");
     }
     return;
   }

@@ -40,10 +40,18 @@ void RecreateIndexes(DbSession& db, const std::vector<HeldIndex>& indexes);
 // is no failure of the import. Call it inside the import's transaction, before its first
 // row.
 std::vector<std::string> RenewEmptyImportTables(DbSession& db);
+// Before a large first import (DbSession::StartTallies): has the session's batches count
+// the rows of each table the import writes that is empty now, and the distinct values
+// of the column of each of its single-column indexes. Call it before the indexes are
+// dropped.
+void WatchEmptyImportTables(DbSession& db);
 // Counts the rows behind every index again for the query planner (SQLite's ANALYZE, in
 // the import's transaction), so the report queries are planned on the data's real shape:
 // without it a join starts from the wrong table (Keywords, a filtered Referrers and
-// Statistics run several times slower on a large log).
+// Statistics run several times slower on a large log). A table the session's tallies
+// counted whole gets the statistics ANALYZE would write from the counts (a unique index
+// of a column that is never NULL has one row per value); what they do not tell is
+// counted by ANALYZE, index by index.
 void RefreshPlannerStatistics(DbSession& db);
 
 }  // namespace weavil

@@ -125,6 +125,12 @@ struct SessionStoreThread::Impl {
   // journal).
   void Store(DbSession& db, bool bulk) {
     if (db.IsServer() && IsLargeFirstImport(db, expectedBytes)) db.CopyFrozenInto(RenewEmptyImportTables(db));
+    // The tables a large first import fills from empty get their statistics from what
+    // it counted as it wrote them.
+    if (bulk) {
+      db.StartTallies();
+      WatchEmptyImportTables(db);
+    }
     std::vector<HeldIndex> indexes = DropIndexesForImport(db, expectedBytes);
     std::vector<EndedDeferred> ended;
     {
@@ -160,6 +166,7 @@ struct SessionStoreThread::Impl {
       db.StartWriteback();
       RefreshPlannerStatistics(db);
     }
+    db.EndTallies();
     EndStoreTransaction(db, true, result);
   }
 

@@ -466,6 +466,12 @@ TEST_F(DriverTest, LogImportedInPartsStoresWhatOneWholeImportStores) {
   }
 }
 
+// Every row of the query's first column, one per line (below).
+std::string QueryLines(const std::string& database, const char* sql);
+// The planner's statistics of a file, one index to a line.
+constexpr const char* kStatistics =
+    "SELECT tbl || '|' || ifnull(idx, '') || '|' || stat FROM sqlite_stat1 ORDER BY tbl, idx";
+
 // A large first import is written through a rollback journal when it has the file to
 // itself and through the WAL when another connection has it open: both store the same
 // rows, leave the file in WAL mode without a journal, and a second import stores nothing.
@@ -474,7 +480,9 @@ TEST_F(DriverTest, ALargeFirstImportStoresTheSameWithEitherJournal) {
   for (int i = 0; text.size() < (3u << 19); ++i)
     text += Combined("10." + std::to_string(i % 7) + "." + std::to_string(i / 1500) + "." + std::to_string(i % 200),
                      i / 3, "/section" + std::to_string(i % 31) + "/page" + std::to_string(i % 97) + ".html", 200,
-                     std::to_string(i % 5000), i % 11 ? "-" : "http://search.test/find?q=long+words",
+                     std::to_string(i % 5000),
+                     i % 11 ? (i % 4 ? "-" : "http://site" + std::to_string(i % 9) + ".test/")
+                            : "http://search.test/find?q=long+words",
                      "Mozilla/5.0 (Agent " + std::to_string(i % 13) + ")");
   const std::string log = dir_.File("large.log");
   test::WriteFile(log, text);
@@ -495,9 +503,16 @@ TEST_F(DriverTest, ALargeFirstImportStoresTheSameWithEitherJournal) {
     EXPECT_FALSE(std::filesystem::exists(db + "-journal"));
     EXPECT_EQ(test::QueryNumber(db, "SELECT count(*) FROM pragma_journal_mode WHERE journal_mode='wal'"), 1);
     EXPECT_EQ(Import(log).sessionsStored, 0);
-    return StoredContent(db);
+    return StoredContent(db) + QueryLines(db, kStatistics);
   };
-  EXPECT_EQ(importInto("alone.db", false), importInto("shared.db", true));
+  // Alone, the import counts its tables' statistics as it writes them; beside another
+  // connection, ANALYZE counts them afterwards. Both are what ANALYZE finds in the file.
+  const std::string alone = importInto("alone.db", false);
+  EXPECT_EQ(alone, importInto("shared.db", true));
+  const std::string analysed = dir_.File("analysed.db");
+  EXPECT_EQ(QueryLines(dir_.File("alone.db"), ("VACUUM INTO '" + analysed + "'").c_str()), "");
+  EXPECT_EQ(QueryLines(analysed, "DELETE FROM sqlite_stat1; ANALYZE;"), "");
+  EXPECT_EQ(StoredContent(analysed) + QueryLines(analysed, kStatistics), alone);
 }
 
 // A log of more sessions than the store may fall behind by: parsing waits for the store
