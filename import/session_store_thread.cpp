@@ -188,7 +188,7 @@ struct SessionStoreThread::Impl {
   size_t partsAdded = 0, partsPublished = 0;
   bool finished = false, ended = false;
   std::optional<ImportMark> mark;
-  bool markKnown = true;  // false from FinishBeforeMark until HandMark
+  bool markKnown = false;  // HandMark came
   std::atomic<bool> cancelled{false};
   std::atomic<int64_t> handled{0}, partsHandled{0};
   // Written by the thread, read after it ended.
@@ -204,7 +204,7 @@ SessionStoreThread::SessionStoreThread(const SessionList& list, int64_t expected
 
 SessionStoreThread::~SessionStoreThread() {
   if (impl_->thread.joinable()) {
-    // Left without Finish (an exception on the way): nothing half done is committed.
+    // Left without HandMark (an exception on the way): nothing half done is committed.
     if (!Wait(0)) Cancel();
     impl_->thread.join();
   }
@@ -225,14 +225,8 @@ void SessionStoreThread::Hand(const DeferredPart& part) {
   ++impl_->partsAdded;
 }
 
-void SessionStoreThread::Finish(size_t sessionCount, std::optional<ImportMark> mark) {
-  FinishBeforeMark(sessionCount);
-  HandMark(std::move(mark));
-}
-
 void SessionStoreThread::FinishBeforeMark(size_t sessionCount) {
   std::lock_guard<std::mutex> lock(impl_->mutex);
-  impl_->markKnown = false;
   impl_->published = std::max(impl_->published, sessionCount);
   impl_->partsPublished = impl_->partsAdded;
   impl_->finished = true;

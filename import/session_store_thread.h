@@ -44,16 +44,15 @@ class SessionStoreThread {
 
   void Publish(size_t finalSessions);
   // Adds a deferred session's part (positions never decrease), published with the
-  // next Publish or Finish. Call it on the building thread.
+  // next Publish or FinishBeforeMark. Call it on the building thread.
   void Hand(const DeferredPart& part);
-  // Every session is final now (parsing ended). mark: where this import of a plain log
-  // ended, written with the sessions; without one the database's mark is removed.
-  void Finish(size_t sessionCount, std::optional<ImportMark> mark = std::nullopt);
-  // The same with the mark still to come (HandMark): the last sessions are written
-  // while the building thread works the mark out (the hash of the whole file read).
+  // Every session is final now (parsing ended), with the mark still to come (HandMark):
+  // the last sessions are written while the building thread works the mark out (the
+  // hash of the whole file read).
   void FinishBeforeMark(size_t sessionCount);
-  // The mark after FinishBeforeMark; the store waits for it before it writes the mark
-  // (or for Cancel).
+  // Where this import of a plain log ended, written with the sessions (without one the
+  // database's mark is removed); the store waits for it before it writes the mark, or
+  // for Cancel.
   void HandMark(std::optional<ImportMark> mark);
   // Stops and rolls back: nothing is stored.
   void Cancel();
