@@ -222,14 +222,20 @@ constexpr const char* kImportTables[] = {"Session",   "Resource", "SessionBytes"
                                          "Keyphrase", "Keyword",  "Browser",        "OS",               "SessionReferer",
                                          "SessionKeyphrase",      "SessionKeywords", "SessionBrowserOS"};
 
-// Whether the reference tables of a SQLite file have their statistics. A database never
-// analysed has no sqlite_stat1 (asking it would fail the import).
-bool ReferenceTablesAnalysed(DbSession& db) {
+// Whether the file has the statistics' table: a file never analysed has none, and a
+// statement on it would fail the import.
+bool HasStatisticsTable(DbSession& db) {
   Statement known;
   int64_t count = 0;
-  if (Failed(known.Execute(db, "SELECT count(*) FROM sqlite_master WHERE name='sqlite_stat1';")) ||
-      known.MoveNext() != kResultOk || !known.GetInt64(1, count) || count != 1)
-    return false;
+  return Succeeded(known.Execute(db, "SELECT count(*) FROM sqlite_master WHERE name='sqlite_stat1';")) &&
+         known.MoveNext() == kResultOk && known.GetInt64(1, count) && count == 1;
+}
+
+// Whether the reference tables of a SQLite file have their statistics.
+bool ReferenceTablesAnalysed(DbSession& db) {
+  if (!HasStatisticsTable(db)) return false;
+  Statement known;
+  int64_t count = 0;
   return Succeeded(known.Execute(db, "SELECT count(DISTINCT tbl) FROM sqlite_stat1 WHERE tbl IN ('IPRanges', "
                                      "'IPRanges6', 'Countries');")) &&
          known.MoveNext() == kResultOk && known.GetInt64(1, count) && count == 3;
@@ -287,13 +293,6 @@ std::vector<FileIndex> FileIndexesOf(DbSession& db, const std::string& table) {
   return found;
 }
 
-// Whether the file's table stands behind one of the tables an import writes.
-bool IsImportTable(DbSession& db, const std::string& table) {
-  for (const char* name : kImportTables)
-    if (EqualsNoCase(db.StoredTable(name), table)) return true;
-  return false;
-}
-
 // Whether the column of the file's table may hold no NULL.
 bool IsNotNull(DbSession& db, const std::string& table, const std::string& column) {
   Statement ask;
@@ -303,7 +302,8 @@ bool IsNotNull(DbSession& db, const std::string& table, const std::string& colum
          ask.MoveNext() == kResultOk && ask.GetInt64(1, notNull) && notNull != 0;
 }
 
-// The statistics of a table the session's tallies counted, in sqlite_stat1 as
+// The statistics of a table the session's tallies counted, in sqlite_stat1 (which the
+// caller found in the file) as
 // ANALYZE writes them: the indexes the counts tell from them, the others by ANALYZE
 // one by one. False when the counts do not tell the table (no tallies kept, a batch
 // left a counted column out, rows written another way, a partial or expression
@@ -316,11 +316,7 @@ bool WriteCountedStatistics(DbSession& db, const std::string& table) {
   const TableTally* tally = tallies->Find(table);
   if (tally && tally->incomplete) return false;
   Statement ask;
-  int64_t rows = -1, known = 0;
-  if (Failed(ask.Execute(db, "SELECT count(*) FROM sqlite_master WHERE name='sqlite_stat1';")) ||
-      ask.MoveNext() != kResultOk || !ask.GetInt64(1, known) || known != 1)
-    return false;
-  ask.Close();
+  int64_t rows = -1;
   if (Failed(ask.Execute(db, "SELECT count(*) FROM \"" + table + "\";")) || ask.MoveNext() != kResultOk ||
       !ask.GetInt64(1, rows) || (tally && rows != tally->rows))
     return false;
@@ -427,6 +423,8 @@ void RefreshPlannerStatistics(DbSession& db) {
       analyze.Execute(db, "ANALYZE;");
       return;
     }
+    std::vector<std::string> written;  // the import tables, as the file names them
+    for (const char* table : kImportTables) written.push_back(db.StoredTable(table));
     if (!analysed) {
       // Every other table first: that makes the statistics' table where there is none.
       std::vector<std::string> others;
@@ -434,14 +432,17 @@ void RefreshPlannerStatistics(DbSession& db) {
       if (Succeeded(list.Execute(db, "SELECT name FROM sqlite_master WHERE type='table' AND name NOT LIKE "
                                      "'sqlite_%';")))
         for (std::string name; list.MoveNext() == kResultOk;)
-          if (list.GetText(1, name) && !IsImportTable(db, name)) others.push_back(name);
+          if (list.GetText(1, name) && std::none_of(written.begin(), written.end(), [&](const std::string& table) {
+                return EqualsNoCase(table, name);
+              }))
+            others.push_back(name);
       list.Close();
       for (const std::string& table : others) analyze.Execute(db, "ANALYZE \"" + table + "\";");
     }
-    for (const char* table : kImportTables) {
-      const std::string stored = db.StoredTable(table);
+    const bool counted = db.Tallies() && HasStatisticsTable(db);
+    for (const std::string& stored : written) {
       if (analysed && StatisticsStillHold(db, stored)) continue;
-      if (!WriteCountedStatistics(db, stored)) analyze.Execute(db, "ANALYZE " + stored + ";");
+      if (!counted || !WriteCountedStatistics(db, stored)) analyze.Execute(db, "ANALYZE " + stored + ";");
     }
     return;
   }
